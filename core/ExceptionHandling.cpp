@@ -1,0 +1,9 @@
+#include "core/ExceptionHandling.h"
+
+namespace quendle {
+
+std::string currentStackTrace() { return {}; }
+
+void installFaultHandlers() {}
+
+} // namespace quendle

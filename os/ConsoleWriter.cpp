@@ -1,0 +1,85 @@
+#include "os/ConsoleWriter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+namespace quendle {
+namespace {
+
+ConsoleWriter* theWriter = nullptr;
+
+const char* sgrFor(uint16_t attribute) {
+    switch (attribute) {
+    case AttributeBrightRed: return "\x1b[91m";
+    case AttributeGreen: return "\x1b[32m";
+    case AttributeGrey: return "\x1b[90m";
+    default: return "\x1b[0m";
+    }
+}
+
+bool envSet(const char* name) {
+    const char* v = std::getenv(name);
+    return v && *v;
+}
+
+} // namespace
+
+ConsoleWriter::ConsoleWriter() {
+    terminal_ = isatty(STDOUT_FILENO) == 1;
+    colors_ = envSet("CLICOLOR_FORCE") || (terminal_ && !envSet("NO_COLOR"));
+}
+
+void ConsoleWriter::install() {
+    if (!theWriter) {
+        std::fflush(stdout);
+        static ConsoleWriter writer;
+        theWriter = &writer;
+    }
+}
+
+ConsoleWriter* ConsoleWriter::installed() { return theWriter; }
+
+bool ConsoleWriter::write(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            continue;
+        out += text[i];
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    return true;
+}
+
+bool ConsoleWriter::writeLine(std::string_view text) {
+    std::string line(text);
+    line += '\n';
+    return write(line);
+}
+
+void ConsoleWriter::setAttribute(uint16_t attribute) {
+    if (attribute == attribute_)
+        return;
+    attribute_ = attribute;
+    if (colors_) {
+        std::fputs(sgrFor(attribute), stdout);
+        std::fflush(stdout);
+    }
+}
+
+ConsoleColorScope::ConsoleColorScope(uint16_t attribute) {
+    if (ConsoleWriter* w = ConsoleWriter::installed()) {
+        previous_ = w->attribute();
+        w->setAttribute(attribute);
+    }
+}
+
+ConsoleColorScope::~ConsoleColorScope() {
+    if (ConsoleWriter* w = ConsoleWriter::installed())
+        w->setAttribute(previous_);
+}
+
+} // namespace quendle

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what building and testing Quendle needs on Debian 12 (run as root or with sudo).
+set -euo pipefail
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+packages=(
+    build-essential cmake pkg-config libgtest-dev
+    zlib1g-dev libzip-dev libxml2-dev libxslt1-dev libssl-dev uuid-dev
+    # independent verifiers used by the tests
+    python3 unzip zip p7zip-full libxml2-utils
+    libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf reglookup
+    time
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    $SUDO apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

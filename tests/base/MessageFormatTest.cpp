@@ -1,0 +1,30 @@
+#include "core/Exception.h"
+#include "util/strings/MessageFormat.h"
+#include "util/strings/StringTable.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle;
+
+TEST(MessageFormat, InsertsAndStringTable) {
+    EXPECT_EQ(formatMessageId(65012, {"a b"}), "File not found: \"a b\".");
+    EXPECT_EQ(formatString(loadString(65017), {"-type", "x"}), "Invalid \"-type\" parameter value: \"x\".");
+    EXPECT_EQ(formatString(loadString(188), {42}), " 42%");
+    EXPECT_EQ(formatMessage("%1!ls! and %2!ld!", {"x", 7}), "x and 7");
+    EXPECT_EQ(loadString(134), "");
+    EXPECT_EQ(formatMessage("%2!ls!", {"only one"}).rfind("Format message error", 0), 0u);
+}
+
+TEST(Exception, CarriesCodeAndRaisingSite) {
+    try {
+        throw Exception(65022);
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.message(), "Null pointer exception.");
+        EXPECT_EQ(e.code(), GenericErrorCode);
+        EXPECT_NE(e.sourceLocationText().find("MessageFormatTest.cpp:"), std::string::npos);
+    }
+    WindowsException w(5);
+    EXPECT_EQ(w.message(), "Win32 Error [5]: \"Access is denied.\"");
+    EXPECT_EQ(w.code(), 5u);
+    EXPECT_EQ(Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, ";qdc").code(), CommandFileFormatErrorCode);
+}
