@@ -1,0 +1,139 @@
+#include "os/StationInfo.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <regex>
+#include <string>
+
+using namespace quendle;
+
+namespace {
+
+// Output of a shell command without its final line end: an independent view of the machine.
+std::string commandOutput(const char* command) {
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command, "r"), pclose);
+    std::string out;
+    if (!pipe)
+        return out;
+    char buffer[256];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
+        out.append(buffer, n);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+// Sets or unsets an environment variable for one scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        if (value)
+            setenv(name, value, 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+std::chrono::system_clock::time_point at(long long seconds, long long millis) {
+    return std::chrono::system_clock::time_point(std::chrono::seconds(seconds) +
+                                                 std::chrono::milliseconds(millis));
+}
+
+} // namespace
+
+TEST(StationInfo, TimeHasMillisecondsWithoutLeadingZeros) {
+    // 2021-03-04T05:06:07 UTC
+    EXPECT_EQ(formatStationTime(at(1614834367, 5)), "2021-03-04T05:06:07.5Z");
+    EXPECT_EQ(formatStationTime(at(1614834367, 0)), "2021-03-04T05:06:07.0Z");
+    EXPECT_EQ(formatStationTime(at(1614834367, 50)), "2021-03-04T05:06:07.50Z");
+    EXPECT_EQ(formatStationTime(at(1614834367, 999)), "2021-03-04T05:06:07.999Z");
+    EXPECT_EQ(formatStationTime(at(0, 0)), "1970-01-01T00:00:00.0Z");
+    const std::regex shape(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.[1-9]?\d{0,2}Z)");
+    EXPECT_TRUE(std::regex_match(StationInfo::query().time, shape)) << StationInfo::query().time;
+}
+
+TEST(StationInfo, UserWithAndWithoutDomain) {
+    ScopedEnv user("USER", "builder");
+    {
+        ScopedEnv domain("USERDOMAIN", "CORP");
+        EXPECT_EQ(stationUserName(), "CORP\\builder");
+    }
+    {
+        ScopedEnv domain("USERDOMAIN", "");
+        EXPECT_EQ(stationUserName(), "builder") << "an empty domain counts as unset";
+    }
+    ScopedEnv domain("USERDOMAIN", nullptr);
+    EXPECT_EQ(stationUserName(), "builder");
+    EXPECT_EQ(StationInfo::query().sequencerUser, "builder");
+}
+
+TEST(StationInfo, LocaleFromPosixSettings) {
+    EXPECT_EQ(localeNameFromPosix("en_US.UTF-8"), "en-us");
+    EXPECT_EQ(localeNameFromPosix("de_DE@euro"), "de-de");
+    EXPECT_EQ(localeNameFromPosix("fr_CA"), "fr-ca");
+    EXPECT_EQ(localeNameFromPosix("C.UTF-8"), "");
+    EXPECT_EQ(localeNameFromPosix("POSIX"), "");
+    EXPECT_EQ(localeNameFromPosix(""), "");
+    {
+        ScopedEnv all("LC_ALL", "pt_BR.UTF-8");
+        ScopedEnv lang("LANG", "en_GB.UTF-8");
+        EXPECT_EQ(StationInfo::query().locale, "pt-br") << "LC_ALL wins over LANG";
+    }
+    ScopedEnv all("LC_ALL", nullptr);
+    ScopedEnv lang("LANG", "en_GB.UTF-8");
+    EXPECT_EQ(StationInfo::query().locale, "en-gb");
+}
+
+TEST(StationInfo, CpuModelNameFromCpuInfo) {
+    EXPECT_EQ(
+        cpuModelNameFromCpuInfo("processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Xeon(R) "
+                                "CPU @ 2.20GHz\nflags\t\t: fpu\n\nprocessor\t: 1\nmodel name\t: other\n"),
+        "Intel(R) Xeon(R) CPU @ 2.20GHz");
+    EXPECT_EQ(cpuModelNameFromCpuInfo("Processor\t: ARMv7 Processor rev 4 (v7l)\nBogoMIPS\t: 38.40\n"),
+              "ARMv7 Processor rev 4 (v7l)");
+    EXPECT_EQ(cpuModelNameFromCpuInfo(""), "");
+    EXPECT_EQ(cpuModelNameFromCpuInfo("garbage without colons\n\n\n"), "");
+}
+
+TEST(StationInfo, MachineValuesMatchTheSystemTools) {
+    ScopedEnv home("HOME", "/home/packager");
+    const StationInfo info = StationInfo::query();
+    EXPECT_EQ(info.sequencingStation, commandOutput("uname -n"));
+    EXPECT_EQ(info.windowsVersion, commandOutput("uname -r"));
+    EXPECT_EQ(info.userFolder, "/home/packager");
+    const std::string processors = commandOutput("getconf _NPROCESSORS_ONLN");
+    EXPECT_EQ(info.processor.rfind(processors + " X ", 0), 0u) << info.processor;
+    const std::string model = commandOutput("grep -m1 '^model name' /proc/cpuinfo | sed 's/^[^:]*: *//'");
+    if (!model.empty()) {
+        EXPECT_EQ(info.processor, processors + " X " + model);
+    }
+    EXPECT_EQ(info.osBitness, commandOutput("getconf LONG_BIT"));
+    // No Windows equivalent on Linux: these stay as documented.
+    EXPECT_EQ(info.systemFolder, "");
+    EXPECT_EQ(info.windowsFolder, "");
+    EXPECT_EQ(info.systemType, "");
+    EXPECT_EQ(info.netFrameworkVersion, "");
+    EXPECT_EQ(info.ieVersion, "");
+    EXPECT_EQ(info.lastRebootNormal, "0");
+    EXPECT_EQ(info.terminalServices, "0");
+    EXPECT_EQ(info.remoteSession, "0");
+}
