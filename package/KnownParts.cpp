@@ -1,0 +1,31 @@
+#include "package/KnownParts.h"
+
+#include "util/strings/StringSystem.h"
+
+namespace quendle {
+
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) { return equalsIgnoreCaseAscii(a, b); }
+
+std::string_view canonicalKnownPart(std::string_view name) {
+    for (std::string_view part : KnownParts)
+        if (equalsIgnoringAsciiCase(part, name))
+            return part;
+    return {};
+}
+
+bool isKnownPart(std::string_view name) {
+    return !canonicalKnownPart(name).empty();
+}
+
+bool isEditableXmlPart(std::string_view name) {
+    for (std::string_view part : EditableXmlParts)
+        if (equalsIgnoringAsciiCase(part, name))
+            return true;
+    return false;
+}
+
+std::string xpathPrefixFor(std::string_view partName) {
+    return equalsIgnoringAsciiCase(partName, ManifestPart) ? "appx" : "appv";
+}
+
+} // namespace quendle
