@@ -1,0 +1,30 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quendle {
+
+// The archive being written: append-only, its size counted as it grows so that every offset
+// comes from the bytes written and never from seeking back.
+class ArchiveFile {
+  public:
+    ArchiveFile() = default;
+    ~ArchiveFile();
+    ArchiveFile(const ArchiveFile&) = delete;
+    ArchiveFile& operator=(const ArchiveFile&) = delete;
+
+    // Creates (or truncates) the file; returns 0 or the Win32 error.
+    uint32_t create(const std::string& path);
+    bool isOpen() const { return fd_ >= 0; }
+    bool append(const void* data, size_t length);
+    uint64_t size() const { return size_; }
+    // Closes the file; false when the last writes could not be completed.
+    bool close();
+
+  private:
+    int fd_ = -1;
+    uint64_t size_ = 0;
+};
+
+} // namespace quendle

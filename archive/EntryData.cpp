@@ -1,0 +1,156 @@
+#include "archive/EntryData.h"
+
+#include <zlib.h>
+
+namespace quendle {
+
+namespace {
+
+// Owns a raw-deflate stream from init to end.
+class DeflateStream {
+  public:
+    explicit DeflateStream(int level) {
+        ok_ = deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~DeflateStream() {
+        if (ok_)
+            deflateEnd(&stream_);
+    }
+    DeflateStream(const DeflateStream&) = delete;
+    DeflateStream& operator=(const DeflateStream&) = delete;
+    bool ok() const { return ok_; }
+    z_stream* get() { return &stream_; }
+    // Ends the stream; false when zlib reports that it was not finished cleanly.
+    bool end() {
+        ok_ = false;
+        return deflateEnd(&stream_) == Z_OK;
+    }
+
+  private:
+    z_stream stream_{};
+    bool ok_ = false;
+};
+
+uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
+    // zlib's crc32 takes a 32-bit length.
+    while (length > 0) {
+        auto n = static_cast<uInt>(length > 0x40000000 ? 0x40000000 : length);
+        crc = static_cast<uint32_t>(crc32(crc, data, n));
+        data += n;
+        length -= n;
+    }
+    return crc;
+}
+
+} // namespace
+
+bool StoredEntryData::write(SourceFile& source, ArchiveFile& archive) {
+    auto buffer = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_);
+    uint64_t left = source.size();
+    while (left > 0) {
+        size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
+        if (!source.readExact(buffer.get(), n))
+            return false;
+        crc_ = updateCrc(crc_, buffer.get(), n);
+        if (!archive.append(buffer.get(), n))
+            return false;
+        compressed_ += n;
+        if (listener_)
+            listener_->storedChunk(buffer.get(), n);
+        left -= n;
+    }
+    if (listener_)
+        listener_->entryDone(compressed_);
+    return true;
+}
+
+bool DeflatedEntryData::write(SourceFile& source, ArchiveFile& archive) {
+    if (source.size() == 0) {
+        // What zlib emits for a finished stream without input: a valid, empty deflate payload.
+        static constexpr uint8_t emptyStream[] = {0x03, 0x00};
+        if (!archive.append(emptyStream, sizeof emptyStream))
+            return false;
+        compressed_ = sizeof emptyStream;
+        if (listener_)
+            listener_->entryDone(compressed_);
+        return true;
+    }
+    DeflateStream deflater(level_);
+    if (!deflater.ok())
+        return false;
+    z_stream* z = deflater.get();
+    auto input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_);
+    auto output = std::make_unique_for_overwrite<uint8_t[]>(outputSize_);
+    size_t pending = 0; // bytes waiting in the output buffer
+
+    auto drain = [&]() {
+        if (pending == 0)
+            return true;
+        if (!archive.append(output.get(), pending))
+            return false;
+        compressed_ += pending;
+        pending = 0;
+        return true;
+    };
+    // Runs deflate with `flush` until it needs more input (or, for Z_FINISH, the stream ends).
+    auto run = [&](int flush) {
+        for (;;) {
+            z->next_out = output.get() + pending;
+            z->avail_out = static_cast<uInt>(outputSize_ - pending);
+            int rc = deflate(z, flush);
+            pending = outputSize_ - z->avail_out;
+            if (rc == Z_STREAM_ERROR)
+                return false;
+            bool full = z->avail_out == 0;
+            if (full && !drain())
+                return false;
+            if (flush == Z_FINISH ? rc == Z_STREAM_END : (!full && z->avail_in == 0))
+                return true;
+            if (rc == Z_BUF_ERROR && !full)
+                return false;
+        }
+    };
+
+    uint64_t left = source.size();
+    while (left > 0) {
+        size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
+        if (!source.readExact(input.get(), n))
+            return false;
+        crc_ = updateCrc(crc_, input.get(), n);
+        uLong before = z->total_out;
+        z->next_in = input.get();
+        z->avail_in = static_cast<uInt>(n);
+        if (!run(flushMode_))
+            return false;
+        if (listener_)
+            listener_->deflatedChunk(input.get(), n, z->total_out - before);
+        left -= n;
+    }
+    if (!run(Z_FINISH) || !drain())
+        return false;
+    if (!deflater.end())
+        return false;
+    if (listener_)
+        listener_->entryDone(compressed_);
+    return true;
+}
+
+std::unique_ptr<EntryData> makeEntryData(ZipCompression compression, ZipWriterHooks* hooks,
+                                         ZipEntryListener* listener) {
+    size_t chunk = hooks ? hooks->readChunkSize() : 0;
+    size_t output = hooks ? hooks->outputBufferSize() : 0;
+    int flush = hooks ? hooks->flushMode() : Z_NO_FLUSH;
+    switch (compression) {
+    case ZipCompression::Stored:
+        return std::make_unique<StoredEntryData>(listener, chunk);
+    case ZipCompression::SuperFast:
+        return std::make_unique<DeflatedEntryData>(listener, chunk, output, 1, flush);
+    case ZipCompression::Maximum:
+        return std::make_unique<DeflatedEntryData>(listener, chunk, output, 9, flush);
+    case ZipCompression::Normal:
+        return std::make_unique<DeflatedEntryData>(listener, chunk, output, Z_DEFAULT_COMPRESSION, flush);
+    }
+    return nullptr;
+}
+
+} // namespace quendle

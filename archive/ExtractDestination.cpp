@@ -1,0 +1,141 @@
+#include "archive/ExtractDestination.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace quendle {
+
+void UniqueFd::reset(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+namespace {
+
+constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// mkdir -p for the destination itself, which the caller chose and may contain links.
+bool makeFolders(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0)
+        return S_ISDIR(st.st_mode) || (errno = ENOTDIR, false);
+    size_t slash = folder.find_last_of('/');
+    if (slash != std::string::npos && slash > 0 && !makeFolders(folder.substr(0, slash)))
+        return false;
+    return ::mkdir(folder.c_str(), 0755) == 0 || errno == EEXIST;
+}
+
+} // namespace
+
+bool ExtractDestination::open(const std::string& folder) {
+    folder_ = folder;
+    while (folder_.size() > 1 && folder_.back() == '/')
+        folder_.pop_back();
+    if (folder_.empty() || !makeFolders(folder_))
+        return false;
+    root_.reset(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return static_cast<bool>(root_);
+}
+
+UniqueFd ExtractDestination::openParent(const std::vector<std::string>& components, bool create) {
+    UniqueFd current(::dup(root_.get()));
+    for (size_t k = 0; current && k + 1 < components.size(); ++k) {
+        const char* name = components[k].c_str();
+        int fd = ::openat(current.get(), name, DirectoryFlags);
+        if (fd < 0 && errno == ENOENT && create) {
+            if (::mkdirat(current.get(), name, 0755) != 0 && errno != EEXIST)
+                return UniqueFd();
+            fd = ::openat(current.get(), name, DirectoryFlags);
+        }
+        current.reset(fd);
+    }
+    return current;
+}
+
+bool ExtractDestination::createFolders(const std::vector<std::string>& components) {
+    if (components.empty())
+        return true;
+    UniqueFd parent = openParent(components, true);
+    if (!parent)
+        return false;
+    const char* name = components.back().c_str();
+    if (::mkdirat(parent.get(), name, 0755) == 0)
+        return true;
+    if (errno != EEXIST)
+        return false;
+    UniqueFd existing(::openat(parent.get(), name, DirectoryFlags));
+    return static_cast<bool>(existing);
+}
+
+UniqueFd ExtractDestination::createFile(const std::vector<std::string>& components) {
+    if (components.empty())
+        return UniqueFd();
+    UniqueFd parent = openParent(components, true);
+    if (!parent)
+        return UniqueFd();
+    const char* name = components.back().c_str();
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    int fd = ::openat(parent.get(), name, flags, 0644);
+    // An existing entry is replaced by unlinking it: that removes a link itself, never its target.
+    if (fd < 0 && errno == EEXIST && ::unlinkat(parent.get(), name, 0) == 0)
+        fd = ::openat(parent.get(), name, flags, 0644);
+    return UniqueFd(fd);
+}
+
+void ExtractDestination::removeFile(const std::vector<std::string>& components) {
+    if (components.empty())
+        return;
+    UniqueFd parent = openParent(components, false);
+    if (parent)
+        ::unlinkat(parent.get(), components.back().c_str(), 0);
+}
+
+std::string ExtractDestination::hostPath(const std::vector<std::string>& components) const {
+    std::string path = folder_;
+    for (const std::string& c : components) {
+        if (path.empty() || path.back() != '/')
+            path += '/';
+        path += c;
+    }
+    return path;
+}
+
+uint64_t ExtractDestination::availableBytes() const {
+    struct statvfs fs {};
+    if (!root_ || ::fstatvfs(root_.get(), &fs) != 0)
+        return 0;
+    return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+bool splitEntryName(const std::string& name, std::vector<std::string>& components, bool& isFolder) {
+    components.clear();
+    isFolder = false;
+    if (name.empty())
+        return false;
+    auto separator = [](char c) { return c == '/' || c == '\\'; };
+    if (separator(name[0]))
+        return false;
+    if (name.size() >= 2 && name[1] == ':' &&
+        ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z')))
+        return false;
+    isFolder = separator(name.back());
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = start;
+        while (end < name.size() && !separator(name[end]))
+            ++end;
+        std::string part = name.substr(start, end - start);
+        if (part == "..")
+            return false;
+        if (!part.empty() && part != ".")
+            components.push_back(std::move(part));
+        start = end + 1;
+    }
+    return true;
+}
+
+} // namespace quendle

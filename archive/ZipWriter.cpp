@@ -1,0 +1,119 @@
+#include "archive/ZipWriter.h"
+
+#include "archive/EntryData.h"
+#include "os/SystemError.h"
+
+namespace quendle {
+
+namespace {
+
+struct EncodedName {
+    std::string bytes;
+    bool utf8Flag = false;
+};
+
+EncodedName encodeName(ZipWriterHooks* hooks, const std::string& name) {
+    if (hooks)
+        return {hooks->encodeEntryName(name), false};
+    EncodedName out;
+    out.bytes.reserve(name.size());
+    for (char c : name) {
+        out.bytes += c == '\\' ? '/' : c;
+        if (static_cast<unsigned char>(c) > 127)
+            out.utf8Flag = true;
+    }
+    return out;
+}
+
+} // namespace
+
+ZipWriter::ZipWriter(ZipWriterHooks* hooks) : hooks_(hooks) {}
+
+ZipWriter::~ZipWriter() = default;
+
+uint32_t ZipWriter::open(const std::string& archivePath) {
+    central_.clear();
+    return archive_.create(archivePath);
+}
+
+uint16_t ZipWriter::flagsFor(ZipCompression compression) {
+    switch (compression) {
+    case ZipCompression::SuperFast:
+        return FlagDataDescriptor | 0x0006;
+    case ZipCompression::Maximum:
+        return FlagDataDescriptor | 0x0002;
+    default:
+        return FlagDataDescriptor;
+    }
+}
+
+int ZipWriter::methodFor(ZipCompression compression) {
+    switch (compression) {
+    case ZipCompression::Stored:
+        return MethodStored;
+    case ZipCompression::SuperFast:
+    case ZipCompression::Maximum:
+    case ZipCompression::Normal:
+        return MethodDeflated;
+    }
+    return -1;
+}
+
+bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entryName,
+                         ZipCompression compression) {
+    if (!archive_.isOpen())
+        return false;
+    int method = methodFor(compression);
+    EncodedName name = encodeName(hooks_, entryName);
+    if (method < 0 || name.bytes.empty() || name.bytes.size() > 0xFFFF)
+        return false;
+    // Opened before anything is written, so that a missing source leaves no orphan header.
+    SourceFile source;
+    if (!source.open(sourcePath))
+        return false;
+
+    uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
+    LocalFileHeader local(flags, static_cast<uint16_t>(method), dosDateTimeOf(source.modified()), name.bytes);
+    ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
+    std::unique_ptr<EntryData> payload = makeEntryData(compression, hooks_, listener);
+    if (!payload)
+        return false;
+
+    uint64_t offset = archive_.size();
+    if (!local.writeTo(archive_))
+        return false;
+    if (listener)
+        listener->beginFile(local.size(), source.size(), entryName);
+    if (!payload->write(source, archive_))
+        return false;
+    if (listener)
+        listener->endFile();
+
+    DataDescriptor descriptor;
+    descriptor.set(payload->crc(), payload->size(), source.size());
+    if (!descriptor.writeTo(archive_))
+        return false;
+    CentralDirectoryHeader& header = central_.emplace_back(local, name.bytes, offset);
+    header.set(payload->crc(), payload->size(), source.size());
+    return true;
+}
+
+bool ZipWriter::close() {
+    if (!archive_.isOpen())
+        return false;
+    uint64_t directoryOffset = archive_.size();
+    bool ok = true;
+    for (const CentralDirectoryHeader& header : central_)
+        ok = ok && header.writeTo(archive_);
+    uint64_t zip64EndOffset = archive_.size();
+    zip64End_.set(central_.size(), zip64EndOffset - directoryOffset, directoryOffset);
+    locator_.setEndRecordOffset(zip64EndOffset);
+    ok = ok && zip64End_.writeTo(archive_) && locator_.writeTo(archive_) && end_.writeTo(archive_);
+    ok = archive_.close() && ok;
+    central_.clear();
+    zip64End_.set(0, 0, 0);
+    locator_.setEndRecordOffset(0);
+    return ok;
+}
+
+} // namespace quendle

@@ -1,0 +1,50 @@
+#pragma once
+#include "archive/ArchiveFile.h"
+#include "archive/ZipCompression.h"
+#include "archive/ZipRecords.h"
+#include "archive/ZipWriterHooks.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quendle {
+
+// Writes a new ZIP64 container one entry at a time: every entry has a local header with
+// bit 3, its payload and a 24-byte ZIP64 data descriptor; close() writes the central
+// directory (always with the ZIP64 extra), the ZIP64 end record, its locator and an end
+// record of 0xFF fields. Failures are false results; exceptions come only from the hooks.
+class ZipWriter {
+  public:
+    explicit ZipWriter(ZipWriterHooks* hooks = nullptr);
+    ~ZipWriter();
+    ZipWriter(const ZipWriter&) = delete;
+    ZipWriter& operator=(const ZipWriter&) = delete;
+
+    // Creates the archive file anew; returns 0 or the Win32 error.
+    uint32_t open(const std::string& archivePath);
+    bool isOpen() const { return archive_.isOpen(); }
+
+    // Adds the file at `sourcePath` under `entryName` (a package-style name with backslashes).
+    bool addEntry(const std::string& sourcePath, const std::string& entryName, ZipCompression compression);
+
+    // Writes the central directory and the end records and closes the file.
+    bool close();
+
+    size_t entryCount() const { return central_.size(); }
+
+    // The flag bits and method a compression choice gives; method -1 for an unknown choice.
+    static uint16_t flagsFor(ZipCompression compression);
+    static int methodFor(ZipCompression compression);
+
+  private:
+    ZipWriterHooks* hooks_;
+    ArchiveFile archive_;
+    std::vector<CentralDirectoryHeader> central_;
+    Zip64EndOfCentralDirectory zip64End_;
+    Zip64EndLocator locator_;
+    EndOfCentralDirectory end_;
+};
+
+} // namespace quendle
