@@ -1,0 +1,305 @@
+#include "os/msxml/MsXmlDomDocument.h"
+#include "os/msxml/DomState.h"
+#include "os/msxml/MsXmlSchemaCollection.h"
+#include "resources/EmbeddedResource.h"
+
+#include <libxml/parser.h>
+#include <libxml/xmlsave.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+namespace quendle {
+
+using namespace xmllib;
+
+namespace {
+
+constexpr uint32_t ResourceNameNotFound = 1814;
+
+struct ParserCtxtFree {
+    void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
+};
+struct SaveCtxtClose {
+    void operator()(xmlSaveCtxt* c) const { xmlSaveClose(c); }
+};
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+private:
+    int fd_;
+};
+
+// Whether the text begins with an XML declaration, in UTF-8 or UTF-16 either way round.
+bool startsWithDeclaration(std::string_view bytes) {
+    auto matches = [&](std::string_view b, int step, int offset) {
+        static const char decl[] = "<?xml";
+        for (int i = 0; i < 5; ++i) {
+            size_t at = static_cast<size_t>(offset + i * step);
+            if (at >= b.size() || b[at] != decl[i])
+                return false;
+        }
+        return true;
+    };
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
+    else if (bytes.starts_with("\xFF\xFE"))
+        return matches(bytes.substr(2), 2, 0);
+    else if (bytes.starts_with("\xFE\xFF"))
+        return matches(bytes.substr(2), 2, 1);
+    if (bytes.size() > 1 && bytes[0] == '<' && bytes[1] == '\0')
+        return matches(bytes, 2, 0);
+    if (bytes.size() > 1 && bytes[0] == '\0' && bytes[1] == '<')
+        return matches(bytes, 2, 1);
+    return matches(bytes, 1, 0);
+}
+
+bool hasStructuralChild(const xmlNode* n) {
+    for (const xmlNode* c = n->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE || c->type == XML_COMMENT_NODE || c->type == XML_PI_NODE)
+            return true;
+    }
+    return false;
+}
+
+// Indentation is the serializer's job: whitespace-only text between elements is dropped on
+// load (as the platform DOM does by default), so saving twice gives the same bytes and new
+// elements are indented like their siblings. Text content of leaf elements stays.
+void stripIndentation(xmlNode* element) {
+    std::vector<xmlNode*> pending{element};
+    while (!pending.empty()) {
+        xmlNode* n = pending.back();
+        pending.pop_back();
+        if (xmlNodeGetSpacePreserve(n) == 1)
+            continue;
+        bool structural = hasStructuralChild(n);
+        for (xmlNode* c = n->children; c;) {
+            xmlNode* next = c->next;
+            if (structural && c->type == XML_TEXT_NODE && xmlIsBlankNode(c)) {
+                xmlUnlinkNode(c);
+                xmlFreeNode(c);
+            } else if (c->type == XML_ELEMENT_NODE) {
+                pending.push_back(c);
+            }
+            c = next;
+        }
+    }
+}
+
+std::string serialize(xmlDoc* doc, int options) {
+    BufferPtr buffer(xmlBufferCreate());
+    if (!buffer)
+        throw Exception(65000);
+    {
+        std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(xmlSaveToBuffer(buffer.get(), "UTF-8", options));
+        if (!ctxt)
+            throw Exception(65000);
+        xmlSaveDoc(ctxt.get(), doc);
+    }
+    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
+                       static_cast<size_t>(xmlBufferLength(buffer.get())));
+}
+
+std::string lineOf(const std::string& text, int line) {
+    if (line <= 0)
+        return {};
+    size_t start = 0;
+    for (int i = 1; i < line; ++i) {
+        start = text.find('\n', start);
+        if (start == std::string::npos)
+            return {};
+        ++start;
+    }
+    size_t end = text.find('\n', start);
+    std::string out = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!out.empty() && out.back() == '\r')
+        out.pop_back();
+    return out;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw WindowsException::fromErrno(errno ? errno : ENOENT);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    if (in.bad())
+        throw WindowsException::fromErrno(errno ? errno : EIO);
+    return std::move(bytes).str();
+}
+
+} // namespace
+
+MsXmlDomDocument::MsXmlDomDocument(std::string name) : name_(std::move(name)) { initialize(); }
+
+MsXmlDomDocument::~MsXmlDomDocument() = default;
+
+void MsXmlDomDocument::Load(const std::string& path) { parse(readFile(path), path, true); }
+
+void MsXmlDomDocument::LoadFromResource(int resourceId) {
+    const EmbeddedResource* resource = findEmbeddedResource(resourceId);
+    if (!resource)
+        throw WindowsException(ResourceNameNotFound);
+    if (resource->size < 2)
+        throw Exception(65000);
+    parse(resourceText(*resource), resource->name, false);
+}
+
+void MsXmlDomDocument::LoadXml(std::string_view text) { parse(text, name_, false); }
+
+void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url, bool fromFile) {
+    initialize();
+    DocPtr doc;
+    std::vector<XmlParseErrorRecord> errors;
+    {
+        ErrorCollector collector;
+        std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
+        if (!ctxt)
+            throw Exception(65000);
+        if (bytes.size() > static_cast<size_t>(INT32_MAX))
+            throw Exception(65023, name_);
+        doc.reset(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
+                                    ParseOptions));
+        errors = std::move(collector.records);
+        bool wellFormed = doc && ctxt->wellFormed && ctxt->nsWellFormed && errors.empty();
+        if (!wellFormed) {
+            if (errors.empty())
+                throw Exception(65023, name_);
+            throw XmlParseException(name_, std::string(), std::move(errors));
+        }
+    }
+    bool declared = startsWithDeclaration(bytes);
+    if (validateOnParse_ && schemas_) {
+        std::vector<XmlParseErrorRecord> invalid;
+        schemas_->validateDocument(doc.get(), invalid);
+        if (!invalid.empty()) {
+            // The text that was parsed, with its lines where the file had them.
+            std::string content = serialize(doc.get(), declared ? 0 : XML_SAVE_NO_DECL);
+            for (auto& record : invalid) {
+                if (record.sourceText.empty())
+                    record.sourceText = lineOf(content, record.line);
+            }
+            throw XmlParseException(name_, std::move(content), std::move(invalid));
+        }
+    }
+    if (xmlNode* root = xmlDocGetRootElement(doc.get()))
+        stripIndentation(root);
+    if (declared) {
+        if (doc->version)
+            version_ = str(doc->version);
+        if (doc->encoding)
+            encoding_ = str(doc->encoding);
+        if (doc->standalone >= 0)
+            standalone_ = doc->standalone == 1;
+    }
+    (void)fromFile;
+    state_ = std::make_shared<DomState>(doc.release());
+    for (const auto& [name, value] : properties_) {
+        if (name == "SelectionNamespaces")
+            state_->selectionNamespaces = parseSelectionNamespaces(value);
+    }
+}
+
+void MsXmlDomDocument::adopt(_xmlDoc* doc) {
+    if (xmlNode* root = xmlDocGetRootElement(doc))
+        stripIndentation(root);
+    state_ = std::make_shared<DomState>(doc);
+}
+
+void MsXmlDomDocument::Save(const std::string& path) const {
+    if (!state_)
+        throw Exception(65000);
+    xmlDoc* doc = state_->doc;
+    // The declaration comes from the remembered fields, not from what the parser recorded.
+    struct DeclarationScope {
+        xmlDoc* doc;
+        const xmlChar* version;
+        int standalone;
+        ~DeclarationScope() {
+            xmlFree(const_cast<xmlChar*>(doc->version));
+            doc->version = version;
+            doc->standalone = standalone;
+        }
+    } scope{doc, doc->version, doc->standalone};
+    doc->version = xmlStrdup(x(version_.empty() ? std::string("1.0") : version_));
+    doc->standalone = standalone_ ? 1 : -1;
+
+    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0)
+        throw WindowsException::fromErrno(errno);
+    initialize();
+    ErrorCollector errors;
+    std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(
+        xmlSaveToFd(fd.get(), encoding_.empty() ? nullptr : encoding_.c_str(), XML_SAVE_FORMAT | XML_SAVE_AS_XML));
+    if (!ctxt)
+        throwPlatformError("Unsupported encoding: \"" + encoding_ + "\".");
+    long written = xmlSaveDoc(ctxt.get(), doc);
+    int closed = xmlSaveClose(ctxt.release());
+    if (written < 0 || closed < 0 || !errors.records.empty())
+        throwPlatformError(errors.records.empty() ? "Failed to write " + path : errors.text());
+    if (::close(fd.release()) != 0)
+        throw WindowsException::fromErrno(errno);
+}
+
+std::string MsXmlDomDocument::GetXml() const {
+    if (!state_)
+        throw Exception(65022);
+    return serialize(state_->doc, XML_SAVE_FORMAT | XML_SAVE_NO_DECL | XML_SAVE_AS_XML);
+}
+
+std::shared_ptr<MsXmlDomElement> MsXmlDomDocument::GetDocumentElement() const {
+    if (!state_)
+        return std::make_shared<MsXmlDomElement>();
+    return std::make_shared<MsXmlDomElement>(state_, xmlDocGetRootElement(state_->doc));
+}
+
+std::shared_ptr<MsXmlDomNode> MsXmlDomDocument::GetDocumentNode() const {
+    if (!state_)
+        return std::make_shared<MsXmlDomNode>();
+    return std::make_shared<MsXmlDomNode>(state_, reinterpret_cast<xmlNode*>(state_->doc));
+}
+
+void MsXmlDomDocument::SetProperty(const std::string& name, const std::string& value) {
+    properties_[name] = value;
+    if (name == "SelectionNamespaces" && state_)
+        state_->selectionNamespaces = parseSelectionNamespaces(value);
+}
+
+std::string MsXmlDomDocument::GetProperty(const std::string& name) const {
+    auto it = properties_.find(name);
+    return it == properties_.end() ? std::string() : it->second;
+}
+
+void MsXmlDomDocument::SetupSelectionNamespaces(const std::string& defaultPrefix, NamespaceMap& namespaceMap) {
+    if (!state_)
+        return;
+    xmlNode* root = xmlDocGetRootElement(state_->doc);
+    if (!root)
+        return;
+    SetProperty("SelectionLanguage", "XPath");
+    std::string selection;
+    for (xmlNs* ns = root->nsDef; ns; ns = ns->next) {
+        std::string prefix = ns->prefix ? str(ns->prefix) : defaultPrefix;
+        std::string uri = str(ns->href);
+        if (!selection.empty())
+            selection += ' ';
+        selection += "xmlns:" + prefix + "='" + uri + "'";
+        namespaceMap[uri] = prefix;
+    }
+    SetProperty("SelectionNamespaces", selection);
+}
+
+} // namespace quendle
