@@ -1,19 +1,38 @@
+#include "QuendleCommandContainer.h"
 #include "core/ExceptionHandling.h"
 #include "core/ExceptionPresenter.h"
 #include "os/ConsoleWriter.h"
 
+#include <csignal>
 #include <cstdio>
+
+#ifndef QUENDLE_VERSION
+#define QUENDLE_VERSION "1.0.0"
+#endif
 
 using namespace quendle;
 
+namespace {
+
+// The only text written before the console writer takes over.
+void printBanner() {
+    std::fputs("Quendle " QUENDLE_VERSION " - App-V 5.x package editor\n\n", stdout);
+    std::fflush(stdout);
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-    (void)argc;
-    (void)argv;
-    std::fputs("Quendle\n", stdout);
+    // A closed pipe on standard output must end the run as a failed write, not silently kill it.
+    std::signal(SIGPIPE, SIG_IGN);
+    installFaultHandlers();
+    printBanner();
     try {
-        installFaultHandlers();
+        // The one package object of the run is constructed here, before the container, once the
+        // package model exists: `AppV5Package package;` and `QuendleCommandContainer container(&package);`.
+        QuendleCommandContainer container(nullptr);
         ConsoleWriter::install();
-        return 0;
+        return static_cast<int>(container.run(argc, argv));
     } catch (...) {
         return static_cast<int>(handleCurrentException());
     }

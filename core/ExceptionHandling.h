@@ -3,11 +3,15 @@
 
 namespace quendle {
 
-// "\n" and a symbolic stack trace of the calling thread, beginning with StackTraceMarker;
-// empty when no trace can be taken.
+// "\n" and a symbolic stack trace of the calling thread, beginning with StackTraceMarker and
+// ending with the module-base line; at most 200 frames.
 std::string currentStackTrace();
 
-// Turns hardware faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL) into a reported error and exit.
+// Turns hardware faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL) into a reported error and exit code
+// 100: "[CLASS] NAME (0xCODE) at address [0xPC]" with the Windows names and codes of the fault,
+// followed by a stack trace, shown like any other error (bright red on the console). The report
+// is written from the signal handler with async-signal-safe calls where practical; the process
+// then ends at once, without unwinding. Call once, early; later calls do nothing.
 void installFaultHandlers();
 
 } // namespace quendle
