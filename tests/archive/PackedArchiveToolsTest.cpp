@@ -1,0 +1,149 @@
+#include "ArchiveTestSupport.h"
+#include "archive/BlockMapBuilder.h"
+#include "archive/PercentEncoding.h"
+#include "archive/ZipReader.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle;
+using namespace quendle::test;
+
+namespace {
+
+struct SampleFile {
+    std::string packagePath; // as the package names it, before percent-encoding
+    std::string content;
+    ZipCompression compression = ZipCompression::SuperFast;
+};
+
+std::vector<SampleFile> sampleFiles() {
+    return {
+        {"Root\\empty.txt", ""},
+        {"Root\\VFS\\exact.bin", compressibleText(65536)},
+        {"Root\\VFS\\plus1.bin", compressibleText(65537)},
+        {"Root\\VFS\\My App\\random.bin", randomBytes(3 * 1024 * 1024 + 123)},
+        {"Root\\[brackets] & more.txt", compressibleText(1000)},
+        {"Root\\caf\xC3\xA9 \xE2\x82\xAC.txt", "non-ASCII name"},
+        {"Root\\stored.bin", compressibleText(100000), ZipCompression::Stored},
+        {"Root\\max.txt", compressibleText(200000), ZipCompression::Maximum},
+        {"Scripts\\normal.txt", compressibleText(70000), ZipCompression::Normal},
+    };
+}
+
+// Packs the sample files the way a package save does: the mapped entries, the block map,
+// then "[Content_Types].xml" outside the map.
+std::string packSample(const TempDir& dir) {
+    std::string archive = dir / "out/package.appv";
+    std::filesystem::create_directories(dir / "out");
+    BlockMapBuilder builder;
+    EXPECT_EQ(builder.open(archive), 0u);
+    int n = 0;
+    for (const SampleFile& f : sampleFiles()) {
+        std::string source = dir / ("src/" + std::to_string(n++));
+        writeFile(source, f.content);
+        EXPECT_TRUE(builder.writer().addEntry(source, percentEncodePackagePath(f.packagePath), f.compression))
+            << f.packagePath;
+    }
+    EXPECT_TRUE(builder.finish());
+    std::string types = dir / "src/types.xml";
+    writeFile(types, "<?xml version=\"1.0\"?><Types/>");
+    EXPECT_TRUE(builder.writer().addEntry(types, "[Content_Types].xml", ZipCompression::SuperFast));
+    EXPECT_TRUE(builder.writer().close());
+    return archive;
+}
+
+} // namespace
+
+TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifier) {
+    TempDir dir;
+    std::string archive = packSample(dir);
+    if (haveTool("unzip")) {
+        CommandResult r = run("unzip -t " + quote(archive));
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_NE(r.output.find("No errors detected"), std::string::npos) << r.output;
+    }
+    if (haveTool("7z")) {
+        CommandResult r = run("7z t " + quote(archive));
+        EXPECT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_NE(r.output.find("Everything is Ok"), std::string::npos) << r.output;
+    }
+    CommandResult py = run("/usr/bin/python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+                           "bad = z.testzip(); print([i.filename for i in z.infolist()]); "
+                           "sys.exit(1 if bad else 0)\" " +
+                           quote(archive));
+    EXPECT_EQ(py.exitCode, 0) << py.output;
+    EXPECT_NE(py.output.find("'Root/VFS/My%20App/random.bin'"), std::string::npos) << py.output;
+    EXPECT_NE(py.output.find("'Root/%5Bbrackets%5D%20%26%20more.txt'"), std::string::npos) << py.output;
+    EXPECT_NE(py.output.find("'Root/caf%C3%A9%20%E2%82%AC.txt'"), std::string::npos) << py.output;
+    EXPECT_NE(py.output.find("'AppxBlockMap.xml', '[Content_Types].xml']"), std::string::npos) << py.output;
+
+    CommandResult verify = run("/usr/bin/python3 " + quote(verifierPath()) + " " + quote(archive));
+    EXPECT_EQ(verify.exitCode, 0) << verify.output;
+}
+
+TEST(PackedArchive, UnzipAndOurReaderExtractTheSameBytes) {
+    TempDir dir;
+    std::string archive = packSample(dir);
+    std::vector<std::string> extracted;
+    ASSERT_TRUE(ZipReader::extract(archive, dir / "ours", nullptr, extracted));
+    EXPECT_EQ(extracted.size(), sampleFiles().size() + 2);
+    bool unzip = haveTool("unzip");
+    if (unzip)
+        run("unzip -q -o " + quote(archive) + " -d " + quote(dir / "theirs"));
+    for (const SampleFile& f : sampleFiles()) {
+        std::string relative = f.packagePath;
+        for (char& c : relative)
+            if (c == '\\')
+                c = '/';
+        std::string ours = dir / ("ours/" + relative);
+        EXPECT_EQ(readFile(ours), f.content) << relative;
+        EXPECT_NE(std::find(extracted.begin(), extracted.end(), ours), extracted.end()) << ours;
+        if (unzip) {
+            // unzip keeps the escapes: the stored names are percent-encoded.
+            std::string theirs =
+                dir / ("theirs/" + percentEncodeEntryName(percentEncodePackagePath(f.packagePath)));
+            EXPECT_EQ(readFile(theirs), f.content) << theirs;
+        }
+    }
+}
+
+TEST(PackedArchive, ReaderExtractsArchivesOfOtherTools) {
+    TempDir dir;
+    writeFile(dir / "tree/a.txt", "alpha");
+    writeFile(dir / "tree/sub/b.bin", randomBytes(200000));
+    writeFile(dir / "tree/sub/deeper/c.txt", compressibleText(150000));
+    std::filesystem::create_directories(dir / "tree/emptydir");
+    struct Maker {
+        std::string tool;
+        std::string command;
+    };
+    std::vector<Maker> makers = {
+        {"zip", "cd " + quote(dir / "tree") + " && zip -q -r " + quote(dir / "zip.zip") + " ."},
+        {"7z", "cd " + quote(dir / "tree") + " && 7z a -tzip -bd " + quote(dir / "7z.zip") + " . >/dev/null"},
+        {"/usr/bin/python3",
+         "cd " + quote(dir / "tree") +
+             " && /usr/bin/python3 -c \"import os, sys, zipfile\n"
+             "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
+             "    for r, ds, fs in os.walk('.'):\n"
+             "        for d in ds: z.writestr(os.path.join(r, d)[2:] + '/', b'')\n"
+             "        for f in fs:\n"
+             "            with z.open(os.path.join(r, f)[2:], 'w', force_zip64=True) as o:\n"
+             "                o.write(open(os.path.join(r, f), 'rb').read())\n\" " +
+             quote(dir / "py.zip")},
+    };
+    for (const Maker& m : makers) {
+        if (!haveTool(m.tool))
+            continue;
+        std::string name = m.tool == "zip" ? "zip" : m.tool == "7z" ? "7z" : "py";
+        CommandResult made = run(m.command);
+        ASSERT_EQ(made.exitCode, 0) << made.output;
+        std::vector<std::string> extracted;
+        std::string out = dir / ("out-" + name);
+        ASSERT_TRUE(ZipReader::extract(dir / (name + ".zip"), out, nullptr, extracted)) << name;
+        EXPECT_EQ(extracted.size(), 3u) << name << ": folders are not listed";
+        EXPECT_EQ(readFile(out + "/a.txt"), "alpha") << name;
+        EXPECT_EQ(readFile(out + "/sub/b.bin"), readFile(dir / "tree/sub/b.bin")) << name;
+        EXPECT_EQ(readFile(out + "/sub/deeper/c.txt"), readFile(dir / "tree/sub/deeper/c.txt")) << name;
+        EXPECT_TRUE(std::filesystem::is_directory(out + "/emptydir")) << name;
+    }
+}

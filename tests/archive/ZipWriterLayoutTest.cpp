@@ -1,0 +1,219 @@
+#include "ArchiveTestSupport.h"
+#include "archive/ZipWriter.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+using namespace quendle;
+using namespace quendle::test;
+
+namespace {
+
+// 2023-04-05 06:07:08 UTC
+constexpr time_t FixedTime = 1680674828;
+
+void setModified(const std::string& path, time_t when) {
+    timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+std::string fromHex(const std::string& hex) {
+    std::string out;
+    for (size_t i = 0; i < hex.size();) {
+        if (hex[i] == ' ' || hex[i] == '\n') {
+            ++i;
+            continue;
+        }
+        out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        i += 2;
+    }
+    return out;
+}
+
+// Records what a ZipWriter reports about each entry.
+struct RecordingListener : ZipEntryListener, ZipWriterHooks {
+    std::vector<size_t> chunkLengths;
+    std::vector<uint64_t> chunkCompressed;
+    uint64_t headerSize = 0, fileSize = 0, compressedSize = 0;
+    int begun = 0, ended = 0;
+
+    void beginFile(uint64_t lfh, uint64_t size, const std::string&) override {
+        headerSize = lfh;
+        fileSize = size;
+        ++begun;
+    }
+    void endFile() override { ++ended; }
+    void deflatedChunk(const uint8_t*, size_t length, uint64_t compressed) override {
+        chunkLengths.push_back(length);
+        chunkCompressed.push_back(compressed);
+    }
+    void storedChunk(const uint8_t*, size_t length) override { chunkLengths.push_back(length); }
+    void entryDone(uint64_t compressed) override { compressedSize = compressed; }
+
+    ZipEntryListener* entryListener() override { return this; }
+    int flushMode() override { return Z_FULL_FLUSH; }
+    size_t readChunkSize() override { return 0; }
+    size_t outputBufferSize() override { return 0; }
+    std::string encodeEntryName(const std::string& name) override {
+        std::string s = name;
+        for (char& c : s)
+            if (c == '\\')
+                c = '/';
+        return s;
+    }
+};
+
+std::string packOne(const TempDir& dir, const std::string& content, const std::string& name,
+                    ZipCompression compression, ZipWriterHooks* hooks = nullptr) {
+    std::string source = dir / "source.bin";
+    writeFile(source, content);
+    setModified(source, FixedTime);
+    ZipWriter writer(hooks);
+    std::string archive = dir / "out.zip";
+    EXPECT_EQ(writer.open(archive), 0u);
+    EXPECT_TRUE(writer.addEntry(source, name, compression));
+    EXPECT_TRUE(writer.close());
+    return readFile(archive);
+}
+
+} // namespace
+
+TEST(ZipWriterLayout, TinyStoredArchiveMatchesGoldenBytes) {
+    TempDir dir;
+    std::string bytes = packOne(dir, "hello", "a.txt", ZipCompression::Stored);
+    std::string golden = fromHex(
+        // local header: version 45, bit 3, stored, DOS 06:07:08 2023-04-05, zero CRC and sizes
+        "504B0304 2D00 0800 0000 E430 8556 00000000 00000000 00000000 0500 0000 612E747874"
+        // payload
+        "68656C6C6F"
+        // ZIP64 data descriptor: CRC-32 of "hello", 64-bit compressed and uncompressed sizes
+        "504B0708 86A61036 0500000000000000 0500000000000000"
+        // central header with 0xFFFFFFFF sizes and offset, 28-byte ZIP64 extra
+        "504B0102 2D00 2D00 0800 0000 E430 8556 86A61036 FFFFFFFF FFFFFFFF 0500 1C00 0000 0000 0000"
+        " 00000000 FFFFFFFF 612E747874"
+        " 0100 1800 0500000000000000 0500000000000000 0000000000000000"
+        // ZIP64 end record: 1 entry, directory of 79 bytes at offset 64
+        "504B0606 2C00000000000000 2D00 2D00 00000000 00000000 0100000000000000 0100000000000000"
+        " 4F00000000000000 4000000000000000"
+        // locator pointing at the ZIP64 end record (offset 143), one disk
+        "504B0607 00000000 8F00000000000000 01000000"
+        // end record: every count, size and offset 0xFF
+        "504B0506 FFFF FFFF FFFF FFFF FFFFFFFF FFFFFFFF 0000");
+    EXPECT_EQ(bytes.size(), golden.size());
+    EXPECT_EQ(bytes, golden);
+}
+
+TEST(ZipWriterLayout, CompressionChoiceSetsMethodAndFlags) {
+    struct Case {
+        ZipCompression compression;
+        uint16_t flags;
+        uint16_t method;
+    };
+    for (Case c : {Case{ZipCompression::Stored, 0x0008, 0}, Case{ZipCompression::SuperFast, 0x000E, 8},
+                   Case{ZipCompression::Maximum, 0x000A, 8}, Case{ZipCompression::Normal, 0x0008, 8}}) {
+        TempDir dir;
+        std::string content = compressibleText(70000);
+        std::string bytes = packOne(dir, content, "f.txt", c.compression);
+        SCOPED_TRACE(static_cast<int>(c.compression));
+        EXPECT_EQ(le16(bytes, 6), c.flags);
+        EXPECT_EQ(le16(bytes, 8), c.method);
+        size_t central = le64(bytes, bytes.size() - 22 - 20 - 56 + 48);
+        EXPECT_EQ(le16(bytes, central + 8), c.flags);
+        EXPECT_EQ(le16(bytes, central + 10), c.method);
+        // The payload inflates (or is) the source, and the descriptor's CRC matches it.
+        uint64_t compressed = le64(bytes, central + 46 + 5 + 12);
+        std::string payload = bytes.substr(30 + 5, compressed);
+        if (c.method == 8) {
+            std::string inflated(content.size(), '\0');
+            z_stream z{};
+            ASSERT_EQ(inflateInit2(&z, -15), Z_OK);
+            z.next_in = reinterpret_cast<Bytef*>(payload.data());
+            z.avail_in = static_cast<uInt>(payload.size());
+            z.next_out = reinterpret_cast<Bytef*>(inflated.data());
+            z.avail_out = static_cast<uInt>(inflated.size());
+            EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+            EXPECT_EQ(z.avail_in, 0u);
+            inflateEnd(&z);
+            EXPECT_EQ(inflated, content);
+        } else {
+            EXPECT_EQ(payload, content);
+        }
+        uint32_t crc =
+            static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(content.data()), content.size()));
+        EXPECT_EQ(le32(bytes, 30 + 5 + compressed + 4), crc);
+    }
+}
+
+TEST(ZipWriterLayout, UnknownCompressionAndMissingSourceAreRefusedWithoutWriting) {
+    TempDir dir;
+    std::string source = dir / "s.txt";
+    writeFile(source, "data");
+    ZipWriter writer;
+    EXPECT_FALSE(writer.addEntry(source, "s.txt", ZipCompression::Stored)) << "not open yet";
+    ASSERT_EQ(writer.open(dir / "out.zip"), 0u);
+    EXPECT_FALSE(writer.addEntry(source, "s.txt", static_cast<ZipCompression>(4)));
+    EXPECT_FALSE(writer.addEntry(dir / "missing.txt", "m.txt", ZipCompression::SuperFast));
+    EXPECT_FALSE(writer.addEntry(dir.path().string(), "folder", ZipCompression::SuperFast));
+    EXPECT_TRUE(writer.addEntry(source, "s.txt", ZipCompression::Stored));
+    EXPECT_TRUE(writer.close());
+    EXPECT_FALSE(writer.close()) << "closing twice";
+    std::string bytes = readFile(dir / "out.zip");
+    // Only the one good entry: its header starts the file and the directory counts one entry.
+    EXPECT_EQ(le32(bytes, 0), 0x04034B50u);
+    EXPECT_EQ(bytes.substr(30, 5), "s.txt");
+    EXPECT_EQ(le64(bytes, bytes.size() - 98 + 32), 1u);
+}
+
+TEST(ZipWriterLayout, NamesWithoutHooksUseSlashesAndFlagUtf8OnlyWhenNeeded) {
+    TempDir dir;
+    std::string ascii = packOne(dir, "x", "Root\\VFS\\a b.txt", ZipCompression::Stored);
+    EXPECT_EQ(ascii.substr(30, le16(ascii, 26)), "Root/VFS/a b.txt");
+    EXPECT_EQ(le16(ascii, 6) & 0x0800, 0);
+    std::string accented = packOne(dir, "x", "Root\\caf\xC3\xA9.txt", ZipCompression::Stored);
+    EXPECT_EQ(accented.substr(30, le16(accented, 26)), "Root/caf\xC3\xA9.txt");
+    EXPECT_EQ(le16(accented, 6) & 0x0800, 0x0800);
+}
+
+TEST(ZipWriterLayout, EmptyFileGetsTheEmptyDeflateBlockAndNoChunks) {
+    TempDir dir;
+    RecordingListener hooks;
+    std::string bytes = packOne(dir, "", "e.txt", ZipCompression::SuperFast, &hooks);
+    EXPECT_EQ(le16(bytes, 8), 8);
+    EXPECT_EQ(bytes.substr(35, 2), std::string("\x03\x00", 2));
+    EXPECT_EQ(le32(bytes, 37), 0x08074B50u);
+    EXPECT_EQ(le32(bytes, 41), 0u) << "CRC of nothing";
+    EXPECT_EQ(le64(bytes, 45), 2u) << "compressed size";
+    EXPECT_EQ(le64(bytes, 53), 0u) << "uncompressed size";
+    EXPECT_EQ(hooks.begun, 1);
+    EXPECT_EQ(hooks.ended, 1);
+    EXPECT_EQ(hooks.fileSize, 0u);
+    EXPECT_TRUE(hooks.chunkLengths.empty());
+
+    RecordingListener storedHooks;
+    std::string stored = packOne(dir, "", "e.txt", ZipCompression::Stored, &storedHooks);
+    EXPECT_EQ(le32(stored, 35), 0x08074B50u) << "a stored empty file has no payload";
+    EXPECT_TRUE(storedHooks.chunkLengths.empty());
+}
+
+TEST(ZipWriterLayout, ChunksAre64KiBWithAShortLastChunk) {
+    TempDir dir;
+    RecordingListener exact;
+    packOne(dir, randomBytes(65536), "a", ZipCompression::SuperFast, &exact);
+    EXPECT_EQ(exact.chunkLengths, (std::vector<size_t>{65536}));
+    EXPECT_EQ(exact.headerSize, 31u);
+
+    RecordingListener oneMore;
+    std::string bytes = packOne(dir, randomBytes(65537), "a", ZipCompression::SuperFast, &oneMore);
+    EXPECT_EQ(oneMore.chunkLengths, (std::vector<size_t>{65536, 1}));
+    // The closing bytes of the stream belong to no chunk.
+    uint64_t sum = oneMore.chunkCompressed[0] + oneMore.chunkCompressed[1];
+    EXPECT_LT(sum, oneMore.compressedSize);
+    EXPECT_EQ(le64(bytes, 31 + oneMore.compressedSize + 8), oneMore.compressedSize);
+
+    RecordingListener stored;
+    packOne(dir, randomBytes(3 * 65536 + 5), "a", ZipCompression::Stored, &stored);
+    EXPECT_EQ(stored.chunkLengths, (std::vector<size_t>{65536, 65536, 65536, 5}));
+    EXPECT_EQ(stored.compressedSize, 3u * 65536 + 5);
+}
