@@ -1,0 +1,186 @@
+#include "package/PackageRegistry.h"
+
+#include "core/Exception.h"
+#include "os/ConsoleWriter.h"
+#include "os/FileSystem.h"
+#include "os/SystemError.h"
+#include "os/hive/OfflineRegException.h"
+#include "os/hive/RegistryValueText.h"
+#include "util/strings/MessageFormat.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <memory>
+#include <unistd.h>
+#include <vector>
+
+namespace quendle {
+namespace {
+
+constexpr const char* HiveFileName = "Registry.dat";
+constexpr uint32_t DefaultValueDeletedType = appvtype::KeyDeleted;
+const std::vector<uint8_t> ZeroDword(4, 0);
+
+bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<char>(x - 32);
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<char>(y - 32);
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+struct DirCloser {
+    void operator()(DIR* d) const { closedir(d); }
+};
+
+// The hive file in the folder: "Registry.dat" in whatever case the archive gave it.
+std::string hiveFileIn(const std::string& folder) {
+    std::unique_ptr<DIR, DirCloser> dir(opendir(hostpath::toLongPath(folder).c_str()));
+    if (dir) {
+        while (const dirent* entry = readdir(dir.get())) {
+            if (equalsIgnoreAsciiCase(entry->d_name, HiveFileName))
+                return hostpath::joinPath(folder, entry->d_name);
+        }
+    }
+    return hostpath::joinPath(folder, HiveFileName);
+}
+
+} // namespace
+
+PackageRegistry::PackageRegistry(std::string location, std::function<void()> onChange)
+    : path_(hostpath::folderExists(hostpath::toLongPath(location)) ? hiveFileIn(location)
+                                                                   : std::move(location)),
+      onChange_(std::move(onChange)) {}
+
+OfflineRegHive& PackageRegistry::hive() {
+    if (!hive_.isOpen())
+        hive_.Open(hostpath::toLongPath(path_));
+    return hive_;
+}
+
+void PackageRegistry::save() {
+    if (!hive_.isOpen())
+        return;
+    // Written beside the old hive and renamed over it, so that a failed save keeps the old one.
+    std::string path = hostpath::toLongPath(path_);
+    std::string fresh = path + ".new";
+    ::unlink(fresh.c_str());
+    hive_.Save(fresh);
+    if (std::rename(fresh.c_str(), path.c_str()) != 0) {
+        uint32_t error = win32ErrorFromErrno(errno);
+        ::unlink(fresh.c_str());
+        throw OfflineRegException(error, path);
+    }
+}
+
+void PackageRegistry::changed(std::string_view line) {
+    if (ConsoleWriter* writer = ConsoleWriter::installed()) {
+        ConsoleColorScope green(AttributeGreen);
+        writer->writeLine(line);
+    }
+    if (onChange_)
+        onChange_();
+}
+
+void PackageRegistry::SetRegistryKey(const std::string& keyPath, bool merge, bool overwrite, bool deleted) {
+    OfflineRegKey key = hive().RootKey().Create(keyPath);
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    bool exists = key.GetValue("", type, data);
+    if (overwrite) {
+        if (!exists) {
+            type = 0;
+            data.clear();
+        }
+        key.SetValue("", (type & ~appvtype::KeyDeleted) | appvtype::KeyOverwrite, data);
+    }
+    if (deleted)
+        key.SetValue("", DefaultValueDeletedType, ZeroDword);
+    if (merge && exists) {
+        type &= ~(appvtype::KeyDeleted | appvtype::KeyOverwrite);
+        if (type == 0 && data.empty())
+            key.DeleteValue("");
+        else
+            key.SetValue("", type, data);
+    }
+    changed(formatStringId(171, {keyPath}));
+}
+
+void PackageRegistry::SetRegistryValue(const std::string& keyPath, const std::string& valueName,
+                                       uint32_t valueType, const std::string& valueText, bool pathVariable) {
+    OfflineRegKey key = hive().RootKey().Create(keyPath);
+    uint32_t flags = 0;
+    uint32_t oldType = 0;
+    if (key.GetType(valueName, oldType))
+        flags = oldType & ~(regtype::TypeMask | appvtype::ValueDeleted);
+    if (pathVariable)
+        flags |= appvtype::PathVariable;
+    key.SetValueFromText(valueName, valueType, flags, valueText);
+    changed(formatStringId(173, {valueName, keyPath, valueText}));
+}
+
+void PackageRegistry::SetVirtualizeRegValueDeleted(const std::string& keyPath, const std::string& valueName) {
+    OfflineRegKey key = hive().RootKey().Create(keyPath);
+    key.SetValue(valueName, appvtype::ValueDeleted, ZeroDword);
+    changed(formatStringId(174, {valueName, keyPath}));
+}
+
+void PackageRegistry::DeleteRegistryValue(const std::string& keyPath, const std::string& valueName) {
+    OfflineRegKey key = hive().RootKey().Open(keyPath);
+    key.DeleteValue(valueName);
+    changed(formatStringId(175, {valueName, keyPath}));
+}
+
+void PackageRegistry::DeleteRegistryKey(const std::string& keyPath) {
+    hive().DeleteKey(keyPath);
+    changed(formatStringId(172, {keyPath}));
+}
+
+void PackageRegistry::DeleteRegistryKeyTree(const std::string& keyPath) {
+    hive().DeleteKeyTree(keyPath);
+    changed(formatStringId(172, {keyPath}));
+}
+
+bool PackageRegistry::isValidKeyPath(const std::string& keyPath) {
+    size_t first = keyPath.find_first_not_of('\\');
+    if (first == std::string::npos)
+        return false;
+    size_t last = keyPath.find_last_not_of('\\');
+    std::string_view trimmed = std::string_view(keyPath).substr(first, last - first + 1);
+    size_t sep = trimmed.find('\\');
+    if (sep == std::string_view::npos)
+        return false;
+    std::string_view second = trimmed.substr(sep + 1);
+    second = second.substr(0, second.find('\\'));
+    return equalsIgnoreAsciiCase(trimmed.substr(0, sep), "REGISTRY") &&
+           (equalsIgnoreAsciiCase(second, "MACHINE") || equalsIgnoreAsciiCase(second, "USER"));
+}
+
+void PackageRegistry::checkKeyPath(const std::string& keyPath) {
+    if (!isValidKeyPath(keyPath))
+        throw Exception(177);
+}
+
+uint32_t PackageRegistry::valueTypeFromText(const std::string& text) {
+    if (text == "sz")
+        return regtype::String;
+    if (text == "expandsz")
+        return regtype::ExpandString;
+    if (text == "dword")
+        return regtype::Dword;
+    if (text == "multisz")
+        return regtype::MultiString;
+    if (text == "binary")
+        return regtype::Binary;
+    return regtype::None;
+}
+
+} // namespace quendle
