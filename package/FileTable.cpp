@@ -4,7 +4,9 @@
 
 namespace quendle {
 
-std::string FileTable::foldKey(std::string_view packagePath) { return foldCase(packagePath); }
+std::string FileTable::foldKey(std::string_view packagePath) {
+    return foldCase(packagePath);
+}
 
 bool FileTable::insert(const PackagePath& packagePath, const std::string& sourcePath) {
     std::string key = foldKey(packagePath);

@@ -4,7 +4,9 @@
 
 namespace quendle {
 
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) { return equalsIgnoreCaseAscii(a, b); }
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    return equalsIgnoreCaseAscii(a, b);
+}
 
 std::string_view canonicalKnownPart(std::string_view name) {
     for (std::string_view part : KnownParts)

@@ -1,0 +1,251 @@
+#include "package/AppV5Package.h"
+
+#include "archive/ZipReader.h"
+#include "core/ExceptionPresenter.h"
+#include "os/ConsoleWriter.h"
+#include "os/FileSystem.h"
+#include "os/Guid.h"
+#include "os/msxml/MsXmlDomDocument.h"
+#include "package/KnownParts.h"
+#include "package/PackageArchiveWriter.h"
+#include "package/PackageReplacement.h"
+#include "package/SignalCleanup.h"
+#include "util/strings/StringSystem.h"
+#include "util/strings/StringTable.h"
+
+#if __has_include("package/ManifestValidator.h")
+#include "package/ManifestValidator.h"
+#define QUENDLE_HAS_VALIDATOR 1
+#endif
+#if __has_include("package/PackageRegistry.h")
+#include "package/PackageRegistry.h"
+#define QUENDLE_HAS_REGISTRY 1
+#endif
+
+#include <cstdio>
+#include <vector>
+
+namespace quendle {
+
+namespace {
+
+constexpr int PackingOperation = 104;
+
+} // namespace
+
+AppV5Package::AppV5Package() = default;
+
+AppV5Package::~AppV5Package() {
+    // The hive and the documents may hold files of the workspace: release them first.
+#ifdef QUENDLE_HAS_REGISTRY
+    registry_.reset();
+#endif
+    documents_.clear();
+    removeWorkspace();
+}
+
+void AppV5Package::removeWorkspace() noexcept {
+    if (workspaceFolder_.empty())
+        return;
+    tracker_.cleanUp();
+    SignalCleanup::removeTree(workspaceFolder_);
+    SignalCleanup::forgetFolder();
+}
+
+void AppV5Package::setPackagePath(const std::string& path) {
+    if (!hostpath::pathExists(hostpath::toLongPath(path)))
+        throw Exception(65012, hostpath::toLongPath(path));
+    packagePath_ = path;
+}
+
+std::string AppV5Package::knownPartPath(std::string_view partName) const {
+    std::string_view canonical = canonicalKnownPart(partName);
+    return hostpath::joinPath(contentFolder_, canonical.empty() ? partName : canonical);
+}
+
+PackagePath AppV5Package::packagePathOf(const std::string& base, const std::string& file) {
+    if (!base.empty() && base.size() < file.size() &&
+        equalsIgnoreCaseAscii(file.substr(0, base.size()), base) &&
+        file[base.size()] == hostpath::Separator) {
+        PackagePath path = file.substr(base.size() + 1);
+        for (char& c : path)
+            if (c == hostpath::Separator)
+                c = packagepath::Separator;
+        return path;
+    }
+    throw Exception(187, file);
+}
+
+void AppV5Package::open() {
+    // A second open (only a package of nothing but root parts would ask) reuses the workspace.
+    if (opened_)
+        return;
+    workspaceFolder_ = hostpath::joinPath(hostpath::tempFolderPath(), newGuidString(GuidCase::Upper, true));
+    contentFolder_ = hostpath::joinPath(workspaceFolder_, "res");
+    SignalCleanup::install();
+    SignalCleanup::watchFolder(workspaceFolder_);
+    tracker_.addFolderTree(workspaceFolder_);
+
+    std::vector<std::string> extracted;
+    bool ok = ZipReader::extract(hostpath::toLongPath(packagePath_), contentFolder_, this, extracted);
+    endProgressLine();
+    if (!ok)
+        throw Exception(formatStringId(136, {hostpath::toLongPath(packagePath_)}));
+
+    for (const std::string& file : extracted) {
+        std::string path = hostpath::normalizePath(file);
+        PackagePath packagePath = packagePathOf(contentFolder_, path);
+        std::string_view known = canonicalKnownPart(packagePath);
+        if (known.empty()) {
+            // Two entries differing only in letter case are one file where the format comes
+            // from: the later one's bytes win under the first one's name.
+            if (!fileTable_.insert(packagePath, path))
+                fileTable_.replaceSource(packagePath, path);
+            continue;
+        }
+        // Known parts are found later by their own spelling.
+        if (packagePath != known) {
+            std::string canonicalPath = hostpath::joinPath(contentFolder_, known);
+            (void)std::rename(path.c_str(), canonicalPath.c_str());
+        }
+    }
+    opened_ = true;
+}
+
+void AppV5Package::requireManifest() {
+    if (!hostpath::fileExists(hostpath::toLongPath(knownPartPath(ManifestPart))))
+        throw Exception(formatStringId(136, {hostpath::toLongPath(packagePath_)}));
+}
+
+void AppV5Package::openOnDemand() {
+    if (opened_)
+        return;
+    open();
+    requireManifest();
+}
+
+std::shared_ptr<MsXmlDomDocument> AppV5Package::getXmlPart(std::string_view partName) {
+    if (!isEditableXmlPart(partName))
+        throw Exception("Config file is not editable.");
+    std::string name(canonicalKnownPart(partName));
+    if (auto found = documents_.find(name); found != documents_.end())
+        return found->second;
+    std::string path = hostpath::toLongPath(knownPartPath(name));
+    if (!hostpath::fileExists(path))
+        return nullptr;
+    auto document = std::make_shared<MsXmlDomDocument>(name);
+    document->Load(path);
+    document->SetupSelectionNamespaces(xpathPrefixFor(name), namespaces_);
+    documents_.emplace(name, document);
+    return document;
+}
+
+void AppV5Package::replaceXmlPart(std::string_view partName, std::shared_ptr<MsXmlDomDocument> document) {
+    documents_[std::string(canonicalKnownPart(partName))] = std::move(document);
+}
+
+#ifdef QUENDLE_HAS_REGISTRY
+PackageRegistry& AppV5Package::registry() {
+    if (!registry_)
+        registry_ = std::make_unique<PackageRegistry>(knownPartPath(RegistryPart));
+    return *registry_;
+}
+#endif
+
+void AppV5Package::writeBackXmlParts() {
+#ifdef QUENDLE_HAS_VALIDATOR
+    ManifestValidator::WriteBackXmlParts(documents_, contentFolder_);
+#else
+    for (const auto& [name, document] : documents_)
+        document->Save(knownPartPath(name));
+#endif
+}
+
+void AppV5Package::saveRegistry() {
+#ifdef QUENDLE_HAS_REGISTRY
+    if (registry_)
+        registry_->save();
+#endif
+}
+
+void AppV5Package::printChange(std::string_view text) {
+    if (ConsoleWriter* writer = ConsoleWriter::installed()) {
+        ConsoleColorScope green(AttributeGreen);
+        writer->writeLine(text);
+    }
+}
+
+void AppV5Package::writeNewArchive(const std::string& archivePath) {
+    PackageArchiveWriter::write(archivePath, contentFolder_, fileTable_, [this] { step(1); });
+}
+
+uint32_t AppV5Package::save() {
+    try {
+        // Built in the workspace under the package's own name, beside its block map.
+        std::string name = hostpath::fileNameOf(packagePath_);
+        if (name == "res" || isKnownPart(name))
+            name += ".new";
+        std::string archivePath = hostpath::joinPath(workspaceFolder_, name);
+        setRange(PackingOperation, PackageArchiveWriter::stepCount(fileTable_), 0);
+        writeBackXmlParts();
+        saveRegistry();
+        writeNewArchive(archivePath);
+        finish(PackingOperation, 0);
+        PackageReplacement(packagePath_).install(archivePath);
+    } catch (...) {
+        endProgressLine();
+        return handleCurrentException();
+    }
+    if (ConsoleWriter* writer = ConsoleWriter::installed()) {
+        ConsoleColorScope green(AttributeGreen);
+        writer->writeLine(loadString(143));
+    }
+    return 0;
+}
+
+void AppV5Package::setRange(int operation, int64_t total, int) {
+    operation_ = operation;
+    total_ = total;
+    done_ = 0;
+    lastPercent_ = 0;
+    progressText_.clear();
+    ConsoleWriter* writer = ConsoleWriter::installed();
+    if (!writer)
+        return;
+    std::string text = loadString(operation == PackingOperation ? 141 : 140);
+    if (!writer->isTerminal()) {
+        // Redirected output gets the message alone: a log has no use for rewritten numbers.
+        writer->writeLine(text);
+        return;
+    }
+    writer->write(text);
+    progressText_ = std::move(text);
+}
+
+void AppV5Package::step(int64_t count) {
+    if (progressText_.empty())
+        return;
+    done_ += count;
+    int percent = total_ > 0 ? static_cast<int>(done_ * 100 / total_) : 100;
+    if (percent <= lastPercent_)
+        return;
+    lastPercent_ = percent;
+    if (ConsoleWriter* writer = ConsoleWriter::installed())
+        writer->write("\r" + progressText_ + formatStringId(188, {percent}));
+    if (percent >= 100)
+        endProgressLine();
+}
+
+void AppV5Package::finish(int, int) {
+    endProgressLine();
+}
+
+void AppV5Package::endProgressLine() {
+    if (progressText_.empty())
+        return;
+    progressText_.clear();
+    if (ConsoleWriter* writer = ConsoleWriter::installed())
+        writer->write("\n");
+}
+
+} // namespace quendle
