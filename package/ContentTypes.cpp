@@ -1,0 +1,132 @@
+#include "package/ContentTypes.h"
+
+#include "archive/PercentEncoding.h"
+#include "core/Exception.h"
+#include "os/FileSystem.h"
+#include "os/msxml/MsXmlDomDocument.h"
+#include "os/msxml/MsXmlDomNode.h"
+#include "os/msxml/Namespaces.h"
+#include "package/AppV5Package.h"
+#include "package/KnownParts.h"
+#include "package/PackageFiles.h"
+#include "util/strings/MessageFormat.h"
+#include "util/strings/StringSystem.h"
+
+#include <algorithm>
+
+namespace quendle {
+namespace {
+
+constexpr std::string_view VfsFileContentType = "appv/vfs-file";
+
+std::string contentTypesNamespace() {
+    return std::string(OpcSchemaHost) + "/package/2006/content-types";
+}
+
+std::string defaultSelector(std::string_view lowerExtension) {
+    return "appv:Default[@Extension=" + xpathStringLiteral(lowerExtension) + "]";
+}
+
+std::string overrideSelector(std::string_view partName) {
+    return "appv:Override[@PartName=" + xpathStringLiteral(partName) + "]";
+}
+
+} // namespace
+
+std::string extensionOf(std::string_view packagePath) {
+    const size_t dot = packagePath.rfind('.');
+    const size_t backslash = packagePath.rfind('\\');
+    if (dot == std::string_view::npos || (backslash != std::string_view::npos && dot < backslash))
+        return {};
+    return std::string(packagePath.substr(dot + 1));
+}
+
+std::string partNameOf(std::string_view packagePath) {
+    std::string name = percentEncodePackagePath(packagepath::normalizePath(packagePath));
+    std::replace(name.begin(), name.end(), '\\', '/');
+    if (name.empty() || name.front() != '/')
+        name.insert(name.begin(), '/');
+    return name;
+}
+
+bool isExtensionInUse(std::string_view extension, const FileTable& files) {
+    if (equalsIgnoreCaseAscii(extension, "xml") || equalsIgnoreCaseAscii(extension, "dat"))
+        return true;
+    return std::any_of(files.begin(), files.end(), [&](const FileTable::Entry& entry) {
+        return equalsIgnoreCaseAscii(extensionOf(packagepath::normalizePath(entry.packagePath)), extension);
+    });
+}
+
+bool ContentTypes::add(std::string_view packagePath) {
+    const std::string path = packagepath::normalizePath(packagePath);
+    const auto root = document_.GetDocumentElement();
+    const std::string extension = toLowerAscii(extensionOf(path));
+    if (!extension.empty() && root->SelectSingleNode(defaultSelector(extension)))
+        return false;
+
+    // An extension-less file is registered by its own part name, even when an equal Override
+    // exists already: each such file owns its entry.
+    const auto element =
+        root->AppendChildElement(extension.empty() ? "Override" : "Default", contentTypesNamespace());
+    if (extension.empty()) {
+        element->SetAttribute("PartName", partNameOf(path));
+        element->SetAttribute("ContentType", std::string(VfsFileContentType));
+    } else {
+        element->SetAttribute("ContentType", std::string(VfsFileContentType));
+        element->SetAttribute("Extension", extension);
+    }
+    changed();
+    printChange(formatStringId(164, {ContentTypesPart}), element->GetXml());
+    return true;
+}
+
+bool ContentTypes::remove(std::string_view packagePath, const FileTable& files) {
+    const std::string path = packagepath::normalizePath(packagePath);
+    const std::string extension = toLowerAscii(extensionOf(path));
+    if (!extension.empty() && isExtensionInUse(extension, files))
+        return false;
+
+    const auto root = document_.GetDocumentElement();
+    const auto found = root->SelectSingleNode(extension.empty() ? overrideSelector(partNameOf(path))
+                                                                : defaultSelector(extension));
+    if (!found)
+        return false;
+    const std::string xml = found->GetXml();
+    found->GetParent()->RemoveChild(*found);
+    changed();
+    printChange(formatStringId(163, {ContentTypesPart}), xml);
+    return true;
+}
+
+void ContentTypes::changed() {
+    if (onChange_)
+        onChange_();
+}
+
+namespace {
+
+std::shared_ptr<MsXmlDomDocument> contentTypesOf(AppV5Package& package) {
+    auto document = package.getXmlPart(ContentTypesPart);
+    if (!document)
+        throw Exception(formatStringId(136, {hostpath::toLongPath(package.packagePath())}));
+    return document;
+}
+
+} // namespace
+
+void addContentType(AppV5Package& package, std::string_view packagePath) {
+    const auto document = contentTypesOf(package);
+    ContentTypes(*document, [&package] { package.markModified(); }).add(packagePath);
+}
+
+void removeContentType(AppV5Package& package, std::string_view packagePath) {
+    const std::string path = packagepath::normalizePath(packagePath);
+    // A name still in use needs no document: a package without one is no error then.
+    const std::string extension = extensionOf(path);
+    if (!extension.empty() && isExtensionInUse(extension, package.fileTable()))
+        return;
+    const auto document = contentTypesOf(package);
+    ContentTypes(*document, [&package] { package.markModified(); }).remove(path, package.fileTable());
+}
+
+} // namespace quendle

@@ -1,0 +1,38 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace quendle {
+
+class AppV5Package;
+class MsXmlDomDocument;
+
+// The file tree of "FilesystemMetadata.xml": one `Entry` per folder and file below
+// `Filesystem`, nested like the folders, with an 8.3 short name where the long name needs one.
+class FilesystemMetadata {
+  public:
+    // `onChange` runs after each change of the document (the package's markModified).
+    explicit FilesystemMetadata(MsXmlDomDocument& document, std::function<void()> onChange = {})
+        : document_(document), onChange_(std::move(onChange)) {}
+
+    // Completes the chain of entries for an added file; existing entries stay as they are.
+    // Returns true when the document changed (false also without a `Filesystem` element).
+    bool addEntries(std::string_view packagePath);
+    // Removes the file's entry and every folder entry that it leaves empty. Returns true when
+    // the document changed; a path without an entry is no error.
+    bool removeEntry(std::string_view packagePath);
+
+  private:
+    void changed();
+
+    MsXmlDomDocument& document_;
+    std::function<void()> onChange_;
+};
+
+// The package's file-system metadata for an added or removed file; 136 when the package has no
+// "FilesystemMetadata.xml".
+void addFilesystemEntries(AppV5Package& package, std::string_view packagePath);
+void removeFilesystemEntry(AppV5Package& package, std::string_view packagePath);
+
+} // namespace quendle

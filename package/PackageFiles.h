@@ -1,0 +1,60 @@
+#pragma once
+#include "package/FileTable.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quendle {
+
+class AppV5Package;
+
+// The components of a package path, first to last. Callers pass normalized paths: a doubled
+// backslash ends the walk, so only the components after it are returned.
+std::vector<std::string> splitPackagePath(std::string_view path);
+
+// Checks a package path typed by the user for Add-File, Update-File and Del-File: backslashes
+// only (152), first component exactly "Root" (153), no trailing backslash (198).
+void validatePackagePath(std::string_view path);
+
+// "Scripts\<name>": where a package keeps its scripts.
+PackagePath scriptPackagePath(std::string_view name);
+
+// `value` as an XPath 1.0 string literal: in apostrophes, in quotes when it holds an
+// apostrophe, or as concat() of both kinds when it holds both.
+std::string xpathStringLiteral(std::string_view value);
+
+// A result line in green, with the XML of the changed element on a second line when given.
+void printChange(std::string_view text, std::string_view elementXml = {});
+
+// The file operations change only the table; the bytes are read when the package is saved.
+// Each prints its result line; the caller marks the package modified.
+
+// Adds a new entry; raises 142 when the path (ignoring case) is in the table already.
+void addFile(FileTable& files, const PackagePath& packagePath, const std::string& sourcePath);
+
+enum class UpdateOutcome { Replaced, Added };
+// Points an existing entry at a new source (178). A path not yet in the table is added as by
+// addFile (139); the caller then owes it the metadata and content type of an added file.
+UpdateOutcome updateFile(FileTable& files, const PackagePath& packagePath, const std::string& sourcePath);
+
+// Removes an entry (138); raises 137 when the path is not in the table.
+void removeFile(FileTable& files, const PackagePath& packagePath);
+
+// The file and script commands, after their count check: each checks its values, opens the
+// package on demand and pairs the file operation with the metadata and content types.
+
+// Add-File: source exists (65012), package path valid; then addFile, metadata, content type.
+void addFileCommand(AppV5Package& package, std::string_view packagePath, std::string_view sourcePath);
+// Update-File: as Add-File, but an existing path gets the new source instead (178).
+void updateFileCommand(AppV5Package& package, std::string_view packagePath, std::string_view sourcePath);
+// Del-File: package path valid; then removeFile, metadata, content type.
+void deleteFileCommand(AppV5Package& package, std::string_view packagePath);
+// Add-ScriptFile: "Scripts\<file name of the source>"; content type, no metadata.
+void addScriptFileCommand(AppV5Package& package, std::string_view sourcePath);
+// Update-ScriptFile: "Scripts\<name>" gets the new source (or is added as by Update-File).
+void updateScriptFileCommand(AppV5Package& package, std::string_view scriptName, std::string_view sourcePath);
+// Del-ScriptFile: removes "Scripts\<name>" and its content type; no metadata.
+void deleteScriptFileCommand(AppV5Package& package, std::string_view scriptName);
+
+} // namespace quendle
