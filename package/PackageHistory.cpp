@@ -1,0 +1,88 @@
+#include "package/PackageHistory.h"
+
+#include "core/Exception.h"
+#include "os/StationInfo.h"
+#include "os/msxml/MsXmlDomDocument.h"
+#include "os/msxml/MsXmlDomNode.h"
+#include "os/msxml/Namespaces.h"
+#include "package/AppV5Package.h"
+#include "package/KnownParts.h"
+#include "package/PackageFiles.h"
+#include "package/PackageIdentity.h"
+#include "package/VersionValidator.h"
+#include "util/strings/MessageFormat.h"
+
+#include <utility>
+#include <vector>
+
+namespace quendle {
+namespace {
+
+std::string historyNamespace() {
+    return appVNamespace("/appv/2010/PackageHistory");
+}
+
+std::string orDefault(std::string_view value, std::string_view fallback) {
+    return std::string(value.empty() ? fallback : value);
+}
+
+} // namespace
+
+void PackageHistory::appendItem(std::string_view packageVersionId, std::string_view packagingEngine,
+                                std::string_view sequencerVersion, const StationInfo& station) {
+    const auto root = history_.GetDocumentElement();
+    if (!root || root->IsEmpty())
+        throw Exception(65022);
+    const auto item = root->AppendChildElement("PackageHistoryItem", historyNamespace());
+    // The order of the attributes is part of the format readers expect.
+    const std::vector<std::pair<const char*, std::string>> attributes = {
+        {"Time", station.time},
+        {"PackageVersion", std::string(packageVersionId)},
+        {"SequencerVersion", orDefault(sequencerVersion, DefaultSequencerVersion)},
+        {"SequencerUser", station.sequencerUser},
+        {"SequencingStation", station.sequencingStation},
+        {"WindowsVersion", station.windowsVersion},
+        {"SystemFolder", station.systemFolder},
+        {"WindowsFolder", station.windowsFolder},
+        {"UserFolder", station.userFolder},
+        {"SystemType", station.systemType},
+        {"Processor", station.processor},
+        {"LastRebootNormal", station.lastRebootNormal},
+        {"TerminalServices", station.terminalServices},
+        {"RemoteSession", station.remoteSession},
+        {"NetFrameworkVersion", station.netFrameworkVersion},
+        {"IEVersion", station.ieVersion},
+        {"PackageOSBitness", station.osBitness},
+        {"PackagingEngine", orDefault(packagingEngine, DefaultPackagingEngine)},
+        {"Locale", station.locale},
+        {"InUpgrade", "false"},
+        {"SaveMode", "eSave"},
+    };
+    for (const auto& [name, value] : attributes)
+        item->SetAttribute(name, value);
+    if (onChange_)
+        onChange_();
+    printChange(formatStringId(164, {PackageHistoryPart}), item->GetXml());
+}
+
+void validateHistoryValues(std::string_view packagingEngine, std::string_view sequencerVersion) {
+    if (packagingEngine.empty() != sequencerVersion.empty())
+        throw Exception(184);
+    if (!VersionValidator().IsValid(std::string(sequencerVersion)))
+        throw Exception(183, sequencerVersion);
+}
+
+void updatePackageHistory(AppV5Package& package, std::string_view packagingEngine,
+                          std::string_view sequencerVersion) {
+    validateHistoryValues(packagingEngine, sequencerVersion);
+    package.openOnDemand();
+    const auto history = package.getXmlPart(PackageHistoryPart);
+    if (!history)
+        throw Exception(65022);
+    const std::string versionId = packageVersionId(package);
+    PackageHistory(*history, [&package] {
+        package.markModified();
+    }).appendItem(versionId, packagingEngine, sequencerVersion, StationInfo::query());
+}
+
+} // namespace quendle

@@ -1,0 +1,104 @@
+#include "package/PackageIdentity.h"
+
+#include "core/Exception.h"
+#include "os/Guid.h"
+#include "os/msxml/MsXmlDomDocument.h"
+#include "os/msxml/MsXmlDomNode.h"
+#include "os/msxml/VersionNumber.h"
+#include "package/AppV5Package.h"
+#include "package/KnownParts.h"
+#include "package/PackageFiles.h"
+#include "package/VersionValidator.h"
+#include "util/strings/MessageFormat.h"
+#include "util/strings/StringSystem.h"
+
+namespace quendle {
+namespace {
+
+constexpr const char* IdentitySelector = "appx:Identity";
+
+std::shared_ptr<MsXmlDomElement> identityOf(MsXmlDomDocument& manifest) {
+    const auto root = manifest.GetDocumentElement();
+    if (!root || root->IsEmpty())
+        throw Exception(65022);
+    return root->SelectSingleElement(IdentitySelector);
+}
+
+bool isGuidValue(std::string_view value) {
+    return isBracedGuidText("{" + std::string(value) + "}");
+}
+
+std::shared_ptr<MsXmlDomDocument> manifestOf(AppV5Package& package) {
+    auto manifest = package.getXmlPart(ManifestPart);
+    if (!manifest)
+        throw Exception(65022);
+    return manifest;
+}
+
+} // namespace
+
+bool isAutoValue(std::string_view value) {
+    return equalsIgnoreCaseAscii(value, "auto");
+}
+
+std::string newGuidText() {
+    return newGuidString(GuidCase::Lower, false);
+}
+
+void validateIdentityValues(std::string_view packageId, std::string_view versionId,
+                            std::string_view version) {
+    for (std::string_view id : {packageId, versionId})
+        if (!id.empty() && !isAutoValue(id) && !isGuidValue(id))
+            throw Exception(195, id);
+    if (!version.empty() && !isAutoValue(version) && !VersionValidator().IsValid(std::string(version)))
+        throw Exception(196, version);
+}
+
+bool PackageIdentity::update(std::string_view packageId, std::string_view versionId,
+                             std::string_view version) {
+    const auto identity = identityOf(manifest_);
+    if (!identity)
+        return false;
+    auto set = [&](const char* attribute, uint32_t messageId, const std::string& value) {
+        identity->SetAttribute(attribute, value);
+        if (onChange_)
+            onChange_();
+        printChange(formatStringId(messageId, {value}));
+    };
+    if (!packageId.empty())
+        set("appv:PackageId", 191, isAutoValue(packageId) ? newGuidText() : std::string(packageId));
+    if (!versionId.empty())
+        set("appv:VersionId", 190, isAutoValue(versionId) ? newGuidText() : std::string(versionId));
+    if (!version.empty()) {
+        std::string value(version);
+        if (isAutoValue(version)) {
+            VersionNumber number;
+            number.Parse(identity->GetAttribute("Version"));
+            number.Increment();
+            value = number.ToString();
+        }
+        set("Version", 179, value);
+    }
+    return !packageId.empty() || !versionId.empty() || !version.empty();
+}
+
+std::string PackageIdentity::versionId() const {
+    const auto identity = identityOf(manifest_);
+    if (!identity)
+        throw Exception(180);
+    return identity->GetAttribute("appv:VersionId");
+}
+
+void updatePackageIdentity(AppV5Package& package, std::string_view packageId, std::string_view versionId,
+                           std::string_view version) {
+    package.openOnDemand();
+    validateIdentityValues(packageId, versionId, version);
+    const auto manifest = manifestOf(package);
+    PackageIdentity(*manifest, [&package] { package.markModified(); }).update(packageId, versionId, version);
+}
+
+std::string packageVersionId(AppV5Package& package) {
+    return PackageIdentity(*manifestOf(package)).versionId();
+}
+
+} // namespace quendle
