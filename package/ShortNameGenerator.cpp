@@ -1,8 +1,8 @@
 #include "package/ShortNameGenerator.h"
 
-#include <locale>
+#include "util/strings/StringSystem.h"
+
 #include <string>
-#include <vector>
 
 namespace quendle {
 namespace {
@@ -10,112 +10,33 @@ namespace {
 constexpr std::string_view DroppedCharacters = ". ";
 constexpr std::string_view ReplacedCharacters = "+,;=[]";
 
-// One character of a UTF-8 text: its bytes as they stand, and its code point (or the lone
-// byte's value when the sequence is malformed, so that odd input is carried through unchanged).
-struct Character {
-    std::string_view bytes;
-    char32_t codePoint;
-};
-
-std::vector<Character> splitCharacters(std::string_view text) {
-    std::vector<Character> out;
-    size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 1;
-        char32_t cp = lead;
-        if (lead >= 0xC2 && lead <= 0xF4) {
-            length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-            cp = lead & (0x7F >> length);
-            bool valid = i + length <= text.size();
-            for (size_t k = 1; valid && k < length; ++k) {
-                const auto cont = static_cast<unsigned char>(text[i + k]);
-                valid = (cont & 0xC0) == 0x80;
-                cp = (cp << 6) | (cont & 0x3F);
-            }
-            if (!valid) {
-                length = 1;
-                cp = lead;
-            }
-        }
-        out.push_back({text.substr(i, length), cp});
-        i += length;
-    }
-    return out;
+bool isOneOf(char32_t cp, std::string_view set) {
+    return cp < 0x80 && set.find(static_cast<char>(cp)) != std::string_view::npos;
 }
 
-void appendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-// Short names follow the system's case mapping, not just A to Z: "é" becomes "É".
-const std::locale& unicodeLocale() {
-    static const std::locale loc = [] {
-        try {
-            return std::locale("C.UTF-8");
-        } catch (const std::runtime_error&) {
-            return std::locale::classic();
-        }
-    }();
-    return loc;
-}
-
-void appendUpper(std::string& out, const Character& c) {
-    if (c.bytes.size() == 1 && c.codePoint >= 0x80) {
-        out += c.bytes; // a stray byte of malformed UTF-8 stays as it was
-        return;
-    }
-    const auto upper = std::toupper(static_cast<wchar_t>(c.codePoint), unicodeLocale());
-    appendUtf8(out, static_cast<char32_t>(upper));
-}
-
-bool isDropped(char32_t cp) {
-    return cp < 0x80 && DroppedCharacters.find(static_cast<char>(cp)) != std::string_view::npos;
-}
-
-bool isReplaced(char32_t cp) {
-    return cp < 0x80 && ReplacedCharacters.find(static_cast<char>(cp)) != std::string_view::npos;
-}
-
-bool isClean(const std::vector<Character>& chars) {
-    for (const auto& c : chars)
-        if (isDropped(c.codePoint) || isReplaced(c.codePoint))
+bool isClean(std::string_view text) {
+    for (size_t pos = 0; pos < text.size();) {
+        const char32_t cp = nextCodePoint(text, pos);
+        if (isOneOf(cp, DroppedCharacters) || isOneOf(cp, ReplacedCharacters))
             return false;
+    }
     return true;
-}
-
-std::string upperAsciiOnly(std::string_view text) {
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return out;
 }
 
 struct StemAndExtension {
     std::string_view stem;
-    std::string extension;
+    std::string extension; // upper-cased A to Z only, as the validity check compares it
 };
 
 StemAndExtension splitName(std::string_view longName) {
     const size_t dot = longName.rfind('.');
     if (dot == std::string_view::npos)
         return {longName, {}};
-    return {longName.substr(0, dot), upperAsciiOnly(longName.substr(dot + 1))};
+    std::string extension(longName.substr(dot + 1));
+    for (char& c : extension)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return {longName.substr(0, dot), std::move(extension)};
 }
 
 } // namespace
@@ -123,15 +44,14 @@ StemAndExtension splitName(std::string_view longName) {
 std::string ShortNameGenerator::shortNamePart(std::string_view text, size_t maximum) {
     std::string out;
     size_t written = 0;
-    for (const auto& c : splitCharacters(text)) {
-        if (written >= maximum)
-            break;
-        if (isDropped(c.codePoint))
+    for (size_t pos = 0; pos < text.size() && written < maximum;) {
+        const size_t start = pos;
+        const char32_t cp = nextCodePoint(text, pos);
+        if (isOneOf(cp, DroppedCharacters))
             continue;
-        if (isReplaced(c.codePoint))
-            out += '_';
-        else
-            appendUpper(out, c);
+        // The rest follows the system's case mapping, not just A to Z: "é" becomes "É".
+        out +=
+            isOneOf(cp, ReplacedCharacters) ? std::string("_") : toUpperCase(text.substr(start, pos - start));
         ++written;
     }
     return out;
@@ -139,10 +59,7 @@ std::string ShortNameGenerator::shortNamePart(std::string_view text, size_t maxi
 
 bool ShortNameGenerator::isValidShortName(std::string_view longName) {
     const auto [stem, extension] = splitName(longName);
-    const auto stemChars = splitCharacters(stem);
-    const auto extensionChars = splitCharacters(extension);
-    return stemChars.size() <= 8 && extensionChars.size() <= 3 && isClean(stemChars) &&
-           isClean(extensionChars);
+    return codePointCount(stem) <= 8 && codePointCount(extension) <= 3 && isClean(stem) && isClean(extension);
 }
 
 std::string ShortNameGenerator::candidate(std::string_view longName, unsigned long long n) {
