@@ -2,6 +2,7 @@
 #include "core/ExceptionHandling.h"
 #include "core/ExceptionPresenter.h"
 #include "os/ConsoleWriter.h"
+#include "package/AppV5Package.h"
 
 #include <csignal>
 #include <cstdio>
@@ -28,9 +29,9 @@ int main(int argc, char** argv) {
     installFaultHandlers();
     printBanner();
     try {
-        // The one package object of the run is constructed here, before the container, once the
-        // package model exists: `AppV5Package package;` and `QuendleCommandContainer container(&package);`.
-        QuendleCommandContainer container(nullptr);
+        // The one package of the run outlives the container; its destructor removes the workspace.
+        AppV5Package package;
+        QuendleCommandContainer container(&package);
         ConsoleWriter::install();
         return static_cast<int>(container.run(argc, argv));
     } catch (...) {

@@ -3,6 +3,8 @@
 #include "core/Exception.h"
 #include "msicomp/command/CommandLineException.h"
 #include "os/FileSystem.h"
+#include "package/AppV5Package.h"
+#include "package/PackageCommands.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
 
@@ -28,6 +30,13 @@ void checkSourceFile(const std::string& path) {
     throw Exception("The command \"" + std::string(command) + "\" is not available yet in this build.");
 }
 
+// The package model's commands need the one package of the run.
+AppV5Package& requirePackage(AppV5Package* package) {
+    if (!package)
+        throw Exception(65022);
+    return *package;
+}
+
 } // namespace
 
 void QuendleCommandContainer::setPackagePath(const std::string& path) {
@@ -41,42 +50,11 @@ void QuendleCommandContainer::savePackageIfModified() {
 }
 
 uint32_t QuendleCommandContainer::update(const CommandValues& values) {
-    checkCount(values, 2, Count::AtLeast);
-    setPackagePath(hostpath::normalizePath(values[0]));
-    std::string name = values[1];
-    if (!name.empty() && name.front() == '/')
-        name.erase(0, 1);
-    std::vector<std::string> arguments;
-    uint32_t result = 0;
-    for (size_t i = 2; i < values.size(); ++i) {
-        const std::string& v = values[i];
-        // Sub-commands are told apart only by a leading '/' before a known command name.
-        if (!v.empty() && v.front() == '/' && findCommand(std::string_view(v).substr(1), false)) {
-            if (!name.empty()) {
-                result = executeCommand(name, arguments);
-                if (result != 0)
-                    return result;
-            }
-            name = v.substr(1);
-            arguments.clear();
-        } else {
-            arguments.push_back(v);
-        }
-    }
-    if (!name.empty())
-        result = executeCommand(name, arguments);
-    savePackageIfModified();
-    return result;
+    return PackageCommands::update(requirePackage(package_), *this, values);
 }
 
 uint32_t QuendleCommandContainer::batchFileUpdate(const CommandValues& values) {
-    checkCount(values, 3);
-    setPackagePath(hostpath::normalizePath(values[0]));
-    std::string commandFilePath = hostpath::absolutePath(hostpath::normalizePath(values[1]));
-    bool noFail = equalsIgnoreCaseAscii(values[2], "true");
-    commandFile_.run(commandFilePath, noFail);
-    savePackageIfModified();
-    return 0;
+    return PackageCommands::batchFileUpdate(requirePackage(package_), *this, values);
 }
 
 uint32_t QuendleCommandContainer::help(const CommandValues& values) {
@@ -132,28 +110,23 @@ uint32_t QuendleCommandContainer::delScriptFile(const CommandValues& values) {
 }
 
 uint32_t QuendleCommandContainer::setNodeText(const CommandValues& values) {
-    checkCount(values, 3);
-    notAvailable("Set-NodeText");
+    return PackageCommands::setNodeText(requirePackage(package_), *this, values);
 }
 
 uint32_t QuendleCommandContainer::newElement(const CommandValues& values) {
-    checkCount(values, 6);
-    notAvailable("New-Element");
+    return PackageCommands::newElement(requirePackage(package_), *this, values);
 }
 
 uint32_t QuendleCommandContainer::setElementAttribute(const CommandValues& values) {
-    checkCount(values, 4);
-    notAvailable("Set-ElementAttribute");
+    return PackageCommands::setElementAttribute(requirePackage(package_), *this, values);
 }
 
 uint32_t QuendleCommandContainer::delSingleNode(const CommandValues& values) {
-    checkCount(values, 2);
-    notAvailable("Del-SingleNode");
+    return PackageCommands::delSingleNode(requirePackage(package_), *this, values);
 }
 
 uint32_t QuendleCommandContainer::delNodes(const CommandValues& values) {
-    checkCount(values, 2);
-    notAvailable("Del-Nodes");
+    return PackageCommands::delNodes(requirePackage(package_), *this, values);
 }
 
 std::vector<std::pair<std::string, std::string>>
@@ -172,9 +145,7 @@ QuendleCommandContainer::transformParameters(const CommandValues& values) const 
 }
 
 uint32_t QuendleCommandContainer::transformManifest(const CommandValues& values) {
-    checkCount(values, 2, Count::AtLeast);
-    transformParameters(values);
-    notAvailable("TransformManifest");
+    return PackageCommands::transformManifest(requirePackage(package_), *this, values);
 }
 
 uint32_t QuendleCommandContainer::setRegistryKey(const CommandValues& values) {

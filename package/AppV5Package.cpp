@@ -8,6 +8,7 @@
 #include "os/msxml/MsXmlDomDocument.h"
 #include "package/KnownParts.h"
 #include "package/PackageArchiveWriter.h"
+#include "package/PackageRegistry.h"
 #include "package/PackageReplacement.h"
 #include "package/SignalCleanup.h"
 #include "util/strings/StringSystem.h"
@@ -16,10 +17,6 @@
 #if __has_include("package/ManifestValidator.h")
 #include "package/ManifestValidator.h"
 #define QUENDLE_HAS_VALIDATOR 1
-#endif
-#if __has_include("package/PackageRegistry.h")
-#include "package/PackageRegistry.h"
-#define QUENDLE_HAS_REGISTRY 1
 #endif
 
 #include <cstdio>
@@ -37,9 +34,7 @@ AppV5Package::AppV5Package() = default;
 
 AppV5Package::~AppV5Package() {
     // The hive and the documents may hold files of the workspace: release them first.
-#ifdef QUENDLE_HAS_REGISTRY
     registry_.reset();
-#endif
     documents_.clear();
     removeWorkspace();
 }
@@ -144,13 +139,11 @@ void AppV5Package::replaceXmlPart(std::string_view partName, std::shared_ptr<MsX
     documents_[std::string(canonicalKnownPart(partName))] = std::move(document);
 }
 
-#ifdef QUENDLE_HAS_REGISTRY
 PackageRegistry& AppV5Package::registry() {
     if (!registry_)
-        registry_ = std::make_unique<PackageRegistry>(knownPartPath(RegistryPart));
+        registry_ = std::make_unique<PackageRegistry>(contentFolder_, [this] { markModified(); });
     return *registry_;
 }
-#endif
 
 void AppV5Package::writeBackXmlParts() {
 #ifdef QUENDLE_HAS_VALIDATOR
@@ -162,10 +155,8 @@ void AppV5Package::writeBackXmlParts() {
 }
 
 void AppV5Package::saveRegistry() {
-#ifdef QUENDLE_HAS_REGISTRY
     if (registry_)
         registry_->save();
-#endif
 }
 
 void AppV5Package::printChange(std::string_view text) {

@@ -96,7 +96,7 @@ class AppV5Package : public ExtractProgress {
     TempFileTracker tracker_;
     FileTable fileTable_;
     DocumentCache documents_;
-    std::shared_ptr<PackageRegistry> registry_;
+    std::unique_ptr<PackageRegistry> registry_;
     NamespaceMap namespaces_;
     bool modified_ = false;
     bool opened_ = false;
