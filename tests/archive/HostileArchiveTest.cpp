@@ -1,0 +1,315 @@
+#include "ArchiveTestSupport.h"
+#include "archive/ZipReader.h"
+#include "archive/ZipRecords.h"
+#include "archive/ZipWriter.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <zlib.h>
+
+using namespace quendle;
+using namespace quendle::test;
+
+namespace {
+
+// Stores names exactly as given, so that tests can write what a hostile tool would.
+struct RawNames : ZipWriterHooks {
+    ZipEntryListener* entryListener() override { return nullptr; }
+    int flushMode() override { return Z_NO_FLUSH; }
+    size_t readChunkSize() override { return 0; }
+    size_t outputBufferSize() override { return 0; }
+    std::string encodeEntryName(const std::string& name) override { return name; }
+};
+
+std::string packRaw(const TempDir& dir, const std::vector<std::pair<std::string, std::string>>& entries,
+                    const std::string& archiveName = "a.zip") {
+    RawNames hooks;
+    ZipWriter writer(&hooks);
+    std::string archive = dir / archiveName;
+    EXPECT_EQ(writer.open(archive), 0u);
+    int n = 0;
+    for (const auto& [name, content] : entries) {
+        std::string source = dir / ("src/" + std::to_string(n++));
+        writeFile(source, content);
+        EXPECT_TRUE(writer.addEntry(source, name, ZipCompression::SuperFast)) << name;
+    }
+    EXPECT_TRUE(writer.close());
+    return archive;
+}
+
+// One deflated entry with a payload and declared sizes of the test's choosing.
+std::string craftDeflated(const std::string& name, const std::string& payload, uint32_t crc,
+                          uint64_t declared) {
+    LocalFileHeader local(FlagDataDescriptor, MethodDeflated, {}, name);
+    DataDescriptor descriptor;
+    descriptor.set(crc, payload.size(), declared);
+    CentralDirectoryHeader central(local, name, 0);
+    central.set(crc, payload.size(), declared);
+    Zip64EndOfCentralDirectory zip64End;
+    Zip64EndLocator locator;
+    EndOfCentralDirectory end;
+    auto text = [](const ZipRecord& r) { return std::string(r.bytes().begin(), r.bytes().end()); };
+    std::string out = text(local) + payload + text(descriptor);
+    uint64_t directoryAt = out.size();
+    out += text(central);
+    zip64End.set(1, out.size() - directoryAt, directoryAt);
+    locator.setEndRecordOffset(out.size());
+    return out + text(zip64End) + text(locator) + text(end);
+}
+
+struct RecordingProgress : ExtractProgress {
+    int64_t total = -1, stepped = 0;
+    int finished = 0;
+    std::vector<uint32_t> errors;
+    void setRange(int, int64_t t, int) override { total = t; }
+    void finish(int, int) override { ++finished; }
+    void step(int64_t count) override { stepped += count; }
+    bool cancelled() override { return false; }
+    int reportError(int, uint32_t code, int) override {
+        errors.push_back(code);
+        return 0;
+    }
+};
+
+bool folderIsEmpty(const std::string& path) {
+    return !std::filesystem::exists(path) || std::filesystem::is_empty(path);
+}
+
+} // namespace
+
+TEST(HostileArchive, NamesLeavingTheDestinationAreRefusedBeforeAnythingIsWritten) {
+    TempDir dir;
+    std::string outside = dir / "evil.txt";
+    std::vector<std::string> hostile = {
+        "../evil.txt", "x/../../evil.txt", "..\\evil.txt", "%2E%2E/evil.txt", "x/%2e%2e/%2E%2E/evil.txt",
+        outside,       "/evil.txt",        "\\evil.txt",   "C:/evil.txt",     "c:evil.txt",
+        "%2Fevil.txt"};
+    for (const std::string& name : hostile) {
+        SCOPED_TRACE(name);
+        std::string archive = packRaw(dir, {{"good.txt", "fine"}, {name, "owned"}});
+        RecordingProgress progress;
+        ZipReader reader(&progress);
+        ASSERT_TRUE(reader.open(archive));
+        std::vector<std::string> extracted;
+        std::string dest = dir / "dest/res";
+        EXPECT_FALSE(reader.extractAll(dest, extracted));
+        EXPECT_TRUE(extracted.empty());
+        EXPECT_TRUE(folderIsEmpty(dest)) << "the good entry before it was not written either";
+        EXPECT_EQ(progress.errors, std::vector<uint32_t>{ExtractErrorCode});
+        EXPECT_NE(reader.errorText().find("outside the destination"), std::string::npos)
+            << reader.errorText();
+        EXPECT_FALSE(std::filesystem::exists(outside));
+        EXPECT_FALSE(std::filesystem::exists(dir / "dest/evil.txt"));
+        EXPECT_FALSE(std::filesystem::exists("/evil.txt"));
+    }
+}
+
+TEST(HostileArchive, LinksPlantedInTheDestinationAreNeverFollowed) {
+    TempDir dir;
+    std::filesystem::create_directories(dir / "outside");
+    writeFile(dir / "outside/target.txt", "precious");
+    std::filesystem::create_directories(dir / "dest");
+    std::filesystem::create_directory_symlink(dir / "outside", dir / "dest/link");
+    std::filesystem::create_symlink(dir / "outside/target.txt", dir / "dest/file-link");
+
+    std::vector<std::string> extracted;
+    std::string throughFolder = packRaw(dir, {{"link/new.txt", "owned"}}, "folder.zip");
+    EXPECT_FALSE(ZipReader::extract(throughFolder, dir / "dest", nullptr, extracted));
+    EXPECT_FALSE(std::filesystem::exists(dir / "outside/new.txt"));
+
+    std::string overFile = packRaw(dir, {{"file-link", "replaced"}}, "file.zip");
+    EXPECT_TRUE(ZipReader::extract(overFile, dir / "dest", nullptr, extracted));
+    EXPECT_EQ(readFile(dir / "outside/target.txt"), "precious")
+        << "the link is replaced, not written through";
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "dest/file-link"));
+    EXPECT_EQ(readFile(dir / "dest/file-link"), "replaced");
+}
+
+TEST(HostileArchive, TruncatedOrCorruptArchivesFailCleanly) {
+    TempDir dir;
+    std::string good = readFile(packRaw(
+        dir, {{"a.txt", compressibleText(200000)}, {"b/c.bin", randomBytes(100000)}, {"d.txt", "small"}}));
+    std::vector<std::pair<std::string, std::string>> damaged;
+    for (size_t cut : {size_t{0}, size_t{4}, size_t{29}, size_t{1000}, good.size() / 2, good.size() - 200,
+                       good.size() - 98, good.size() - 60, good.size() - 23, good.size() - 1})
+        damaged.emplace_back("truncated at " + std::to_string(cut), good.substr(0, cut));
+    size_t directory = le64(good, good.size() - 98 + 48);
+    auto patched = [&](size_t at, const std::string& bytes) {
+        std::string copy = good;
+        copy.replace(at, bytes.size(), bytes);
+        return copy;
+    };
+    damaged.emplace_back("central signature", patched(directory, "XXXX"));
+    damaged.emplace_back("directory offset beyond the end",
+                         patched(good.size() - 98 + 48, std::string(8, '\x7F')));
+    damaged.emplace_back("entry count of a billion",
+                         patched(good.size() - 98 + 24, std::string("\0\0\0\x40", 4)));
+    // First entry's ZIP64 extra: local header offset and compressed size beyond the file.
+    size_t extra = directory + 46 + 5;
+    damaged.emplace_back("local header offset", patched(extra + 20, std::string(8, '\x0F')));
+    damaged.emplace_back("payload bytes", patched(40, std::string(64, '\xA5')));
+    damaged.emplace_back("stored entry with a bad CRC", patched(directory + 16, "\x01\x02\x03\x04"));
+
+    for (const auto& [label, bytes] : damaged) {
+        SCOPED_TRACE(label);
+        std::string path = dir / "damaged.zip";
+        writeFile(path, bytes);
+        std::vector<std::string> extracted;
+        std::string dest = dir / "dest";
+        std::filesystem::remove_all(dest);
+        RecordingProgress progress;
+        EXPECT_FALSE(ZipReader::extract(path, dest, &progress, extracted));
+        // Whatever was reported extracted is complete; a damaged entry leaves no file behind.
+        for (const std::string& f : extracted)
+            EXPECT_TRUE(std::filesystem::exists(f)) << f;
+        if (!std::filesystem::exists(dest))
+            continue;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(dest)) {
+            if (e.is_regular_file()) {
+                EXPECT_NE(std::find(extracted.begin(), extracted.end(), e.path().string()), extracted.end())
+                    << e.path();
+            }
+        }
+    }
+
+    // A compressed size beyond the end of the file does not matter while the deflate stream
+    // ends by itself: the data must then come out intact.
+    std::string path = dir / "long.zip";
+    writeFile(path, patched(extra + 12, std::string("\0\0\0\0\x01\0\0\0", 8)));
+    std::vector<std::string> extracted;
+    if (ZipReader::extract(path, dir / "long", nullptr, extracted)) {
+        EXPECT_EQ(readFile(dir / "long/a.txt"), compressibleText(200000));
+    }
+}
+
+TEST(HostileArchive, EmptyArchivesFailToOpenOrExtract) {
+    TempDir dir;
+    writeFile(dir / "zero.zip", "");
+    std::vector<std::string> extracted;
+    EXPECT_FALSE(ZipReader::extract(dir / "zero.zip", dir / "d1", nullptr, extracted));
+    std::string noEntries = packRaw(dir, {}, "none.zip");
+    RecordingProgress progress;
+    EXPECT_FALSE(ZipReader::extract(noEntries, dir / "d2", &progress, extracted));
+    EXPECT_EQ(progress.errors, std::vector<uint32_t>{ExtractErrorCode});
+    EXPECT_FALSE(ZipReader::extract(dir / "missing.zip", dir / "d3", nullptr, extracted));
+}
+
+TEST(HostileArchive, EntryClaimingFourGiBIsRefusedOrStopsWithoutWritingIt) {
+    TempDir dir;
+    std::string data = compressibleText(5000);
+    std::string compressed(compressBound(data.size()), '\0');
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = reinterpret_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(compressed.data());
+    z.avail_out = static_cast<uInt>(compressed.size());
+    ASSERT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    compressed.resize(z.total_out);
+    deflateEnd(&z);
+    uint32_t crc = static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
+    writeFile(dir / "claim.zip", craftDeflated("big.bin", compressed, crc, 4ull << 30));
+
+    ZipReader limited;
+    limited.setExtractionLimit(64 << 20);
+    ASSERT_TRUE(limited.open(dir / "claim.zip"));
+    std::vector<std::string> extracted;
+    EXPECT_FALSE(limited.extractAll(dir / "d1", extracted));
+    EXPECT_NE(limited.errorText().find("4294967296 bytes"), std::string::npos) << limited.errorText();
+    EXPECT_TRUE(folderIsEmpty(dir / "d1"));
+
+    // Within the free space, the short data contradicts the claim and the file is removed.
+    ZipReader reader;
+    ASSERT_TRUE(reader.open(dir / "claim.zip"));
+    EXPECT_FALSE(reader.extractAll(dir / "d2", extracted));
+    EXPECT_FALSE(std::filesystem::exists(dir / "d2/big.bin"));
+}
+
+TEST(HostileArchive, ZipBombIsStoppedAtItsDeclaredSizeOrRefusedOutright) {
+    // 10 GiB of zeros as 10,240 repeats of one independent deflate block of 1 MiB, about 10 MiB.
+    std::string zeros(1 << 20, '\0');
+    std::string block(compressBound(zeros.size()), '\0');
+    z_stream z{};
+    ASSERT_EQ(deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+    z.avail_in = static_cast<uInt>(zeros.size());
+    z.next_out = reinterpret_cast<Bytef*>(block.data());
+    z.avail_out = static_cast<uInt>(block.size());
+    ASSERT_EQ(deflate(&z, Z_FULL_FLUSH), Z_OK);
+    block.resize(z.total_out);
+    deflateEnd(&z);
+    constexpr int repeats = 10240;
+    std::string payload;
+    payload.reserve(block.size() * repeats + 2);
+    for (int k = 0; k < repeats; ++k)
+        payload += block;
+    payload += std::string("\x03\x00", 2);
+    uint32_t blockCrc =
+        static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(zeros.data()), zeros.size()));
+    uint32_t crc = 0;
+    for (int k = 0; k < repeats; ++k)
+        crc = static_cast<uint32_t>(crc32_combine(crc, blockCrc, static_cast<z_off_t>(zeros.size())));
+    const uint64_t inflated = uint64_t{repeats} << 20;
+
+    TempDir dir;
+    struct Case {
+        std::string label;
+        uint64_t declared;
+        uint64_t limit;
+        std::string expected;
+    };
+    for (const Case& c : {Case{"lies about its size", 1 << 20, 0, "more data than the 1048576 bytes"},
+                          Case{"declares 10 GiB over the limit", inflated, 256 << 20, "10737418240 bytes"},
+                          Case{"declares more than the disk holds", 1ull << 44, 0, "17592186044416 bytes"}}) {
+        SCOPED_TRACE(c.label);
+        writeFile(dir / "bomb.zip", craftDeflated("bomb.bin", payload, crc, c.declared));
+        auto started = std::chrono::steady_clock::now();
+        ZipReader reader;
+        reader.setExtractionLimit(c.limit);
+        ASSERT_TRUE(reader.open(dir / "bomb.zip"));
+        std::vector<std::string> extracted;
+        EXPECT_FALSE(reader.extractAll(dir / "dest", extracted));
+        EXPECT_NE(reader.errorText().find(c.expected), std::string::npos) << reader.errorText();
+        EXPECT_FALSE(std::filesystem::exists(dir / "dest/bomb.bin"));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "peak RSS in KiB";
+}
+
+TEST(HostileArchive, TenThousandEntriesAndDeepFolders) {
+    TempDir dir;
+    writeFile(dir / "one", "1");
+    {
+        ZipWriter writer;
+        ASSERT_EQ(writer.open(dir / "many.zip"), 0u);
+        for (int k = 0; k < 10000; ++k)
+            ASSERT_TRUE(writer.addEntry(dir / "one",
+                                        "d" + std::to_string(k % 100) + "\\f" + std::to_string(k),
+                                        ZipCompression::SuperFast));
+        // The same name again replaces the earlier file and is listed once.
+        ASSERT_TRUE(writer.addEntry(dir / "one", "d0\\f0", ZipCompression::Stored));
+        ASSERT_TRUE(writer.close());
+    }
+    RecordingProgress progress;
+    std::vector<std::string> extracted;
+    ASSERT_TRUE(ZipReader::extract(dir / "many.zip", dir / "many", &progress, extracted));
+    EXPECT_EQ(extracted.size(), 10000u);
+    EXPECT_EQ(progress.total, 10001);
+    EXPECT_EQ(progress.stepped, 10001);
+    EXPECT_EQ(progress.finished, 1);
+    EXPECT_TRUE(progress.errors.empty());
+    EXPECT_EQ(readFile(dir / "many/d99/f9999"), "1");
+
+    std::string deep;
+    for (int k = 0; k < 1000; ++k)
+        deep += "d/";
+    std::string archive = packRaw(dir, {{deep + "leaf.txt", "deep"}, {deep + "folder/", ""}}, "deep.zip");
+    extracted.clear();
+    ASSERT_TRUE(ZipReader::extract(archive, dir / "deep", nullptr, extracted));
+    ASSERT_EQ(extracted.size(), 1u);
+    EXPECT_EQ(readFile(extracted[0]), "deep");
+    EXPECT_TRUE(std::filesystem::is_directory(dir / ("deep/" + deep + "folder")));
+}
