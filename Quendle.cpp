@@ -33,7 +33,12 @@ int main(int argc, char** argv) {
         AppV5Package package;
         QuendleCommandContainer container(&package);
         ConsoleWriter::install();
-        return static_cast<int>(container.run(argc, argv));
+        try {
+            return static_cast<int>(container.run(argc, argv));
+        } catch (...) {
+            // Presented while the container lives: a command-line error shows its usage.
+            return static_cast<int>(handleCurrentException());
+        }
     } catch (...) {
         return static_cast<int>(handleCurrentException());
     }

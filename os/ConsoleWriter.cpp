@@ -12,10 +12,14 @@ ConsoleWriter* theWriter = nullptr;
 
 const char* sgrFor(uint16_t attribute) {
     switch (attribute) {
-    case AttributeBrightRed: return "\x1b[91m";
-    case AttributeGreen: return "\x1b[32m";
-    case AttributeGrey: return "\x1b[90m";
-    default: return "\x1b[0m";
+    case AttributeBrightRed:
+        return "\x1b[91m";
+    case AttributeGreen:
+        return "\x1b[32m";
+    case AttributeGrey:
+        return "\x1b[90m";
+    default:
+        return "\x1b[0m";
     }
 }
 
@@ -24,11 +28,18 @@ bool envSet(const char* name) {
     return v && *v;
 }
 
+// CLICOLOR_FORCE=0 is the documented way of not forcing.
+bool colorForced() {
+    const char* v = std::getenv("CLICOLOR_FORCE");
+    return v && *v && std::string(v) != "0";
+}
+
 } // namespace
 
 ConsoleWriter::ConsoleWriter() {
     terminal_ = isatty(STDOUT_FILENO) == 1;
-    colors_ = envSet("CLICOLOR_FORCE") || (terminal_ && !envSet("NO_COLOR"));
+    // NO_COLOR is the user's explicit wish and wins over everything else.
+    colors_ = !envSet("NO_COLOR") && (colorForced() || terminal_);
 }
 
 void ConsoleWriter::install() {
@@ -39,7 +50,9 @@ void ConsoleWriter::install() {
     }
 }
 
-ConsoleWriter* ConsoleWriter::installed() { return theWriter; }
+ConsoleWriter* ConsoleWriter::installed() {
+    return theWriter;
+}
 
 bool ConsoleWriter::write(std::string_view text) {
     std::string out;

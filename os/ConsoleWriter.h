@@ -15,7 +15,7 @@ enum ConsoleAttribute : uint16_t {
 // All output after the banner goes through the one installed writer: UTF-8 on standard output
 // with LF line ends ("\r\n" in a text is written as one "\n"; a lone "\r" stays, for progress).
 class ConsoleWriter {
-public:
+  public:
     // Installs the process-wide writer; later calls do nothing.
     static void install();
     // The installed writer, or nullptr before install().
@@ -28,12 +28,14 @@ public:
     bool isTerminal() const { return terminal_; }
     // Colours are written: a terminal without NO_COLOR, or CLICOLOR_FORCE set.
     bool colorsEnabled() const { return colors_; }
+    // Overrides the choice made from the environment (tests compare both forms).
+    void setColorsEnabled(bool on) { colors_ = on; }
 
     // Current attribute; changed only through ConsoleColorScope.
     uint16_t attribute() const { return attribute_; }
     void setAttribute(uint16_t attribute);
 
-private:
+  private:
     ConsoleWriter();
     bool terminal_ = false;
     bool colors_ = false;
@@ -42,13 +44,13 @@ private:
 
 // Sets a colour for its lifetime and restores the previous one afterwards.
 class ConsoleColorScope {
-public:
+  public:
     explicit ConsoleColorScope(uint16_t attribute);
     ~ConsoleColorScope();
     ConsoleColorScope(const ConsoleColorScope&) = delete;
     ConsoleColorScope& operator=(const ConsoleColorScope&) = delete;
 
-private:
+  private:
     uint16_t previous_ = AttributeDefault;
 };
 

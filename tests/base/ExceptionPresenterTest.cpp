@@ -1,0 +1,131 @@
+#include "CommandTestSupport.h"
+#include "core/ExceptionHandling.h"
+
+#include <stdexcept>
+
+using namespace quendle;
+using namespace quendle::test;
+
+namespace {
+
+std::string numberedLines(int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i)
+        text += "<line" + std::to_string(i) + "/>\n";
+    return text;
+}
+
+const char* const red = "\x1b[91m";
+const char* const grey = "\x1b[90m";
+const char* const reset = "\x1b[0m";
+
+} // namespace
+
+TEST(ValidationReport, ListsTheDocumentAroundEachErrorLine) {
+    XmlParseException e("AppxManifest.xml", "<a>\r\n<b>\r\n<c x=>\r\n</b>\r\n</a>",
+                        {{"Attribute value expected.", "<c x=>", 3}});
+    EXPECT_EQ(e.reportText(), "\nValidation failed on AppxManifest.xml\n====================="
+                              "\nReason: Attribute value expected.\nSource: <c x=>\nLine: 3\n"
+                              "1: <a>\n2: <b>\n3: <c x=>\n4: </b>\n5: </a>\n");
+
+    XmlParseException big("big.xml", numberedLines(100), {{"r", "s", 50}, {"second", "", 0}});
+    std::string report = big.reportText();
+    EXPECT_NE(report.find("\n40: <line40/>\n"), std::string::npos);
+    EXPECT_EQ(report.find("39: "), std::string::npos);
+    EXPECT_NE(report.find("\n60: <line60/>\n"), std::string::npos);
+    EXPECT_EQ(report.find("61: "), std::string::npos);
+    // A record without a line has no context.
+    EXPECT_EQ(report.substr(report.find("\nReason: second")), "\nReason: second\nSource: \nLine: 0\n");
+
+    XmlParseException noContent("x.xml", "", {{"r", "s", 2}});
+    EXPECT_EQ(noContent.reportText(),
+              "\nValidation failed on x.xml\n=====================\nReason: r\nSource: s\nLine: 2\n");
+}
+
+TEST(ValidationReport, ErrorLineIsRedAndContextLinesGrey) {
+    XmlParseException e("m.xml", "<a>\n<b/>\n</a>", {{"why", "<b/>", 2}});
+    uint32_t code = 0;
+    std::string out;
+    {
+        CapturedOutput capture(true);
+        try {
+            e.Throw();
+        } catch (...) {
+            code = handleCurrentException();
+        }
+        out = capture.take();
+    }
+    EXPECT_EQ(code, GenericErrorCode);
+    EXPECT_EQ(out, std::string(red) + "\nValidation failed on m.xml\n=====================" + reset + red +
+                       "\nReason: why\nSource: <b/>\nLine: 2\n" + reset + grey + "1: <a>\n" + reset + red +
+                       "2: <b/>\n" + reset + grey + "3: </a>\n" + reset);
+}
+
+TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
+    uint32_t code = 0;
+    EXPECT_EQ(presentedError([] { throw Exception(65012, "C:\\x y"); }, &code),
+              "File not found: \"C:\\x y\".\n");
+    EXPECT_EQ(code, GenericErrorCode);
+    EXPECT_EQ(presentedError([] { throw WindowsException(5); }, &code),
+              "Win32 Error [5]: \"Access is denied.\"\n");
+    EXPECT_EQ(code, 5u);
+    EXPECT_EQ(presentedError([] { throw WindowsException(0xDEAD); }, &code),
+              "Win32 Error [57005]: \"Failed to get Windows error message [win32 error 0xdead].\"\n");
+    EXPECT_EQ(presentedError([] { throw std::runtime_error("disk on fire"); }, &code), "disk on fire\n");
+    EXPECT_EQ(code, GenericErrorCode);
+    EXPECT_EQ(presentedError([] { throw 42; }, &code), "Unknown exception\n");
+    EXPECT_EQ(code, GenericErrorCode);
+    EXPECT_EQ(
+        presentedError([] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, ";qdc"); }, &code)
+            .rfind("Unsupported command file format.", 0),
+        0u);
+    EXPECT_EQ(code, CommandFileFormatErrorCode);
+    // A stack trace travels with the message and is printed whole on the console.
+    std::string withTrace = std::string("short") + StackTraceMarker + "[0x00000001]  f()\n";
+    EXPECT_EQ(presentedError([&] { throw Exception(withTrace); }), withTrace + "\n");
+}
+
+TEST(ExceptionPresenter, ErrorsAreBrightRedAndTheColourIsReset) {
+    CapturedOutput capture(true);
+    try {
+        throw Exception(65022);
+    } catch (...) {
+        handleCurrentException();
+    }
+    EXPECT_EQ(capture.take(), std::string(red) + "Null pointer exception.\n" + reset);
+}
+
+TEST(ExceptionModel, CloneAndThrowKeepTheMostDerivedType) {
+    XmlParseException x("f.xml", "<a/>", {{"r", "s", 1}});
+    std::unique_ptr<IException> clone = x.Clone(false);
+    EXPECT_EQ(clone->GetKind(), ExceptionXmlParse);
+    try {
+        clone->Throw();
+    } catch (const XmlParseException& e) {
+        EXPECT_EQ(e.fileName(), "f.xml");
+        EXPECT_EQ(e.errors().size(), 1u);
+    }
+    SehException seh("[SEH_AV_READ_NULLPTR] ...", 1, "ExceptionHandling", 91);
+    EXPECT_EQ(seh.GetKindName(), "SEH_AV_READ_NULLPTR");
+    EXPECT_EQ(SehException("m", 9, "f", 1).GetKindName(), "SEH_GENERIC");
+    EXPECT_EQ(WindowsException(2).GetKindName(), "EXCEPTION_WIN32");
+    EXPECT_EQ(kindName(7), "Exception ???");
+    EXPECT_EQ(kindName(-1), "Exception ???");
+    try {
+        seh.Clone(false)->Throw();
+    } catch (const SehException& e) {
+        EXPECT_EQ(e.sehClass(), 1);
+    }
+}
+
+TEST(ExceptionModel, CloneWithStackTraceAppendsOneTrace) {
+    Exception e("boom");
+    auto once = e.Clone(true);
+    const auto& message = dynamic_cast<const Exception&>(*once).message();
+    EXPECT_EQ(message.rfind(std::string("boom\n") + StackTraceMarker, 0), 0u);
+    EXPECT_NE(message.find("]  MODULE_BASE_ADDRESS\n"), std::string::npos);
+    auto twice = once->Clone(true);
+    EXPECT_EQ(dynamic_cast<const Exception&>(*twice).message(), message);
+    std::string trace = currentStackTrace();
+    EXPECT_EQ(trace.rfind(std::string("\n") + StackTraceMarker + "[0x", 0), 0u);
+}

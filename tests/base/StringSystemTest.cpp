@@ -1,0 +1,60 @@
+#include "util/strings/StringSystem.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle;
+
+TEST(StringSystem, Utf16RoundTripKeepsSupplementaryCharactersAndReplacesLoneSurrogates) {
+    std::string text = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"; // a, e-acute, euro, emoji
+    std::u16string wide = utf8ToUtf16(text);
+    EXPECT_EQ(wide, (std::u16string{u'a', 0x00E9, 0x20AC, 0xD83D, 0xDE00}));
+    EXPECT_EQ(utf16ToUtf8(wide), text);
+    EXPECT_EQ(utf16ToUtf8(std::u16string{u'x', 0xD800, u'y'}), "x\xEF\xBF\xBDy");
+    EXPECT_EQ(utf16ToUtf8(std::u16string{0xDC00}), "\xEF\xBF\xBD");
+}
+
+TEST(StringSystem, AnsiBytesAreUtf8WithWindows1252Fallback) {
+    EXPECT_EQ(utf8OrWindows1252("caf\xC3\xA9"), "caf\xC3\xA9");                   // valid UTF-8 kept
+    EXPECT_EQ(utf8OrWindows1252("caf\xE9"), "caf\xC3\xA9");                       // Latin-1 e-acute
+    EXPECT_EQ(utf8OrWindows1252("\x80 \x9F"), "\xE2\x82\xAC \xC5\xB8");           // euro, Y-diaeresis
+    EXPECT_EQ(utf8OrWindows1252("\x81"), "\xC2\x81");                             // unassigned byte
+    EXPECT_EQ(utf8OrWindows1252("\xC0\xAF"), "\xC3\x80\xC2\xAF");                 // overlong: not UTF-8
+    EXPECT_EQ(utf8OrWindows1252("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC"); // encoded surrogate
+    EXPECT_TRUE(isValidUtf8("plain \xE2\x82\xAC"));
+    EXPECT_FALSE(isValidUtf8("\xE2\x82"));
+    EXPECT_EQ(windows1252ToUtf8("\x93q\x94"), "\xE2\x80\x9Cq\xE2\x80\x9D");
+}
+
+TEST(StringSystem, AsciiCaseFoldingLeavesOtherLettersAlone) {
+    EXPECT_TRUE(equalsIgnoreCaseAscii("StreamMap.XML", "streammap.xml"));
+    EXPECT_FALSE(equalsIgnoreCaseAscii("\xC3\x89", "\xC3\xA9")); // E-acute vs e-acute
+    EXPECT_FALSE(equalsIgnoreCaseAscii("Update", "Updat"));
+    EXPECT_TRUE(startsWithIgnoreCaseAscii("REGISTRY\\Machine", "registry\\"));
+    EXPECT_EQ(toLowerAscii("A[Z]@"), "a[z]@");
+}
+
+TEST(StringSystem, SystemCaseMappingFoldsNonAsciiLetters) {
+    EXPECT_TRUE(equalsIgnoreCase("ROOT\\\xC3\x89T\xC3\x89.TXT", "root\\\xC3\xA9t\xC3\xA9.txt"));
+    EXPECT_TRUE(equalsIgnoreCase("\xD0\x9F\xD0\xA0\xD0\x98", "\xD0\xBF\xD1\x80\xD0\xB8")); // Cyrillic
+    EXPECT_FALSE(equalsIgnoreCase("a", "b"));
+    EXPECT_EQ(toUpperCase("abc\xC3\xA9"), "ABC\xC3\x89");
+    EXPECT_EQ(foldCase("X\xFFY"), "x\xFFy"); // an invalid byte passes through
+}
+
+TEST(StringSystem, EditDistanceCountsCodePointsNotBytes) {
+    EXPECT_EQ(editDistance("Update", "Updte"), 1u);
+    EXPECT_EQ(editDistance("", "abc"), 3u);
+    EXPECT_EQ(editDistance("abc", ""), 3u);
+    EXPECT_EQ(editDistance("kitten", "sitting"), 3u);
+    EXPECT_EQ(editDistance("update", "Update"), 1u); // case-sensitive
+    EXPECT_EQ(editDistance("\xC3\xA9t\xC3\xA9", "ete"), 2u);
+    EXPECT_EQ(codePointCount("\xC3\xA9t\xF0\x9F\x98\x80"), 3u);
+    EXPECT_FALSE(withinSuggestionRange(10'000'000, "Update", 4));
+    EXPECT_TRUE(withinSuggestionRange(9, "Update", 4));
+}
+
+TEST(StringSystem, TrimRemovesAsciiWhiteSpaceOnly) {
+    EXPECT_EQ(trimWhiteSpace(" \t\r\n x y \v\f"), "x y");
+    EXPECT_EQ(trimWhiteSpace("   "), "");
+    EXPECT_EQ(trimWhiteSpace(std::string_view("\0a", 2)), std::string_view("\0a", 2));
+}
