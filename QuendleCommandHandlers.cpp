@@ -5,6 +5,10 @@
 #include "os/FileSystem.h"
 #include "package/AppV5Package.h"
 #include "package/PackageCommands.h"
+#include "package/PackageFiles.h"
+#include "package/PackageHistory.h"
+#include "package/PackageIdentity.h"
+#include "package/PackageRegistry.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
 
@@ -20,21 +24,19 @@ void checkCount(const CommandValues& values, size_t expected, Count kind = Count
         throw Exception(65000);
 }
 
-void checkSourceFile(const std::string& path) {
-    if (!hostpath::pathExists(path))
-        throw Exception(65012, path);
-}
-
-// Sub-commands whose package operations are not part of this build yet fail cleanly.
-[[noreturn]] void notAvailable(const char* command) {
-    throw Exception("The command \"" + std::string(command) + "\" is not available yet in this build.");
-}
-
 // The package model's commands need the one package of the run.
 AppV5Package& requirePackage(AppV5Package* package) {
     if (!package)
         throw Exception(65022);
     return *package;
+}
+
+// The registry commands: the key path is checked before the package is opened (177).
+PackageRegistry& openedRegistry(AppV5Package* package, const std::string& keyPath) {
+    PackageRegistry::checkKeyPath(keyPath);
+    AppV5Package& opened = requirePackage(package);
+    opened.openOnDemand();
+    return opened.registry();
 }
 
 } // namespace
@@ -65,48 +67,50 @@ uint32_t QuendleCommandContainer::help(const CommandValues& values) {
 
 uint32_t QuendleCommandContainer::updatePackageIdentity(const CommandValues& values) {
     checkCount(values, 3);
-    notAvailable("Update-PackageIdentity");
+    quendle::updatePackageIdentity(requirePackage(package_), values[0], values[1], values[2]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::updatePackageHistory(const CommandValues& values) {
     checkCount(values, 2);
-    if (values[0].empty() != values[1].empty())
-        throw Exception(184);
-    notAvailable("Update-PackageHistory");
+    quendle::updatePackageHistory(requirePackage(package_), values[0], values[1]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::addFile(const CommandValues& values) {
     checkCount(values, 2);
-    checkSourceFile(values[1]);
-    notAvailable("Add-File");
+    addFileCommand(requirePackage(package_), values[0], values[1]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::updateFile(const CommandValues& values) {
     checkCount(values, 2);
-    checkSourceFile(values[1]);
-    notAvailable("Update-File");
+    updateFileCommand(requirePackage(package_), values[0], values[1]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::delFile(const CommandValues& values) {
     checkCount(values, 1);
-    notAvailable("Del-File");
+    deleteFileCommand(requirePackage(package_), values[0]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::addScriptFile(const CommandValues& values) {
     checkCount(values, 1);
-    checkSourceFile(values[0]);
-    notAvailable("Add-ScriptFile");
+    addScriptFileCommand(requirePackage(package_), values[0]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::updateScriptFile(const CommandValues& values) {
     checkCount(values, 2);
-    checkSourceFile(values[1]);
-    notAvailable("Update-ScriptFile");
+    updateScriptFileCommand(requirePackage(package_), values[0], values[1]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::delScriptFile(const CommandValues& values) {
     checkCount(values, 1);
-    notAvailable("Del-ScriptFile");
+    deleteScriptFileCommand(requirePackage(package_), values[0]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::setNodeText(const CommandValues& values) {
@@ -150,32 +154,43 @@ uint32_t QuendleCommandContainer::transformManifest(const CommandValues& values)
 
 uint32_t QuendleCommandContainer::setRegistryKey(const CommandValues& values) {
     checkCount(values, 2);
-    notAvailable("Set-RegistryKey");
+    // The levels compare exactly: "Merge" passes the parser but sets no level.
+    const std::string& level = values[1];
+    openedRegistry(package_, values[0])
+        .SetRegistryKey(values[0], level == "merge", level == "overwrite", level == "deleted");
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::setRegistryValue(const CommandValues& values) {
     checkCount(values, 5);
-    notAvailable("Set-RegistryValue");
+    openedRegistry(package_, values[0])
+        .SetRegistryValue(values[0], values[1], PackageRegistry::valueTypeFromText(values[2]), values[3],
+                          equalsIgnoreCaseAscii(values[4], "true"));
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::setVirtualizeRegValueDeleted(const CommandValues& values) {
     checkCount(values, 2);
-    notAvailable("Set-VirtualizeRegValueDeleted");
+    openedRegistry(package_, values[0]).SetVirtualizeRegValueDeleted(values[0], values[1]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::delRegistryValue(const CommandValues& values) {
     checkCount(values, 2);
-    notAvailable("Del-RegistryValue");
+    openedRegistry(package_, values[0]).DeleteRegistryValue(values[0], values[1]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::delRegistryKey(const CommandValues& values) {
     checkCount(values, 1);
-    notAvailable("Del-RegistryKey");
+    openedRegistry(package_, values[0]).DeleteRegistryKey(values[0]);
+    return 0;
 }
 
 uint32_t QuendleCommandContainer::delRegistryKeyAndSubkeys(const CommandValues& values) {
     checkCount(values, 1);
-    notAvailable("Del-RegistryKeyAndSubkeys");
+    openedRegistry(package_, values[0]).DeleteRegistryKeyTree(values[0]);
+    return 0;
 }
 
 } // namespace quendle
