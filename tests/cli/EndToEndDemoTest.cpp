@@ -1,0 +1,286 @@
+// Edits of the demo package through the command line and command files, checked with tools
+// that share no code with Quendle (unzip, 7-Zip, Python's zipfile, the block-map verifier,
+// hivex).
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace quendle::test;
+
+namespace {
+
+const char* const DisplayNameXPath = "//appx:Properties/appx:DisplayName";
+const char* const StreamMapNs = "http://schemas.microsoft.com/appv/2010/streammap";
+
+class EndToEndDemo : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        package = dir / "demo.appv";
+        ASSERT_TRUE(makePackage(demoDir(), package));
+        original = stampOf(package);
+    }
+
+    // Exit status as the shell sees it, output, and the temp folder (must be empty again).
+    QuendleRun quendle(const std::vector<std::string>& args) {
+        QuendleRun run = runQuendle(args);
+        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
+        return run;
+    }
+
+    void expectUntouched() { EXPECT_TRUE(stampOf(package) == original) << "the package file changed"; }
+
+    ScratchDir dir;
+    std::string package;
+    FileStamp original;
+};
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+TEST_F(EndToEndDemo, SubCommandsOfOneUpdateAreSavedOnceIntoAValidPackage) {
+    QuendleRun run = quendle({"/Update",          package,        "Set-NodeText",
+                              "AppxManifest.xml", "-xpath",       DisplayNameXPath,
+                              "-nodetext",        "Demo Notes 2", "/Set-ElementAttribute",
+                              "AppxManifest.xml", "-xpath",       "//appx:Identity",
+                              "-attributename",   "Version",      "-attributevalue",
+                              "1.0.1.0",          "/New-Element", "StreamMap.xml",
+                              "-elementname",     "FeatureBlock", "-namespaceURI",
+                              StreamMapNs,        "-elementtext", "block 1"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    const std::string& out = run.result.out;
+    EXPECT_TRUE(
+        contains(out, "Replaced text \"Demo Notes\" with text \"Demo Notes 2\" in node \"DisplayName\".\n"));
+    EXPECT_TRUE(contains(out,
+                         "Set XML attribute \"Version\" from element \"Identity\" to value \"1.0.1.0\". Old "
+                         "value was \"1.0.0.0\".\n"));
+    EXPECT_TRUE(contains(
+        out, "Created XML element \"FeatureBlock\" with text \"block 1\" in parent \"StreamMap\".\n"));
+    EXPECT_EQ(std::count(out.begin(), out.end(), '%'), 0)
+        << "no percentages when the output is not a terminal";
+    EXPECT_TRUE(contains(out, "Extracting files...\n"));
+    EXPECT_TRUE(contains(out, "Packing files...\nPackage updated successfully\n"));
+
+    EXPECT_EQ(verifyPackage(package), "");
+    std::string manifest = entryBytes(package, "AppxManifest.xml");
+    EXPECT_TRUE(contains(manifest, "<DisplayName>Demo Notes 2</DisplayName>"));
+    EXPECT_TRUE(contains(manifest, "Version=\"1.0.1.0\""));
+    EXPECT_TRUE(contains(entryBytes(package, "StreamMap.xml"), "<FeatureBlock>block 1</FeatureBlock>"));
+    EXPECT_EQ(
+        entryNames(package),
+        (std::vector<std::string>{"Registry.dat", "Root/VFS/ProgramFilesX86/Demo%20Notes/config/settings.ini",
+                                  "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt",
+                                  "Root/VFS/ProgramFilesX86/Demo%20Notes/readme.md", "FilesystemMetadata.xml",
+                                  "StreamMap.xml", "PackageHistory.xml", "AppxManifest.xml",
+                                  "AppxBlockMap.xml", "[Content_Types].xml"}));
+
+    // The hive was not edited: it travels unchanged and still reads back with hivex.
+    std::string hive = dir / "Registry.dat";
+    writeFile(hive, entryBytes(package, "Registry.dat"));
+    RunResult width = runProgram(
+        {"/usr/bin/hivexget", hive, R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)", "WindowWidth"});
+    EXPECT_EQ(width.out, "800\n");
+}
+
+TEST_F(EndToEndDemo, CommandFileRunsEveryLineAndNofailGoesOnPastAFailingLine) {
+    std::string commands = dir / "commands.txt";
+    writeCommandFile(commands,
+                     {
+                         "Set-NodeText AppxManifest.xml -xpath //appx:Properties/appx:DisplayName -nodetext "
+                         "\"Demo \"\"Notes\"\" 3\"",
+                         "; a comment line",
+                         "Del-Nodes AppxManifest.xml -xpath //appx:Properties[",
+                         "Set-NodeText AppxManifest.xml -xpath //appx:Properties/appx:Description -nodetext "
+                         "Edited",
+                     });
+
+    QuendleRun failing = quendle({"/BatchFileUpdate", package, commands});
+    EXPECT_EQ(failing.result.exitCode, 100);
+    EXPECT_TRUE(contains(failing.result.out, "Invalid XPath expression: \"//appx:Properties[\"."));
+    EXPECT_FALSE(contains(failing.result.out, "Package updated successfully"));
+    expectUntouched();
+
+    QuendleRun run = quendle({"/BatchFileUpdate", package, commands, "-nofail"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_TRUE(contains(run.result.out, "Invalid XPath expression: \"//appx:Properties[\"."));
+    EXPECT_TRUE(contains(run.result.out, "Package updated successfully"));
+    EXPECT_EQ(verifyPackage(package), "");
+    std::string manifest = entryBytes(package, "AppxManifest.xml");
+    EXPECT_TRUE(contains(manifest, "<DisplayName>Demo \"Notes\" 3</DisplayName>"));
+    EXPECT_TRUE(contains(manifest, "<Description>Edited</Description>"));
+}
+
+TEST_F(EndToEndDemo, ARunThatChangesNothingLeavesTheFileAsItWas) {
+    QuendleRun run = quendle({"/Update",       package,
+                              "Set-NodeText",  "AppxManifest.xml",
+                              "-xpath",        "//appx:NoSuchNode",
+                              "-nodetext",     "x",
+                              "/Del-Nodes",    "StreamMap.xml",
+                              "-xpath",        "//appv:FeatureBlock",
+                              "/New-Element",  "AppxManifest.xml",
+                              "-xpath",        "//appx:NoSuchParent",
+                              "-elementname",  "Extra",
+                              "-namespaceURI", "http://schemas.microsoft.com/appx/2010/manifest"});
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_FALSE(contains(run.result.out, "Packing files"));
+    EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
+    expectUntouched();
+
+    QuendleRun help = quendle({"/Update", package, "/Help"});
+    EXPECT_EQ(help.result.exitCode, 0);
+    EXPECT_TRUE(contains(help.result.out, "Usage:"));
+    expectUntouched();
+}
+
+TEST_F(EndToEndDemo, NewElementWithCreateIfNotExistAddsOnlyOnce) {
+    std::vector<std::string> add{"/Update",       package,        "New-Element",
+                                 "StreamMap.xml", "-elementname", "FeatureBlock",
+                                 "-namespaceURI", StreamMapNs,    "-createifnotexist"};
+    ASSERT_EQ(quendle(add).result.exitCode, 0);
+    FileStamp once = stampOf(package);
+    QuendleRun again = quendle(add);
+    EXPECT_EQ(again.result.exitCode, 0);
+    EXPECT_FALSE(contains(again.result.out, "Created XML element"));
+    EXPECT_TRUE(stampOf(package) == once) << "the second run found the element and saved nothing";
+
+    // Without the switch a duplicate is appended; both then go away with one Del-Nodes.
+    add.pop_back();
+    ASSERT_EQ(quendle(add).result.exitCode, 0);
+    std::string streamMap = entryBytes(package, "StreamMap.xml");
+    EXPECT_EQ(occurrences(streamMap, "<FeatureBlock/>"), 2u) << streamMap;
+    QuendleRun removed =
+        quendle({"/Update", package, "Del-Nodes", "StreamMap.xml", "-xpath", "//appv:FeatureBlock"});
+    EXPECT_EQ(removed.result.exitCode, 0);
+    EXPECT_EQ(
+        occurrences(removed.result.out, "Removed XML node \"FeatureBlock\" from parent \"StreamMap\".\n"),
+        2u);
+    EXPECT_FALSE(contains(entryBytes(package, "StreamMap.xml"), "<FeatureBlock"));
+    EXPECT_EQ(verifyPackage(package), "");
+}
+
+TEST_F(EndToEndDemo, TransformReplacesThePartAndLaterSubCommandsSeeTheResult) {
+    std::string xsl = dir / "rename.xsl";
+    writeFile(xsl, R"xsl(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
+    xmlns:appx="http://schemas.microsoft.com/appx/2010/manifest">
+  <xsl:param name="name"/>
+  <xsl:template match="@*|node()"><xsl:copy><xsl:apply-templates select="@*|node()"/></xsl:copy></xsl:template>
+  <xsl:template match="appx:DisplayName/text()"><xsl:value-of select="$name"/></xsl:template>
+</xsl:stylesheet>
+)xsl");
+    QuendleRun run = quendle({"/Update", package, "TransformManifest", "AppxManifest.xml", xsl, "-name",
+                              "Renamed", "/Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath,
+                              "-nodetext", "Renamed twice"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_TRUE(
+        contains(run.result.out, "Transform \"" + xsl +
+                                     "\" applied without errors to manifest file \"AppxManifest.xml\".\n"));
+    EXPECT_TRUE(contains(run.result.out, "Replaced text \"Renamed\" with text \"Renamed twice\""));
+    EXPECT_TRUE(
+        contains(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Renamed twice</DisplayName>"));
+    EXPECT_EQ(verifyPackage(package), "");
+    FileStamp saved = stampOf(package);
+
+    QuendleRun noMarker =
+        quendle({"/Update", package, "TransformManifest", "AppxManifest.xml", xsl, "-a", "1", "b", "2"});
+    EXPECT_EQ(noMarker.result.exitCode, 100);
+    EXPECT_TRUE(contains(noMarker.result.out,
+                         "Transform parameter name expected. Parameter name marker '-' expected."));
+    QuendleRun unpaired = quendle({"/Update", package, "TransformManifest", "AppxManifest.xml", xsl, "-a"});
+    EXPECT_EQ(unpaired.result.exitCode, 100);
+    EXPECT_TRUE(contains(unpaired.result.out, "Transform parameter name value pair expected."));
+    EXPECT_TRUE(stampOf(package) == saved);
+}
+
+TEST_F(EndToEndDemo, EveryFailureLeavesThePackageByteIdenticalWithItsMessageAndExitCode) {
+    struct Case {
+        const char* name;
+        std::vector<std::string> args;
+        std::string message;
+        int exitCode = 100;
+    };
+    std::vector<Case> cases{
+        {"failing sub-command",
+         {"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath, "-nodetext",
+          "x", "/Set-NodeText", "AppxManifest.xml", "-xpath", "//appx:[", "-nodetext", "y"},
+         "Invalid XPath expression: \"//appx:[\"."},
+        {"schema-breaking edit",
+         {"/Update", package, "Del-SingleNode", "AppxManifest.xml", "-xpath", "//appx:Identity"},
+         "\nValidation failed on AppxManifest.xml\n====================="},
+        {"part that is not editable",
+         {"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath, "/Del-Nodes",
+          "AppxBlockMap.xml", "-xpath", "//x"},
+         "Invalid \"appv_manifest_file\" parameter value: \"AppxBlockMap.xml\"."},
+        {"missing command file", {"/BatchFileUpdate", package, dir / "missing.txt"}, "File not found: \""},
+        {"missing stylesheet",
+         {"/Update", package, "TransformManifest", "AppxManifest.xml", dir / "missing.xsl"},
+         "Win32 Error [2]: \"The system cannot find the file specified.\"",
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QuendleRun run = quendle(c.args);
+        EXPECT_EQ(run.result.exitCode, c.exitCode) << run.result.out;
+        EXPECT_TRUE(contains(run.result.out + run.result.err, c.message)) << run.result.out << run.result.err;
+        EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
+        expectUntouched();
+    }
+}
+
+TEST_F(EndToEndDemo, PackagesThatCannotBeOpenedAreReportedAndLeftAlone) {
+    std::string notZip = dir / "notes.appv";
+    writeFile(notZip, "this is not a ZIP archive\n");
+    std::string noManifest = dir / "nomanifest.appv";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c",
+                          "import sys,zipfile\nwith zipfile.ZipFile(sys.argv[1],'w') as z:\n"
+                          " z.writestr('StreamMap.xml','<StreamMap/>')\n z.writestr('Root/a.txt','a')",
+                          noManifest})
+                  .exitCode,
+              0);
+    for (const std::string& target : {notZip, noManifest}) {
+        FileStamp before = stampOf(target);
+        QuendleRun run = quendle({"/Update", target, "Set-NodeText", "AppxManifest.xml", "-xpath",
+                                  DisplayNameXPath, "-nodetext", "x"});
+        EXPECT_EQ(run.result.exitCode, 100);
+        EXPECT_TRUE(contains(run.result.out, "Failed to open: " + target + " (invalid file format).\n"))
+            << run.result.out;
+        EXPECT_TRUE(stampOf(target) == before);
+    }
+    QuendleRun missing =
+        quendle({"/Update", dir / "absent.appv", "Del-Nodes", "StreamMap.xml", "-xpath", "//x"});
+    EXPECT_EQ(missing.result.exitCode, 100);
+    EXPECT_TRUE(contains(missing.result.out, "File not found: \"" + dir / "absent.appv" + "\"."));
+}
+
+TEST_F(EndToEndDemo, ARootPartStoredInOtherLetterCaseIsFoundAndSavedUnderItsOwnName) {
+    std::string renamed = dir / "lower.appv";
+    ASSERT_EQ(
+        runProgram(
+            {"/usr/bin/python3", "-c",
+             "import sys,zipfile\nsrc=zipfile.ZipFile(sys.argv[1])\n"
+             "with zipfile.ZipFile(sys.argv[2],'w') as z:\n"
+             " for i in src.infolist():\n"
+             "  n={'AppxManifest.xml':'appxmanifest.XML','StreamMap.xml':'STREAMMAP.xml'}.get(i.filename,"
+             "i.filename)\n"
+             "  z.writestr(n,src.read(i.filename))",
+             package, renamed})
+            .exitCode,
+        0);
+    QuendleRun run = quendle({"/Update", renamed, "Set-NodeText", "AppxManifest.xml", "-xpath",
+                              DisplayNameXPath, "-nodetext", "Found", "/New-Element", "streammap.XML",
+                              "-elementname", "FeatureBlock", "-namespaceURI", StreamMapNs});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    std::vector<std::string> names = entryNames(renamed);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "AppxManifest.xml"), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "StreamMap.xml"), 1);
+    EXPECT_EQ(std::count(names.begin(), names.end(), "appxmanifest.XML"), 0);
+    EXPECT_TRUE(contains(entryBytes(renamed, "AppxManifest.xml"), "<DisplayName>Found</DisplayName>"));
+    EXPECT_TRUE(contains(entryBytes(renamed, "StreamMap.xml"), "FeatureBlock"));
+    EXPECT_EQ(verifyPackage(renamed), "");
+}
