@@ -424,7 +424,10 @@ void RegfWriter::write(const HiveTree& tree, const Sink& sink) {
 void RegfWriter::writeFile(const HiveTree& tree, const std::string& path) {
     Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (fd.get() < 0) {
-        uint32_t error = errno == EEXIST ? win32::AlreadyExists : win32ErrorFromErrno(errno);
+        // The file is being created: a missing entry can only be its folder.
+        uint32_t error = errno == EEXIST   ? win32::AlreadyExists
+                         : errno == ENOENT ? win32::PathNotFound
+                                           : win32ErrorFromErrno(errno);
         throw RegfError(error, "cannot create " + path);
     }
     PartialFile partial(path);
