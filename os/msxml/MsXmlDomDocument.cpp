@@ -3,6 +3,7 @@
 #include "os/msxml/MsXmlSchemaCollection.h"
 #include "resources/EmbeddedResource.h"
 
+#include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
 
@@ -99,6 +100,26 @@ void stripIndentation(xmlNode* element) {
     }
 }
 
+// A package never needs a DTD's external parts; naming one is treated as an attack.
+std::vector<XmlParseErrorRecord> externalReferences(xmlDoc* doc) {
+    std::vector<XmlParseErrorRecord> found;
+    xmlDtd* dtd = doc->intSubset;
+    if (!dtd)
+        return found;
+    if (dtd->SystemID || dtd->ExternalID)
+        found.push_back({"External DTD is not allowed: \"" + str(dtd->SystemID ? dtd->SystemID : dtd->ExternalID) + "\".",
+                         {}, 0});
+    for (xmlNode* n = dtd->children; n; n = n->next) {
+        if (n->type != XML_ENTITY_DECL)
+            continue;
+        auto* entity = reinterpret_cast<xmlEntity*>(n);
+        if (entity->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY || entity->etype == XML_EXTERNAL_GENERAL_UNPARSED_ENTITY ||
+            entity->etype == XML_EXTERNAL_PARAMETER_ENTITY)
+            found.push_back({"External entity is not allowed: \"" + str(entity->name) + "\".", str(entity->SystemID), 0});
+    }
+    return found;
+}
+
 std::string serialize(xmlDoc* doc, int options) {
     BufferPtr buffer(xmlBufferCreate());
     if (!buffer)
@@ -181,6 +202,8 @@ void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url, boo
             throw XmlParseException(name_, std::string(), std::move(errors));
         }
     }
+    if (auto external = externalReferences(doc.get()); !external.empty())
+        throw XmlParseException(name_, std::string(), std::move(external));
     bool declared = startsWithDeclaration(bytes);
     if (validateOnParse_ && schemas_) {
         std::vector<XmlParseErrorRecord> invalid;

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/Exception.h"
 #include "os/msxml/MsXmlDomNode.h"
 #include "os/msxml/Namespaces.h"
 

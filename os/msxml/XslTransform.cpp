@@ -10,6 +10,9 @@
 
 #include <cstdarg>
 
+constexpr const char* XSLT_NAMESPACE_TEXT = "http://www.w3.org/1999/XSL/Transform";
+#include <set>
+
 namespace quendle {
 
 using namespace xmllib;
@@ -43,6 +46,37 @@ public:
     XsltErrorScope& operator=(const XsltErrorScope&) = delete;
 };
 
+// libxslt only warns about an XSLT element it does not know and skips it at run time; a 1.0
+// stylesheet that uses one is broken and is rejected like any other stylesheet error.
+bool usesUnknownXsltElement(xmlDoc* doc) {
+    static const std::set<std::string> known = {
+        "apply-imports", "apply-templates", "attribute", "attribute-set", "call-template", "choose", "comment",
+        "copy", "copy-of", "decimal-format", "element", "fallback", "for-each", "if", "import", "include", "key",
+        "message", "namespace-alias", "number", "otherwise", "output", "param", "preserve-space",
+        "processing-instruction", "sort", "strip-space", "stylesheet", "template", "text", "transform", "value-of",
+        "variable", "when", "with-param"};
+    xmlNode* root = xmlDocGetRootElement(doc);
+    if (!root)
+        return false;
+    std::string version = take(xmlGetProp(root, x("version")));
+    if (root->ns && str(root->ns->href) != XSLT_NAMESPACE_TEXT)
+        version = take(xmlGetNsProp(root, x("version"), x(XSLT_NAMESPACE_TEXT)));
+    if (version != "1.0")
+        return false; // forwards-compatible processing
+    std::vector<xmlNode*> pending{root};
+    while (!pending.empty()) {
+        xmlNode* n = pending.back();
+        pending.pop_back();
+        if (n->ns && str(n->ns->href) == XSLT_NAMESPACE_TEXT && !known.contains(str(n->name)))
+            return true;
+        for (xmlNode* c = n->children; c; c = c->next) {
+            if (c->type == XML_ELEMENT_NODE)
+                pending.push_back(c);
+        }
+    }
+    return false;
+}
+
 std::string tidy(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
         text.pop_back();
@@ -75,6 +109,8 @@ void XslTransform::Transform(const MsXmlDomDocument& input, MsXmlDomDocument& re
     ErrorCollector xmlErrors;
     XsltErrorScope scope(messages);
 
+    if (usesUnknownXsltElement(stylesheet_->doc))
+        throw Exception(65026);
     // libxslt takes the document it compiles; the caller's stylesheet stays untouched.
     xmlDoc* copy = xmlCopyDoc(stylesheet_->doc, 1);
     if (!copy)
@@ -91,12 +127,12 @@ void XslTransform::Transform(const MsXmlDomDocument& input, MsXmlDomDocument& re
     xsltSetTransformErrorFunc(ctxt.get(), &messages, collectText);
     if (xsltSetCtxtSecurityPrefs(xsltGetDefaultSecurityPrefs(), ctxt.get()) != 0)
         throw Exception(65000);
+    // libxslt refuses a second value for a name and then fails the whole run; the first
+    // value is the one a stylesheet sees, so later duplicates are left out.
+    std::set<std::string> passed;
     for (const auto& [name, value] : parameters_) {
-        // A repeated name keeps the first value; libxslt's complaint about it is not an error.
-        std::string ignored;
-        xsltSetTransformErrorFunc(ctxt.get(), &ignored, collectText);
-        xsltQuoteOneUserParam(ctxt.get(), x(name), x(value));
-        xsltSetTransformErrorFunc(ctxt.get(), &messages, collectText);
+        if (passed.insert(name).second)
+            xsltQuoteOneUserParam(ctxt.get(), x(name), x(value));
     }
     DocPtr output(xsltApplyStylesheetUser(sheet.get(), input.state_->doc, nullptr, nullptr, nullptr, ctxt.get()));
     if (!output || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED) {

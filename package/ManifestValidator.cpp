@@ -1,0 +1,116 @@
+#include "package/ManifestValidator.h"
+
+#include "os/msxml/MsXmlDomDocument.h"
+#include "os/msxml/MsXmlSchemaCollection.h"
+#include "os/msxml/Namespaces.h"
+#include "os/msxml/XslTransform.h"
+
+#include <string_view>
+
+namespace quendle {
+
+namespace {
+
+enum Resource : int {
+    AppV2014ManifestSchema = 101,
+    AppX2010ManifestSchema = 102,
+    UpdateToNewestNamespaceStylesheet = 103,
+    FileSystemMetadataSchema = 104,
+    StreamMapSchema = 105,
+};
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char ca = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+        char cb = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+        if (ca != cb)
+            return false;
+    }
+    return true;
+}
+
+std::string partPath(const std::string& folder, const std::string& name) {
+    if (folder.empty())
+        return name;
+    return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+std::string fileNameOf(const std::string& path) {
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void addResource(MsXmlSchemaCollection& collection, const char* ns, int id, const char* name) {
+    MsXmlDomDocument schema(name);
+    schema.LoadFromResource(id);
+    collection.Add(ns, schema);
+}
+
+} // namespace
+
+std::shared_ptr<MsXmlSchemaCollection> ManifestValidator::ManifestSchemas() {
+    auto collection = std::make_shared<MsXmlSchemaCollection>();
+    addResource(*collection, appVNamespace("/appv/2014/manifest").c_str(), AppV2014ManifestSchema,
+                "AppV2014Manifest.xsd");
+    addResource(*collection, appVNamespace("/appx/2010/manifest").c_str(), AppX2010ManifestSchema,
+                "AppX2010Manifest.xsd");
+    collection->Validate();
+    return collection;
+}
+
+std::shared_ptr<MsXmlSchemaCollection> ManifestValidator::FilesystemMetadataSchemas() {
+    auto collection = std::make_shared<MsXmlSchemaCollection>();
+    addResource(*collection, appVNamespace("/appv/2010/FilesystemMetadata").c_str(), FileSystemMetadataSchema,
+                "FileSystemMetadata.xsd");
+    collection->Validate();
+    return collection;
+}
+
+std::shared_ptr<MsXmlSchemaCollection> ManifestValidator::StreamMapSchemas() {
+    auto collection = std::make_shared<MsXmlSchemaCollection>();
+    addResource(*collection, appVNamespace("/appv/2010/streammap").c_str(), StreamMapSchema, "StreamMap.xsd");
+    collection->Validate();
+    return collection;
+}
+
+void ManifestValidator::NormalizeManifest(const MsXmlDomDocument& manifest, MsXmlDomDocument& normalized) {
+    MsXmlDomDocument stylesheet("UpdateToNewestNamespace.xsl");
+    stylesheet.LoadFromResource(UpdateToNewestNamespaceStylesheet);
+    XslTransform transform;
+    transform.SetStylesheet(stylesheet);
+    transform.AddParameter("understoodNamespaces", "[" + appVNamespace("/appv/2010/manifest") + "][" +
+                                                       appVNamespace("/appv/2013/manifest") + "][" +
+                                                       appVNamespace("/appv/2014/manifest") + "]");
+    transform.AddParameter("outputNamespace", appVNamespace("/appv/2014/manifest"));
+    transform.AddParameter("nsForIgnorableNamespace", appVNamespace("/appv/2010/manifest"));
+    transform.Transform(manifest, normalized);
+}
+
+void ManifestValidator::ValidateFile(const std::string& path, std::shared_ptr<const MsXmlSchemaCollection> schemas) {
+    MsXmlDomDocument document(fileNameOf(path));
+    document.SetValidateOnParse(true);
+    document.SetSchemas(std::move(schemas));
+    document.Load(path);
+}
+
+void ManifestValidator::WriteBackXmlPart(const std::string& partName, const MsXmlDomDocument& document,
+                                         const std::string& contentFolder) {
+    const std::string path = partPath(contentFolder, partName);
+    if (equalsIgnoringCase(partName, "AppxManifest.xml")) {
+        auto schemas = ManifestSchemas();
+        MsXmlDomDocument normalized("AppxManifest.xml");
+        NormalizeManifest(document, normalized);
+        normalized.Save(path);
+        ValidateFile(path, schemas);
+    }
+    // For the manifest this replaces the checked copy by the manifest as edited.
+    document.Save(path);
+    if (equalsIgnoringCase(partName, "FilesystemMetadata.xml"))
+        ValidateFile(path, FilesystemMetadataSchemas());
+    else if (equalsIgnoringCase(partName, "StreamMap.xml"))
+        ValidateFile(path, StreamMapSchemas());
+}
+
+} // namespace quendle
