@@ -1,0 +1,308 @@
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <map>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+struct ProcessResult {
+    int exitCode = -1; // 1000 + signal when the process was killed
+    std::string out;
+    std::string err;
+};
+
+// Runs the built program with the given arguments; `env` entries override (or, when empty,
+// remove) variables of this process's environment. Standard output is a pipe, not a terminal.
+ProcessResult runQuendle(const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env = {}) {
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        std::string name = entry.substr(0, entry.find('='));
+        if (!env.count(name) && name != "NO_COLOR" && name != "CLICOLOR_FORCE")
+            envStrings.push_back(entry);
+    }
+    for (const auto& [name, value] : env) {
+        if (!value.empty())
+            envStrings.push_back(name + "=" + value);
+    }
+    std::vector<char*> argv{const_cast<char*>(QUENDLE_EXE)};
+    for (const auto& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    int out[2], err[2];
+    if (::pipe(out) != 0 || ::pipe(err) != 0)
+        return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], STDOUT_FILENO);
+        ::dup2(err[1], STDERR_FILENO);
+        ::close(out[0]);
+        ::close(err[0]);
+        ::execve(QUENDLE_EXE, argv.data(), envp.data());
+        _exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    ProcessResult r;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    int open = 2;
+    while (open > 0 && ::poll(fds, 2, 60000) > 0) {
+        for (auto& f : fds) {
+            if (f.fd < 0 || !(f.revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[65536];
+            ssize_t n = ::read(f.fd, buf, sizeof buf);
+            if (n <= 0) {
+                ::close(f.fd);
+                f.fd = -1;
+                --open;
+            } else {
+                (f.fd == fds[0].fd ? r.out : r.err).append(buf, static_cast<size_t>(n));
+            }
+        }
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+    return r;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+const std::string generalUsage = readFile(QUENDLE_SOURCE_DIR "/tests/cli/general-usage.txt");
+const std::string red = "\x1b[91m";
+const std::string reset = "\x1b[0m";
+
+// Splits off the banner: its line and the empty line after it.
+std::string afterBanner(const std::string& out) {
+    size_t end = out.find("\n\n");
+    EXPECT_NE(end, std::string::npos);
+    std::string banner = out.substr(0, end);
+    EXPECT_EQ(banner.rfind("Quendle ", 0), 0u) << banner;
+    EXPECT_NE(banner.find(" - App-V 5.x package editor"), std::string::npos) << banner;
+    EXPECT_EQ(banner.find('\n'), std::string::npos);
+    return end == std::string::npos ? out : out.substr(end + 2);
+}
+
+// The usage block of the top-level commands, the start of every command's own usage.
+std::string topLevelUsage() {
+    return generalUsage.substr(0, generalUsage.find("Valid commands:\n"));
+}
+
+std::string usageLineOf(const std::string& command) {
+    size_t at = generalUsage.find("  /" + command + " ");
+    return generalUsage.substr(at, generalUsage.find("\n\n", at) + 2 - at);
+}
+
+class CliTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_FALSE(generalUsage.empty()) << "golden usage file missing";
+        std::string pattern = "/tmp/quendle-cli-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+        package_ = dir_ + "/p.appv";
+        std::ofstream(package_) << "not a zip";
+    }
+    void TearDown() override {
+        for (const auto& f : created_)
+            ::unlink(f.c_str());
+        ::unlink(package_.c_str());
+        ::rmdir((dir_ + "/sub").c_str());
+        ::rmdir(dir_.c_str());
+    }
+    std::string file(const std::string& name, const std::string& bytes) {
+        std::string path = dir_ + "/" + name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        created_.push_back(path);
+        return path;
+    }
+
+    std::string dir_, package_;
+    std::vector<std::string> created_;
+};
+
+} // namespace
+
+TEST_F(CliTest, HelpPrintsTheBannerAndTheGeneralUsageByteForByte) {
+    ProcessResult r = runQuendle({"/Help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(afterBanner(r.out), generalUsage + "\n");
+    EXPECT_EQ(r.err, "");
+    // Lower case after the slash finds the command too.
+    EXPECT_EQ(afterBanner(runQuendle({"/help"}).out), generalUsage + "\n");
+}
+
+TEST_F(CliTest, HelpForOneCommand) {
+    ProcessResult r = runQuendle({"/Help", "set-registryvalue"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(afterBanner(r.out), topLevelUsage() + usageLineOf("Set-RegistryValue") + "\n");
+    EXPECT_EQ(afterBanner(runQuendle({"/Help", "Update"}).out), "\n");
+    EXPECT_EQ(afterBanner(runQuendle({"/Help", "No-Such-Command"}).out), "\n");
+}
+
+TEST_F(CliTest, NoArgumentsShowsTheGeneralUsageInBrightRedAndFails) {
+    ProcessResult plain = runQuendle({});
+    EXPECT_EQ(plain.exitCode, 100);
+    EXPECT_EQ(afterBanner(plain.out), generalUsage + "\n");
+    ProcessResult coloured = runQuendle({}, {{"CLICOLOR_FORCE", "1"}});
+    EXPECT_EQ(coloured.exitCode, 100);
+    EXPECT_EQ(afterBanner(coloured.out), red + generalUsage + "\n" + reset);
+    ProcessResult optedOut = runQuendle({}, {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", "1"}});
+    EXPECT_EQ(afterBanner(optedOut.out), generalUsage + "\n");
+}
+
+TEST_F(CliTest, UnknownCommandsWithAndWithoutSuggestion) {
+    ProcessResult near = runQuendle({"/Updte", package_});
+    EXPECT_EQ(near.exitCode, 100);
+    EXPECT_EQ(afterBanner(near.out),
+              "Command \"Updte\" is unknown. Maybe you should use instead \"Update\"\n\n" + generalUsage +
+                  "\n");
+    ProcessResult far = runQuendle({"/Frobnicate"});
+    EXPECT_EQ(far.exitCode, 100);
+    EXPECT_EQ(afterBanner(far.out), generalUsage + "\n");
+    // A sub-command named at the top is a command too, and runs into its missing package.
+    ProcessResult sub = runQuendle({"/Update", package_, "Del-Fil", "Root\\a"});
+    EXPECT_EQ(afterBanner(sub.out),
+              "Command \"Del-Fil\" is unknown. Maybe you should use instead \"Del-File\"\n\n" + generalUsage +
+                  "\n");
+}
+
+TEST_F(CliTest, SubCommandParameterErrorsShowTheCommandsUsage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+        std::string command;
+    };
+    const std::vector<Case> cases = {
+        {{"Set-RegistryValue", "REGISTRY\\MACHINE\\K", "-type", "REG_SZ"},
+         "Invalid \"-type\" parameter value: \"REG_SZ\".",
+         "Set-RegistryValue"},
+        {{"Set-RegistryKey", "REGISTRY\\MACHINE\\K", "-virtualizationlevel", "none"},
+         "Invalid \"-virtualizationlevel\" parameter value: \"none\".",
+         "Set-RegistryKey"},
+        {{"Set-NodeText", "Foo.xml", "-xpath", "//x"},
+         "Invalid \"appv_manifest_file\" parameter value: \"Foo.xml\".",
+         "Set-NodeText"},
+        {{"Set-NodeText", "AppxManifest.xml", "-xpath"},
+         "Value is missing for the parameter -xpath.\n",
+         "Set-NodeText"},
+        {{"Set-NodeText", "AppxManifest.xml", "-xpath", "-nodetext", "t"},
+         "Value is missing for the parameter -xpath.\n",
+         "Set-NodeText"},
+        {{"Set-NodeText", "AppxManifest.xml", "-xpath", "//x", "-xpth", "y"},
+         "Unknown parameter: -xpth. Maybe you should use instead: -xpath. \n",
+         "Set-NodeText"},
+        {{"Add-File", "-x", "b"}, "A required argument is missing: <file_package_path>.\n", "Add-File"},
+        {{"New-Element", "AppxManifest.xml", "-elementname", "e"},
+         "A required argument is missing: -namespaceURI <xml_namespaceuri>.\n",
+         "New-Element"},
+        {{"Del-File", "Root\\a", "stray"}, "", "Del-File"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = {"/Update", package_};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ProcessResult r = runQuendle(args, {{"CLICOLOR_FORCE", "1"}});
+        EXPECT_EQ(r.exitCode, 100) << c.args[0];
+        std::string expected =
+            (c.message.empty() ? "" : c.message + "\n\n") + topLevelUsage() + usageLineOf(c.command) + "\n";
+        EXPECT_EQ(afterBanner(r.out), red + expected + reset) << c.args[0];
+    }
+}
+
+TEST_F(CliTest, AllowedValuesIgnoreCaseAndReachTheHandler) {
+    // Accepted by the parser: whatever happens next is the handler's business, not a usage error.
+    for (auto args : std::vector<std::vector<std::string>>{
+             {"Set-NodeText", "StreamMap.XML", "-xpath", "//x"},
+             {"Set-RegistryValue", "REGISTRY\\MACHINE\\K", "-type", "DWORD", "-value", "1"},
+         }) {
+        args.insert(args.begin(), {"/Update", package_});
+        ProcessResult r = runQuendle(args);
+        EXPECT_EQ(r.out.find("Usage:"), std::string::npos) << args[2] << r.out;
+        EXPECT_EQ(r.out.find("parameter value"), std::string::npos) << args[2];
+    }
+}
+
+TEST_F(CliTest, TopLevelErrorsShowTheGeneralUsage) {
+    ProcessResult r = runQuendle({"/Update", package_});
+    EXPECT_EQ(r.exitCode, 100);
+    EXPECT_EQ(afterBanner(r.out), "A required argument is missing: <command>.\n\n\n" + generalUsage + "\n");
+    ProcessResult b = runQuendle({"/BatchFileUpdate", package_, "c.txt", "-nofial"});
+    EXPECT_EQ(afterBanner(b.out),
+              "Unknown parameter: -nofial. Maybe you should use instead: -nofail. \n\n\n" + generalUsage +
+                  "\n");
+}
+
+TEST_F(CliTest, MissingPackageFails) {
+    ProcessResult r = runQuendle({"/Update", dir_ + "/none.appv", "Del-File", "Root\\a"});
+    EXPECT_EQ(r.exitCode, 100);
+    EXPECT_EQ(afterBanner(r.out), "File not found: \"" + dir_ + "/none.appv\".\n");
+}
+
+TEST_F(CliTest, CommandFileExitCodes) {
+    ProcessResult rejected =
+        runQuendle({"/BatchFileUpdate", package_, file("bad.txt", ";QDC\nDel-File Root\\a\n")});
+    EXPECT_EQ(rejected.exitCode, 106);
+    EXPECT_EQ(afterBanner(rejected.out),
+              "Unsupported command file format. The supported file formats are: ANSI, Unicode Big Endian and "
+              "Unicode Little Endian. The first line of the file must begin with \";qdc\".\n");
+    ProcessResult utf8Bom = runQuendle({"/BatchFileUpdate", package_, file("bom.txt", "\xEF\xBB\xBF;qdc\n")});
+    EXPECT_EQ(utf8Bom.exitCode, 106);
+
+    ProcessResult missing = runQuendle({"/BatchFileUpdate", package_, dir_ + "/none.txt"});
+    EXPECT_EQ(missing.exitCode, 100);
+    EXPECT_EQ(afterBanner(missing.out), "File not found: \"" + dir_ + "/none.txt\".\n");
+    ::mkdir((dir_ + "/sub").c_str(), 0700);
+    ProcessResult folder = runQuendle({"/BatchFileUpdate", package_, dir_ + "/sub/"});
+    EXPECT_EQ(folder.exitCode, 100);
+    EXPECT_EQ(afterBanner(folder.out), "File not found: \"" + dir_ + "/sub\".\n");
+
+    // A command-line error in the file ends the run even with -nofail; the line is echoed first.
+    ProcessResult misspelt = runQuendle(
+        {"/BatchFileUpdate", package_, file("c.txt", ";qdc\nAdd-Fil a b\nDel-File x\n"), "-NOFAIL"});
+    EXPECT_EQ(misspelt.exitCode, 100);
+    EXPECT_EQ(afterBanner(misspelt.out), "Add-Fil a b\nCommand \"Add-Fil\" is unknown. Maybe you should use "
+                                         "instead \"Add-File\"\n\n" +
+                                             generalUsage + "\n");
+}
+
+TEST_F(CliTest, HostileArgumentsEndWithAMessageNotACrash) {
+    const std::vector<std::vector<std::string>> cases = {
+        {""},
+        {"/"},
+        {"\xFF\xFE"},
+        {"/\xC3\xA9"},
+        {"/Update", "", ""},
+        {"/Update", package_, std::string(120000, 'x')},
+        {"/Update", package_, "/" + std::string(100000, '-')},
+        {"/Update", package_, "Set-NodeText", "AppxManifest.xml", "-xpath", "\xFF\xFF", "-nodetext", ""},
+        {"/BatchFileUpdate", package_, "\xC0\xAF"},
+        {"/Help", std::string(120000, 'H')},
+    };
+    for (const auto& args : cases) {
+        ProcessResult r = runQuendle(args);
+        EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 100) << args[0] << " -> " << r.exitCode << r.err;
+        EXPECT_EQ(r.err, "");
+    }
+}
