@@ -140,7 +140,7 @@ inline RunResult runShell(const std::string& command) {
     return runProgram({"/bin/sh", "-c", command + " 2>&1"});
 }
 
-inline std::string quoted(const std::string& s) {
+inline std::string shellQuote(const std::string& s) {
     std::string q = "'";
     for (char c : s)
         q += c == '\'' ? std::string("'\\''") : std::string(1, c);
@@ -155,13 +155,13 @@ inline std::string verifyPackage(const std::string& package) {
         if (r.exitCode != 0)
             failures += what + " failed:\n" + r.out + "\n";
     };
-    check("unzip -t", "unzip -t -qq " + quoted(package));
-    check("7z t", "7z t -bd " + quoted(package) + " >/dev/null");
+    check("unzip -t", "unzip -t -qq " + shellQuote(package));
+    check("7z t", "7z t -bd " + shellQuote(package) + " >/dev/null");
     check("python zipfile", "/usr/bin/python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
                             "sys.exit(z.testzip() is not None)' " +
-                                quoted(package));
-    check("block map", "/usr/bin/python3 " + quoted(sourceDir() + "/tests/archive/verify_appv.py") + " " +
-                           quoted(package));
+                                shellQuote(package));
+    check("block map", "/usr/bin/python3 " + shellQuote(sourceDir() + "/tests/archive/verify_appv.py") + " " +
+                           shellQuote(package));
     return failures;
 }
 

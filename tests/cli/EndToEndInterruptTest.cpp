@@ -1,0 +1,183 @@
+// What a run leaves behind when it is interrupted, killed, or cannot write the package: never a
+// partial package, and (except after SIGKILL) nothing in the temp folder.
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <random>
+#include <thread>
+
+using namespace quendle::test;
+
+namespace {
+
+const char* const DisplayNameXPath = "//appx:Properties/appx:DisplayName";
+
+// A running quendle with its own temp folder and captured output.
+class Child {
+  public:
+    Child(const std::vector<std::string>& args, const std::string& tempFolder, const std::string& outPath) {
+        std::vector<std::string> argv{quendleExe()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        pid_ = fork();
+        if (pid_ == 0) {
+            setenv("TMPDIR", tempFolder.c_str(), 1);
+            setenv("NO_COLOR", "1", 1);
+            int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(out, 1);
+            dup2(out, 2);
+            std::vector<char*> raw;
+            for (auto& a : argv)
+                raw.push_back(a.data());
+            raw.push_back(nullptr);
+            execv(raw[0], raw.data());
+            _exit(127);
+        }
+    }
+    ~Child() {
+        if (pid_ > 0 && !reaped_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    void signal(int sig) { kill(pid_, sig); }
+    // The signal that ended the child, or 0 when it exited.
+    int waitForSignal() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        reaped_ = true;
+        return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+
+  private:
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+};
+
+bool waitForText(const std::string& path, const std::string& text, std::chrono::seconds timeout) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (contains(readFile(path), text))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+} // namespace
+
+TEST(EndToEndInterrupt, SigtermAndSigintRemoveTheWorkspaceAndLeaveThePackage) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(strsignal(sig));
+        ScratchDir dir, tmp;
+        std::string package = dir / "demo.appv";
+        ASSERT_TRUE(makePackage(demoDir(), package));
+        FileStamp before = stampOf(package);
+        // The run reads its commands from a pipe that stays open, so it is caught in the middle
+        // of its work: the package extracted and edited in memory, nothing saved yet.
+        std::string fifo = dir / "commands";
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::string out = dir / "out.txt";
+        Child child({"/BatchFileUpdate", package, fifo}, tmp.path(), out);
+        int writer = open(fifo.c_str(), O_WRONLY);
+        ASSERT_GE(writer, 0);
+        std::string lines = std::string(";qdc\nSet-NodeText AppxManifest.xml -xpath ") + DisplayNameXPath +
+                            " -nodetext Interrupted\n";
+        ASSERT_EQ(write(writer, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+        ASSERT_TRUE(waitForText(out, "Replaced text", std::chrono::seconds(20))) << readFile(out);
+        EXPECT_FALSE(leftovers(tmp.path()).empty()) << "the workspace exists while the run works";
+
+        child.signal(sig);
+        EXPECT_EQ(child.waitForSignal(), sig) << "the run ends by the signal, as the caller expects";
+        close(writer);
+        EXPECT_TRUE(leftovers(tmp.path()).empty()) << "workspace left: " << leftovers(tmp.path()).front();
+        EXPECT_TRUE(stampOf(package) == before);
+    }
+}
+
+TEST(EndToEndInterrupt, KillDashNineAtAnyMomentLeavesTheOldOrACompleteNewPackage) {
+    ScratchDir dir;
+    // A payload big enough that packing takes a while, so the kills land at different stages.
+    std::string source = dir / "source";
+    fs::copy(demoDir(), source, fs::copy_options::recursive);
+    std::mt19937 random(20261206);
+    std::string payload(4 << 20, '\0');
+    for (auto& c : payload)
+        c = static_cast<char>(random());
+    writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/payload.bin", payload);
+    std::string pristine = dir / "pristine.appv";
+    ASSERT_TRUE(makePackage(source, pristine));
+    const std::string oldBytes = readFile(pristine);
+
+    int oldSeen = 0, newSeen = 0;
+    for (int round = 0; round < 5; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        ScratchDir work, tmp;
+        std::string package = work / "pkg.appv";
+        fs::copy_file(pristine, package);
+        Child child({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath,
+                     "-nodetext", "Killed"},
+                    tmp.path(), work / "out.txt");
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 700)(random)));
+        child.signal(SIGKILL);
+        child.waitForSignal();
+
+        std::string bytes = readFile(package);
+        if (bytes == oldBytes) {
+            ++oldSeen;
+            continue;
+        }
+        ++newSeen;
+        EXPECT_EQ(verifyPackage(package), "") << "a changed package must be complete";
+        EXPECT_TRUE(contains(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Killed</DisplayName>"));
+    }
+    std::printf("killed runs: %d left the old package, %d a new one\n", oldSeen, newSeen);
+}
+
+TEST(EndToEndInterrupt, FullDiskAndReadOnlyFolderKeepTheOldPackageAndReport186WithTheReason) {
+    // A small file system of its own, mounted in a private mount namespace: needs root.
+    if (geteuid() != 0 || runShell("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode != 0)
+        GTEST_SKIP() << "needs root and mount namespaces";
+    ScratchDir dir, tmp;
+    std::string source = dir / "source";
+    fs::copy(demoDir(), source, fs::copy_options::recursive);
+    std::mt19937 random(7);
+    std::string payload(96 << 10, '\0');
+    for (auto& c : payload)
+        c = static_cast<char>(random());
+    writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/payload.bin", payload);
+    std::string package = dir / "pkg.appv";
+    ASSERT_TRUE(makePackage(source, package));
+    size_t pages = (fs::file_size(package) + 4095) / 4096;
+
+    struct Case {
+        const char* name;
+        std::string prepare;
+        std::string reason;
+    };
+    std::vector<Case> cases{
+        {"full disk", "mount -t tmpfs -o size=" + std::to_string((pages + 2) * 4) + "k tmpfs $M && cp $P $M/",
+         "Unable to save App-V 5.x package. There is not enough space on the disk."},
+        {"read-only folder", "mount -t tmpfs -o size=1m tmpfs $M && cp $P $M/ && mount -o remount,ro $M",
+         "Unable to save App-V 5.x package. The media is write protected."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string mountPoint = dir / "mnt";
+        fs::create_directories(mountPoint);
+        std::string script =
+            "M=" + shellQuote(mountPoint) + "; P=" + shellQuote(package) + "; " + c.prepare +
+            " && TMPDIR=" + shellQuote(tmp.path()) + " NO_COLOR=1 " + shellQuote(quendleExe()) +
+            " /Update $M/pkg.appv Set-NodeText AppxManifest.xml -xpath " + DisplayNameXPath +
+            " -nodetext Full; echo \"exit=$?\"; cmp -s $P $M/pkg.appv && echo same; ls -A $M";
+        RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
+        EXPECT_TRUE(contains(r.out, c.reason)) << r.out;
+        EXPECT_TRUE(contains(r.out, "exit=100\n")) << r.out;
+        EXPECT_TRUE(contains(r.out, "same\npkg.appv\n")) << "old package kept, no temporary left:\n" << r.out;
+        EXPECT_FALSE(contains(r.out, "Package updated successfully"));
+        EXPECT_TRUE(leftovers(tmp.path()).empty());
+    }
+}
