@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <pwd.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -123,7 +124,12 @@ std::string localeNameFromPosix(std::string_view posixLocale) {
 
 std::string stationUserName() {
     const std::string domain = environment("USERDOMAIN");
-    const std::string user = environment("USER");
+    std::string user = environment("USER");
+    // Services and containers often run without $USER; the account name is what it would say.
+    if (user.empty()) {
+        if (const passwd* account = getpwuid(geteuid()))
+            user = account->pw_name ? account->pw_name : "";
+    }
     return domain.empty() ? user : domain + "\\" + user;
 }
 

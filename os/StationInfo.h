@@ -10,7 +10,7 @@ namespace quendle {
 // No query ever fails: an unavailable value is an empty string.
 struct StationInfo {
     std::string time;                // UTC, "2026-12-06T05:44:34.5Z"
-    std::string sequencerUser;       // $USERDOMAIN\$USER, or $USER
+    std::string sequencerUser;       // $USERDOMAIN\$USER, $USER or the account name
     std::string sequencingStation;   // host name
     std::string windowsVersion;      // kernel release
     std::string systemFolder;        // none on Linux
@@ -41,7 +41,7 @@ std::string cpuModelNameFromCpuInfo(std::string_view cpuInfo);
 // "C", "POSIX" and an empty text.
 std::string localeNameFromPosix(std::string_view posixLocale);
 
-// $USERDOMAIN\$USER when the domain is set, else $USER.
+// $USERDOMAIN\$USER when the domain is set, else $USER; the account name when $USER is unset.
 std::string stationUserName();
 
 } // namespace quendle

@@ -84,6 +84,8 @@ TEST(StationInfo, UserWithAndWithoutDomain) {
     ScopedEnv domain("USERDOMAIN", nullptr);
     EXPECT_EQ(stationUserName(), "builder");
     EXPECT_EQ(StationInfo::query().sequencerUser, "builder");
+    ScopedEnv noUser("USER", nullptr);
+    EXPECT_EQ(stationUserName(), commandOutput("id -un")) << "without $USER, the account name";
 }
 
 TEST(StationInfo, LocaleFromPosixSettings) {
