@@ -19,6 +19,8 @@ trap 'rm -rf "$work"' EXIT
 tree=$work/tree
 
 echo "generating the tree in $tree ..."
+# head closes its pipe early on purpose.
+set +o pipefail
 # Source text: compressible the way real text is (repeats lie beyond deflate's 32 KiB window).
 find /usr/include -type f -name '*.h' -print0 | xargs -0 cat 2>/dev/null | head -c $((32 << 20)) > "$work/seed.txt"
 for i in $(seq 1 15); do cat "$work/seed.txt"; done | head -c $((450 << 20)) > "$tree/text/big.txt"
@@ -41,6 +43,7 @@ for i in range(5000):
         f.write(seed[at:at + n])
 PY
 rm -f "$work/seed.txt"
+set -o pipefail
 total=$(du -sb "$tree" | cut -f1)
 files=$(find "$tree" -type f | wc -l)
 echo "tree: $files files, $((total >> 20)) MiB"
