@@ -1,0 +1,152 @@
+// Edits of a package assembled from real App-V material (the 3.7 MB Office manifest, its
+// file-system metadata and a real registry hive from ../shared/samples), read back with
+// independent tools.
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+using namespace quendle::test;
+
+namespace {
+
+const char* const WordOptionsKey =
+    R"(REGISTRY\MACHINE\SYSTEM\CurrentControlSet\services\adsi\Options\winword.exe)";
+
+size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
+        ++n;
+    return n;
+}
+
+std::set<std::string> lines(const std::string& text) {
+    std::set<std::string> out;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t nl = text.find('\n', start);
+        out.insert(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
+        start = nl == std::string::npos ? text.size() : nl + 1;
+    }
+    return out;
+}
+
+class EndToEndRealPackage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!haveSamples())
+            GTEST_SKIP() << "no samples at " << samplesDir();
+        std::string samples = samplesDir() + "/andest22__MARI";
+        std::string source = dir / "source";
+        fs::create_directories(source);
+        fs::copy_file(samples + "/AppXManifest.xml", source + "/AppxManifest.xml");
+        fs::copy_file(samples + "/FileSystemMetadata.xml", source + "/FilesystemMetadata.xml");
+        fs::copy_file(samples + "/vreg/word.x-none.msi.16.x-none.vreg.dat", source + "/Registry.dat");
+        for (const char* part : {"PackageHistory.xml", "StreamMap.xml", "[Content_Types].xml"})
+            fs::copy_file(demoDir() + "/" + part, source + "/" + part);
+        fs::copy(demoDir() + "/Root", source + "/Root", fs::copy_options::recursive);
+        package = dir / "office.appv";
+        ASSERT_TRUE(makePackage(source, package));
+        originalManifest = readFile(source + "/AppxManifest.xml");
+        originalHive = source + "/Registry.dat";
+    }
+
+    // The hive of a package as hivexregedit exports it.
+    std::string hiveExport(const std::string& hivePath) {
+        return runProgram({"/usr/bin/hivexregedit", "--export", hivePath, "\\"}).out;
+    }
+
+    std::string savedHive() {
+        std::string path = dir / "saved.dat";
+        writeFile(path, entryBytes(package, "Registry.dat"));
+        return path;
+    }
+
+    ScratchDir dir;
+    std::string package;
+    std::string originalManifest;
+    std::string originalHive;
+};
+
+} // namespace
+
+TEST_F(EndToEndRealPackage, CommandLineEditsReachTheManifestAndTheHiveAndNothingElseIsLost) {
+    QuendleRun run = runQuendle({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath",
+                                 "//appx:Properties/appx:DisplayName", "-nodetext", "Office, edited",
+                                 "/Set-RegistryValue", R"(REGISTRY\MACHINE\Software\Quendle Test)",
+                                 "-valuename", "Marker", "-type", "sz", "-value", "written by the test"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_TRUE(run.tempLeftovers.empty());
+    EXPECT_TRUE(contains(run.result.out, "Package updated successfully"));
+    EXPECT_EQ(verifyPackage(package), "");
+
+    std::string manifest = entryBytes(package, "AppxManifest.xml");
+    EXPECT_TRUE(contains(manifest, "<DisplayName>Office, edited</DisplayName>"));
+    for (const char* marker :
+         {"Category=\"AppV.COM\"", "Category=\"AppV.FileTypeAssociation\"", "<appv:Extension "})
+        EXPECT_EQ(occurrences(manifest, marker), occurrences(originalManifest, marker)) << marker;
+    RunResult wellFormed =
+        runShell("unzip -p " + shellQuote(package) + " AppxManifest.xml | xmllint --noout -");
+    EXPECT_EQ(wellFormed.exitCode, 0) << wellFormed.out;
+
+    std::string hive = savedHive();
+    EXPECT_EQ(
+        runProgram({"/usr/bin/hivexget", hive, R"(REGISTRY\MACHINE\Software\Quendle Test)", "Marker"}).out,
+        "written by the test\n");
+    // Every key and value of the real hive is still there.
+    std::set<std::string> before = lines(hiveExport(originalHive)), after = lines(hiveExport(hive));
+    size_t missing = 0;
+    for (const auto& line : before)
+        missing += after.count(line) == 0;
+    EXPECT_EQ(missing, 0u);
+    EXPECT_EQ(after.size(), before.size() + 2) << "one new key and one new value";
+}
+
+TEST_F(EndToEndRealPackage, CommandFileEditsAreSavedOnceAndReadBack) {
+    std::string commands = dir / "office.txt";
+    writeCommandFile(commands,
+                     {
+                         "Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename "
+                         "Version -attributevalue 16.0.17328.20207",
+                         std::string("Del-RegistryValue ") + WordOptionsKey + " CachingOptions",
+                         "New-Element FilesystemMetadata.xml -xpath //appv:Filesystem/appv:Entry "
+                         "-elementname Entry -namespaceURI "
+                         "http://schemas.microsoft.com/appv/2010/FilesystemMetadata",
+                     });
+    FileStamp before = stampOf(package);
+    QuendleRun run = runQuendle({"/BatchFileUpdate", package, commands});
+    EXPECT_EQ(run.result.exitCode, 100) << "an Entry without Long breaks the metadata schema:\n"
+                                        << run.result.out;
+    EXPECT_TRUE(contains(run.result.out, "Validation failed on FilesystemMetadata.xml"));
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(run.tempLeftovers.empty());
+
+    writeCommandFile(commands,
+                     {
+                         "Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename "
+                         "Version -attributevalue 16.0.17328.20207",
+                         std::string("Del-RegistryValue ") + WordOptionsKey + " CachingOptions",
+                     });
+    run = runQuendle({"/BatchFileUpdate", package, commands});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_EQ(occurrences(run.result.out, "Package updated successfully"), 1u);
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_TRUE(contains(entryBytes(package, "AppxManifest.xml"), "Version=\"16.0.17328.20207\""));
+    std::string hive = savedHive();
+    RunResult value = runProgram({"/usr/bin/hivexget", hive, WordOptionsKey, "CachingOptions"});
+    EXPECT_NE(value.exitCode, 0) << "the value is gone: " << value.out;
+    EXPECT_TRUE(contains(hiveExport(hive), "[\\" + std::string(WordOptionsKey) + "]")) << "its key stays";
+}
+
+TEST_F(EndToEndRealPackage, DeletingTheIdentityIsRefusedAndTheRealPackageStaysByteIdentical) {
+    FileStamp before = stampOf(package);
+    QuendleRun run =
+        runQuendle({"/Update", package, "Del-SingleNode", "AppxManifest.xml", "-xpath", "//appx:Identity"});
+    EXPECT_EQ(run.result.exitCode, 100);
+    EXPECT_TRUE(contains(run.result.out, "Removed XML node \"Identity\" from parent \"Package\"."));
+    EXPECT_TRUE(contains(run.result.out, "\nValidation failed on AppxManifest.xml\n"));
+    EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(run.tempLeftovers.empty());
+}
