@@ -4,6 +4,7 @@
 #include "os/ConsoleWriter.h"
 #include "util/strings/StringTable.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
@@ -282,6 +283,7 @@ void writeAll(int fd, const char* text) {
 }
 
 volatile sig_atomic_t handlingFault = 0;
+std::atomic<FaultCleanup> faultCleanup{nullptr};
 
 void onFault(int sig, siginfo_t* info, void* context) {
     if (handlingFault)
@@ -333,6 +335,8 @@ void onFault(int sig, siginfo_t* info, void* context) {
         writeAll(STDERR_FILENO, out.data(), out.size());
         writeAll(STDERR_FILENO, "\n");
     }
+    if (FaultCleanup cleanup = faultCleanup.load())
+        cleanup();
     _exit(FaultExitCode);
 }
 
@@ -347,6 +351,10 @@ std::string currentStackTrace() {
     // Frame 0 is this function.
     putTrace(out, frames, count > 1 ? 1 : 0, count, false);
     return std::string(out.data(), out.size());
+}
+
+void setFaultCleanup(FaultCleanup cleanup) {
+    faultCleanup.store(cleanup);
 }
 
 void installFaultHandlers() {

@@ -14,4 +14,9 @@ std::string currentStackTrace();
 // then ends at once, without unwinding. Call once, early; later calls do nothing.
 void installFaultHandlers();
 
+// A function the fault handler calls after the report and before the process ends, to remove
+// temporary files. It runs inside a signal handler: it must use async-signal-safe calls only.
+using FaultCleanup = void (*)();
+void setFaultCleanup(FaultCleanup cleanup);
+
 } // namespace quendle

@@ -77,6 +77,16 @@ TEST(FaultHandler, NullPointerWriteAndBadPointerRead) {
     EXPECT_EQ(b.output.rfind("[SEH_AV_READ_BADPTR] ACCESS_VIOLATION", 0), 0u) << b.output;
 }
 
+TEST(FaultHandler, CleanupRunsAfterTheReport) {
+    ChildResult r = runFaulting([] {
+        setFaultCleanup([] { (void)!::write(STDOUT_FILENO, "cleaned\n", 8); });
+        *nullPointer = 2;
+    });
+    EXPECT_EQ(r.exitCode, 100);
+    ASSERT_GE(r.output.size(), 8u);
+    EXPECT_EQ(r.output.substr(r.output.size() - 8), "cleaned\n");
+}
+
 TEST(FaultHandler, IntegerDivisionByZero) {
     ChildResult r = runFaulting([] {
         volatile int x = dividend / zero;

@@ -1,5 +1,5 @@
-#include "core/Exception.h"
 #include "util/strings/MessageFormat.h"
+#include "core/Exception.h"
 #include "util/strings/StringTable.h"
 
 #include <gtest/gtest.h>
@@ -26,5 +26,17 @@ TEST(Exception, CarriesCodeAndRaisingSite) {
     WindowsException w(5);
     EXPECT_EQ(w.message(), "Win32 Error [5]: \"Access is denied.\"");
     EXPECT_EQ(w.code(), 5u);
-    EXPECT_EQ(Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, ";qdc").code(), CommandFileFormatErrorCode);
+    EXPECT_EQ(Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, ";qdc").code(),
+              CommandFileFormatErrorCode);
+}
+
+TEST(MessageFormat, EscapesAndPrintfStyleInserts) {
+    EXPECT_EQ(formatMessage("a%nb%tc%rd%%e%.f%!", {}), "a\nb\tc\rd%e.f!");
+    EXPECT_EQ(formatMessage("kept%0 dropped", {}), "kept");
+    EXPECT_EQ(formatMessage("%1!ls! %1!ls!", {"twice"}), "twice twice");
+    EXPECT_EQ(formatMessage("0x%1!x!", {255}), "0xff");
+    EXPECT_EQ(formatString("%s=%d%%, %q", {"rate", 50}), "rate=50%, %q");
+    EXPECT_EQ(formatString("%s and %s", {"one"}), "one and ");
+    EXPECT_EQ(formatStringId(65016, {"-xpath"}), "Value is missing for the parameter -xpath.\n");
+    EXPECT_EQ(formatMessageId(65015, {";qdc"}).substr(0, 32), "Unsupported command file format.");
 }

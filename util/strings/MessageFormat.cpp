@@ -26,7 +26,8 @@ namespace {
 
 std::string formatError(std::string_view templ) {
     // 0x57: ERROR_INVALID_PARAMETER, what the system reports for an insert without argument.
-    return "Format message error [win32 error 0x57] while composing the message [" + std::string(templ) + "].";
+    return "Format message error [win32 error 0x57] while composing the message [" + std::string(templ) +
+           "].";
 }
 
 } // namespace
@@ -41,9 +42,11 @@ std::string formatMessage(std::string_view templ, const MessageArgs& args) {
             continue;
         }
         char next = templ[i + 1];
+        if (next == '0')
+            return out; // "%0" ends the message without a line end
         if (!std::isdigit(static_cast<unsigned char>(next))) {
-            // "%%", "%.", "%!" and the like stand for the character itself; "%n" is a line break.
-            out += next == 'n' ? '\n' : next;
+            // "%%", "%.", "%!" and the like stand for the character itself.
+            out += next == 'n' ? '\n' : next == 'r' ? '\r' : next == 't' ? '\t' : next;
             ++i;
             continue;
         }
@@ -105,8 +108,12 @@ std::string formatString(std::string_view templ, const MessageArgs& args) {
     return out;
 }
 
-std::string formatMessageId(uint32_t id, const MessageArgs& args) { return formatMessage(loadString(id), args); }
+std::string formatMessageId(uint32_t id, const MessageArgs& args) {
+    return formatMessage(loadString(id), args);
+}
 
-std::string formatStringId(uint32_t id, const MessageArgs& args) { return formatString(loadString(id), args); }
+std::string formatStringId(uint32_t id, const MessageArgs& args) {
+    return formatString(loadString(id), args);
+}
 
 } // namespace quendle
