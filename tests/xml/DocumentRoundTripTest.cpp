@@ -2,7 +2,7 @@
 #include "os/msxml/MsXmlDomDocument.h"
 
 using namespace quendle;
-using namespace quendle::test;
+using namespace quendle::xmltest;
 
 namespace {
 

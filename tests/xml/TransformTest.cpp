@@ -3,7 +3,7 @@
 #include "os/msxml/XslTransform.h"
 
 using namespace quendle;
-using namespace quendle::test;
+using namespace quendle::xmltest;
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include "os/msxml/MsXmlSchemaCollection.h"
 
 using namespace quendle;
-using namespace quendle::test;
+using namespace quendle::xmltest;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <string>
 
-namespace quendle::test {
+namespace quendle::xmltest {
 
 // A private folder removed with everything in it when the test ends.
 class TempFolder {
@@ -52,7 +52,7 @@ inline std::string sample(const std::string& relative) { return samplesDir() + "
 inline bool haveSamples() { return std::filesystem::exists(sample("andest22__MARI/AppXManifest.xml")); }
 
 #define QUENDLE_REQUIRE_SAMPLES()                                                                                   \
-    if (!::quendle::test::haveSamples())                                                                            \
+    if (!::quendle::xmltest::haveSamples())                                                                            \
     GTEST_SKIP() << "samples not available"
 
 // Runs a shell command, returning its exit status and (merged) output.
@@ -94,4 +94,4 @@ E thrown(F&& f) {
     throw std::runtime_error("no exception");
 }
 
-} // namespace quendle::test
+} // namespace quendle::xmltest
