@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -197,4 +200,45 @@ TEST_F(FilesystemMetadataTest, SavedTreeReadsBackWithPython) {
                    "  Program Files|PROGRA~1\n"
                    "   My App|MYAPP~1\n"
                    "    readme.html|README~1.HTM\n");
+}
+
+TEST_F(FilesystemMetadataTest, RealMetadataStaysValidForTheFormatSchema) {
+    const std::string sample =
+        std::string(QUENDLE_SOURCE_DIR) + "/../shared/samples/andest22__MARI/FileSystemMetadata.xml";
+    std::ifstream in(sample, std::ios::binary);
+    if (!in)
+        GTEST_SKIP() << "no samples at " << sample;
+    std::stringstream bytes;
+    bytes << in.rdbuf();
+    document = std::make_unique<MsXmlDomDocument>("FilesystemMetadata.xml");
+    document->LoadXml(bytes.str());
+    document->SetupSelectionNamespaces("appv", namespaces);
+    // Names that need short names, with every kind of character the rules treat specially.
+    for (const char* path :
+         {R"(Root\VFS\ProgramFilesX86\Microsoft Office\root\Office16\WINWORD.EXE)",
+          R"(Root\VFS\ProgramFilesX86\Microsoft Office\root\Office16\1033\Word Add-ins [x64].dll)",
+          R"(Root\VFS\ProgramFilesX86\Microsoft Office\root\Office16\a+b,c;d=e.config)",
+          R"(Root\VFS\Common AppData\Microsoft\Office\Heart'beat.json)",
+          R"(Root\VFS\Common AppData\Résumé Templates\CV.dotx)"})
+        add(path);
+    remove(R"(Root\VFS\ProgramFilesX86\Microsoft Office\root\Office16\a+b,c;d=e.config)");
+
+    // The schema the save checks against, applied by xmllint rather than by our own loader.
+    const auto saved = std::filesystem::temp_directory_path() / "quendle-metadata-schema-test.xml";
+    document->Save(saved.string());
+    const std::string command = "xmllint --noout --schema " + std::string(QUENDLE_SOURCE_DIR) +
+                                "/resources/FileSystemMetadata.xsd " + saved.string() + " 2>&1";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    ASSERT_TRUE(pipe);
+    std::string out;
+    char buffer[512];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
+        out.append(buffer, n);
+    const int status = pclose(pipe.release());
+    std::filesystem::remove(saved);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(shortOf(entry("Root") + "/" + entry("VFS") + "/" + entry("ProgramFilesX86") + "/" +
+                      entry("Microsoft Office")),
+              "MICROS~1");
 }
