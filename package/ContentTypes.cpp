@@ -64,8 +64,8 @@ bool ContentTypes::add(std::string_view packagePath) {
     if (!extension.empty() && root->SelectSingleNode(defaultSelector(extension)))
         return false;
 
-    // An extension-less file is registered by its own part name, even when an equal Override
-    // exists already: each such file owns its entry.
+    // An extension-less file is registered by its part name; no existing Override is looked for,
+    // since a path that is new to the package has none of its own.
     const auto element =
         root->AppendChildElement(extension.empty() ? "Override" : "Default", contentTypesNamespace());
     if (extension.empty()) {
