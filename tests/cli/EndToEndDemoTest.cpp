@@ -284,3 +284,53 @@ TEST_F(EndToEndDemo, ARootPartStoredInOtherLetterCaseIsFoundAndSavedUnderItsOwnN
     EXPECT_TRUE(contains(entryBytes(renamed, "StreamMap.xml"), "FeatureBlock"));
     EXPECT_EQ(verifyPackage(renamed), "");
 }
+
+TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
+    // The same two runs as demo.sh, from the repository root where the command file's relative
+    // source path holds.
+    RunOptions fromRoot;
+    fromRoot.workingDir = sourceDir();
+    QuendleRun first = runQuendle({"/Update",
+                                   package,
+                                   "Set-NodeText",
+                                   "AppxManifest.xml",
+                                   "-xpath",
+                                   DisplayNameXPath,
+                                   "-nodetext",
+                                   "Demo Notes 2",
+                                   "/Set-ElementAttribute",
+                                   "AppxManifest.xml",
+                                   "-xpath",
+                                   "//appx:Identity",
+                                   "-attributename",
+                                   "Version",
+                                   "-attributevalue",
+                                   "1.0.1.0",
+                                   "/Set-RegistryValue",
+                                   R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)",
+                                   "-valuename",
+                                   "WindowWidth",
+                                   "-type",
+                                   "dword",
+                                   "-value",
+                                   "1024"},
+                                  fromRoot);
+    ASSERT_EQ(first.result.exitCode, 0) << first.result.out;
+    QuendleRun second = runQuendle({"/BatchFileUpdate", package, "demo/commands.txt"}, fromRoot);
+    ASSERT_EQ(second.result.exitCode, 0) << second.result.out;
+    EXPECT_EQ(occurrences(second.result.out, "Package updated successfully"), 1u);
+    EXPECT_TRUE(first.tempLeftovers.empty() && second.tempLeftovers.empty());
+
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/changes.txt"),
+              readFile(demoDir() + "/extra/changes.txt"));
+    std::string manifest = entryBytes(package, "AppxManifest.xml");
+    EXPECT_TRUE(contains(manifest, "<DisplayName>Demo Notes 2</DisplayName>"));
+    EXPECT_TRUE(contains(manifest, "<Description>Edited by the Quendle demo</Description>"));
+    std::string hive = dir / "Registry.dat";
+    writeFile(hive, entryBytes(package, "Registry.dat"));
+    const char* notes = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
+    EXPECT_EQ(runProgram({"/usr/bin/hivexget", hive, notes, "WindowWidth"}).out, "1024\n");
+    EXPECT_EQ(runProgram({"/usr/bin/hivexget", hive, notes, "LastEditedBy"}).out, "Quendle\n");
+    EXPECT_NE(runProgram({"/usr/bin/hivexget", hive, std::string(notes) + "\\Fonts", "Editor"}).exitCode, 0);
+}
