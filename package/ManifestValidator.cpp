@@ -88,7 +88,8 @@ void ManifestValidator::NormalizeManifest(const MsXmlDomDocument& manifest, MsXm
     transform.Transform(manifest, normalized);
 }
 
-void ManifestValidator::ValidateFile(const std::string& path, std::shared_ptr<const MsXmlSchemaCollection> schemas) {
+void ManifestValidator::ValidateFile(const std::string& path,
+                                     std::shared_ptr<const MsXmlSchemaCollection> schemas) {
     MsXmlDomDocument document(fileNameOf(path));
     document.SetValidateOnParse(true);
     document.SetSchemas(std::move(schemas));

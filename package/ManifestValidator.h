@@ -12,7 +12,7 @@ class MsXmlSchemaCollection;
 // The first failure ends the write-back with its exception (an XmlParseException carries the
 // validation report).
 class ManifestValidator {
-public:
+  public:
     // Each (part name, document) pair in the cache's order: a map or vector of pairs whose
     // second member is a shared_ptr to the document.
     template <typename Cache>

@@ -27,7 +27,8 @@ bool VersionValidator::IsValid(std::string_view text) const {
     size_t start = 0;
     while (field < format_.fieldLimits.size() && start <= text.size()) {
         size_t dot = text.find('.', start);
-        std::string_view part = text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
+        std::string_view part =
+            text.substr(start, dot == std::string_view::npos ? std::string_view::npos : dot - start);
         long value = 0;
         for (char c : part)
             value = value * 10 + (c - '0'); // at most five digits: no overflow

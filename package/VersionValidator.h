@@ -19,7 +19,7 @@ struct VersionFormat {
 const VersionFormat& packageVersionFormat();
 
 class VersionValidator {
-public:
+  public:
     explicit VersionValidator(const VersionFormat& format = packageVersionFormat());
 
     // Empty text is valid (the value stays unchanged); otherwise the whole text must match
@@ -27,7 +27,7 @@ public:
     bool IsValid(std::string_view text) const;
     const std::string& pattern() const { return pattern_; }
 
-private:
+  private:
     VersionFormat format_;
     std::string pattern_;
     std::regex regex_;

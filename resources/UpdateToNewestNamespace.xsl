@@ -12,13 +12,15 @@
   <xsl:param name="outputNamespace" select="''"/>
   <xsl:param name="nsForIgnorableNamespace" select="''"/>
 
-  <xsl:variable name="ignorableNamespaces">
+  <xsl:variable name="ignorableNamespaceList">
     <xsl:call-template name="resolvePrefixes">
       <xsl:with-param name="list"
           select="normalize-space(/*/@*[local-name() = 'IgnorableNamespaces'
                                          and namespace-uri() = $nsForIgnorableNamespace])"/>
     </xsl:call-template>
   </xsl:variable>
+  <!-- As a string once, not as a tree fragment converted at every test. -->
+  <xsl:variable name="ignorableNamespaces" select="string($ignorableNamespaceList)"/>
 
   <!-- Each prefix of a space-separated list, resolved on the root element, as "[uri]". -->
   <xsl:template name="resolvePrefixes">

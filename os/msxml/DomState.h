@@ -10,7 +10,7 @@ namespace quendle {
 
 // The libxml2 document behind a document wrapper and every node taken from it.
 class DomState {
-public:
+  public:
     explicit DomState(xmlDoc* doc) : doc(doc) {}
     ~DomState();
     DomState(const DomState&) = delete;

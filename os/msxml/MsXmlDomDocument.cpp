@@ -29,7 +29,7 @@ struct SaveCtxtClose {
 };
 
 class FileDescriptor {
-public:
+  public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0)
@@ -40,7 +40,7 @@ public:
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
 
-private:
+  private:
     int fd_;
 };
 
@@ -107,15 +107,19 @@ std::vector<XmlParseErrorRecord> externalReferences(xmlDoc* doc) {
     if (!dtd)
         return found;
     if (dtd->SystemID || dtd->ExternalID)
-        found.push_back({"External DTD is not allowed: \"" + str(dtd->SystemID ? dtd->SystemID : dtd->ExternalID) + "\".",
-                         {}, 0});
+        found.push_back(
+            {"External DTD is not allowed: \"" + str(dtd->SystemID ? dtd->SystemID : dtd->ExternalID) + "\".",
+             {},
+             0});
     for (xmlNode* n = dtd->children; n; n = n->next) {
         if (n->type != XML_ENTITY_DECL)
             continue;
         auto* entity = reinterpret_cast<xmlEntity*>(n);
-        if (entity->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY || entity->etype == XML_EXTERNAL_GENERAL_UNPARSED_ENTITY ||
+        if (entity->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY ||
+            entity->etype == XML_EXTERNAL_GENERAL_UNPARSED_ENTITY ||
             entity->etype == XML_EXTERNAL_PARAMETER_ENTITY)
-            found.push_back({"External entity is not allowed: \"" + str(entity->name) + "\".", str(entity->SystemID), 0});
+            found.push_back(
+                {"External entity is not allowed: \"" + str(entity->name) + "\".", str(entity->SystemID), 0});
     }
     return found;
 }
@@ -164,11 +168,15 @@ std::string readFile(const std::string& path) {
 
 } // namespace
 
-MsXmlDomDocument::MsXmlDomDocument(std::string name) : name_(std::move(name)) { initialize(); }
+MsXmlDomDocument::MsXmlDomDocument(std::string name) : name_(std::move(name)) {
+    initialize();
+}
 
 MsXmlDomDocument::~MsXmlDomDocument() = default;
 
-void MsXmlDomDocument::Load(const std::string& path) { parse(readFile(path), path, true); }
+void MsXmlDomDocument::Load(const std::string& path) {
+    parse(readFile(path), path);
+}
 
 void MsXmlDomDocument::LoadFromResource(int resourceId) {
     const EmbeddedResource* resource = findEmbeddedResource(resourceId);
@@ -176,12 +184,14 @@ void MsXmlDomDocument::LoadFromResource(int resourceId) {
         throw WindowsException(ResourceNameNotFound);
     if (resource->size < 2)
         throw Exception(65000);
-    parse(resourceText(*resource), resource->name, false);
+    parse(resourceText(*resource), resource->name);
 }
 
-void MsXmlDomDocument::LoadXml(std::string_view text) { parse(text, name_, false); }
+void MsXmlDomDocument::LoadXml(std::string_view text) {
+    parse(text, name_);
+}
 
-void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url, bool fromFile) {
+void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url) {
     initialize();
     DocPtr doc;
     std::vector<XmlParseErrorRecord> errors;
@@ -192,8 +202,8 @@ void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url, boo
             throw Exception(65000);
         if (bytes.size() > static_cast<size_t>(INT32_MAX))
             throw Exception(65023, name_);
-        doc.reset(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(), nullptr,
-                                    ParseOptions));
+        doc.reset(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(),
+                                    nullptr, ParseOptions));
         errors = std::move(collector.records);
         bool wellFormed = doc && ctxt->wellFormed && ctxt->nsWellFormed && errors.empty();
         if (!wellFormed) {
@@ -228,7 +238,6 @@ void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url, boo
         if (doc->standalone >= 0)
             standalone_ = doc->standalone == 1;
     }
-    (void)fromFile;
     state_ = std::make_shared<DomState>(doc.release());
     for (const auto& [name, value] : properties_) {
         if (name == "SelectionNamespaces")
@@ -265,8 +274,8 @@ void MsXmlDomDocument::Save(const std::string& path) const {
         throw WindowsException::fromErrno(errno);
     initialize();
     ErrorCollector errors;
-    std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(
-        xmlSaveToFd(fd.get(), encoding_.empty() ? nullptr : encoding_.c_str(), XML_SAVE_FORMAT | XML_SAVE_AS_XML));
+    std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(xmlSaveToFd(
+        fd.get(), encoding_.empty() ? nullptr : encoding_.c_str(), XML_SAVE_FORMAT | XML_SAVE_AS_XML));
     if (!ctxt)
         throwPlatformError("Unsupported encoding: \"" + encoding_ + "\".");
     long written = xmlSaveDoc(ctxt.get(), doc);
@@ -306,7 +315,8 @@ std::string MsXmlDomDocument::GetProperty(const std::string& name) const {
     return it == properties_.end() ? std::string() : it->second;
 }
 
-void MsXmlDomDocument::SetupSelectionNamespaces(const std::string& defaultPrefix, NamespaceMap& namespaceMap) {
+void MsXmlDomDocument::SetupSelectionNamespaces(const std::string& defaultPrefix,
+                                                NamespaceMap& namespaceMap) {
     if (!state_)
         return;
     xmlNode* root = xmlDocGetRootElement(state_->doc);

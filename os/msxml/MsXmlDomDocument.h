@@ -18,7 +18,7 @@ class XslTransform;
 // An XML file loaded for reading and editing. Remembers the file's XML declaration and writes
 // it back on save; collects every parse or validation error into one XmlParseException.
 class MsXmlDomDocument {
-public:
+  public:
     explicit MsXmlDomDocument(std::string name = {});
     ~MsXmlDomDocument();
     MsXmlDomDocument(const MsXmlDomDocument&) = delete;
@@ -58,10 +58,10 @@ public:
     bool standalone() const { return standalone_; }
     bool hasDom() const { return state_ != nullptr; }
 
-private:
+  private:
     friend class XslTransform;
     friend class MsXmlSchemaCollection;
-    void parse(std::string_view bytes, const std::string& url, bool fromFile);
+    void parse(std::string_view bytes, const std::string& url);
     void adopt(_xmlDoc* doc);
 
     bool validateOnParse_ = false;

@@ -46,7 +46,9 @@ std::vector<std::pair<std::string, std::string>> parseSelectionNamespaces(const 
 namespace {
 
 // XPath results may hold namespace nodes, which are no tree nodes; they are never handed out.
-bool isTreeNode(const xmlNode* n) { return n && n->type != XML_NAMESPACE_DECL; }
+bool isTreeNode(const xmlNode* n) {
+    return n && n->type != XML_NAMESPACE_DECL;
+}
 
 XPathObjectPtr evaluate(const DomState& state, xmlNode* context, const std::string& xpath) {
     ErrorCollector errors;
@@ -100,7 +102,8 @@ void settleNamespace(xmlDoc* doc, xmlNode* element) {
     xmlNs* inherited = xmlSearchNs(doc, parent, own->prefix);
     std::string ownHref = str(own->href);
     std::string inheritedHref = inherited ? str(inherited->href) : std::string();
-    if (ownHref.empty() ? (inherited == nullptr || inheritedHref.empty()) : (inherited && inheritedHref == ownHref)) {
+    if (ownHref.empty() ? (inherited == nullptr || inheritedHref.empty())
+                        : (inherited && inheritedHref == ownHref)) {
         element->ns = ownHref.empty() ? nullptr : inherited;
         element->nsDef = nullptr;
         xmlFreeNs(own);
@@ -109,7 +112,8 @@ void settleNamespace(xmlDoc* doc, xmlNode* element) {
 
 } // namespace
 
-MsXmlDomNode::MsXmlDomNode(std::shared_ptr<DomState> state, _xmlNode* node) : state_(std::move(state)), node_(node) {}
+MsXmlDomNode::MsXmlDomNode(std::shared_ptr<DomState> state, _xmlNode* node)
+    : state_(std::move(state)), node_(node) {}
 
 _xmlNode* MsXmlDomNode::require(const char*) const {
     if (!node_ || !state_)
@@ -190,7 +194,9 @@ std::shared_ptr<MsXmlDomNode> MsXmlDomNode::GetFirstChild() const {
     return std::make_shared<MsXmlDomNode>(state_, n->children);
 }
 
-bool MsXmlDomNode::HasChildNodes() const { return require()->children != nullptr; }
+bool MsXmlDomNode::HasChildNodes() const {
+    return require()->children != nullptr;
+}
 
 std::shared_ptr<MsXmlDomNode> MsXmlDomNode::RemoveChild(const MsXmlDomNode& child) {
     xmlNode* n = require();
@@ -242,7 +248,8 @@ std::shared_ptr<MsXmlDomElement> MsXmlDomNode::CreateElement(const std::string& 
         prefix = name.substr(0, colon);
         local = name.substr(colon + 1);
     }
-    if (local.empty() || xmlValidateNCName(x(local), 0) != 0 || (!prefix.empty() && xmlValidateNCName(x(prefix), 0)))
+    if (local.empty() || xmlValidateNCName(x(local), 0) != 0 ||
+        (!prefix.empty() && xmlValidateNCName(x(prefix), 0)))
         throw Exception("Invalid element name: \"" + name + "\".");
     xmlNode* element = xmlNewDocNode(state_->doc, nullptr, x(local), nullptr);
     if (!element)

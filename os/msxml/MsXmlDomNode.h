@@ -14,7 +14,7 @@ class MsXmlDomNodeList;
 // One node of a loaded document. An empty node (no DOM object) throws 65022 on every use.
 // A node keeps its document alive, so it stays valid after the document wrapper is gone.
 class MsXmlDomNode {
-public:
+  public:
     MsXmlDomNode() = default;
     MsXmlDomNode(std::shared_ptr<DomState> state, _xmlNode* node);
     virtual ~MsXmlDomNode() = default;
@@ -34,19 +34,20 @@ public:
     std::shared_ptr<MsXmlDomNodeList> SelectNodes(const std::string& xpath) const;  // never nullptr
     // A new element of the same document, not attached anywhere yet. The name may carry a
     // prefix; an empty namespace URI creates an element in no namespace.
-    std::shared_ptr<MsXmlDomElement> CreateElement(const std::string& name, const std::string& namespaceUri) const;
+    std::shared_ptr<MsXmlDomElement> CreateElement(const std::string& name,
+                                                   const std::string& namespaceUri) const;
 
     _xmlNode* raw() const { return node_; }
     const std::shared_ptr<DomState>& state() const { return state_; }
 
-protected:
+  protected:
     _xmlNode* require(const char* = nullptr) const;
     std::shared_ptr<DomState> state_;
     _xmlNode* node_ = nullptr;
 };
 
 class MsXmlDomElement : public MsXmlDomNode {
-public:
+  public:
     using MsXmlDomNode::MsXmlDomNode;
 
     // The first match when it is an element; nullptr otherwise.
@@ -54,18 +55,20 @@ public:
     // By qualified name as written ("Version", "appv:PackageId"); absent gives "".
     std::string GetAttribute(const std::string& name) const;
     void SetAttribute(const std::string& name, const std::string& value);
-    std::shared_ptr<MsXmlDomElement> AppendChildElement(const std::string& name, const std::string& namespaceUri);
-    std::shared_ptr<MsXmlDomElement> InsertChildElementBefore(const std::string& name, const std::string& namespaceUri,
+    std::shared_ptr<MsXmlDomElement> AppendChildElement(const std::string& name,
+                                                        const std::string& namespaceUri);
+    std::shared_ptr<MsXmlDomElement> InsertChildElementBefore(const std::string& name,
+                                                              const std::string& namespaceUri,
                                                               const MsXmlDomNode& reference);
 };
 
 class MsXmlDomNodeList {
-public:
+  public:
     MsXmlDomNodeList(std::shared_ptr<DomState> state, std::vector<_xmlNode*> nodes);
     int GetLength() const { return static_cast<int>(nodes_.size()); }
     std::shared_ptr<MsXmlDomNode> GetItem(int index) const; // past the end: nullptr
 
-private:
+  private:
     std::shared_ptr<DomState> state_;
     std::vector<_xmlNode*> nodes_;
 };

@@ -26,7 +26,7 @@ struct ValidCtxtFree {
 
 // While schemas compile, their imports are served from memory and nothing else is loaded.
 class InMemoryLoaderScope {
-public:
+  public:
     explicit InMemoryLoaderScope(const std::vector<std::pair<std::string, std::string>>& schemas)
         : previous_(xmlGetExternalEntityLoader()) {
         current = &schemas;
@@ -39,7 +39,7 @@ public:
     InMemoryLoaderScope(const InMemoryLoaderScope&) = delete;
     InMemoryLoaderScope& operator=(const InMemoryLoaderScope&) = delete;
 
-private:
+  private:
     static xmlParserInputPtr load(const char* url, const char*, xmlParserCtxtPtr ctxt) {
         if (!current || !url)
             return nullptr;
@@ -78,7 +78,9 @@ struct MsXmlSchemaCollection::Compiled {
     std::unique_ptr<xmlSchema, SchemaFree> schema;
 };
 
-MsXmlSchemaCollection::MsXmlSchemaCollection() { initialize(); }
+MsXmlSchemaCollection::MsXmlSchemaCollection() {
+    initialize();
+}
 MsXmlSchemaCollection::~MsXmlSchemaCollection() = default;
 
 void MsXmlSchemaCollection::Add(const std::string& targetNamespace, const MsXmlDomDocument& schema) {
@@ -122,8 +124,9 @@ void MsXmlSchemaCollection::compile() const {
     xmlSchemaSetParserStructuredErrors(parser.get(), &ErrorCollector::onError, &errors);
     std::unique_ptr<xmlSchema, SchemaFree> schema(xmlSchemaParse(parser.get()));
     if (!schema || !errors.records.empty())
-        throwPlatformError(errors.records.empty() ? std::string("The schema collection could not be compiled.")
-                                                  : errors.text());
+        throwPlatformError(errors.records.empty()
+                               ? std::string("The schema collection could not be compiled.")
+                               : errors.text());
     compiled_ = std::make_unique<Compiled>();
     compiled_->schema = std::move(schema);
 }

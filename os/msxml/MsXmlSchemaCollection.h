@@ -16,7 +16,7 @@ class MsXmlDomDocument;
 // XML Schema documents keyed by target namespace, compiled together, so that a document
 // loaded with validation is checked against all of them.
 class MsXmlSchemaCollection {
-public:
+  public:
     MsXmlSchemaCollection();
     ~MsXmlSchemaCollection();
     MsXmlSchemaCollection(const MsXmlSchemaCollection&) = delete;
@@ -29,7 +29,7 @@ public:
     // Appends one record per validation error of doc; compiles first when needed.
     void validateDocument(_xmlDoc* doc, std::vector<XmlParseErrorRecord>& errors) const;
 
-private:
+  private:
     struct Compiled;
     std::vector<std::pair<std::string, std::string>> schemas_; // namespace, UTF-8 schema text
     mutable std::unique_ptr<Compiled> compiled_;

@@ -10,7 +10,9 @@ inline constexpr const char* OpcSchemaHost = "http://schemas.openxmlformats.org"
 inline constexpr const char* W3cHost = "http://www.w3.org";
 inline constexpr const char* SaxPropertyHost = "http://xml.org";
 
-inline std::string appVNamespace(const char* path) { return std::string(AppVSchemaHost) + path; }
+inline std::string appVNamespace(const char* path) {
+    return std::string(AppVSchemaHost) + path;
+}
 
 // Namespace URI -> the prefix that XPath expressions use for it.
 using NamespaceMap = std::unordered_map<std::string, std::string>;

@@ -3,7 +3,9 @@
 namespace quendle {
 
 namespace {
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 constexpr int32_t LastSafeValue = 214748364; // one more digit could overflow 32 bits
 constexpr int32_t FieldLimit = 65535;
 } // namespace

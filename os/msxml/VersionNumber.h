@@ -9,7 +9,7 @@ namespace quendle {
 // A four-part version read loosely from text, incremented with carry, written without
 // redundant trailing fields.
 class VersionNumber {
-public:
+  public:
     void Parse(std::string_view text);
     void Increment();
     std::string ToString() const;
@@ -17,7 +17,7 @@ public:
     int32_t component(int index) const { return components_[static_cast<size_t>(index)]; }
     int count() const { return count_; }
 
-private:
+  private:
     std::array<int32_t, 4> components_{};
     int count_ = 0;
 };

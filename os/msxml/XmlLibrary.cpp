@@ -13,7 +13,9 @@ namespace {
 
 // A package is untrusted: nothing it names may be fetched, neither a DTD nor an entity nor a
 // stylesheet's document(). In-memory schema imports are served by their own scoped loader.
-xmlParserInputPtr denyExternalEntity(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
+xmlParserInputPtr denyExternalEntity(const char*, const char*, xmlParserCtxtPtr) {
+    return nullptr;
+}
 
 void silentGeneric(void*, const char*, ...) {}
 
@@ -55,7 +57,8 @@ namespace {
 
 // The line of the parser's input around the error position, as the parser saw it (UTF-8).
 std::string parserSourceLine(const xmlError* error) {
-    if (error->domain != XML_FROM_PARSER && error->domain != XML_FROM_NAMESPACE && error->domain != XML_FROM_IO)
+    if (error->domain != XML_FROM_PARSER && error->domain != XML_FROM_NAMESPACE &&
+        error->domain != XML_FROM_IO)
         return {};
     auto* ctxt = static_cast<xmlParserCtxt*>(error->ctxt);
     if (!ctxt || !ctxt->input || !ctxt->input->base || !ctxt->input->cur)
@@ -106,7 +109,8 @@ std::string ErrorCollector::text() const {
 }
 
 void throwPlatformError(std::string_view description, std::source_location where) {
-    std::string message = "Win32 COM Error [" + std::to_string(E_FAIL_CODE) + "]: { " + std::string(description) + " }";
+    std::string message =
+        "Win32 COM Error [" + std::to_string(E_FAIL_CODE) + "]: { " + std::string(description) + " }";
     throw Exception(std::move(message), E_FAIL_CODE, where.file_name(), static_cast<int>(where.line()));
 }
 

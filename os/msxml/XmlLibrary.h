@@ -46,16 +46,24 @@ using XPathCompPtr = std::unique_ptr<xmlXPathCompExpr, XPathCompFree>;
 using XmlCharPtr = std::unique_ptr<xmlChar, XmlCharFree>;
 using BufferPtr = std::unique_ptr<xmlBuffer, BufferFree>;
 
-inline const xmlChar* x(const std::string& s) { return reinterpret_cast<const xmlChar*>(s.c_str()); }
-inline const xmlChar* x(const char* s) { return reinterpret_cast<const xmlChar*>(s); }
-inline std::string str(const xmlChar* s) { return s ? std::string(reinterpret_cast<const char*>(s)) : std::string(); }
+inline const xmlChar* x(const std::string& s) {
+    return reinterpret_cast<const xmlChar*>(s.c_str());
+}
+inline const xmlChar* x(const char* s) {
+    return reinterpret_cast<const xmlChar*>(s);
+}
+inline std::string str(const xmlChar* s) {
+    return s ? std::string(reinterpret_cast<const char*>(s)) : std::string();
+}
 // Takes ownership of a libxml2-allocated string.
-inline std::string take(xmlChar* s) { return str(XmlCharPtr(s).get()); }
+inline std::string take(xmlChar* s) {
+    return str(XmlCharPtr(s).get());
+}
 
 // libxml2 reports errors through a per-thread handler; this collects them while it lives
 // and restores the previous handler afterwards.
 class ErrorCollector {
-public:
+  public:
     ErrorCollector();
     ~ErrorCollector();
     ErrorCollector(const ErrorCollector&) = delete;
@@ -67,7 +75,7 @@ public:
     std::vector<XmlParseErrorRecord> records; // errors and fatal errors, not warnings
     std::string text() const;                 // every reason, one per line
 
-private:
+  private:
     void* previousContext_;
     xmlStructuredErrorFunc previous_;
     void* previousGenericContext_;

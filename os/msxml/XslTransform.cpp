@@ -9,8 +9,6 @@
 #include <libxslt/xsltutils.h>
 
 #include <cstdarg>
-
-constexpr const char* XSLT_NAMESPACE_TEXT = "http://www.w3.org/1999/XSL/Transform";
 #include <set>
 
 namespace quendle {
@@ -18,6 +16,8 @@ namespace quendle {
 using namespace xmllib;
 
 namespace {
+
+constexpr const char* XsltNamespace = "http://www.w3.org/1999/XSL/Transform";
 
 struct StylesheetFree {
     void operator()(xsltStylesheet* s) const { xsltFreeStylesheet(s); }
@@ -39,7 +39,7 @@ void collectText(void* ctx, const char* format, ...) {
 }
 
 class XsltErrorScope {
-public:
+  public:
     explicit XsltErrorScope(std::string& sink) { xsltSetGenericErrorFunc(&sink, collectText); }
     ~XsltErrorScope() { xsltSetGenericErrorFunc(nullptr, nullptr); }
     XsltErrorScope(const XsltErrorScope&) = delete;
@@ -49,25 +49,54 @@ public:
 // libxslt only warns about an XSLT element it does not know and skips it at run time; a 1.0
 // stylesheet that uses one is broken and is rejected like any other stylesheet error.
 bool usesUnknownXsltElement(xmlDoc* doc) {
-    static const std::set<std::string> known = {
-        "apply-imports", "apply-templates", "attribute", "attribute-set", "call-template", "choose", "comment",
-        "copy", "copy-of", "decimal-format", "element", "fallback", "for-each", "if", "import", "include", "key",
-        "message", "namespace-alias", "number", "otherwise", "output", "param", "preserve-space",
-        "processing-instruction", "sort", "strip-space", "stylesheet", "template", "text", "transform", "value-of",
-        "variable", "when", "with-param"};
+    static const std::set<std::string> known = {"apply-imports",
+                                                "apply-templates",
+                                                "attribute",
+                                                "attribute-set",
+                                                "call-template",
+                                                "choose",
+                                                "comment",
+                                                "copy",
+                                                "copy-of",
+                                                "decimal-format",
+                                                "element",
+                                                "fallback",
+                                                "for-each",
+                                                "if",
+                                                "import",
+                                                "include",
+                                                "key",
+                                                "message",
+                                                "namespace-alias",
+                                                "number",
+                                                "otherwise",
+                                                "output",
+                                                "param",
+                                                "preserve-space",
+                                                "processing-instruction",
+                                                "sort",
+                                                "strip-space",
+                                                "stylesheet",
+                                                "template",
+                                                "text",
+                                                "transform",
+                                                "value-of",
+                                                "variable",
+                                                "when",
+                                                "with-param"};
     xmlNode* root = xmlDocGetRootElement(doc);
     if (!root)
         return false;
     std::string version = take(xmlGetProp(root, x("version")));
-    if (root->ns && str(root->ns->href) != XSLT_NAMESPACE_TEXT)
-        version = take(xmlGetNsProp(root, x("version"), x(XSLT_NAMESPACE_TEXT)));
+    if (root->ns && str(root->ns->href) != XsltNamespace)
+        version = take(xmlGetNsProp(root, x("version"), x(XsltNamespace)));
     if (version != "1.0")
         return false; // forwards-compatible processing
     std::vector<xmlNode*> pending{root};
     while (!pending.empty()) {
         xmlNode* n = pending.back();
         pending.pop_back();
-        if (n->ns && str(n->ns->href) == XSLT_NAMESPACE_TEXT && !known.contains(str(n->name)))
+        if (n->ns && str(n->ns->href) == XsltNamespace && !known.contains(str(n->name)))
             return true;
         for (xmlNode* c = n->children; c; c = c->next) {
             if (c->type == XML_ELEMENT_NODE)
@@ -89,7 +118,9 @@ std::string tidy(std::string text) {
 
 } // namespace
 
-XslTransform::XslTransform() { initialize(); }
+XslTransform::XslTransform() {
+    initialize();
+}
 XslTransform::~XslTransform() = default;
 
 void XslTransform::SetStylesheet(const MsXmlDomDocument& stylesheet) {
@@ -121,7 +152,8 @@ void XslTransform::Transform(const MsXmlDomDocument& input, MsXmlDomDocument& re
             xmlFreeDoc(copy);
         throw Exception(65026);
     }
-    std::unique_ptr<xsltTransformContext, TransformCtxtFree> ctxt(xsltNewTransformContext(sheet.get(), input.state_->doc));
+    std::unique_ptr<xsltTransformContext, TransformCtxtFree> ctxt(
+        xsltNewTransformContext(sheet.get(), input.state_->doc));
     if (!ctxt)
         throw Exception(65000);
     xsltSetTransformErrorFunc(ctxt.get(), &messages, collectText);
@@ -134,7 +166,8 @@ void XslTransform::Transform(const MsXmlDomDocument& input, MsXmlDomDocument& re
         if (passed.insert(name).second)
             xsltQuoteOneUserParam(ctxt.get(), x(name), x(value));
     }
-    DocPtr output(xsltApplyStylesheetUser(sheet.get(), input.state_->doc, nullptr, nullptr, nullptr, ctxt.get()));
+    DocPtr output(
+        xsltApplyStylesheetUser(sheet.get(), input.state_->doc, nullptr, nullptr, nullptr, ctxt.get()));
     if (!output || ctxt->state == XSLT_STATE_ERROR || ctxt->state == XSLT_STATE_STOPPED) {
         std::string description = tidy(messages);
         if (description.empty())

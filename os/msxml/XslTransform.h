@@ -12,7 +12,7 @@ class DomState;
 // An XSLT 1.0 stylesheet applied to a document, with string parameters passed literally.
 // The stylesheet may not read or write files or the network.
 class XslTransform {
-public:
+  public:
     XslTransform();
     ~XslTransform();
     XslTransform(const XslTransform&) = delete;
@@ -24,7 +24,7 @@ public:
     // default declaration settings. A rejected stylesheet throws 65026.
     void Transform(const MsXmlDomDocument& input, MsXmlDomDocument& result) const;
 
-private:
+  private:
     std::shared_ptr<DomState> stylesheet_;
     std::vector<std::pair<std::string, std::string>> parameters_;
 };

@@ -25,13 +25,15 @@ std::shared_ptr<MsXmlDomDocument> loadPart(const std::string& part, const std::s
     return doc;
 }
 
-std::shared_ptr<MsXmlDomDocument> partFromText(const ScratchDir& dir, const std::string& part, const std::string& text) {
+std::shared_ptr<MsXmlDomDocument> partFromText(const ScratchDir& dir, const std::string& part,
+                                               const std::string& text) {
     writeFile(dir / ("source-" + part), text);
     return loadPart(part, dir / ("source-" + part));
 }
 
 // The write-back of one part into a fresh content folder; its exception, if any.
-std::optional<XmlParseException> writeBackFails(const std::string& part, std::shared_ptr<MsXmlDomDocument> doc) {
+std::optional<XmlParseException> writeBackFails(const std::string& part,
+                                                std::shared_ptr<MsXmlDomDocument> doc) {
     ScratchDir content;
     try {
         ManifestValidator::WriteBackXmlParts(Cache{{part, std::move(doc)}}, content.path());
@@ -76,7 +78,8 @@ TEST(ManifestWriteBack, EverySampleManifestPassesAndIsSavedWithItsOwnNamespaces)
         SCOPED_TRACE(path);
         ScratchDir content;
         auto manifest = loadPart("AppxManifest.xml", path);
-        ASSERT_NO_THROW(ManifestValidator::WriteBackXmlParts(Cache{{"AppxManifest.xml", manifest}}, content.path()));
+        ASSERT_NO_THROW(
+            ManifestValidator::WriteBackXmlParts(Cache{{"AppxManifest.xml", manifest}}, content.path()));
         // The saved manifest is the edited one, not the normalized copy that was checked.
         const std::string saved = readFile(content / "AppxManifest.xml");
         EXPECT_TRUE(contains(saved, "xmlns:appv=\"http://schemas.microsoft.com/appv/2010/manifest\""));
@@ -86,8 +89,9 @@ TEST(ManifestWriteBack, EverySampleManifestPassesAndIsSavedWithItsOwnNamespaces)
         MsXmlDomDocument normalized("AppxManifest.xml");
         ManifestValidator::NormalizeManifest(*manifest, normalized);
         normalized.Save(content / "normalized.xml");
-        auto check = runShell("xmllint --noout --schema " + shellQuote(sourceDir() + "/resources/AppX2010Manifest.xsd") +
-                              " " + shellQuote(content / "normalized.xml"));
+        auto check = runShell("xmllint --noout --schema " +
+                              shellQuote(sourceDir() + "/resources/AppX2010Manifest.xsd") + " " +
+                              shellQuote(content / "normalized.xml"));
         EXPECT_EQ(check.exitCode, 0) << check.out;
     }
 }
@@ -115,15 +119,22 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
         std::string from, to, mentioned;
     };
     const std::vector<Case> cases = {
-        {"Identity without PackageId", " appv:PackageId=\"9AC08E99-230B-47e8-9721-4577B7F124EA\"", "", "PackageId"},
-        {"Identity without VersionId", " appv:VersionId=\"1A8308C7-90D1-4200-B16E-646F163A08E8\"", "", "VersionId"},
+        {"Identity without PackageId", " appv:PackageId=\"9AC08E99-230B-47e8-9721-4577B7F124EA\"", "",
+         "PackageId"},
+        {"Identity without VersionId", " appv:VersionId=\"1A8308C7-90D1-4200-B16E-646F163A08E8\"", "",
+         "VersionId"},
         {"PackageId that is no GUID", "9AC08E99-230B-47e8-9721-4577B7F124EA", "not-a-guid", "PackageId"},
-        {"misspelt App-V element", "<appv:KnownFolder ID=\"{6365D5A7", "<appv:KnownFoldr ID=\"{6365D5A7", "KnownFoldr"},
+        {"misspelt App-V element", "<appv:KnownFolder ID=\"{6365D5A7", "<appv:KnownFoldr ID=\"{6365D5A7",
+         "KnownFoldr"},
         {"misspelt application", "<Application Id=\"Excel\"", "<Aplication Id=\"Excel\"", "Aplication"},
-        {"flag attribute with a wrong value", "TargetInPackage=\"false\"", "TargetInPackage=\"nope\"", "TargetInPackage"},
+        {"flag attribute with a wrong value", "TargetInPackage=\"false\"", "TargetInPackage=\"nope\"",
+         "TargetInPackage"},
         {"version that is no version", "Version=\"16.0.17328.20206\"", "Version=\"sixteen\"", "Version"},
         {"application without Id", "<Application Id=\"Word\" Origin", "<Application Origin", "Id"},
-        {"two Identity elements", "<Properties>", "<Identity appv:PackageId=\"9AC08E99-230B-47e8-9721-4577B7F124EA\" appv:VersionId=\"9AC08E99-230B-47e8-9721-4577B7F124EA\"/><Properties>", "Identity"},
+        {"two Identity elements", "<Properties>",
+         "<Identity appv:PackageId=\"9AC08E99-230B-47e8-9721-4577B7F124EA\" "
+         "appv:VersionId=\"9AC08E99-230B-47e8-9721-4577B7F124EA\"/><Properties>",
+         "Identity"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.defect);
@@ -153,7 +164,8 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
 
 TEST(ManifestWriteBack, IgnorableForeignContentIsRemovedOnlyFromTheCheckedCopy) {
     ScratchDir dir;
-    const std::string manifest = R"(<Package xmlns="http://schemas.microsoft.com/appx/2010/manifest" xmlns:appv="http://schemas.microsoft.com/appv/2010/manifest" xmlns:x="urn:future" appv:IgnorableNamespaces="x">
+    const std::string manifest =
+        R"(<Package xmlns="http://schemas.microsoft.com/appx/2010/manifest" xmlns:appv="http://schemas.microsoft.com/appv/2010/manifest" xmlns:x="urn:future" appv:IgnorableNamespaces="x">
   <Identity Name="n" appv:PackageId="11111111-2222-3333-4444-555555555555" appv:VersionId="11111111-2222-3333-4444-555555555556" x:Extra="1"/>
   <Prerequisites/>
   <Resources/>
@@ -161,8 +173,8 @@ TEST(ManifestWriteBack, IgnorableForeignContentIsRemovedOnlyFromTheCheckedCopy) 
   <appv:Extensions><appv:Extension Category="AppV.Fonts"><appv:Fonts><appv:Font Path="a.ttf" DelayLoad="true"/></appv:Fonts></appv:Extension></appv:Extensions>
 </Package>)";
     ScratchDir content;
-    ManifestValidator::WriteBackXmlParts(Cache{{"AppxManifest.xml", partFromText(dir, "AppxManifest.xml", manifest)}},
-                                         content.path());
+    ManifestValidator::WriteBackXmlParts(
+        Cache{{"AppxManifest.xml", partFromText(dir, "AppxManifest.xml", manifest)}}, content.path());
     EXPECT_TRUE(contains(readFile(content / "AppxManifest.xml"), "<x:FutureThing>"));
 
     // Not declared ignorable, the same element is judged by the schema and refused.
@@ -179,37 +191,47 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
     ScratchDir dir;
     if (haveSamples()) {
         const std::string sampleText = readFile(samplesDir() + Mari + "FileSystemMetadata.xml");
-        EXPECT_FALSE(writeBackFails("FilesystemMetadata.xml", partFromText(dir, "FilesystemMetadata.xml", sampleText)));
-        auto failure = writeBackFails("FilesystemMetadata.xml",
-                                      partFromText(dir, "FilesystemMetadata.xml", replaced(sampleText, "Long=", "Lung=")));
+        EXPECT_FALSE(writeBackFails("FilesystemMetadata.xml",
+                                    partFromText(dir, "FilesystemMetadata.xml", sampleText)));
+        auto failure =
+            writeBackFails("FilesystemMetadata.xml", partFromText(dir, "FilesystemMetadata.xml",
+                                                                  replaced(sampleText, "Long=", "Lung=")));
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->fileName(), "FilesystemMetadata.xml");
         EXPECT_TRUE(reasonMentions(*failure, "Long"));
         EXPECT_EQ(failure->errors()[0].line, 4);
     }
-    const std::string fsm = R"(<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata"><Filesystem Root="C:\x"><Entry Long="Root"><Entry Long="Program Files" Short="PROGRA~1"/></Entry></Filesystem></Metadata>)";
+    const std::string fsm =
+        R"(<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata"><Filesystem Root="C:\x"><Entry Long="Root"><Entry Long="Program Files" Short="PROGRA~1"/></Entry></Filesystem></Metadata>)";
     EXPECT_FALSE(writeBackFails("FilesystemMetadata.xml", partFromText(dir, "FilesystemMetadata.xml", fsm)));
-    EXPECT_TRUE(writeBackFails("FilesystemMetadata.xml",
-                               partFromText(dir, "FilesystemMetadata.xml", replaced(fsm, "PROGRA~1", "PROGRAM~1.LONG"))));
+    EXPECT_TRUE(
+        writeBackFails("FilesystemMetadata.xml", partFromText(dir, "FilesystemMetadata.xml",
+                                                              replaced(fsm, "PROGRA~1", "PROGRAM~1.LONG"))));
 
-    const std::string streamMap = R"(<StreamMap xmlns="http://schemas.microsoft.com/appv/2010/streammap"><PrimaryFeatureBlock/><FeatureBlock Id="1"/></StreamMap>)";
+    const std::string streamMap =
+        R"(<StreamMap xmlns="http://schemas.microsoft.com/appv/2010/streammap"><PrimaryFeatureBlock/><FeatureBlock Id="1"/></StreamMap>)";
     EXPECT_FALSE(writeBackFails("StreamMap.xml", partFromText(dir, "StreamMap.xml", streamMap)));
-    auto failure = writeBackFails("StreamMap.xml", partFromText(dir, "StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus")));
+    auto failure = writeBackFails(
+        "StreamMap.xml", partFromText(dir, "StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus")));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->fileName(), "StreamMap.xml");
     EXPECT_TRUE(contains(failure->reportText(), "\nValidation failed on StreamMap.xml"));
 
     // A part name in other letter case is still the part that is checked.
-    EXPECT_TRUE(writeBackFails("streammap.XML", partFromText(dir, "StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"))));
+    EXPECT_TRUE(writeBackFails(
+        "streammap.XML", partFromText(dir, "StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"))));
     // The history and the content types are written back without any check.
-    EXPECT_FALSE(writeBackFails("PackageHistory.xml", partFromText(dir, "PackageHistory.xml", "<Anything><Goes/></Anything>")));
+    EXPECT_FALSE(writeBackFails("PackageHistory.xml",
+                                partFromText(dir, "PackageHistory.xml", "<Anything><Goes/></Anything>")));
     EXPECT_FALSE(writeBackFails("[Content_Types].xml", partFromText(dir, "[Content_Types].xml", "<Types/>")));
 }
 
 TEST(MetadataWriteBack, FirstFailureStopsTheWriteBack) {
     ScratchDir dir;
     ScratchDir content;
-    Cache cache{{"AppxManifest.xml", partFromText(dir, "AppxManifest.xml", "<Package xmlns=\"http://schemas.microsoft.com/appx/2010/manifest\"/>")},
+    Cache cache{{"AppxManifest.xml",
+                 partFromText(dir, "AppxManifest.xml",
+                              "<Package xmlns=\"http://schemas.microsoft.com/appx/2010/manifest\"/>")},
                 {"PackageHistory.xml", partFromText(dir, "PackageHistory.xml", "<History/>")}};
     EXPECT_THROW(ManifestValidator::WriteBackXmlParts(cache, content.path()), XmlParseException);
     EXPECT_FALSE(fs::exists(content / "PackageHistory.xml"));

@@ -14,14 +14,17 @@ std::string saveBytes(const std::string& input, TempFolder& dir, const std::stri
     return readFile(dir.file(name));
 }
 
-std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+std::string firstLine(const std::string& text) {
+    return text.substr(0, text.find('\n'));
+}
 
 } // namespace
 
 TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
     TempFolder dir;
     // No declaration at all: the defaults.
-    EXPECT_EQ(firstLine(saveBytes("<a><b/></a>", dir)), R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)");
+    EXPECT_EQ(firstLine(saveBytes("<a><b/></a>", dir)),
+              R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)");
     // standalone="no" disappears; a declaration without standalone gets standalone yes.
     EXPECT_EQ(firstLine(saveBytes("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><a/>", dir)),
               R"(<?xml version="1.0" encoding="UTF-8"?>)");
@@ -29,7 +32,8 @@ TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
               R"(<?xml version="1.0" encoding="utf-8" standalone="yes"?>)");
 
     // Windows-1252 stays Windows-1252: e-acute is the single byte E9, not UTF-8's C3 A9.
-    std::string saved = saveBytes("<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\n<a>caf\xE9</a>", dir, "w.xml");
+    std::string saved =
+        saveBytes("<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\n<a>caf\xE9</a>", dir, "w.xml");
     EXPECT_EQ(firstLine(saved), R"(<?xml version="1.0" encoding="Windows-1252" standalone="yes"?>)");
     EXPECT_NE(saved.find("caf\xE9<"), std::string::npos);
     EXPECT_EQ(saved.find("\xC3\xA9"), std::string::npos);
@@ -69,7 +73,8 @@ TEST(XmlSave, IsStableAndIndentsNewElementsLikeTheirSiblings) {
     second.Load(dir.file("one.xml"));
     second.Save(dir.file("two.xml"));
     EXPECT_EQ(readFile(dir.file("one.xml")), readFile(dir.file("two.xml")));
-    EXPECT_NE(readFile(dir.file("one.xml")).find("<keep xml:space=\"preserve\">  <in/>  </keep>"), std::string::npos);
+    EXPECT_NE(readFile(dir.file("one.xml")).find("<keep xml:space=\"preserve\">  <in/>  </keep>"),
+              std::string::npos);
 
     NamespaceMap map;
     second.SetupSelectionNamespaces("t", map);
@@ -161,8 +166,8 @@ TEST(XmlSave, BigSampleManifestSavesStablyAndStaysEquivalent) {
         "a = canon(E.parse(sys.argv[1]).getroot()); b = canon(E.parse(sys.argv[2]).getroot())\n"
         "sys.exit(0 if a == b else 1)\n";
     writeFile(dir.file("canon.py"), script);
-    EXPECT_EQ(run("/usr/bin/python3 " + quoted(dir.file("canon.py")) + " " + quoted(sample("andest22__MARI/AppXManifest.xml")) +
-                      " " + quoted(dir.file("two.xml")),
+    EXPECT_EQ(run("/usr/bin/python3 " + quoted(dir.file("canon.py")) + " " +
+                      quoted(sample("andest22__MARI/AppXManifest.xml")) + " " + quoted(dir.file("two.xml")),
                   &out),
               0)
         << out;

@@ -12,7 +12,8 @@ const char* EchoParam = R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w
   <xsl:template match="/"><out><xsl:value-of select="$p"/></out></xsl:template>
 </xsl:stylesheet>)";
 
-std::string transformText(const std::string& stylesheetText, const std::vector<std::pair<std::string, std::string>>& params,
+std::string transformText(const std::string& stylesheetText,
+                          const std::vector<std::pair<std::string, std::string>>& params,
                           const std::string& input = "<in/>") {
     MsXmlDomDocument sheet("t.xsl");
     sheet.LoadXml(stylesheetText);
@@ -39,7 +40,12 @@ TEST(XslParameters, ArePassedLiterallyIncludingQuotesAndEmptyValues) {
 }
 
 TEST(XslErrors, RejectedStylesheetRaises65026AndRuntimeErrorsCarryTheirText) {
-    auto bad = thrown<Exception>([] { transformText("<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"><xsl:template match=\"/\"><xsl:bogus/></xsl:template></xsl:stylesheet>", {}); });
+    auto bad = thrown<Exception>([] {
+        transformText("<xsl:stylesheet version=\"1.0\" "
+                      "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"><xsl:template "
+                      "match=\"/\"><xsl:bogus/></xsl:template></xsl:stylesheet>",
+                      {});
+    });
     EXPECT_EQ(bad.message(), "Invalid XSL transform.");
     auto notXslt = thrown<Exception>([] { transformText("<notxsl/>", {{"p", "x"}}); });
     EXPECT_EQ(notXslt.message(), "Invalid XSL transform.");
@@ -56,20 +62,26 @@ TEST(XslErrors, RejectedStylesheetRaises65026AndRuntimeErrorsCarryTheirText) {
 TEST(XslSecurity, StylesheetsCannotReadOrWriteFiles) {
     TempFolder dir;
     writeFile(dir.file("secret.xml"), "<s>TOP-SECRET-TEXT</s>");
-    const std::string reader = R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
-      <xsl:template match="/"><out><xsl:value-of select="document(')" + dir.file("secret.xml") + R"X(')"/></out></xsl:template></xsl:stylesheet>)X";
+    const std::string reader =
+        R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+      <xsl:template match="/"><out><xsl:value-of select="document(')" +
+        dir.file("secret.xml") + R"X(')"/></out></xsl:template></xsl:stylesheet>)X";
     try {
         EXPECT_EQ(transformText(reader, {}).find("TOP-SECRET-TEXT"), std::string::npos);
     } catch (const Exception& e) {
         EXPECT_EQ(e.message().find("TOP-SECRET-TEXT"), std::string::npos);
     }
-    const std::string importer = R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
-      <xsl:import href=")" + dir.file("other.xsl") + R"("/><xsl:template match="/"><out/></xsl:template></xsl:stylesheet>)";
+    const std::string importer =
+        R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+      <xsl:import href=")" +
+        dir.file("other.xsl") + R"("/><xsl:template match="/"><out/></xsl:template></xsl:stylesheet>)";
     writeFile(dir.file("other.xsl"), EchoParam);
     EXPECT_THROW(transformText(importer, {}), Exception);
 
-    const std::string writer = R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform" xmlns:exsl="http://exslt.org/common" extension-element-prefixes="exsl">
-      <xsl:template match="/"><exsl:document href=")" + dir.file("written.xml") + R"("><w/></exsl:document><out/></xsl:template></xsl:stylesheet>)";
+    const std::string writer =
+        R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform" xmlns:exsl="http://exslt.org/common" extension-element-prefixes="exsl">
+      <xsl:template match="/"><exsl:document href=")" +
+        dir.file("written.xml") + R"("><w/></exsl:document><out/></xsl:template></xsl:stylesheet>)";
     try {
         transformText(writer, {});
     } catch (const Exception&) {
@@ -94,7 +106,9 @@ TEST(ManifestNormalization, MovesAppVContentToTheNewestNamespaceByTheRules) {
     stylesheet.LoadFromResource(103);
     XslTransform transform;
     transform.SetStylesheet(stylesheet);
-    transform.AddParameter("understoodNamespaces", "[http://schemas.microsoft.com/appv/2010/manifest][http://schemas.microsoft.com/appv/2013/manifest][http://schemas.microsoft.com/appv/2014/manifest]");
+    transform.AddParameter("understoodNamespaces",
+                           "[http://schemas.microsoft.com/appv/2010/manifest][http://schemas.microsoft.com/"
+                           "appv/2013/manifest][http://schemas.microsoft.com/appv/2014/manifest]");
     transform.AddParameter("outputNamespace", "http://schemas.microsoft.com/appv/2014/manifest");
     transform.AddParameter("nsForIgnorableNamespace", "http://schemas.microsoft.com/appv/2010/manifest");
     MsXmlDomDocument source("AppxManifest.xml");
@@ -104,10 +118,11 @@ TEST(ManifestNormalization, MovesAppVContentToTheNewestNamespaceByTheRules) {
     EXPECT_EQ(result.encoding(), "UTF-8");
 
     NamespaceMap map;
-    result.SetProperty("SelectionNamespaces",
-                       "xmlns:x='http://schemas.microsoft.com/appx/2010/manifest' xmlns:v='http://schemas.microsoft.com/appv/2014/manifest' "
-                       "xmlns:old='http://schemas.microsoft.com/appv/2013/manifest' xmlns:old10='http://schemas.microsoft.com/appv/2010/manifest' "
-                       "xmlns:foo='urn:foo' xmlns:bar='urn:bar'");
+    result.SetProperty("SelectionNamespaces", "xmlns:x='http://schemas.microsoft.com/appx/2010/manifest' "
+                                              "xmlns:v='http://schemas.microsoft.com/appv/2014/manifest' "
+                                              "xmlns:old='http://schemas.microsoft.com/appv/2013/manifest' "
+                                              "xmlns:old10='http://schemas.microsoft.com/appv/2010/manifest' "
+                                              "xmlns:foo='urn:foo' xmlns:bar='urn:bar'");
     auto root = result.GetDocumentElement();
     const std::string xml = result.GetXml();
     // Root: the ignorable list in the 2010 namespace goes, everything else stays as it was.

@@ -7,7 +7,8 @@ using namespace quendle::xmltest;
 
 namespace {
 
-const char* SchemaA = R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:a" xmlns:b="urn:b" elementFormDefault="qualified">
+const char* SchemaA =
+    R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:a" xmlns:b="urn:b" elementFormDefault="qualified">
   <xs:import namespace="urn:b"/>
   <xs:element name="root"><xs:complexType><xs:sequence>
     <xs:element name="n" type="xs:int" maxOccurs="unbounded"/>
@@ -41,9 +42,11 @@ void loadValidated(const std::string& path, std::shared_ptr<MsXmlSchemaCollectio
 TEST(SchemaValidation, DocumentMustSatisfyEverySchemaOfTheCollection) {
     TempFolder dir;
     auto schemas = collection();
-    writeFile(dir.file("ok.xml"), "<root id=\"1\" xmlns=\"urn:a\" xmlns:b=\"urn:b\"><n>1</n><b:extra>true</b:extra></root>");
+    writeFile(dir.file("ok.xml"),
+              "<root id=\"1\" xmlns=\"urn:a\" xmlns:b=\"urn:b\"><n>1</n><b:extra>true</b:extra></root>");
     EXPECT_NO_THROW(loadValidated(dir.file("ok.xml"), schemas));
-    writeFile(dir.file("badb.xml"), "<root id=\"1\" xmlns=\"urn:a\" xmlns:b=\"urn:b\"><n>1</n><b:extra>maybe</b:extra></root>");
+    writeFile(dir.file("badb.xml"),
+              "<root id=\"1\" xmlns=\"urn:a\" xmlns:b=\"urn:b\"><n>1</n><b:extra>maybe</b:extra></root>");
     EXPECT_THROW(loadValidated(dir.file("badb.xml"), schemas), XmlParseException);
     // Without validation the same file loads.
     MsXmlDomDocument plain("badb.xml");
@@ -53,7 +56,8 @@ TEST(SchemaValidation, DocumentMustSatisfyEverySchemaOfTheCollection) {
 
 TEST(SchemaValidation, EveryErrorIsReportedWithItsLineAndTheFileText) {
     TempFolder dir;
-    writeFile(dir.file("two.xml"), "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:a\">\n  <n>1</n>\n  <n>x</n>\n</root>\n");
+    writeFile(dir.file("two.xml"),
+              "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:a\">\n  <n>1</n>\n  <n>x</n>\n</root>\n");
     auto e = thrown<XmlParseException>([&] { loadValidated(dir.file("two.xml"), collection()); });
     ASSERT_EQ(e.errors().size(), 2u);
     EXPECT_EQ(e.errors()[0].line, 2);
@@ -75,7 +79,8 @@ TEST(SchemaValidation, EveryErrorIsReportedWithItsLineAndTheFileText) {
 
 TEST(SchemaValidation, BrokenSchemaIsRejectedByTheCollection) {
     MsXmlDomDocument broken("broken.xsd");
-    broken.LoadXml(R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:c"><xs:element name="x" type="xs:nosuchtype"/></xs:schema>)");
+    broken.LoadXml(
+        R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:c"><xs:element name="x" type="xs:nosuchtype"/></xs:schema>)");
     MsXmlSchemaCollection schemas;
     schemas.Add("urn:c", broken);
     auto e = thrown<Exception>([&] { schemas.Validate(); });

@@ -6,13 +6,15 @@ using namespace quendle::xmltest;
 
 namespace {
 
-const char* Manifest = R"(<Package xmlns="http://schemas.microsoft.com/appx/2010/manifest" xmlns:appv="http://schemas.microsoft.com/appv/2010/manifest">
+const char* Manifest =
+    R"(<Package xmlns="http://schemas.microsoft.com/appx/2010/manifest" xmlns:appv="http://schemas.microsoft.com/appv/2010/manifest">
   <Identity Name="n" appv:PackageId="p-1" Version="1.0.0.0"/>
   <Properties><DisplayName>Name</DisplayName><Description></Description></Properties>
   <appv:Extensions><appv:Extension Category="AppV.Fonts"/></appv:Extensions>
 </Package>)";
 
-MsXmlDomDocument& loaded(MsXmlDomDocument& doc, const std::string& text, const std::string& prefix, NamespaceMap& map) {
+MsXmlDomDocument& loaded(MsXmlDomDocument& doc, const std::string& text, const std::string& prefix,
+                         NamespaceMap& map) {
     doc.LoadXml(text);
     doc.SetupSelectionNamespaces(prefix, map);
     return doc;
@@ -59,7 +61,8 @@ TEST(XPathNamespaces, RejectedExpressionsRaise65024WithTheExpression) {
     NamespaceMap map;
     loaded(doc, Manifest, "appx", map);
     auto root = doc.GetDocumentElement();
-    for (const std::string expr : {"appx:Identity[@Name='n'", "unknown:Identity", "count(appx:Identity)", "///"}) {
+    for (const std::string expr :
+         {"appx:Identity[@Name='n'", "unknown:Identity", "count(appx:Identity)", "///"}) {
         auto e = thrown<Exception>([&] { root->SelectNodes(expr); });
         EXPECT_EQ(e.message(), "Invalid XPath expression: \"" + expr + "\".") << expr;
         EXPECT_EQ(e.code(), GenericErrorCode);
@@ -71,14 +74,16 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
     NamespaceMap map;
     loaded(doc, Manifest, "appx", map);
     auto extensions = doc.GetDocumentElement()->SelectSingleElement("appv:Extensions");
-    auto added = extensions->AppendChildElement("appv:Extension", "http://schemas.microsoft.com/appv/2010/manifest");
+    auto added =
+        extensions->AppendChildElement("appv:Extension", "http://schemas.microsoft.com/appv/2010/manifest");
     added->SetAttribute("Category", "AppV.Shortcut");
     EXPECT_EQ(added->GetXml(), R"(<appv:Extension Category="AppV.Shortcut"/>)");
     EXPECT_EQ(doc.GetDocumentElement()->SelectNodes("appv:Extensions/appv:Extension")->GetLength(), 2);
 
     // Inserted before the first extension; SetText keeps markup characters literal.
     auto first = extensions->GetFirstChild();
-    auto before = extensions->InsertChildElementBefore("appv:Note", "http://schemas.microsoft.com/appv/2010/manifest", *first);
+    auto before = extensions->InsertChildElementBefore(
+        "appv:Note", "http://schemas.microsoft.com/appv/2010/manifest", *first);
     before->SetText("a < b & \"c\"");
     EXPECT_EQ(extensions->GetFirstChild()->GetName(), "appv:Note");
     EXPECT_EQ(before->GetText(), "a < b & \"c\"");
@@ -88,7 +93,8 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
     auto identity = doc.GetDocumentElement()->SelectSingleElement("appx:Identity");
     identity->SetAttribute("appv:VersionId", "v-2");
     identity->SetAttribute("Version", "2.0");
-    EXPECT_TRUE(doc.GetDocumentElement()->SelectSingleNode("appx:Identity[@appv:VersionId='v-2'][@Version='2.0']"));
+    EXPECT_TRUE(
+        doc.GetDocumentElement()->SelectSingleNode("appx:Identity[@appv:VersionId='v-2'][@Version='2.0']"));
 
     // An element in no namespace under a default namespace stays in no namespace.
     auto plain = doc.GetDocumentElement()->AppendChildElement("Plain", "");

@@ -14,10 +14,11 @@ namespace quendle::xmltest {
 
 // A private folder removed with everything in it when the test ends.
 class TempFolder {
-public:
+  public:
     TempFolder() {
         std::random_device rd;
-        path_ = std::filesystem::temp_directory_path() / ("quendle-xml-" + std::to_string(rd()) + std::to_string(rd()));
+        path_ = std::filesystem::temp_directory_path() /
+                ("quendle-xml-" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(path_);
     }
     ~TempFolder() {
@@ -29,7 +30,7 @@ public:
     std::string path() const { return path_.string(); }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -45,14 +46,20 @@ inline std::string readFile(const std::string& path) {
     return s.str();
 }
 
-inline std::string samplesDir() { return std::string(QUENDLE_SOURCE_DIR) + "/../shared/samples"; }
+inline std::string samplesDir() {
+    return std::string(QUENDLE_SOURCE_DIR) + "/../shared/samples";
+}
 
-inline std::string sample(const std::string& relative) { return samplesDir() + "/" + relative; }
+inline std::string sample(const std::string& relative) {
+    return samplesDir() + "/" + relative;
+}
 
-inline bool haveSamples() { return std::filesystem::exists(sample("andest22__MARI/AppXManifest.xml")); }
+inline bool haveSamples() {
+    return std::filesystem::exists(sample("andest22__MARI/AppXManifest.xml"));
+}
 
-#define QUENDLE_REQUIRE_SAMPLES()                                                                                   \
-    if (!::quendle::xmltest::haveSamples())                                                                            \
+#define QUENDLE_REQUIRE_SAMPLES()                                                                            \
+    if (!::quendle::xmltest::haveSamples())                                                                  \
     GTEST_SKIP() << "samples not available"
 
 // Runs a shell command, returning its exit status and (merged) output.
@@ -83,8 +90,7 @@ inline std::string quoted(const std::string& s) {
 }
 
 // The exception a statement throws, for checks on its message, code and records.
-template <typename E, typename F>
-E thrown(F&& f) {
+template <typename E, typename F> E thrown(F&& f) {
     try {
         f();
     } catch (const E& e) {
