@@ -7,17 +7,13 @@
 #include "os/Guid.h"
 #include "os/msxml/MsXmlDomDocument.h"
 #include "package/KnownParts.h"
+#include "package/ManifestValidator.h"
 #include "package/PackageArchiveWriter.h"
 #include "package/PackageRegistry.h"
 #include "package/PackageReplacement.h"
 #include "package/SignalCleanup.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
-
-#if __has_include("package/ManifestValidator.h")
-#include "package/ManifestValidator.h"
-#define QUENDLE_HAS_VALIDATOR 1
-#endif
 
 #include <cstdio>
 #include <vector>
@@ -135,10 +131,6 @@ std::shared_ptr<MsXmlDomDocument> AppV5Package::getXmlPart(std::string_view part
     return document;
 }
 
-void AppV5Package::replaceXmlPart(std::string_view partName, std::shared_ptr<MsXmlDomDocument> document) {
-    documents_[std::string(canonicalKnownPart(partName))] = std::move(document);
-}
-
 PackageRegistry& AppV5Package::registry() {
     if (!registry_)
         registry_ = std::make_unique<PackageRegistry>(contentFolder_, [this] { markModified(); });
@@ -146,12 +138,7 @@ PackageRegistry& AppV5Package::registry() {
 }
 
 void AppV5Package::writeBackXmlParts() {
-#ifdef QUENDLE_HAS_VALIDATOR
     ManifestValidator::WriteBackXmlParts(documents_, contentFolder_);
-#else
-    for (const auto& [name, document] : documents_)
-        document->Save(knownPartPath(name));
-#endif
 }
 
 void AppV5Package::saveRegistry() {

@@ -52,8 +52,6 @@ class AppV5Package : public ExtractProgress {
     // The cached document of an editable XML part, loaded on first use; nullptr when the package
     // lacks the part. Other names raise "Config file is not editable.".
     std::shared_ptr<MsXmlDomDocument> getXmlPart(std::string_view partName);
-    // Puts a new document in the place of a part's cached one (after a transform).
-    void replaceXmlPart(std::string_view partName, std::shared_ptr<MsXmlDomDocument> document);
     const DocumentCache& documentCache() const { return documents_; }
     // Namespace URI -> XPath prefix, collected from the root elements of every loaded part.
     NamespaceMap& namespaces() { return namespaces_; }

@@ -129,11 +129,10 @@ void XmlPartEditor::deleteNodes(const std::string& part, const std::string& xpat
 void XmlPartEditor::transformPart(const std::string& part, const std::string& xslPath,
                                   XslTransform& transform) {
     auto document = requireDocument(package_, part);
-    auto result = std::make_shared<MsXmlDomDocument>(document->GetName());
-    transform.Transform(*document, *result);
+    // The document takes the output as its content and keeps its own declaration settings.
+    transform.Transform(*document, *document);
     AppV5Package::printChange(formatStringId(158, {xslPath, part}));
-    result->SetupSelectionNamespaces(xpathPrefixFor(part), package_.namespaces());
-    package_.replaceXmlPart(part, std::move(result));
+    document->SetupSelectionNamespaces(xpathPrefixFor(part), package_.namespaces());
     package_.markModified();
 }
 
