@@ -1,0 +1,152 @@
+#include "package/AppV5Package.h"
+
+#include "core/Exception.h"
+#include "os/msxml/MsXmlDomDocument.h"
+#include "package/PackageArchiveWriter.h"
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+using namespace quendle;
+using namespace quendle::test;
+
+namespace {
+
+// Points $TMPDIR at a private folder while it lives, so workspaces can be watched.
+class TempFolderScope {
+  public:
+    TempFolderScope() {
+        const char* old = std::getenv("TMPDIR");
+        previous_ = old ? old : "";
+        hadPrevious_ = old != nullptr;
+        setenv("TMPDIR", folder_.path().c_str(), 1);
+    }
+    ~TempFolderScope() {
+        if (hadPrevious_)
+            setenv("TMPDIR", previous_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    const std::string& path() const { return folder_.path(); }
+
+  private:
+    ScratchDir folder_;
+    std::string previous_;
+    bool hadPrevious_ = false;
+};
+
+std::string expectMessage(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.message();
+    }
+    return "(no exception)";
+}
+
+} // namespace
+
+TEST(AppV5Package, PackagePathOfIsTheTextBelowTheBaseWithBackslashes) {
+    EXPECT_EQ(AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/res/Root/VFS/a b.txt"),
+              R"(Root\VFS\a b.txt)");
+    EXPECT_EQ(AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/res/AppxManifest.xml"),
+              "AppxManifest.xml");
+    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/other/a.txt"); }),
+              "Unable to compute package path for file: \"/tmp/{W}/other/a.txt\".");
+    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/resource/a.txt"); }),
+              "Unable to compute package path for file: \"/tmp/{W}/resource/a.txt\".")
+        << "a sibling folder sharing the name's beginning is not below the base";
+    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("", "/a.txt"); }),
+              "Unable to compute package path for file: \"/a.txt\".");
+}
+
+TEST(AppV5Package, OpensOnceCachesPartsAndRemovesItsWorkspaceAtTheEnd) {
+    ScratchDir dir;
+    TempFolderScope tmp;
+    std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    std::string workspace;
+    {
+        AppV5Package pkg;
+        EXPECT_EQ(expectMessage([&] { pkg.setPackagePath(dir / "absent.appv"); }),
+                  "File not found: \"" + dir / "absent.appv" + "\".");
+        pkg.setPackagePath(package);
+        EXPECT_TRUE(leftovers(tmp.path()).empty()) << "nothing is extracted before a command needs it";
+        pkg.openOnDemand();
+        pkg.openOnDemand();
+        ASSERT_EQ(leftovers(tmp.path()).size(), 1u) << "the second command reuses the workspace";
+        workspace = pkg.workspaceFolder();
+        EXPECT_EQ(fs::path(workspace).parent_path(), fs::path(tmp.path()));
+        std::string name = fs::path(workspace).filename();
+        EXPECT_EQ(name.size(), 38u);
+        EXPECT_EQ(name.front(), '{');
+        EXPECT_EQ(name.back(), '}');
+        EXPECT_EQ(pkg.contentFolder(), workspace + "/res");
+
+        EXPECT_EQ(pkg.fileTable().size(), 3u) << "only the files, never the root parts";
+        EXPECT_FALSE(pkg.fileTable().contains("AppxManifest.xml"));
+        EXPECT_TRUE(pkg.fileTable().contains(R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt)"));
+
+        auto manifest = pkg.getXmlPart("appxmanifest.xml");
+        ASSERT_TRUE(manifest);
+        EXPECT_EQ(pkg.getXmlPart("AppxManifest.xml"), manifest) << "one document per part";
+        EXPECT_EQ(pkg.namespaces().at("http://schemas.microsoft.com/appx/2010/manifest"), "appx");
+        EXPECT_EQ(pkg.namespaces().at("http://schemas.microsoft.com/appv/2010/manifest"), "appv");
+        EXPECT_EQ(expectMessage([&] { pkg.getXmlPart("Registry.dat"); }), "Config file is not editable.");
+        EXPECT_FALSE(pkg.isModified());
+    }
+    EXPECT_FALSE(fs::exists(workspace));
+    EXPECT_TRUE(leftovers(tmp.path()).empty());
+}
+
+TEST(AppV5Package, MissingRootPartsAreLeftOutOfTheSavedPackageWithoutAMessage) {
+    ScratchDir dir;
+    TempFolderScope tmp;
+    std::string source = dir / "source";
+    fs::copy(demoDir(), source, fs::copy_options::recursive);
+    fs::remove(source + "/StreamMap.xml");
+    fs::remove(source + "/Registry.txt");
+    std::string package = dir / "lean.appv";
+    ASSERT_TRUE(makePackage(source, package));
+    {
+        AppV5Package pkg;
+        pkg.setPackagePath(package);
+        pkg.openOnDemand();
+        EXPECT_EQ(pkg.getXmlPart("StreamMap.xml"), nullptr);
+        pkg.getXmlPart("PackageHistory.xml");
+        pkg.markModified();
+        EXPECT_EQ(pkg.save(), 0u);
+    }
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_EQ(entryNames(package),
+              (std::vector<std::string>{"Root/VFS/ProgramFilesX86/Demo%20Notes/config/settings.ini",
+                                        "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt",
+                                        "Root/VFS/ProgramFilesX86/Demo%20Notes/readme.md",
+                                        "FilesystemMetadata.xml", "PackageHistory.xml", "AppxManifest.xml",
+                                        "AppxBlockMap.xml", "[Content_Types].xml"}));
+    EXPECT_TRUE(leftovers(tmp.path()).empty());
+}
+
+TEST(AppV5Package, AFileThatVanishedBeforeTheSaveFailsItWith185AndKeepsThePackage) {
+    ScratchDir dir;
+    TempFolderScope tmp;
+    std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    FileStamp before = stampOf(package);
+    std::string source = dir / "added.txt";
+    writeFile(source, "soon gone");
+    {
+        AppV5Package pkg;
+        pkg.setPackagePath(package);
+        pkg.openOnDemand();
+        ASSERT_TRUE(pkg.fileTable().insert(R"(Root\added.txt)", source));
+        pkg.markModified();
+        fs::remove(source);
+        EXPECT_EQ(pkg.save(), GenericErrorCode) << "the failure's own code ends the run";
+    }
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(leftovers(tmp.path()).empty());
+    EXPECT_EQ(PackageArchiveWriter::stepCount(FileTable()), 7);
+}
