@@ -107,7 +107,7 @@ std::string ExtractDestination::hostPath(const std::vector<std::string>& compone
 uint64_t ExtractDestination::availableBytes() const {
     struct statvfs fs {};
     if (!root_ || ::fstatvfs(root_.get(), &fs) != 0)
-        return 0;
+        return UINT64_MAX;
     return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
 }
 

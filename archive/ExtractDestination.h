@@ -44,7 +44,8 @@ class ExtractDestination {
     void removeFile(const std::vector<std::string>& components);
     // Host path of a relative path (for reporting and for the list of extracted files).
     std::string hostPath(const std::vector<std::string>& components) const;
-    // Bytes that unprivileged writers may still use on the folder's file system.
+    // Bytes that unprivileged writers may still use on the folder's file system; UINT64_MAX
+    // when the file system does not say.
     uint64_t availableBytes() const;
 
   private:

@@ -3,6 +3,7 @@
 #include "archive/ExtractDestination.h"
 #include "archive/PercentEncoding.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -118,7 +119,7 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
     uint64_t limit = extractionLimit_;
     if (limit == 0) {
         uint64_t available = target.availableBytes();
-        limit = available > FreeSpaceReserve ? available - FreeSpaceReserve : 0;
+        limit = available - std::min(available / 10, FreeSpaceReserve);
     }
     if (totalUncompressed_ > limit) {
         fail("the archive declares " + std::to_string(totalUncompressed_) +

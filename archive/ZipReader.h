@@ -35,7 +35,8 @@ class ZipReader {
                         uint64_t extractionLimit = 0);
 
     // The most bytes one extraction may write. 0 (the default) means the space free on the
-    // destination's file system, less a reserve that is left for the rest of the system.
+    // destination's file system, less a reserve for the rest of the system: a tenth of that
+    // space, at most FreeSpaceReserve.
     void setExtractionLimit(uint64_t bytes) { extractionLimit_ = bytes; }
     // Why the last open or extraction failed, for diagnostics; empty after success.
     const std::string& errorText() const { return errorText_; }
