@@ -86,12 +86,6 @@ uint32_t PackageCommands::batchFileUpdate(AppV5Package& package, ICommandContain
     return saveIfModified(package, 0);
 }
 
-uint32_t PackageCommands::help(ICommandContainer& container, const Values& values) {
-    requireCount(values, 1);
-    container.printHelp(values[0]);
-    return 0;
-}
-
 uint32_t PackageCommands::setNodeText(AppV5Package& package, ICommandContainer&, const Values& values) {
     requireCount(values, 3);
     package.openOnDemand();

@@ -22,8 +22,6 @@ class PackageCommands {
     // package, command file, "true"/"false" of -nofail.
     static uint32_t batchFileUpdate(AppV5Package& package, ICommandContainer& container,
                                     const Values& values);
-    // command name or empty.
-    static uint32_t help(ICommandContainer& container, const Values& values);
 
     static uint32_t setNodeText(AppV5Package& package, ICommandContainer& container, const Values& values);
     static uint32_t newElement(AppV5Package& package, ICommandContainer& container, const Values& values);
