@@ -46,6 +46,7 @@ size_t occurrences(const std::string& text, const std::string& part) {
 } // namespace
 
 TEST_F(EndToEndDemo, SubCommandsOfOneUpdateAreSavedOnceIntoAValidPackage) {
+    ::chmod(package.c_str(), 0604);
     QuendleRun run = quendle({"/Update",          package,        "Set-NodeText",
                               "AppxManifest.xml", "-xpath",       DisplayNameXPath,
                               "-nodetext",        "Demo Notes 2", "/Set-ElementAttribute",
@@ -72,6 +73,7 @@ TEST_F(EndToEndDemo, SubCommandsOfOneUpdateAreSavedOnceIntoAValidPackage) {
     std::string manifest = entryBytes(package, "AppxManifest.xml");
     EXPECT_TRUE(contains(manifest, "<DisplayName>Demo Notes 2</DisplayName>"));
     EXPECT_TRUE(contains(manifest, "Version=\"1.0.1.0\""));
+    EXPECT_EQ(stampOf(package).mode & 07777, 0604u) << "the package keeps its permissions";
     EXPECT_TRUE(contains(entryBytes(package, "StreamMap.xml"), "<FeatureBlock>block 1</FeatureBlock>"));
     EXPECT_EQ(
         entryNames(package),
@@ -218,6 +220,10 @@ TEST_F(EndToEndDemo, EveryFailureLeavesThePackageByteIdenticalWithItsMessageAndE
           "AppxBlockMap.xml", "-xpath", "//x"},
          "Invalid \"appv_manifest_file\" parameter value: \"AppxBlockMap.xml\"."},
         {"missing command file", {"/BatchFileUpdate", package, dir / "missing.txt"}, "File not found: \""},
+        {"missing source file",
+         {"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath, "-nodetext",
+          "x", "/Add-File", R"(Root\VFS\new.txt)", dir / "missing-source.txt"},
+         "File not found: \"" + dir / "missing-source.txt" + "\"."},
         {"missing stylesheet",
          {"/Update", package, "TransformManifest", "AppxManifest.xml", dir / "missing.xsl"},
          "Win32 Error [2]: \"The system cannot find the file specified.\"",
