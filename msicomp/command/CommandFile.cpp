@@ -49,11 +49,16 @@ CommandFile::CommandFile(std::string marker, ICommandContainer* container)
 
 uint32_t CommandFile::run(const std::string& path, bool noFail) {
     lineCount_ = 0;
-    // O_NONBLOCK keeps a FIFO without a writer from blocking the open; it is cleared below.
+    // Opened without blocking, so that the open itself cannot stall; the flag is cleared below.
     int fd =
         path.find('\0') == std::string::npos ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
-    FileDescriptor file(fd);
     struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        // A named pipe: wait for its writer, or the first read would see an empty file.
+        ::close(fd);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    FileDescriptor file(fd);
     if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
         throw Exception(65012, path);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace quendle;
@@ -270,4 +271,21 @@ TEST_F(CommandFileTest, BinaryGarbageEndsWithAPresentedError) {
             EXPECT_TRUE(code == GenericErrorCode || code == CommandFileFormatErrorCode) << round;
         }
     }
+}
+
+TEST_F(CommandFileTest, NamedPipeIsReadOnceItsWriterComes) {
+    std::string fifo = dir_ + "/pipe";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::ofstream(fifo) << ";qdc\nDel-File a\n";
+    });
+    RecordingContainer container;
+    CommandFile file(CommandFileMarker, &container);
+    CapturedOutput capture;
+    file.run(fifo, false);
+    writer.join();
+    ASSERT_EQ(container.calls.size(), 1u);
+    EXPECT_EQ(container.calls[0].values, (CommandValues{"a"}));
+    ::unlink(fifo.c_str());
 }
