@@ -61,7 +61,11 @@ struct KeyCells {
 };
 
 uint32_t storedNameSize(std::u16string_view name) {
-    return static_cast<uint32_t>(hivename::isAscii(name) ? name.size() : name.size() * 2);
+    size_t size = hivename::isAscii(name) ? name.size() : name.size() * 2;
+    // The length field has 16 bits; a one-byte name read from a hive may need twice that here.
+    if (size > 0xFFFF)
+        throw RegfError(win32::InvalidParameter, "name too long for the format");
+    return static_cast<uint32_t>(size);
 }
 
 void putName(uint8_t* p, std::u16string_view name) {
@@ -317,7 +321,8 @@ class Layout {
         put32(p + SkPrevious, securityCell_[securityOrder_[previous]]);
         put32(p + SkReferences, references_[index]);
         put32(p + SkDescriptorSize, static_cast<uint32_t>(sds_[index].size()));
-        std::memcpy(p + SkDescriptor, sds_[index].data(), sds_[index].size());
+        if (!sds_[index].empty())
+            std::memcpy(p + SkDescriptor, sds_[index].data(), sds_[index].size());
     }
 
     void fillValue(const HiveKey& key, uint32_t i, uint8_t* p) const {
@@ -329,7 +334,8 @@ class Layout {
         uint32_t length = static_cast<uint32_t>(value.data.size());
         if (length <= 4) {
             put32(p + VkDataLength, length | DataInline);
-            std::memcpy(p + VkData, value.data.data(), length);
+            if (length > 0)
+                std::memcpy(p + VkData, value.data.data(), length);
         } else {
             put32(p + VkDataLength, length);
             put32(p + VkData, v.data);
