@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <exception>
 #include <execinfo.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -340,6 +341,34 @@ void onFault(int sig, siginfo_t* info, void* context) {
     _exit(FaultExitCode);
 }
 
+// An exception that nothing caught (one escaping a destructor or a noexcept function): reported
+// like a fault instead of the runtime's bare "terminate called" and an abort.
+[[noreturn]] void onTerminate() {
+    std::string text = "[" + kindName(ExceptionUnhandled) + "] ";
+    if (std::exception_ptr current = std::current_exception()) {
+        try {
+            std::rethrow_exception(current);
+        } catch (const Exception& e) {
+            text += e.message();
+        } catch (const std::exception& e) {
+            text += e.what();
+        } catch (...) {
+            text += "Unknown exception";
+        }
+    }
+    text += currentStackTrace(); // begins with the line end
+    if (ConsoleWriter* writer = ConsoleWriter::installed()) {
+        ConsoleColorScope red(AttributeBrightRed);
+        writer->writeLine(text);
+    } else {
+        std::string report = std::string("Error\n") + unhandledMessage + "\n\n" + text + "\n";
+        writeAll(STDERR_FILENO, report.data(), report.size());
+    }
+    if (FaultCleanup cleanup = faultCleanup.load())
+        cleanup();
+    std::_Exit(FaultExitCode);
+}
+
 } // namespace
 
 std::string currentStackTrace() {
@@ -385,6 +414,7 @@ void installFaultHandlers() {
     sigemptyset(&action.sa_mask);
     for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
         sigaction(sig, &action, nullptr);
+    std::set_terminate(onTerminate);
 }
 
 } // namespace quendle

@@ -11,7 +11,9 @@ std::string currentStackTrace();
 // 100: "[CLASS] NAME (0xCODE) at address [0xPC]" with the Windows names and codes of the fault,
 // followed by a stack trace, shown like any other error (bright red on the console). The report
 // is written from the signal handler with async-signal-safe calls where practical; the process
-// then ends at once, without unwinding. Call once, early; later calls do nothing.
+// then ends at once, without unwinding. An exception that escapes everything (std::terminate) is
+// reported the same way as "[EXCEPTION_UNHANDLED] message". Call once, early; later calls do
+// nothing.
 void installFaultHandlers();
 
 // A function the fault handler calls after the report and before the process ends, to remove

@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <gtest/gtest.h>
+#include <stdexcept>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -85,6 +86,17 @@ TEST(FaultHandler, CleanupRunsAfterTheReport) {
     EXPECT_EQ(r.exitCode, 100);
     ASSERT_GE(r.output.size(), 8u);
     EXPECT_EQ(r.output.substr(r.output.size() - 8), "cleaned\n");
+}
+
+[[gnu::noinline]] void throwOutOfNoexcept() {
+    throw std::runtime_error("escaped");
+}
+
+TEST(FaultHandler, UncaughtExceptionIsReportedInsteadOfAborting) {
+    ChildResult r = runFaulting([]() noexcept { throwOutOfNoexcept(); });
+    EXPECT_EQ(r.exitCode, 100);
+    EXPECT_EQ(r.output.rfind("[EXCEPTION_UNHANDLED] escaped\n\n*** Stack Trace (x86) ***\n\n[0x", 0), 0u)
+        << r.output;
 }
 
 TEST(FaultHandler, IntegerDivisionByZero) {
