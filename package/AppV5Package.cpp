@@ -9,6 +9,7 @@
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/PackageArchiveWriter.h"
+#include "package/PackageFiles.h"
 #include "package/PackageRegistry.h"
 #include "package/PackageReplacement.h"
 #include "package/SignalCleanup.h"
@@ -146,13 +147,6 @@ void AppV5Package::saveRegistry() {
         registry_->save();
 }
 
-void AppV5Package::printChange(std::string_view text) {
-    if (ConsoleWriter* writer = ConsoleWriter::installed()) {
-        ConsoleColorScope green(AttributeGreen);
-        writer->writeLine(text);
-    }
-}
-
 void AppV5Package::writeNewArchive(const std::string& archivePath) {
     PackageArchiveWriter::write(archivePath, contentFolder_, fileTable_, [this] { step(1); });
 }
@@ -174,10 +168,7 @@ uint32_t AppV5Package::save() {
         endProgressLine();
         return handleCurrentException();
     }
-    if (ConsoleWriter* writer = ConsoleWriter::installed()) {
-        ConsoleColorScope green(AttributeGreen);
-        writer->writeLine(loadString(143));
-    }
+    printChange(loadString(143));
     return 0;
 }
 

@@ -71,9 +71,6 @@ class AppV5Package : public ExtractProgress {
     // otherwise 0.
     uint32_t save();
 
-    // A change line in green.
-    static void printChange(std::string_view text);
-
     // ExtractProgress: the progress display of extracting (0) and packing (104).
     void setRange(int operation, int64_t total, int reserved) override;
     void finish(int operation, int reserved) override;

@@ -5,6 +5,7 @@
 #include "os/msxml/XslTransform.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
+#include "package/PackageFiles.h"
 #include "util/strings/MessageFormat.h"
 
 namespace quendle {
@@ -39,7 +40,7 @@ bool removeFromParent(AppV5Package& package, const MsXmlDomNode& node) {
     if (!parent->RemoveChild(node))
         return false;
     package.markModified();
-    AppV5Package::printChange(formatStringId(154, {name, parent->GetName()}));
+    printChange(formatStringId(154, {name, parent->GetName()}));
     return true;
 }
 
@@ -59,7 +60,7 @@ void XmlPartEditor::setNodeText(const std::string& part, const std::string& xpat
         std::string name = node->GetName();
         node->SetText(text);
         package_.markModified();
-        AppV5Package::printChange(formatStringId(156, {old, text, name}));
+        printChange(formatStringId(156, {old, text, name}));
     }
 }
 
@@ -92,7 +93,7 @@ void XmlPartEditor::newElement(const std::string& part, const std::string& xpath
     if (!elementText.empty())
         element->SetText(elementText);
     package_.markModified();
-    AppV5Package::printChange(formatStringId(155, {elementName, elementText, parentNameOf(*element)}));
+    printChange(formatStringId(155, {elementName, elementText, parentNameOf(*element)}));
 }
 
 void XmlPartEditor::setElementAttribute(const std::string& part, const std::string& xpath,
@@ -105,7 +106,7 @@ void XmlPartEditor::setElementAttribute(const std::string& part, const std::stri
     std::string old = element->GetAttribute(attributeName);
     element->SetAttribute(attributeName, attributeValue);
     package_.markModified();
-    AppV5Package::printChange(formatStringId(157, {attributeName, element->GetName(), attributeValue, old}));
+    printChange(formatStringId(157, {attributeName, element->GetName(), attributeValue, old}));
 }
 
 void XmlPartEditor::deleteSingleNode(const std::string& part, const std::string& xpath) {
@@ -131,7 +132,7 @@ void XmlPartEditor::transformPart(const std::string& part, const std::string& xs
     auto document = requireDocument(package_, part);
     // The document takes the output as its content and keeps its own declaration settings.
     transform.Transform(*document, *document);
-    AppV5Package::printChange(formatStringId(158, {xslPath, part}));
+    printChange(formatStringId(158, {xslPath, part}));
     document->SetupSelectionNamespaces(xpathPrefixFor(part), package_.namespaces());
     package_.markModified();
 }
