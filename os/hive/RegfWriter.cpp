@@ -85,6 +85,8 @@ class Layout {
             throw RegfError(win32::InvalidParameter, "hive without a root key");
         bigData_ = tree.minorVersion() >= 4;
         hashLists_ = tree.minorVersion() >= 5;
+        plainLists_ = tree.minorVersion() < 3;
+        leafEntry_ = plainLists_ ? 4 : 8;
         if (sds_.empty())
             sds_.push_back(HiveTree::defaultSecurityDescriptor());
         securityCell_.assign(sds_.size(), NoCell);
@@ -176,14 +178,14 @@ class Layout {
         if (!key.subkeys.empty()) {
             size_t n = key.subkeys.size();
             if (n <= MaxLeafEntries) {
-                k.subkeyList = place(Kind::Leaf, 4 + 8 * uint64_t{n}, &key, 0);
+                k.subkeyList = place(Kind::Leaf, 4 + leafEntry_ * uint64_t{n}, &key, 0);
                 k.leaves.push_back(k.subkeyList);
             } else {
                 size_t leaves = (n + MaxLeafEntries - 1) / MaxLeafEntries;
                 k.subkeyList = place(Kind::Root, 4 + 4 * uint64_t{leaves}, &key);
                 for (uint32_t i = 0; i < leaves; ++i) {
                     size_t count = std::min<size_t>(MaxLeafEntries, n - i * MaxLeafEntries);
-                    k.leaves.push_back(place(Kind::Leaf, 4 + 8 * uint64_t{count}, &key, i));
+                    k.leaves.push_back(place(Kind::Leaf, 4 + leafEntry_ * uint64_t{count}, &key, i));
                 }
             }
         }
@@ -348,10 +350,14 @@ class Layout {
     void fillLeaf(const HiveKey& key, uint32_t leaf, uint8_t* p) const {
         size_t first = size_t{leaf} * MaxLeafEntries;
         size_t count = std::min<size_t>(MaxLeafEntries, key.subkeys.size() - first);
-        std::memcpy(p, hashLists_ ? "lh" : "lf", 2);
+        std::memcpy(p, hashLists_ ? "lh" : plainLists_ ? "li" : "lf", 2);
         put16(p + 2, static_cast<uint16_t>(count));
         for (size_t i = 0; i < count; ++i) {
             const HiveKey& child = *key.subkeys[first + i];
+            if (plainLists_) {
+                put32(p + 4 + 4 * i, keys_.at(&child).nk);
+                continue;
+            }
             put32(p + 4 + 8 * i, keys_.at(&child).nk);
             put32(p + 8 + 8 * i, hashLists_ ? hivename::lhHash(child.name) : hivename::lfHint(child.name));
         }
@@ -360,7 +366,9 @@ class Layout {
     const HiveTree& tree_;
     std::vector<std::vector<uint8_t>> sds_;
     bool bigData_ = false;
-    bool hashLists_ = false;
+    bool hashLists_ = false;  // "lh" from format 1.5
+    bool plainLists_ = false; // "li" before format 1.3, which has "lf"
+    uint32_t leafEntry_ = 8;
     std::vector<uint32_t> securityCell_;
     std::vector<uint32_t> references_;
     std::vector<uint32_t> securityOrder_;

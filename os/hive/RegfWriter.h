@@ -9,8 +9,8 @@
 namespace quendle {
 
 // Writes a HiveTree as a complete, compact regf hive: fresh bins with no holes but the tail of
-// each bin, in the tree's format version ("lf" lists and single data cells up to 1.4, "lh"
-// lists from 1.5, big-data records from 1.4), every security descriptor once with its
+// each bin, in the tree's format version ("li" lists in 1.2, "lf" in 1.3 and 1.4, "lh" from 1.5;
+// big-data records from 1.4, single data cells before), every security descriptor once with its
 // reference count, names stored one byte per character when they are ASCII, and a new
 // checksum. Failures raise regf::RegfError.
 class RegfWriter {
