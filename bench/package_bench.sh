@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/quendle-bench-XXXXXX")}
-size_mib=${3:-1100}
+size_mib=${3:-1216}
 mkdir -p "$work"
 work=$(realpath "$work")
 trap 'rm -rf "$work"' EXIT
@@ -24,11 +24,12 @@ src="$work/source"
 cp -r demo "$src"
 payload="$src/Root/VFS/ProgramFilesX86/Demo Notes/payload"
 mkdir -p "$payload"
-# Half incompressible data, half text: packing is then neither all hashing nor all deflate.
+# Mostly incompressible data, so that the package itself passes 1 GiB, and some text so that
+# deflate has real work too.
 chunk=64
 count=$(( (size_mib + chunk - 1) / chunk ))
 for i in $(seq 1 "$count"); do
-    if (( i % 2 )); then
+    if (( i % 8 )); then
         head -c "${chunk}M" /dev/urandom > "$payload/random$i.bin"
     else
         # yes ends on SIGPIPE once head has enough.
