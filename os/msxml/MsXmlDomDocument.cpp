@@ -3,14 +3,13 @@
 #include "os/msxml/MsXmlSchemaCollection.h"
 #include "resources/EmbeddedResource.h"
 
+#include <libxml/encoding.h>
 #include <libxml/entities.h>
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <unistd.h>
 
 namespace quendle {
@@ -43,6 +42,25 @@ class FileDescriptor {
   private:
     int fd_;
 };
+
+// Whether a document saved in `encoding` can be read again: its first bytes must let a parser
+// recognise the encoding. UTF-7 cannot: it writes "<" as "+ADw-", so a part declared UTF-7 would
+// be saved unreadable; such a part is written back in UTF-8 instead.
+bool readsBackIn(const std::string& encoding) {
+    xmlCharEncodingHandler* handler = xmlFindCharEncodingHandler(encoding.c_str());
+    if (!handler)
+        return false;
+    struct BufferFree {
+        void operator()(xmlBuffer* b) const { xmlBufferFree(b); }
+    };
+    std::unique_ptr<xmlBuffer, BufferFree> in(xmlBufferCreate()), out(xmlBufferCreate());
+    int written = -1;
+    if (in && out && xmlBufferCat(in.get(), reinterpret_cast<const xmlChar*>("<?xml")) == 0)
+        written = xmlCharEncOutFunc(handler, out.get(), in.get());
+    xmlCharEncCloseFunc(handler);
+    return written >= 4 && xmlDetectCharEncoding(xmlBufferContent(out.get()), xmlBufferLength(out.get())) !=
+                               XML_CHAR_ENCODING_NONE;
+}
 
 // Whether the text begins with an XML declaration, in UTF-8 or UTF-16 either way round.
 bool startsWithDeclaration(std::string_view bytes) {
@@ -155,15 +173,11 @@ std::string lineOf(const std::string& text, int line) {
     return out;
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw WindowsException::fromErrno(errno ? errno : ENOENT);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    if (in.bad())
-        throw WindowsException::fromErrno(errno ? errno : EIO);
-    return std::move(bytes).str();
+// The first bytes of a file, enough to tell whether it begins with a declaration.
+std::string fileHead(int fd) {
+    char head[16];
+    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    return n > 0 ? std::string(head, static_cast<size_t>(n)) : std::string();
 }
 
 } // namespace
@@ -175,7 +189,14 @@ MsXmlDomDocument::MsXmlDomDocument(std::string name) : name_(std::move(name)) {
 MsXmlDomDocument::~MsXmlDomDocument() = default;
 
 void MsXmlDomDocument::Load(const std::string& path) {
-    parse(readFile(path), path);
+    // The parser reads the file in pieces from the descriptor; the external-entity loader,
+    // which refuses everything, is not involved.
+    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw WindowsException::fromErrno(errno);
+    parse(fileHead(fd.get()), [&](xmlParserCtxt* ctxt) {
+        return xmlCtxtReadFd(ctxt, fd.get(), path.c_str(), nullptr, ParseOptions);
+    });
 }
 
 void MsXmlDomDocument::LoadFromResource(int resourceId) {
@@ -184,14 +205,23 @@ void MsXmlDomDocument::LoadFromResource(int resourceId) {
         throw WindowsException(ResourceNameNotFound);
     if (resource->size < 2)
         throw Exception(65000);
-    parse(resourceText(*resource), resource->name);
+    LoadXml(resourceText(*resource), resource->name);
 }
 
 void MsXmlDomDocument::LoadXml(std::string_view text) {
-    parse(text, name_);
+    LoadXml(text, name_);
 }
 
-void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url) {
+void MsXmlDomDocument::LoadXml(std::string_view text, const std::string& url) {
+    if (text.size() > static_cast<size_t>(INT32_MAX))
+        throw Exception(65023, name_);
+    parse(text.substr(0, 16), [&](xmlParserCtxt* ctxt) {
+        return xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), url.c_str(), nullptr,
+                                 ParseOptions);
+    });
+}
+
+void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*(xmlParserCtxt*)>& read) {
     initialize();
     DocPtr doc;
     std::vector<XmlParseErrorRecord> errors;
@@ -200,10 +230,7 @@ void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url) {
         std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
         if (!ctxt)
             throw Exception(65000);
-        if (bytes.size() > static_cast<size_t>(INT32_MAX))
-            throw Exception(65023, name_);
-        doc.reset(xmlCtxtReadMemory(ctxt.get(), bytes.data(), static_cast<int>(bytes.size()), url.c_str(),
-                                    nullptr, ParseOptions));
+        doc.reset(read(ctxt.get()));
         errors = std::move(collector.records);
         bool wellFormed = doc && ctxt->wellFormed && ctxt->nsWellFormed && errors.empty();
         if (!wellFormed) {
@@ -214,7 +241,7 @@ void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url) {
     }
     if (auto external = externalReferences(doc.get()); !external.empty())
         throw XmlParseException(name_, std::string(), std::move(external));
-    bool declared = startsWithDeclaration(bytes);
+    bool declared = startsWithDeclaration(head);
     if (validateOnParse_ && schemas_) {
         std::vector<XmlParseErrorRecord> invalid;
         schemas_->validateDocument(doc.get(), invalid);
@@ -233,7 +260,7 @@ void MsXmlDomDocument::parse(std::string_view bytes, const std::string& url) {
     if (declared) {
         if (doc->version)
             version_ = str(doc->version);
-        if (doc->encoding)
+        if (doc->encoding && readsBackIn(str(doc->encoding)))
             encoding_ = str(doc->encoding);
         if (doc->standalone >= 0)
             standalone_ = doc->standalone == 1;

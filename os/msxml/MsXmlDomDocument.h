@@ -3,12 +3,14 @@
 #include "os/msxml/MsXmlDomNode.h"
 #include "os/msxml/Namespaces.h"
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
 struct _xmlDoc;
+struct _xmlParserCtxt;
 
 namespace quendle {
 
@@ -61,7 +63,8 @@ class MsXmlDomDocument {
   private:
     friend class XslTransform;
     friend class MsXmlSchemaCollection;
-    void parse(std::string_view bytes, const std::string& url);
+    void LoadXml(std::string_view text, const std::string& url);
+    void parse(std::string_view head, const std::function<_xmlDoc*(_xmlParserCtxt*)>& read);
     void adopt(_xmlDoc* doc);
 
     bool validateOnParse_ = false;
