@@ -77,6 +77,8 @@ void AppV5Package::open() {
     SignalCleanup::install();
     SignalCleanup::watchFolder(workspaceFolder_);
     tracker_.addFolderTree(workspaceFolder_);
+    // Only this user may read the extracted package; a failure shows up as a failed extraction.
+    (void)hostpath::createFolder(workspaceFolder_);
 
     std::vector<std::string> extracted;
     bool ok = ZipReader::extract(hostpath::toLongPath(packagePath_), contentFolder_, this, extracted);

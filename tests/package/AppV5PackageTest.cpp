@@ -84,6 +84,8 @@ TEST(AppV5Package, OpensOnceCachesPartsAndRemovesItsWorkspaceAtTheEnd) {
         EXPECT_EQ(name.front(), '{');
         EXPECT_EQ(name.back(), '}');
         EXPECT_EQ(pkg.contentFolder(), workspace + "/res");
+        EXPECT_EQ(fs::status(workspace).permissions() & fs::perms::all, fs::perms::owner_all)
+            << "other users cannot read the extracted package";
 
         EXPECT_EQ(pkg.fileTable().size(), 3u) << "only the files, never the root parts";
         EXPECT_FALSE(pkg.fileTable().contains("AppxManifest.xml"));
