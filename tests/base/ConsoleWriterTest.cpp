@@ -1,0 +1,55 @@
+#include "CommandTestSupport.h"
+#include "os/SystemError.h"
+
+#include <cerrno>
+
+using namespace quendle;
+using namespace quendle::test;
+
+TEST(ConsoleWriter, LineEndsBecomeLfAndALoneCarriageReturnStays) {
+    CapturedOutput capture;
+    ConsoleWriter* w = ConsoleWriter::installed();
+    w->write("a\r\nb\n");
+    w->write("\rprogress 50%");
+    w->writeLine("\xC3\xA9t\xC3\xA9\r\n");
+    EXPECT_EQ(capture.take(), "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n");
+}
+
+TEST(ConsoleWriter, ColourScopesNestAndRestore) {
+    CapturedOutput capture(true);
+    ConsoleWriter* w = ConsoleWriter::installed();
+    {
+        ConsoleColorScope green(AttributeGreen);
+        w->write("g");
+        {
+            ConsoleColorScope grey(AttributeGrey);
+            w->write("x");
+        }
+        w->write("g");
+    }
+    w->write("plain");
+    EXPECT_EQ(capture.take(), "\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
+}
+
+TEST(SystemError, ErrnoMapsOntoWin32ErrorsAndTheirTexts) {
+    EXPECT_EQ(win32ErrorFromErrno(ENOENT), 2u);
+    EXPECT_EQ(win32ErrorFromErrno(ENOTDIR), 3u);
+    EXPECT_EQ(win32ErrorFromErrno(EACCES), 5u);
+    EXPECT_EQ(win32ErrorFromErrno(ENOSPC), 112u);
+    WindowsException e = WindowsException::fromErrno(ENOENT);
+    EXPECT_EQ(e.code(), 2u);
+    EXPECT_EQ(e.message(), "Win32 Error [2]: \"The system cannot find the file specified.\"");
+    EXPECT_EQ(GetSystemErrorText(5), "Access is denied.\n");
+    EXPECT_EQ(GetSystemErrorText(0xFFFFFFFF), "-1");
+}
+
+TEST(CommandLineException, CloneKeepsContainerAndCommand) {
+    RecordingContainer c;
+    CommandLineException e(&c, "Del-File", "message");
+    auto clone = e.Clone(false);
+    const auto& copy = dynamic_cast<const CommandLineException&>(*clone);
+    EXPECT_EQ(copy.container(), &c);
+    EXPECT_EQ(copy.detail(), "Del-File");
+    EXPECT_EQ(copy.GetKindName(), "EXCEPTION_CMD");
+    EXPECT_EQ(presentedError([&] { clone->Throw(); }), "message\n\n" + c.getCommandUsage("Del-File") + "\n");
+}
