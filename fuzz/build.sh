@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (fuzz/<name>_fuzzer.cpp) with clang; not part of the CMake build.
-#   fuzz/build.sh [target...]     default: every fuzz/*_fuzzer.cpp; executables go to fuzz/build/
+#   fuzz/build.sh [target...]     default: every fuzz/*_fuzzer.cpp; executables go to
+#                                 $FUZZ_BUILD (default fuzz/build)
 # Run one with a corpus folder, e.g.: fuzz/build/hive_fuzzer -max_total_time=60 corpus/
 #
 # A target listed in STANDALONE is compiled from its own few sources. Every other target is

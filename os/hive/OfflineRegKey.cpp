@@ -38,8 +38,8 @@ HiveKey& OfflineRegKey::key() const {
 }
 
 OfflineRegKey OfflineRegKey::walk(const std::string& relativePath, bool create) const {
-    std::shared_ptr<HiveKey> current = key_;
     key();
+    std::shared_ptr<HiveKey> current = key_;
     std::u16string path = wide(relativePath);
     size_t start = 0;
     while (start <= path.size()) {

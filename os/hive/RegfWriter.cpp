@@ -456,7 +456,9 @@ void RegfWriter::writeFile(const HiveTree& tree, const std::string& path) {
             done += static_cast<size_t>(n);
         }
     });
-    if (::fsync(fd.get()) != 0 || ::close(fd.release()) != 0)
+    // No fsync: the hive is an intermediate file of the workspace; the package file that is
+    // built from it is the one made durable.
+    if (::close(fd.release()) != 0)
         throw RegfError(win32ErrorFromErrno(errno), "cannot write " + path);
     partial.keep();
 }
