@@ -7,6 +7,7 @@
 #include "os/SystemError.h"
 #include "util/strings/StringSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
@@ -93,6 +94,11 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
         units.clear();
         processLine(line, noFail);
     };
+    auto checkLength = [&] {
+        if (lineTooLong())
+            throw Exception("A line of the command file \"" + path + "\" is longer than " +
+                            std::to_string(MaxLineBytes >> 20) + " MiB.");
+    };
     auto take = [&](char16_t c) {
         if (c == u'\r' || c == u'\n') {
             endLine();
@@ -101,9 +107,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
         } else {
             units += c;
         }
-        if (lineTooLong())
-            throw Exception("A line of the command file \"" + path + "\" is longer than " +
-                            std::to_string(MaxLineBytes >> 20) + " MiB.");
+        checkLength();
     };
 
     if (encoding == Encoding::Ansi) {
@@ -122,8 +126,20 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
             break;
         size_t total = carried + static_cast<size_t>(n);
         if (encoding == Encoding::Ansi) {
-            for (size_t i = 0; i < total; ++i)
-                take(buf[i]);
+            // Whole runs between line ends at once: a long line costs one append per chunk.
+            const char* p = reinterpret_cast<const char*>(buf);
+            const char* end = p + total;
+            while (p < end) {
+                const char* stop = p;
+                while (stop < end && *stop != '\r' && *stop != '\n')
+                    ++stop;
+                bytes.append(p, stop);
+                if (stop < end)
+                    take(static_cast<unsigned char>(*stop++));
+                else
+                    checkLength();
+                p = stop;
+            }
             continue;
         }
         size_t even = total & ~size_t{1};
@@ -187,7 +203,9 @@ std::string CommandFile::expandVariables(std::string_view line) {
     size_t i = 0;
     while (i < copy.size()) {
         if (copy[i] != '%') {
-            out += copy[i++];
+            size_t next = std::min(copy.find('%', i), copy.size());
+            out.append(copy, i, next - i);
+            i = next;
             continue;
         }
         size_t close = copy.find('%', i + 1);
@@ -219,16 +237,18 @@ bool CommandFile::splitWords(std::string_view line, std::vector<std::string>& wo
             ++i;
         if (i == n)
             break;
-        std::string word;
-        while (i < n && line[i] != ' ' && line[i] != '"')
-            word += line[i++];
+        size_t stop = std::min(line.find_first_of(" \"", i), n);
+        std::string word(line.substr(i, stop - i));
+        i = stop;
         if (i < n && line[i] == '"') {
             ++i;
             for (;;) {
                 if (i == n)
                     return false; // no closing quote
                 if (line[i] != '"') {
-                    word += line[i++];
+                    size_t quote = std::min(line.find('"', i), n);
+                    word.append(line.substr(i, quote - i));
+                    i = quote;
                     continue;
                 }
                 if (i + 1 < n && line[i + 1] == '"') {

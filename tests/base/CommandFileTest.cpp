@@ -248,7 +248,8 @@ TEST_F(CommandFileTest, HugeLineEndsQuicklyWithACommandLineError) {
     std::string out = failingRun(";qdc\n" + std::string(10u << 20, 'A') + "\n", code);
     EXPECT_EQ(code, GenericErrorCode);
     EXPECT_NE(out.find("Valid commands:"), std::string::npos);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(60)); // linear, even under sanitizers
 }
 
 TEST_F(CommandFileTest, BinaryGarbageEndsWithAPresentedError) {
