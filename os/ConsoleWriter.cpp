@@ -55,14 +55,15 @@ ConsoleWriter* ConsoleWriter::installed() {
 }
 
 bool ConsoleWriter::write(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-            continue;
-        out += text[i];
+    // "\r\n" is written as "\n"; everything else, a lone "\r" included, goes out unchanged.
+    for (size_t start = 0; start < text.size();) {
+        size_t crlf = text.find("\r\n", start);
+        size_t stop = crlf == std::string_view::npos ? text.size() : crlf;
+        std::fwrite(text.data() + start, 1, stop - start, stdout);
+        start = stop;
+        if (crlf != std::string_view::npos)
+            ++start; // skip the "\r"; the "\n" starts the next run
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
     return true;
 }
