@@ -1,0 +1,202 @@
+// Faults around a run: a full temp folder while extracting and while saving, a source file that
+// cannot be read or vanishes before the save, and package paths that are not plain writable
+// files. Each ends with a clear message and the failure code, the package file as it was, and
+// no workspace left. (A full or read-only package folder and signals are covered by the
+// interruption tests.)
+#include "HostileTestSupport.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+using namespace quendle::test;
+
+namespace {
+
+const char* const DisplayNameXPath = "//appx:Properties/appx:DisplayName";
+
+bool canMountPrivately() {
+    static const bool can =
+        geteuid() == 0 && runShell("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode == 0;
+    return can;
+}
+
+// The demo package with an incompressible payload of `bytes`.
+std::string packageWithPayload(const ScratchDir& dir, size_t bytes) {
+    std::string source = dir / "source";
+    fs::copy(demoDir(), source, fs::copy_options::recursive);
+    std::mt19937 random(11);
+    std::string payload(bytes, '\0');
+    for (auto& c : payload)
+        c = static_cast<char>(random());
+    writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/payload.bin", payload);
+    std::string package = dir / "pkg.appv";
+    EXPECT_TRUE(makePackage(source, package));
+    fs::remove_all(source);
+    return package;
+}
+
+// A shell script that starts a command-file run reading from a pipe, feeds it `lines`, waits for
+// `waitFor` in its output, runs `meanwhile`, then ends the command file and waits for the run.
+// Prints the run's output followed by "exit=<code>".
+std::string pipedRun(const std::string& dir, const std::string& tmp, const std::string& package,
+                     const std::string& lines, const std::string& waitFor, const std::string& meanwhile) {
+    std::string d = shellQuote(dir);
+    return "cd " + d + " || exit 1; mkfifo commands || exit 1; (TMPDIR=" + shellQuote(tmp) + " NO_COLOR=1 " +
+           shellQuote(quendleExe()) + " /BatchFileUpdate " + shellQuote(package) +
+           " commands >out.txt 2>&1; echo \"exit=$?\" >>out.txt) & exec 3>" + d + "/commands; printf '%s' " +
+           shellQuote(";qdc\n" + lines) + " >&3; i=0; until grep -q " + shellQuote(waitFor) +
+           " out.txt || [ $i -gt 600 ]; do sleep 0.05; i=$((i+1)); done; " + meanwhile +
+           "; exec 3>&-; wait; cat out.txt";
+}
+
+} // namespace
+
+TEST(FaultInjection, FullTempFolderWhileExtractingKeepsThePackageAndLeavesNothing) {
+    if (!canMountPrivately())
+        GTEST_SKIP() << "needs root and mount namespaces";
+    ScratchDir dir;
+    std::string package = packageWithPayload(dir, 2 << 20);
+    FileStamp before = stampOf(package);
+    std::string tmp = dir / "tmp";
+    fs::create_directories(tmp);
+    std::string script = "mount -t tmpfs -o size=1m tmpfs " + shellQuote(tmp) +
+                         " && TMPDIR=" + shellQuote(tmp) + " NO_COLOR=1 " + shellQuote(quendleExe()) +
+                         " /Update " + shellQuote(package) + " Set-NodeText AppxManifest.xml -xpath " +
+                         DisplayNameXPath + " -nodetext Full; echo \"exit=$?\"; ls -A " + shellQuote(tmp);
+    RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
+    EXPECT_TRUE(contains(r.out, "Failed to open: " + package + " (invalid file format).\n")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("exit=100\n")) << "nothing left in the temp folder:\n" << r.out;
+    EXPECT_TRUE(stampOf(package) == before);
+}
+
+TEST(FaultInjection, FullTempFolderWhileSavingKeepsThePackageAndLeavesNothing) {
+    if (!canMountPrivately())
+        GTEST_SKIP() << "needs root and mount namespaces";
+    ScratchDir dir;
+    std::string package = packageWithPayload(dir, 1 << 20);
+    FileStamp before = stampOf(package);
+    std::string tmp = dir / "tmp";
+    fs::create_directories(tmp);
+    // Extracted and edited with room to spare; then the temp folder's file system is filled up,
+    // and only then does the command file end and the save begin.
+    std::string script =
+        "mount -t tmpfs -o size=300m tmpfs " + shellQuote(tmp) + " && " +
+        pipedRun(
+            dir.path(), tmp, package,
+            std::string("Set-NodeText AppxManifest.xml -xpath ") + DisplayNameXPath + " -nodetext Full\n",
+            "Replaced text", "dd if=/dev/zero of=" + shellQuote(tmp + "/filler") + " bs=1M 2>/dev/null") +
+        "; rm " + shellQuote(tmp + "/filler") + "; ls -A " + shellQuote(tmp);
+    RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
+    // The defined message names the workspace file that was being packed when space ran out.
+    EXPECT_TRUE(contains(r.out, "Unable to add file to package: \"" + tmp + "/{")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Package updated successfully")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("exit=100\n")) << "nothing left in the temp folder:\n" << r.out;
+    EXPECT_TRUE(stampOf(package) == before);
+}
+
+TEST(FaultInjection, SourceFileThatVanishesBeforeTheSaveFailsItAndKeepsThePackage) {
+    ScratchDir dir, tmp;
+    std::string package = packageWithPayload(dir, 1000);
+    FileStamp before = stampOf(package);
+    std::string source = dir / "added.txt";
+    writeFile(source, "soon gone");
+    std::string script =
+        pipedRun(dir.path(), tmp.path(), package,
+                 "Add-File \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\added.txt\" " + source + "\n",
+                 "Added file", "rm " + shellQuote(source));
+    RunResult r = runShell(script);
+    EXPECT_TRUE(contains(r.out, "Unable to add file to package: \"" + source + "\".")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Package updated successfully")) << r.out;
+    EXPECT_TRUE(r.out.ends_with("exit=100\n")) << r.out;
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(leftovers(tmp.path()).empty());
+}
+
+TEST(FaultInjection, UnreadableSourceFileFailsTheSaveAndKeepsThePackage) {
+    // Root reads every file whatever its permissions: run as nobody then.
+    std::vector<std::string> prefix;
+    if (geteuid() == 0) {
+        if (runShell("setpriv --reuid=65534 --regid=65534 --clear-groups true").exitCode != 0)
+            GTEST_SKIP() << "cannot run as an unprivileged user";
+        prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    }
+    ScratchDir dir;
+    std::string package = packageWithPayload(dir, 1000);
+    std::string tmp = dir / "tmp";
+    fs::create_directories(tmp);
+    std::string source = dir / "secret.txt";
+    writeFile(source, "nobody may read this");
+    ::chmod(source.c_str(), 0);
+    ::chmod(dir.path().c_str(), 0777);
+    ::chmod(tmp.c_str(), 0777);
+    ::chmod(package.c_str(), 0666);
+    FileStamp before = stampOf(package);
+
+    std::vector<std::string> argv = prefix;
+    for (const std::string& a : {quendleExe(), std::string("/Update"), package, std::string("Add-File"),
+                                 std::string("Root\\VFS\\ProgramFilesX86\\Demo Notes\\secret.txt"), source})
+        argv.push_back(a);
+    MeasuredRun run = runMeasured(argv, tmp);
+    EXPECT_EQ(run.exitCode, 100) << run.output;
+    EXPECT_TRUE(contains(run.output, "secret.txt")) << run.output;
+    EXPECT_FALSE(contains(run.output, "Package updated successfully")) << run.output;
+    EXPECT_FALSE(contains(run.output, "nobody may read this"));
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(run.tempLeftovers.empty());
+}
+
+TEST(FaultInjection, PackagePathsThatAreNotPlainWritableFiles) {
+    ScratchDir dir;
+    std::string pristine = packageWithPayload(dir, 1000);
+    auto edit = [](const std::string& package) {
+        return runQuendleMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath",
+                                   DisplayNameXPath, "-nodetext", "E"});
+    };
+    {
+        SCOPED_TRACE("a folder");
+        std::string folder = dir / "folder.appv";
+        fs::create_directories(folder + "/inside");
+        MeasuredRun run = edit(folder);
+        EXPECT_EQ(run.exitCode, 100);
+        EXPECT_TRUE(contains(run.output, "Failed to open: " + folder + " (invalid file format)."))
+            << run.output;
+        EXPECT_TRUE(fs::is_directory(folder + "/inside"));
+        EXPECT_TRUE(run.tempLeftovers.empty());
+    }
+    {
+        SCOPED_TRACE("a read-only file");
+        std::string package = dir / "readonly.appv";
+        fs::copy_file(pristine, package);
+        ::chmod(package.c_str(), 0444);
+        FileStamp before = stampOf(package);
+        MeasuredRun run = edit(package);
+        EXPECT_EQ(run.exitCode, 100);
+        EXPECT_TRUE(contains(run.output, "Unable to save App-V 5.x package. Access is denied."))
+            << run.output;
+        EXPECT_TRUE(stampOf(package) == before);
+        EXPECT_TRUE(run.tempLeftovers.empty());
+        for (const std::string& name : leftovers(dir.path()))
+            EXPECT_NE(name.rfind(".readonly.appv.", 0), 0u) << "a temporary left beside the package";
+        fs::remove(package);
+    }
+    {
+        SCOPED_TRACE("a symbolic link");
+        std::string real = dir / "real.appv", link = dir / "link.appv";
+        fs::copy_file(pristine, real);
+        fs::create_symlink(real, link);
+        MeasuredRun run = edit(link);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
+        EXPECT_TRUE(contains(entryBytes(real, "AppxManifest.xml"), "<DisplayName>E</DisplayName>"));
+        EXPECT_EQ(verifyPackage(real), "");
+    }
+    {
+        SCOPED_TRACE("a dangling symbolic link");
+        std::string link = dir / "dangling.appv";
+        fs::create_symlink(dir / "nowhere.appv", link);
+        MeasuredRun run = edit(link);
+        EXPECT_EQ(run.exitCode, 100);
+        EXPECT_TRUE(contains(run.output, "File not found")) << run.output;
+        EXPECT_FALSE(fs::exists(dir / "nowhere.appv"));
+    }
+}

