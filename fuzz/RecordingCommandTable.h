@@ -35,9 +35,15 @@ class RecordingCommandTable : public CommandContainerImpl {
   private:
     uint32_t record(const std::string& name, const CommandValues& values) {
         ++calls_;
-        // The parser promises one value per declared parameter (more only for a rest parameter).
+        // The parser promises one value per declared parameter, except that an optional rest
+        // parameter that took nothing gives none.
         const Command* command = findCommand(name, false);
-        if (!command || values.size() < command->parameters().size())
+        if (!command)
+            std::abort();
+        size_t least = 0;
+        for (const CommandParameter& p : command->parameters())
+            least += !(p.has(ParamRest) && !p.has(ParamRequired));
+        if (values.size() < least)
             std::abort();
         if (equalsIgnoreCaseAscii(name, "Update")) {
             CommandValues forwarded = values;
@@ -45,8 +51,10 @@ class RecordingCommandTable : public CommandContainerImpl {
             AppV5Package package;
             return PackageCommands::update(package, *this, forwarded);
         }
-        if (equalsIgnoreCaseAscii(name, "Help"))
-            return PackageCommands::help(*this, values);
+        if (equalsIgnoreCaseAscii(name, "Help")) {
+            printHelp(values.empty() ? std::string() : values[0]);
+            return 0;
+        }
         return 0;
     }
 
