@@ -340,3 +340,45 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
     EXPECT_EQ(runProgram({"/usr/bin/hivexget", hive, notes, "LastEditedBy"}).out, "Quendle\n");
     EXPECT_NE(runProgram({"/usr/bin/hivexget", hive, std::string(notes) + "\\Fonts", "Editor"}).exitCode, 0);
 }
+
+TEST_F(EndToEndDemo, EditsReportEachChangeWithTheValuesItReplaced) {
+    QuendleRun run = quendle({"/Update",
+                              package,
+                              "Set-NodeText",
+                              "FilesystemMetadata.xml",
+                              "-xpath",
+                              "//appv:Entry/@Short",
+                              "-nodetext",
+                              "SHORT~1",
+                              "/Set-ElementAttribute",
+                              "AppxManifest.xml",
+                              "-xpath",
+                              "//appx:Identity",
+                              "-attributename",
+                              "ResourceId",
+                              "-attributevalue",
+                              "demo",
+                              "/New-Element",
+                              "PackageHistory.xml",
+                              "-elementname",
+                              "Note",
+                              "-namespaceURI",
+                              "http://schemas.microsoft.com/appv/2010/PackageHistory",
+                              "-elementtext",
+                              "appended to the root"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    const std::string& out = run.result.out;
+    for (const char* old : {"PROGRA~1", "DEMONO~1", "SETTIN~1.INI"})
+        EXPECT_TRUE(contains(out, "Replaced text \"" + std::string(old) +
+                                      "\" with text \"SHORT~1\" in node \"Short\".\n"))
+            << old;
+    EXPECT_TRUE(contains(
+        out, "Set XML attribute \"ResourceId\" from element \"Identity\" to value \"demo\". Old value "
+             "was \"\".\n"));
+    EXPECT_TRUE(contains(out, "Created XML element \"Note\" with text \"appended to the root\" in parent "
+                              "\"PackageHistory\".\n"));
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_EQ(occurrences(entryBytes(package, "FilesystemMetadata.xml"), "Short=\"SHORT~1\""), 3u);
+    EXPECT_TRUE(contains(entryBytes(package, "PackageHistory.xml"),
+                         "<Note>appended to the root</Note>\n</PackageHistory>"));
+}
