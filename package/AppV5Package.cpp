@@ -69,7 +69,7 @@ PackagePath AppV5Package::packagePathOf(const std::string& base, const std::stri
 }
 
 void AppV5Package::open() {
-    // A second open (only a package of nothing but root parts would ask) reuses the workspace.
+    // Once per run, even for a package of nothing but root parts (whose file table stays empty).
     if (opened_)
         return;
     workspaceFolder_ = hostpath::joinPath(hostpath::tempFolderPath(), newGuidString(GuidCase::Upper, true));
@@ -112,9 +112,8 @@ void AppV5Package::requireManifest() {
 }
 
 void AppV5Package::openOnDemand() {
-    if (opened_)
-        return;
     open();
+    // Checked by every command, so that with -nofail no later line works on a manifest-less package.
     requireManifest();
 }
 

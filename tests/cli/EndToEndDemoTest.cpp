@@ -258,6 +258,17 @@ TEST_F(EndToEndDemo, PackagesThatCannotBeOpenedAreReportedAndLeftAlone) {
             << run.result.out;
         EXPECT_TRUE(stampOf(target) == before);
     }
+    // With -nofail every line meets the same refusal; nothing is saved.
+    std::string commands = dir / "commands.txt";
+    writeCommandFile(commands, {"Del-Nodes StreamMap.xml -xpath //x", "Del-Nodes StreamMap.xml -xpath //y"});
+    FileStamp before = stampOf(noManifest);
+    QuendleRun batch = quendle({"/BatchFileUpdate", noManifest, commands, "-nofail"});
+    EXPECT_EQ(batch.result.exitCode, 0);
+    EXPECT_EQ(occurrences(batch.result.out, "Failed to open: " + noManifest + " (invalid file format).\n"),
+              2u)
+        << batch.result.out;
+    EXPECT_TRUE(stampOf(noManifest) == before);
+
     QuendleRun missing =
         quendle({"/Update", dir / "absent.appv", "Del-Nodes", "StreamMap.xml", "-xpath", "//x"});
     EXPECT_EQ(missing.result.exitCode, 100);
