@@ -139,9 +139,8 @@ uint32_t PackageCommands::transformManifest(AppV5Package& package, ICommandConta
         const std::string& parameter = values[i];
         if (parameter.empty() || parameter[0] != '-')
             throw CommandLineException(&container, name, loadString(161));
-        transform.AddParameter(parameter.substr(parameter.find_first_not_of('-') == std::string::npos
-                                                    ? parameter.size()
-                                                    : parameter.find_first_not_of('-')),
+        size_t start = parameter.find_first_not_of('-');
+        transform.AddParameter(start == std::string::npos ? std::string() : parameter.substr(start),
                                values[i + 1]);
     }
     XmlPartEditor(package).transformPart(values[0], xslPath, transform);
