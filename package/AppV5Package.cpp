@@ -1,6 +1,7 @@
 #include "package/AppV5Package.h"
 
 #include "archive/ZipReader.h"
+#include "core/ExceptionHandling.h"
 #include "core/ExceptionPresenter.h"
 #include "os/ConsoleWriter.h"
 #include "os/FileSystem.h"
@@ -76,6 +77,8 @@ void AppV5Package::open() {
     contentFolder_ = hostpath::joinPath(workspaceFolder_, "res");
     SignalCleanup::install();
     SignalCleanup::watchFolder(workspaceFolder_);
+    // A hardware fault ends the run from its own handler; the workspace goes with it too.
+    setFaultCleanup(&SignalCleanup::cleanUpNow);
     tracker_.addFolderTree(workspaceFolder_);
     // Only this user may read the extracted package; a failure shows up as a failed extraction.
     (void)hostpath::createFolder(workspaceFolder_);

@@ -93,13 +93,17 @@ void removeTreeRaw(const char* path) {
 
 constexpr int watchedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-extern "C" void onTerminatingSignal(int sig) {
+void removeWatched() {
     int savedErrno = errno;
     if (watchedFile.set.load())
         unlink(watchedFile.path);
     if (watchedFolder.set.load())
         removeTreeRaw(watchedFolder.path);
     errno = savedErrno;
+}
+
+extern "C" void onTerminatingSignal(int sig) {
+    removeWatched();
     // End the process the way the signal would have, so the caller sees the usual status.
     signal(sig, SIG_DFL);
     raise(sig);
@@ -137,6 +141,10 @@ void SignalCleanup::watchFile(const std::string& path) {
 }
 void SignalCleanup::forgetFile() {
     watchedFile.set.store(false);
+}
+
+void SignalCleanup::cleanUpNow() noexcept {
+    removeWatched();
 }
 
 void SignalCleanup::removeTree(const std::string& path) {

@@ -17,6 +17,10 @@ class SignalCleanup {
     static void watchFile(const std::string& path);
     static void forgetFile();
 
+    // Removes the watched folder and file now, using only system calls: for handlers of other
+    // fatal signals (hardware faults) before they end the process.
+    static void cleanUpNow() noexcept;
+
     // Deletes a folder tree the way the handler does (symbolic links are removed, never
     // followed); failures are ignored.
     static void removeTree(const std::string& path);
