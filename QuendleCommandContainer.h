@@ -59,14 +59,7 @@ class QuendleCommandContainer : public CommandContainerImpl {
     // The XML parts that the XML commands may edit, in the order the usage lists them.
     static const std::vector<std::string>& editableXmlPartNames();
 
-    // The name/value pairs of TransformManifest (values from index 2 on), each name without its
-    // leading '-' characters; a missing value or a name without '-' is a command-line error.
-    std::vector<std::pair<std::string, std::string>> transformParameters(const CommandValues& values) const;
-
   private:
-    void setPackagePath(const std::string& path);
-    void savePackageIfModified();
-
     AppV5Package* package_;
     CommandFile commandFile_;
     std::vector<Command> commands_;

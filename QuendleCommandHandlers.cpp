@@ -1,8 +1,6 @@
 #include "QuendleCommandContainer.h"
 
 #include "core/Exception.h"
-#include "msicomp/command/CommandLineException.h"
-#include "os/FileSystem.h"
 #include "package/AppV5Package.h"
 #include "package/PackageCommands.h"
 #include "package/PackageFiles.h"
@@ -10,7 +8,6 @@
 #include "package/PackageIdentity.h"
 #include "package/PackageRegistry.h"
 #include "util/strings/StringSystem.h"
-#include "util/strings/StringTable.h"
 
 namespace quendle {
 namespace {
@@ -41,22 +38,12 @@ PackageRegistry& openedRegistry(AppV5Package* package, const std::string& keyPat
 
 } // namespace
 
-void QuendleCommandContainer::setPackagePath(const std::string& path) {
-    if (!hostpath::fileExists(path))
-        throw Exception(65012, path);
-    // The package model takes the path here once it is linked in (package_->setPackagePath).
-}
-
-void QuendleCommandContainer::savePackageIfModified() {
-    // The package model saves here when a sub-command changed it (package_->isModified / save).
-}
-
 uint32_t QuendleCommandContainer::update(const CommandValues& values) {
     return PackageCommands::update(requirePackage(package_), *this, values);
 }
 
 uint32_t QuendleCommandContainer::batchFileUpdate(const CommandValues& values) {
-    return PackageCommands::batchFileUpdate(requirePackage(package_), *this, values);
+    return PackageCommands::batchFileUpdate(requirePackage(package_), commandFile_, values);
 }
 
 uint32_t QuendleCommandContainer::help(const CommandValues& values) {
@@ -131,21 +118,6 @@ uint32_t QuendleCommandContainer::delSingleNode(const CommandValues& values) {
 
 uint32_t QuendleCommandContainer::delNodes(const CommandValues& values) {
     return PackageCommands::delNodes(requirePackage(package_), *this, values);
-}
-
-std::vector<std::pair<std::string, std::string>>
-QuendleCommandContainer::transformParameters(const CommandValues& values) const {
-    if (values.size() % 2 != 0)
-        throw CommandLineException(this, "TransformManifest", loadString(162));
-    std::vector<std::pair<std::string, std::string>> out;
-    for (size_t i = 2; i + 1 < values.size(); i += 2) {
-        const std::string& name = values[i];
-        if (name.empty() || name.front() != '-')
-            throw CommandLineException(this, "TransformManifest", loadString(161));
-        size_t start = name.find_first_not_of('-');
-        out.emplace_back(start == std::string::npos ? std::string() : name.substr(start), values[i + 1]);
-    }
-    return out;
 }
 
 uint32_t QuendleCommandContainer::transformManifest(const CommandValues& values) {

@@ -76,13 +76,12 @@ uint32_t PackageCommands::update(AppV5Package& package, ICommandContainer& conta
     return saveIfModified(package, result);
 }
 
-uint32_t PackageCommands::batchFileUpdate(AppV5Package& package, ICommandContainer& container,
+uint32_t PackageCommands::batchFileUpdate(AppV5Package& package, CommandFile& commandFile,
                                           const Values& values) {
     requireCount(values, 3);
     package.setPackagePath(hostpath::normalizePath(values[0]));
-    std::string commandFile = hostpath::absolutePath(hostpath::normalizePath(values[1]));
-    bool noFail = isTrue(values[2]);
-    CommandFile(CommandFileMarker, &container).run(commandFile, noFail);
+    std::string path = hostpath::absolutePath(hostpath::normalizePath(values[1]));
+    commandFile.run(path, isTrue(values[2]));
     return saveIfModified(package, 0);
 }
 

@@ -6,6 +6,7 @@
 namespace quendle {
 
 class AppV5Package;
+class CommandFile;
 class ICommandContainer;
 
 // The bodies of the top-level commands and of the XML commands. Each takes the one package of
@@ -20,8 +21,7 @@ class PackageCommands {
     // that failed and was presented).
     static uint32_t update(AppV5Package& package, ICommandContainer& container, const Values& values);
     // package, command file, "true"/"false" of -nofail.
-    static uint32_t batchFileUpdate(AppV5Package& package, ICommandContainer& container,
-                                    const Values& values);
+    static uint32_t batchFileUpdate(AppV5Package& package, CommandFile& commandFile, const Values& values);
 
     static uint32_t setNodeText(AppV5Package& package, ICommandContainer& container, const Values& values);
     static uint32_t newElement(AppV5Package& package, ICommandContainer& container, const Values& values);
