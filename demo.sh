@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs the build dependencies, builds Quendle, and runs it.
+# Installs the build dependencies, builds Quendle, builds a demo package and edits it.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
 scripts/build.sh
-build/quendle /Help
+demo/run-demo.sh build

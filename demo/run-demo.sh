@@ -10,7 +10,8 @@ package="$build/demo/demo.appv"
 mkdir -p "$build/demo"
 rm -f "$package"
 
-step() { printf '\n\033[1m$ %s\033[0m\n' "$*"; "$@"; }
+if [ -t 1 ] && [ -z "${NO_COLOR:-}" ]; then bold=$'\033[1m' plain=$'\033[0m'; else bold="" plain=""; fi
+step() { printf '\n%s$ %s%s\n' "$bold" "$*" "$plain"; "$@"; }
 
 step "$build/make_demo_package" demo "$package"
 step "$build/quendle" /Update "$package" \
