@@ -1,0 +1,130 @@
+// One command file that uses every one of the twenty sub-commands: the run saves once, and the
+// saved package passes every container check and carries every edit, read back with tools that
+// share no code with Quendle.
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle::test;
+
+namespace {
+
+const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes)";
+const std::string Key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo)";
+
+size_t occurrences(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// Python's answer about one XML part of a package.
+std::string queryPart(const std::string& package, const std::string& part, const std::string& code) {
+    RunResult r = runProgram({"/usr/bin/python3", "-c",
+                              "import sys, zipfile, xml.etree.ElementTree as E\n"
+                              "r = E.fromstring(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))\n" +
+                                  code,
+                              package, part});
+    return r.out + r.err;
+}
+
+} // namespace
+
+TEST(AllSubCommands, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
+    ScratchDir dir;
+    const std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    writeFile(dir / "build/tool.exe", std::string(150000, 'x'));
+    writeFile(dir / "build/notes.txt", "new notes\n");
+    writeFile(dir / "scripts/setup.cmd", "@echo setup\r\n");
+    writeFile(dir / "scripts/cleanup.cmd", "@echo cleanup\r\n");
+    writeFile(dir / "build/setup2.cmd", "@echo setup 2\r\n");
+    writeFile(dir / "rename.xsl",
+              "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"\n"
+              "    xmlns:appx=\"http://schemas.microsoft.com/appx/2010/manifest\">\n"
+              "  <xsl:param name=\"name\"/>\n"
+              "  <xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates "
+              "select=\"@*|node()\"/></xsl:copy></xsl:template>\n"
+              "  <xsl:template match=\"appx:DisplayName/text()\"><xsl:value-of select=\"$name\"/></xsl:template>\n"
+              "</xsl:stylesheet>\n");
+    writeCommandFile(
+        dir / "all.qdc",
+        {"TransformManifest AppxManifest.xml rename.xsl -name \"Renamed Notes\"",
+         "Set-NodeText AppxManifest.xml -xpath //appx:Properties/appx:Description -nodetext \"All twenty\"",
+         "New-Element StreamMap.xml -elementname FeatureBlock -namespaceURI "
+         "http://schemas.microsoft.com/appv/2010/streammap",
+         "Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename Publisher "
+         "-attributevalue \"CN=Edited\"",
+         "Del-SingleNode AppxManifest.xml -xpath //appx:Properties/appx:Logo",
+         "Del-Nodes AppxManifest.xml -xpath //appv:AppVPackageDescription",
+         "Update-PackageIdentity -packageid auto -versionid auto -version 3.0.0.0",
+         "Update-PackageHistory -packagingengine BuildBot -sequencerversion 5.1.0.0",
+         "Add-File \"" + Notes + "\\bin\\tool.exe\" build/tool.exe",
+         "Update-File \"" + Notes + "\\notes.txt\" build/notes.txt",
+         "Del-File \"" + Notes + "\\readme.md\"",
+         "Add-ScriptFile scripts/setup.cmd",
+         "Add-ScriptFile scripts/cleanup.cmd",
+         "Update-ScriptFile setup.cmd build/setup2.cmd",
+         "Del-ScriptFile cleanup.cmd",
+         "Set-RegistryKey \"" + Key + "\\Notes\" -virtualizationlevel overwrite",
+         "Set-RegistryValue \"" + Key + "\\Notes\" -valuename Theme -type sz -value Dark",
+         "Set-VirtualizeRegValueDeleted \"" + Key + "\\Notes\" Legacy",
+         "Del-RegistryValue \"" + Key + "\\Notes\" WindowWidth",
+         "Set-RegistryKey \"" + Key + "\\Old\\Sub\\Deeper\"",
+         "Del-RegistryKey \"" + Key + "\\Notes\\Fonts\"",
+         "Del-RegistryKeyAndSubkeys \"" + Key + "\\Old\""});
+
+    QuendleRun run = runQuendle({"/BatchFileUpdate", "demo.appv", "all.qdc"},
+                                RunOptions{{{"USER", "builder"}, {"LANG", "en_US.UTF-8"}}, dir.path()});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    EXPECT_TRUE(run.tempLeftovers.empty());
+    const std::string& out = run.result.out;
+    EXPECT_EQ(occurrences(out, "Extracting files..."), 1u) << out;
+    EXPECT_EQ(occurrences(out, "Packing files..."), 1u) << out;
+    EXPECT_EQ(occurrences(out, "Package updated successfully"), 1u) << out;
+
+    EXPECT_EQ(verifyPackage(package), "");
+
+    // Manifest: transform, text, attribute, removed nodes and identity.
+    EXPECT_EQ(queryPart(package, "AppxManifest.xml",
+                        "a = '{http://schemas.microsoft.com/appx/2010/manifest}'\n"
+                        "v = '{http://schemas.microsoft.com/appv/2010/manifest}'\n"
+                        "p = r.find(a+'Properties'); i = r.find(a+'Identity')\n"
+                        "print(p.find(a+'DisplayName').text, '|', p.find(a+'Description').text)\n"
+                        "print(p.find(a+'Logo'), p.find(v+'AppVPackageDescription'))\n"
+                        "print(i.get('Publisher'), i.get('Version'), len(i.get(v+'PackageId')))\n"),
+              "Renamed Notes | All twenty\nNone None\nCN=Edited 3.0.0.0 36\n");
+    EXPECT_EQ(queryPart(package, "StreamMap.xml", "print([c.tag.split('}')[1] for c in r])\n"),
+              "['PrimaryFeatureBlock', 'FeatureBlock']\n");
+    EXPECT_EQ(queryPart(package, "PackageHistory.xml",
+                        "i = list(r)[-1]\nprint(len(r), i.get('PackagingEngine'), i.get('SequencerVersion'))\n"),
+              "2 BuildBot 5.1.0.0\n");
+
+    // Files and scripts, with their metadata and content types.
+    const std::vector<std::string> names = entryNames(package);
+    auto has = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) != names.end(); };
+    EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/bin/tool.exe"), std::string(150000, 'x'));
+    EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt"), "new notes\n");
+    EXPECT_FALSE(has("Root/VFS/ProgramFilesX86/Demo%20Notes/readme.md"));
+    EXPECT_EQ(entryBytes(package, "Scripts/setup.cmd"), "@echo setup 2\r\n");
+    EXPECT_FALSE(has("Scripts/cleanup.cmd"));
+    const std::string ct = "{http://schemas.openxmlformats.org/package/2006/content-types}";
+    EXPECT_EQ(queryPart(package, "[Content_Types].xml",
+                        "print(sorted(e.get('Extension') for e in r.findall('" + ct + "Default')))\n"),
+              "['cmd', 'dat', 'exe', 'ini', 'txt', 'xml']\n");
+
+    // Registry, read back by hivex.
+    const std::string hive = dir / "Registry.dat";
+    writeFile(hive, entryBytes(package, "Registry.dat"));
+    RunResult exported = runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    const std::string& reg = exported.out;
+    // hivexregedit writes strings as UTF-16LE hex; "Dark" and its terminator.
+    EXPECT_NE(reg.find("\"Theme\"=hex(1):44,00,61,00,72,00,6b,00,00,00"), std::string::npos) << reg;
+    EXPECT_EQ(reg.find("\"WindowWidth\""), std::string::npos) << reg;
+    EXPECT_NE(reg.find("\"Legacy\""), std::string::npos) << reg;
+    EXPECT_EQ(reg.find("\\Notes\\Fonts]"), std::string::npos) << reg;
+    EXPECT_EQ(reg.find("\\Old"), std::string::npos) << reg;
+    EXPECT_NE(reg.find("\"InstallFolder\""), std::string::npos) << "an untouched value stays";
+}
