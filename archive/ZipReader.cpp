@@ -1,12 +1,11 @@
 #include "archive/ZipReader.h"
 
-#include "archive/ExtractDestination.h"
 #include "archive/PercentEncoding.h"
+#include "os/ExtractDestination.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <unistd.h>
 #include <unordered_set>
 #include <zip.h>
 
@@ -193,17 +192,8 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
                            std::to_string(entry.size) + " bytes it declares");
         if (written > limit)
             return abandon("extraction stopped at the limit of " + std::to_string(limit) + " bytes");
-        const char* p = buffer_.data();
-        size_t left = static_cast<size_t>(n);
-        while (left > 0) {
-            ssize_t w = ::write(out.get(), p, left);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0)
-                return abandon(path + ": " + std::strerror(w < 0 ? errno : ENOSPC));
-            p += w;
-            left -= static_cast<size_t>(w);
-        }
+        if (!out.writeAll(buffer_.data(), static_cast<size_t>(n)))
+            return abandon(path + ": " + std::strerror(errno));
         if (progress_) {
             progress_->step(n);
             if (progress_->cancelled())
@@ -213,7 +203,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
     if (produced != entry.size)
         return abandon("entry \"" + entry.name + "\" is shorter than the " + std::to_string(entry.size) +
                        " bytes it declares");
-    if (::close(out.release()) != 0) {
+    if (!out.close()) {
         int err = errno;
         destination.removeFile(entry.components);
         return fail(path + ": " + std::strerror(err));

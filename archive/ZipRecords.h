@@ -1,5 +1,5 @@
 #pragma once
-#include "archive/ArchiveFile.h"
+#include "os/ArchiveFile.h"
 
 #include <cstdint>
 #include <ctime>

@@ -1,8 +1,8 @@
 #pragma once
-#include "archive/ArchiveFile.h"
 #include "archive/ZipCompression.h"
 #include "archive/ZipRecords.h"
 #include "archive/ZipWriterHooks.h"
+#include "os/ArchiveFile.h"
 
 #include <cstdint>
 #include <memory>

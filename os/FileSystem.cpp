@@ -150,6 +150,21 @@ std::string readSmallFile(std::string_view path, uint64_t maxBytes) {
     return out;
 }
 
+std::vector<std::string> folderEntries(std::string_view folder) {
+    std::vector<std::string> names;
+    if (!usable(folder))
+        return names;
+    std::unique_ptr<DIR, DirCloser> dir(::opendir(std::string(folder).c_str()));
+    if (!dir)
+        return names;
+    while (const dirent* e = ::readdir(dir.get())) {
+        std::string_view name = e->d_name;
+        if (name != "." && name != "..")
+            names.emplace_back(name);
+    }
+    return names;
+}
+
 bool createFolder(std::string_view path) {
     if (!usable(path))
         return false;

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quendle {
 
@@ -39,6 +40,9 @@ uint64_t fileSize(std::string_view path); // throws WindowsException
 // The whole content of a file that is known to be small; a larger file is refused with an
 // Exception rather than read. Open and read failures raise WindowsException.
 std::string readSmallFile(std::string_view path, uint64_t maxBytes = 16u << 20);
+
+// The names in a folder, without "." and ".."; empty when it cannot be read.
+std::vector<std::string> folderEntries(std::string_view folder);
 
 // Creates the folder (one level); false when it cannot be made (an existing folder is success).
 bool createFolder(std::string_view path);

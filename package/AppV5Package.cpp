@@ -6,6 +6,7 @@
 #include "os/ConsoleWriter.h"
 #include "os/FileSystem.h"
 #include "os/Guid.h"
+#include "os/SignalCleanup.h"
 #include "os/msxml/MsXmlDomDocument.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
@@ -13,7 +14,6 @@
 #include "package/PackageFiles.h"
 #include "package/PackageRegistry.h"
 #include "package/PackageReplacement.h"
-#include "package/SignalCleanup.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
 

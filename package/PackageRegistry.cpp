@@ -10,9 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <dirent.h>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace quendle {
@@ -37,18 +35,11 @@ bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-struct DirCloser {
-    void operator()(DIR* d) const { closedir(d); }
-};
-
 // The hive file in the folder: "Registry.dat" in whatever case the archive gave it.
 std::string hiveFileIn(const std::string& folder) {
-    std::unique_ptr<DIR, DirCloser> dir(opendir(hostpath::toLongPath(folder).c_str()));
-    if (dir) {
-        while (const dirent* entry = readdir(dir.get())) {
-            if (equalsIgnoreAsciiCase(entry->d_name, HiveFileName))
-                return hostpath::joinPath(folder, entry->d_name);
-        }
+    for (const std::string& name : hostpath::folderEntries(hostpath::toLongPath(folder))) {
+        if (equalsIgnoreAsciiCase(name, HiveFileName))
+            return hostpath::joinPath(folder, name);
     }
     return hostpath::joinPath(folder, HiveFileName);
 }
@@ -72,11 +63,11 @@ void PackageRegistry::save() {
     // Written beside the old hive and renamed over it, so that a failed save keeps the old one.
     std::string path = hostpath::toLongPath(path_);
     std::string fresh = path + ".new";
-    ::unlink(fresh.c_str());
+    hostpath::deleteFile(fresh);
     hive_.Save(fresh);
     if (std::rename(fresh.c_str(), path.c_str()) != 0) {
         uint32_t error = win32ErrorFromErrno(errno);
-        ::unlink(fresh.c_str());
+        hostpath::deleteFile(fresh);
         throw OfflineRegException(error, path);
     }
 }

@@ -1,33 +1,11 @@
 #pragma once
+#include "os/UniqueFd.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace quendle {
-
-// An owned file descriptor.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        reset(other.release());
-        return *this;
-    }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-  private:
-    int fd_ = -1;
-};
 
 // The folder an archive is extracted into. Every path below it is reached one component at a
 // time relative to an open folder, never following a symbolic link, so that neither a hostile

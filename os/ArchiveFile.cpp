@@ -1,4 +1,4 @@
-#include "archive/ArchiveFile.h"
+#include "os/ArchiveFile.h"
 
 #include "os/SystemError.h"
 

@@ -1,4 +1,4 @@
-#include "archive/ExtractDestination.h"
+#include "os/ExtractDestination.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -7,12 +7,6 @@
 #include <unistd.h>
 
 namespace quendle {
-
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
-}
 
 namespace {
 

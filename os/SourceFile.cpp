@@ -1,4 +1,4 @@
-#include "archive/SourceFile.h"
+#include "os/SourceFile.h"
 
 #include <cerrno>
 #include <fcntl.h>

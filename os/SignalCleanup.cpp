@@ -1,4 +1,4 @@
-#include "package/SignalCleanup.h"
+#include "os/SignalCleanup.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,0 +1,157 @@
+#include "os/AtomicFileReplacement.h"
+
+#include "core/Exception.h"
+#include "os/SignalCleanup.h"
+#include "os/SystemError.h"
+#include "util/strings/MessageFormat.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace quendle {
+
+namespace {
+
+std::string folderOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+AtomicFileReplacement::AtomicFileReplacement(std::string targetPath, std::string failureText)
+    : failureText_(std::move(failureText)) {
+    // Replace the file a symbolic link points to, not the link.
+    char resolved[PATH_MAX];
+    target_ = ::realpath(targetPath.c_str(), resolved) ? std::string(resolved) : std::move(targetPath);
+}
+
+AtomicFileReplacement::~AtomicFileReplacement() {
+    fd_.reset();
+    if (!temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+        SignalCleanup::forgetFile();
+    }
+}
+
+void AtomicFileReplacement::fail(int err) {
+    std::string text = formatString("%s %s", {failureText_, GetSystemErrorText(win32ErrorFromErrno(err))});
+    throw Exception(std::move(text));
+}
+
+void AtomicFileReplacement::createTemporary() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
+        std::string name = folderOf(target_) + "/." + nameOf(target_) + suffix;
+        // Watched before it exists, so a signal at any point cannot leave it behind.
+        SignalCleanup::watchFile(name);
+        int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            fd_.reset(fd);
+            temporary_ = std::move(name);
+            return;
+        }
+        int err = errno;
+        SignalCleanup::forgetFile();
+        if (err != EEXIST)
+            fail(err);
+    }
+    fail(EEXIST);
+}
+
+void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
+    // On the same file system the finished file is simply moved beside the target.
+    if (::rename(sourcePath.c_str(), temporary_.c_str()) == 0) {
+        fd_.reset();
+        fd_.reset(::open(temporary_.c_str(), O_RDWR | O_CLOEXEC));
+        if (!fd_)
+            fail(errno);
+        return;
+    }
+    UniqueFd in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in)
+        fail(errno);
+    for (;;) {
+        ssize_t n = ::copy_file_range(in.get(), nullptr, fd_.get(), nullptr, 1 << 30, 0);
+        if (n > 0)
+            continue;
+        if (n == 0)
+            return;
+        if (errno == EINTR)
+            continue;
+        if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
+            break;
+        fail(errno);
+    }
+    // A file system without copy_file_range: plain reads and writes from where it stopped.
+    std::unique_ptr<char[]> chunk(new char[1 << 20]);
+    for (;;) {
+        ssize_t n = ::read(in.get(), chunk.get(), 1 << 20);
+        if (n == 0)
+            return;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno);
+        }
+        if (!fd_.writeAll(chunk.get(), static_cast<size_t>(n)))
+            fail(errno);
+    }
+}
+
+void AtomicFileReplacement::commit() {
+    struct stat old = {};
+    if (::stat(target_.c_str(), &old) == 0) {
+        // Keep the target's permissions; the owner only where the process may set it.
+        if (::fchmod(fd_.get(), old.st_mode & 07777) != 0)
+            fail(errno);
+        if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
+            (void)!::fchown(fd_.get(), old.st_uid, old.st_gid);
+    }
+    if (::fsync(fd_.get()) != 0)
+        fail(errno);
+    if (!fd_.close())
+        fail(errno);
+    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
+        fail(errno);
+    temporary_.clear();
+    SignalCleanup::forgetFile();
+    // The rename itself is durable only once the folder is flushed.
+    UniqueFd folder(::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder)
+        ::fsync(folder.get());
+}
+
+void AtomicFileReplacement::install(const std::string& sourcePath) {
+    // A copy over a read-only target is refused; a rename would go through, so the permission is
+    // checked first: write permission for nobody (which stops root too), or none for this user.
+    struct stat st = {};
+    if (::stat(target_.c_str(), &st) == 0) {
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            fail(EACCES);
+        if (::access(target_.c_str(), W_OK) != 0)
+            fail(errno);
+    }
+    createTemporary();
+    fillFrom(sourcePath);
+    commit();
+}
+
+} // namespace quendle
