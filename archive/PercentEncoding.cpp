@@ -1,21 +1,13 @@
 #include "archive/PercentEncoding.h"
 
+#include "util/strings/StringSystem.h"
+
 namespace quendle {
 
 namespace {
 
 constexpr std::string_view EscapedCharacters = " @$+,/:;=?&%<>{}[]()#^!*'";
 constexpr char HexDigits[] = "0123456789ABCDEF";
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 void appendEscape(std::string& out, unsigned char c) {
     out += '%';
@@ -28,7 +20,7 @@ template <typename Emit> std::string decode(std::string_view text, Emit emit) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '%' && i + 2 < text.size()) {
-            int hi = hexValue(text[i + 1]), lo = hexValue(text[i + 2]);
+            int hi = hexDigitValue(text[i + 1]), lo = hexDigitValue(text[i + 2]);
             if (hi >= 0 && lo >= 0) {
                 emit(out, static_cast<unsigned char>(hi * 16 + lo));
                 i += 2;

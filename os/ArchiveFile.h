@@ -1,4 +1,6 @@
 #pragma once
+#include "os/UniqueFd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,14 +18,14 @@ class ArchiveFile {
 
     // Creates (or truncates) the file; returns 0 or the Win32 error.
     uint32_t create(const std::string& path);
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return static_cast<bool>(fd_); }
     bool append(const void* data, size_t length);
     uint64_t size() const { return size_; }
     // Closes the file; false when the last writes could not be completed.
     bool close();
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     uint64_t size_ = 0;
 };
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "os/UniqueFd.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -20,10 +22,10 @@ class SourceFile {
     // Last write time, seconds since the epoch (UTC).
     std::time_t modified() const { return modified_; }
     // Reads exactly `length` bytes; false at a read error or an early end of file.
-    bool readExact(void* buffer, size_t length);
+    bool readExact(void* buffer, size_t length) { return fd_.readExact(buffer, length); }
 
   private:
-    int fd_ = -1;
+    UniqueFd fd_;
     uint64_t size_ = 0;
     std::time_t modified_ = 0;
 };

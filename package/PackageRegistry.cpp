@@ -7,6 +7,7 @@
 #include "os/hive/OfflineRegException.h"
 #include "os/hive/RegistryValueText.h"
 #include "util/strings/MessageFormat.h"
+#include "util/strings/StringSystem.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -20,25 +21,10 @@ constexpr const char* HiveFileName = "Registry.dat";
 constexpr uint32_t DefaultValueDeletedType = appvtype::KeyDeleted;
 const std::vector<uint8_t> ZeroDword(4, 0);
 
-bool equalsIgnoreAsciiCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<char>(y - 32);
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 // The hive file in the folder: "Registry.dat" in whatever case the archive gave it.
 std::string hiveFileIn(const std::string& folder) {
     for (const std::string& name : hostpath::folderEntries(hostpath::toLongPath(folder))) {
-        if (equalsIgnoreAsciiCase(name, HiveFileName))
+        if (equalsIgnoreCaseAscii(name, HiveFileName))
             return hostpath::joinPath(folder, name);
     }
     return hostpath::joinPath(folder, HiveFileName);
@@ -151,8 +137,8 @@ bool PackageRegistry::isValidKeyPath(const std::string& keyPath) {
         return false;
     std::string_view second = trimmed.substr(sep + 1);
     second = second.substr(0, second.find('\\'));
-    return equalsIgnoreAsciiCase(trimmed.substr(0, sep), "REGISTRY") &&
-           (equalsIgnoreAsciiCase(second, "MACHINE") || equalsIgnoreAsciiCase(second, "USER"));
+    return equalsIgnoreCaseAscii(trimmed.substr(0, sep), "REGISTRY") &&
+           (equalsIgnoreCaseAscii(second, "MACHINE") || equalsIgnoreCaseAscii(second, "USER"));
 }
 
 void PackageRegistry::checkKeyPath(const std::string& keyPath) {

@@ -5,6 +5,7 @@
 #include "msicomp/command/ICommandContainer.h"
 #include "os/ConsoleWriter.h"
 #include "os/SystemError.h"
+#include "os/UniqueFd.h"
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>
@@ -18,21 +19,6 @@ namespace quendle {
 namespace {
 
 enum class Encoding { Ansi, Utf16Le, Utf16Be };
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // Reads what is there; a short count only at the end of the file. -1 on a read error.
 ssize_t readSome(int fd, unsigned char* buf, size_t size) {
@@ -59,7 +45,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
         ::close(fd);
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
-    FileDescriptor file(fd);
+    UniqueFd file(fd);
     if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
         throw Exception(65012, path);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);

@@ -2,6 +2,7 @@
 
 #include "core/Exception.h"
 #include "os/hive/HiveName.h"
+#include "util/strings/StringSystem.h"
 
 #include <climits>
 
@@ -17,16 +18,6 @@ void appendUtf16(std::vector<uint8_t>& out, std::u16string_view text) {
 
 void appendNul(std::vector<uint8_t>& out) {
     out.insert(out.end(), 2, 0);
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
 }
 
 bool isBlank(char c) {
@@ -79,11 +70,11 @@ std::optional<std::vector<uint8_t>> binaryData(std::string_view text) {
         size_t k = i;
         if (isBlank(text[k]))
             ++k;
-        if (k >= i + 2 || hexDigit(text[k]) < 0)
+        if (k >= i + 2 || hexDigitValue(text[k]) < 0)
             return std::nullopt;
-        int value = hexDigit(text[k]);
-        if (k + 1 < i + 2 && hexDigit(text[k + 1]) >= 0)
-            value = value * 16 + hexDigit(text[k + 1]);
+        int value = hexDigitValue(text[k]);
+        if (k + 1 < i + 2 && hexDigitValue(text[k + 1]) >= 0)
+            value = value * 16 + hexDigitValue(text[k + 1]);
         out.push_back(static_cast<uint8_t>(value));
     }
     return out;

@@ -1,4 +1,5 @@
 #include "os/msxml/MsXmlDomDocument.h"
+#include "os/UniqueFd.h"
 #include "os/msxml/DomState.h"
 #include "os/msxml/MsXmlSchemaCollection.h"
 #include "resources/EmbeddedResource.h"
@@ -25,22 +26,6 @@ struct ParserCtxtFree {
 };
 struct SaveCtxtClose {
     void operator()(xmlSaveCtxt* c) const { xmlSaveClose(c); }
-};
-
-class FileDescriptor {
-  public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
 };
 
 // Whether a document saved in `encoding` can be read again: its first bytes must let a parser
@@ -191,7 +176,7 @@ MsXmlDomDocument::~MsXmlDomDocument() = default;
 void MsXmlDomDocument::Load(const std::string& path) {
     // The parser reads the file in pieces from the descriptor; the external-entity loader,
     // which refuses everything, is not involved.
-    FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
     parse(fileHead(fd.get()), [&](xmlParserCtxt* ctxt) {
@@ -296,7 +281,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
     doc->version = xmlStrdup(x(version_.empty() ? std::string("1.0") : version_));
     doc->standalone = standalone_ ? 1 : -1;
 
-    FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
     initialize();
@@ -309,7 +294,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
     int closed = xmlSaveClose(ctxt.release());
     if (written < 0 || closed < 0 || !errors.records.empty())
         throwPlatformError(errors.records.empty() ? "Failed to write " + path : errors.text());
-    if (::close(fd.release()) != 0)
+    if (!fd.close())
         throw WindowsException::fromErrno(errno);
 }
 

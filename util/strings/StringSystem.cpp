@@ -155,7 +155,10 @@ std::string utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
-std::u16string utf8ToUtf16(std::string_view text) {
+namespace {
+
+// `invalid` gives the code point of a byte that does not start a valid sequence.
+template <typename Invalid> std::u16string toUtf16(std::string_view text, Invalid invalid) {
     std::u16string out;
     out.reserve(text.size());
     size_t pos = 0;
@@ -163,7 +166,7 @@ std::u16string utf8ToUtf16(std::string_view text) {
         char32_t cp;
         size_t len = validSequenceLength(text, pos, cp);
         if (len == 0) {
-            cp = cp1252(static_cast<unsigned char>(text[pos]));
+            cp = invalid(static_cast<unsigned char>(text[pos]));
             len = 1;
         }
         pos += len;
@@ -176,6 +179,16 @@ std::u16string utf8ToUtf16(std::string_view text) {
         }
     }
     return out;
+}
+
+} // namespace
+
+std::u16string utf8ToUtf16(std::string_view text) {
+    return toUtf16(text, cp1252);
+}
+
+std::u16string utf8ToUtf16Replacing(std::string_view text) {
+    return toUtf16(text, [](unsigned char) { return char32_t{0xFFFD}; });
 }
 
 std::string windows1252ToUtf8(std::string_view bytes) {
@@ -251,6 +264,20 @@ std::string toUpperCase(std::string_view text) {
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return foldCase(a) == foldCase(b);
+}
+
+char32_t simpleUpperCase(char32_t codePoint) {
+    return upperOf(codePoint);
+}
+
+int hexDigitValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
 }
 
 size_t editDistance(std::string_view a, std::string_view b) {

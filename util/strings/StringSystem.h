@@ -13,6 +13,8 @@ namespace quendle {
 std::string utf16ToUtf8(std::u16string_view text);
 // UTF-8 to UTF-16; invalid sequences are decoded as Windows-1252 bytes (see utf8OrWindows1252).
 std::u16string utf8ToUtf16(std::string_view text);
+// UTF-8 to UTF-16, every byte that is not part of a valid sequence becoming U+FFFD.
+std::u16string utf8ToUtf16Replacing(std::string_view text);
 // Windows-1252 bytes to UTF-8 (the five unassigned bytes map to the C1 controls of the same value).
 std::string windows1252ToUtf8(std::string_view bytes);
 // Valid UTF-8 sequences are kept; every byte that is not part of one is read as Windows-1252.
@@ -38,6 +40,11 @@ bool startsWithIgnoreCaseAscii(std::string_view text, std::string_view prefix);
 std::string foldCase(std::string_view text);
 std::string toUpperCase(std::string_view text);
 bool equalsIgnoreCase(std::string_view a, std::string_view b);
+// One code point upper-cased by that mapping; unchanged when it has no upper case.
+char32_t simpleUpperCase(char32_t codePoint);
+
+// The value of a hexadecimal digit (either case), -1 for any other character.
+int hexDigitValue(char c);
 
 // Levenshtein distance over code points, case-sensitive, unit costs.
 size_t editDistance(std::string_view a, std::string_view b);
