@@ -15,7 +15,7 @@ struct BuiltMap {
 };
 
 // Packs (name, content, compression) entries, then the map, then "[Content_Types].xml".
-BuiltMap build(const TempDir& dir,
+BuiltMap build(const ScratchDir& dir,
                const std::vector<std::tuple<std::string, std::string, ZipCompression>>& entries) {
     BuiltMap out{dir / "pkg/p.appv", {}};
     std::filesystem::create_directories(dir / "pkg");
@@ -71,7 +71,7 @@ size_t count(const std::string& text, const std::string& what) {
 } // namespace
 
 TEST(BlockMap, DocumentLayoutNamesSizesAndBlocks) {
-    TempDir dir;
+    ScratchDir dir;
     std::string data = randomBytes(100000, 7);
     BuiltMap map = build(dir, {{"Root\\VFS\\A%20B.txt", data, ZipCompression::SuperFast},
                                {"Root\\empty.txt", "", ZipCompression::SuperFast},
@@ -104,31 +104,32 @@ TEST(BlockMap, DocumentLayoutNamesSizesAndBlocks) {
     EXPECT_EQ(map.xml.find("Content_Types"), std::string::npos);
 
     if (haveTool("xmllint")) {
-        CommandResult lint = run("xmllint --noout " + quote(dir / "pkg/AppxBlockMap.xml"));
-        EXPECT_EQ(lint.exitCode, 0) << lint.output;
+        RunResult lint = runShell("xmllint --noout " + shellQuote(dir / "pkg/AppxBlockMap.xml"));
+        EXPECT_EQ(lint.exitCode, 0) << lint.out;
     }
-    CommandResult verify = run("/usr/bin/python3 " + quote(verifierPath()) + " " + quote(map.archive));
-    EXPECT_EQ(verify.exitCode, 0) << verify.output;
+    RunResult verify =
+        runShell("/usr/bin/python3 " + shellQuote(verifierPath()) + " " + shellQuote(map.archive));
+    EXPECT_EQ(verify.exitCode, 0) << verify.out;
 }
 
 TEST(BlockMap, FirstBlockHashCoversTheFirst64KiB) {
-    TempDir dir;
+    ScratchDir dir;
     std::string data = compressibleText(100000);
     BuiltMap map = build(dir, {{"Root\\a.txt", data, ZipCompression::SuperFast}});
     writeFile(dir / "first", data.substr(0, 65536));
-    CommandResult digest =
-        run("/usr/bin/python3 -c \"import base64, hashlib, sys; "
-            "print(base64.b64encode(hashlib.sha256(open(sys.argv[1], 'rb').read()).digest())"
-            ".decode())\" " +
-            quote(dir / "first"));
+    RunResult digest =
+        runShell("/usr/bin/python3 -c \"import base64, hashlib, sys; "
+                 "print(base64.b64encode(hashlib.sha256(open(sys.argv[1], 'rb').read()).digest())"
+                 ".decode())\" " +
+                 shellQuote(dir / "first"));
     ASSERT_EQ(digest.exitCode, 0);
-    std::string hash = digest.output.substr(0, 44);
+    std::string hash = digest.out.substr(0, 44);
     EXPECT_NE(map.xml.find("<Block Hash=\"" + hash + "\" Size=\""), std::string::npos) << map.xml;
 }
 
 TEST(BlockMap, VerifierRejectsAMapThatDisagreesWithTheArchive) {
     // The verifier must catch a wrong block size, so that its passes above mean something.
-    TempDir dir;
+    ScratchDir dir;
     BuiltMap map = build(dir, {{"Root\\a.txt", compressibleText(140000), ZipCompression::SuperFast}});
     std::string tampered = map.xml;
     size_t at = tampered.find(" Size=\"", tampered.find("<Block"));
@@ -139,13 +140,15 @@ TEST(BlockMap, VerifierRejectsAMapThatDisagreesWithTheArchive) {
     if (!haveTool("zip"))
         GTEST_SKIP() << "zip is not installed";
     // Same data, stored the way zip stores it: the map's sizes cannot match its single stream.
-    run("cd " + quote(dir / "t") + " && zip -q -X " + quote(dir / "t.zip") + " Root/a.txt AppxBlockMap.xml");
-    CommandResult verify = run("/usr/bin/python3 " + quote(verifierPath()) + " " + quote(dir / "t.zip"));
-    EXPECT_NE(verify.exitCode, 0) << verify.output;
+    runShell("cd " + shellQuote(dir / "t") + " && zip -q -X " + shellQuote(dir / "t.zip") +
+             " Root/a.txt AppxBlockMap.xml");
+    RunResult verify =
+        runShell("/usr/bin/python3 " + shellQuote(verifierPath()) + " " + shellQuote(dir / "t.zip"));
+    EXPECT_NE(verify.exitCode, 0) << verify.out;
 }
 
 TEST(BlockMap, FailedArchiveCreationBuildsNoMap) {
-    TempDir dir;
+    ScratchDir dir;
     BlockMapBuilder builder;
     EXPECT_NE(builder.open(dir / "missing-folder/p.appv"), 0u);
     writeFile(dir / "a", "x");

@@ -22,7 +22,7 @@ struct RawNames : ZipWriterHooks {
     std::string encodeEntryName(const std::string& name) override { return name; }
 };
 
-std::string packRaw(const TempDir& dir, const std::vector<std::pair<std::string, std::string>>& entries,
+std::string packRaw(const ScratchDir& dir, const std::vector<std::pair<std::string, std::string>>& entries,
                     const std::string& archiveName = "a.zip") {
     RawNames hooks;
     ZipWriter writer(&hooks);
@@ -79,7 +79,7 @@ bool folderIsEmpty(const std::string& path) {
 } // namespace
 
 TEST(HostileArchive, NamesLeavingTheDestinationAreRefusedBeforeAnythingIsWritten) {
-    TempDir dir;
+    ScratchDir dir;
     std::string outside = dir / "evil.txt";
     std::vector<std::string> hostile = {
         "../evil.txt", "x/../../evil.txt", "..\\evil.txt", "%2E%2E/evil.txt", "x/%2e%2e/%2E%2E/evil.txt",
@@ -106,7 +106,7 @@ TEST(HostileArchive, NamesLeavingTheDestinationAreRefusedBeforeAnythingIsWritten
 }
 
 TEST(HostileArchive, LinksPlantedInTheDestinationAreNeverFollowed) {
-    TempDir dir;
+    ScratchDir dir;
     std::filesystem::create_directories(dir / "outside");
     writeFile(dir / "outside/target.txt", "precious");
     std::filesystem::create_directories(dir / "dest");
@@ -127,7 +127,7 @@ TEST(HostileArchive, LinksPlantedInTheDestinationAreNeverFollowed) {
 }
 
 TEST(HostileArchive, TruncatedOrCorruptArchivesFailCleanly) {
-    TempDir dir;
+    ScratchDir dir;
     std::string good = readFile(packRaw(
         dir, {{"a.txt", compressibleText(200000)}, {"b/c.bin", randomBytes(100000)}, {"d.txt", "small"}}));
     std::vector<std::pair<std::string, std::string>> damaged;
@@ -184,7 +184,7 @@ TEST(HostileArchive, TruncatedOrCorruptArchivesFailCleanly) {
 }
 
 TEST(HostileArchive, EmptyArchivesFailToOpenOrExtract) {
-    TempDir dir;
+    ScratchDir dir;
     writeFile(dir / "zero.zip", "");
     std::vector<std::string> extracted;
     EXPECT_FALSE(ZipReader::extract(dir / "zero.zip", dir / "d1", nullptr, extracted));
@@ -196,7 +196,7 @@ TEST(HostileArchive, EmptyArchivesFailToOpenOrExtract) {
 }
 
 TEST(HostileArchive, EntryClaimingFourGiBIsRefusedOrStopsWithoutWritingIt) {
-    TempDir dir;
+    ScratchDir dir;
     std::string data = compressibleText(5000);
     std::string compressed(compressBound(data.size()), '\0');
     z_stream z{};
@@ -252,7 +252,7 @@ TEST(HostileArchive, ZipBombIsStoppedAtItsDeclaredSizeOrRefusedOutright) {
         crc = static_cast<uint32_t>(crc32_combine(crc, blockCrc, static_cast<z_off_t>(zeros.size())));
     const uint64_t inflated = uint64_t{repeats} << 20;
 
-    TempDir dir;
+    ScratchDir dir;
     struct Case {
         std::string label;
         uint64_t declared;
@@ -280,7 +280,7 @@ TEST(HostileArchive, ZipBombIsStoppedAtItsDeclaredSizeOrRefusedOutright) {
 }
 
 TEST(HostileArchive, TenThousandEntriesAndDeepFolders) {
-    TempDir dir;
+    ScratchDir dir;
     writeFile(dir / "one", "1");
     {
         ZipWriter writer;
@@ -315,7 +315,7 @@ TEST(HostileArchive, TenThousandEntriesAndDeepFolders) {
 }
 
 TEST(HostileArchive, RandomlyDamagedArchivesNeverEscapeOrCrash) {
-    TempDir dir;
+    ScratchDir dir;
     std::string good = readFile(packRaw(
         dir, {{"a.txt", compressibleText(70000)}, {"b/c.bin", randomBytes(3000)}, {"d/e/f.txt", "small"}}));
     std::mt19937 gen(42);

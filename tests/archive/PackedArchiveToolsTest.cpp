@@ -32,7 +32,7 @@ std::vector<SampleFile> sampleFiles() {
 
 // Packs the sample files the way a package save does: the mapped entries, the block map,
 // then "[Content_Types].xml" outside the map.
-std::string packSample(const TempDir& dir) {
+std::string packSample(const ScratchDir& dir) {
     std::string archive = dir / "out/package.appv";
     std::filesystem::create_directories(dir / "out");
     BlockMapBuilder builder;
@@ -55,41 +55,41 @@ std::string packSample(const TempDir& dir) {
 } // namespace
 
 TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifier) {
-    TempDir dir;
+    ScratchDir dir;
     std::string archive = packSample(dir);
     if (haveTool("unzip")) {
-        CommandResult r = run("unzip -t " + quote(archive));
-        EXPECT_EQ(r.exitCode, 0) << r.output;
-        EXPECT_NE(r.output.find("No errors detected"), std::string::npos) << r.output;
+        RunResult r = runShell("unzip -t " + shellQuote(archive));
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(r.out.find("No errors detected"), std::string::npos) << r.out;
     }
     if (haveTool("7z")) {
-        CommandResult r = run("7z t " + quote(archive));
-        EXPECT_EQ(r.exitCode, 0) << r.output;
-        EXPECT_NE(r.output.find("Everything is Ok"), std::string::npos) << r.output;
+        RunResult r = runShell("7z t " + shellQuote(archive));
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(r.out.find("Everything is Ok"), std::string::npos) << r.out;
     }
-    CommandResult py = run("/usr/bin/python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
-                           "bad = z.testzip(); print([i.filename for i in z.infolist()]); "
-                           "sys.exit(1 if bad else 0)\" " +
-                           quote(archive));
-    EXPECT_EQ(py.exitCode, 0) << py.output;
-    EXPECT_NE(py.output.find("'Root/VFS/My%20App/random.bin'"), std::string::npos) << py.output;
-    EXPECT_NE(py.output.find("'Root/%5Bbrackets%5D%20%26%20more.txt'"), std::string::npos) << py.output;
-    EXPECT_NE(py.output.find("'Root/caf%C3%A9%20%E2%82%AC.txt'"), std::string::npos) << py.output;
-    EXPECT_NE(py.output.find("'AppxBlockMap.xml', '[Content_Types].xml']"), std::string::npos) << py.output;
+    RunResult py = runShell("/usr/bin/python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
+                            "bad = z.testzip(); print([i.filename for i in z.infolist()]); "
+                            "sys.exit(1 if bad else 0)\" " +
+                            shellQuote(archive));
+    EXPECT_EQ(py.exitCode, 0) << py.out;
+    EXPECT_NE(py.out.find("'Root/VFS/My%20App/random.bin'"), std::string::npos) << py.out;
+    EXPECT_NE(py.out.find("'Root/%5Bbrackets%5D%20%26%20more.txt'"), std::string::npos) << py.out;
+    EXPECT_NE(py.out.find("'Root/caf%C3%A9%20%E2%82%AC.txt'"), std::string::npos) << py.out;
+    EXPECT_NE(py.out.find("'AppxBlockMap.xml', '[Content_Types].xml']"), std::string::npos) << py.out;
 
-    CommandResult verify = run("/usr/bin/python3 " + quote(verifierPath()) + " " + quote(archive));
-    EXPECT_EQ(verify.exitCode, 0) << verify.output;
+    RunResult verify = runShell("/usr/bin/python3 " + shellQuote(verifierPath()) + " " + shellQuote(archive));
+    EXPECT_EQ(verify.exitCode, 0) << verify.out;
 }
 
 TEST(PackedArchive, UnzipAndOurReaderExtractTheSameBytes) {
-    TempDir dir;
+    ScratchDir dir;
     std::string archive = packSample(dir);
     std::vector<std::string> extracted;
     ASSERT_TRUE(ZipReader::extract(archive, dir / "ours", nullptr, extracted));
     EXPECT_EQ(extracted.size(), sampleFiles().size() + 2);
     bool unzip = haveTool("unzip");
     if (unzip)
-        run("unzip -q -o " + quote(archive) + " -d " + quote(dir / "theirs"));
+        runShell("unzip -q -o " + shellQuote(archive) + " -d " + shellQuote(dir / "theirs"));
     for (const SampleFile& f : sampleFiles()) {
         std::string relative = f.packagePath;
         for (char& c : relative)
@@ -108,7 +108,7 @@ TEST(PackedArchive, UnzipAndOurReaderExtractTheSameBytes) {
 }
 
 TEST(PackedArchive, ReaderExtractsArchivesOfOtherTools) {
-    TempDir dir;
+    ScratchDir dir;
     writeFile(dir / "tree/a.txt", "alpha");
     writeFile(dir / "tree/sub/b.bin", randomBytes(200000));
     writeFile(dir / "tree/sub/deeper/c.txt", compressibleText(150000));
@@ -118,10 +118,11 @@ TEST(PackedArchive, ReaderExtractsArchivesOfOtherTools) {
         std::string command;
     };
     std::vector<Maker> makers = {
-        {"zip", "cd " + quote(dir / "tree") + " && zip -q -r " + quote(dir / "zip.zip") + " ."},
-        {"7z", "cd " + quote(dir / "tree") + " && 7z a -tzip -bd " + quote(dir / "7z.zip") + " . >/dev/null"},
+        {"zip", "cd " + shellQuote(dir / "tree") + " && zip -q -r " + shellQuote(dir / "zip.zip") + " ."},
+        {"7z", "cd " + shellQuote(dir / "tree") + " && 7z a -tzip -bd " + shellQuote(dir / "7z.zip") +
+                   " . >/dev/null"},
         {"/usr/bin/python3",
-         "cd " + quote(dir / "tree") +
+         "cd " + shellQuote(dir / "tree") +
              " && /usr/bin/python3 -c \"import os, sys, zipfile\n"
              "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
              "    for r, ds, fs in os.walk('.'):\n"
@@ -129,14 +130,14 @@ TEST(PackedArchive, ReaderExtractsArchivesOfOtherTools) {
              "        for f in fs:\n"
              "            with z.open(os.path.join(r, f)[2:], 'w', force_zip64=True) as o:\n"
              "                o.write(open(os.path.join(r, f), 'rb').read())\n\" " +
-             quote(dir / "py.zip")},
+             shellQuote(dir / "py.zip")},
     };
     for (const Maker& m : makers) {
         if (!haveTool(m.tool))
             continue;
         std::string name = m.tool == "zip" ? "zip" : m.tool == "7z" ? "7z" : "py";
-        CommandResult made = run(m.command);
-        ASSERT_EQ(made.exitCode, 0) << made.output;
+        RunResult made = runShell(m.command);
+        ASSERT_EQ(made.exitCode, 0) << made.out;
         std::vector<std::string> extracted;
         std::string out = dir / ("out-" + name);
         ASSERT_TRUE(ZipReader::extract(dir / (name + ".zip"), out, nullptr, extracted)) << name;

@@ -71,7 +71,7 @@ struct RecordingReporter : IFileErrorReporter {
 } // namespace
 
 TEST(XmlOutput, IndentationEscapingAndMatchedEndTags) {
-    TempDir dir;
+    ScratchDir dir;
     std::string path = dir / "out.xml";
     {
         XmlOutput out(ExceptionFileErrorReporter::instance(), path);
@@ -106,7 +106,7 @@ TEST(XmlOutput, IndentationEscapingAndMatchedEndTags) {
 }
 
 TEST(XmlOutput, EncodingsAndByteOrderMarks) {
-    TempDir dir;
+    ScratchDir dir;
     auto writeWith = [&](XmlFileEncoding encoding, bool append = false, bool buffered = false) {
         std::string path = dir / "enc.xml";
         XmlOutput out(ExceptionFileErrorReporter::instance(), path, {buffered, append, encoding});
@@ -137,7 +137,7 @@ TEST(XmlOutput, EncodingsAndByteOrderMarks) {
 }
 
 TEST(XmlOutput, FileErrorsBecomeExceptionsWithThePath) {
-    TempDir dir;
+    ScratchDir dir;
     std::string path = dir / "no/such/folder/x.xml";
     try {
         XmlOutput out(ExceptionFileErrorReporter::instance(), path);

@@ -65,7 +65,7 @@ struct RecordingListener : ZipEntryListener, ZipWriterHooks {
     }
 };
 
-std::string packOne(const TempDir& dir, const std::string& content, const std::string& name,
+std::string packOne(const ScratchDir& dir, const std::string& content, const std::string& name,
                     ZipCompression compression, ZipWriterHooks* hooks = nullptr) {
     std::string source = dir / "source.bin";
     writeFile(source, content);
@@ -81,7 +81,7 @@ std::string packOne(const TempDir& dir, const std::string& content, const std::s
 } // namespace
 
 TEST(ZipWriterLayout, TinyStoredArchiveMatchesGoldenBytes) {
-    TempDir dir;
+    ScratchDir dir;
     std::string bytes = packOne(dir, "hello", "a.txt", ZipCompression::Stored);
     std::string golden = fromHex(
         // local header: version 45, bit 3, stored, DOS 06:07:08 2023-04-05, zero CRC and sizes
@@ -113,7 +113,7 @@ TEST(ZipWriterLayout, CompressionChoiceSetsMethodAndFlags) {
     };
     for (Case c : {Case{ZipCompression::Stored, 0x0008, 0}, Case{ZipCompression::SuperFast, 0x000E, 8},
                    Case{ZipCompression::Maximum, 0x000A, 8}, Case{ZipCompression::Normal, 0x0008, 8}}) {
-        TempDir dir;
+        ScratchDir dir;
         std::string content = compressibleText(70000);
         std::string bytes = packOne(dir, content, "f.txt", c.compression);
         SCOPED_TRACE(static_cast<int>(c.compression));
@@ -147,7 +147,7 @@ TEST(ZipWriterLayout, CompressionChoiceSetsMethodAndFlags) {
 }
 
 TEST(ZipWriterLayout, UnknownCompressionAndMissingSourceAreRefusedWithoutWriting) {
-    TempDir dir;
+    ScratchDir dir;
     std::string source = dir / "s.txt";
     writeFile(source, "data");
     ZipWriter writer;
@@ -155,7 +155,7 @@ TEST(ZipWriterLayout, UnknownCompressionAndMissingSourceAreRefusedWithoutWriting
     ASSERT_EQ(writer.open(dir / "out.zip"), 0u);
     EXPECT_FALSE(writer.addEntry(source, "s.txt", static_cast<ZipCompression>(4)));
     EXPECT_FALSE(writer.addEntry(dir / "missing.txt", "m.txt", ZipCompression::SuperFast));
-    EXPECT_FALSE(writer.addEntry(dir.path().string(), "folder", ZipCompression::SuperFast));
+    EXPECT_FALSE(writer.addEntry(dir.path(), "folder", ZipCompression::SuperFast));
     EXPECT_TRUE(writer.addEntry(source, "s.txt", ZipCompression::Stored));
     EXPECT_TRUE(writer.close());
     EXPECT_FALSE(writer.close()) << "closing twice";
@@ -167,7 +167,7 @@ TEST(ZipWriterLayout, UnknownCompressionAndMissingSourceAreRefusedWithoutWriting
 }
 
 TEST(ZipWriterLayout, NamesWithoutHooksUseSlashesAndFlagUtf8OnlyWhenNeeded) {
-    TempDir dir;
+    ScratchDir dir;
     std::string ascii = packOne(dir, "x", "Root\\VFS\\a b.txt", ZipCompression::Stored);
     EXPECT_EQ(ascii.substr(30, le16(ascii, 26)), "Root/VFS/a b.txt");
     EXPECT_EQ(le16(ascii, 6) & 0x0800, 0);
@@ -177,7 +177,7 @@ TEST(ZipWriterLayout, NamesWithoutHooksUseSlashesAndFlagUtf8OnlyWhenNeeded) {
 }
 
 TEST(ZipWriterLayout, EmptyFileGetsTheEmptyDeflateBlockAndNoChunks) {
-    TempDir dir;
+    ScratchDir dir;
     RecordingListener hooks;
     std::string bytes = packOne(dir, "", "e.txt", ZipCompression::SuperFast, &hooks);
     EXPECT_EQ(le16(bytes, 8), 8);
@@ -198,7 +198,7 @@ TEST(ZipWriterLayout, EmptyFileGetsTheEmptyDeflateBlockAndNoChunks) {
 }
 
 TEST(ZipWriterLayout, ChunksAre64KiBWithAShortLastChunk) {
-    TempDir dir;
+    ScratchDir dir;
     RecordingListener exact;
     packOne(dir, randomBytes(65536), "a", ZipCompression::SuperFast, &exact);
     EXPECT_EQ(exact.chunkLengths, (std::vector<size_t>{65536}));

@@ -188,7 +188,7 @@ TEST(DamagedHive, SubkeyListsThatLoopAreRefused) {
 }
 
 TEST(DamagedHive, OpenPresentsTheCorruptHiveText) {
-    TempDir dir;
+    ScratchDir dir;
     auto h = smallHive();
     h.resize(h.size() - 4096);
     writeBytes(dir / "cut.dat", h);

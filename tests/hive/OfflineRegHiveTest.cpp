@@ -33,7 +33,7 @@ std::vector<uint8_t> bytesOf(std::string_view s) {
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-OfflineRegHive reopened(const OfflineRegHive& hive, TempDir& dir, const std::string& name) {
+OfflineRegHive reopened(const OfflineRegHive& hive, ScratchDir& dir, const std::string& name) {
     hive.Save(dir / name);
     OfflineRegHive again;
     again.Open(dir / name);
@@ -143,7 +143,7 @@ TEST(OfflineRegHive, OperationsOnWhatIsNotOpenRaiseTheNotOpenMessage) {
 }
 
 TEST(OfflineRegHive, OpenReportsMissingAndNonHiveFiles) {
-    TempDir dir;
+    ScratchDir dir;
     OfflineRegHive hive;
     EXPECT_EQ(errorOf([&] { hive.Open(dir / "none.dat"); }), 2u);
     writeBytes(dir / "text.dat", std::vector<uint8_t>(8192, 'x'));
@@ -152,7 +152,7 @@ TEST(OfflineRegHive, OpenReportsMissingAndNonHiveFiles) {
 }
 
 TEST(OfflineRegHive, SaveRefusesAnExistingTargetAndLeavesItAlone) {
-    TempDir dir;
+    ScratchDir dir;
     OfflineRegHive hive = newHive();
     writeBytes(dir / "Registry.dat", bytesOf("keep"));
     EXPECT_EQ(errorOf([&] { hive.Save(dir / "Registry.dat"); }), 183u);
@@ -163,7 +163,7 @@ TEST(OfflineRegHive, SaveRefusesAnExistingTargetAndLeavesItAlone) {
 TEST(OfflineRegHive, ValuesKeepEveryTypeBitAndTheirExactDataInBothFormats) {
     for (uint32_t minor : {3u, 5u}) {
         SCOPED_TRACE(minor);
-        TempDir dir;
+        ScratchDir dir;
         OfflineRegHive hive = newHive(minor);
         OfflineRegKey k = hive.RootKey().Create("REGISTRY\\MACHINE\\Software\\Types");
         std::vector<uint8_t> big(1 << 20);
@@ -218,7 +218,7 @@ TEST(OfflineRegHive, OpenedAndSavedSampleReadsBackTheSame) {
     std::string sample = sampleHive(ProofHive);
     if (sample.empty())
         GTEST_SKIP() << "samples absent";
-    TempDir dir;
+    ScratchDir dir;
     OfflineRegHive hive;
     hive.Open(sample);
     OfflineRegHive again = reopened(hive, dir, "copy.dat");

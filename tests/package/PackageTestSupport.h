@@ -1,150 +1,20 @@
 #pragma once
-// Helpers of the package and end-to-end tests: temporary folders, running programs, and the
-// independent verifiers a saved package must pass.
-#include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <spawn.h>
+// Helpers of the package and end-to-end tests: the project's own executables and the independent
+// verifiers a saved package must pass.
+#include "support/TestSupport.h"
+
 #include <string>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace quendle::test {
 
-namespace fs = std::filesystem;
-
-// A fresh folder, removed with everything in it.
-class ScratchDir {
-  public:
-    explicit ScratchDir(const std::string& parent = fs::temp_directory_path().string()) {
-        std::string templ = parent + "/quendle-test-XXXXXX";
-        path_ = mkdtemp(templ.data()) ? templ : std::string();
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        fs::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-inline void writeFile(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
-inline std::string sourceDir() {
-    return QUENDLE_SOURCE_DIR;
-}
-inline std::string samplesDir() {
-    return sourceDir() + "/../shared/samples";
-}
-inline bool haveSamples() {
-    return fs::exists(samplesDir() + "/andest22__MARI/AppXManifest.xml");
-}
 inline std::string quendleExe() {
     return QUENDLE_EXE;
 }
 // The tools are built beside the program.
 inline std::string toolPath(const std::string& name) {
     return (fs::path(QUENDLE_EXE).parent_path() / name).string();
-}
-
-struct RunResult {
-    int exitCode = -1; // the process's exit status, or 128 + signal
-    std::string out;
-    std::string err;
-};
-
-struct RunOptions {
-    std::map<std::string, std::string> env; // set (or, with an empty value, removed)
-    std::string workingDir;
-};
-
-// Runs a program without a shell; standard output and error are captured through files so that
-// a large output never blocks the child.
-inline RunResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = {}) {
-    RunResult result;
-    ScratchDir capture;
-    std::string outPath = capture / "out", errPath = capture / "err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!options.workingDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
-
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        auto eq = entry.find('=');
-        if (eq != std::string::npos)
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
-    env.erase("CLICOLOR_FORCE");
-    for (const auto& [k, v] : options.env) {
-        if (v.empty())
-            env.erase(k);
-        else
-            env[k] = v;
-    }
-    std::vector<std::string> envStrings;
-    for (const auto& [k, v] : env)
-        envStrings.push_back(k + "=" + v);
-    std::vector<char*> envp, args;
-    for (auto& s : envStrings)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argCopy = argv;
-    for (auto& s : argCopy)
-        args.push_back(s.data());
-    args.push_back(nullptr);
-
-    pid_t pid;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return result;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.out = readFile(outPath);
-    result.err = readFile(errPath);
-    return result;
-}
-
-// Runs a shell command line, capturing both streams together.
-inline RunResult runShell(const std::string& command) {
-    return runProgram({"/bin/sh", "-c", command + " 2>&1"});
-}
-
-inline std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
 }
 
 // Every independent check a package must pass; empty when all agree, otherwise what failed.

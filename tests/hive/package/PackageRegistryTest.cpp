@@ -39,7 +39,7 @@ class Workspace {
         registry->hive().RootKey().Create(Key).SetValue(name, type, data);
     }
 
-    TempDir dir;
+    ScratchDir dir;
     int changes = 0;
     std::unique_ptr<PackageRegistry> registry;
 };
@@ -246,7 +246,7 @@ TEST(PackageRegistry, HiveIsOpenedOnFirstUseAndSavedOverItselfEveryTime) {
 }
 
 TEST(PackageRegistry, MissingHiveFailsOnFirstUseWithTheFileError) {
-    TempDir dir;
+    ScratchDir dir;
     PackageRegistry registry(dir / "");
     EXPECT_EQ(win32ErrorOf([&] { registry.SetRegistryKey(Key, true, false, false); }), 2u);
     EXPECT_FALSE(registry.isOpen());
