@@ -1,6 +1,7 @@
 #include "package/ContentTypes.h"
 #include "os/ConsoleWriter.h"
 #include "os/msxml/MsXmlDomDocument.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -132,8 +133,9 @@ TEST_F(ContentTypesTest, RemoveDropsTheOverrideOfAnExtensionlessFile) {
 TEST_F(ContentTypesTest, SavedDocumentReadsBackInTheOpcNamespace) {
     run([](ContentTypes& t) { return t.add(R"(Root\VFS\App\Tool.exe)"); });
     run([](ContentTypes& t) { return t.add(R"(Root\VFS\App\LICENSE)"); });
-    const auto path = std::filesystem::temp_directory_path() / "quendle-content-types-test.xml";
-    document.Save(path.string());
+    test::ScratchDir dir;
+    const std::string path = dir / "content-types.xml";
+    document.Save(path);
     // Python's own parser: every element must sit in the content-types namespace, unprefixed
     // attributes as OPC requires, in document order.
     const std::string script = "import sys, xml.etree.ElementTree as E\n"
@@ -142,18 +144,10 @@ TEST_F(ContentTypesTest, SavedDocumentReadsBackInTheOpcNamespace) {
                                "assert r.tag==ns+'Types', r.tag\n"
                                "for e in r: print(e.tag[len(ns):] if e.tag.startswith(ns) else 'BAD:'+e.tag, "
                                "sorted(e.attrib.items()))\n";
-    const std::string command = "python3 -c \"" + script + "\" " + path.string();
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    ASSERT_TRUE(pipe);
-    std::string out;
-    char buffer[512];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
-        out.append(buffer, n);
-    std::filesystem::remove(path);
-    EXPECT_EQ(out, "Default [('ContentType', 'application/xml'), ('Extension', 'xml')]\n"
-                   "Default [('ContentType', 'appv/vfs-file'), ('Extension', 'dll')]\n"
-                   "Override [('ContentType', 'appv/vfs-file'), ('PartName', '/Root/VFS/App/NOTICE')]\n"
-                   "Default [('ContentType', 'appv/vfs-file'), ('Extension', 'exe')]\n"
-                   "Override [('ContentType', 'appv/vfs-file'), ('PartName', '/Root/VFS/App/LICENSE')]\n");
+    EXPECT_EQ(test::pythonOutput(script, path),
+              "Default [('ContentType', 'application/xml'), ('Extension', 'xml')]\n"
+              "Default [('ContentType', 'appv/vfs-file'), ('Extension', 'dll')]\n"
+              "Override [('ContentType', 'appv/vfs-file'), ('PartName', '/Root/VFS/App/NOTICE')]\n"
+              "Default [('ContentType', 'appv/vfs-file'), ('Extension', 'exe')]\n"
+              "Override [('ContentType', 'appv/vfs-file'), ('PartName', '/Root/VFS/App/LICENSE')]\n");
 }

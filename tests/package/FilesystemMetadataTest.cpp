@@ -1,6 +1,7 @@
 #include "package/FilesystemMetadata.h"
 #include "os/ConsoleWriter.h"
 #include "os/msxml/MsXmlDomDocument.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -176,8 +177,9 @@ TEST_F(FilesystemMetadataTest, WithoutFilesystemNothingHappens) {
 
 TEST_F(FilesystemMetadataTest, SavedTreeReadsBackWithPython) {
     add(R"(Root\VFS\Program Files\My App\readme.html)");
-    const auto path = std::filesystem::temp_directory_path() / "quendle-metadata-test.xml";
-    document->Save(path.string());
+    test::ScratchDir dir;
+    const std::string path = dir / "metadata.xml";
+    document->Save(path);
     const std::string script =
         "import sys, xml.etree.ElementTree as E\n"
         "ns='{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
@@ -185,21 +187,12 @@ TEST_F(FilesystemMetadataTest, SavedTreeReadsBackWithPython) {
         "    for c in e.findall(ns+'Entry'):\n"
         "        print(' '*d + c.get('Long') + '|' + (c.get('Short') or '')); walk(c, d+1)\n"
         "walk(E.parse(sys.argv[1]).getroot().find(ns+'Filesystem'), 0)\n";
-    const std::string command = "python3 -c \"" + script + "\" " + path.string();
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    ASSERT_TRUE(pipe);
-    std::string out;
-    char buffer[512];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
-        out.append(buffer, n);
-    std::filesystem::remove(path);
-    EXPECT_EQ(out, "Root|\n"
-                   " VFS|\n"
-                   "  Common AppData|COMMON~1\n"
-                   "  Program Files|PROGRA~1\n"
-                   "   My App|MYAPP~1\n"
-                   "    readme.html|README~1.HTM\n");
+    EXPECT_EQ(test::pythonOutput(script, path), "Root|\n"
+                                                " VFS|\n"
+                                                "  Common AppData|COMMON~1\n"
+                                                "  Program Files|PROGRA~1\n"
+                                                "   My App|MYAPP~1\n"
+                                                "    readme.html|README~1.HTM\n");
 }
 
 TEST_F(FilesystemMetadataTest, RealMetadataStaysValidForTheFormatSchema) {
@@ -224,20 +217,14 @@ TEST_F(FilesystemMetadataTest, RealMetadataStaysValidForTheFormatSchema) {
     remove(R"(Root\VFS\ProgramFilesX86\Microsoft Office\root\Office16\a+b,c;d=e.config)");
 
     // The schema the save checks against, applied by xmllint rather than by our own loader.
-    const auto saved = std::filesystem::temp_directory_path() / "quendle-metadata-schema-test.xml";
-    document->Save(saved.string());
-    const std::string command = "xmllint --noout --schema " + std::string(QUENDLE_SOURCE_DIR) +
-                                "/resources/FileSystemMetadata.xsd " + saved.string() + " 2>&1";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    ASSERT_TRUE(pipe);
-    std::string out;
-    char buffer[512];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
-        out.append(buffer, n);
-    const int status = pclose(pipe.release());
-    std::filesystem::remove(saved);
-    EXPECT_EQ(status, 0) << out;
+    test::ScratchDir dir;
+    const std::string saved = dir / "metadata.xml";
+    document->Save(saved);
+    test::RunResult lint =
+        test::runShell("xmllint --noout --schema " +
+                       test::shellQuote(test::sourceDir() + "/resources/FileSystemMetadata.xsd") + " " +
+                       test::shellQuote(saved));
+    EXPECT_EQ(lint.exitCode, 0) << lint.out;
     EXPECT_EQ(shortOf(entry("Root") + "/" + entry("VFS") + "/" + entry("ProgramFilesX86") + "/" +
                       entry("Microsoft Office")),
               "MICROS~1");

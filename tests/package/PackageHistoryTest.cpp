@@ -3,6 +3,7 @@
 #include "os/ConsoleWriter.h"
 #include "os/StationInfo.h"
 #include "os/msxml/MsXmlDomDocument.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -47,22 +48,15 @@ StationInfo fixedStation() {
 // The items of a saved history as Python's parser reads them: one line each, attributes in
 // document order.
 std::string itemsReadByPython(const MsXmlDomDocument& document) {
-    const auto path = std::filesystem::temp_directory_path() / "quendle-history-test.xml";
-    document.Save(path.string());
+    test::ScratchDir dir;
+    const std::string path = dir / "history.xml";
+    document.Save(path);
     const std::string script = "import sys, xml.etree.ElementTree as E\n"
                                "ns='{http://schemas.microsoft.com/appv/2010/PackageHistory}'\n"
                                "for i in E.parse(sys.argv[1]).getroot():\n"
                                "    assert i.tag == ns+'PackageHistoryItem', i.tag\n"
                                "    print(' '.join(k+'='+v for k, v in i.attrib.items()))\n";
-    const std::string command = "python3 -c \"" + script + "\" " + path.string();
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    std::string out;
-    char buffer[1024];
-    size_t n;
-    while (pipe && (n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
-        out.append(buffer, n);
-    std::filesystem::remove(path);
-    return out;
+    return test::pythonOutput(script, path);
 }
 
 } // namespace

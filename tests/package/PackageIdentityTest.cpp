@@ -2,6 +2,7 @@
 #include "core/Exception.h"
 #include "os/ConsoleWriter.h"
 #include "os/msxml/MsXmlDomDocument.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -119,21 +120,16 @@ TEST_F(PackageIdentityTest, GivenValuesAreWrittenInFieldOrder) {
 
 TEST_F(PackageIdentityTest, AttributesStayInTheAppVNamespace) {
     update("auto", "auto", "auto");
-    const auto path = std::filesystem::temp_directory_path() / "quendle-identity-test.xml";
-    manifest->Save(path.string());
+    test::ScratchDir dir;
+    const std::string path = dir / "identity.xml";
+    manifest->Save(path);
     const std::string script =
         "import sys, xml.etree.ElementTree as E\n"
         "v='{http://schemas.microsoft.com/appv/2010/manifest}'\n"
         "i=E.parse(sys.argv[1]).getroot().find('{http://schemas.microsoft.com/appx/2010/"
         "manifest}Identity')\n"
         "print(sorted(k.replace(v, 'appv:') for k in i.attrib))\n";
-    const std::string command = "python3 -c \"" + script + "\" " + path.string();
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    ASSERT_TRUE(pipe);
-    char buffer[512] = {};
-    const size_t n = fread(buffer, 1, sizeof buffer - 1, pipe.get());
-    std::filesystem::remove(path);
-    EXPECT_EQ(std::string(buffer, n),
+    EXPECT_EQ(test::pythonOutput(script, path),
               "['Name', 'Publisher', 'Version', 'appv:PackageId', 'appv:VersionId']\n")
         << "no duplicate or unprefixed attribute";
 }

@@ -1,4 +1,5 @@
 #include "os/StationInfo.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,14 +16,7 @@ namespace {
 
 // Output of a shell command without its final line end: an independent view of the machine.
 std::string commandOutput(const char* command) {
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command, "r"), pclose);
-    std::string out;
-    if (!pipe)
-        return out;
-    char buffer[256];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0)
-        out.append(buffer, n);
+    std::string out = test::runProgram({"/bin/sh", "-c", command}).out;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
         out.pop_back();
     return out;

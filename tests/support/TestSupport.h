@@ -141,6 +141,12 @@ inline std::string shellQuote(const std::string& s) {
     return q + "'";
 }
 
+// What Python's own parser makes of a file: the standard output of `script` run with the file as
+// its one argument.
+inline std::string pythonOutput(const std::string& script, const std::string& file) {
+    return runProgram({"/usr/bin/python3", "-c", script, file}).out;
+}
+
 // Whether a verifier is installed; tests that need one skip their check without it.
 inline bool haveTool(const std::string& tool) {
     return runShell("command -v " + shellQuote(tool)).exitCode == 0;
