@@ -1,6 +1,7 @@
 #include "package/PackageFiles.h"
 #include "core/Exception.h"
 #include "os/ConsoleWriter.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -9,18 +10,9 @@
 #include <vector>
 
 using namespace quendle;
+using test::failureOf;
 
 namespace {
-
-// The message of the exception that `action` raises, or "" when it raises none.
-std::string failureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return {};
-}
 
 // What `action` writes to the console.
 std::string outputOf(const std::function<void()>& action) {

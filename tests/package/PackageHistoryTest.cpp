@@ -14,6 +14,7 @@
 #include <string>
 
 using namespace quendle;
+using test::failureOf;
 
 namespace {
 
@@ -21,15 +22,6 @@ constexpr const char* HistoryXml = R"(<?xml version="1.0" encoding="utf-8"?>
 <PackageHistory xmlns="http://schemas.microsoft.com/appv/2010/PackageHistory">
   <PackageHistoryItem Time="2020-01-01T00:00:00.1Z" PackageVersion="old" SequencerVersion="5.1"/>
 </PackageHistory>)";
-
-std::string failureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return {};
-}
 
 StationInfo fixedStation() {
     StationInfo s;

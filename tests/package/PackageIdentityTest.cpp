@@ -14,6 +14,7 @@
 #include <string>
 
 using namespace quendle;
+using test::failureOf;
 
 namespace {
 
@@ -28,15 +29,6 @@ std::string manifestWithVersion(const char* versionAttribute) {
            R"("/>
   <Properties><DisplayName>Demo</DisplayName></Properties>
 </Package>)";
-}
-
-std::string failureOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return {};
 }
 
 class PackageIdentityTest : public testing::Test {

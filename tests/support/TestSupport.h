@@ -1,11 +1,14 @@
 #pragma once
 // Helpers shared by the test areas: temporary folders, whole-file reads and writes, and running
 // programs (the independent verifiers, the project's own executables) without a shell's quirks.
+#include "core/Exception.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <spawn.h>
 #include <string>
@@ -63,6 +66,16 @@ inline std::string samplesDir() {
 }
 inline bool haveSamples() {
     return fs::exists(samplesDir() + "/andest22__MARI/AppXManifest.xml");
+}
+
+// The message of the exception that `action` raises, or "" when it raises none.
+inline std::string failureOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& e) {
+        return e.message();
+    }
+    return {};
 }
 
 struct RunResult {
