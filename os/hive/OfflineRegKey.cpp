@@ -21,6 +21,13 @@ void check(uint32_t error, const std::string& what) {
         throw OfflineRegException(error, what);
 }
 
+// A deleted key keeps its object for the handles still open on it, but its contents are gone.
+HiveKey& liveKey(HiveKey& k, const std::string& what) {
+    if (k.deleted)
+        check(win32::KeyDeleted, what);
+    return k;
+}
+
 } // namespace
 
 OfflineRegKey::OfflineRegKey(std::shared_ptr<HiveTree> tree, std::shared_ptr<HiveKey> key)
@@ -79,10 +86,7 @@ void OfflineRegKey::SetValue(const std::string& name, uint32_t type, const void*
 }
 
 bool OfflineRegKey::GetValue(const std::string& name, uint32_t& type, std::vector<uint8_t>& data) const {
-    HiveKey& k = key();
-    if (k.deleted)
-        check(win32::KeyDeleted, name);
-    const HiveValue* v = k.findValue(wide(name));
+    const HiveValue* v = liveKey(key(), name).findValue(wide(name));
     if (!v)
         return false;
     type = v->type;
@@ -91,10 +95,7 @@ bool OfflineRegKey::GetValue(const std::string& name, uint32_t& type, std::vecto
 }
 
 bool OfflineRegKey::GetType(const std::string& name, uint32_t& type) const {
-    HiveKey& k = key();
-    if (k.deleted)
-        check(win32::KeyDeleted, name);
-    const HiveValue* v = k.findValue(wide(name));
+    const HiveValue* v = liveKey(key(), name).findValue(wide(name));
     if (!v)
         return false;
     type = v->type;
@@ -107,9 +108,7 @@ void OfflineRegKey::DeleteValue(const std::string& name) {
 }
 
 std::vector<std::string> OfflineRegKey::EnumSubkeys() const {
-    HiveKey& k = key();
-    if (k.deleted)
-        check(win32::KeyDeleted, "");
+    const HiveKey& k = liveKey(key(), "");
     std::vector<std::string> names;
     names.reserve(k.subkeys.size());
     for (const auto& s : k.subkeys)
@@ -118,9 +117,7 @@ std::vector<std::string> OfflineRegKey::EnumSubkeys() const {
 }
 
 std::vector<std::string> OfflineRegKey::EnumValues() const {
-    HiveKey& k = key();
-    if (k.deleted)
-        check(win32::KeyDeleted, "");
+    const HiveKey& k = liveKey(key(), "");
     std::vector<std::string> names;
     names.reserve(k.values.size());
     for (const auto& v : k.values)
