@@ -35,10 +35,7 @@ bool readsBackIn(const std::string& encoding) {
     xmlCharEncodingHandler* handler = xmlFindCharEncodingHandler(encoding.c_str());
     if (!handler)
         return false;
-    struct BufferFree {
-        void operator()(xmlBuffer* b) const { xmlBufferFree(b); }
-    };
-    std::unique_ptr<xmlBuffer, BufferFree> in(xmlBufferCreate()), out(xmlBufferCreate());
+    BufferPtr in(xmlBufferCreate()), out(xmlBufferCreate());
     int written = -1;
     if (in && out && xmlBufferCat(in.get(), reinterpret_cast<const xmlChar*>("<?xml")) == 0)
         written = xmlCharEncOutFunc(handler, out.get(), in.get());

@@ -72,3 +72,24 @@ TEST(PackageReplacement, AMissingArchiveLeavesThePackageAndNoTemporaryBehind) {
     EXPECT_EQ(readFile(package), "old");
     EXPECT_TRUE(hiddenTemporaries(dir.path()).empty());
 }
+
+// A read-only package file is not replaced: the save fails with "Access is denied." and the
+// package keeps its bytes and permissions, for root as for anyone (found by fault injection).
+TEST(ReadOnlyPackage, IsRefusedWithAccessDeniedAndKeptAsItWas) {
+    ScratchDir dir;
+    std::string package = dir / "pkg.appv", archive = dir / "built.appv";
+    writeFile(package, "old package");
+    ::chmod(package.c_str(), 0444);
+    writeFile(archive, "new package");
+    FileStamp before = stampOf(package);
+    try {
+        PackageReplacement(package).install(archive);
+        FAIL() << "a read-only package was replaced";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.message().rfind("Unable to save App-V 5.x package. Access is denied.", 0), 0u)
+            << e.message();
+    }
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_EQ(leftovers(dir.path()).size(), 2u) << "no temporary file left beside the package";
+    EXPECT_EQ(readFile(archive), "new package");
+}
