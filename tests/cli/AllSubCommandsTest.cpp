@@ -19,16 +19,6 @@ size_t occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
-// Python's answer about one XML part of a package.
-std::string queryPart(const std::string& package, const std::string& part, const std::string& code) {
-    RunResult r = runProgram({"/usr/bin/python3", "-c",
-                              "import sys, zipfile, xml.etree.ElementTree as E\n"
-                              "r = E.fromstring(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))\n" +
-                                  code,
-                              package, part});
-    return r.out + r.err;
-}
-
 } // namespace
 
 TEST(AllSubCommands, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
@@ -40,14 +30,15 @@ TEST(AllSubCommands, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
     writeFile(dir / "scripts/setup.cmd", "@echo setup\r\n");
     writeFile(dir / "scripts/cleanup.cmd", "@echo cleanup\r\n");
     writeFile(dir / "build/setup2.cmd", "@echo setup 2\r\n");
-    writeFile(dir / "rename.xsl",
-              "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"\n"
-              "    xmlns:appx=\"http://schemas.microsoft.com/appx/2010/manifest\">\n"
-              "  <xsl:param name=\"name\"/>\n"
-              "  <xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates "
-              "select=\"@*|node()\"/></xsl:copy></xsl:template>\n"
-              "  <xsl:template match=\"appx:DisplayName/text()\"><xsl:value-of select=\"$name\"/></xsl:template>\n"
-              "</xsl:stylesheet>\n");
+    writeFile(
+        dir / "rename.xsl",
+        "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"\n"
+        "    xmlns:appx=\"http://schemas.microsoft.com/appx/2010/manifest\">\n"
+        "  <xsl:param name=\"name\"/>\n"
+        "  <xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates "
+        "select=\"@*|node()\"/></xsl:copy></xsl:template>\n"
+        "  <xsl:template match=\"appx:DisplayName/text()\"><xsl:value-of select=\"$name\"/></xsl:template>\n"
+        "</xsl:stylesheet>\n");
     writeCommandFile(
         dir / "all.qdc",
         {"TransformManifest AppxManifest.xml rename.xsl -name \"Renamed Notes\"",
@@ -97,14 +88,16 @@ TEST(AllSubCommands, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
               "Renamed Notes | All twenty\nNone None\nCN=Edited 3.0.0.0 36\n");
     EXPECT_EQ(queryPart(package, "StreamMap.xml", "print([c.tag.split('}')[1] for c in r])\n"),
               "['PrimaryFeatureBlock', 'FeatureBlock']\n");
-    EXPECT_EQ(queryPart(package, "PackageHistory.xml",
-                        "i = list(r)[-1]\nprint(len(r), i.get('PackagingEngine'), i.get('SequencerVersion'))\n"),
-              "2 BuildBot 5.1.0.0\n");
+    EXPECT_EQ(
+        queryPart(package, "PackageHistory.xml",
+                  "i = list(r)[-1]\nprint(len(r), i.get('PackagingEngine'), i.get('SequencerVersion'))\n"),
+        "2 BuildBot 5.1.0.0\n");
 
     // Files and scripts, with their metadata and content types.
     const std::vector<std::string> names = entryNames(package);
     auto has = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) != names.end(); };
-    EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/bin/tool.exe"), std::string(150000, 'x'));
+    EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/bin/tool.exe"),
+              std::string(150000, 'x'));
     EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt"), "new notes\n");
     EXPECT_FALSE(has("Root/VFS/ProgramFilesX86/Demo%20Notes/readme.md"));
     EXPECT_EQ(entryBytes(package, "Scripts/setup.cmd"), "@echo setup 2\r\n");

@@ -34,12 +34,7 @@ class SubCommandCli : public testing::Test {
 
     // Python's answer about one XML part of the saved package.
     std::string query(const std::string& part, const std::string& code) {
-        RunResult r = runProgram({"/usr/bin/python3", "-c",
-                                  "import sys, zipfile, xml.etree.ElementTree as E\n"
-                                  "r = E.fromstring(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))\n" +
-                                      code,
-                                  package, part});
-        return r.out + r.err;
+        return queryPart(package, part, code);
     }
 
     std::string hiveValue(const std::string& key, const std::string& value) {
@@ -217,14 +212,15 @@ TEST_F(SubCommandCli, RefusedValuesEndTheRunAndLeaveThePackage) {
 }
 
 TEST_F(SubCommandCli, UpdateScriptFileOfANewScriptAddsItWithItsMetadata) {
-    QuendleRun run = quendle({"/Update", "demo.appv", "Update-ScriptFile", "launch.cmd", "scripts/setup.cmd"});
+    QuendleRun run =
+        quendle({"/Update", "demo.appv", "Update-ScriptFile", "launch.cmd", "scripts/setup.cmd"});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
-    EXPECT_TRUE(contains(run.result.out, "Added file \"Scripts\\launch.cmd\" to package.\n")) << run.result.out;
+    EXPECT_TRUE(contains(run.result.out, "Added file \"Scripts\\launch.cmd\" to package.\n"))
+        << run.result.out;
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(entryBytes(package, "Scripts/launch.cmd"), "@echo off\r\n");
     const std::string fs = "{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}";
-    EXPECT_EQ(query("FilesystemMetadata.xml",
-                    "print([e.get('Long') for e in r.find('" + fs + "Filesystem').findall('" + fs +
-                        "Entry')])\n"),
+    EXPECT_EQ(query("FilesystemMetadata.xml", "print([e.get('Long') for e in r.find('" + fs +
+                                                  "Filesystem').findall('" + fs + "Entry')])\n"),
               "['Root', 'Scripts']\n");
 }

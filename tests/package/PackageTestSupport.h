@@ -35,6 +35,17 @@ inline std::string verifyPackage(const std::string& package) {
     return failures;
 }
 
+// Python's answer about one XML part of a package: `code` runs with the part's root element as
+// `r`; its output and any error text are returned.
+inline std::string queryPart(const std::string& package, const std::string& part, const std::string& code) {
+    RunResult r = runProgram({"/usr/bin/python3", "-c",
+                              "import sys, zipfile, xml.etree.ElementTree as E\n"
+                              "r = E.fromstring(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))\n" +
+                                  code,
+                              package, part});
+    return r.out + r.err;
+}
+
 // The bytes of one entry, read by unzip (not by our reader).
 inline std::string entryBytes(const std::string& package, const std::string& entry) {
     return runProgram({"/usr/bin/unzip", "-p", package, entry}).out;
