@@ -44,7 +44,7 @@ TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
 TEST(XmlLoad, ReadsUtf16AndUtf8WithByteOrderMarks) {
     TempFolder dir;
     // "<r>é€</r>" in UTF-16LE with BOM and no declaration.
-    std::string utf16("\xFF\xFE<\0r\0>\0\xE9\0\xAC\x20<\0/\0r\0>\0", 22);
+    std::string utf16("\xFF\xFE<\0r\0>\0\xE9\0\xAC\x20<\0/\0r\0>\0", 20);
     writeFile(dir.file("u16.xml"), utf16);
     MsXmlDomDocument doc("u16.xml");
     doc.Load(dir.file("u16.xml"));
