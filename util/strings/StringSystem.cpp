@@ -157,10 +157,10 @@ std::string utf16ToUtf8(std::u16string_view text) {
 
 namespace {
 
-// `invalid` gives the code point of a byte that does not start a valid sequence.
-template <typename Invalid> std::u16string toUtf16(std::string_view text, Invalid invalid) {
-    std::u16string out;
-    out.reserve(text.size());
+// Calls `visit` with each code point of UTF-8 text; `invalid` gives the code point of a byte that
+// does not start a valid sequence.
+template <typename Invalid, typename Visit>
+void forEachCodePoint(std::string_view text, Invalid invalid, Visit visit) {
     size_t pos = 0;
     while (pos < text.size()) {
         char32_t cp;
@@ -169,7 +169,15 @@ template <typename Invalid> std::u16string toUtf16(std::string_view text, Invali
             cp = invalid(static_cast<unsigned char>(text[pos]));
             len = 1;
         }
+        visit(cp);
         pos += len;
+    }
+}
+
+template <typename Invalid> std::u16string toUtf16(std::string_view text, Invalid invalid) {
+    std::u16string out;
+    out.reserve(text.size());
+    forEachCodePoint(text, invalid, [&out](char32_t cp) {
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (cp >> 10));
@@ -177,7 +185,7 @@ template <typename Invalid> std::u16string toUtf16(std::string_view text, Invali
         } else {
             out += static_cast<char16_t>(cp);
         }
-    }
+    });
     return out;
 }
 
@@ -202,18 +210,7 @@ std::string windows1252ToUtf8(std::string_view bytes) {
 std::string utf8OrWindows1252(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
-    size_t pos = 0;
-    while (pos < bytes.size()) {
-        char32_t cp;
-        size_t len = validSequenceLength(bytes, pos, cp);
-        if (len == 0) {
-            appendUtf8(out, cp1252(static_cast<unsigned char>(bytes[pos])));
-            ++pos;
-        } else {
-            out.append(bytes.substr(pos, len));
-            pos += len;
-        }
-    }
+    forEachCodePoint(bytes, cp1252, [&out](char32_t cp) { appendUtf8(out, cp); });
     return out;
 }
 
