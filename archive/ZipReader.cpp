@@ -2,11 +2,12 @@
 
 #include "archive/PercentEncoding.h"
 #include "os/ExtractDestination.h"
+#include "util/strings/StringSystem.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <unordered_set>
+#include <unordered_map>
 #include <zip.h>
 
 namespace quendle {
@@ -64,6 +65,9 @@ bool ZipReader::readEntries(std::vector<Entry>& entries) {
     if (count <= 0)
         return fail("the archive has no entries");
     uint64_t uncompressed = 0, compressed = 0;
+    // Folded file name -> the name as stored. Two entries for one file (on the case-insensitive
+    // file system the format comes from) would leave which bytes count to the order of writing.
+    std::unordered_map<std::string, std::string> files;
     for (zip_int64_t i = 0; i < count; ++i) {
         auto index = static_cast<zip_uint64_t>(i);
         zip_stat_t st;
@@ -81,6 +85,15 @@ bool ZipReader::readEntries(std::vector<Entry>& entries) {
         if (!entry.isFolder && entry.components.empty())
             return fail("entry " + std::to_string(i) + " has no file name");
         if (!entry.isFolder) {
+            std::string folded;
+            for (const std::string& component : entry.components)
+                folded += (folded.empty() ? "" : "/") + foldCase(component);
+            auto [first, isNew] = files.emplace(std::move(folded), entry.name);
+            if (!isNew)
+                return fail(first->second == entry.name
+                                ? "entry \"" + entry.name + "\" appears twice"
+                                : "entries \"" + first->second + "\" and \"" + entry.name +
+                                      "\" name the same file: their names differ only in case");
             // Saturating sums: a hostile directory may declare sizes that overflow.
             uncompressed = uncompressed + entry.size < uncompressed ? UINT64_MAX : uncompressed + entry.size;
             uint64_t c = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
@@ -136,7 +149,6 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
     if (buffer_.empty())
         buffer_.resize(BufferSize);
 
-    std::unordered_set<std::string> listed;
     uint64_t written = 0;
     for (const Entry& entry : entries) {
         if (entry.isFolder) {
@@ -148,9 +160,7 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
         }
         if (!extractFile(target, entry, written, limit))
             return reportFailure();
-        std::string path = target.hostPath(entry.components);
-        if (listed.insert(path).second)
-            extracted.push_back(std::move(path));
+        extracted.push_back(target.hostPath(entry.components));
         if (progress_ && progress_->cancelled())
             return false;
     }

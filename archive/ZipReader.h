@@ -15,8 +15,9 @@ class ExtractDestination;
 // Extracts every entry of a ZIP or ZIP64 archive into a folder, with percent-decoded names.
 // Failures are false results (plus one reportError on the progress); errorText() says why.
 // Hostile archives are refused before anything is written: names that are absolute, carry a
-// drive letter or climb out with "..", and archives whose declared sizes exceed the extraction
-// limit. While writing, no entry may produce more bytes than it declared.
+// drive letter or climb out with "..", two entries for one file (names equal but for letter
+// case), and archives whose declared sizes exceed the extraction limit. While writing, no entry
+// may produce more bytes than it declared.
 class ZipReader {
   public:
     explicit ZipReader(ExtractProgress* progress = nullptr);

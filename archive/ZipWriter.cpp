@@ -3,6 +3,9 @@
 #include "archive/EntryData.h"
 #include "os/SystemError.h"
 
+#include <cerrno>
+#include <cstring>
+
 namespace quendle {
 
 namespace {
@@ -33,7 +36,21 @@ ZipWriter::~ZipWriter() = default;
 
 uint32_t ZipWriter::open(const std::string& archivePath) {
     central_.clear();
-    return archive_.create(archivePath);
+    errorText_.clear();
+    uint32_t error = archive_.create(archivePath);
+    if (error != win32::Success)
+        errorText_ = archivePath + ": " + std::strerror(errno);
+    return error;
+}
+
+bool ZipWriter::fail(std::string why) {
+    errorText_ = std::move(why);
+    return false;
+}
+
+bool ZipWriter::failWriting() {
+    // errno is cleared before each step, so zero means zlib (not the system) gave up.
+    return fail(errno ? std::strerror(errno) : "the data could not be compressed");
 }
 
 uint16_t ZipWriter::flagsFor(ZipCompression compression) {
@@ -62,37 +79,38 @@ int ZipWriter::methodFor(ZipCompression compression) {
 bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entryName,
                          ZipCompression compression) {
     if (!archive_.isOpen())
-        return false;
+        return false; // keeps the reason the open gave
     int method = methodFor(compression);
     EncodedName name = encodeName(hooks_, entryName);
     if (method < 0 || name.bytes.empty() || name.bytes.size() > 0xFFFF)
-        return false;
+        return fail("the entry name \"" + entryName + "\" cannot be stored");
     // Opened before anything is written, so that a missing source leaves no orphan header.
     SourceFile source;
     if (!source.open(sourcePath))
-        return false;
+        return fail(sourcePath + ": " + std::strerror(errno));
 
     uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, static_cast<uint16_t>(method), dosDateTimeOf(source.modified()), name.bytes);
     ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
     std::unique_ptr<EntryData> payload = makeEntryData(compression, hooks_, listener);
     if (!payload)
-        return false;
+        return fail("the compressor could not be started");
 
     uint64_t offset = archive_.size();
+    errno = 0;
     if (!local.writeTo(archive_))
-        return false;
+        return failWriting();
     if (listener)
         listener->beginFile(local.size(), source.size(), entryName);
     if (!payload->write(source, archive_))
-        return false;
+        return failWriting();
     if (listener)
         listener->endFile();
 
     DataDescriptor descriptor;
     descriptor.set(payload->crc(), payload->size(), source.size());
     if (!descriptor.writeTo(archive_))
-        return false;
+        return failWriting();
     CentralDirectoryHeader& header = central_.emplace_back(local, name.bytes, offset);
     header.set(payload->crc(), payload->size(), source.size());
     return true;
@@ -101,6 +119,7 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
 bool ZipWriter::close() {
     if (!archive_.isOpen())
         return false;
+    errno = 0;
     uint64_t directoryOffset = archive_.size();
     bool ok = true;
     for (const CentralDirectoryHeader& header : central_)
@@ -113,7 +132,7 @@ bool ZipWriter::close() {
     central_.clear();
     zip64End_.set(0, 0, 0);
     locator_.setEndRecordOffset(0);
-    return ok;
+    return ok || failWriting();
 }
 
 } // namespace quendle

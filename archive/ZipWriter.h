@@ -33,18 +33,24 @@ class ZipWriter {
     bool close();
 
     size_t entryCount() const { return central_.size(); }
+    // Why the last open, add or close failed (the system's text of the error); for messages.
+    const std::string& errorText() const { return errorText_; }
 
     // The flag bits and method a compression choice gives; method -1 for an unknown choice.
     static uint16_t flagsFor(ZipCompression compression);
     static int methodFor(ZipCompression compression);
 
   private:
+    bool fail(std::string why);
+    bool failWriting();
+
     ZipWriterHooks* hooks_;
     ArchiveFile archive_;
     std::vector<CentralDirectoryHeader> central_;
     Zip64EndOfCentralDirectory zip64End_;
     Zip64EndLocator locator_;
     EndOfCentralDirectory end_;
+    std::string errorText_;
 };
 
 } // namespace quendle

@@ -90,4 +90,14 @@ std::unique_ptr<IException> SehException::Clone(bool withStackTrace) const {
 
 std::string SehException::GetKindName() const { return sehClassName(sehClass_); }
 
+std::string withCause(std::string message, std::string_view cause) {
+    if (!cause.empty()) {
+        message += "\nCause: ";
+        message += cause;
+        if (message.back() != '.')
+            message += '.';
+    }
+    return message;
+}
+
 } // namespace quendle

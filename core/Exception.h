@@ -5,6 +5,7 @@
 #include <memory>
 #include <source_location>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quendle {
@@ -157,6 +158,10 @@ private:
 
 // Name of an SEH class ("SEH_AV_READ_NULLPTR", ...; "SEH_GENERIC" for others).
 std::string sehClassName(int sehClass);
+
+// A defined message followed, on its own line, by what the layer below said went wrong (a full
+// disk, a refused archive entry); just the message when nothing was said.
+std::string withCause(std::string message, std::string_view cause);
 
 // The marker that begins the stack-trace section of a message.
 inline constexpr const char* StackTraceMarker = "\n*** Stack Trace (x86) ***\n\n";

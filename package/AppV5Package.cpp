@@ -84,20 +84,20 @@ void AppV5Package::open() {
     (void)hostpath::createFolder(workspaceFolder_);
 
     std::vector<std::string> extracted;
-    bool ok = ZipReader::extract(hostpath::toLongPath(packagePath_), contentFolder_, this, extracted);
+    ZipReader reader(this);
+    bool ok = reader.open(hostpath::toLongPath(packagePath_)) && reader.extractAll(contentFolder_, extracted);
+    reader.close();
     endProgressLine();
     if (!ok)
-        throw Exception(formatStringId(136, {hostpath::toLongPath(packagePath_)}));
+        throw Exception(withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), reader.errorText()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);
         PackagePath packagePath = packagePathOf(contentFolder_, path);
         std::string_view known = canonicalKnownPart(packagePath);
         if (known.empty()) {
-            // Two entries differing only in letter case are one file where the format comes
-            // from: the later one's bytes win under the first one's name.
-            if (!fileTable_.insert(packagePath, path))
-                fileTable_.replaceSource(packagePath, path);
+            // The extractor has refused entries naming one file twice.
+            (void)fileTable_.insert(packagePath, path);
             continue;
         }
         // Known parts are found later by their own spelling.
