@@ -2,11 +2,11 @@
 
 #include "archive/PercentEncoding.h"
 #include "os/ExtractDestination.h"
+#include "os/SystemError.h"
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <unordered_map>
 #include <zip.h>
 
@@ -125,7 +125,7 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
 
     ExtractDestination target;
     if (!target.open(destination)) {
-        fail(destination + ": " + std::strerror(errno));
+        fail(destination + ": " + errnoText(errno));
         return reportFailure();
     }
     uint64_t limit = extractionLimit_;
@@ -153,7 +153,7 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
     for (const Entry& entry : entries) {
         if (entry.isFolder) {
             if (!target.createFolders(entry.components)) {
-                fail(target.hostPath(entry.components) + ": " + std::strerror(errno));
+                fail(target.hostPath(entry.components) + ": " + errnoText(errno));
                 return reportFailure();
             }
             continue;
@@ -179,7 +179,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
     UniqueFd out = destination.createFile(entry.components);
     std::string path = destination.hostPath(entry.components);
     if (!out)
-        return fail(path + ": " + std::strerror(errno));
+        return fail(path + ": " + errnoText(errno));
 
     auto abandon = [&](std::string why) {
         out.reset();
@@ -203,7 +203,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
         if (written > limit)
             return abandon("extraction stopped at the limit of " + std::to_string(limit) + " bytes");
         if (!out.writeAll(buffer_.data(), static_cast<size_t>(n)))
-            return abandon(path + ": " + std::strerror(errno));
+            return abandon(path + ": " + errnoText(errno));
         if (progress_) {
             progress_->step(n);
             if (progress_->cancelled())
@@ -216,7 +216,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
     if (!out.close()) {
         int err = errno;
         destination.removeFile(entry.components);
-        return fail(path + ": " + std::strerror(err));
+        return fail(path + ": " + errnoText(err));
     }
     return true;
 }

@@ -4,7 +4,6 @@
 #include "os/SystemError.h"
 
 #include <cerrno>
-#include <cstring>
 
 namespace quendle {
 
@@ -39,7 +38,7 @@ uint32_t ZipWriter::open(const std::string& archivePath) {
     errorText_.clear();
     uint32_t error = archive_.create(archivePath);
     if (error != win32::Success)
-        errorText_ = archivePath + ": " + std::strerror(errno);
+        errorText_ = archivePath + ": " + errnoText(errno);
     return error;
 }
 
@@ -50,7 +49,7 @@ bool ZipWriter::fail(std::string why) {
 
 bool ZipWriter::failWriting() {
     // errno is cleared before each step, so zero means zlib (not the system) gave up.
-    return fail(errno ? std::strerror(errno) : "the data could not be compressed");
+    return fail(errno ? errnoText(errno) : "the data could not be compressed");
 }
 
 uint16_t ZipWriter::flagsFor(ZipCompression compression) {
@@ -87,7 +86,7 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     // Opened before anything is written, so that a missing source leaves no orphan header.
     SourceFile source;
     if (!source.open(sourcePath))
-        return fail(sourcePath + ": " + std::strerror(errno));
+        return fail(sourcePath + ": " + errnoText(errno));
 
     uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, static_cast<uint16_t>(method), dosDateTimeOf(source.modified()), name.bytes);

@@ -111,4 +111,8 @@ uint32_t win32ErrorFromErrno(int err) {
     }
 }
 
+std::string errnoText(int err) {
+    return windowsErrorText(win32ErrorFromErrno(err));
+}
+
 } // namespace quendle

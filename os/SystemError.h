@@ -58,4 +58,7 @@ std::string GetSystemErrorText(uint32_t code);
 // The nearest Win32 error for an errno value.
 uint32_t win32ErrorFromErrno(int err);
 
+// The system's text for an errno value, worded as every other system error the program shows.
+std::string errnoText(int err);
+
 } // namespace quendle

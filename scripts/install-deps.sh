@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what building and testing Quendle needs on Debian 12 (run as root or with sudo).
+#   scripts/install-deps.sh [--fuzz]     --fuzz adds clang and its fuzzer runtime (fuzz/)
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
@@ -11,6 +12,7 @@ packages=(
     libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf reglookup
     time
 )
+[ "${1:-}" = "--fuzz" ] && packages+=(clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

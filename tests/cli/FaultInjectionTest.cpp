@@ -91,7 +91,7 @@ TEST(FaultInjection, FullTempFolderWhileSavingKeepsThePackageAndLeavesNothing) {
     RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
     // The defined message names the workspace file that was being packed when space ran out.
     EXPECT_TRUE(contains(r.out, "Unable to add file to package: \"" + tmp + "/{")) << r.out;
-    EXPECT_TRUE(contains(r.out, "\".\nCause: No space left on device.\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "\".\nCause: There is not enough space on the disk.\n")) << r.out;
     EXPECT_FALSE(contains(r.out, "Package updated successfully")) << r.out;
     EXPECT_TRUE(r.out.ends_with("exit=100\n")) << "nothing left in the temp folder:\n" << r.out;
     EXPECT_TRUE(stampOf(package) == before);
