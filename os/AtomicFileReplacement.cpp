@@ -2,6 +2,7 @@
 
 #include "core/Exception.h"
 #include "os/SignalCleanup.h"
+#include "os/StaleLeftovers.h"
 #include "os/SystemError.h"
 #include "util/strings/MessageFormat.h"
 
@@ -66,6 +67,9 @@ void AtomicFileReplacement::createTemporary() {
         if (fd >= 0) {
             fd_.reset(fd);
             temporary_ = std::move(name);
+            // Held until the rename, so a later run can tell a temporary of a killed run.
+            if (!StaleLeftovers::lockTemporary(fd))
+                fail(errno);
             return;
         }
         int err = errno;
@@ -81,7 +85,7 @@ void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
     if (::rename(sourcePath.c_str(), temporary_.c_str()) == 0) {
         fd_.reset();
         fd_.reset(::open(temporary_.c_str(), O_RDWR | O_CLOEXEC));
-        if (!fd_)
+        if (!fd_ || !StaleLeftovers::lockTemporary(fd_.get()))
             fail(errno);
         return;
     }
@@ -149,6 +153,7 @@ void AtomicFileReplacement::install(const std::string& sourcePath) {
         if (::access(target_.c_str(), W_OK) != 0)
             fail(errno);
     }
+    (void)StaleLeftovers::removeAbandonedTemporaries(target_);
     createTemporary();
     fillFrom(sourcePath);
     commit();

@@ -7,6 +7,7 @@
 #include "os/FileSystem.h"
 #include "os/Guid.h"
 #include "os/SignalCleanup.h"
+#include "os/StaleLeftovers.h"
 #include "os/msxml/MsXmlDomDocument.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
@@ -43,6 +44,8 @@ void AppV5Package::removeWorkspace() noexcept {
     tracker_.cleanUp();
     SignalCleanup::removeTree(workspaceFolder_);
     SignalCleanup::forgetFolder();
+    // Only now: an unlocked workspace may be swept by another run.
+    workspaceLock_.reset();
 }
 
 void AppV5Package::setPackagePath(const std::string& path) {
@@ -80,8 +83,11 @@ void AppV5Package::open() {
     // A hardware fault ends the run from its own handler; the workspace goes with it too.
     setFaultCleanup(&SignalCleanup::cleanUpNow);
     tracker_.addFolderTree(workspaceFolder_);
+    // Workspaces of runs that were killed outright are removed first: they may be gigabytes.
+    (void)StaleLeftovers::removeAbandonedWorkspaces(hostpath::tempFolderPath());
     // Only this user may read the extracted package; a failure shows up as a failed extraction.
     (void)hostpath::createFolder(workspaceFolder_);
+    workspaceLock_ = StaleLeftovers::lockWorkspace(workspaceFolder_);
 
     std::vector<std::string> extracted;
     ZipReader reader(this);

@@ -1,6 +1,7 @@
 #pragma once
 #include "archive/ExtractProgress.h"
 #include "os/TempFileTracker.h"
+#include "os/UniqueFd.h"
 #include "os/msxml/Namespaces.h"
 #include "package/FileTable.h"
 
@@ -88,6 +89,7 @@ class AppV5Package : public ExtractProgress {
     std::string packagePath_;
     std::string contentFolder_;
     std::string workspaceFolder_;
+    UniqueFd workspaceLock_; // marks the workspace as in use while this run lives
     TempFileTracker tracker_;
     FileTable fileTable_;
     DocumentCache documents_;

@@ -1,0 +1,93 @@
+// Leftovers of killed runs: only what no living run holds, only what looks like ours.
+#include "os/StaleLeftovers.h"
+#include "support/TestSupport.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <utime.h>
+
+using namespace quendle;
+using namespace quendle::test;
+
+namespace {
+
+const char* const WorkspaceA = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
+const char* const WorkspaceB = "{11111111-2222-3333-4444-555555555555}";
+
+void makeOld(const std::string& path) {
+    utimbuf times{std::time(nullptr) - 3600, std::time(nullptr) - 3600};
+    ASSERT_EQ(::utime(path.c_str(), &times), 0);
+}
+
+} // namespace
+
+TEST(StaleLeftovers, OnlyWorkspacesNoLivingRunHoldsAreRemoved) {
+    ScratchDir tmp;
+    const std::string a = tmp / WorkspaceA, b = tmp / WorkspaceB;
+    const std::string lockName = std::string("/") + StaleLeftovers::LockFileName;
+    // A living run's workspace (its lock held by a descriptor of this process), one of a run
+    // that died (locked once, lock released), and look-alikes that are not ours.
+    fs::create_directories(a);
+    UniqueFd living = StaleLeftovers::lockWorkspace(a);
+    ASSERT_TRUE(living);
+    EXPECT_FALSE(fs::exists(a + "/.quendle-lock-pending"));
+    fs::create_directories(b + "/res/Root");
+    writeFile(b + "/res/Root/big.bin", "gigabytes");
+    ASSERT_TRUE(StaleLeftovers::lockWorkspace(b)); // released at once: a dead run
+    fs::create_directories(tmp / "{22222222-2222-3333-4444-555555555555}/res"); // no lock file
+    fs::create_directories(tmp / "not-a-guid");
+    writeFile(tmp / "not-a-guid" + lockName, "");
+    writeFile(tmp / "{33333333-2222-3333-4444-555555555555}", "a file, not a folder");
+
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
+    EXPECT_TRUE(fs::exists(a + lockName));
+    EXPECT_FALSE(fs::exists(b));
+    EXPECT_TRUE(fs::exists(tmp / "{22222222-2222-3333-4444-555555555555}/res"));
+    EXPECT_TRUE(fs::exists(tmp / "not-a-guid"));
+    EXPECT_TRUE(fs::exists(tmp / "{33333333-2222-3333-4444-555555555555}"));
+
+    // The living run ends without cleaning up (as under SIGKILL): the next sweep takes it.
+    living.reset();
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
+    EXPECT_FALSE(fs::exists(a));
+    // A temp folder that is not there is no error.
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp / "missing"), 0);
+}
+
+TEST(StaleLeftovers, OnlyOldUnlockedTemporariesOfThisPackageAreRemoved) {
+    ScratchDir dir;
+    std::string package = dir / "pkg.appv";
+    writeFile(package, "the package");
+    auto temporary = [&](const std::string& name, bool old) {
+        writeFile(dir / name, "half a package");
+        if (old)
+            makeOld(dir / name);
+        return dir / name;
+    };
+    std::string abandoned = temporary(".pkg.appv.0123abcd", true);
+    std::string fresh = temporary(".pkg.appv.89ABCDEF", false);
+    std::string held = temporary(".pkg.appv.deadbeef", true);
+    UniqueFd holder(::open(held.c_str(), O_RDONLY));
+    ASSERT_TRUE(StaleLeftovers::lockTemporary(holder.get()));
+    std::vector<std::string> others = {temporary(".pkg.appv.0123abc", true), temporary(".pkg.appv.0123abcg", true),
+                                       temporary(".other.appv.0123abcd", true), temporary("pkg.appv.0123abcd", true)};
+    fs::create_directories(dir / ".pkg.appv.00000000");
+    ::utimbuf times{0, 0};
+    ::utime((dir / ".pkg.appv.00000000").c_str(), &times);
+
+    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package), 1);
+    EXPECT_FALSE(fs::exists(abandoned));
+    for (const std::string& kept : others)
+        EXPECT_TRUE(fs::exists(kept)) << kept;
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::is_directory(dir / ".pkg.appv.00000000"));
+    EXPECT_EQ(readFile(package), "the package");
+
+    holder.reset();
+    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package), 1);
+    EXPECT_FALSE(fs::exists(held));
+    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package, 0), 1) << "no age asked: the fresh one goes";
+}
