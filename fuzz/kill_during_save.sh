@@ -106,16 +106,19 @@ for round in $(seq 1 "$rounds"); do
     if [ "$(ls -A "$work/run" | grep -cv '^pkg.appv$\|^tmp$')" != 0 ]; then
         temporaries=$((temporaries + 1))
         left=1
-        # A temporary is taken only once it is older than a few seconds.
+        # A temporary is taken only once it is older than a few seconds...
         find "$work/run" -maxdepth 1 -name '.pkg.appv.*' -exec touch -d '1 minute ago' {} +
     fi
+    # As is a workspace whose creation was cut short.
+    find "$work/run/tmp" -maxdepth 1 -name '*.quendle-new' -exec touch -d '1 minute ago' {} +
     if [ "$left" = 1 ]; then
         # The next complete run must remove what the killed one left.
         TMPDIR="$work/run/tmp" "$quendle" /Update "$work/run/pkg.appv" Set-NodeText AppxManifest.xml \
             -xpath //appx:Properties/appx:DisplayName -nodetext "Next run" >/dev/null 2>&1 || true
         if [ -n "$(ls -A "$work/run/tmp")" ] || [ "$(ls -A "$work/run" | grep -cv '^pkg.appv$\|^tmp$')" != 0 ]; then
             not_swept=$((not_swept + 1))
-            echo "round $round: the next run did not remove what the killed one left" >&2
+            echo "round $round: the next run did not remove what the killed one left:" >&2
+            (cd "$work/run" && find . -maxdepth 3 -path ./pkg.appv -prune -o -printf "%p %TT\n") >&2
         fi
     fi
 done

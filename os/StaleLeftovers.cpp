@@ -68,34 +68,59 @@ std::string nameOf(const std::string& path) {
 
 } // namespace
 
-UniqueFd StaleLeftovers::lockWorkspace(const std::string& workspaceFolder) {
-    // Locked under a name no sweep looks for, then renamed into place.
-    std::string pending = workspaceFolder + "/.quendle-lock-pending";
-    UniqueFd fd(::open(pending.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd)
+UniqueFd StaleLeftovers::createWorkspace(const std::string& workspaceFolder) {
+    std::string pending = workspaceFolder + NewWorkspaceSuffix;
+    if (::mkdir(pending.c_str(), 0700) != 0)
         return {};
-    if (::flock(fd.get(), LOCK_EX) != 0 ||
-        ::rename(pending.c_str(), (workspaceFolder + "/" + LockFileName).c_str()) != 0) {
-        ::unlink(pending.c_str());
+    UniqueFd fd(::open((pending + "/" + LockFileName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                       0600));
+    if (!fd || ::flock(fd.get(), LOCK_EX) != 0 || ::rename(pending.c_str(), workspaceFolder.c_str()) != 0) {
+        SignalCleanup::removeTree(pending);
         return {};
     }
     return fd;
 }
 
+void StaleLeftovers::removeWorkspace(const std::string& workspaceFolder) {
+    forEachEntry(workspaceFolder, [&](const std::string& name) {
+        if (name == LockFileName)
+            return;
+        std::string path = workspaceFolder + "/" + name;
+        struct stat st = {};
+        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            SignalCleanup::removeTree(path);
+        else
+            ::unlink(path.c_str());
+    });
+    SignalCleanup::removeTree(workspaceFolder);
+}
+
 int StaleLeftovers::removeAbandonedWorkspaces(const std::string& tempFolder) {
     int removed = 0;
+    std::time_t now = std::time(nullptr);
+    const std::string suffix = NewWorkspaceSuffix;
     forEachEntry(tempFolder, [&](const std::string& name) {
-        if (!isWorkspaceName(name))
+        bool unfinished = name.size() == 38 + suffix.size() && name.ends_with(suffix);
+        if (!isWorkspaceName(unfinished ? name.substr(0, 38) : name))
             return;
         std::string folder = tempFolder + "/" + name;
         struct stat st = {};
         if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
             return;
         UniqueFd lock(::open((folder + "/" + LockFileName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        // No lock file: another program's folder, or a workspace of an older version; left alone.
-        if (!lock || !nobodyHolds(lock.get()))
+        if (lock && !nobodyHolds(lock.get()))
             return;
-        SignalCleanup::removeTree(folder);
+        if (unfinished) {
+            // Its lock is taken right after the folder is made: the age covers that moment.
+            if (now - st.st_mtime < 10)
+                return;
+            SignalCleanup::removeTree(folder);
+        } else {
+            // Without a lock file it is another program's folder (or an older version's).
+            if (!lock)
+                return;
+            removeWorkspace(folder);
+        }
         ++removed;
     });
     return removed;

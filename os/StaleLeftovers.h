@@ -13,14 +13,21 @@ class StaleLeftovers {
   public:
     // The name of the lock file inside a workspace folder.
     static constexpr const char* LockFileName = ".quendle-lock";
+    // What a workspace is called until it holds its locked lock file.
+    static constexpr const char* NewWorkspaceSuffix = ".quendle-new";
 
-    // Creates the workspace's lock file, already locked when it appears under its name, so that
-    // no other run can see it unlocked. An empty result when it cannot be created: the workspace
-    // then works as before, it just cannot be recognised as abandoned later.
-    static UniqueFd lockWorkspace(const std::string& workspaceFolder);
+    // Creates the workspace folder (mode 0700) with its lock file, locked before the folder
+    // appears under its name, and returns the lock. An empty result when that fails: the caller
+    // then creates the folder plainly, which works but cannot be recognised as abandoned later.
+    static UniqueFd createWorkspace(const std::string& workspaceFolder);
 
-    // Removes every folder of `tempFolder` named like a workspace ("{GUID}") that holds an
-    // unlocked lock file. Returns how many were removed.
+    // Deletes a workspace with its lock file last, so that a removal cut short by SIGKILL still
+    // leaves a folder the next run recognises.
+    static void removeWorkspace(const std::string& workspaceFolder);
+
+    // Removes every folder of `tempFolder` named like a workspace ("{GUID}") whose lock file
+    // nobody holds, and every "{GUID}.quendle-new" more than 10 seconds old whose creation was
+    // cut short. Returns how many were removed.
     static int removeAbandonedWorkspaces(const std::string& tempFolder);
 
     // Locks a temporary file this run has just created; false with errno set.

@@ -41,8 +41,9 @@ AppV5Package::~AppV5Package() {
 void AppV5Package::removeWorkspace() noexcept {
     if (workspaceFolder_.empty())
         return;
+    // Before the tracker's own removal of the tree, which would take the lock file at random.
+    StaleLeftovers::removeWorkspace(workspaceFolder_);
     tracker_.cleanUp();
-    SignalCleanup::removeTree(workspaceFolder_);
     SignalCleanup::forgetFolder();
     // Only now: an unlocked workspace may be swept by another run.
     workspaceLock_.reset();
@@ -86,8 +87,9 @@ void AppV5Package::open() {
     // Workspaces of runs that were killed outright are removed first: they may be gigabytes.
     (void)StaleLeftovers::removeAbandonedWorkspaces(hostpath::tempFolderPath());
     // Only this user may read the extracted package; a failure shows up as a failed extraction.
-    (void)hostpath::createFolder(workspaceFolder_);
-    workspaceLock_ = StaleLeftovers::lockWorkspace(workspaceFolder_);
+    workspaceLock_ = StaleLeftovers::createWorkspace(workspaceFolder_);
+    if (!workspaceLock_)
+        (void)hostpath::createFolder(workspaceFolder_);
 
     std::vector<std::string> extracted;
     ZipReader reader(this);

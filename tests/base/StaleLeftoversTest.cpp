@@ -28,22 +28,31 @@ TEST(StaleLeftovers, OnlyWorkspacesNoLivingRunHoldsAreRemoved) {
     const std::string a = tmp / WorkspaceA, b = tmp / WorkspaceB;
     const std::string lockName = std::string("/") + StaleLeftovers::LockFileName;
     // A living run's workspace (its lock held by a descriptor of this process), one of a run
-    // that died (locked once, lock released), and look-alikes that are not ours.
-    fs::create_directories(a);
-    UniqueFd living = StaleLeftovers::lockWorkspace(a);
+    // that died (lock released), and look-alikes that are not ours.
+    UniqueFd living = StaleLeftovers::createWorkspace(a);
     ASSERT_TRUE(living);
-    EXPECT_FALSE(fs::exists(a + "/.quendle-lock-pending"));
+    EXPECT_EQ((fs::status(a).permissions() & fs::perms::all), fs::perms::owner_all);
+    EXPECT_FALSE(fs::exists(a + StaleLeftovers::NewWorkspaceSuffix));
+    ASSERT_TRUE(StaleLeftovers::createWorkspace(b)); // released at once: a dead run
     fs::create_directories(b + "/res/Root");
     writeFile(b + "/res/Root/big.bin", "gigabytes");
-    ASSERT_TRUE(StaleLeftovers::lockWorkspace(b)); // released at once: a dead run
+    EXPECT_FALSE(StaleLeftovers::createWorkspace(b)) << "an existing workspace is never reused";
     fs::create_directories(tmp / "{22222222-2222-3333-4444-555555555555}/res"); // no lock file
     fs::create_directories(tmp / "not-a-guid");
     writeFile(tmp / "not-a-guid" + lockName, "");
     writeFile(tmp / "{33333333-2222-3333-4444-555555555555}", "a file, not a folder");
+    // Creations cut short before the rename: an old one and one that may still be going on.
+    const std::string cutShort = tmp / "{44444444-2222-3333-4444-555555555555}.quendle-new";
+    const std::string justMade = tmp / "{55555555-2222-3333-4444-555555555555}.quendle-new";
+    fs::create_directories(cutShort);
+    fs::create_directories(justMade);
+    makeOld(cutShort);
 
-    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 2);
     EXPECT_TRUE(fs::exists(a + lockName));
     EXPECT_FALSE(fs::exists(b));
+    EXPECT_FALSE(fs::exists(cutShort));
+    EXPECT_TRUE(fs::exists(justMade));
     EXPECT_TRUE(fs::exists(tmp / "{22222222-2222-3333-4444-555555555555}/res"));
     EXPECT_TRUE(fs::exists(tmp / "not-a-guid"));
     EXPECT_TRUE(fs::exists(tmp / "{33333333-2222-3333-4444-555555555555}"));
@@ -54,6 +63,22 @@ TEST(StaleLeftovers, OnlyWorkspacesNoLivingRunHoldsAreRemoved) {
     EXPECT_FALSE(fs::exists(a));
     // A temp folder that is not there is no error.
     EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp / "missing"), 0);
+}
+
+TEST(StaleLeftovers, RemovingAWorkspaceTakesEverything) {
+    ScratchDir tmp;
+    const std::string w = tmp / WorkspaceA;
+    UniqueFd lock = StaleLeftovers::createWorkspace(w);
+    ASSERT_TRUE(lock);
+    fs::create_directories(w + "/res/Root/deep/er");
+    writeFile(w + "/res/Root/deep/er/f.txt", "x");
+    writeFile(w + "/new.appv", "y");
+    fs::create_directories(tmp / "outside");
+    writeFile(tmp / "outside/keep.txt", "not the workspace's");
+    fs::create_directory_symlink(tmp / "outside", w + "/res/link");
+    StaleLeftovers::removeWorkspace(w);
+    EXPECT_FALSE(fs::exists(w));
+    EXPECT_EQ(readFile(tmp / "outside/keep.txt"), "not the workspace's") << "links are not followed";
 }
 
 TEST(StaleLeftovers, OnlyOldUnlockedTemporariesOfThisPackageAreRemoved) {
