@@ -1,6 +1,7 @@
 #include "os/AtomicFileReplacement.h"
 
 #include "core/Exception.h"
+#include "os/FileSystem.h"
 #include "os/SignalCleanup.h"
 #include "os/StaleLeftovers.h"
 #include "os/SystemError.h"
@@ -19,27 +20,12 @@
 
 namespace quendle {
 
-namespace {
-
-std::string folderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-} // namespace
-
 AtomicFileReplacement::AtomicFileReplacement(std::string targetPath, std::string failureText)
     : failureText_(std::move(failureText)) {
     // Replace the file a symbolic link points to, not the link.
     char resolved[PATH_MAX];
-    target_ = ::realpath(targetPath.c_str(), resolved) ? std::string(resolved) : std::move(targetPath);
+    // Absolute either way, so that the temporary's folder is never empty.
+    target_ = ::realpath(targetPath.c_str(), resolved) ? std::string(resolved) : hostpath::absolutePath(targetPath);
 }
 
 AtomicFileReplacement::~AtomicFileReplacement() {
@@ -60,7 +46,7 @@ void AtomicFileReplacement::createTemporary() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
-        std::string name = folderOf(target_) + "/." + nameOf(target_) + suffix;
+        std::string name = hostpath::folderOf(target_) + "/." + hostpath::fileNameOf(target_) + suffix;
         // Watched before it exists, so a signal at any point cannot leave it behind.
         SignalCleanup::watchFile(name);
         int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
@@ -138,7 +124,7 @@ void AtomicFileReplacement::commit() {
     temporary_.clear();
     SignalCleanup::forgetFile();
     // The rename itself is durable only once the folder is flushed.
-    UniqueFd folder(::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd folder(::open(hostpath::folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder)
         ::fsync(folder.get());
 }

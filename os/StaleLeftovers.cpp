@@ -1,5 +1,6 @@
 #include "os/StaleLeftovers.h"
 
+#include "os/FileSystem.h"
 #include "os/SignalCleanup.h"
 
 #include <cerrno>
@@ -54,16 +55,10 @@ void forEachEntry(const std::string& folder, Visit visit) {
     }
 }
 
+// The folder a file is in; "." for a bare name.
 std::string folderOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string nameOf(const std::string& path) {
-    auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string folder = hostpath::folderOf(path);
+    return folder.empty() ? "." : folder;
 }
 
 } // namespace
@@ -132,7 +127,7 @@ bool StaleLeftovers::lockTemporary(int fd) {
 
 int StaleLeftovers::removeAbandonedTemporaries(const std::string& target, int minimumAgeSeconds) {
     std::string folder = folderOf(target);
-    std::string prefix = "." + nameOf(target) + ".";
+    std::string prefix = "." + hostpath::fileNameOf(target) + ".";
     int removed = 0;
     std::time_t now = std::time(nullptr);
     forEachEntry(folder, [&](const std::string& name) {
