@@ -24,6 +24,21 @@ std::string hostilePackage(const ScratchDir& dir, const std::string& kind, const
     return out;
 }
 
+// A hostile package and its state before the run.
+struct Hostile {
+    std::string package;
+    FileStamp before;
+};
+
+Hostile hostile(const ScratchDir& dir, const std::string& kind, const std::string& target = {}) {
+    std::string package = hostilePackage(dir, kind, target.empty() ? dir / "unused" : target);
+    return {package, stampOf(package)};
+}
+
+std::string openFailure(const std::string& package) {
+    return "Failed to open: " + package + " (invalid file format).";
+}
+
 MeasuredRun editDisplayName(const std::string& package, const std::string& tempFolder = {}) {
     return runQuendleMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath",
                                DisplayNameXPath, "-nodetext", "Edited"},
@@ -52,12 +67,11 @@ TEST(HostilePackage, NamesClimbingOutOrAbsoluteAreRefusedAndNothingIsWrittenOuts
         ScratchDir dir;
         // The file each hostile name aims at, by climbing out of the workspace or directly.
         std::string target = dir / "escaped.txt";
-        std::string package = hostilePackage(dir, kind, target);
-        FileStamp before = stampOf(package);
+        Hostile h = hostile(dir, kind, target);
         std::string tmp = dir / "tmp";
         fs::create_directories(tmp);
-        MeasuredRun run = editDisplayName(package, tmp);
-        expectRefused(run, package, before, "Failed to open: " + package + " (invalid file format).");
+        MeasuredRun run = editDisplayName(h.package, tmp);
+        expectRefused(run, h.package, h.before, openFailure(h.package));
         EXPECT_EQ(filesBelow(dir.path()), std::vector<std::string>{std::string(kind) + ".appv"});
     }
 }
@@ -67,10 +81,9 @@ TEST(HostilePackage, EntriesDifferingOnlyInCaseAreRefused) {
     ScratchDir dir;
     // A second manifest and a second notes file, each spelt in another case: which one the
     // client would read is up to the order of writing.
-    std::string package = hostilePackage(dir, "case-twins", dir / "unused");
-    FileStamp before = stampOf(package);
-    MeasuredRun run = editDisplayName(package);
-    expectRefused(run, package, before, "Failed to open: " + package + " (invalid file format).\nCause: entries \"");
+    Hostile h = hostile(dir, "case-twins");
+    MeasuredRun run = editDisplayName(h.package);
+    expectRefused(run, h.package, h.before, openFailure(h.package) + "\nCause: entries \"");
     EXPECT_TRUE(contains(run.output, "differ only in case")) << run.output;
 }
 
@@ -79,21 +92,19 @@ TEST(HostilePackage, ManifestWithAnExternalEntityIsRefusedWithoutReadingIt) {
     ScratchDir dir;
     std::string secret = dir / "secret.txt";
     writeFile(secret, "TOP-SECRET-CONTENT");
-    std::string package = hostilePackage(dir, "external-entity", secret);
-    FileStamp before = stampOf(package);
-    MeasuredRun run = editDisplayName(package);
-    expectRefused(run, package, before, "AppxManifest.xml");
+    Hostile h = hostile(dir, "external-entity", secret);
+    MeasuredRun run = editDisplayName(h.package);
+    expectRefused(run, h.package, h.before, "AppxManifest.xml");
     EXPECT_FALSE(contains(run.output, "TOP-SECRET-CONTENT")) << run.output;
 }
 
 TEST(HostilePackage, ManifestWithABillionLaughsIsRefusedInBoundedMemory) {
     ASSERT_FALSE(demoPackage().empty());
     ScratchDir dir;
-    std::string package = hostilePackage(dir, "billion-laughs", dir / "unused");
-    FileStamp before = stampOf(package);
+    Hostile h = hostile(dir, "billion-laughs");
     // Reading the display name (the change line shows the old text) would expand 10^9 "lol"s.
-    MeasuredRun run = editDisplayName(package);
-    expectRefused(run, package, before, "AppxManifest.xml");
+    MeasuredRun run = editDisplayName(h.package);
+    expectRefused(run, h.package, h.before, "AppxManifest.xml");
     EXPECT_LT(run.output.size(), 100000u);
 }
 
@@ -101,11 +112,10 @@ TEST(HostilePackage, TenGibibyteZipBombIsStoppedAtItsDeclaredSize) {
     ASSERT_FALSE(demoPackage().empty());
     ScratchDir dir;
     // The entry declares one mebibyte and inflates to ten gibibytes.
-    std::string package = hostilePackage(dir, "bomb-lying", dir / "unused");
-    ASSERT_LT(fs::file_size(package), 20u << 20) << "the bomb is crafted cheaply";
-    FileStamp before = stampOf(package);
-    MeasuredRun run = editDisplayName(package);
-    expectRefused(run, package, before, "Failed to open: " + package + " (invalid file format).");
+    Hostile h = hostile(dir, "bomb-lying");
+    ASSERT_LT(fs::file_size(h.package), 20u << 20) << "the bomb is crafted cheaply";
+    MeasuredRun run = editDisplayName(h.package);
+    expectRefused(run, h.package, h.before, openFailure(h.package));
     EXPECT_LT(run.seconds, 20.0);
 }
 
@@ -116,25 +126,23 @@ TEST(HostilePackage, TenGibibyteZipBombDeclaredHonestlyIsRefusedBeforeFillingThe
         GTEST_SKIP() << "needs root and mount namespaces";
     ASSERT_FALSE(demoPackage().empty());
     ScratchDir dir;
-    std::string package = hostilePackage(dir, "bomb-honest", dir / "unused");
-    FileStamp before = stampOf(package);
+    Hostile h = hostile(dir, "bomb-honest");
     std::string tmp = dir / "tmp";
     fs::create_directories(tmp);
     std::string script = "mount -t tmpfs -o size=512m tmpfs " + shellQuote(tmp) + " && exec " +
-                         shellQuote(quendleExe()) + " /Update " + shellQuote(package) +
+                         shellQuote(quendleExe()) + " /Update " + shellQuote(h.package) +
                          " Set-NodeText AppxManifest.xml -xpath " + DisplayNameXPath + " -nodetext Edited";
     MeasuredRun run = runMeasured({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script}, tmp);
-    expectRefused(run, package, before, "Failed to open: " + package + " (invalid file format).");
+    expectRefused(run, h.package, h.before, openFailure(h.package));
     EXPECT_LT(run.seconds, 20.0);
 }
 
 TEST(HostilePackage, HiveWithASubkeyListLoopIsRefusedAsCorrupt) {
     ASSERT_FALSE(demoPackage().empty());
     ScratchDir dir;
-    std::string package = hostilePackage(dir, "hive-loop", dir / "unused");
-    FileStamp before = stampOf(package);
-    MeasuredRun run = runQuendleMeasured({"/Update", package, "Set-RegistryValue",
+    Hostile h = hostile(dir, "hive-loop");
+    MeasuredRun run = runQuendleMeasured({"/Update", h.package, "Set-RegistryValue",
                                           "REGISTRY\\MACHINE\\SOFTWARE\\Quendle Demo\\Notes", "-valuename",
                                           "Width", "-type", "dword", "-value", "1"});
-    expectRefused(run, package, before, "The registry is corrupted.");
+    expectRefused(run, h.package, h.before, "The registry is corrupted.");
 }
