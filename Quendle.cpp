@@ -1,7 +1,7 @@
-#include "QuendleCommandContainer.h"
-#include "core/ExceptionHandling.h"
+#include "cli/QuendleCommandContainer.h"
+#include "os/ExceptionHandling.h"
 #include "core/ExceptionPresenter.h"
-#include "os/ConsoleWriter.h"
+#include "core/ConsoleWriter.h"
 #include "package/AppV5Package.h"
 
 #include <csignal>

@@ -1,7 +1,7 @@
 #include "archive/BlockMapBuilder.h"
 
 #include "archive/PercentEncoding.h"
-#include "os/msxml/Namespaces.h"
+#include "xml/Namespaces.h"
 
 #include <zlib.h>
 

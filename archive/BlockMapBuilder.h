@@ -1,8 +1,8 @@
 #pragma once
 #include "archive/ZipWriter.h"
 #include "archive/ZipWriterHooks.h"
-#include "os/SHA256.h"
-#include "os/XmlOutput.h"
+#include "archive/SHA256.h"
+#include "xml/XmlOutput.h"
 
 #include <cstdint>
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include "archive/PercentEncoding.h"
 #include "os/ExtractDestination.h"
-#include "os/SystemError.h"
+#include "core/SystemError.h"
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "archive/ZipWriter.h"
 
 #include "archive/EntryData.h"
-#include "os/SystemError.h"
+#include "core/SystemError.h"
 
 #include <cerrno>
 

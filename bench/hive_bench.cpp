@@ -3,7 +3,7 @@
 // /usr/bin/time -v for the peak memory.
 // Usage: hive_bench [hive file]   (default: the largest sample hive)
 #include "core/Exception.h"
-#include "os/hive/OfflineRegHive.h"
+#include "hive/OfflineRegHive.h"
 #include "package/PackageRegistry.h"
 
 #include <chrono>

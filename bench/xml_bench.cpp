@@ -1,7 +1,7 @@
 // Loads the big sample manifest, applies one XPath edit, normalizes and validates it as the
 // package save does, and saves it; prints the time of each step and the peak RSS.
-#include "os/msxml/MsXmlDomDocument.h"
-#include "os/msxml/MsXmlSchemaCollection.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlSchemaCollection.h"
 #include "package/ManifestValidator.h"
 
 #include <sys/resource.h>

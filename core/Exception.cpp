@@ -1,7 +1,7 @@
 #include "core/Exception.h"
 
-#include "core/ExceptionHandling.h"
-#include "os/SystemError.h"
+#include "os/ExceptionHandling.h"
+#include "core/SystemError.h"
 
 namespace quendle {
 

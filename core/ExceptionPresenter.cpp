@@ -1,6 +1,6 @@
 #include "core/ExceptionPresenter.h"
 
-#include "os/ConsoleWriter.h"
+#include "core/ConsoleWriter.h"
 #include "util/strings/StringTable.h"
 
 #include <algorithm>

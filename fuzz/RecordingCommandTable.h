@@ -3,10 +3,10 @@
 // command-line and command-file targets reach the parser, the usage texts and the sub-command
 // splitting of /Update without opening any package. /Update runs its real body against a
 // package object whose path is a placeholder file: the sub-commands it finds land here.
-#include "QuendleCommandContainer.h"
-#include "msicomp/command/CommandContainerImpl.h"
+#include "cli/QuendleCommandContainer.h"
+#include "cli/CommandContainerImpl.h"
 #include "package/AppV5Package.h"
-#include "package/PackageCommands.h"
+#include "cli/PackageCommands.h"
 #include "util/strings/StringSystem.h"
 
 #include <cstdlib>

@@ -17,7 +17,7 @@ OUT=${FUZZ_BUILD:-fuzz/build}
 mkdir -p "$OUT"
 
 declare -A STANDALONE=(
-    [hive_fuzzer]="os/hive/HiveName.cpp os/hive/HiveTree.cpp os/hive/RegfReader.cpp os/hive/RegfWriter.cpp os/SystemError.cpp util/strings/StringSystem.cpp"
+    [hive_fuzzer]="hive/HiveName.cpp hive/HiveTree.cpp hive/RegfReader.cpp hive/RegfWriter.cpp core/SystemError.cpp util/strings/StringSystem.cpp"
 )
 
 layers_built=0
@@ -27,7 +27,7 @@ build_layers() {
         -DCMAKE_C_COMPILER="$CC" -DCMAKE_CXX_COMPILER="$CXX" \
         -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,$SANITIZERS -fno-omit-frame-pointer -include $PWD/fuzz/SourceLocationCompat.h" \
         >/dev/null
-    cmake --build "$OUT/cmake" -j"$(nproc)" --target quendle_package
+    cmake --build "$OUT/cmake" -j"$(nproc)" --target quendle_cli
     layers_built=1
 }
 
@@ -43,8 +43,9 @@ for t in "${targets[@]}"; do
         build_layers
         L="$OUT/cmake"
         "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer,$SANITIZERS -I"$L/generated" "fuzz/$t.cpp" -o "$OUT/$t" \
-            -Wl,--start-group "$L"/libquendle_package.a "$L"/libquendle_xml.a "$L"/libquendle_resources.a \
-            "$L"/libquendle_hive.a "$L"/libquendle_archive.a "$L"/libquendle_base.a -Wl,--end-group \
+            -Wl,--start-group "$L"/libquendle_cli.a "$L"/libquendle_package.a "$L"/libquendle_archive.a \
+            "$L"/libquendle_xml.a "$L"/libquendle_resources.a "$L"/libquendle_hive.a "$L"/libquendle_os.a \
+            "$L"/libquendle_core.a "$L"/libquendle_util.a -Wl,--end-group \
             $(pkg-config --libs libxml-2.0 libxslt libzip uuid) -lcrypto -lz -ldl -rdynamic
     fi
     echo "built $OUT/$t"

@@ -4,7 +4,7 @@
 #include "core/ExceptionPresenter.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/RecordingCommandTable.h"
-#include "os/ConsoleWriter.h"
+#include "core/ConsoleWriter.h"
 
 using namespace quendle;
 using namespace quendle::fuzz;

@@ -4,8 +4,8 @@
 #include "core/ExceptionPresenter.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/RecordingCommandTable.h"
-#include "msicomp/command/CommandFile.h"
-#include "os/ConsoleWriter.h"
+#include "cli/CommandFile.h"
+#include "core/ConsoleWriter.h"
 
 #include <cstdlib>
 

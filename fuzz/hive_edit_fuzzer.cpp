@@ -4,8 +4,8 @@
 // writer may never produce a file that its own reader refuses or reads differently.
 // (hive_fuzzer checks the reader and writer underneath, in memory.)
 #include "fuzz/FuzzSupport.h"
-#include "os/hive/OfflineRegHive.h"
-#include "os/hive/OfflineRegKey.h"
+#include "hive/OfflineRegHive.h"
+#include "hive/OfflineRegKey.h"
 
 #include <cstdio>
 #include <cstdlib>

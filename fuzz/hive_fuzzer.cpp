@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the hive reader. A hive it accepts must survive a save and read back
 // with the same number of keys and values.
-#include "os/hive/RegfFormat.h"
-#include "os/hive/RegfReader.h"
-#include "os/hive/RegfWriter.h"
+#include "hive/RegfFormat.h"
+#include "hive/RegfReader.h"
+#include "hive/RegfWriter.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 // upgrade and schema check. Input layout: one byte choosing the part (and whether to write it
 // back), the XPath expression up to the first line end, then the document.
 #include "fuzz/FuzzSupport.h"
-#include "os/msxml/MsXmlDomDocument.h"
-#include "os/msxml/MsXmlDomNode.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 

@@ -1,6 +1,6 @@
 #include "os/ArchiveFile.h"
 
-#include "os/SystemError.h"
+#include "core/SystemError.h"
 
 #include <cerrno>
 #include <fcntl.h>

@@ -4,7 +4,7 @@
 #include "os/FileSystem.h"
 #include "os/SignalCleanup.h"
 #include "os/StaleLeftovers.h"
-#include "os/SystemError.h"
+#include "core/SystemError.h"
 #include "util/strings/MessageFormat.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "os/FileSystem.h"
 
 #include "core/Exception.h"
-#include "os/SystemError.h"
+#include "core/SystemError.h"
 
 #include <cerrno>
 #include <cstdlib>

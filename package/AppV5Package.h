@@ -2,7 +2,7 @@
 #include "archive/ExtractProgress.h"
 #include "os/TempFileTracker.h"
 #include "os/UniqueFd.h"
-#include "os/msxml/Namespaces.h"
+#include "xml/Namespaces.h"
 #include "package/FileTable.h"
 
 #include <cstdint>

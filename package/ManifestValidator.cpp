@@ -1,9 +1,9 @@
 #include "package/ManifestValidator.h"
 
-#include "os/msxml/MsXmlDomDocument.h"
-#include "os/msxml/MsXmlSchemaCollection.h"
-#include "os/msxml/Namespaces.h"
-#include "os/msxml/XslTransform.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlSchemaCollection.h"
+#include "xml/Namespaces.h"
+#include "xml/XslTransform.h"
 
 #include <string_view>
 

@@ -2,9 +2,9 @@
 
 #include "core/Exception.h"
 #include "os/StationInfo.h"
-#include "os/msxml/MsXmlDomDocument.h"
-#include "os/msxml/MsXmlDomNode.h"
-#include "os/msxml/Namespaces.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"

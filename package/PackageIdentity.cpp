@@ -2,9 +2,9 @@
 
 #include "core/Exception.h"
 #include "os/Guid.h"
-#include "os/msxml/MsXmlDomDocument.h"
-#include "os/msxml/MsXmlDomNode.h"
-#include "os/msxml/VersionNumber.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/VersionNumber.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"

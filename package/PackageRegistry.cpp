@@ -1,11 +1,11 @@
 #include "package/PackageRegistry.h"
 
 #include "core/Exception.h"
-#include "os/ConsoleWriter.h"
+#include "core/ConsoleWriter.h"
 #include "os/FileSystem.h"
-#include "os/SystemError.h"
-#include "os/hive/OfflineRegException.h"
-#include "os/hive/RegistryValueText.h"
+#include "core/SystemError.h"
+#include "hive/OfflineRegException.h"
+#include "hive/RegistryValueText.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 

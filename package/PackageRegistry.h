@@ -1,5 +1,5 @@
 #pragma once
-#include "os/hive/OfflineRegHive.h"
+#include "hive/OfflineRegHive.h"
 
 #include <cstdint>
 #include <functional>

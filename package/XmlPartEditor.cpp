@@ -1,8 +1,8 @@
 #include "package/XmlPartEditor.h"
 
 #include "core/Exception.h"
-#include "os/msxml/MsXmlDomDocument.h"
-#include "os/msxml/XslTransform.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/XslTransform.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"

@@ -8,7 +8,7 @@
 #include "core/Exception.h"
 #include "core/ExceptionPresenter.h"
 #include "os/FileSystem.h"
-#include "os/hive/OfflineRegHive.h"
+#include "hive/OfflineRegHive.h"
 #include "package/KnownParts.h"
 #include "package/PackageArchiveWriter.h"
 #include "package/PackageRegistry.h"

@@ -1,8 +1,8 @@
 #include "ArchiveTestSupport.h"
 #include "archive/PercentEncoding.h"
 #include "core/Exception.h"
-#include "os/SHA256.h"
-#include "os/XmlOutput.h"
+#include "archive/SHA256.h"
+#include "xml/XmlOutput.h"
 
 #include <gtest/gtest.h>
 

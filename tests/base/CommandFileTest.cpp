@@ -1,4 +1,4 @@
-#include "msicomp/command/CommandFile.h"
+#include "cli/CommandFile.h"
 #include "CommandTestSupport.h"
 #include "os/FileSystem.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 #include "core/ExceptionPresenter.h"
-#include "msicomp/command/CommandContainerImpl.h"
-#include "msicomp/command/CommandLineException.h"
-#include "os/ConsoleWriter.h"
+#include "cli/CommandContainerImpl.h"
+#include "cli/CommandLineException.h"
+#include "core/ConsoleWriter.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "CommandTestSupport.h"
-#include "os/SystemError.h"
+#include "core/SystemError.h"
 
 #include <cerrno>
 

@@ -1,5 +1,5 @@
 #include "CommandTestSupport.h"
-#include "core/ExceptionHandling.h"
+#include "os/ExceptionHandling.h"
 
 #include <stdexcept>
 

@@ -1,5 +1,5 @@
-#include "core/ExceptionHandling.h"
-#include "os/ConsoleWriter.h"
+#include "os/ExceptionHandling.h"
+#include "core/ConsoleWriter.h"
 
 #include <csignal>
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 #include "HiveTestSupport.h"
 
-#include "os/hive/HiveName.h"
-#include "os/hive/OfflineRegException.h"
-#include "os/hive/OfflineRegHive.h"
-#include "os/hive/RegfFormat.h"
-#include "os/hive/RegfReader.h"
+#include "hive/HiveName.h"
+#include "hive/OfflineRegException.h"
+#include "hive/OfflineRegHive.h"
+#include "hive/RegfFormat.h"
+#include "hive/RegfReader.h"
 
 #include <gtest/gtest.h>
 #include <random>

@@ -1,4 +1,4 @@
-#include "os/hive/HiveName.h"
+#include "hive/HiveName.h"
 
 #include <gtest/gtest.h>
 

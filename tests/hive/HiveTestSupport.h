@@ -1,6 +1,6 @@
 #pragma once
-#include "os/hive/HiveTree.h"
-#include "os/hive/RegfWriter.h"
+#include "hive/HiveTree.h"
+#include "hive/RegfWriter.h"
 #include "support/TestSupport.h"
 
 #include <cstdint>

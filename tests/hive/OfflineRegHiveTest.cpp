@@ -1,8 +1,8 @@
 #include "HiveTestSupport.h"
 
-#include "os/SystemError.h"
-#include "os/hive/OfflineRegException.h"
-#include "os/hive/OfflineRegHive.h"
+#include "core/SystemError.h"
+#include "hive/OfflineRegException.h"
+#include "hive/OfflineRegHive.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "HiveTestSupport.h"
 
-#include "os/hive/RegfFormat.h"
-#include "os/hive/RegfReader.h"
+#include "hive/RegfFormat.h"
+#include "hive/RegfReader.h"
 
 #include <gtest/gtest.h>
 #include <map>

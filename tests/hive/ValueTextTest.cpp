@@ -1,4 +1,4 @@
-#include "os/hive/RegistryValueText.h"
+#include "hive/RegistryValueText.h"
 
 #include "core/Exception.h"
 

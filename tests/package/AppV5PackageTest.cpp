@@ -1,7 +1,7 @@
 #include "package/AppV5Package.h"
 
 #include "core/Exception.h"
-#include "os/msxml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomDocument.h"
 #include "package/PackageArchiveWriter.h"
 #include "package/PackageTestSupport.h"
 

@@ -1,6 +1,6 @@
 #include "package/FilesystemMetadata.h"
-#include "os/ConsoleWriter.h"
-#include "os/msxml/MsXmlDomDocument.h"
+#include "core/ConsoleWriter.h"
+#include "xml/MsXmlDomDocument.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "PackageTestSupport.h"
 
-#include "os/msxml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomDocument.h"
 #include "package/ManifestValidator.h"
 
 #include <gtest/gtest.h>

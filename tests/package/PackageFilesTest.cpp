@@ -1,6 +1,6 @@
 #include "package/PackageFiles.h"
 #include "core/Exception.h"
-#include "os/ConsoleWriter.h"
+#include "core/ConsoleWriter.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

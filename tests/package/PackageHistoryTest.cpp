@@ -1,8 +1,8 @@
 #include "package/PackageHistory.h"
 #include "core/Exception.h"
-#include "os/ConsoleWriter.h"
+#include "core/ConsoleWriter.h"
 #include "os/StationInfo.h"
-#include "os/msxml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomDocument.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "package/PackageIdentity.h"
 #include "core/Exception.h"
-#include "os/ConsoleWriter.h"
-#include "os/msxml/MsXmlDomDocument.h"
+#include "core/ConsoleWriter.h"
+#include "xml/MsXmlDomDocument.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "XmlTestSupport.h"
-#include "os/msxml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomDocument.h"
 
 using namespace quendle;
 using namespace quendle::xmltest;

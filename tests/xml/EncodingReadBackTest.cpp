@@ -1,7 +1,7 @@
 // A part is saved in the encoding its declaration names only when a parser can read that
 // encoding back; found by fuzzing the XML parts.
 #include "XmlTestSupport.h"
-#include "os/msxml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomDocument.h"
 
 using namespace quendle;
 using namespace quendle::xmltest;

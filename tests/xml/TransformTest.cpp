@@ -1,6 +1,6 @@
 #include "XmlTestSupport.h"
-#include "os/msxml/MsXmlDomDocument.h"
-#include "os/msxml/XslTransform.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/XslTransform.h"
 
 using namespace quendle;
 using namespace quendle::xmltest;

@@ -1,6 +1,6 @@
 #include "XmlTestSupport.h"
-#include "os/msxml/MsXmlDomDocument.h"
-#include "os/msxml/MsXmlSchemaCollection.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlSchemaCollection.h"
 
 using namespace quendle;
 using namespace quendle::xmltest;

@@ -1,4 +1,4 @@
-#include "os/msxml/VersionNumber.h"
+#include "xml/VersionNumber.h"
 
 #include <gtest/gtest.h>
 

@@ -3,8 +3,8 @@
 // Each line of the edits file is one operation, its fields separated by tabs; "\t", "\n", "\r"
 // and "\\" stand for themselves inside a field.
 #include "core/Exception.h"
-#include "os/ConsoleWriter.h"
-#include "os/hive/OfflineRegHive.h"
+#include "core/ConsoleWriter.h"
+#include "hive/OfflineRegHive.h"
 #include "package/PackageRegistry.h"
 
 #include <cstdio>

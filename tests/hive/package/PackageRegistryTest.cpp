@@ -1,9 +1,9 @@
 #include "HiveTestSupport.h"
 
 #include "core/Exception.h"
-#include "os/ConsoleWriter.h"
-#include "os/hive/OfflineRegException.h"
-#include "os/hive/OfflineRegHive.h"
+#include "core/ConsoleWriter.h"
+#include "hive/OfflineRegException.h"
+#include "hive/OfflineRegHive.h"
 #include "package/PackageRegistry.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,52 @@
+#pragma once
+#include "cli/CommandParameter.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quendle {
+
+class ICommandContainer;
+
+using CommandValues = std::vector<std::string>;
+// Receives the parsed values in declaration order and returns the command's result.
+using CommandHandler = std::function<uint32_t(const CommandValues&)>;
+
+enum CommandFlags : uint32_t {
+    CommandTopLevel = 0x2000, // typed directly after the program name; its own usage line
+};
+
+// A named command: its parameters, how its arguments are parsed into values, and its usage.
+class Command {
+  public:
+    Command(std::string name, const ICommandContainer* owner, CommandHandler handler, uint32_t flags,
+            std::vector<CommandParameter> parameters);
+
+    const std::string& name() const { return name_; }
+    uint32_t flags() const { return flags_; }
+    bool isTopLevel() const { return (flags_ & CommandTopLevel) != 0; }
+    const std::vector<CommandParameter>& parameters() const { return parameters_; }
+    const CommandHandler& handler() const { return handler_; }
+
+    // One value per parameter in declaration order (an absent optional parameter gives "", an
+    // absent switch "false"); at the place of a Rest parameter, every argument it took.
+    // Throws CommandLineException for every error of the arguments.
+    CommandValues parseArguments(const std::vector<std::string>& arguments) const;
+    // "  /Name <placeholders...>\n\n".
+    std::string getUsage() const;
+
+  private:
+    [[noreturn]] void throwMissingArgument(const CommandParameter& p) const;
+    [[noreturn]] void throwUnknownParameters(const std::vector<std::string>& leftovers) const;
+    [[noreturn]] void throwMissingGroups(unsigned missingGroups) const;
+
+    std::string name_;
+    const ICommandContainer* owner_;
+    CommandHandler handler_;
+    uint32_t flags_;
+    std::vector<CommandParameter> parameters_;
+};
+
+} // namespace quendle

@@ -1,0 +1,130 @@
+#include "cli/CommandContainerImpl.h"
+
+#include "core/ExceptionPresenter.h"
+#include "cli/CommandLineException.h"
+#include "core/ConsoleWriter.h"
+#include "os/FileSystem.h"
+#include "util/strings/MessageFormat.h"
+#include "util/strings/StringSystem.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace quendle {
+
+uint32_t CommandContainerImpl::run(int argc, char** argv) {
+    std::string name;
+    std::vector<std::string> arguments;
+    if (argc > 1 && argv[1]) {
+        name = argv[1];
+        if (!name.empty()) {
+            // The first character is the command marker, whatever it is; drop the whole of it.
+            size_t pos = 0;
+            nextCodePoint(name, pos);
+            name.erase(0, pos);
+        }
+        for (int i = 2; i < argc; ++i)
+            arguments.emplace_back(argv[i] ? argv[i] : "");
+    }
+    return executeCommand(name, arguments);
+}
+
+uint32_t CommandContainerImpl::executeCommand(const std::string& name,
+                                              const std::vector<std::string>& arguments) {
+    if (name.empty())
+        throw CommandLineException(this);
+    const Command* command = findCommand(name, true);
+    if (!command)
+        throw CommandLineException(this);
+    CommandValues values = command->parseArguments(arguments);
+    return command->handler()(values); // an empty handler raises std::bad_function_call
+}
+
+const Command* CommandContainerImpl::findCommand(std::string_view name, bool suggest) const {
+    const std::vector<Command>& commands = getCommands();
+    for (const auto& c : commands) {
+        if (equalsIgnoreCaseAscii(c.name(), name))
+            return &c;
+    }
+    if (!suggest)
+        return nullptr;
+    size_t typedLength = codePointCount(name);
+    const Command* suggestion = nullptr;
+    for (const auto& c : commands) {
+        if (withinSuggestionRange(typedLength, c.name(), 4) && editDistance(name, c.name()) < 4)
+            suggestion = &c; // the last near command in table order wins
+    }
+    if (suggestion)
+        throw CommandLineException(this, "", formatStringId(65025, {std::string(name), suggestion->name()}));
+    return nullptr;
+}
+
+std::string CommandContainerImpl::programName() {
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return "quendle";
+    return hostpath::fileNameOf(std::string_view(buf, static_cast<size_t>(n)));
+}
+
+std::string CommandContainerImpl::getGeneralUsage() const {
+    std::string text = "Usage:\n";
+    std::string others;
+    const std::string program = programName();
+    for (const auto& c : getCommands()) {
+        if (c.isTopLevel())
+            text += program + " " + c.getUsage();
+        else
+            others += c.getUsage();
+    }
+    if (!others.empty())
+        text += "Valid commands:\n" + others;
+    return text;
+}
+
+std::string CommandContainerImpl::getCommandUsage(const std::string& name) const {
+    std::string text = "Usage:\n";
+    const std::string program = programName();
+    for (const auto& c : getCommands()) {
+        if (c.isTopLevel())
+            text += program + " " + c.getUsage();
+    }
+    for (const auto& c : getCommands()) {
+        if (!c.isTopLevel() && equalsIgnoreCaseAscii(c.name(), name))
+            return text + c.getUsage();
+    }
+    return {};
+}
+
+void CommandContainerImpl::printHelp(const std::string& name) const {
+    if (ConsoleWriter* w = ConsoleWriter::installed())
+        w->writeLine(name.empty() ? getGeneralUsage() : getCommandUsage(name));
+}
+
+void CommandContainerImpl::showError(const std::string& commandName, const std::string& message) const {
+    std::string usage;
+    if (!commandName.empty()) {
+        usage = getCommandUsage(commandName);
+        // A top-level command has no usage of its own: the general one is the helpful answer.
+        if (usage.empty()) {
+            const Command* c = findCommand(commandName, false);
+            if (c && c->isTopLevel())
+                usage = getGeneralUsage();
+        }
+    } else {
+        usage = getGeneralUsage();
+    }
+    ConsoleWriter* w = ConsoleWriter::installed();
+    if (!w) {
+        showErrorReport("Error", message, usage);
+        return;
+    }
+    ConsoleColorScope red(AttributeBrightRed);
+    if (!message.empty()) {
+        w->writeLine(message);
+        w->writeLine("");
+    }
+    w->writeLine(usage);
+}
+
+} // namespace quendle

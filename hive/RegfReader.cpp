@@ -1,0 +1,347 @@
+#include "hive/RegfReader.h"
+
+#include "core/SystemError.h"
+#include "hive/HiveName.h"
+#include "hive/RegfFormat.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unordered_map>
+
+namespace quendle {
+namespace {
+
+using namespace regf;
+
+[[noreturn]] void corrupt(uint32_t offset, const std::string& what) {
+    char where[32];
+    std::snprintf(where, sizeof where, "cell 0x%x: ", offset);
+    throw RegfError(win32::RegistryCorrupt, where + what);
+}
+
+[[noreturn]] void badBaseBlock(const std::string& what) {
+    throw RegfError(win32::BadDbDatabase, what);
+}
+
+class Bitmap {
+  public:
+    explicit Bitmap(size_t bits) : words_((bits + 63) / 64) {}
+    bool test(size_t i) const { return (words_[i / 64] >> (i % 64)) & 1; }
+    void set(size_t i) { words_[i / 64] |= uint64_t{1} << (i % 64); }
+
+  private:
+    std::vector<uint64_t> words_;
+};
+
+// A cell's payload (after its size field) with bounds-checked reads.
+class Cell {
+  public:
+    Cell(uint32_t offset, const uint8_t* data, uint32_t size) : offset_(offset), data_(data), size_(size) {}
+    uint32_t offset() const { return offset_; }
+    uint32_t size() const { return size_; }
+    const uint8_t* bytes(uint32_t at, uint64_t length) const {
+        if (at > size_ || length > size_ - at)
+            corrupt(offset_, "field beyond the end of the cell");
+        return data_ + at;
+    }
+    uint16_t u16(uint32_t at) const { return get16(bytes(at, 2)); }
+    uint32_t u32(uint32_t at) const { return get32(bytes(at, 4)); }
+    uint64_t u64(uint32_t at) const { return get64(bytes(at, 8)); }
+    bool hasSignature(const char* sig) const {
+        return size_ >= 2 && data_[0] == sig[0] && data_[1] == sig[1];
+    }
+
+  private:
+    uint32_t offset_;
+    const uint8_t* data_;
+    uint32_t size_;
+};
+
+class Parser {
+  public:
+    explicit Parser(std::span<const uint8_t> file) : file_(file), allocated_(0), claimed_(0) {}
+
+    std::shared_ptr<HiveTree> run() {
+        auto tree = std::make_shared<HiveTree>();
+        tree_ = tree.get();
+        uint32_t rootOffset = checkBaseBlock();
+        scanBins();
+        tree->setRoot(readKey(rootOffset, nullptr, 0));
+        return tree;
+    }
+
+  private:
+    uint32_t checkBaseBlock() {
+        if (file_.size() < BaseBlockSize)
+            badBaseBlock("file shorter than the base block");
+        const uint8_t* b = file_.data();
+        if (std::memcmp(b, "regf", 4) != 0)
+            badBaseBlock("no regf signature");
+        if (get32(b + OffChecksum) != baseBlockChecksum(b))
+            badBaseBlock("base block checksum mismatch");
+        uint32_t major = get32(b + OffMajor);
+        uint32_t minor = get32(b + OffMinor);
+        if (major != 1 || minor < 2 || minor > 6)
+            badBaseBlock("unsupported format version");
+        if (get32(b + OffFileType) != 0 || get32(b + OffFileFormat) != 1)
+            badBaseBlock("not a primary hive file");
+        binsSize_ = get32(b + OffBinsSize);
+        if (binsSize_ == 0 || binsSize_ % BinAlignment != 0)
+            badBaseBlock("bad hive bins size");
+        if (binsSize_ > file_.size() - BaseBlockSize)
+            throw RegfError(win32::RegistryCorrupt,
+                            "hive bins extend beyond the end of the file (truncated)");
+        uint32_t root = get32(b + OffRootCell);
+        if (root >= binsSize_)
+            badBaseBlock("root cell outside the hive bins");
+        tree_->setMinorVersion(minor);
+        std::copy(b, b + BaseBlockSize, tree_->baseBlock().begin());
+        bins_ = file_.data() + BaseBlockSize;
+        return root;
+    }
+
+    // Walks every bin and cell once, remembering where allocated cells begin, so that every later
+    // offset can be checked against a real cell start.
+    void scanBins() {
+        allocated_ = Bitmap(binsSize_ / CellAlignment);
+        claimed_ = Bitmap(binsSize_ / CellAlignment);
+        uint32_t binStart = 0;
+        while (binStart < binsSize_) {
+            const uint8_t* h = bins_ + binStart;
+            if (std::memcmp(h, "hbin", 4) != 0)
+                throw RegfError(win32::RegistryCorrupt,
+                                "bin without hbin signature at " + std::to_string(binStart));
+            uint32_t size = get32(h + 8);
+            if (get32(h + 4) != binStart || size < BinAlignment || size % BinAlignment != 0 ||
+                size > binsSize_ - binStart)
+                throw RegfError(win32::RegistryCorrupt, "bad bin header at " + std::to_string(binStart));
+            uint32_t end = binStart + size;
+            uint32_t pos = binStart + BinHeaderSize;
+            while (pos < end) {
+                int32_t raw = static_cast<int32_t>(get32(bins_ + pos));
+                if (raw == INT32_MIN)
+                    corrupt(pos, "bad cell size");
+                uint32_t length = static_cast<uint32_t>(raw < 0 ? -raw : raw);
+                if (length < CellAlignment || length % CellAlignment != 0 || length > end - pos)
+                    corrupt(pos, "cell size does not fit its bin");
+                if (raw < 0)
+                    allocated_.set(pos / CellAlignment);
+                pos += length;
+            }
+            binStart = end;
+        }
+    }
+
+    Cell cell(uint32_t offset) const {
+        if (offset >= binsSize_ || offset % CellAlignment != 0 || !allocated_.test(offset / CellAlignment))
+            corrupt(offset, "reference to something that is not an allocated cell");
+        uint32_t length = static_cast<uint32_t>(-static_cast<int32_t>(get32(bins_ + offset)));
+        return Cell(offset, bins_ + offset + 4, length - 4);
+    }
+
+    // Every cell but a security cell belongs to exactly one owner. Taking each at most once keeps
+    // loops and shared lists from multiplying the work beyond the size of the file.
+    Cell claim(uint32_t offset) {
+        Cell c = cell(offset);
+        if (claimed_.test(offset / CellAlignment))
+            corrupt(offset, "cell referenced twice (a loop or a shared list)");
+        claimed_.set(offset / CellAlignment);
+        return c;
+    }
+
+    static std::u16string name(const Cell& c, uint32_t at, uint32_t length, bool compressed) {
+        const uint8_t* p = c.bytes(at, length);
+        std::u16string out;
+        if (compressed) {
+            out.assign(p, p + length);
+        } else {
+            out.resize(length / 2);
+            for (size_t i = 0; i < out.size(); ++i)
+                out[i] = static_cast<char16_t>(get16(p + 2 * i));
+        }
+        return out;
+    }
+
+    std::shared_ptr<HiveKey> readKey(uint32_t offset, HiveKey* parent, uint32_t depth) {
+        if (depth > MaxTreeDepth)
+            corrupt(offset, "key tree deeper than the format allows");
+        Cell nk = claim(offset);
+        if (!nk.hasSignature("nk"))
+            corrupt(offset, "key cell without nk signature");
+
+        auto key = std::make_shared<HiveKey>();
+        key->parent = parent;
+        uint16_t flags = nk.u16(NkFlags);
+        key->flags = flags & ~KeyCompressedName;
+        key->lastWrite = nk.u64(NkLastWrite);
+        key->accessBits = nk.u32(NkAccessBits);
+        if (tree_->minorVersion() >= 5)
+            key->layeredFlags = nk.u32(NkMaxSubkeyName) & 0xFFFF0000;
+        key->name = name(nk, NkName, nk.u16(NkNameLength), flags & KeyCompressedName);
+        if (key->name.empty() && parent)
+            corrupt(offset, "subkey without a name");
+
+        uint32_t classLength = nk.u16(NkClassLength);
+        uint32_t classOffset = nk.u32(NkClass);
+        if (classLength > 0 && classOffset != NoCell) {
+            Cell c = claim(classOffset);
+            const uint8_t* p = c.bytes(0, classLength);
+            key->className.assign(p, p + classLength);
+        }
+        uint32_t security = nk.u32(NkSecurity);
+        if (security != NoCell)
+            key->security = securityIndex(security);
+
+        readValues(*key, nk);
+
+        uint32_t subkeyCount = nk.u32(NkSubkeyCount);
+        if (subkeyCount > 0) {
+            std::vector<uint32_t> children;
+            collectSubkeys(nk.u32(NkSubkeyList), children, 0);
+            if (children.size() != subkeyCount)
+                corrupt(offset, "subkey count differs from the subkey list");
+            key->subkeys.reserve(children.size());
+            for (uint32_t child : children)
+                key->subkeys.push_back(readKey(child, key.get(), depth + 1));
+            std::stable_sort(key->subkeys.begin(), key->subkeys.end(),
+                             [](const std::shared_ptr<HiveKey>& a, const std::shared_ptr<HiveKey>& b) {
+                                 return hivename::compare(a->name, b->name) < 0;
+                             });
+            for (size_t i = 1; i < key->subkeys.size(); ++i) {
+                if (hivename::compare(key->subkeys[i - 1]->name, key->subkeys[i]->name) == 0)
+                    corrupt(offset, "two subkeys with the same name");
+            }
+        }
+        return key;
+    }
+
+    void collectSubkeys(uint32_t listOffset, std::vector<uint32_t>& out, int level) {
+        Cell list = claim(listOffset);
+        uint32_t count = list.u16(2);
+        if (list.hasSignature("lf") || list.hasSignature("lh")) {
+            list.bytes(4, uint64_t{count} * 8);
+            for (uint32_t i = 0; i < count; ++i)
+                out.push_back(list.u32(4 + 8 * i));
+        } else if (list.hasSignature("li")) {
+            list.bytes(4, uint64_t{count} * 4);
+            for (uint32_t i = 0; i < count; ++i)
+                out.push_back(list.u32(4 + 4 * i));
+        } else if (list.hasSignature("ri") && level == 0) {
+            list.bytes(4, uint64_t{count} * 4);
+            for (uint32_t i = 0; i < count; ++i)
+                collectSubkeys(list.u32(4 + 4 * i), out, 1);
+        } else {
+            corrupt(listOffset, "not a subkey list");
+        }
+    }
+
+    void readValues(HiveKey& key, const Cell& nk) {
+        uint32_t count = nk.u32(NkValueCount);
+        if (count == 0)
+            return;
+        Cell list = claim(nk.u32(NkValueList));
+        list.bytes(0, uint64_t{count} * 4);
+        key.values.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            Cell vk = claim(list.u32(4 * i));
+            if (!vk.hasSignature("vk"))
+                corrupt(vk.offset(), "value cell without vk signature");
+            HiveValue v;
+            v.name = name(vk, VkName, vk.u16(VkNameLength), vk.u16(VkFlags) & ValueCompressedName);
+            v.type = vk.u32(VkType);
+            readData(vk, v.data);
+            key.values.push_back(std::move(v));
+        }
+    }
+
+    void readData(const Cell& vk, std::vector<uint8_t>& data) {
+        uint32_t rawLength = vk.u32(VkDataLength);
+        uint32_t length = rawLength & ~DataInline;
+        if (rawLength & DataInline) {
+            if (length > 4)
+                corrupt(vk.offset(), "inline value data longer than four bytes");
+            const uint8_t* p = vk.bytes(VkData, 4);
+            data.assign(p, p + length);
+            return;
+        }
+        if (length == 0)
+            return;
+        Cell c = claim(vk.u32(VkData));
+        if (tree_->minorVersion() >= 4 && length > BigDataSegmentSize && c.hasSignature("db")) {
+            readBigData(c, length, data);
+            return;
+        }
+        const uint8_t* p = c.bytes(0, length);
+        data.assign(p, p + length);
+    }
+
+    void readBigData(const Cell& db, uint32_t length, std::vector<uint8_t>& data) {
+        uint32_t segments = db.u16(2);
+        if (static_cast<uint64_t>(segments) * BigDataSegmentSize < length)
+            corrupt(db.offset(), "big-data record too short for the value length");
+        Cell list = claim(db.u32(4));
+        list.bytes(0, uint64_t{segments} * 4);
+        data.reserve(length);
+        for (uint32_t i = 0; i < segments && data.size() < length; ++i) {
+            Cell seg = claim(list.u32(4 * i));
+            uint32_t take =
+                std::min<uint32_t>(BigDataSegmentSize, length - static_cast<uint32_t>(data.size()));
+            const uint8_t* p = seg.bytes(0, take);
+            data.insert(data.end(), p, p + take);
+        }
+    }
+
+    int securityIndex(uint32_t offset) {
+        auto it = security_.find(offset);
+        if (it != security_.end())
+            return it->second;
+        Cell sk = cell(offset);
+        if (!sk.hasSignature("sk"))
+            corrupt(offset, "security cell without sk signature");
+        uint32_t size = sk.u32(SkDescriptorSize);
+        const uint8_t* p = sk.bytes(SkDescriptor, size);
+        auto& list = tree_->securityDescriptors();
+        list.emplace_back(p, p + size);
+        int index = static_cast<int>(list.size() - 1);
+        security_.emplace(offset, index);
+        return index;
+    }
+
+    std::span<const uint8_t> file_;
+    const uint8_t* bins_ = nullptr;
+    uint32_t binsSize_ = 0;
+    Bitmap allocated_;
+    Bitmap claimed_;
+    std::unordered_map<uint32_t, int> security_;
+    HiveTree* tree_ = nullptr;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+} // namespace
+
+std::shared_ptr<HiveTree> RegfReader::read(std::span<const uint8_t> bytes) {
+    return Parser(bytes).run();
+}
+
+std::shared_ptr<HiveTree> RegfReader::readFile(const std::string& path) {
+    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    if (!f)
+        throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
+    struct stat st {};
+    if (fstat(fileno(f.get()), &st) != 0)
+        throw RegfError(win32ErrorFromErrno(errno), "cannot stat " + path);
+    if (!S_ISREG(st.st_mode))
+        throw RegfError(win32::AccessDenied, path + " is not a file");
+    // The size comes from the file system, not from the hive, and bounds every later read.
+    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+        throw RegfError(win32::RegistryIoFailed, "cannot read " + path);
+    return read(bytes);
+}
+
+} // namespace quendle

@@ -1,0 +1,347 @@
+#include "xml/MsXmlDomDocument.h"
+#include "os/UniqueFd.h"
+#include "xml/DomState.h"
+#include "xml/MsXmlSchemaCollection.h"
+#include "resources/EmbeddedResource.h"
+
+#include <libxml/encoding.h>
+#include <libxml/entities.h>
+#include <libxml/parser.h>
+#include <libxml/xmlsave.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace quendle {
+
+using namespace xmllib;
+
+namespace {
+
+constexpr uint32_t ResourceNameNotFound = 1814;
+
+struct ParserCtxtFree {
+    void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
+};
+struct SaveCtxtClose {
+    void operator()(xmlSaveCtxt* c) const { xmlSaveClose(c); }
+};
+
+// Whether a document saved in `encoding` can be read again: its first bytes must let a parser
+// recognise the encoding. UTF-7 cannot: it writes "<" as "+ADw-", so a part declared UTF-7 would
+// be saved unreadable; such a part is written back in UTF-8 instead.
+bool readsBackIn(const std::string& encoding) {
+    xmlCharEncodingHandler* handler = xmlFindCharEncodingHandler(encoding.c_str());
+    if (!handler)
+        return false;
+    BufferPtr in(xmlBufferCreate()), out(xmlBufferCreate());
+    int written = -1;
+    if (in && out && xmlBufferCat(in.get(), reinterpret_cast<const xmlChar*>("<?xml")) == 0)
+        written = xmlCharEncOutFunc(handler, out.get(), in.get());
+    xmlCharEncCloseFunc(handler);
+    return written >= 4 && xmlDetectCharEncoding(xmlBufferContent(out.get()), xmlBufferLength(out.get())) !=
+                               XML_CHAR_ENCODING_NONE;
+}
+
+// Whether the text begins with an XML declaration, in UTF-8 or UTF-16 either way round.
+bool startsWithDeclaration(std::string_view bytes) {
+    auto matches = [&](std::string_view b, int step, int offset) {
+        static const char decl[] = "<?xml";
+        for (int i = 0; i < 5; ++i) {
+            size_t at = static_cast<size_t>(offset + i * step);
+            if (at >= b.size() || b[at] != decl[i])
+                return false;
+        }
+        return true;
+    };
+    if (bytes.starts_with("\xEF\xBB\xBF"))
+        bytes.remove_prefix(3);
+    else if (bytes.starts_with("\xFF\xFE"))
+        return matches(bytes.substr(2), 2, 0);
+    else if (bytes.starts_with("\xFE\xFF"))
+        return matches(bytes.substr(2), 2, 1);
+    if (bytes.size() > 1 && bytes[0] == '<' && bytes[1] == '\0')
+        return matches(bytes, 2, 0);
+    if (bytes.size() > 1 && bytes[0] == '\0' && bytes[1] == '<')
+        return matches(bytes, 2, 1);
+    return matches(bytes, 1, 0);
+}
+
+bool hasStructuralChild(const xmlNode* n) {
+    for (const xmlNode* c = n->children; c; c = c->next) {
+        if (c->type == XML_ELEMENT_NODE || c->type == XML_COMMENT_NODE || c->type == XML_PI_NODE)
+            return true;
+    }
+    return false;
+}
+
+// Indentation is the serializer's job: whitespace-only text between elements is dropped on
+// load (as the platform DOM does by default), so saving twice gives the same bytes and new
+// elements are indented like their siblings. Text content of leaf elements stays.
+void stripIndentation(xmlNode* element) {
+    std::vector<xmlNode*> pending{element};
+    while (!pending.empty()) {
+        xmlNode* n = pending.back();
+        pending.pop_back();
+        if (xmlNodeGetSpacePreserve(n) == 1)
+            continue;
+        bool structural = hasStructuralChild(n);
+        for (xmlNode* c = n->children; c;) {
+            xmlNode* next = c->next;
+            if (structural && c->type == XML_TEXT_NODE && xmlIsBlankNode(c)) {
+                xmlUnlinkNode(c);
+                xmlFreeNode(c);
+            } else if (c->type == XML_ELEMENT_NODE) {
+                pending.push_back(c);
+            }
+            c = next;
+        }
+    }
+}
+
+// A package never needs a DTD's external parts; naming one is treated as an attack.
+std::vector<XmlParseErrorRecord> externalReferences(xmlDoc* doc) {
+    std::vector<XmlParseErrorRecord> found;
+    xmlDtd* dtd = doc->intSubset;
+    if (!dtd)
+        return found;
+    if (dtd->SystemID || dtd->ExternalID)
+        found.push_back(
+            {"External DTD is not allowed: \"" + str(dtd->SystemID ? dtd->SystemID : dtd->ExternalID) + "\".",
+             {},
+             0});
+    for (xmlNode* n = dtd->children; n; n = n->next) {
+        if (n->type != XML_ENTITY_DECL)
+            continue;
+        auto* entity = reinterpret_cast<xmlEntity*>(n);
+        if (entity->etype == XML_EXTERNAL_GENERAL_PARSED_ENTITY ||
+            entity->etype == XML_EXTERNAL_GENERAL_UNPARSED_ENTITY ||
+            entity->etype == XML_EXTERNAL_PARAMETER_ENTITY)
+            found.push_back(
+                {"External entity is not allowed: \"" + str(entity->name) + "\".", str(entity->SystemID), 0});
+    }
+    return found;
+}
+
+std::string serialize(xmlDoc* doc, int options) {
+    BufferPtr buffer(xmlBufferCreate());
+    if (!buffer)
+        throw Exception(65000);
+    {
+        std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(xmlSaveToBuffer(buffer.get(), "UTF-8", options));
+        if (!ctxt)
+            throw Exception(65000);
+        xmlSaveDoc(ctxt.get(), doc);
+    }
+    return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
+                       static_cast<size_t>(xmlBufferLength(buffer.get())));
+}
+
+std::string lineOf(const std::string& text, int line) {
+    if (line <= 0)
+        return {};
+    size_t start = 0;
+    for (int i = 1; i < line; ++i) {
+        start = text.find('\n', start);
+        if (start == std::string::npos)
+            return {};
+        ++start;
+    }
+    size_t end = text.find('\n', start);
+    std::string out = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!out.empty() && out.back() == '\r')
+        out.pop_back();
+    return out;
+}
+
+// The first bytes of a file, enough to tell whether it begins with a declaration.
+std::string fileHead(int fd) {
+    char head[16];
+    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    return n > 0 ? std::string(head, static_cast<size_t>(n)) : std::string();
+}
+
+} // namespace
+
+MsXmlDomDocument::MsXmlDomDocument(std::string name) : name_(std::move(name)) {
+    initialize();
+}
+
+MsXmlDomDocument::~MsXmlDomDocument() = default;
+
+void MsXmlDomDocument::Load(const std::string& path) {
+    // The parser reads the file in pieces from the descriptor; the external-entity loader,
+    // which refuses everything, is not involved.
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw WindowsException::fromErrno(errno);
+    parse(fileHead(fd.get()), [&](xmlParserCtxt* ctxt) {
+        return xmlCtxtReadFd(ctxt, fd.get(), path.c_str(), nullptr, ParseOptions);
+    });
+}
+
+void MsXmlDomDocument::LoadFromResource(int resourceId) {
+    const EmbeddedResource* resource = findEmbeddedResource(resourceId);
+    if (!resource)
+        throw WindowsException(ResourceNameNotFound);
+    if (resource->size < 2)
+        throw Exception(65000);
+    LoadXml(resourceText(*resource), resource->name);
+}
+
+void MsXmlDomDocument::LoadXml(std::string_view text) {
+    LoadXml(text, name_);
+}
+
+void MsXmlDomDocument::LoadXml(std::string_view text, const std::string& url) {
+    if (text.size() > static_cast<size_t>(INT32_MAX))
+        throw Exception(65023, name_);
+    parse(text.substr(0, 16), [&](xmlParserCtxt* ctxt) {
+        return xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), url.c_str(), nullptr,
+                                 ParseOptions);
+    });
+}
+
+void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*(xmlParserCtxt*)>& read) {
+    initialize();
+    DocPtr doc;
+    std::vector<XmlParseErrorRecord> errors;
+    {
+        ErrorCollector collector;
+        std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
+        if (!ctxt)
+            throw Exception(65000);
+        doc.reset(read(ctxt.get()));
+        errors = std::move(collector.records);
+        bool wellFormed = doc && ctxt->wellFormed && ctxt->nsWellFormed && errors.empty();
+        if (!wellFormed) {
+            if (errors.empty())
+                throw Exception(65023, name_);
+            throw XmlParseException(name_, std::string(), std::move(errors));
+        }
+    }
+    if (auto external = externalReferences(doc.get()); !external.empty())
+        throw XmlParseException(name_, std::string(), std::move(external));
+    bool declared = startsWithDeclaration(head);
+    if (validateOnParse_ && schemas_) {
+        std::vector<XmlParseErrorRecord> invalid;
+        schemas_->validateDocument(doc.get(), invalid);
+        if (!invalid.empty()) {
+            // The text that was parsed, with its lines where the file had them.
+            std::string content = serialize(doc.get(), declared ? 0 : XML_SAVE_NO_DECL);
+            for (auto& record : invalid) {
+                if (record.sourceText.empty())
+                    record.sourceText = lineOf(content, record.line);
+            }
+            throw XmlParseException(name_, std::move(content), std::move(invalid));
+        }
+    }
+    if (xmlNode* root = xmlDocGetRootElement(doc.get()))
+        stripIndentation(root);
+    if (declared) {
+        if (doc->version)
+            version_ = str(doc->version);
+        if (doc->encoding && readsBackIn(str(doc->encoding)))
+            encoding_ = str(doc->encoding);
+        if (doc->standalone >= 0)
+            standalone_ = doc->standalone == 1;
+    }
+    state_ = std::make_shared<DomState>(doc.release());
+    for (const auto& [name, value] : properties_) {
+        if (name == "SelectionNamespaces")
+            state_->selectionNamespaces = parseSelectionNamespaces(value);
+    }
+}
+
+void MsXmlDomDocument::adopt(_xmlDoc* doc) {
+    if (xmlNode* root = xmlDocGetRootElement(doc))
+        stripIndentation(root);
+    state_ = std::make_shared<DomState>(doc);
+}
+
+void MsXmlDomDocument::Save(const std::string& path) const {
+    if (!state_)
+        throw Exception(65000);
+    xmlDoc* doc = state_->doc;
+    // The declaration comes from the remembered fields, not from what the parser recorded.
+    struct DeclarationScope {
+        xmlDoc* doc;
+        const xmlChar* version;
+        int standalone;
+        ~DeclarationScope() {
+            xmlFree(const_cast<xmlChar*>(doc->version));
+            doc->version = version;
+            doc->standalone = standalone;
+        }
+    } scope{doc, doc->version, doc->standalone};
+    doc->version = xmlStrdup(x(version_.empty() ? std::string("1.0") : version_));
+    doc->standalone = standalone_ ? 1 : -1;
+
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    if (fd.get() < 0)
+        throw WindowsException::fromErrno(errno);
+    initialize();
+    ErrorCollector errors;
+    std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(xmlSaveToFd(
+        fd.get(), encoding_.empty() ? nullptr : encoding_.c_str(), XML_SAVE_FORMAT | XML_SAVE_AS_XML));
+    if (!ctxt)
+        throwPlatformError("Unsupported encoding: \"" + encoding_ + "\".");
+    long written = xmlSaveDoc(ctxt.get(), doc);
+    int closed = xmlSaveClose(ctxt.release());
+    if (written < 0 || closed < 0 || !errors.records.empty())
+        throwPlatformError(errors.records.empty() ? "Failed to write " + path : errors.text());
+    if (!fd.close())
+        throw WindowsException::fromErrno(errno);
+}
+
+std::string MsXmlDomDocument::GetXml() const {
+    if (!state_)
+        throw Exception(65022);
+    return serialize(state_->doc, XML_SAVE_FORMAT | XML_SAVE_NO_DECL | XML_SAVE_AS_XML);
+}
+
+std::shared_ptr<MsXmlDomElement> MsXmlDomDocument::GetDocumentElement() const {
+    if (!state_)
+        return std::make_shared<MsXmlDomElement>();
+    return std::make_shared<MsXmlDomElement>(state_, xmlDocGetRootElement(state_->doc));
+}
+
+std::shared_ptr<MsXmlDomNode> MsXmlDomDocument::GetDocumentNode() const {
+    if (!state_)
+        return std::make_shared<MsXmlDomNode>();
+    return std::make_shared<MsXmlDomNode>(state_, reinterpret_cast<xmlNode*>(state_->doc));
+}
+
+void MsXmlDomDocument::SetProperty(const std::string& name, const std::string& value) {
+    properties_[name] = value;
+    if (name == "SelectionNamespaces" && state_)
+        state_->selectionNamespaces = parseSelectionNamespaces(value);
+}
+
+std::string MsXmlDomDocument::GetProperty(const std::string& name) const {
+    auto it = properties_.find(name);
+    return it == properties_.end() ? std::string() : it->second;
+}
+
+void MsXmlDomDocument::SetupSelectionNamespaces(const std::string& defaultPrefix,
+                                                NamespaceMap& namespaceMap) {
+    if (!state_)
+        return;
+    xmlNode* root = xmlDocGetRootElement(state_->doc);
+    if (!root)
+        return;
+    SetProperty("SelectionLanguage", "XPath");
+    std::string selection;
+    for (xmlNs* ns = root->nsDef; ns; ns = ns->next) {
+        std::string prefix = ns->prefix ? str(ns->prefix) : defaultPrefix;
+        std::string uri = str(ns->href);
+        if (!selection.empty())
+            selection += ' ';
+        selection += "xmlns:" + prefix + "='" + uri + "'";
+        namespaceMap[uri] = prefix;
+    }
+    SetProperty("SelectionNamespaces", selection);
+}
+
+} // namespace quendle

@@ -1,0 +1,348 @@
+#include "xml/XmlOutput.h"
+
+#include "core/Exception.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace quendle {
+
+namespace {
+
+constexpr int KindEncoding = 0;
+constexpr int KindOpen = 1;
+constexpr int KindWrite = 2;
+
+// Decodes one UTF-8 sequence at `i`; malformed input yields U+FFFD and skips one byte.
+char32_t nextCodePoint(std::string_view s, size_t& i) {
+    auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) {
+        ++i;
+        return b0;
+    }
+    int extra = b0 >= 0xF5 ? -1 : b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : b0 >= 0xC2 ? 1 : -1;
+    if (extra < 0 || s.size() - i <= static_cast<size_t>(extra)) {
+        ++i;
+        return 0xFFFD;
+    }
+    char32_t cp = b0 & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+        auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) {
+            ++i;
+            return 0xFFFD;
+        }
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    static constexpr char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        ++i;
+        return 0xFFFD;
+    }
+    i += static_cast<size_t>(extra) + 1;
+    return cp;
+}
+
+void appendUtf16(std::string& out, char32_t cp, bool bigEndian) {
+    auto unit = [&](char16_t u) {
+        char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        out += bigEndian ? hi : lo;
+        out += bigEndian ? lo : hi;
+    };
+    if (cp >= 0x10000) {
+        cp -= 0x10000;
+        unit(static_cast<char16_t>(0xD800 + (cp >> 10)));
+        unit(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+        unit(static_cast<char16_t>(cp));
+    }
+}
+
+// Code page 1252 differs from Latin-1 only in 0x80-0x9F.
+char toWindows1252(char32_t cp) {
+    static constexpr char16_t high[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                          0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    if (cp < 0x80 || (cp >= 0xA0 && cp < 0x100))
+        return static_cast<char>(cp);
+    for (int k = 0; k < 32; ++k)
+        if (high[k] != 0 && high[k] == cp)
+            return static_cast<char>(0x80 + k);
+    return '?';
+}
+
+void appendEscaped(std::string& out, unsigned char c) {
+    out += "&#";
+    out += std::to_string(c);
+    out += ';';
+}
+
+} // namespace
+
+void ExceptionFileErrorReporter::Report(std::source_location where, int kind, const std::string& path,
+                                        const std::string&) {
+    uint32_t id = kind == KindEncoding ? 65010 : kind == KindOpen ? 65013 : kind == KindWrite ? 65014 : 0;
+    if (id == 0)
+        return;
+    throw Exception(formatMessageId(id, {path}), GenericErrorCode, where.file_name(),
+                    static_cast<int>(where.line()));
+}
+
+ExceptionFileErrorReporter& ExceptionFileErrorReporter::instance() {
+    static ExceptionFileErrorReporter reporter;
+    return reporter;
+}
+
+XmlOutput::XmlOutput(IFileErrorReporter& reporter, std::string path, XmlOutputOptions options)
+    : reporter_(reporter), path_(std::move(path)), buffered_(options.buffered), append_(options.append),
+      encoding_(options.encoding) {
+    if (!buffered_)
+        openFile();
+}
+
+XmlOutput::~XmlOutput() = default;
+
+void XmlOutput::fail(int kind, std::source_location where) {
+    reporter_.Report(where, kind, path_, std::strerror(errno));
+}
+
+void XmlOutput::openFile() {
+    file_.reset(std::fopen(path_.c_str(), append_ ? "ab" : "wb"));
+    if (!file_) {
+        fail(KindOpen);
+        return;
+    }
+    // Block map lines are short; a large stdio buffer keeps them from becoming one call each.
+    std::setvbuf(file_.get(), nullptr, _IOFBF, 64 * 1024);
+    fileBytes_ = 0;
+    if (append_ && std::fseek(file_.get(), 0, SEEK_END) == 0) {
+        long at = std::ftell(file_.get());
+        fileBytes_ = at > 0 ? static_cast<uint64_t>(at) : 0;
+    }
+}
+
+std::string XmlOutput::encode(std::string_view text, XmlFileEncoding encoding, bool withMark) {
+    std::string out;
+    switch (encoding) {
+    case XmlFileEncoding::Ansi:
+    case XmlFileEncoding::Utf8:
+        out.assign(text);
+        break;
+    case XmlFileEncoding::Utf8WithBom:
+        if (withMark)
+            out = "\xEF\xBB\xBF";
+        out.append(text);
+        break;
+    case XmlFileEncoding::Utf16LeWithBom:
+    case XmlFileEncoding::Utf16Le:
+    case XmlFileEncoding::Utf16BeWithBom:
+    case XmlFileEncoding::Utf16Be: {
+        bool big = encoding == XmlFileEncoding::Utf16BeWithBom || encoding == XmlFileEncoding::Utf16Be;
+        bool marked =
+            encoding == XmlFileEncoding::Utf16LeWithBom || encoding == XmlFileEncoding::Utf16BeWithBom;
+        if (withMark && marked)
+            appendUtf16(out, 0xFEFF, big);
+        for (size_t i = 0; i < text.size();)
+            appendUtf16(out, nextCodePoint(text, i), big);
+        break;
+    }
+    case XmlFileEncoding::Narrow:
+        for (size_t i = 0; i < text.size();) {
+            char32_t cp = nextCodePoint(text, i);
+            out += cp < 0x100 ? static_cast<char>(cp) : '?';
+        }
+        break;
+    case XmlFileEncoding::Windows1252:
+    case XmlFileEncoding::Windows1252Alt:
+        for (size_t i = 0; i < text.size();)
+            out += toWindows1252(nextCodePoint(text, i));
+        break;
+    }
+    return out;
+}
+
+void XmlOutput::writeToFile(std::string_view text) {
+    if (!file_) {
+        fail(KindWrite);
+        return;
+    }
+    std::string bytes = encode(text, encoding_, fileBytes_ == 0);
+    if (bytes.empty()) {
+        if (!text.empty())
+            fail(KindWrite);
+        return;
+    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) {
+        fail(KindWrite);
+        return;
+    }
+    fileBytes_ += bytes.size();
+}
+
+void XmlOutput::write(std::string_view text) {
+    for (char c : text)
+        if (c == '\n')
+            ++lineCount_;
+    if (buffered_)
+        buffer_.append(text);
+    else
+        writeToFile(text);
+}
+
+void XmlOutput::indent() {
+    std::string pad;
+    for (int k = 0; k < depth_; ++k)
+        pad += indentUnit_;
+    if (!pad.empty())
+        write(pad);
+}
+
+void XmlOutput::WriteDeclaration() {
+    if (declarationWritten_)
+        return;
+    declarationWritten_ = true;
+    write("<?xml version=\"" + version_ + "\" encoding=\"" + encodingName_ + "\" standalone=\"" +
+          (standalone_ ? "yes" : "no") + "\"?>" + newline_);
+}
+
+void XmlOutput::StartElement(std::string_view name, const std::vector<std::string>& attributeNames,
+                             const std::vector<std::string>& attributeValues, bool closeNow,
+                             std::string_view text) {
+    std::string tag;
+    for (int k = 0; k < depth_; ++k)
+        tag += indentUnit_;
+    tag += '<';
+    tag += name;
+    for (size_t k = 0; k < attributeNames.size() && k < attributeValues.size(); ++k) {
+        if (attributeNames[k].empty() || (attributeValues[k].empty() && omitEmptyAttributes_))
+            continue;
+        tag += ' ';
+        tag += attributeNames[k];
+        tag += "=\"";
+        tag += escapeAttribute(attributeValues[k]);
+        tag += '"';
+    }
+    if (closeNow) {
+        if (text.empty()) {
+            tag += "/>";
+        } else {
+            tag += '>';
+            tag += escapeText(text);
+            tag += "</";
+            tag += name;
+            tag += '>';
+        }
+        tag += newline_;
+        write(tag);
+        return;
+    }
+    tag += '>';
+    tag += newline_;
+    write(tag);
+    openElements_.emplace_back(name);
+    ++depth_;
+    if (!text.empty()) {
+        indent();
+        write(escapeText(text) + newline_);
+    }
+}
+
+bool XmlOutput::EndElement(std::string_view name) {
+    if (openElements_.empty() || openElements_.back() != name)
+        return false;
+    --depth_;
+    std::string tag;
+    for (int k = 0; k < depth_; ++k)
+        tag += indentUnit_;
+    tag += "</";
+    tag += name;
+    tag += '>';
+    tag += newline_;
+    write(tag);
+    openElements_.pop_back();
+    return true;
+}
+
+void XmlOutput::EndAll() {
+    while (!openElements_.empty()) {
+        std::string name = openElements_.back();
+        EndElement(name);
+    }
+    depth_ = 0;
+    declarationWritten_ = false;
+}
+
+void XmlOutput::Flush() {
+    if (!buffered_)
+        return;
+    if (!file_)
+        openFile();
+    std::string pending;
+    pending.swap(buffer_);
+    if (!pending.empty())
+        writeToFile(pending);
+}
+
+void XmlOutput::Close() {
+    Flush();
+    if (!file_)
+        return;
+    FILE* f = file_.release();
+    bool failed = std::ferror(f) != 0;
+    failed = std::fclose(f) != 0 || failed;
+    if (failed)
+        fail(KindWrite);
+}
+
+std::string XmlOutput::escapeAttribute(std::string_view value) {
+    std::string out;
+    out.reserve(value.size());
+    for (char ch : value) {
+        auto c = static_cast<unsigned char>(ch);
+        switch (c) {
+        case '"':
+            out += "&quot;";
+            break;
+        case '&':
+            out += "&amp;";
+            break;
+        case '\'':
+            out += "&apos;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            if (c < 32)
+                appendEscaped(out, c);
+            else
+                out += ch;
+        }
+    }
+    return out;
+}
+
+std::string XmlOutput::escapeText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char ch : text) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else if (c < 32 && c != '\t' && c != '\n' && c != '\r')
+            appendEscaped(out, c);
+        else
+            out += ch;
+    }
+    return out;
+}
+
+} // namespace quendle
