@@ -109,6 +109,7 @@ std::string synopsisRoff(const Command& c) {
 
 struct Descriptions {
     std::map<std::string, std::vector<std::string>> byCommand; // lower-case name -> roff lines
+    std::map<std::string, std::string> spelling;               // lower-case name -> as written
     std::vector<std::string> rest;                             // the template without them
 };
 
@@ -118,7 +119,9 @@ Descriptions splitDescriptions(const std::vector<std::string>& lines) {
     std::vector<std::string>* target = nullptr;
     for (const auto& line : lines) {
         if (line.rfind(open, 0) == 0) {
-            target = &d.byCommand[lowerAscii(line.substr(open.size()))];
+            std::string name = line.substr(open.size());
+            d.spelling[lowerAscii(name)] = name;
+            target = &d.byCommand[lowerAscii(name)];
         } else if (line == close) {
             target = nullptr;
         } else {
@@ -162,7 +165,8 @@ int writeManual(const std::vector<Command>& commands, const std::string& templ, 
     if (!d.byCommand.empty()) {
         // Prose for a command that is gone would describe something the program cannot do.
         for (const auto& [name, lines] : d.byCommand)
-            std::cerr << "command_reference: the manual describes " << name << ", which is not a command\n";
+            std::cerr << "command_reference: the manual describes " << d.spelling[name]
+                      << ", which is not a command\n";
         return 1;
     }
     std::string text;
