@@ -39,13 +39,13 @@ set(QUENDLE_DEB_MAINTAINER "Quendle maintainers <quendle@localhost>"
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${QUENDLE_DEB_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "command-line editor for App-V 5.x application packages")
+# The long description; CPack puts the summary in front and indents the lines for the control file.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "command-line editor for App-V 5.x application packages
- Quendle edits .appv packages in build pipelines: files and scripts of the
- virtual file system, identity and history, XML parts through XPath or XSLT,
- and the virtual registry. It checks the manifest and metadata against the
- format's schemas and writes a new ZIP64 container with a fresh block map,
- replacing the package only by a finished, complete archive.")
+    "Quendle edits .appv packages in build pipelines: files and scripts of the
+virtual file system, identity and history, XML parts through XPath or XSLT,
+and the virtual registry. It checks the manifest and metadata against the
+format's schemas and writes a new ZIP64 container with a fresh block map,
+replacing the package only by a finished, complete archive.")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Depends comes from the shared libraries the program links (dpkg-shlibdeps).
