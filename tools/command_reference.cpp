@@ -142,7 +142,8 @@ std::string commandEntries(const std::vector<Command>& commands, bool topLevel, 
         if (found == d.byCommand.end() || found->second.empty()) {
             // A new command still appears, with the pointer to its usage; the build says so.
             std::cerr << "command_reference: no description of " << c.name() << " in the manual\n";
-            out += "See \\fBquendle /Help " + roff(c.name()) + "\\fR.\n";
+            // /Help shows a top-level command only in the general usage.
+            out += "See \\fBquendle /Help" + (topLevel ? std::string() : " " + roff(c.name())) + "\\fR.\n";
         } else {
             for (const auto& line : found->second)
                 out += line + "\n";
