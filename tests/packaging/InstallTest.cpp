@@ -144,6 +144,7 @@ TEST(Install, DebianPackageDependsOnTheLinkedLibrariesAndHoldsTheInstalledFiles)
     if (!haveTool("dpkg-deb") || !haveTool("dpkg-shlibdeps"))
         GTEST_SKIP() << "dpkg-dev is not installed";
     ScratchDir out;
+    // CPack's install step builds every target of the build folder first, as `make install` does.
     RunResult packed = runProgram({QUENDLE_CPACK, "-G", "DEB", "-B", out.path(), "--config",
                                    std::string(QUENDLE_BUILD_DIR) + "/CPackConfig.cmake"});
     ASSERT_EQ(packed.exitCode, 0) << packed.out << packed.err;
