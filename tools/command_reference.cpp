@@ -202,6 +202,10 @@ std::string valueKind(const Command& c, const CommandParameter& p) {
         return "appv";
     case 135: // command
         return "cmd";
+    case 192: // identity_package_id, identity_version_id, identity_version: "auto" or a value
+    case 193:
+    case 194:
+        return "=auto";
     case 0:
         // The one positional of /Help names a sub-command.
         return c.isTopLevel() && p.has(ParamPositional) ? "cmd" : "none";

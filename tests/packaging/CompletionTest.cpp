@@ -95,6 +95,7 @@ TEST_F(Completion, ListedValuesAreOfferedQuotedForTheShell) {
     EXPECT_EQ(complete({"/Update", "app.appv", "Set-NodeText", ""}),
               (Words{"AppxManifest.xml", "FilesystemMetadata.xml", "PackageHistory.xml", "StreamMap.xml",
                      "\\[Content_Types\\].xml"}));
+    EXPECT_EQ(complete({"/Update", "app.appv", "/Update-PackageIdentity", "-version", ""}), Words{"auto"});
     // A free value or a path inside the package has nothing to offer.
     EXPECT_EQ(complete({"/Update", "app.appv", "/Set-NodeText", "StreamMap.xml", "-xpath", ""}), Words{});
     EXPECT_EQ(complete({"/Update", "app.appv", "/Del-File", ""}), Words{});
