@@ -1,4 +1,5 @@
 #include "cli/QuendleCommandContainer.h"
+#include "core/Exception.h"
 #include "os/ExceptionHandling.h"
 #include "core/ExceptionPresenter.h"
 #include "core/ConsoleWriter.h"
@@ -6,6 +7,8 @@
 
 #include <csignal>
 #include <cstdio>
+#include <string_view>
+#include <vector>
 
 #ifndef QUENDLE_VERSION
 #define QUENDLE_VERSION "1.0.0"
@@ -26,6 +29,20 @@ void printBanner() {
 int main(int argc, char** argv) {
     // A closed pipe on standard output must end the run as a failed write, not silently kill it.
     std::signal(SIGPIPE, SIG_IGN);
+    // The options every Linux tool answers, recognised only as the first argument so that no
+    // command line that meant something before changes its meaning.
+    const std::string_view first = argc > 1 && argv[1] ? argv[1] : "";
+    if (first == "--version") {
+        std::fputs("quendle " QUENDLE_VERSION "\n", stdout);
+        return std::fflush(stdout) == 0 ? 0 : static_cast<int>(GenericErrorCode);
+    }
+    std::vector<char*> helpArgv;
+    if (first == "--help" || first == "-h") {
+        static char helpCommand[] = "/Help";
+        helpArgv.assign(argv, argv + argc + 1);
+        helpArgv[1] = helpCommand;
+        argv = helpArgv.data();
+    }
     installFaultHandlers();
     printBanner();
     try {

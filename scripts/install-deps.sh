@@ -11,6 +11,8 @@ packages=(
     python3 unzip zip p7zip-full libxml2-utils
     libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf reglookup
     time
+    # the Debian package (scripts/make-deb.sh: dpkg-shlibdeps, file) and its manual page check
+    dpkg-dev file man-db
 )
 [ "${1:-}" = "--fuzz" ] && packages+=(clang-14 libclang-rt-14-dev)
 missing=()

@@ -1,0 +1,178 @@
+// What a user gets from `cmake --install` and from the Debian package: the files in Debian's
+// places, a manual page that man renders without warnings and that lists exactly the commands of
+// the program's table, and a package whose Depends dpkg computed from the linked libraries.
+#include "cli/QuendleCommandContainer.h"
+#include "support/TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <regex>
+#include <set>
+#include <sstream>
+
+using namespace quendle;
+using namespace quendle::test;
+
+namespace {
+
+const std::vector<Command>& commandTable() {
+    static QuendleCommandContainer container(nullptr);
+    return container.getCommands();
+}
+
+// Installs the build tree as a Debian package would lay it out, under a scratch DESTDIR.
+RunResult installInto(const std::string& destdir) {
+    return runProgram({QUENDLE_CMAKE, "--install", QUENDLE_BUILD_DIR, "--prefix", "/usr"},
+                      {{{"DESTDIR", destdir}}, ""});
+}
+
+// The page as man shows it, as plain text wide enough that no command line wraps.
+RunResult renderManual(const std::string& page) {
+    return runProgram({"/usr/bin/man", "--warnings", "-E", "UTF-8", "-l", page},
+                      {{{"MANWIDTH", "250"}, {"LC_ALL", "C.UTF-8"}, {"MAN_KEEP_FORMATTING", ""}}, ""});
+}
+
+// The rendered entries of a section, by command name: each entry is its synopsis line.
+std::vector<std::pair<std::string, std::string>> commandEntries(const std::string& text,
+                                                                const std::string& section) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    std::istringstream in(text);
+    bool inside = false;
+    // A synopsis that man had to wrap goes on at the same indent; its description is indented further.
+    static const std::regex entry("^       /([^ ]+)(.*)$"), more("^       ([^ /].*)$"),
+        heading("^[A-Z][A-Z -]*$");
+    std::smatch m;
+    bool inEntry = false;
+    for (std::string line; std::getline(in, line);) {
+        if (std::regex_match(line, heading)) {
+            inside = line == section;
+        } else if (inside && std::regex_match(line, m, entry)) {
+            entries.emplace_back(m[1], m[2]);
+            inEntry = true;
+            continue;
+        } else if (inEntry && std::regex_match(line, m, more)) {
+            entries.back().second += " " + m[1].str();
+            continue;
+        }
+        inEntry = false;
+    }
+    return entries;
+}
+
+} // namespace
+
+TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThem) {
+    ScratchDir dest;
+    RunResult installed = installInto(dest.path());
+    ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
+    for (const char* file : {"/usr/bin/quendle", "/usr/share/man/man1/quendle.1.gz",
+                             "/usr/share/bash-completion/completions/quendle",
+                             "/usr/share/doc/quendle/README.md", "/usr/share/doc/quendle/commands.md"})
+        EXPECT_TRUE(fs::is_regular_file(dest.path() + file)) << file;
+    EXPECT_FALSE(fs::exists(dest.path() + "/usr/bin/make_demo_package"))
+        << "a development tool was installed";
+    EXPECT_TRUE((fs::status(dest.path() + "/usr/bin/quendle").permissions() & fs::perms::others_exec) !=
+                fs::perms::none);
+
+    RunResult version = runProgram({dest.path() + "/usr/bin/quendle", "--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "quendle " QUENDLE_PROJECT_VERSION "\n");
+
+    // gzip itself must accept the page, as man-db reads it through zcat.
+    EXPECT_EQ(runProgram({"/bin/gzip", "-t", dest.path() + "/usr/share/man/man1/quendle.1.gz"}).exitCode, 0);
+}
+
+TEST(Install, ManualRendersWithoutWarningsAndListsExactlyTheCommandTable) {
+    if (!haveTool("man"))
+        GTEST_SKIP() << "man is not installed";
+    ScratchDir dest;
+    ASSERT_EQ(installInto(dest.path()).exitCode, 0);
+    RunResult page = renderManual(dest.path() + "/usr/share/man/man1/quendle.1.gz");
+    ASSERT_EQ(page.exitCode, 0) << page.err;
+    EXPECT_EQ(page.err, "") << "man --warnings reported problems";
+    EXPECT_TRUE(contains(page.out, "SOURCE_DATE_EPOCH") && contains(page.out, "CLICOLOR_FORCE") &&
+                contains(page.out, "NO_COLOR") && contains(page.out, "TMPDIR"));
+    EXPECT_FALSE(contains(page.out, "@")) << "a template marker was left in the page";
+
+    auto topLevel = commandEntries(page.out, "COMMANDS");
+    auto subCommands = commandEntries(page.out, "SUB-COMMANDS");
+    std::vector<std::string> expectedTop, expectedSub, listedTop, listedSub;
+    for (const auto& c : commandTable())
+        (c.isTopLevel() ? expectedTop : expectedSub).push_back(c.name());
+    for (const auto& [name, synopsis] : topLevel)
+        listedTop.push_back(name);
+    for (const auto& [name, synopsis] : subCommands)
+        listedSub.push_back(name);
+    EXPECT_EQ(listedTop, expectedTop);
+    EXPECT_EQ(listedSub, expectedSub);
+
+    // Every parameter name and listed value of a command is in its synopsis, as man shows it.
+    std::map<std::string, std::string> synopses(topLevel.begin(), topLevel.end());
+    synopses.insert(subCommands.begin(), subCommands.end());
+    for (const auto& c : commandTable()) {
+        const std::string& synopsis = synopses[c.name()];
+        for (const auto& p : c.parameters()) {
+            if (!p.name.empty()) {
+                EXPECT_TRUE(contains(synopsis, p.name + " ") || synopsis.ends_with(p.name) ||
+                            contains(synopsis, p.name + "]"))
+                    << c.name() << " " << p.name;
+            }
+            for (const auto& v : p.allowedValues)
+                EXPECT_TRUE(contains(synopsis, v)) << c.name() << " " << v;
+        }
+    }
+}
+
+TEST(Install, ManualGeneratorRefusesProseForACommandThatDoesNotExist) {
+    ScratchDir d;
+    writeFile(d / "stale.1.in",
+              ".TH T 1\n.SH COMMANDS\n@SUB_COMMANDS@\n.\\\" @describe Del-Everything\nGone.\n"
+              ".\\\" @end\n");
+    RunResult stale =
+        runProgram({QUENDLE_COMMAND_REFERENCE, "man", d / "stale.1.in", d / "stale.1", "1", "2026"});
+    EXPECT_EQ(stale.exitCode, 1);
+    EXPECT_TRUE(contains(stale.err, "Del-Everything")) << stale.err;
+
+    // A command without prose of its own is still listed, with the way to its usage.
+    writeFile(d / "bare.1.in", ".TH T 1\n.SH COMMANDS\n@SUB_COMMANDS@\n");
+    RunResult bare =
+        runProgram({QUENDLE_COMMAND_REFERENCE, "man", d / "bare.1.in", d / "bare.1", "1", "2026"});
+    EXPECT_EQ(bare.exitCode, 0) << bare.err;
+    EXPECT_TRUE(contains(readFile(d / "bare.1"), "\\fBquendle /Help Del\\-RegistryKey\\fR"));
+}
+
+TEST(Install, DebianPackageDependsOnTheLinkedLibrariesAndHoldsTheInstalledFiles) {
+    if (!haveTool("dpkg-deb") || !haveTool("dpkg-shlibdeps"))
+        GTEST_SKIP() << "dpkg-dev is not installed";
+    ScratchDir out;
+    // CPack's install step builds every target of the build folder first, as `make install` does.
+    RunResult packed = runProgram({QUENDLE_CPACK, "-G", "DEB", "-B", out.path(), "--config",
+                                   std::string(QUENDLE_BUILD_DIR) + "/CPackConfig.cmake"});
+    ASSERT_EQ(packed.exitCode, 0) << packed.out << packed.err;
+    std::string deb;
+    for (const auto& e : fs::directory_iterator(out.path())) {
+        if (e.path().extension() == ".deb")
+            deb = e.path().string();
+    }
+    ASSERT_FALSE(deb.empty());
+    EXPECT_TRUE(fs::path(deb).filename().string().starts_with("quendle_" QUENDLE_PROJECT_VERSION "_")) << deb;
+
+    auto field = [&](const std::string& name) {
+        return runProgram({"/usr/bin/dpkg-deb", "--field", deb, name}).out;
+    };
+    EXPECT_EQ(field("Package"), "quendle\n");
+    EXPECT_EQ(field("Version"), QUENDLE_PROJECT_VERSION "\n");
+    std::string depends = field("Depends");
+    for (const char* library : {"libc6", "libzip4", "libxml2", "libxslt1.1", "libssl3", "libuuid1", "zlib1g"})
+        EXPECT_TRUE(contains(depends, library)) << depends;
+
+    std::string listing = runProgram({"/usr/bin/dpkg-deb", "--contents", deb}).out;
+    for (const char* file : {"./usr/bin/quendle", "./usr/share/man/man1/quendle.1.gz",
+                             "./usr/share/bash-completion/completions/quendle"})
+        EXPECT_TRUE(contains(listing, file)) << listing;
+    // Debian ships no folder or file writable by others and nothing outside /usr.
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_NE(line[8], 'w') << line;
+        EXPECT_TRUE(contains(line, " ./usr/") || line.ends_with(" ./")) << line;
+    }
+}
