@@ -1,5 +1,6 @@
 #include "os/msxml/MsXmlDomDocument.h"
 #include "os/UniqueFd.h"
+#include "os/msxml/DocumentLimits.h"
 #include "os/msxml/DomState.h"
 #include "os/msxml/MsXmlSchemaCollection.h"
 #include "resources/EmbeddedResource.h"
@@ -212,7 +213,12 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
         std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
         if (!ctxt)
             throw Exception(65000);
-        doc.reset(read(ctxt.get()));
+        {
+            AttributeGuard guard(ctxt.get());
+            doc.reset(read(ctxt.get()));
+            if (!guard.refusals().empty())
+                throw XmlParseException(name_, std::string(), std::move(guard.refusals()));
+        }
         errors = std::move(collector.records);
         bool wellFormed = doc && ctxt->wellFormed && ctxt->nsWellFormed && errors.empty();
         if (!wellFormed) {
@@ -223,6 +229,10 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
     }
     if (auto external = externalReferences(doc.get()); !external.empty())
         throw XmlParseException(name_, std::string(), std::move(external));
+    std::vector<XmlParseErrorRecord> refusals;
+    enforceDocumentLimits(doc.get(), refusals);
+    if (!refusals.empty())
+        throw XmlParseException(name_, std::string(), std::move(refusals));
     bool declared = startsWithDeclaration(head);
     if (validateOnParse_ && schemas_) {
         std::vector<XmlParseErrorRecord> invalid;

@@ -10,7 +10,7 @@ reads. The archive is written by hand so that names and sizes are exactly what t
 
 Cases: slip, slip-backslash, slip-escaped, absolute, case-twins, external-entity,
 billion-laughs, bomb-lying, bomb-honest, hive-loop, attributes-manifest, attributes-types,
-entity-expansion, hive-free-bin, hive-free-bins, shared-local-header, into-central-directory,
+entity-expansion, entity-small, hive-free-bin, hive-free-bins, shared-local-header, into-central-directory,
 nul-name, raw-nul-name, control-name, non-utf8-name, separator-twins.
 """
 import struct
@@ -28,20 +28,20 @@ class RawZip:
         self.out = open(path, "wb")
         self.central = []
 
-    def add(self, name, payload, size, crc, method=8):
+    def add(self, name, payload, size, crc, method=8, flags=0x800):
         offset = self.out.tell()
         raw_name = name if isinstance(name, bytes) else name.encode("utf-8")
         extra = struct.pack("<HHQQ", 1, 16, size, len(payload))
-        self.out.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0x800, method, 0, 0x5C21, crc,
+        self.out.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, flags, method, 0, 0x5C21, crc,
                                    0xFFFFFFFF, 0xFFFFFFFF, len(raw_name), len(extra)))
         self.out.write(raw_name + extra)
         self.out.write(payload)
-        self.central.append((raw_name, method, crc, len(payload), size, offset))
+        self.central.append((raw_name, method, crc, len(payload), size, offset, flags))
 
-    def add_file(self, name, data):
+    def add_file(self, name, data, flags=0x800):
         compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
         payload = compressor.compress(data) + compressor.flush()
-        self.add(name, payload, len(data), zlib.crc32(data))
+        self.add(name, payload, len(data), zlib.crc32(data), flags=flags)
 
     def add_stream(self, name, chunks):
         """An entry whose data comes in pieces, so that a gibibyte never sits in memory."""
@@ -56,19 +56,19 @@ class RawZip:
 
     def repeat_central(self, index, names):
         """More central entries for the local header of entry `index`: one data, many files."""
-        _, method, crc, csize, size, offset = self.central[index]
+        _, method, crc, csize, size, offset, flags = self.central[index]
         for name in names:
-            self.central.append((name.encode("utf-8"), method, crc, csize, size, offset))
+            self.central.append((name.encode("utf-8"), method, crc, csize, size, offset, flags))
 
     def close(self, overrun=0):
         start = self.out.tell()
         if overrun:
             # The last entry claims bytes of the central directory as its data.
-            raw_name, method, crc, csize, size, offset = self.central[-1]
-            self.central[-1] = (raw_name, method, crc, csize + overrun, size, offset)
-        for raw_name, method, crc, csize, size, offset in self.central:
+            raw_name, method, crc, csize, size, offset, flags = self.central[-1]
+            self.central[-1] = (raw_name, method, crc, csize + overrun, size, offset, flags)
+        for raw_name, method, crc, csize, size, offset, flags in self.central:
             extra = struct.pack("<HHQQQ", 1, 24, size, csize, offset)
-            self.out.write(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0x800, method, 0, 0x5C21,
+            self.out.write(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, flags, method, 0, 0x5C21,
                                        crc, 0xFFFFFFFF, 0xFFFFFFFF, len(raw_name), len(extra), 0, 0, 0, 0,
                                        0xFFFFFFFF))
             self.out.write(raw_name + extra)
@@ -168,6 +168,8 @@ def main():
             data = with_attributes(data, b"Package ", 100000)
         elif case == "attributes-types" and name == "[Content_Types].xml":
             data = with_attributes(data, b"Types", 100000)
+        elif case == "entity-small" and name == "AppxManifest.xml":
+            data = manifest_with_doctype(data, b'<!DOCTYPE Package [<!ENTITY app "Demo">]>\n', b"&app; Notes")
         elif case == "entity-expansion" and name == "AppxManifest.xml":
             data = manifest_with_doctype(data, b'<!DOCTYPE Package [<!ENTITY big "' + b"x" * 50000 + b'">]>\n',
                                          b"&big;" * 50000)
@@ -214,11 +216,12 @@ def main():
     elif case == "control-name":
         archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/line%0Abreak.txt", b"newline")
     elif case == "non-utf8-name":
-        archive.add_file(b"Root/VFS/ProgramFilesX86/Demo Notes/bad\xff\xfe.txt", b"latin")
+        # Not marked UTF-8, as an old tool would write it: a reader might guess code page 437.
+        archive.add_file(b"Root/VFS/ProgramFilesX86/Demo Notes/bad\xff\xfe.txt", b"latin", flags=0)
     elif case == "separator-twins":
         archive.add_file("Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt", b"the later twin")
     elif case not in ("external-entity", "billion-laughs", "hive-loop", "attributes-manifest",
-                      "attributes-types", "entity-expansion", "hive-free-bin", "hive-free-bins"):
+                      "attributes-types", "entity-expansion", "entity-small", "hive-free-bin", "hive-free-bins"):
         sys.exit("unknown case " + case)
     archive.close()
 

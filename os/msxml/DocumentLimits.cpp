@@ -1,0 +1,149 @@
+#include "os/msxml/DocumentLimits.h"
+
+#include "os/msxml/XmlLibrary.h"
+
+#include <libxml/SAX2.h>
+#include <libxml/entities.h>
+#include <libxml/parserInternals.h>
+
+#include <unordered_map>
+
+namespace quendle::xmllib {
+
+namespace {
+
+class Limits {
+  public:
+    explicit Limits(std::vector<XmlParseErrorRecord>& refusals) : refusals_(refusals) {}
+
+    // Walks elements and attribute values without recursion: nesting depth is the attacker's.
+    bool check(xmlNode* root) {
+        std::vector<xmlNode*> pending{root};
+        while (!pending.empty()) {
+            xmlNode* n = pending.back();
+            pending.pop_back();
+            if (n->type == XML_ENTITY_REF_NODE) {
+                total_ += expansion(reinterpret_cast<xmlEntity*>(n->children), 0);
+                if (total_ > MaxEntityExpansion)
+                    return refuse("Entity references expand to more than " +
+                                      std::to_string(MaxEntityExpansion) + " bytes.",
+                                  n);
+                references_.push_back(n);
+                continue;
+            }
+            if (n->type == XML_ELEMENT_NODE) {
+                uint64_t count = 0;
+                for (xmlAttr* a = n->properties; a; a = a->next) {
+                    if (++count > MaxAttributesPerElement)
+                        return refuse("Element \"" + str(n->name) + "\" has more than " +
+                                          std::to_string(MaxAttributesPerElement) + " attributes.",
+                                      n);
+                    for (xmlNode* c = a->children; c; c = c->next)
+                        pending.push_back(c);
+                }
+            }
+            if (n->type == XML_ELEMENT_NODE || n->type == XML_ATTRIBUTE_NODE) {
+                for (xmlNode* c = n->children; c; c = c->next)
+                    pending.push_back(c);
+            }
+        }
+        return true;
+    }
+
+    // Every checked reference becomes its text: the parts of a package hold no markup in
+    // entities, and text is what an edit reads and what a strict reader accepts again.
+    void inlineReferences(xmlDoc* doc) {
+        for (xmlNode* ref : references_) {
+            std::string text = take(xmlNodeGetContent(ref));
+            xmlNode* replacement = xmlNewDocTextLen(doc, x(text), static_cast<int>(text.size()));
+            if (replacement) {
+                xmlReplaceNode(ref, replacement);
+                xmlFreeNode(ref);
+            }
+        }
+        if (xmlDtd* dtd = doc->intSubset) {
+            xmlUnlinkNode(reinterpret_cast<xmlNode*>(dtd));
+            doc->intSubset = nullptr;
+            xmlFreeDtd(dtd);
+        }
+    }
+
+  private:
+    // The bytes an entity expands to, counted (not built) and remembered per entity.
+    uint64_t expansion(xmlEntity* entity, int depth) {
+        if (!entity || depth > 40)
+            return MaxEntityExpansion + 1;
+        if (auto it = sizes_.find(entity); it != sizes_.end())
+            return it->second;
+        uint64_t size = 0;
+        if (entity->children) {
+            std::vector<xmlNode*> pending;
+            for (xmlNode* c = entity->children; c; c = c->next)
+                pending.push_back(c);
+            while (!pending.empty() && size <= MaxEntityExpansion) {
+                xmlNode* n = pending.back();
+                pending.pop_back();
+                if (n->type == XML_ENTITY_REF_NODE)
+                    size += expansion(reinterpret_cast<xmlEntity*>(n->children), depth + 1);
+                else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE)
+                    size += static_cast<uint64_t>(xmlStrlen(n->content));
+                else if (n->type == XML_ELEMENT_NODE)
+                    for (xmlNode* c = n->children; c; c = c->next)
+                        pending.push_back(c);
+            }
+        } else if (entity->content) {
+            size = static_cast<uint64_t>(entity->length);
+        }
+        sizes_.emplace(entity, size);
+        return size;
+    }
+
+    bool refuse(std::string why, xmlNode* at) {
+        refusals_.push_back({std::move(why), {}, static_cast<int>(xmlGetLineNo(at))});
+        return false;
+    }
+
+    std::vector<XmlParseErrorRecord>& refusals_;
+    std::unordered_map<xmlEntity*, uint64_t> sizes_;
+    std::vector<xmlNode*> references_;
+    uint64_t total_ = 0;
+};
+
+} // namespace
+
+AttributeGuard::AttributeGuard(xmlParserCtxt* ctxt) : ctxt_(ctxt), previousPrivate_(ctxt->_private) {
+    ctxt->_private = this;
+    ctxt->sax->startElementNs = &AttributeGuard::startElement;
+}
+
+AttributeGuard::~AttributeGuard() {
+    ctxt_->sax->startElementNs = xmlSAX2StartElementNs;
+    ctxt_->_private = previousPrivate_;
+}
+
+void AttributeGuard::startElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                                  const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                                  int attributeCount, int defaulted, const xmlChar** attributes) {
+    auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
+    auto* self = static_cast<AttributeGuard*>(ctxt->_private);
+    if (static_cast<uint64_t>(attributeCount) > MaxAttributesPerElement) {
+        self->refusals_.push_back({"Element \"" + str(localname) + "\" has more than " +
+                                       std::to_string(MaxAttributesPerElement) + " attributes.",
+                                   {},
+                                   ctxt->input ? ctxt->input->line : 0});
+        xmlStopParser(ctxt);
+        return;
+    }
+    xmlSAX2StartElementNs(ctx, localname, prefix, uri, namespaceCount, namespaces, attributeCount, defaulted,
+                          attributes);
+}
+
+void enforceDocumentLimits(xmlDoc* doc, std::vector<XmlParseErrorRecord>& refusals) {
+    xmlNode* root = xmlDocGetRootElement(doc);
+    Limits limits(refusals);
+    if (root && !limits.check(root))
+        return;
+    limits.inlineReferences(doc);
+}
+
+} // namespace quendle::xmllib
