@@ -10,6 +10,7 @@
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -139,18 +140,23 @@ std::string serialize(xmlDoc* doc, int options) {
                        static_cast<size_t>(xmlBufferLength(buffer.get())));
 }
 
-std::string lineOf(const std::string& text, int line) {
-    if (line <= 0)
+// Where each line of a text begins, so that finding the line of every error stays linear.
+std::vector<size_t> lineStarts(const std::string& text) {
+    std::vector<size_t> starts{0};
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        starts.push_back(at + 1);
+    return starts;
+}
+
+// The start of a line (a hostile part puts megabytes and thousands of errors on one line).
+std::string lineOf(const std::string& text, const std::vector<size_t>& starts, int line) {
+    constexpr size_t MaxSourceText = 400;
+    if (line <= 0 || static_cast<size_t>(line) > starts.size())
         return {};
-    size_t start = 0;
-    for (int i = 1; i < line; ++i) {
-        start = text.find('\n', start);
-        if (start == std::string::npos)
-            return {};
-        ++start;
-    }
-    size_t end = text.find('\n', start);
-    std::string out = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    size_t start = starts[static_cast<size_t>(line) - 1];
+    size_t end =
+        static_cast<size_t>(line) < starts.size() ? starts[static_cast<size_t>(line)] - 1 : text.size();
+    std::string out = text.substr(start, std::min(end - start, MaxSourceText + 1));
     if (!out.empty() && out.back() == '\r')
         out.pop_back();
     return out;
@@ -240,9 +246,10 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
         if (!invalid.empty()) {
             // The text that was parsed, with its lines where the file had them.
             std::string content = serialize(doc.get(), declared ? 0 : XML_SAVE_NO_DECL);
+            std::vector<size_t> starts = lineStarts(content);
             for (auto& record : invalid) {
                 if (record.sourceText.empty())
-                    record.sourceText = lineOf(content, record.line);
+                    record.sourceText = lineOf(content, starts, record.line);
             }
             throw XmlParseException(name_, std::move(content), std::move(invalid));
         }
