@@ -17,7 +17,7 @@ OUT=${FUZZ_BUILD:-fuzz/build}
 mkdir -p "$OUT"
 
 declare -A STANDALONE=(
-    [hive_fuzzer]="os/hive/HiveName.cpp os/hive/HiveTree.cpp os/hive/RegfReader.cpp os/hive/RegfWriter.cpp os/SystemError.cpp util/strings/StringSystem.cpp"
+    [hive_fuzzer]="os/hive/HiveName.cpp os/hive/HiveTree.cpp os/hive/RegfReader.cpp os/hive/RegfWriter.cpp os/SystemError.cpp os/UniqueFd.cpp util/strings/StringSystem.cpp"
 )
 
 layers_built=0
