@@ -188,7 +188,7 @@ def xml_seeds(out, samples):
     manifest = (DEMO / "AppxManifest.xml").read_bytes()
     write(folder, "manifest-many-attributes",
           b"\x81//appx:Properties/appx:DisplayName\n" +
-          HostilePackages.with_attributes(manifest, b"Package ", 999))
+          HostilePackages.with_attributes(manifest, b"Package ", 990))
     if samples:
         for n, path in enumerate(sorted(samples.rglob("*.xml"))):
             data = path.read_bytes()

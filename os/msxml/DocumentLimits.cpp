@@ -126,7 +126,9 @@ void AttributeGuard::startElement(void* ctx, const xmlChar* localname, const xml
                                   int attributeCount, int defaulted, const xmlChar** attributes) {
     auto* ctxt = static_cast<xmlParserCtxt*>(ctx);
     auto* self = static_cast<AttributeGuard*>(ctxt->_private);
-    if (static_cast<uint64_t>(attributeCount) > MaxAttributesPerElement) {
+    // Namespace declarations are attributes too, and are copied and searched the same way.
+    if (static_cast<uint64_t>(attributeCount) + static_cast<uint64_t>(namespaceCount) >
+        MaxAttributesPerElement) {
         self->refusals_.push_back({"Element \"" + str(localname) + "\" has more than " +
                                        std::to_string(MaxAttributesPerElement) + " attributes.",
                                    {},

@@ -35,6 +35,10 @@ TEST(DocumentLimits, AnElementMayCarryUpToTheAttributeLimitAndNoMore) {
     EXPECT_EQ(refusal(withAttributes(xmllib::MaxAttributesPerElement)), "");
     EXPECT_EQ(refusal(withAttributes(xmllib::MaxAttributesPerElement + 1)),
               "Element \"r\" has more than 1000 attributes.\n");
+    // Namespace declarations count as attributes.
+    std::string declarations = withAttributes(xmllib::MaxAttributesPerElement);
+    EXPECT_EQ(refusal(declarations.insert(2, " xmlns:p=\"urn:p\"")),
+              "Element \"r\" has more than 1000 attributes.\n");
 }
 
 TEST(DocumentLimits, EntitiesAreInlinedWithinTheBoundAndTheDtdIsNotWrittenBack) {
