@@ -303,9 +303,18 @@ class Parser {
             corrupt(db.offset(), "big-data record too short for the value length");
         Cell list = claim(db.u32(4));
         list.bytes(0, uint64_t{segments} * 4);
+        // The segments are found (and checked) before any memory is taken for the value: the
+        // declared length alone never decides an allocation.
+        std::vector<Cell> pieces;
+        uint64_t found = 0;
+        for (uint32_t i = 0; i < segments && found < length; ++i) {
+            pieces.push_back(claim(list.u32(4 * i)));
+            found += std::min<uint32_t>(BigDataSegmentSize, pieces.back().size());
+        }
+        if (found < length)
+            corrupt(db.offset(), "big-data segments hold less than the value length");
         data.reserve(length);
-        for (uint32_t i = 0; i < segments && data.size() < length; ++i) {
-            Cell seg = claim(list.u32(4 * i));
+        for (const Cell& seg : pieces) {
             uint32_t take =
                 std::min<uint32_t>(BigDataSegmentSize, length - static_cast<uint32_t>(data.size()));
             const uint8_t* p = seg.bytes(0, take);
