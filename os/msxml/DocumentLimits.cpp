@@ -35,9 +35,7 @@ class Limits {
                 uint64_t count = 0;
                 for (xmlAttr* a = n->properties; a; a = a->next) {
                     if (++count > MaxAttributesPerElement)
-                        return refuse("Element \"" + str(n->name) + "\" has more than " +
-                                          std::to_string(MaxAttributesPerElement) + " attributes.",
-                                      n);
+                        return refuse(attributeLimitText(str(n->name)), n);
                     for (xmlNode* c = a->children; c; c = c->next)
                         pending.push_back(c);
                 }
@@ -111,6 +109,121 @@ class Limits {
 
 } // namespace
 
+std::string attributeLimitText(const std::string& element) {
+    return "Element \"" + element + "\" has more than " + std::to_string(MaxAttributesPerElement) +
+           " attributes.";
+}
+
+bool scannableEncoding(std::string_view head) {
+    if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF"))
+        return false;
+    return head.substr(0, 4).find('\0') == std::string_view::npos;
+}
+
+bool StartTagScanner::feed(const char* bytes, size_t length) {
+    auto ends = [&](std::string_view tail) {
+        return recent_.size() >= tail.size() && std::string_view(recent_).ends_with(tail);
+    };
+    auto remember = [&](char c) {
+        recent_ += c;
+        if (recent_.size() > 16)
+            recent_.erase(0, recent_.size() - 9);
+    };
+    for (size_t i = 0; i < length; ++i) {
+        char c = bytes[i];
+        if (c == '\n')
+            ++line_;
+        switch (state_) {
+        case State::Text:
+            if (c == '<')
+                state_ = State::Open;
+            break;
+        case State::Open:
+            recent_.clear();
+            if (c == '/') {
+                state_ = State::EndTag;
+            } else if (c == '?') {
+                state_ = State::Instruction;
+            } else if (c == '!') {
+                recent_ = "<!";
+                state_ = State::Declaration;
+                depth_ = 0;
+                quote_ = 0;
+            } else {
+                name_.assign(1, c);
+                count_ = 0;
+                state_ = State::TagName;
+            }
+            break;
+        case State::TagName:
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '>' || c == '/') {
+                state_ = c == '>' ? State::Text : State::Tag;
+            } else if (name_.size() < 100) {
+                name_ += c;
+            }
+            break;
+        case State::Tag:
+            if (c == '"' || c == '\'') {
+                quote_ = c;
+                state_ = State::Quoted;
+            } else if (c == '=') {
+                if (++count_ > MaxAttributesPerElement)
+                    return false;
+            } else if (c == '>') {
+                state_ = State::Text;
+            }
+            break;
+        case State::Quoted:
+            if (c == quote_)
+                state_ = State::Tag;
+            break;
+        case State::EndTag:
+            if (c == '>')
+                state_ = State::Text;
+            break;
+        case State::Instruction:
+            remember(c);
+            if (ends("?>"))
+                state_ = State::Text;
+            break;
+        case State::Comment:
+            remember(c);
+            if (ends("-->"))
+                state_ = State::Text;
+            break;
+        case State::CData:
+            remember(c);
+            if (ends("]]>"))
+                state_ = State::Text;
+            break;
+        case State::Declaration:
+            // A comment, a CDATA section or a DOCTYPE with its internal subset: no start tag
+            // inside, only its end matters.
+            remember(c);
+            if (ends("<!--")) {
+                state_ = State::Comment;
+                recent_.clear();
+            } else if (ends("<![CDATA[") && depth_ == 0) {
+                state_ = State::CData;
+                recent_.clear();
+            } else if (quote_) {
+                if (c == quote_)
+                    quote_ = 0;
+            } else if (c == '"' || c == '\'') {
+                quote_ = c;
+            } else if (c == '[' && !ends("<![")) {
+                ++depth_;
+            } else if (c == ']' && depth_ > 0) {
+                --depth_;
+            } else if (c == '>' && depth_ == 0) {
+                state_ = State::Text;
+            }
+            break;
+        }
+    }
+    return true;
+}
+
 AttributeGuard::AttributeGuard(xmlParserCtxt* ctxt) : ctxt_(ctxt), previousPrivate_(ctxt->_private) {
     ctxt->_private = this;
     ctxt->sax->startElementNs = &AttributeGuard::startElement;
@@ -129,10 +242,8 @@ void AttributeGuard::startElement(void* ctx, const xmlChar* localname, const xml
     // Namespace declarations are attributes too, and are copied and searched the same way.
     if (static_cast<uint64_t>(attributeCount) + static_cast<uint64_t>(namespaceCount) >
         MaxAttributesPerElement) {
-        self->refusals_.push_back({"Element \"" + str(localname) + "\" has more than " +
-                                       std::to_string(MaxAttributesPerElement) + " attributes.",
-                                   {},
-                                   ctxt->input ? ctxt->input->line : 0});
+        self->refusals_.push_back(
+            {attributeLimitText(str(localname)), {}, ctxt->input ? ctxt->input->line : 0});
         xmlStopParser(ctxt);
         return;
     }

@@ -162,6 +162,17 @@ std::string lineOf(const std::string& text, const std::vector<size_t>& starts, i
     return out;
 }
 
+// Refuses a part with a start tag over the attribute limit before libxml2 parses it.
+void checkStartTags(const std::string& name, std::string_view head,
+                    const std::function<bool(StartTagScanner&)>& scan) {
+    if (!scannableEncoding(head))
+        return;
+    StartTagScanner scanner;
+    if (!scan(scanner))
+        throw XmlParseException(name, std::string(),
+                                {{attributeLimitText(scanner.element()), {}, scanner.line()}});
+}
+
 // The first bytes of a file, enough to tell whether it begins with a declaration.
 std::string fileHead(int fd) {
     char head[16];
@@ -183,7 +194,19 @@ void MsXmlDomDocument::Load(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
-    parse(fileHead(fd.get()), [&](xmlParserCtxt* ctxt) {
+    std::string head = fileHead(fd.get());
+    checkStartTags(name_, head, [&](StartTagScanner& scanner) {
+        std::vector<char> buffer(1 << 16);
+        for (off_t at = 0;;) {
+            ssize_t n = ::pread(fd.get(), buffer.data(), buffer.size(), at);
+            if (n <= 0)
+                return true;
+            if (!scanner.feed(buffer.data(), static_cast<size_t>(n)))
+                return false;
+            at += n;
+        }
+    });
+    parse(head, [&](xmlParserCtxt* ctxt) {
         return xmlCtxtReadFd(ctxt, fd.get(), path.c_str(), nullptr, ParseOptions);
     });
 }
@@ -204,6 +227,8 @@ void MsXmlDomDocument::LoadXml(std::string_view text) {
 void MsXmlDomDocument::LoadXml(std::string_view text, const std::string& url) {
     if (text.size() > static_cast<size_t>(INT32_MAX))
         throw Exception(65023, name_);
+    checkStartTags(name_, text.substr(0, 16),
+                   [&](StartTagScanner& scanner) { return scanner.feed(text.data(), text.size()); });
     parse(text.substr(0, 16), [&](xmlParserCtxt* ctxt) {
         return xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), url.c_str(), nullptr,
                                  ParseOptions);

@@ -35,6 +35,11 @@ TEST(DocumentLimits, AnElementMayCarryUpToTheAttributeLimitAndNoMore) {
     EXPECT_EQ(refusal(withAttributes(xmllib::MaxAttributesPerElement)), "");
     EXPECT_EQ(refusal(withAttributes(xmllib::MaxAttributesPerElement + 1)),
               "Element \"r\" has more than 1000 attributes.\n");
+    // In UTF-16 the raw scan stands aside and the parser's guard refuses the tag.
+    std::string ascii = withAttributes(xmllib::MaxAttributesPerElement + 1), utf16 = "\xFF\xFE";
+    for (char c : ascii)
+        utf16 += std::string{c, '\0'};
+    EXPECT_EQ(refusal(utf16), "Element \"r\" has more than 1000 attributes.\n");
     // Namespace declarations count as attributes.
     std::string declarations = withAttributes(xmllib::MaxAttributesPerElement);
     EXPECT_EQ(refusal(declarations.insert(2, " xmlns:p=\"urn:p\"")),
@@ -62,4 +67,25 @@ TEST(DocumentLimits, EntitiesAreInlinedWithinTheBoundAndTheDtdIsNotWrittenBack) 
               "Entity references expand to more than 1048576 bytes.\n");
     refs.resize(refs.size() - 3);
     EXPECT_EQ(refusal("<!DOCTYPE r [<!ENTITY b \"" + big + "\">]><r>" + refs + "</r>"), "");
+}
+
+TEST(DocumentLimits, TheRawScanCountsOnlyAttributesOfStartTags) {
+    std::string many(2000, '=');
+    // "=" in comments, CDATA, instructions, a DOCTYPE, text and quoted values is no attribute.
+    std::string quiet = "<?xml version=\"1.0\"?><!DOCTYPE r [<!-- it's " + many + " --><!ENTITY e '" + many +
+                        "'>]><?pi " + many + "?><r a=\"" + many + ">\" b='x'><![CDATA[<x " + many +
+                        ">]]><!-- <y " + many + "> -->" + many + "</r>";
+    EXPECT_EQ(refusal(quiet), "");
+    // A value holding ">" does not end the tag for the count.
+    std::string crowded = withAttributes(xmllib::MaxAttributesPerElement + 1);
+    crowded.insert(crowded.find("a1=\"") + 4, "> ");
+    EXPECT_EQ(refusal("<?xml version=\"1.0\"?>\n<!-- first -->\n" + crowded),
+              "Element \"r\" has more than 1000 attributes.\n");
+    MsXmlDomDocument doc("part.xml");
+    try {
+        doc.LoadXml("\n\n" + crowded);
+        ADD_FAILURE() << "not refused";
+    } catch (const XmlParseException& e) {
+        EXPECT_EQ(e.errors().at(0).line, 3);
+    }
 }
