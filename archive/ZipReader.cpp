@@ -1,5 +1,6 @@
 #include "archive/ZipReader.h"
 
+#include "archive/CentralDirectoryCheck.h"
 #include "archive/PercentEncoding.h"
 #include "os/ExtractDestination.h"
 #include "core/SystemError.h"
@@ -51,6 +52,11 @@ bool ZipReader::open(const std::string& archivePath) {
         return fail(path + ": " + text);
     }
     archive_.reset(archive);
+    // The library lets through names and data ranges that no extraction should see.
+    if (std::string why = checkCentralDirectory(path); !why.empty()) {
+        archive_.reset();
+        return fail(why);
+    }
     return true;
 }
 
@@ -90,10 +96,7 @@ bool ZipReader::readEntries(std::vector<Entry>& entries) {
                 folded += (folded.empty() ? "" : "/") + foldCase(component);
             auto [first, isNew] = files.emplace(std::move(folded), entry.name);
             if (!isNew)
-                return fail(first->second == entry.name
-                                ? "entry \"" + entry.name + "\" appears twice"
-                                : "entries \"" + first->second + "\" and \"" + entry.name +
-                                      "\" name the same file: their names differ only in case");
+                return fail(duplicateEntryText(first->second, entry.name));
             // Saturating sums: a hostile directory may declare sizes that overflow.
             uncompressed = uncompressed + entry.size < uncompressed ? UINT64_MAX : uncompressed + entry.size;
             uint64_t c = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;

@@ -16,8 +16,10 @@ class ExtractDestination;
 // Failures are false results (plus one reportError on the progress); errorText() says why.
 // Hostile archives are refused before anything is written: names that are absolute, carry a
 // drive letter or climb out with "..", two entries for one file (names equal but for letter
-// case), and archives whose declared sizes exceed the extraction limit. While writing, no entry
-// may produce more bytes than it declared.
+// case or separators), names with control characters or bytes that are not UTF-8, entries
+// whose data overlaps another's or the central directory (CentralDirectoryCheck.h), and archives
+// whose declared sizes exceed the extraction limit. While writing, no entry may produce more
+// bytes than it declared.
 class ZipReader {
   public:
     explicit ZipReader(ExtractProgress* progress = nullptr);

@@ -1,6 +1,7 @@
 #include "core/ExceptionPresenter.h"
 
 #include "core/ConsoleWriter.h"
+#include "util/strings/MessageFormat.h"
 #include "util/strings/StringTable.h"
 
 #include <algorithm>
@@ -62,6 +63,21 @@ struct ReportSegment {
     std::string text;
 };
 
+// A hostile part can hold thousands of errors on one line of megabytes: the report shows the
+// first errors and the start of each line, so that its size stays bounded.
+constexpr size_t MaxReportedErrors = 20;
+constexpr size_t MaxShownLineBytes = 400;
+
+std::string clipped(std::string text) {
+    if (text.size() <= MaxShownLineBytes)
+        return text;
+    size_t cut = MaxShownLineBytes;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    text.resize(cut);
+    return text + " [...]";
+}
+
 // The validation report as coloured pieces, so the console and the plain text agree.
 std::vector<ReportSegment> reportSegments(const XmlParseException& e) {
     std::vector<ReportSegment> out;
@@ -71,14 +87,22 @@ std::vector<ReportSegment> reportSegments(const XmlParseException& e) {
         size_t start = 0;
         for (;;) {
             size_t nl = e.content().find('\n', start);
-            lines.push_back(e.content().substr(start, nl == std::string::npos ? std::string::npos : nl - start));
+            lines.push_back(
+                e.content().substr(start, nl == std::string::npos ? std::string::npos : nl - start));
             if (nl == std::string::npos)
                 break;
             start = nl + 1;
         }
     }
-    for (const auto& r : e.errors()) {
-        out.push_back({AttributeBrightRed, "\nReason: " + r.reason + "\nSource: " + r.sourceText +
+    for (size_t index = 0; index < e.errors().size(); ++index) {
+        const auto& r = e.errors()[index];
+        if (index == MaxReportedErrors) {
+            out.push_back({AttributeBrightRed,
+                           formatStringId(260, {static_cast<int>(e.errors().size() - MaxReportedErrors)})});
+            break;
+        }
+        out.push_back({AttributeBrightRed, "\nReason: " + clipped(r.reason) +
+                                               "\nSource: " + clipped(r.sourceText) +
                                                "\nLine: " + std::to_string(r.line) + "\n"});
         if (r.line <= 0 || lines.empty())
             continue;
@@ -88,7 +112,8 @@ std::vector<ReportSegment> reportSegments(const XmlParseException& e) {
             std::string text = lines[n - 1];
             if (!text.empty() && text.back() == '\r')
                 text.pop_back();
-            out.push_back({n == r.line ? AttributeBrightRed : AttributeGrey, std::to_string(n) + ": " + text + "\n"});
+            out.push_back({n == r.line ? AttributeBrightRed : AttributeGrey,
+                           std::to_string(n) + ": " + clipped(text) + "\n"});
         }
     }
     return out;
@@ -103,9 +128,13 @@ std::string XmlParseException::reportText() const {
     return text;
 }
 
-const IExceptionPresenter& Exception::GetPresenter() const { return ExceptionPresenter::instance(); }
+const IExceptionPresenter& Exception::GetPresenter() const {
+    return ExceptionPresenter::instance();
+}
 
-const IExceptionPresenter& XmlParseException::GetPresenter() const { return XmlParseExceptionPresenter::instance(); }
+const IExceptionPresenter& XmlParseException::GetPresenter() const {
+    return XmlParseExceptionPresenter::instance();
+}
 
 void XmlParseExceptionPresenter::Present(const IException& e) const {
     const auto* ex = dynamic_cast<const XmlParseException*>(&e);

@@ -23,6 +23,8 @@ import zipfile
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent
 DEMO = ROOT / "demo"
+sys.path.insert(0, str(ROOT / "tests" / "cli"))
+import HostilePackages  # noqa: E402  the attacker's raw ZIP writer, shared with the hostile tests
 
 
 def write(folder, name, data):
@@ -63,6 +65,39 @@ def archive_seeds(out, demo_package):
     write(folder, "empty-archive", zip_bytes([]))
     if demo_package:
         write(folder, "demo.appv", demo_package)
+    raw_seeds(folder)
+
+
+def raw_archive(folder, name, build, overrun=0):
+    """An archive written entry by entry by the raw writer, for what zipfile would refuse."""
+    with tempfile.TemporaryDirectory() as scratch:
+        path = pathlib.Path(scratch) / "seed.zip"
+        archive = HostilePackages.RawZip(str(path))
+        build(archive)
+        archive.close(overrun=overrun)
+        write(folder, name, path.read_bytes())
+
+
+def raw_seeds(folder):
+    def shared(archive):
+        # Many central entries on one local header: a small file declaring far more content.
+        archive.add_file("Root/zeros.bin", b"\0" * (1 << 20))
+        archive.repeat_central(0, ["Root/zeros%02d.bin" % i for i in range(20)])
+
+    raw_archive(folder, "shared-local-header", shared)
+    raw_archive(folder, "into-central-directory", lambda a: a.add_file("Root/last.txt", b"last"), overrun=40)
+    raw_archive(folder, "nul-name", lambda a: a.add_file("Root/a%00b.txt", b"x"))
+    raw_archive(folder, "raw-nul-name", lambda a: a.add_file(b"Root/a\0b.txt", b"x"))
+    raw_archive(folder, "control-name", lambda a: a.add_file("Root/line%0Abreak\x7f.txt", b"x"))
+    raw_archive(folder, "non-utf8-name", lambda a: a.add_file(b"Root/bad\xff\xfe.txt", b"x", flags=0))
+
+    def twins(archive):
+        archive.add_file("Root/VFS/a.txt", b"one")
+        archive.add_file("Root\\VFS\\a.txt", b"two")
+        archive.add_file("Root/./VFS//b.txt", b"three")
+        archive.add_file("Root/VFS/b.txt", b"four")
+
+    raw_archive(folder, "separator-twins", twins)
 
 
 def command_file_seeds(out):
@@ -143,9 +178,17 @@ def xml_seeds(out, samples):
                   b'<!ENTITY c "&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;">]><r>&c;</r>',
         "utf16": "\ufeff<?xml version='1.0' encoding='UTF-16'?><r a='1'>t\u00e9</r>".encode("utf-16-le"),
         "namespaces": b'<a:r xmlns:a="urn:a" xmlns="urn:d"><a:x/><y xmlns=""/></a:r>',
+        "many-attributes": b"<r" + b"".join(b' a%d="%d"' % (i, i) for i in range(1001)) + b"/>",
+        "entity-expansion": b'<!DOCTYPE r [<!ENTITY e "' + b"x" * 4096 + b'">]><r>' + b"&e;" * 300 + b"</r>",
+        "entity-small": b'<!DOCTYPE r [<!ENTITY e "small">]><r a="&e;">&e; text</r>',
     }
     for name, document in hostile.items():
         write(folder, name, b"\x01//*\n" + document)
+    # The namespace upgrade copies every attribute of the manifest's root: as many as allowed.
+    manifest = (DEMO / "AppxManifest.xml").read_bytes()
+    write(folder, "manifest-many-attributes",
+          b"\x81//appx:Properties/appx:DisplayName\n" +
+          HostilePackages.with_attributes(manifest, b"Package ", 990))
     if samples:
         for n, path in enumerate(sorted(samples.rglob("*.xml"))):
             data = path.read_bytes()
@@ -192,6 +235,9 @@ def hive_seeds(out, tool, samples):
         for path in sorted(samples.rglob("*.dat")):
             if path.stat().st_size < 4 << 20:
                 hives["sample-" + path.stem] = path.read_bytes()
+    if "demo" in hives:
+        # Free bins after the hive's own: scanned, never kept.
+        hives["free-bins"] = b"".join(HostilePackages.hive_with_free_space(hives["demo"], [4096] * 64))
     for name in folder_names:
         for hive_name, data in hives.items():
             write(out / name, hive_name, data)

@@ -9,7 +9,8 @@ namespace quendle {
 
 class HiveTree;
 
-// An offline registry hive: read whole from its file, edited in memory, written anew by Save.
+// An offline registry hive: read from its file through a mapping (memory follows the keys and
+// values it holds, not its size), edited in memory, written anew by Save.
 // The file on disk changes only through Save. Failures raise OfflineRegException carrying the
 // system's text for the Win32 error (2 for a missing key or value, 5 for deleting a key with
 // subkeys, 183 when the save target exists, 1009/1015 for a damaged hive file).

@@ -4,10 +4,16 @@
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
 
+#include "os/UniqueFd.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace quendle {
@@ -25,15 +31,12 @@ using namespace regf;
     throw RegfError(win32::BadDbDatabase, what);
 }
 
-class Bitmap {
-  public:
-    explicit Bitmap(size_t bits) : words_((bits + 63) / 64) {}
-    bool test(size_t i) const { return (words_[i / 64] >> (i % 64)) & 1; }
-    void set(size_t i) { words_[i / 64] |= uint64_t{1} << (i % 64); }
-
-  private:
-    std::vector<uint64_t> words_;
-};
+// A bin may hold one large cell, never more than this: real hives keep bins at a few pages, and
+// the format itself stops at 4 GiB, which no one should have to hold in memory.
+constexpr uint32_t MaxBinSize = 16u << 20;
+// The scan of a mapped hive gives back the pages it has passed every so many bytes, so that a
+// hive of free space costs no memory however large it declares itself.
+constexpr uint32_t ScanWindow = 32u << 20;
 
 // A cell's payload (after its size field) with bounds-checked reads.
 class Cell {
@@ -61,7 +64,8 @@ class Cell {
 
 class Parser {
   public:
-    explicit Parser(std::span<const uint8_t> file) : file_(file), allocated_(0), claimed_(0) {}
+    using Release = std::function<void(const uint8_t*, size_t)>;
+    Parser(std::span<const uint8_t> file, Release release) : file_(file), release_(std::move(release)) {}
 
     std::shared_ptr<HiveTree> run() {
         auto tree = std::make_shared<HiveTree>();
@@ -102,12 +106,12 @@ class Parser {
         return root;
     }
 
-    // Walks every bin and cell once, remembering where allocated cells begin, so that every later
-    // offset can be checked against a real cell start.
+    // Walks every bin and cell once, remembering where allocated cells begin (in increasing
+    // order), so that every later offset can be checked against a real cell start. Free space
+    // costs nothing here: only allocated cells are remembered.
     void scanBins() {
-        allocated_ = Bitmap(binsSize_ / CellAlignment);
-        claimed_ = Bitmap(binsSize_ / CellAlignment);
         uint32_t binStart = 0;
+        uint32_t released = 0;
         while (binStart < binsSize_) {
             const uint8_t* h = bins_ + binStart;
             if (std::memcmp(h, "hbin", 4) != 0)
@@ -117,6 +121,10 @@ class Parser {
             if (get32(h + 4) != binStart || size < BinAlignment || size % BinAlignment != 0 ||
                 size > binsSize_ - binStart)
                 throw RegfError(win32::RegistryCorrupt, "bad bin header at " + std::to_string(binStart));
+            if (size > MaxBinSize)
+                throw RegfError(win32::RegistryCorrupt, "bin of " + std::to_string(size) + " bytes at " +
+                                                            std::to_string(binStart) + ", more than the " +
+                                                            std::to_string(MaxBinSize) + " a bin may hold");
             uint32_t end = binStart + size;
             uint32_t pos = binStart + BinHeaderSize;
             while (pos < end) {
@@ -127,16 +135,28 @@ class Parser {
                 if (length < CellAlignment || length % CellAlignment != 0 || length > end - pos)
                     corrupt(pos, "cell size does not fit its bin");
                 if (raw < 0)
-                    allocated_.set(pos / CellAlignment);
+                    allocated_.push_back(pos);
                 pos += length;
             }
             binStart = end;
+            if (release_ && binStart - released >= ScanWindow) {
+                release_(bins_ + released, binStart - released);
+                released = binStart;
+            }
         }
+        claimed_.assign(allocated_.size(), false);
+    }
+
+    // The index of the allocated cell that starts at `offset`.
+    size_t cellIndex(uint32_t offset) const {
+        auto it = std::lower_bound(allocated_.begin(), allocated_.end(), offset);
+        if (offset >= binsSize_ || it == allocated_.end() || *it != offset)
+            corrupt(offset, "reference to something that is not an allocated cell");
+        return static_cast<size_t>(it - allocated_.begin());
     }
 
     Cell cell(uint32_t offset) const {
-        if (offset >= binsSize_ || offset % CellAlignment != 0 || !allocated_.test(offset / CellAlignment))
-            corrupt(offset, "reference to something that is not an allocated cell");
+        cellIndex(offset);
         uint32_t length = static_cast<uint32_t>(-static_cast<int32_t>(get32(bins_ + offset)));
         return Cell(offset, bins_ + offset + 4, length - 4);
     }
@@ -144,11 +164,11 @@ class Parser {
     // Every cell but a security cell belongs to exactly one owner. Taking each at most once keeps
     // loops and shared lists from multiplying the work beyond the size of the file.
     Cell claim(uint32_t offset) {
-        Cell c = cell(offset);
-        if (claimed_.test(offset / CellAlignment))
+        size_t index = cellIndex(offset);
+        if (claimed_[index])
             corrupt(offset, "cell referenced twice (a loop or a shared list)");
-        claimed_.set(offset / CellAlignment);
-        return c;
+        claimed_[index] = true;
+        return cell(offset);
     }
 
     static std::u16string name(const Cell& c, uint32_t at, uint32_t length, bool compressed) {
@@ -283,9 +303,18 @@ class Parser {
             corrupt(db.offset(), "big-data record too short for the value length");
         Cell list = claim(db.u32(4));
         list.bytes(0, uint64_t{segments} * 4);
+        // The segments are found (and checked) before any memory is taken for the value: the
+        // declared length alone never decides an allocation.
+        std::vector<Cell> pieces;
+        uint64_t found = 0;
+        for (uint32_t i = 0; i < segments && found < length; ++i) {
+            pieces.push_back(claim(list.u32(4 * i)));
+            found += std::min<uint32_t>(BigDataSegmentSize, pieces.back().size());
+        }
+        if (found < length)
+            corrupt(db.offset(), "big-data segments hold less than the value length");
         data.reserve(length);
-        for (uint32_t i = 0; i < segments && data.size() < length; ++i) {
-            Cell seg = claim(list.u32(4 * i));
+        for (const Cell& seg : pieces) {
             uint32_t take =
                 std::min<uint32_t>(BigDataSegmentSize, length - static_cast<uint32_t>(data.size()));
             const uint8_t* p = seg.bytes(0, take);
@@ -312,36 +341,67 @@ class Parser {
     std::span<const uint8_t> file_;
     const uint8_t* bins_ = nullptr;
     uint32_t binsSize_ = 0;
-    Bitmap allocated_;
-    Bitmap claimed_;
+    Release release_;
+    std::vector<uint32_t> allocated_;
+    std::vector<bool> claimed_;
     std::unordered_map<uint32_t, int> security_;
     HiveTree* tree_ = nullptr;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+// A read-only private mapping of the whole file: pages are read when touched, and the scan
+// gives back those it has passed.
+class MappedFile {
+  public:
+    explicit MappedFile(const std::string& path) {
+        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        if (fd.get() < 0)
+            throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
+        struct stat st {};
+        if (fstat(fd.get(), &st) != 0)
+            throw RegfError(win32ErrorFromErrno(errno), "cannot stat " + path);
+        if (!S_ISREG(st.st_mode))
+            throw RegfError(win32::AccessDenied, path + " is not a file");
+        // The size comes from the file system, not from the hive, and bounds every later read.
+        size_ = static_cast<size_t>(st.st_size);
+        if (size_ == 0)
+            return;
+        void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+        if (p == MAP_FAILED)
+            throw RegfError(win32::RegistryIoFailed, "cannot read " + path + ": " + errnoText(errno));
+        data_ = static_cast<const uint8_t*>(p);
+    }
+    ~MappedFile() {
+        if (data_)
+            ::munmap(const_cast<uint8_t*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    std::span<const uint8_t> bytes() const { return {data_, size_}; }
+    // Drops the whole pages of a range from memory; touching them again reads the file again.
+    void release(const uint8_t* from, size_t length) const {
+        static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+        uintptr_t start = (reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1);
+        uintptr_t end = (reinterpret_cast<uintptr_t>(from) + length) & ~(page - 1);
+        if (end > start)
+            ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+    }
+
+  private:
+    const uint8_t* data_ = nullptr;
+    size_t size_ = 0;
 };
 
 } // namespace
 
 std::shared_ptr<HiveTree> RegfReader::read(std::span<const uint8_t> bytes) {
-    return Parser(bytes).run();
+    return Parser(bytes, nullptr).run();
 }
 
 std::shared_ptr<HiveTree> RegfReader::readFile(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
-    if (!f)
-        throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
-    struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0)
-        throw RegfError(win32ErrorFromErrno(errno), "cannot stat " + path);
-    if (!S_ISREG(st.st_mode))
-        throw RegfError(win32::AccessDenied, path + " is not a file");
-    // The size comes from the file system, not from the hive, and bounds every later read.
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
-        throw RegfError(win32::RegistryIoFailed, "cannot read " + path);
-    return read(bytes);
+    MappedFile file(path);
+    return Parser(file.bytes(), [&](const uint8_t* from, size_t length) { file.release(from, length); })
+        .run();
 }
 
 } // namespace quendle

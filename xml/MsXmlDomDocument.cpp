@@ -1,5 +1,6 @@
 #include "xml/MsXmlDomDocument.h"
 #include "os/UniqueFd.h"
+#include "xml/DocumentLimits.h"
 #include "xml/DomState.h"
 #include "xml/MsXmlSchemaCollection.h"
 #include "resources/EmbeddedResource.h"
@@ -9,6 +10,7 @@
 #include <libxml/parser.h>
 #include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -138,21 +140,37 @@ std::string serialize(xmlDoc* doc, int options) {
                        static_cast<size_t>(xmlBufferLength(buffer.get())));
 }
 
-std::string lineOf(const std::string& text, int line) {
-    if (line <= 0)
+// Where each line of a text begins, so that finding the line of every error stays linear.
+std::vector<size_t> lineStarts(const std::string& text) {
+    std::vector<size_t> starts{0};
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+        starts.push_back(at + 1);
+    return starts;
+}
+
+// The start of a line (a hostile part puts megabytes and thousands of errors on one line).
+std::string lineOf(const std::string& text, const std::vector<size_t>& starts, int line) {
+    constexpr size_t MaxSourceText = 400;
+    if (line <= 0 || static_cast<size_t>(line) > starts.size())
         return {};
-    size_t start = 0;
-    for (int i = 1; i < line; ++i) {
-        start = text.find('\n', start);
-        if (start == std::string::npos)
-            return {};
-        ++start;
-    }
-    size_t end = text.find('\n', start);
-    std::string out = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    size_t start = starts[static_cast<size_t>(line) - 1];
+    size_t end =
+        static_cast<size_t>(line) < starts.size() ? starts[static_cast<size_t>(line)] - 1 : text.size();
+    std::string out = text.substr(start, std::min(end - start, MaxSourceText + 1));
     if (!out.empty() && out.back() == '\r')
         out.pop_back();
     return out;
+}
+
+// Refuses a part with a start tag over the attribute limit before libxml2 parses it.
+void checkStartTags(const std::string& name, std::string_view head,
+                    const std::function<bool(StartTagScanner&)>& scan) {
+    if (!scannableEncoding(head))
+        return;
+    StartTagScanner scanner;
+    if (!scan(scanner))
+        throw XmlParseException(name, std::string(),
+                                {{attributeLimitText(scanner.element()), {}, scanner.line()}});
 }
 
 // The first bytes of a file, enough to tell whether it begins with a declaration.
@@ -176,7 +194,19 @@ void MsXmlDomDocument::Load(const std::string& path) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
-    parse(fileHead(fd.get()), [&](xmlParserCtxt* ctxt) {
+    std::string head = fileHead(fd.get());
+    checkStartTags(name_, head, [&](StartTagScanner& scanner) {
+        std::vector<char> buffer(1 << 16);
+        for (off_t at = 0;;) {
+            ssize_t n = ::pread(fd.get(), buffer.data(), buffer.size(), at);
+            if (n <= 0)
+                return true;
+            if (!scanner.feed(buffer.data(), static_cast<size_t>(n)))
+                return false;
+            at += n;
+        }
+    });
+    parse(head, [&](xmlParserCtxt* ctxt) {
         return xmlCtxtReadFd(ctxt, fd.get(), path.c_str(), nullptr, ParseOptions);
     });
 }
@@ -197,6 +227,8 @@ void MsXmlDomDocument::LoadXml(std::string_view text) {
 void MsXmlDomDocument::LoadXml(std::string_view text, const std::string& url) {
     if (text.size() > static_cast<size_t>(INT32_MAX))
         throw Exception(65023, name_);
+    checkStartTags(name_, text.substr(0, 16),
+                   [&](StartTagScanner& scanner) { return scanner.feed(text.data(), text.size()); });
     parse(text.substr(0, 16), [&](xmlParserCtxt* ctxt) {
         return xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), url.c_str(), nullptr,
                                  ParseOptions);
@@ -212,7 +244,12 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
         std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
         if (!ctxt)
             throw Exception(65000);
-        doc.reset(read(ctxt.get()));
+        {
+            AttributeGuard guard(ctxt.get());
+            doc.reset(read(ctxt.get()));
+            if (!guard.refusals().empty())
+                throw XmlParseException(name_, std::string(), std::move(guard.refusals()));
+        }
         errors = std::move(collector.records);
         bool wellFormed = doc && ctxt->wellFormed && ctxt->nsWellFormed && errors.empty();
         if (!wellFormed) {
@@ -223,6 +260,10 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
     }
     if (auto external = externalReferences(doc.get()); !external.empty())
         throw XmlParseException(name_, std::string(), std::move(external));
+    std::vector<XmlParseErrorRecord> refusals;
+    enforceDocumentLimits(doc.get(), refusals);
+    if (!refusals.empty())
+        throw XmlParseException(name_, std::string(), std::move(refusals));
     bool declared = startsWithDeclaration(head);
     if (validateOnParse_ && schemas_) {
         std::vector<XmlParseErrorRecord> invalid;
@@ -230,9 +271,10 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
         if (!invalid.empty()) {
             // The text that was parsed, with its lines where the file had them.
             std::string content = serialize(doc.get(), declared ? 0 : XML_SAVE_NO_DECL);
+            std::vector<size_t> starts = lineStarts(content);
             for (auto& record : invalid) {
                 if (record.sourceText.empty())
-                    record.sourceText = lineOf(content, record.line);
+                    record.sourceText = lineOf(content, starts, record.line);
             }
             throw XmlParseException(name_, std::move(content), std::move(invalid));
         }

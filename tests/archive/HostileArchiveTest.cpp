@@ -110,11 +110,14 @@ TEST(HostileArchive, TwoEntriesForOneFileAreRefusedWhateverTheirSpelling) {
     struct Case {
         std::string first, second, expected;
     };
-    for (const Case& c : {Case{"Root/notes.txt", "Root/notes.txt", "appears twice"},
-                          Case{"Root/notes.txt", "ROOT/Notes.TXT", "differ only in case"},
-                          Case{"Root/a b.txt", "Root/a%20B.txt", "differ only in case"},
-                          Case{"Root/\xc3\xa9t\xc3\xa9.txt", "Root/\xc3\x89T\xc3\x89.txt", "differ only in case"},
-                          Case{"Root\\dir\\x", "root/DIR/X", "differ only in case"}}) {
+    for (const Case& c :
+         {Case{"Root/notes.txt", "Root/notes.txt", "appears twice"},
+          Case{"Root/notes.txt", "ROOT/Notes.TXT", "differ only in case"},
+          Case{"Root/a b.txt", "Root/a%20B.txt", "differ only in case"},
+          Case{"Root/\xc3\xa9t\xc3\xa9.txt", "Root/\xc3\x89T\xc3\x89.txt", "differ only in case"},
+          Case{"Root\\dir\\x", "root/DIR/X", "differ only in case and separators"},
+          Case{"Root/dir/x", "Root\\dir\\x", "differ only in separators"},
+          Case{"Root/./dir//x", "Root/dir/x", "differ only in separators"}}) {
         SCOPED_TRACE(c.second);
         std::string archive = packRaw(dir, {{c.first, "first"}, {c.second, "second"}});
         ZipReader reader;

@@ -42,6 +42,20 @@ TEST(ValidationReport, ListsTheDocumentAroundEachErrorLine) {
               "\nValidation failed on x.xml\n=====================\nReason: r\nSource: s\nLine: 2\n");
 }
 
+TEST(ValidationReport, StaysBoundedForThousandsOfErrorsOnOneHugeLine) {
+    // One long line holding many errors, as a part with a thousand bad attributes has.
+    std::string line = "<r " + std::string(64 * 1024, 'a') + "\xC3\xA9/>";
+    std::vector<XmlParseErrorRecord> errors(1000, {"bad attribute", line, 1});
+    XmlParseException e("p.xml", line, errors);
+    std::string report = e.reportText();
+    EXPECT_LT(report.size(), 40000u);
+    EXPECT_NE(report.find("\n980 more errors are not shown.\n"), std::string::npos)
+        << report.substr(0, 2000);
+    EXPECT_NE(report.find("\nSource: <r aaa"), std::string::npos);
+    EXPECT_NE(report.find("a [...]\nLine: 1\n"), std::string::npos);
+    EXPECT_NE(report.find("\n1: <r aaa"), std::string::npos);
+}
+
 TEST(ValidationReport, ErrorLineIsRedAndContextLinesGrey) {
     XmlParseException e("m.xml", "<a>\n<b/>\n</a>", {{"why", "<b/>", 2}});
     uint32_t code = 0;

@@ -146,3 +146,105 @@ TEST(HostilePackage, HiveWithASubkeyListLoopIsRefusedAsCorrupt) {
                                           "Width", "-type", "dword", "-value", "1"});
     expectRefused(run, h.package, h.before, "The registry is corrupted.");
 }
+
+TEST(HostilePackage, CentralEntriesSharingDataOrWithBadNamesAreRefusedEachWithItsOwnCause) {
+    ASSERT_FALSE(demoPackage().empty());
+    const std::pair<const char*, const char*> cases[] = {
+        // 200 entries on one local header of 64 MiB of zeros would extract 12.5 GiB.
+        {"shared-local-header", "\" share the local header at offset "},
+        {"into-central-directory", ") runs into the central directory at offset "},
+        {"nul-name", "a%00b.txt\" has a NUL character in its name"},
+        {"raw-nul-name", "a\\x00b.txt\" has a NUL character in its name"},
+        {"control-name", "line%0Abreak.txt\" has a control character (U+000A) in its name"},
+        {"non-utf8-name", "bad\\xFF\\xFE.txt\" has a name that is not UTF-8"},
+        {"separator-twins", "name the same file: their names differ only in separators"},
+    };
+    for (const auto& [kind, cause] : cases) {
+        SCOPED_TRACE(kind);
+        ScratchDir dir;
+        Hostile h = hostile(dir, kind);
+        MeasuredRun run = editDisplayName(h.package);
+        expectRefused(run, h.package, h.before, openFailure(h.package) + "\nCause: ");
+        EXPECT_TRUE(contains(run.output, cause)) << run.output;
+        EXPECT_LT(run.seconds, 20.0);
+    }
+}
+
+TEST(HostilePackage, PartsWithManyAttributesOrExpandingEntitiesAreRefusedInBoundedTimeAndMemory) {
+    ASSERT_FALSE(demoPackage().empty());
+    struct Case {
+        const char* kind;
+        const char* message;
+        bool addFile; // the content types are reached by a file edit, the manifest by an XPath edit
+    };
+    const Case cases[] = {
+        {"attributes-manifest", "Element \"Package\" has more than 1000 attributes.", false},
+        {"attributes-types", "Element \"Types\" has more than 1000 attributes.", true},
+        // 50,000 references to an entity of 50 kB: 2.5 GB if the edited text were expanded.
+        {"entity-expansion", "Entity references expand to more than 1048576 bytes.", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        ScratchDir dir;
+        Hostile h = hostile(dir, c.kind);
+        std::string source = dir / "new.txt";
+        writeFile(source, "new");
+        MeasuredRun run =
+            c.addFile ? runQuendleMeasured({"/Update", h.package, "Add-File",
+                                            "Root\\VFS\\ProgramFilesX86\\Demo Notes\\new.qqq", source})
+                      : editDisplayName(h.package);
+        expectRefused(run, h.package, h.before, c.message);
+        EXPECT_LT(run.seconds, 20.0);
+        EXPECT_LT(run.output.size(), 100000u);
+    }
+}
+
+TEST(HostilePackage, ManifestWithASmallEntityIsSavedWithoutItsDtd) {
+    ASSERT_FALSE(demoPackage().empty());
+    ScratchDir dir;
+    Hostile h = hostile(dir, "entity-small");
+    MeasuredRun run = editDisplayName(h.package);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(contains(run.output, "Replaced text \"Demo Notes\" with text \"Edited\"")) << run.output;
+    EXPECT_TRUE(run.tempLeftovers.empty());
+    EXPECT_EQ(runShell("unzip -tq " + shellQuote(h.package)).exitCode, 0);
+    RunResult manifest = runShell("unzip -p " + shellQuote(h.package) + " AppxManifest.xml");
+    EXPECT_FALSE(contains(manifest.out, "DOCTYPE")) << manifest.out;
+    EXPECT_EQ(
+        runShell("unzip -p " + shellQuote(h.package) + " AppxManifest.xml | xmllint --noout -").exitCode, 0);
+}
+
+TEST(HostilePackage, HiveFreeSpaceCostsNoMemoryAndAnOversizedBinIsRefused) {
+    ASSERT_FALSE(demoPackage().empty());
+    auto setValue = [](const std::string& package) {
+        return runQuendleMeasured({"/Update", package, "Set-RegistryValue",
+                                   "REGISTRY\\MACHINE\\SOFTWARE\\Quendle Demo\\Notes", "-valuename", "Width",
+                                   "-type", "dword", "-value", "1"});
+    };
+    {
+        // One bin of 1 GiB of free space: the format allows it, no real hive needs it.
+        ScratchDir dir;
+        Hostile h = hostile(dir, "hive-free-bin");
+        MeasuredRun run = setValue(h.package);
+        expectRefused(run, h.package, h.before, "The registry is corrupted.");
+        EXPECT_LT(run.seconds, 20.0);
+    }
+    {
+        // 256 MiB of one-page bins, each a free cell: scanned, never held, and not saved again.
+        ScratchDir dir;
+        Hostile h = hostile(dir, "hive-free-bins");
+        MeasuredRun run = setValue(h.package);
+        ASSERT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_LT(run.peakKiB, memoryBoundKiB());
+        EXPECT_LT(run.seconds, 20.0);
+        EXPECT_TRUE(run.tempLeftovers.empty());
+        EXPECT_EQ(runShell("unzip -tq " + shellQuote(h.package)).exitCode, 0);
+        std::string hive = dir / "Registry.dat";
+        ASSERT_EQ(
+            runShell("unzip -p " + shellQuote(h.package) + " Registry.dat > " + shellQuote(hive)).exitCode,
+            0);
+        EXPECT_LT(fs::file_size(hive), 1u << 20);
+        RunResult exported = runShell("hivexregedit --export " + shellQuote(hive) + " '\\\\' 2>&1");
+        EXPECT_TRUE(contains(exported.out, "\"Width\"=dword:00000001")) << exported.out;
+    }
+}

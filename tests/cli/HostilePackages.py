@@ -9,7 +9,9 @@ reads. The archive is written by hand so that names and sizes are exactly what t
 (Python's zipfile would refuse some of them).
 
 Cases: slip, slip-backslash, slip-escaped, absolute, case-twins, external-entity,
-billion-laughs, bomb-lying, bomb-honest, hive-loop.
+billion-laughs, bomb-lying, bomb-honest, hive-loop, attributes-manifest, attributes-types,
+entity-expansion, entity-small, hive-free-bin, hive-free-bins, shared-local-header, into-central-directory,
+nul-name, raw-nul-name, control-name, non-utf8-name, separator-twins.
 """
 import struct
 import sys
@@ -26,26 +28,47 @@ class RawZip:
         self.out = open(path, "wb")
         self.central = []
 
-    def add(self, name, payload, size, crc, method=8):
+    def add(self, name, payload, size, crc, method=8, flags=0x800):
         offset = self.out.tell()
-        raw_name = name.encode("utf-8")
+        raw_name = name if isinstance(name, bytes) else name.encode("utf-8")
         extra = struct.pack("<HHQQ", 1, 16, size, len(payload))
-        self.out.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0x800, method, 0, 0x5C21, crc,
+        self.out.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, flags, method, 0, 0x5C21, crc,
                                    0xFFFFFFFF, 0xFFFFFFFF, len(raw_name), len(extra)))
         self.out.write(raw_name + extra)
         self.out.write(payload)
-        self.central.append((raw_name, method, crc, len(payload), size, offset))
+        self.central.append((raw_name, method, crc, len(payload), size, offset, flags))
 
-    def add_file(self, name, data):
+    def add_file(self, name, data, flags=0x800):
         compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
         payload = compressor.compress(data) + compressor.flush()
-        self.add(name, payload, len(data), zlib.crc32(data))
+        self.add(name, payload, len(data), zlib.crc32(data), flags=flags)
 
-    def close(self):
+    def add_stream(self, name, chunks):
+        """An entry whose data comes in pieces, so that a gibibyte never sits in memory."""
+        compressor = zlib.compressobj(1, zlib.DEFLATED, -15)
+        pieces, size, crc = [], 0, 0
+        for chunk in chunks:
+            pieces.append(compressor.compress(chunk))
+            size += len(chunk)
+            crc = zlib.crc32(chunk, crc)
+        pieces.append(compressor.flush())
+        self.add(name, b"".join(pieces), size, crc)
+
+    def repeat_central(self, index, names):
+        """More central entries for the local header of entry `index`: one data, many files."""
+        _, method, crc, csize, size, offset, flags = self.central[index]
+        for name in names:
+            self.central.append((name.encode("utf-8"), method, crc, csize, size, offset, flags))
+
+    def close(self, overrun=0):
         start = self.out.tell()
-        for raw_name, method, crc, csize, size, offset in self.central:
+        if overrun:
+            # The last entry claims bytes of the central directory as its data.
+            raw_name, method, crc, csize, size, offset, flags = self.central[-1]
+            self.central[-1] = (raw_name, method, crc, csize + overrun, size, offset, flags)
+        for raw_name, method, crc, csize, size, offset, flags in self.central:
             extra = struct.pack("<HHQQQ", 1, 24, size, csize, offset)
-            self.out.write(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0x800, method, 0, 0x5C21,
+            self.out.write(struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, flags, method, 0, 0x5C21,
                                        crc, 0xFFFFFFFF, 0xFFFFFFFF, len(raw_name), len(extra), 0, 0, 0, 0,
                                        0xFFFFFFFF))
             self.out.write(raw_name + extra)
@@ -86,6 +109,42 @@ def looping_hive(hive):
     return bytes(data)
 
 
+def with_attributes(xml, element, count):
+    """`count` attributes of a foreign namespace on the first `element` start tag: each one is
+    cheap, all of them must be handled in time linear in their number."""
+    attributes = b' xmlns:h="urn:hostile"' + b"".join(b' h:a%d="v%d"' % (i, i) for i in range(count))
+    at = xml.index(b"<" + element)
+    end = at + 1 + len(element.rstrip())
+    return xml[:end] + attributes + xml[end:]
+
+
+def hive_with_free_space(hive, bins):
+    """The hive's bins followed by `bins` (a list of bin sizes), each one free cell: the file
+    grows while the package stays small. Yields the hive in pieces."""
+    data = bytearray(hive)
+    bins_size = struct.unpack_from("<I", data, 0x28)[0]
+    data = data[:4096 + bins_size]
+    offset = bins_size
+    total = sum(bins)
+    struct.pack_into("<I", data, 0x28, bins_size + total)
+    checksum = 0
+    for i in range(0, 0x1FC, 4):
+        checksum ^= struct.unpack_from("<I", data, i)[0]
+    checksum = {0: 1, 0xFFFFFFFF: 0xFFFFFFFE}.get(checksum, checksum)
+    struct.pack_into("<I", data, 0x1FC, checksum)
+    yield bytes(data)
+    zeros = b"\0" * (8 << 20)
+    for size in bins:
+        header = struct.pack("<4sIIQQI", b"hbin", offset, size, 0, 0, 0) + struct.pack("<i", size - 32)
+        yield header
+        left = size - len(header)
+        while left:
+            piece = min(left, len(zeros))
+            yield zeros[:piece]
+            left -= piece
+        offset += size
+
+
 def main():
     good, case, out = sys.argv[1:4]
     target = sys.argv[4] if len(sys.argv) > 4 else "/tmp/quendle-hostile-target"
@@ -105,6 +164,21 @@ def main():
             data = manifest_with_doctype(data, b"<!DOCTYPE Package [" + entities + b"]>\n", b"&l9;")
         elif case == "hive-loop" and name == "Registry.dat":
             data = looping_hive(data)
+        elif case == "attributes-manifest" and name == "AppxManifest.xml":
+            data = with_attributes(data, b"Package ", 100000)
+        elif case == "attributes-types" and name == "[Content_Types].xml":
+            data = with_attributes(data, b"Types", 100000)
+        elif case == "entity-small" and name == "AppxManifest.xml":
+            data = manifest_with_doctype(data, b'<!DOCTYPE Package [<!ENTITY app "Demo">]>\n', b"&app; Notes")
+        elif case == "entity-expansion" and name == "AppxManifest.xml":
+            data = manifest_with_doctype(data, b'<!DOCTYPE Package [<!ENTITY big "' + b"x" * 50000 + b'">]>\n',
+                                         b"&big;" * 50000)
+        elif case == "hive-free-bin" and name == "Registry.dat":
+            archive.add_stream(name, hive_with_free_space(data, [GIB]))
+            continue
+        elif case == "hive-free-bins" and name == "Registry.dat":
+            archive.add_stream(name, hive_with_free_space(data, [4096] * (256 << 8)))
+            continue
         archive.add_file(name, data)
     if case == "slip":
         archive.add_file(climb, b"escaped")
@@ -126,7 +200,28 @@ def main():
     elif case == "bomb-honest":
         # Declares all ten gibibytes (the CRC is never reached: the size is refused first).
         archive.add("Root/VFS/ProgramFilesX86/Demo Notes/bomb.bin", zeros_bomb(10 * GIB), 10 * GIB, 0)
-    elif case not in ("external-entity", "billion-laughs", "hive-loop"):
+    elif case == "shared-local-header":
+        # 200 files whose central entries all point at one local header of 64 MiB of zeros.
+        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/zeros.bin", b"\0" * (64 << 20))
+        archive.repeat_central(len(archive.central) - 1,
+                               ["Root/VFS/ProgramFilesX86/Demo Notes/zeros%03d.bin" % i for i in range(200)])
+    elif case == "into-central-directory":
+        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/last.txt", b"last")
+        archive.close(overrun=64)
+        return
+    elif case == "nul-name":
+        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/a%00b.txt", b"nul")
+    elif case == "raw-nul-name":
+        archive.add_file(b"Root/VFS/ProgramFilesX86/Demo Notes/a\0b.txt", b"nul")
+    elif case == "control-name":
+        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/line%0Abreak.txt", b"newline")
+    elif case == "non-utf8-name":
+        # Not marked UTF-8, as an old tool would write it: a reader might guess code page 437.
+        archive.add_file(b"Root/VFS/ProgramFilesX86/Demo Notes/bad\xff\xfe.txt", b"latin", flags=0)
+    elif case == "separator-twins":
+        archive.add_file("Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt", b"the later twin")
+    elif case not in ("external-entity", "billion-laughs", "hive-loop", "attributes-manifest",
+                      "attributes-types", "entity-expansion", "entity-small", "hive-free-bin", "hive-free-bins"):
         sys.exit("unknown case " + case)
     archive.close()
 

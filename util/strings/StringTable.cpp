@@ -78,6 +78,7 @@ const StringEntry stringTable[] = {
     {195, "Invalid parameter value: \"%1!ls!\". Expected \"auto\" or <guid_string>."},
     {196, "Invalid parameter value: \"%1!ls!\". Expected \"auto\" or <version_string>."},
     {198, "Invalid file path: \"%1!ls!\"."},
+    {260, "\n%d more errors are not shown.\n"},
     {65000, "Unexpected exception."},
     {65001, "The application ran into a problem that it couldn't handle.\nSorry for the inconvenience."},
     {65010, "Unsupported file encoding."},
