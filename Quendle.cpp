@@ -27,7 +27,8 @@ int main(int argc, char** argv) {
     // A closed pipe on standard output must end the run as a failed write, not silently kill it.
     std::signal(SIGPIPE, SIG_IGN);
     installFaultHandlers();
-    printBanner();
+    if (!QuendleCommandContainer::writesDataToStandardOutput(argc, argv))
+        printBanner();
     try {
         // The one package of the run outlives the container; its destructor removes the workspace.
         AppV5Package package;

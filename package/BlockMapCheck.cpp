@@ -1,0 +1,301 @@
+#include "package/BlockMapCheck.h"
+
+#include "archive/PercentEncoding.h"
+#include "archive/ZipCentralDirectory.h"
+#include "archive/ZipEntryReader.h"
+#include "archive/ZipRecords.h"
+#include "core/Exception.h"
+#include "os/SHA256.h"
+#include "os/msxml/MsXmlDomDocument.h"
+#include "os/msxml/MsXmlDomNode.h"
+#include "os/msxml/Namespaces.h"
+#include "package/KnownParts.h"
+#include "util/strings/MessageFormat.h"
+
+#include <libxml/tree.h>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+#include <zlib.h>
+
+namespace quendle {
+
+namespace {
+
+enum Text : uint32_t {
+    TextEntryUnreadable = 1420,
+    TextCrcWrong = 1421,
+    TextNoBlockMap = 1422,
+    TextBlockMapUnreadable = 1423,
+    TextBlockMapOrder = 1424,
+    TextFileSizeWrong = 1425,
+    TextLfhSizeWrong = 1426,
+    TextBlockCountWrong = 1427,
+    TextBlockHashWrong = 1428,
+    TextBlockSizeWrong = 1429,
+    TextBlockSizeMissing = 1430,
+    TextBlockMapNamespace = 1431,
+};
+
+constexpr size_t BlockSize = 65536;
+// Deflate never needs more than this for 64 KiB, even when it falls back to stored blocks.
+constexpr uint64_t MaxBlockPayload = BlockSize + 1024;
+constexpr uint64_t MaxBlockMapBytes = 256ull << 20;
+
+std::string text(uint32_t id, MessageArgs args = {}) {
+    return formatStringId(id, args);
+}
+
+struct MapBlock {
+    std::string hash;
+    std::optional<uint64_t> size;
+};
+
+struct MapFile {
+    std::string name;
+    std::string size, lfhSize;
+    std::vector<MapBlock> blocks;
+};
+
+std::string attribute(xmlNode* node, const char* name) {
+    xmlChar* value = xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
+    if (!value)
+        return {};
+    std::string out(reinterpret_cast<const char*>(value));
+    xmlFree(value);
+    return out;
+}
+
+bool isElement(xmlNode* node, const char* name) {
+    return node->type == XML_ELEMENT_NODE && xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
+}
+
+std::optional<uint64_t> number(const std::string& text) {
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    return std::stoull(text);
+}
+
+// Verifies the blocks of one entry as its bytes stream past.
+class BlockVerifier {
+  public:
+    BlockVerifier(const ZipDirectoryEntry& entry, const MapFile& file, SHA256& sha, const BlockMapCheck::ProblemSink& problem)
+        : entry_(entry), file_(file), sha_(sha), problem_(problem) {
+        inflater_.reset(new z_stream{});
+        inflateInit2(inflater_.get(), -MAX_WBITS);
+        uint64_t expected = (entry.size + BlockSize - 1) / BlockSize;
+        if (file.blocks.size() != expected) {
+            problem(text(TextBlockCountWrong, {entry.name, std::to_string(file.blocks.size()), std::to_string(expected)}));
+            failed_ = true;
+        }
+    }
+
+    // Deflated entries: the compressed bytes, cut into the pieces the block sizes give.
+    void payload(const uint8_t* p, size_t n) {
+        while (n > 0 && !failed_ && index_ < file_.blocks.size()) {
+            const MapBlock& block = file_.blocks[index_];
+            if (!block.size || *block.size == 0 || *block.size > MaxBlockPayload) {
+                problem_(text(block.size ? TextBlockSizeWrong : TextBlockSizeMissing, {entry_.name, std::to_string(index_ + 1)}));
+                failed_ = true;
+                return;
+            }
+            size_t take = static_cast<size_t>(std::min<uint64_t>(n, *block.size - pending_.size()));
+            pending_.insert(pending_.end(), p, p + take);
+            p += take;
+            n -= take;
+            if (pending_.size() == *block.size) {
+                inflateBlock();
+                pending_.clear();
+            }
+        }
+    }
+
+    // Stored entries: the bytes themselves, cut into 64 KiB chunks.
+    void data(const uint8_t* p, size_t n) {
+        while (n > 0 && !failed_) {
+            size_t take = std::min(n, BlockSize - pending_.size());
+            pending_.insert(pending_.end(), p, p + take);
+            p += take;
+            n -= take;
+            if (pending_.size() == BlockSize)
+                hashChunk(pending_.data(), pending_.size()), pending_.clear();
+        }
+    }
+
+    void finish(bool stored) {
+        if (failed_)
+            return;
+        if (stored && !pending_.empty())
+            hashChunk(pending_.data(), pending_.size());
+        if (!stored && index_ < file_.blocks.size())
+            problem_(text(TextBlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
+    }
+
+    ~BlockVerifier() { inflateEnd(inflater_.get()); }
+
+  private:
+    void inflateBlock() {
+        uint64_t left = entry_.size - static_cast<uint64_t>(index_) * BlockSize;
+        size_t expected = static_cast<size_t>(std::min<uint64_t>(left, BlockSize));
+        out_.resize(BlockSize + 1);
+        inflateReset(inflater_.get());
+        inflater_->next_in = pending_.data();
+        inflater_->avail_in = static_cast<uInt>(pending_.size());
+        inflater_->next_out = out_.data();
+        inflater_->avail_out = static_cast<uInt>(out_.size());
+        int rc = inflate(inflater_.get(), Z_SYNC_FLUSH);
+        size_t produced = out_.size() - inflater_->avail_out;
+        if ((rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) || inflater_->avail_in != 0 || produced != expected) {
+            problem_(text(TextBlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
+            failed_ = true;
+            return;
+        }
+        hashChunk(out_.data(), produced);
+    }
+
+    void hashChunk(const uint8_t* p, size_t n) {
+        if (index_ >= file_.blocks.size()) {
+            failed_ = true;
+            return;
+        }
+        Sha256Digest digest = sha_.hash(p, n);
+        if (base64Encode(digest.data(), digest.size()) != file_.blocks[index_].hash) {
+            problem_(text(TextBlockHashWrong, {entry_.name, std::to_string(index_ + 1)}));
+            failed_ = true;
+        }
+        ++index_;
+    }
+
+    struct Deleter {
+        void operator()(z_stream* s) const { delete s; }
+    };
+    const ZipDirectoryEntry& entry_;
+    const MapFile& file_;
+    SHA256& sha_;
+    const BlockMapCheck::ProblemSink& problem_;
+    std::unique_ptr<z_stream, Deleter> inflater_;
+    std::vector<uint8_t> pending_, out_;
+    size_t index_ = 0;
+    bool failed_ = false;
+};
+
+// The `File` elements of the block map, in document order; nullopt when it cannot be read.
+std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                                                 const BlockMapCheck::ProblemSink& problem) {
+    std::string bytes, why;
+    if (!ZipEntryReader::readAll(archive, entry, MaxBlockMapBytes, bytes, why)) {
+        problem(text(TextBlockMapUnreadable, {why}));
+        return std::nullopt;
+    }
+    MsXmlDomDocument document{std::string(BlockMapPart)};
+    try {
+        document.LoadXml(bytes);
+    } catch (const Exception& e) {
+        problem(text(TextBlockMapUnreadable, {e.message()}));
+        return std::nullopt;
+    }
+    xmlNode* root = document.GetDocumentElement()->raw();
+    const std::string ns = std::string(AppVSchemaHost) + "/appx/2010/blockmap";
+    if (!root->ns || ns != reinterpret_cast<const char*>(root->ns->href) || !isElement(root, "BlockMap"))
+        problem(text(TextBlockMapNamespace));
+    std::vector<MapFile> files;
+    for (xmlNode* f = root->children; f; f = f->next) {
+        if (!isElement(f, "File"))
+            continue;
+        MapFile file{attribute(f, "Name"), attribute(f, "Size"), attribute(f, "LfhSize"), {}};
+        for (xmlNode* b = f->children; b; b = b->next) {
+            if (!isElement(b, "Block"))
+                continue;
+            std::string size = attribute(b, "Size");
+            file.blocks.push_back({attribute(b, "Hash"), size.empty() ? std::nullopt : number(size)});
+            if (!size.empty() && !file.blocks.back().size)
+                file.blocks.back().size = 0;
+        }
+        files.push_back(std::move(file));
+    }
+    return files;
+}
+
+} // namespace
+
+void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& problem) {
+    const ZipDirectoryEntry* mapEntry = nullptr;
+    std::vector<const ZipDirectoryEntry*> mapped;
+    for (const ZipDirectoryEntry& e : archive.entries()) {
+        if (equalsIgnoringAsciiCase(e.name, BlockMapPart))
+            mapEntry = &e;
+        else if (!e.isFolder() && !equalsIgnoringAsciiCase(e.name, ContentTypesPart))
+            mapped.push_back(&e);
+    }
+    std::optional<std::vector<MapFile>> files;
+    if (!mapEntry)
+        problem(text(TextNoBlockMap));
+    else
+        files = readBlockMap(archive, *mapEntry, problem);
+
+    std::map<std::string, const MapFile*> byName;
+    if (files) {
+        for (const MapFile& f : *files)
+            byName.emplace(f.name, &f);
+        // The first place where the lists part is enough to see entries missing or reordered.
+        size_t common = std::min(files->size(), mapped.size());
+        for (size_t i = 0; i <= common; ++i) {
+            std::string listed = i < files->size() ? (*files)[i].name : "(nothing)";
+            std::string stored = i < mapped.size() ? mapped[i]->name : "(nothing)";
+            if (listed != stored) {
+                problem(text(TextBlockMapOrder, {std::to_string(i + 1), listed, stored}));
+                break;
+            }
+            if (i == common)
+                break;
+        }
+    }
+
+    SHA256 sha;
+    for (const ZipDirectoryEntry& e : archive.entries()) {
+        if (e.isFolder() && e.size == 0)
+            continue;
+        const MapFile* file = nullptr;
+        if (files && &e != mapEntry && !equalsIgnoringAsciiCase(e.name, ContentTypesPart)) {
+            auto it = byName.find(e.name);
+            file = it == byName.end() ? nullptr : it->second;
+        }
+        if (file) {
+            if (file->size != std::to_string(e.size))
+                problem(text(TextFileSizeWrong, {e.name, file->size, std::to_string(e.size)}));
+            if (e.localHeaderSize && file->lfhSize != std::to_string(e.localHeaderSize))
+                problem(text(TextLfhSizeWrong, {e.name, file->lfhSize, std::to_string(e.localHeaderSize)}));
+        }
+        std::optional<BlockVerifier> blocks;
+        if (file)
+            blocks.emplace(e, *file, sha, problem);
+        bool stored = e.method == MethodStored;
+        uint32_t crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+        std::string why;
+        bool read = ZipEntryReader::read(
+            archive, e,
+            [&](const uint8_t* p, size_t n) {
+                if (blocks && !stored)
+                    blocks->payload(p, n);
+                return true;
+            },
+            [&](const uint8_t* p, size_t n) {
+                crc = static_cast<uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
+                if (blocks && stored)
+                    blocks->data(p, n);
+                return true;
+            },
+            why);
+        if (!read) {
+            problem(text(TextEntryUnreadable, {e.name, why}));
+            continue;
+        }
+        if (crc != e.crc)
+            problem(text(TextCrcWrong, {e.name}));
+        if (blocks)
+            blocks->finish(stored);
+    }
+}
+
+} // namespace quendle

@@ -1,0 +1,278 @@
+#include "package/PackagePartsCheck.h"
+
+#include "archive/ZipCentralDirectory.h"
+#include "archive/ZipEntryReader.h"
+#include "core/Exception.h"
+#include "os/hive/RegfReader.h"
+#include "os/msxml/MsXmlDomDocument.h"
+#include "os/msxml/MsXmlDomNode.h"
+#include "os/msxml/Namespaces.h"
+#include "package/KnownParts.h"
+#include "package/ManifestValidator.h"
+#include "package/ShortNameGenerator.h"
+#include "package/VersionValidator.h"
+#include "util/strings/MessageFormat.h"
+#include "util/strings/StringSystem.h"
+
+#include <libxml/tree.h>
+#include <map>
+#include <optional>
+#include <regex>
+#include <set>
+
+namespace quendle {
+
+namespace {
+
+enum Text : uint32_t {
+    TextPartMissing = 1440,
+    TextPartUnreadable = 1441,
+    TextNoContentType = 1442,
+    TextNoMetadataEntry = 1443,
+    TextShortNameInvalid = 1444,
+    TextShortNameTaken = 1445,
+    TextSchemaError = 1446,
+    TextIdentityMissing = 1447,
+    TextIdentityValue = 1448,
+    TextHiveDamaged = 1449,
+};
+
+constexpr uint64_t MaxXmlPartBytes = 512ull << 20;
+constexpr uint64_t MaxHiveBytes = 2ull << 30;
+
+std::string text(uint32_t id, MessageArgs args = {}) {
+    return formatStringId(id, args);
+}
+
+std::string str(const xmlChar* s) {
+    return s ? reinterpret_cast<const char*>(s) : "";
+}
+
+std::string attribute(xmlNode* node, const char* name, const char* ns = nullptr) {
+    xmlChar* value = ns ? xmlGetNsProp(node, reinterpret_cast<const xmlChar*>(name), reinterpret_cast<const xmlChar*>(ns))
+                        : xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
+    std::string out = str(value);
+    xmlFree(value);
+    return out;
+}
+
+bool isElement(xmlNode* node, const char* name) {
+    return node && node->type == XML_ELEMENT_NODE && str(node->name) == name;
+}
+
+class PartsCheck {
+  public:
+    PartsCheck(const ZipCentralDirectory& archive, const PackagePartsCheck::ProblemSink& problem)
+        : archive_(archive), problem_(problem) {}
+
+    void run() {
+        checkContentTypes();
+        checkFilesystemMetadata();
+        checkManifest();
+        checkStreamMap();
+        checkHive();
+    }
+
+  private:
+    const ZipDirectoryEntry* find(std::string_view part) const {
+        for (const ZipDirectoryEntry& e : archive_.entries())
+            if (equalsIgnoringAsciiCase(e.name, part))
+                return &e;
+        return nullptr;
+    }
+
+    std::optional<std::string> bytesOf(std::string_view part, bool required, uint64_t limit = MaxXmlPartBytes) {
+        const ZipDirectoryEntry* entry = find(part);
+        if (!entry) {
+            if (required)
+                problem_(text(TextPartMissing, {part}));
+            return std::nullopt;
+        }
+        std::string bytes, why;
+        if (!ZipEntryReader::readAll(archive_, *entry, limit, bytes, why)) {
+            problem_(text(TextPartUnreadable, {part, why}));
+            return std::nullopt;
+        }
+        return bytes;
+    }
+
+    // Loaded, or validated against `schemas`; every error is one problem.
+    std::unique_ptr<MsXmlDomDocument> load(std::string_view part, const std::string& bytes,
+                                           std::shared_ptr<MsXmlSchemaCollection> schemas = nullptr) {
+        auto document = std::make_unique<MsXmlDomDocument>(std::string(part));
+        if (schemas) {
+            document->SetValidateOnParse(true);
+            document->SetSchemas(std::move(schemas));
+        }
+        try {
+            document->LoadXml(bytes);
+            return document;
+        } catch (const XmlParseException& e) {
+            for (const XmlParseErrorRecord& r : e.errors())
+                problem_(text(TextSchemaError, {e.fileName(), std::to_string(r.line), std::string(trimWhiteSpace(r.reason))}));
+        } catch (const Exception& e) {
+            problem_(text(TextPartUnreadable, {part, e.message()}));
+        }
+        return nullptr;
+    }
+
+    void checkContentTypes() {
+        auto bytes = bytesOf(ContentTypesPart, true);
+        if (!bytes)
+            return;
+        auto document = load(ContentTypesPart, *bytes);
+        if (!document)
+            return;
+        std::set<std::string> extensions, parts;
+        for (xmlNode* n = document->GetDocumentElement()->raw()->children; n; n = n->next) {
+            if (isElement(n, "Default"))
+                extensions.insert(toLowerAscii(attribute(n, "Extension")));
+            else if (isElement(n, "Override"))
+                parts.insert(toLowerAscii(attribute(n, "PartName")));
+        }
+        for (const ZipDirectoryEntry& e : archive_.entries()) {
+            if (e.isFolder() || equalsIgnoringAsciiCase(e.name, ContentTypesPart))
+                continue;
+            std::string last = e.name.substr(e.name.find_last_of('\\') + 1);
+            size_t dot = last.find_last_of('.');
+            std::string extension = dot == std::string::npos ? "" : toLowerAscii(last.substr(dot + 1));
+            bool covered = parts.count(toLowerAscii("/" + e.storedName)) ||
+                           (!extension.empty() && extensions.count(extension));
+            if (!covered)
+                problem_(text(TextNoContentType, {e.name}));
+        }
+    }
+
+    void checkFilesystemMetadata() {
+        auto bytes = bytesOf(FilesystemMetadataPart, true);
+        if (!bytes)
+            return;
+        auto document = load(FilesystemMetadataPart, *bytes, ManifestValidator::FilesystemMetadataSchemas());
+        if (!document)
+            return;
+        xmlNode* filesystem = nullptr;
+        for (xmlNode* n = document->GetDocumentElement()->raw()->children; n; n = n->next)
+            if (isElement(n, "Filesystem"))
+                filesystem = n;
+        if (filesystem)
+            checkShortNames(filesystem, "");
+        for (const ZipDirectoryEntry& e : archive_.entries()) {
+            if (e.isFolder() || !startsWithIgnoreCaseAscii(e.name, "Root\\"))
+                continue;
+            xmlNode* current = filesystem;
+            size_t start = 0;
+            while (current && start <= e.name.size()) {
+                size_t end = e.name.find('\\', start);
+                std::string component = e.name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+                xmlNode* next = nullptr;
+                for (xmlNode* c = current->children; c && !next; c = c->next)
+                    if (isElement(c, "Entry") && equalsIgnoreCase(attribute(c, "Long"), component))
+                        next = c;
+                current = next;
+                if (end == std::string::npos)
+                    break;
+                start = end + 1;
+            }
+            if (!current)
+                problem_(text(TextNoMetadataEntry, {e.name}));
+        }
+    }
+
+    // Within one folder, every 8.3 name (given, or the long name where that is one) is unique.
+    void checkShortNames(xmlNode* folder, const std::string& path) {
+        std::map<std::string, std::string> taken;
+        for (xmlNode* c = folder->children; c; c = c->next) {
+            if (!isElement(c, "Entry"))
+                continue;
+            std::string longName = attribute(c, "Long"), shortName = attribute(c, "Short");
+            std::string where = path.empty() ? longName : path + "\\" + longName;
+            if (!shortName.empty() && !ShortNameGenerator::isValidShortName(shortName))
+                problem_(text(TextShortNameInvalid, {where, shortName}));
+            std::string name = !shortName.empty() ? shortName
+                               : ShortNameGenerator::isValidShortName(longName) ? longName
+                                                                               : std::string();
+            if (!name.empty()) {
+                auto [first, isNew] = taken.emplace(foldCase(name), where);
+                if (!isNew)
+                    problem_(text(TextShortNameTaken, {name, first->second, where}));
+            }
+            checkShortNames(c, where);
+        }
+    }
+
+    void checkManifest() {
+        auto bytes = bytesOf(ManifestPart, true);
+        if (!bytes)
+            return;
+        auto manifest = load(ManifestPart, *bytes);
+        if (!manifest)
+            return;
+        checkIdentity(*manifest);
+        try {
+            MsXmlDomDocument normalized{std::string(ManifestPart)};
+            ManifestValidator::NormalizeManifest(*manifest, normalized);
+            load(ManifestPart, normalized.GetXml(), ManifestValidator::ManifestSchemas());
+        } catch (const Exception& e) {
+            problem_(text(TextPartUnreadable, {ManifestPart, e.message()}));
+        }
+    }
+
+    void checkIdentity(const MsXmlDomDocument& manifest) {
+        xmlNode* identity = nullptr;
+        for (xmlNode* n = manifest.GetDocumentElement()->raw()->children; n; n = n->next)
+            if (isElement(n, "Identity"))
+                identity = n;
+        if (!identity) {
+            problem_(text(TextIdentityMissing));
+            return;
+        }
+        static const std::regex guid("[{]?[0-9A-Fa-f]{8}-([0-9A-Fa-f]{4}-){3}[0-9A-Fa-f]{12}[}]?");
+        auto appv = [&](const char* name) {
+            for (const char* year : {"2014", "2013", "2010"}) {
+                std::string value = attribute(identity, name, appVNamespace(("/appv/" + std::string(year) + "/manifest").c_str()).c_str());
+                if (!value.empty())
+                    return value;
+            }
+            return std::string();
+        };
+        for (const char* name : {"PackageId", "VersionId"}) {
+            std::string value = appv(name);
+            if (!std::regex_match(value, guid))
+                problem_(text(TextIdentityValue, {std::string("appv:") + name, value}));
+        }
+        std::string version = attribute(identity, "Version");
+        if (version.empty() || !VersionValidator().IsValid(version))
+            problem_(text(TextIdentityValue, {"Version", version}));
+        if (attribute(identity, "Name").empty())
+            problem_(text(TextIdentityValue, {"Name", ""}));
+    }
+
+    void checkStreamMap() {
+        if (auto bytes = bytesOf(StreamMapPart, false))
+            load(StreamMapPart, *bytes, ManifestValidator::StreamMapSchemas());
+    }
+
+    void checkHive() {
+        auto bytes = bytesOf(RegistryPart, false, MaxHiveBytes);
+        if (!bytes)
+            return;
+        try {
+            RegfReader::read(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
+        } catch (const std::exception& e) {
+            problem_(text(TextHiveDamaged, {e.what()}));
+        } catch (const Exception& e) {
+            problem_(text(TextHiveDamaged, {e.message()}));
+        }
+    }
+
+    const ZipCentralDirectory& archive_;
+    const PackagePartsCheck::ProblemSink& problem_;
+};
+
+} // namespace
+
+void PackagePartsCheck::run(const ZipCentralDirectory& archive, const ProblemSink& problem) {
+    PartsCheck(archive, problem).run();
+}
+
+} // namespace quendle
