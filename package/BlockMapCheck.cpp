@@ -144,9 +144,14 @@ class BlockVerifier {
         inflater_->avail_in = static_cast<uInt>(pending_.size());
         inflater_->next_out = out_.data();
         inflater_->avail_out = static_cast<uInt>(out_.size());
-        int rc = inflate(inflater_.get(), Z_SYNC_FLUSH);
+        // Block by block, so that the piece is seen to end where a deflate block ends: one byte
+        // too many or too few leaves the inflater inside a block.
+        int rc = Z_OK;
+        while (rc == Z_OK && inflater_->avail_in > 0 && inflater_->avail_out > 0)
+            rc = inflate(inflater_.get(), Z_BLOCK);
         size_t produced = out_.size() - inflater_->avail_out;
-        if ((rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) || inflater_->avail_in != 0 || produced != expected) {
+        bool atBoundary = rc == Z_STREAM_END || (rc == Z_OK && (inflater_->data_type & 128));
+        if (!atBoundary || inflater_->avail_in != 0 || produced != expected) {
             problem_(text(TextBlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
             failed_ = true;
             return;
