@@ -172,7 +172,8 @@ bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
         return false;
     }
     if (directoryOffset_ + directorySize_ != limit)
-        problem(text(TextDirectoryDamaged, {"the central directory does not end where the end records begin"}));
+        problem(
+            text(TextDirectoryDamaged, {"the central directory does not end where the end records begin"}));
     std::vector<uint8_t> bytes(static_cast<size_t>(directorySize_));
     if (!readAt(directoryOffset_, bytes.data(), bytes.size())) {
         problem(text(TextDirectoryOutside));
@@ -202,7 +203,8 @@ bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
         at += 46 + nameLength + extraLength + commentLength;
     }
     if (at != bytes.size())
-        problem(text(TextDirectoryDamaged, {"record " + std::to_string(entries_.size() + 1) + " is damaged"}));
+        problem(
+            text(TextDirectoryDamaged, {"record " + std::to_string(entries_.size() + 1) + " is damaged"}));
     if (entries_.size() != entryCount_)
         problem(text(TextEntryCountWrong, {std::to_string(entryCount_), std::to_string(entries_.size())}));
 
@@ -268,7 +270,8 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
                 uint64_t gap = e.localHeaderOffset >= end ? e.localHeaderOffset - end : 0;
                 bool signed_ = readAt(end, d, 4) && get32(d) == DescriptorSignature;
                 uint64_t length = gap == 24 || gap == 20 ? gap : (signed_ ? 16 : 12);
-                if (readAt(end, d, static_cast<size_t>(length)) && get32(d + (signed_ ? 4 : 0)) != previous->crc)
+                if (readAt(end, d, static_cast<size_t>(length)) &&
+                    get32(d + (signed_ ? 4 : 0)) != previous->crc)
                     problem(text(TextDescriptorDiffers, {previous->name}));
                 expected = end + length;
             }

@@ -20,8 +20,8 @@ struct InflateEnd {
 
 } // namespace
 
-bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry, const Sink& payload,
-                          const Sink& data, std::string& why) {
+bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                          const Sink& payload, const Sink& data, std::string& why) {
     why.clear();
     if (entry.localHeaderSize == 0) {
         why = "its local header cannot be read";
@@ -69,7 +69,8 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
             stream->avail_out = static_cast<uInt>(out.size());
             int rc = inflate(stream.get(), Z_NO_FLUSH);
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-                why = std::string("its deflate stream is damaged (") + (stream->msg ? stream->msg : "error") + ")";
+                why = std::string("its deflate stream is damaged (") + (stream->msg ? stream->msg : "error") +
+                      ")";
                 return false;
             }
             size_t got = out.size() - stream->avail_out;
@@ -101,21 +102,22 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
     return true;
 }
 
-bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry, uint64_t maxBytes,
-                             std::string& out, std::string& why) {
+bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                             uint64_t maxBytes, std::string& out, std::string& why) {
     out.clear();
     if (entry.size > maxBytes) {
-        why = "it declares " + std::to_string(entry.size) + " bytes, more than the " + std::to_string(maxBytes) +
-              " read for a check";
+        why = "it declares " + std::to_string(entry.size) + " bytes, more than the " +
+              std::to_string(maxBytes) + " read for a check";
         return false;
     }
     out.reserve(static_cast<size_t>(entry.size));
-    return read(archive, entry, {},
-                [&](const uint8_t* p, size_t n) {
-                    out.append(reinterpret_cast<const char*>(p), n);
-                    return true;
-                },
-                why);
+    return read(
+        archive, entry, {},
+        [&](const uint8_t* p, size_t n) {
+            out.append(reinterpret_cast<const char*>(p), n);
+            return true;
+        },
+        why);
 }
 
 } // namespace quendle

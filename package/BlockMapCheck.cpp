@@ -68,7 +68,8 @@ std::string attribute(xmlNode* node, const char* name) {
 }
 
 bool isElement(xmlNode* node, const char* name) {
-    return node->type == XML_ELEMENT_NODE && xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
+    return node->type == XML_ELEMENT_NODE &&
+           xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
 }
 
 std::optional<uint64_t> number(const std::string& text) {
@@ -80,13 +81,15 @@ std::optional<uint64_t> number(const std::string& text) {
 // Verifies the blocks of one entry as its bytes stream past.
 class BlockVerifier {
   public:
-    BlockVerifier(const ZipDirectoryEntry& entry, const MapFile& file, SHA256& sha, const BlockMapCheck::ProblemSink& problem)
+    BlockVerifier(const ZipDirectoryEntry& entry, const MapFile& file, SHA256& sha,
+                  const BlockMapCheck::ProblemSink& problem)
         : entry_(entry), file_(file), sha_(sha), problem_(problem) {
         inflater_.reset(new z_stream{});
         inflateInit2(inflater_.get(), -MAX_WBITS);
         uint64_t expected = (entry.size + BlockSize - 1) / BlockSize;
         if (file.blocks.size() != expected) {
-            problem(text(TextBlockCountWrong, {entry.name, std::to_string(file.blocks.size()), std::to_string(expected)}));
+            problem(text(TextBlockCountWrong,
+                         {entry.name, std::to_string(file.blocks.size()), std::to_string(expected)}));
             failed_ = true;
         }
     }
@@ -96,7 +99,8 @@ class BlockVerifier {
         while (n > 0 && !failed_ && index_ < file_.blocks.size()) {
             const MapBlock& block = file_.blocks[index_];
             if (!block.size || *block.size == 0 || *block.size > MaxBlockPayload) {
-                problem_(text(block.size ? TextBlockSizeWrong : TextBlockSizeMissing, {entry_.name, std::to_string(index_ + 1)}));
+                problem_(text(block.size ? TextBlockSizeWrong : TextBlockSizeMissing,
+                              {entry_.name, std::to_string(index_ + 1)}));
                 failed_ = true;
                 return;
             }
@@ -186,7 +190,8 @@ class BlockVerifier {
 };
 
 // The `File` elements of the block map, in document order; nullopt when it cannot be read.
-std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& archive,
+                                                 const ZipDirectoryEntry& entry,
                                                  const BlockMapCheck::ProblemSink& problem) {
     std::string bytes, why;
     if (!ZipEntryReader::readAll(archive, entry, MaxBlockMapBytes, bytes, why)) {

@@ -36,7 +36,8 @@ void PackageExpander::expandCommand(const std::string& packagePath, const std::s
     size_t count = expand(packagePath, folder, force);
     if (ConsoleWriter* console = ConsoleWriter::installed()) {
         ConsoleColorScope green(AttributeGreen);
-        console->writeLine(formatStringId(TextExpanded, {static_cast<long long>(count), packagePath, folder}));
+        console->writeLine(
+            formatStringId(TextExpanded, {static_cast<long long>(count), packagePath, folder}));
     }
 }
 

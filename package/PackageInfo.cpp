@@ -24,9 +24,21 @@ enum Text : uint32_t {
     TextLabels = 1490, // 1490 to 1504, one label each
 };
 enum Label : uint32_t {
-    LabelPackage, LabelName, LabelDisplayName, LabelPublisher, LabelPackageId, LabelVersionId,
-    LabelVersion, LabelSchema, LabelPackageSize, LabelContentSize, LabelFiles, LabelScripts,
-    LabelHistory, LabelEntries, LabelNone,
+    LabelPackage,
+    LabelName,
+    LabelDisplayName,
+    LabelPublisher,
+    LabelPackageId,
+    LabelVersionId,
+    LabelVersion,
+    LabelSchema,
+    LabelPackageSize,
+    LabelContentSize,
+    LabelFiles,
+    LabelScripts,
+    LabelHistory,
+    LabelEntries,
+    LabelNone,
 };
 
 constexpr uint64_t MaxPartBytes = 512ull << 20;
@@ -72,7 +84,8 @@ void newestManifestYear(xmlNode* node, std::string& year) {
             continue;
         for (xmlNs* ns = node->nsDef; ns; ns = ns->next) {
             std::string href = str(ns->href);
-            if (href.size() == prefix.size() + 13 && href.starts_with(prefix) && href.ends_with("/manifest")) {
+            if (href.size() == prefix.size() + 13 && href.starts_with(prefix) &&
+                href.ends_with("/manifest")) {
                 std::string y = href.substr(prefix.size(), 4);
                 if (y > year)
                     year = y;
@@ -101,11 +114,21 @@ std::string jsonString(std::string_view text) {
     // Entry names of other tools may be in a legacy code page; the document must be UTF-8.
     for (unsigned char c : utf8OrWindows1252(text)) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 0x20) {
                 char buffer[8];
@@ -235,8 +258,8 @@ std::string PackageInfo::json(bool withFiles) const {
         out += std::string(i ? "," : "") + "\n    {" + field("time", jsonString(h.time)) + ", " +
                field("packageVersion", jsonString(h.packageVersion)) + ", " +
                field("sequencerVersion", jsonString(h.sequencerVersion)) + ", " +
-               field("packagingEngine", jsonString(h.packagingEngine)) + ", " + field("user", jsonString(h.user)) + ", " +
-               field("station", jsonString(h.station)) + "}";
+               field("packagingEngine", jsonString(h.packagingEngine)) + ", " +
+               field("user", jsonString(h.user)) + ", " + field("station", jsonString(h.station)) + "}";
     }
     out += history.empty() ? "]" : "\n  ]";
     if (withFiles) {
@@ -244,8 +267,8 @@ std::string PackageInfo::json(bool withFiles) const {
         for (size_t i = 0; i < entries.size(); ++i) {
             const Entry& e = entries[i];
             out += std::string(i ? "," : "") + "\n    {" + field("path", jsonString(e.path)) + ", " +
-                   field("entry", jsonString(e.entryName)) + ", " + field("size", std::to_string(e.size)) + ", " +
-                   field("compressedSize", std::to_string(e.compressedSize)) + "}";
+                   field("entry", jsonString(e.entryName)) + ", " + field("size", std::to_string(e.size)) +
+                   ", " + field("compressedSize", std::to_string(e.compressedSize)) + "}";
         }
         out += entries.empty() ? "]" : "\n  ]";
     }

@@ -9,7 +9,7 @@ namespace quendle {
 // extracting it.
 struct PackageInfo {
     struct Entry {
-        std::string path; // the package path, decoded
+        std::string path;      // the package path, decoded
         std::string entryName; // as stored in the archive
         uint64_t size = 0;
         uint64_t compressedSize = 0;

@@ -49,8 +49,9 @@ std::string str(const xmlChar* s) {
 }
 
 std::string attribute(xmlNode* node, const char* name, const char* ns = nullptr) {
-    xmlChar* value = ns ? xmlGetNsProp(node, reinterpret_cast<const xmlChar*>(name), reinterpret_cast<const xmlChar*>(ns))
-                        : xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
+    xmlChar* value =
+        ns ? xmlGetNsProp(node, reinterpret_cast<const xmlChar*>(name), reinterpret_cast<const xmlChar*>(ns))
+           : xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
     std::string out = str(value);
     xmlFree(value);
     return out;
@@ -81,7 +82,8 @@ class PartsCheck {
         return nullptr;
     }
 
-    std::optional<std::string> bytesOf(std::string_view part, bool required, uint64_t limit = MaxXmlPartBytes) {
+    std::optional<std::string> bytesOf(std::string_view part, bool required,
+                                       uint64_t limit = MaxXmlPartBytes) {
         const ZipDirectoryEntry* entry = find(part);
         if (!entry) {
             if (required)
@@ -109,7 +111,8 @@ class PartsCheck {
             return document;
         } catch (const XmlParseException& e) {
             for (const XmlParseErrorRecord& r : e.errors())
-                problem_(text(TextSchemaError, {e.fileName(), std::to_string(r.line), std::string(trimWhiteSpace(r.reason))}));
+                problem_(text(TextSchemaError,
+                              {e.fileName(), std::to_string(r.line), std::string(trimWhiteSpace(r.reason))}));
         } catch (const Exception& e) {
             problem_(text(TextPartUnreadable, {part, e.message()}));
         }
@@ -163,7 +166,8 @@ class PartsCheck {
             size_t start = 0;
             while (current && start <= e.name.size()) {
                 size_t end = e.name.find('\\', start);
-                std::string component = e.name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+                std::string component =
+                    e.name.substr(start, end == std::string::npos ? std::string::npos : end - start);
                 xmlNode* next = nullptr;
                 for (xmlNode* c = current->children; c && !next; c = c->next)
                     if (isElement(c, "Entry") && equalsIgnoreCase(attribute(c, "Long"), component))
@@ -188,9 +192,9 @@ class PartsCheck {
             std::string where = path.empty() ? longName : path + "\\" + longName;
             if (!shortName.empty() && !ShortNameGenerator::isValidShortName(shortName))
                 problem_(text(TextShortNameInvalid, {where, shortName}));
-            std::string name = !shortName.empty() ? shortName
+            std::string name = !shortName.empty()                               ? shortName
                                : ShortNameGenerator::isValidShortName(longName) ? longName
-                                                                               : std::string();
+                                                                                : std::string();
             if (!name.empty()) {
                 auto [first, isNew] = taken.emplace(foldCase(name), where);
                 if (!isNew)
@@ -229,7 +233,9 @@ class PartsCheck {
         static const std::regex guid("[{]?[0-9A-Fa-f]{8}-([0-9A-Fa-f]{4}-){3}[0-9A-Fa-f]{12}[}]?");
         auto appv = [&](const char* name) {
             for (const char* year : {"2014", "2013", "2010"}) {
-                std::string value = attribute(identity, name, appVNamespace(("/appv/" + std::string(year) + "/manifest").c_str()).c_str());
+                std::string value =
+                    attribute(identity, name,
+                              appVNamespace(("/appv/" + std::string(year) + "/manifest").c_str()).c_str());
                 if (!value.empty())
                     return value;
             }
@@ -257,7 +263,8 @@ class PartsCheck {
         if (!bytes)
             return;
         try {
-            RegfReader::read(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
+            RegfReader::read(
+                std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
         } catch (const std::exception& e) {
             problem_(text(TextHiveDamaged, {e.what()}));
         } catch (const Exception& e) {

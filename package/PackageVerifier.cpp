@@ -48,7 +48,8 @@ void PackageVerifier::verifyCommand(const std::string& packagePath) {
     for (const std::string& p : problems)
         writeLine(p, AttributeBrightRed);
     if (!problems.empty())
-        throw Exception(formatStringId(TextProblemsFound, {static_cast<long long>(problems.size()), packagePath}));
+        throw Exception(
+            formatStringId(TextProblemsFound, {static_cast<long long>(problems.size()), packagePath}));
     writeLine(formatStringId(TextSound, {packagePath}), AttributeGreen);
 }
 

@@ -43,14 +43,16 @@ void exportRegistryCommand(const std::string& packagePath, const std::string& re
         throw Exception(formatStringId(TextPartUnreadable, {RegistryPart, why}));
     std::shared_ptr<HiveTree> tree;
     try {
-        tree = RegfReader::read(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        tree = RegfReader::read(
+            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
     } catch (const std::exception& e) {
         throw Exception(formatStringId(TextHiveDamaged, {e.what()}));
     }
     ConsoleWriter* console = ConsoleWriter::installed();
     if (regFile.empty()) {
         if (console)
-            RegFileWriter::write(*tree, [&](std::string_view text) { console->write(text); }, "\n");
+            RegFileWriter::write(
+                *tree, [&](std::string_view text) { console->write(text); }, "\n");
         return;
     }
     RegFileWriter::writeFile(*tree, regFile);

@@ -81,7 +81,8 @@ std::string hexLine(std::string head, const std::vector<uint8_t>& data, std::str
     return out;
 }
 
-void writeKey(const HiveKey& key, const std::string& path, const RegFileWriter::Sink& sink, std::string_view lineEnd) {
+void writeKey(const HiveKey& key, const std::string& path, const RegFileWriter::Sink& sink,
+              std::string_view lineEnd) {
     const HiveValue* defaultValue = nullptr;
     for (const HiveValue& v : key.values)
         if (v.name.empty())
@@ -116,7 +117,8 @@ void writeKey(const HiveKey& key, const std::string& path, const RegFileWriter::
 
 std::string RegFileWriter::keyName(std::string_view hivePath) {
     auto below = [&](std::string_view prefix, std::string_view& rest) {
-        if (hivePath.size() < prefix.size() || !equalsIgnoreCaseAscii(hivePath.substr(0, prefix.size()), prefix))
+        if (hivePath.size() < prefix.size() ||
+            !equalsIgnoreCaseAscii(hivePath.substr(0, prefix.size()), prefix))
             return false;
         rest = hivePath.substr(prefix.size());
         return rest.empty() || rest[0] == '\\';

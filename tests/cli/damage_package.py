@@ -6,10 +6,13 @@ Usage: damage_package.py IN OUT DEFECT [ARG]
   block-hash ENTRY       changes the first block hash that AppxBlockMap.xml lists for ENTRY
   block-size ENTRY       adds one to the compressed size of ENTRY's first block
   reorder A B            swaps entries A and B in the archive (data and directory)
+  replace ENTRY FILE     stores FILE's bytes as ENTRY and describes them in AppxBlockMap.xml
 
 Entries are copied as raw bytes (local header, data and descriptor), so everything not named
 stays exactly as written; the central directory is written anew in the classic form.
 """
+import base64
+import hashlib
 import re
 import struct
 import sys
@@ -86,6 +89,21 @@ def main():
         else:
             size = re.compile(r'Size="(\d+)"').search(text, block_at)
             text = text[:size.start(1)] + str(int(size.group(1)) + 1) + text[size.end(1):]
+        raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
+    elif defect == "replace":
+        info = z.getinfo(args[0])
+        content = open(args[1], "rb").read()
+        raw[info.filename], fields[info.filename] = stored_entry(info, content)
+        blockmap = z.getinfo("AppxBlockMap.xml")
+        text = z.read(blockmap).decode("utf-8")
+        listed = re.compile(r'<File Name="' + re.escape(unquote(info.filename).replace("/", "\\")) +
+                            r'"[^>]*?(/>|>.*?</File>)', re.S)
+        blocks = "".join('<Block Hash="%s"/>' % base64.b64encode(hashlib.sha256(content[i:i + 65536]).digest()).decode()
+                         for i in range(0, len(content), 65536))
+        element = '<File Name="%s" Size="%d" LfhSize="%d">%s</File>' % (
+            unquote(info.filename).replace("/", "\\"), len(content), 30 + len(raw_name(info)), blocks)
+        text, count = listed.subn(lambda m: element, text)
+        assert count == 1
         raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
     elif defect == "reorder":
         a, b = (order.index(z.getinfo(n)) for n in args[:2])
