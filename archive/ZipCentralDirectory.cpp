@@ -10,6 +10,7 @@
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 
 namespace quendle {
 
@@ -31,6 +32,8 @@ enum Text : uint32_t {
     TextHostileName = 1412,
     TextLastEntryGap = 1413,
     TextDescriptorDiffers = 1414,
+    TextLibraryRefuses = 1415,
+    TextLibraryDisagrees = 1416,
 };
 
 constexpr uint32_t EndSignature = 0x06054B50;
@@ -111,7 +114,40 @@ bool ZipCentralDirectory::read(const std::string& archivePath, const ProblemSink
         return false;
     readLocalHeaders(problem);
     checkLayout(problem);
+    compareWithLibrary(archivePath, problem);
     return true;
+}
+
+// A second reader's view: what libzip, with its own consistency checks, makes of the archive
+// must be what this reading found, or some client may read it differently.
+void ZipCentralDirectory::compareWithLibrary(const std::string& archivePath,
+                                             const ProblemSink& problem) const {
+    int error = 0;
+    std::unique_ptr<zip_t, int (*)(zip_t*)> archive(
+        zip_open(archivePath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error), zip_close);
+    if (!archive) {
+        zip_error_t details;
+        zip_error_init_with_code(&details, error);
+        problem(text(TextLibraryRefuses, {zip_error_strerror(&details)}));
+        zip_error_fini(&details);
+        return;
+    }
+    auto count = static_cast<uint64_t>(zip_get_num_entries(archive.get(), 0));
+    if (count != entries_.size()) {
+        problem(text(TextLibraryDisagrees, {"", std::to_string(count) + " entries"}));
+        return;
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        const ZipDirectoryEntry& e = entries_[i];
+        if (zip_stat_index(archive.get(), i, ZIP_FL_ENC_RAW, &st) != 0 || !st.name ||
+            e.storedName != st.name || st.size != e.size || st.comp_size != e.compressedSize ||
+            st.crc != e.crc) {
+            problem(text(TextLibraryDisagrees, {e.name, "its name, sizes or CRC"}));
+            return;
+        }
+    }
 }
 
 bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {

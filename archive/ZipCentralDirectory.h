@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,7 @@ class ZipCentralDirectory {
     bool readDirectory(const ProblemSink& problem);
     void readLocalHeaders(const ProblemSink& problem);
     void checkLayout(const ProblemSink& problem);
+    void compareWithLibrary(const std::string& archivePath, const ProblemSink& problem) const;
 
     UniqueFd file_;
     uint64_t fileSize_ = 0;
