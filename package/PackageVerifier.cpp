@@ -49,7 +49,7 @@ void PackageVerifier::verifyCommand(const std::string& packagePath) {
         writeLine(p, AttributeBrightRed);
     if (!problems.empty())
         throw Exception(
-            formatStringId(TextProblemsFound, {static_cast<long long>(problems.size()), packagePath}));
+            formatStringId(TextProblemsFound, {packagePath, static_cast<long long>(problems.size())}));
     writeLine(formatStringId(TextSound, {packagePath}), AttributeGreen);
 }
 

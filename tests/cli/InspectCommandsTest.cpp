@@ -138,7 +138,7 @@ TEST_F(InspectCommands, VerifyNamesEachPlantedDefect) {
         QuendleRun run = runQuendle({"/Verify", bad});
         EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
         EXPECT_TRUE(contains(run.result.out, c.expected)) << run.result.out;
-        EXPECT_TRUE(contains(run.result.out, "problems found in " + bad + ".")) << run.result.out;
+        EXPECT_TRUE(contains(run.result.out, "Problems found in " + bad + ": ")) << run.result.out;
         EXPECT_TRUE(stampOf(bad) == before);
     }
 }

@@ -42,7 +42,7 @@ def stored_entry(info, content):
     """A fresh local header and data for an entry replaced by `content`, stored."""
     name = raw_name(info)
     crc = zlib.crc32(content)
-    header = struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, info.flag_bits & 0x800, 0, 0, 0x21, crc,
+    header = struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, info.flag_bits & 0x800, 0, 0, 0x21, crc,
                          len(content), len(content), len(name), 0)
     return header + name + content, (crc, len(content), len(content), 0, info.flag_bits & 0x800)
 
@@ -55,7 +55,11 @@ def write(out_path, order, raw, fields):
         body += raw[info.filename]
         crc, csize, usize, method, flags = fields[info.filename]
         name = raw_name(info)
-        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 20, flags, method, 0, 0x21, crc, csize,
+        # Version needed, time and date as the local header has them, so that readers that
+        # compare the two headers find them consistent.
+        needed, = struct.unpack("<H", raw[info.filename][4:6])
+        when, day = struct.unpack("<HH", raw[info.filename][10:14])
+        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, needed, flags, method, when, day, crc, csize,
                                  usize, len(name), 0, 0, 0, 0, 0, offset) + name
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(order), len(order), len(directory), len(body), 0)
     with open(out_path, "wb") as f:

@@ -120,7 +120,7 @@ const StringEntry stringTable[] = {
     {1449, "Registry.dat cannot be read: %s"},
     {1460, "%s cannot be read as an App-V package."},
     {1461, "Package verified: %s is sound."},
-    {1462, "%d problems found in %s."},
+    {1462, "Problems found in %s: %d."},
     {1480, "; App-V: this key is virtualized as deleted"},
     {1481, "; App-V: virtualization level overwrite (this key hides the local key)"},
     {1482, "; App-V: value \"%s\" is virtualized as deleted"},
