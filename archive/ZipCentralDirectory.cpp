@@ -166,6 +166,7 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
         return false;
     }
     endRecordOffset_ = fileSize_ - tail + at;
+    directoryEnd_ = endRecordOffset_;
     const uint8_t* end = &bytes[at];
     entryCount_ = get16(end + 10);
     directorySize_ = get32(end + 12);
@@ -185,7 +186,8 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
     zip64_ = true;
     uint64_t zip64End = get64(locator + 8);
     uint8_t record[56];
-    if (!readAt(zip64End, record, sizeof record) || get32(record) != Zip64EndSignature) {
+    if (zip64End + sizeof record > endRecordOffset_ - 20 || !readAt(zip64End, record, sizeof record) ||
+        get32(record) != Zip64EndSignature) {
         problem(text(TextZip64EndDamaged));
         return false;
     }
@@ -198,11 +200,13 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
     entryCount_ = count;
     directorySize_ = size;
     directoryOffset_ = offset;
+    directoryEnd_ = zip64End;
     return true;
 }
 
 bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
-    uint64_t limit = zip64_ ? endRecordOffset_ - 76 : endRecordOffset_;
+    // The directory lies before the end records; its size is never trusted beyond that.
+    uint64_t limit = directoryEnd_;
     if (directoryOffset_ > limit || directorySize_ > limit - directoryOffset_) {
         problem(text(TextDirectoryOutside));
         return false;

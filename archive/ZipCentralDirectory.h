@@ -59,6 +59,7 @@ class ZipCentralDirectory {
     uint64_t directorySize_ = 0;
     uint64_t directoryOffset_ = 0;
     uint64_t endRecordOffset_ = 0;
+    uint64_t directoryEnd_ = 0; // where the ZIP64 end record or the end record begins
     bool zip64_ = false;
     std::vector<ZipDirectoryEntry> entries_;
 };

@@ -3,6 +3,7 @@
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipRecords.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 #include <zlib.h>
@@ -110,7 +111,8 @@ bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirect
               std::to_string(maxBytes) + " read for a check";
         return false;
     }
-    out.reserve(static_cast<size_t>(entry.size));
+    // The declared size is only a claim: memory grows with the bytes that really arrive.
+    out.reserve(static_cast<size_t>(std::min<uint64_t>(entry.size, 16u << 20)));
     return read(
         archive, entry, {},
         [&](const uint8_t* p, size_t n) {
