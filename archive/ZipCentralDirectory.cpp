@@ -298,6 +298,27 @@ void ZipCentralDirectory::readLocalHeaders(const ProblemSink& problem) {
     }
 }
 
+// Which of the four descriptor forms (with or without signature, 32- or 64-bit sizes) follows
+// the data, told by the one whose CRC and sizes are the entry's; 0 when none is.
+uint64_t ZipCentralDirectory::descriptorLength(const ZipDirectoryEntry& entry, uint64_t at) const {
+    uint8_t d[24] = {};
+    size_t available =
+        static_cast<size_t>(std::min<uint64_t>(sizeof d, at <= fileSize_ ? fileSize_ - at : 0));
+    if (!readAt(at, d, available))
+        return 0;
+    bool signature = available >= 4 && get32(d) == DescriptorSignature;
+    const uint8_t* p = signature ? d + 4 : d;
+    size_t left = available - (signature ? 4 : 0);
+    if (left < 12 || get32(p) != entry.crc)
+        return 0;
+    if (left >= 20 && get64(p + 4) == entry.compressedSize && get64(p + 12) == entry.size)
+        return (signature ? 4 : 0) + 20;
+    if (get32(p + 4) == static_cast<uint32_t>(entry.compressedSize) &&
+        get32(p + 8) == static_cast<uint32_t>(entry.size))
+        return (signature ? 4 : 0) + 12;
+    return 0;
+}
+
 void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
     uint64_t expected = 0;
     const ZipDirectoryEntry* previous = nullptr;
@@ -306,16 +327,17 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
             uint64_t end = previous->dataOffset + previous->compressedSize;
             expected = end;
             if (previous->flags & 0x0008) {
-                uint8_t d[24];
-                uint64_t gap = e.localHeaderOffset >= end ? e.localHeaderOffset - end : 0;
-                bool signed_ = readAt(end, d, 4) && get32(d) == DescriptorSignature;
-                uint64_t length = gap == 24 || gap == 20 ? gap : (signed_ ? 16 : 12);
-                if (readAt(end, d, static_cast<size_t>(length)) &&
-                    get32(d + (signed_ ? 4 : 0)) != previous->crc)
+                uint64_t length = descriptorLength(*previous, end);
+                if (length == 0) {
                     problem(text(TextDescriptorDiffers, {previous->name}));
+                    length = 16;
+                }
                 expected = end + length;
             }
         }
+        // After an unreadable local header nothing says where the next entry should begin.
+        if (previous && !previous->localHeaderSize)
+            expected = e.localHeaderOffset;
         if (e.localHeaderOffset < expected)
             problem(text(TextEntryOverlap, {e.name}));
         else if (e.localHeaderOffset > expected)
@@ -325,9 +347,8 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
     }
     if (previous && previous->localHeaderSize) {
         uint64_t end = previous->dataOffset + previous->compressedSize;
-        uint64_t gap = directoryOffset_ >= end ? directoryOffset_ - end : 0;
-        bool descriptor = previous->flags & 0x0008;
-        if (directoryOffset_ < end || (!descriptor && gap != 0) || (descriptor && gap > 24))
+        uint64_t descriptor = (previous->flags & 0x0008) ? descriptorLength(*previous, end) : 0;
+        if (directoryOffset_ != end + descriptor)
             problem(text(TextLastEntryGap));
     }
 }

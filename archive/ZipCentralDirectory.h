@@ -51,6 +51,7 @@ class ZipCentralDirectory {
     bool readDirectory(const ProblemSink& problem);
     void readLocalHeaders(const ProblemSink& problem);
     void checkLayout(const ProblemSink& problem);
+    uint64_t descriptorLength(const ZipDirectoryEntry& entry, uint64_t at) const;
     void compareWithLibrary(const std::string& archivePath, const ProblemSink& problem) const;
 
     UniqueFd file_;

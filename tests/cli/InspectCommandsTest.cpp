@@ -355,3 +355,39 @@ TEST_F(InspectCommands, RealSampleMetadataAndHivesPassEveryCommand) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(InspectCommands, VerifyNamesDamageToTheContainerItself) {
+    std::string duplicate = dir / "duplicate.appv";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c",
+                          "import sys, zipfile\n"
+                          "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                          "z.writestr('Root/a.txt', '1')\n"
+                          "z.writestr('ROOT/A.TXT', '2')\n"
+                          "z.writestr('Root/../../outside.txt', '3')\n",
+                          duplicate})
+                  .exitCode,
+              0);
+    struct Case {
+        std::string name;
+        std::string package;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"stray bytes between entries", damaged("gap", {"gap", ReadmeEntry}),
+         R"(Entry "Root\VFS\ProgramFilesX86\Demo Notes\readme.md" does not follow the entry before it: 16 bytes lie between them.)"},
+        {"local header disagrees", damaged("local", {"local-name", NotesEntry}),
+         R"(The local header of "Root\VFS\ProgramFilesX86\Demo Notes\notes.txt" disagrees with its central directory record: name.)"},
+        {"two entries for one file", duplicate, R"(Entries "Root\a.txt" and "ROOT\A.TXT" name the same file.)"},
+        {"name climbing out", duplicate, R"(Entry "Root\..\..\outside.txt" would be written outside the package folder.)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QuendleRun run = runQuendle({"/Verify", c.package});
+        EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
+        EXPECT_TRUE(contains(run.result.out, c.expected)) << run.result.out;
+    }
+}
+
+} // namespace

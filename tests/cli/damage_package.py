@@ -7,6 +7,8 @@ Usage: damage_package.py IN OUT DEFECT [ARG]
   block-size ENTRY       adds one to the compressed size of ENTRY's first block
   reorder A B            swaps entries A and B in the archive (data and directory)
   replace ENTRY FILE     stores FILE's bytes as ENTRY and describes them in AppxBlockMap.xml
+  gap ENTRY              puts 16 stray bytes in front of ENTRY's local header
+  local-name ENTRY       changes the last letter of the name in ENTRY's local header
 
 Entries are copied as raw bytes (local header, data and descriptor), so everything not named
 stays exactly as written; the central directory is written anew in the classic form.
@@ -51,7 +53,7 @@ def write(out_path, order, raw, fields):
     body = bytearray()
     directory = bytearray()
     for info in order:
-        offset = len(body)
+        offset = len(body) + raw[info.filename].find(b"PK\x03\x04")
         body += raw[info.filename]
         crc, csize, usize, method, flags = fields[info.filename]
         name = raw_name(info)
@@ -109,6 +111,13 @@ def main():
         text, count = listed.subn(lambda m: element, text)
         assert count == 1
         raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
+    elif defect == "gap":
+        raw[args[0]] = b"\0" * 16 + raw[args[0]]
+    elif defect == "local-name":
+        info = z.getinfo(args[0])
+        segment = bytearray(raw[info.filename])
+        segment[30 + len(raw_name(info)) - 1] ^= 0x20
+        raw[info.filename] = bytes(segment)
     elif defect == "reorder":
         a, b = (order.index(z.getinfo(n)) for n in args[:2])
         order[a], order[b] = order[b], order[a]
