@@ -63,6 +63,8 @@ def archive_seeds(out, demo_package):
     write(folder, "empty-archive", zip_bytes([]))
     if demo_package:
         write(folder, "demo.appv", demo_package)
+    # The record-by-record reading of the inspection commands starts from the same archives.
+    shutil.copytree(folder, out / "zip_directory_fuzzer", dirs_exist_ok=True)
 
 
 def command_file_seeds(out):
