@@ -64,7 +64,7 @@ info=$(seconds env NO_COLOR=1 "$quendle" /Info "$package" -json -files)
 unzip_l=$(seconds unzip -l "$package")
 
 ratio() { python3 -c "print(f'{$1 / max($2, 0.01):.2f}')"; }
-printf '%-34s %8s s\n' "quendle /Verify (CRC + blocks + parts)" "$verify" "unzip -tqq (CRC)" "$unzip_t" \
+printf '%-40s %8s s\n' "quendle /Verify (CRC + blocks + parts)" "$verify" "unzip -tqq (CRC)" "$unzip_t" \
     "7z t (CRC)" "$sevenz_t" "quendle /Info -json -files" "$info" "unzip -l" "$unzip_l"
 echo "ratio /Verify : unzip -t = $(ratio "$verify" "$unzip_t")"
 echo "ratio /Verify : 7z t     = $(ratio "$verify" "$sevenz_t")"
