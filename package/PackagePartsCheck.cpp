@@ -1,5 +1,6 @@
 #include "package/PackagePartsCheck.h"
 
+#include "archive/PercentEncoding.h"
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
 #include "core/Exception.h"
@@ -59,6 +60,11 @@ std::string attribute(xmlNode* node, const char* name, const char* ns = nullptr)
 
 bool isElement(xmlNode* node, const char* name) {
     return node && node->type == XML_ELEMENT_NODE && str(node->name) == name;
+}
+
+// Part names compare decoded and without letter case: tools differ in what they escape.
+std::string partKey(std::string_view partName) {
+    return toLowerAscii(percentDecode(partName));
 }
 
 class PartsCheck {
@@ -131,7 +137,7 @@ class PartsCheck {
             if (isElement(n, "Default"))
                 extensions.insert(toLowerAscii(attribute(n, "Extension")));
             else if (isElement(n, "Override"))
-                parts.insert(toLowerAscii(attribute(n, "PartName")));
+                parts.insert(partKey(attribute(n, "PartName")));
         }
         for (const ZipDirectoryEntry& e : archive_.entries()) {
             if (e.isFolder() || equalsIgnoringAsciiCase(e.name, ContentTypesPart))
@@ -139,7 +145,7 @@ class PartsCheck {
             std::string last = e.name.substr(e.name.find_last_of('\\') + 1);
             size_t dot = last.find_last_of('.');
             std::string extension = dot == std::string::npos ? "" : toLowerAscii(last.substr(dot + 1));
-            bool covered = parts.count(toLowerAscii("/" + e.storedName)) ||
+            bool covered = parts.count(partKey("/" + e.storedName)) ||
                            (!extension.empty() && extensions.count(extension));
             if (!covered)
                 problem_(text(TextNoContentType, {e.name}));
