@@ -103,6 +103,28 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
     return true;
 }
 
+bool ZipEntryReader::readPayload(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                                 const Sink& payload, std::string& why) {
+    why.clear();
+    if (entry.localHeaderSize == 0) {
+        why = "its local header cannot be read";
+        return false;
+    }
+    std::vector<uint8_t> in(PieceSize);
+    for (uint64_t offset = entry.dataOffset, left = entry.compressedSize; left > 0;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(left, in.size()));
+        if (!archive.readAt(offset, in.data(), n)) {
+            why = "its data cannot be read";
+            return false;
+        }
+        offset += n;
+        left -= n;
+        if (!payload(in.data(), n))
+            return false;
+    }
+    return true;
+}
+
 bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
                              uint64_t maxBytes, std::string& out, std::string& why) {
     out.clear();

@@ -20,6 +20,10 @@ class ZipEntryReader {
     static bool read(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry, const Sink& payload,
                      const Sink& data, std::string& why);
 
+    // Only the payload as stored, without inflating it.
+    static bool readPayload(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                            const Sink& payload, std::string& why);
+
     // The whole inflated entry, refused (false, `why` set) when it declares more than `maxBytes`.
     static bool readAll(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry, uint64_t maxBytes,
                         std::string& out, std::string& why);

@@ -42,6 +42,7 @@ constexpr size_t BlockSize = 65536;
 // Deflate never needs more than this for 64 KiB, even when it falls back to stored blocks.
 constexpr uint64_t MaxBlockPayload = BlockSize + 1024;
 constexpr uint64_t MaxBlockMapBytes = 256ull << 20;
+constexpr size_t MaxTail = 64;
 
 std::string text(uint32_t id, MessageArgs args = {}) {
     return formatStringId(id, args);
@@ -113,6 +114,13 @@ class BlockVerifier {
                 pending_.clear();
             }
         }
+        // What follows the last block only closes the deflate stream: a few bytes at most.
+        if (!failed_ && index_ == file_.blocks.size() && n > 0) {
+            if (tail_.size() + n > MaxTail)
+                streamDiffers_ = true;
+            else
+                tail_.insert(tail_.end(), p, p + n);
+        }
     }
 
     // Stored entries: the bytes themselves, cut into 64 KiB chunks.
@@ -135,6 +143,28 @@ class BlockVerifier {
         if (!stored && index_ < file_.blocks.size())
             problem_(text(TextBlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
     }
+
+    // Whether the blocks, inflated on their own, are the whole deflate stream: each one ends
+    // where the next begins, no block but the last ends the stream, and the bytes after the last
+    // block end it without adding any. Then the blocks' bytes are the entry's bytes, and their
+    // CRC is the entry's CRC, without inflating the stream a second time.
+    bool blocksAreTheStream() {
+        finish(false);
+        if (failed_ || streamDiffers_ || index_ != file_.blocks.size())
+            return false;
+        if (streamEnded_)
+            return tail_.empty();
+        inflateReset(inflater_.get());
+        uint8_t none[1];
+        inflater_->next_in = tail_.data();
+        inflater_->avail_in = static_cast<uInt>(tail_.size());
+        inflater_->next_out = none;
+        inflater_->avail_out = sizeof none;
+        int rc = tail_.empty() ? Z_BUF_ERROR : inflate(inflater_.get(), Z_FINISH);
+        return rc == Z_STREAM_END && inflater_->avail_in == 0 && inflater_->avail_out == sizeof none;
+    }
+
+    uint32_t crc() const { return crc_; }
 
     ~BlockVerifier() { inflateEnd(inflater_.get()); }
 
@@ -160,6 +190,10 @@ class BlockVerifier {
             failed_ = true;
             return;
         }
+        if (streamEnded_)
+            streamDiffers_ = true; // a block after the end of the stream
+        streamEnded_ = rc == Z_STREAM_END;
+        crc_ = static_cast<uint32_t>(crc32(crc_, out_.data(), static_cast<uInt>(produced)));
         hashChunk(out_.data(), produced);
     }
 
@@ -184,9 +218,12 @@ class BlockVerifier {
     SHA256& sha_;
     const BlockMapCheck::ProblemSink& problem_;
     std::unique_ptr<z_stream, Deleter> inflater_;
-    std::vector<uint8_t> pending_, out_;
+    std::vector<uint8_t> pending_, out_, tail_;
     size_t index_ = 0;
     bool failed_ = false;
+    bool streamEnded_ = false;
+    bool streamDiffers_ = false;
+    uint32_t crc_ = static_cast<uint32_t>(crc32(0, nullptr, 0));
 };
 
 // The `File` elements of the block map, in document order; nullopt when it cannot be read.
@@ -281,6 +318,23 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
         if (file)
             blocks.emplace(e, *file, sha, problem);
         bool stored = e.method == MethodStored;
+        if (blocks && e.method == MethodDeflated) {
+            std::string why;
+            bool read = ZipEntryReader::readPayload(
+                archive, e,
+                [&](const uint8_t* p, size_t n) {
+                    blocks->payload(p, n);
+                    return true;
+                },
+                why);
+            if (read && blocks->blocksAreTheStream()) {
+                if (blocks->crc() != e.crc)
+                    problem(text(TextCrcWrong, {e.name}));
+                continue;
+            }
+            // The block problems are told; the stream read below says what is wrong with the data.
+            blocks.reset();
+        }
         uint32_t crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
         std::string why;
         bool read = ZipEntryReader::read(

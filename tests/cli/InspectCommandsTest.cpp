@@ -85,7 +85,12 @@ TEST_F(InspectCommands, VerifyNamesEachPlantedDefect) {
          [&] {
              return damaged("flipped", {"flip-payload", NotesEntry});
          },
-         R"("Root\VFS\ProgramFilesX86\Demo Notes\notes.txt")"},
+         R"(Entry "Root\VFS\ProgramFilesX86\Demo Notes\notes.txt" cannot be read: its deflate stream is damaged)"},
+        {"wrong CRC",
+         [&] {
+             return damaged("crc", {"crc", NotesEntry});
+         },
+         R"(Entry "Root\VFS\ProgramFilesX86\Demo Notes\notes.txt" fails its CRC-32 check.)"},
         {"wrong block hash",
          [&] {
              return damaged("hash", {"block-hash", NotesEntry});
@@ -379,8 +384,10 @@ TEST_F(InspectCommands, VerifyNamesDamageToTheContainerItself) {
          R"(Entry "Root\VFS\ProgramFilesX86\Demo Notes\readme.md" does not follow the entry before it: 16 bytes lie between them.)"},
         {"local header disagrees", damaged("local", {"local-name", NotesEntry}),
          R"(The local header of "Root\VFS\ProgramFilesX86\Demo Notes\notes.txt" disagrees with its central directory record: name.)"},
-        {"two entries for one file", duplicate, R"(Entries "Root\a.txt" and "ROOT\A.TXT" name the same file.)"},
-        {"name climbing out", duplicate, R"(Entry "Root\..\..\outside.txt" would be written outside the package folder.)"},
+        {"two entries for one file", duplicate,
+         R"(Entries "Root\a.txt" and "ROOT\A.TXT" name the same file.)"},
+        {"name climbing out", duplicate,
+         R"(Entry "Root\..\..\outside.txt" would be written outside the package folder.)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -7,6 +7,7 @@ Usage: damage_package.py IN OUT DEFECT [ARG]
   block-size ENTRY       adds one to the compressed size of ENTRY's first block
   reorder A B            swaps entries A and B in the archive (data and directory)
   replace ENTRY FILE     stores FILE's bytes as ENTRY and describes them in AppxBlockMap.xml
+  crc ENTRY              changes the CRC-32 that the central directory gives ENTRY
   gap ENTRY              puts 16 stray bytes in front of ENTRY's local header
   local-name ENTRY       changes the last letter of the name in ENTRY's local header
 
@@ -111,6 +112,9 @@ def main():
         text, count = listed.subn(lambda m: element, text)
         assert count == 1
         raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
+    elif defect == "crc":
+        crc, *rest = fields[args[0]]
+        fields[args[0]] = (crc ^ 1, *rest)
     elif defect == "gap":
         raw[args[0]] = b"\0" * 16 + raw[args[0]]
     elif defect == "local-name":
