@@ -6,10 +6,7 @@
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>
-#include <fcntl.h>
 #include <map>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <zip.h>
 
 namespace quendle {
@@ -89,27 +86,14 @@ bool applyZip64Extra(const uint8_t* extra, size_t length, ZipDirectoryEntry& ent
 } // namespace
 
 bool ZipCentralDirectory::readAt(uint64_t offset, void* buffer, size_t length) const {
-    if (offset > fileSize_ || length > fileSize_ - offset)
-        return false;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (length > 0) {
-        ssize_t n = ::pread(file_.get(), out, length, static_cast<off_t>(offset));
-        if (n <= 0)
-            return false;
-        out += n;
-        offset += static_cast<uint64_t>(n);
-        length -= static_cast<size_t>(n);
-    }
-    return true;
+    return file_.readAt(offset, buffer, length);
 }
 
 bool ZipCentralDirectory::read(const std::string& archivePath, const ProblemSink& problem) {
     entries_.clear();
-    file_.reset(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st {};
-    if (!file_ || ::fstat(file_.get(), &st) != 0)
+    if (!file_.open(archivePath))
         return false;
-    fileSize_ = static_cast<uint64_t>(st.st_size);
+    fileSize_ = file_.size();
     if (!readEndRecords(problem) || !readDirectory(problem))
         return false;
     readLocalHeaders(problem);

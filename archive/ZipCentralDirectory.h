@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/RandomAccessFile.h"
 
 #include <cstdint>
 #include <functional>
@@ -54,7 +54,7 @@ class ZipCentralDirectory {
     uint64_t descriptorLength(const ZipDirectoryEntry& entry, uint64_t at) const;
     void compareWithLibrary(const std::string& archivePath, const ProblemSink& problem) const;
 
-    UniqueFd file_;
+    RandomAccessFile file_;
     uint64_t fileSize_ = 0;
     uint64_t entryCount_ = 0;
     uint64_t directorySize_ = 0;

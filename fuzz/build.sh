@@ -17,7 +17,7 @@ OUT=${FUZZ_BUILD:-fuzz/build}
 mkdir -p "$OUT"
 
 declare -A STANDALONE=(
-    [zip_directory_fuzzer]="archive/ZipCentralDirectory.cpp archive/ZipEntryReader.cpp archive/PercentEncoding.cpp os/ExtractDestination.cpp os/UniqueFd.cpp util/strings/StringSystem.cpp util/strings/MessageFormat.cpp util/strings/StringTable.cpp -lzip -lz"
+    [zip_directory_fuzzer]="archive/ZipCentralDirectory.cpp archive/ZipEntryReader.cpp archive/PercentEncoding.cpp os/ExtractDestination.cpp os/RandomAccessFile.cpp os/UniqueFd.cpp util/strings/StringSystem.cpp util/strings/MessageFormat.cpp util/strings/StringTable.cpp -lzip -lz"
     [hive_fuzzer]="os/hive/HiveName.cpp os/hive/HiveTree.cpp os/hive/RegfReader.cpp os/hive/RegfWriter.cpp os/SystemError.cpp util/strings/StringSystem.cpp"
 )
 

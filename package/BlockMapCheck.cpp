@@ -1,5 +1,6 @@
 #include "package/BlockMapCheck.h"
 
+#include "archive/DeflateBlockInflater.h"
 #include "archive/PercentEncoding.h"
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
@@ -17,7 +18,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-#include <zlib.h>
 
 namespace quendle {
 
@@ -85,8 +85,6 @@ class BlockVerifier {
     BlockVerifier(const ZipDirectoryEntry& entry, const MapFile& file, SHA256& sha,
                   const BlockMapCheck::ProblemSink& problem)
         : entry_(entry), file_(file), sha_(sha), problem_(problem) {
-        inflater_.reset(new z_stream{});
-        inflateInit2(inflater_.get(), -MAX_WBITS);
         uint64_t expected = (entry.size + BlockSize - 1) / BlockSize;
         if (file.blocks.size() != expected) {
             problem(text(TextBlockCountWrong,
@@ -154,46 +152,28 @@ class BlockVerifier {
             return false;
         if (streamEnded_)
             return tail_.empty();
-        inflateReset(inflater_.get());
-        uint8_t none[1];
-        inflater_->next_in = tail_.data();
-        inflater_->avail_in = static_cast<uInt>(tail_.size());
-        inflater_->next_out = none;
-        inflater_->avail_out = sizeof none;
-        int rc = tail_.empty() ? Z_BUF_ERROR : inflate(inflater_.get(), Z_FINISH);
-        return rc == Z_STREAM_END && inflater_->avail_in == 0 && inflater_->avail_out == sizeof none;
+        return inflater_.onlyEndsStream(tail_.data(), tail_.size());
     }
 
     uint32_t crc() const { return crc_; }
-
-    ~BlockVerifier() { inflateEnd(inflater_.get()); }
 
   private:
     void inflateBlock() {
         uint64_t left = entry_.size - static_cast<uint64_t>(index_) * BlockSize;
         size_t expected = static_cast<size_t>(std::min<uint64_t>(left, BlockSize));
         out_.resize(BlockSize + 1);
-        inflateReset(inflater_.get());
-        inflater_->next_in = pending_.data();
-        inflater_->avail_in = static_cast<uInt>(pending_.size());
-        inflater_->next_out = out_.data();
-        inflater_->avail_out = static_cast<uInt>(out_.size());
-        // Block by block, so that the piece is seen to end where a deflate block ends: one byte
-        // too many or too few leaves the inflater inside a block.
-        int rc = Z_OK;
-        while (rc == Z_OK && inflater_->avail_in > 0 && inflater_->avail_out > 0)
-            rc = inflate(inflater_.get(), Z_BLOCK);
-        size_t produced = out_.size() - inflater_->avail_out;
-        bool atBoundary = rc == Z_STREAM_END || (rc == Z_OK && (inflater_->data_type & 128));
-        if (!atBoundary || inflater_->avail_in != 0 || produced != expected) {
+        DeflateBlockInflater::Result r =
+            inflater_.inflate(pending_.data(), pending_.size(), out_.data(), out_.size());
+        size_t produced = r.produced;
+        if (!r.ok || produced != expected) {
             problem_(text(TextBlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
             failed_ = true;
             return;
         }
         if (streamEnded_)
             streamDiffers_ = true; // a block after the end of the stream
-        streamEnded_ = rc == Z_STREAM_END;
-        crc_ = static_cast<uint32_t>(crc32(crc_, out_.data(), static_cast<uInt>(produced)));
+        streamEnded_ = r.streamEnded;
+        crc_ = crc32Update(crc_, out_.data(), produced);
         hashChunk(out_.data(), produced);
     }
 
@@ -210,20 +190,17 @@ class BlockVerifier {
         ++index_;
     }
 
-    struct Deleter {
-        void operator()(z_stream* s) const { delete s; }
-    };
     const ZipDirectoryEntry& entry_;
     const MapFile& file_;
     SHA256& sha_;
     const BlockMapCheck::ProblemSink& problem_;
-    std::unique_ptr<z_stream, Deleter> inflater_;
+    DeflateBlockInflater inflater_;
     std::vector<uint8_t> pending_, out_, tail_;
     size_t index_ = 0;
     bool failed_ = false;
     bool streamEnded_ = false;
     bool streamDiffers_ = false;
-    uint32_t crc_ = static_cast<uint32_t>(crc32(0, nullptr, 0));
+    uint32_t crc_ = 0;
 };
 
 // The `File` elements of the block map, in document order; nullopt when it cannot be read.
@@ -335,7 +312,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             // The block problems are told; the stream read below says what is wrong with the data.
             blocks.reset();
         }
-        uint32_t crc = static_cast<uint32_t>(crc32(0, nullptr, 0));
+        uint32_t crc = 0;
         std::string why;
         bool read = ZipEntryReader::read(
             archive, e,
@@ -345,7 +322,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
                 return true;
             },
             [&](const uint8_t* p, size_t n) {
-                crc = static_cast<uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
+                crc = crc32Update(crc, p, n);
                 if (blocks && stored)
                     blocks->data(p, n);
                 return true;
