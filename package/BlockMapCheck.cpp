@@ -10,10 +10,10 @@
 #include "os/msxml/MsXmlDomDocument.h"
 #include "os/msxml/MsXmlDomNode.h"
 #include "os/msxml/Namespaces.h"
+#include "os/msxml/XmlElementView.h"
 #include "package/KnownParts.h"
 #include "util/strings/MessageFormat.h"
 
-#include <libxml/tree.h>
 #include <map>
 #include <memory>
 #include <optional>
@@ -58,20 +58,6 @@ struct MapFile {
     std::string size, lfhSize;
     std::vector<MapBlock> blocks;
 };
-
-std::string attribute(xmlNode* node, const char* name) {
-    xmlChar* value = xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
-    if (!value)
-        return {};
-    std::string out(reinterpret_cast<const char*>(value));
-    xmlFree(value);
-    return out;
-}
-
-bool isElement(xmlNode* node, const char* name) {
-    return node->type == XML_ELEMENT_NODE &&
-           xmlStrcmp(node->name, reinterpret_cast<const xmlChar*>(name)) == 0;
-}
 
 std::optional<uint64_t> number(const std::string& text) {
     if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
@@ -219,20 +205,16 @@ std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& arch
         problem(text(TextBlockMapUnreadable, {e.message()}));
         return std::nullopt;
     }
-    xmlNode* root = document.GetDocumentElement()->raw();
-    const std::string ns = std::string(AppVSchemaHost) + "/appx/2010/blockmap";
-    if (!root->ns || ns != reinterpret_cast<const char*>(root->ns->href) || !isElement(root, "BlockMap"))
+    XmlElementView root = XmlElementView::rootOf(*document.GetDocumentElement());
+    if (root.namespaceUri() != std::string(AppVSchemaHost) + "/appx/2010/blockmap" || !root.is("BlockMap"))
         problem(text(TextBlockMapNamespace));
     std::vector<MapFile> files;
-    for (xmlNode* f = root->children; f; f = f->next) {
-        if (!isElement(f, "File"))
-            continue;
-        MapFile file{attribute(f, "Name"), attribute(f, "Size"), attribute(f, "LfhSize"), {}};
-        for (xmlNode* b = f->children; b; b = b->next) {
-            if (!isElement(b, "Block"))
-                continue;
-            std::string size = attribute(b, "Size");
-            file.blocks.push_back({attribute(b, "Hash"), size.empty() ? std::nullopt : number(size)});
+    for (const XmlElementView& f : root.children("File")) {
+        MapFile file{f.attribute("Name"), f.attribute("Size"), f.attribute("LfhSize"), {}};
+        for (const XmlElementView& b : f.children("Block")) {
+            std::string size = b.attribute("Size");
+            file.blocks.push_back({b.attribute("Hash"), size.empty() ? std::nullopt : number(size)});
+            // A size that is no number is a wrong size, not a missing one.
             if (!size.empty() && !file.blocks.back().size)
                 file.blocks.back().size = 0;
         }

@@ -8,12 +8,12 @@
 #include "os/msxml/MsXmlDomDocument.h"
 #include "os/msxml/MsXmlDomNode.h"
 #include "os/msxml/Namespaces.h"
+#include "os/msxml/XmlElementView.h"
 #include "package/KnownParts.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
 #include <cstdio>
-#include <libxml/tree.h>
 
 namespace quendle {
 
@@ -47,52 +47,18 @@ std::string label(Label l) {
     return formatStringId(static_cast<uint32_t>(TextLabels) + l, {});
 }
 
-std::string str(const xmlChar* s) {
-    return s ? reinterpret_cast<const char*>(s) : "";
-}
-
-std::string attribute(xmlNode* node, const char* name, const std::string& ns = {}) {
-    xmlChar* value = ns.empty() ? xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name))
-                                : xmlGetNsProp(node, reinterpret_cast<const xmlChar*>(name),
-                                               reinterpret_cast<const xmlChar*>(ns.c_str()));
-    std::string out = str(value);
-    xmlFree(value);
-    return out;
-}
-
-xmlNode* child(xmlNode* parent, const char* name) {
-    for (xmlNode* n = parent ? parent->children : nullptr; n; n = n->next)
-        if (n->type == XML_ELEMENT_NODE && str(n->name) == name)
-            return n;
-    return nullptr;
-}
-
-std::string textOf(xmlNode* node) {
-    if (!node)
-        return {};
-    xmlChar* content = xmlNodeGetContent(node);
-    std::string out = str(content);
-    xmlFree(content);
-    return out;
-}
-
 // The newest year among the App-V manifest namespaces declared anywhere in the document.
-void newestManifestYear(xmlNode* node, std::string& year) {
+void newestManifestYear(const XmlElementView& element, std::string& year) {
     const std::string prefix = appVNamespace("/appv/");
-    for (; node; node = node->next) {
-        if (node->type != XML_ELEMENT_NODE)
-            continue;
-        for (xmlNs* ns = node->nsDef; ns; ns = ns->next) {
-            std::string href = str(ns->href);
-            if (href.size() == prefix.size() + 13 && href.starts_with(prefix) &&
-                href.ends_with("/manifest")) {
-                std::string y = href.substr(prefix.size(), 4);
-                if (y > year)
-                    year = y;
-            }
+    for (const std::string& href : element.declaredNamespaces()) {
+        if (href.size() == prefix.size() + 13 && href.starts_with(prefix) && href.ends_with("/manifest")) {
+            std::string y = href.substr(prefix.size(), 4);
+            if (y > year)
+                year = y;
         }
-        newestManifestYear(node->children, year);
     }
+    for (const XmlElementView& child : element.children())
+        newestManifestYear(child, year);
 }
 
 std::unique_ptr<MsXmlDomDocument> loadPart(const ZipCentralDirectory& archive, std::string_view part) {
@@ -170,30 +136,27 @@ PackageInfo PackageInfo::read(const std::string& packagePath) {
             info.scripts.push_back(e.name.substr(8));
     }
     if (auto manifest = loadPart(archive, ManifestPart)) {
-        xmlNode* root = manifest->GetDocumentElement()->raw();
-        if (xmlNode* identity = child(root, "Identity")) {
-            info.name = attribute(identity, "Name");
-            info.publisher = attribute(identity, "Publisher");
-            info.version = attribute(identity, "Version");
-            for (const char* year : {"2014", "2013", "2010"}) {
-                std::string ns = appVNamespace(("/appv/" + std::string(year) + "/manifest").c_str());
-                if (info.packageId.empty())
-                    info.packageId = attribute(identity, "PackageId", ns);
-                if (info.versionId.empty())
-                    info.versionId = attribute(identity, "VersionId", ns);
-            }
+        XmlElementView root = XmlElementView::rootOf(*manifest->GetDocumentElement());
+        XmlElementView identity = root.child("Identity");
+        info.name = identity.attribute("Name");
+        info.publisher = identity.attribute("Publisher");
+        info.version = identity.attribute("Version");
+        for (const char* year : {"2014", "2013", "2010"}) {
+            std::string ns = appVNamespace(("/appv/" + std::string(year) + "/manifest").c_str());
+            if (info.packageId.empty())
+                info.packageId = identity.attribute("PackageId", ns);
+            if (info.versionId.empty())
+                info.versionId = identity.attribute("VersionId", ns);
         }
-        info.displayName = textOf(child(child(root, "Properties"), "DisplayName"));
+        info.displayName = root.child("Properties").child("DisplayName").text();
         newestManifestYear(root, info.manifestSchemaVersion);
     }
     if (auto history = loadPart(archive, PackageHistoryPart)) {
-        for (xmlNode* n = history->GetDocumentElement()->raw()->children; n; n = n->next) {
-            if (n->type != XML_ELEMENT_NODE || str(n->name) != "PackageHistoryItem")
-                continue;
-            info.history.push_back({attribute(n, "Time"), attribute(n, "PackageVersion"),
-                                    attribute(n, "SequencerVersion"), attribute(n, "PackagingEngine"),
-                                    attribute(n, "SequencerUser"), attribute(n, "SequencingStation")});
-        }
+        for (const XmlElementView& item :
+             XmlElementView::rootOf(*history->GetDocumentElement()).children("PackageHistoryItem"))
+            info.history.push_back({item.attribute("Time"), item.attribute("PackageVersion"),
+                                    item.attribute("SequencerVersion"), item.attribute("PackagingEngine"),
+                                    item.attribute("SequencerUser"), item.attribute("SequencingStation")});
     }
     return info;
 }

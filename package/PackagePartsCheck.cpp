@@ -8,6 +8,7 @@
 #include "os/msxml/MsXmlDomDocument.h"
 #include "os/msxml/MsXmlDomNode.h"
 #include "os/msxml/Namespaces.h"
+#include "os/msxml/XmlElementView.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/ShortNameGenerator.h"
@@ -15,7 +16,6 @@
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
-#include <libxml/tree.h>
 #include <map>
 #include <optional>
 #include <regex>
@@ -43,23 +43,6 @@ constexpr uint64_t MaxHiveBytes = 2ull << 30;
 
 std::string text(uint32_t id, MessageArgs args = {}) {
     return formatStringId(id, args);
-}
-
-std::string str(const xmlChar* s) {
-    return s ? reinterpret_cast<const char*>(s) : "";
-}
-
-std::string attribute(xmlNode* node, const char* name, const char* ns = nullptr) {
-    xmlChar* value =
-        ns ? xmlGetNsProp(node, reinterpret_cast<const xmlChar*>(name), reinterpret_cast<const xmlChar*>(ns))
-           : xmlGetNoNsProp(node, reinterpret_cast<const xmlChar*>(name));
-    std::string out = str(value);
-    xmlFree(value);
-    return out;
-}
-
-bool isElement(xmlNode* node, const char* name) {
-    return node && node->type == XML_ELEMENT_NODE && str(node->name) == name;
 }
 
 // Part names compare decoded and without letter case: tools differ in what they escape.
@@ -133,12 +116,11 @@ class PartsCheck {
         if (!document)
             return;
         std::set<std::string> extensions, parts;
-        for (xmlNode* n = document->GetDocumentElement()->raw()->children; n; n = n->next) {
-            if (isElement(n, "Default"))
-                extensions.insert(toLowerAscii(attribute(n, "Extension")));
-            else if (isElement(n, "Override"))
-                parts.insert(partKey(attribute(n, "PartName")));
-        }
+        XmlElementView types = XmlElementView::rootOf(*document->GetDocumentElement());
+        for (const XmlElementView& d : types.children("Default"))
+            extensions.insert(toLowerAscii(d.attribute("Extension")));
+        for (const XmlElementView& o : types.children("Override"))
+            parts.insert(partKey(o.attribute("PartName")));
         for (const ZipDirectoryEntry& e : archive_.entries()) {
             if (e.isFolder() || equalsIgnoringAsciiCase(e.name, ContentTypesPart))
                 continue;
@@ -159,42 +141,37 @@ class PartsCheck {
         auto document = load(FilesystemMetadataPart, *bytes, ManifestValidator::FilesystemMetadataSchemas());
         if (!document)
             return;
-        xmlNode* filesystem = nullptr;
-        for (xmlNode* n = document->GetDocumentElement()->raw()->children; n; n = n->next)
-            if (isElement(n, "Filesystem"))
-                filesystem = n;
-        if (filesystem)
-            checkShortNames(filesystem, "");
+        XmlElementView filesystem =
+            XmlElementView::rootOf(*document->GetDocumentElement()).child("Filesystem");
+        checkShortNames(filesystem, "");
         for (const ZipDirectoryEntry& e : archive_.entries()) {
             if (e.isFolder() || !startsWithIgnoreCaseAscii(e.name, "Root\\"))
                 continue;
-            xmlNode* current = filesystem;
+            XmlElementView current = filesystem;
             size_t start = 0;
-            while (current && start <= e.name.size()) {
+            while (!current.empty() && start <= e.name.size()) {
                 size_t end = e.name.find('\\', start);
                 std::string component =
                     e.name.substr(start, end == std::string::npos ? std::string::npos : end - start);
-                xmlNode* next = nullptr;
-                for (xmlNode* c = current->children; c && !next; c = c->next)
-                    if (isElement(c, "Entry") && equalsIgnoreCase(attribute(c, "Long"), component))
+                XmlElementView next;
+                for (const XmlElementView& c : current.children("Entry"))
+                    if (next.empty() && equalsIgnoreCase(c.attribute("Long"), component))
                         next = c;
                 current = next;
                 if (end == std::string::npos)
                     break;
                 start = end + 1;
             }
-            if (!current)
+            if (current.empty())
                 problem_(text(TextNoMetadataEntry, {e.name}));
         }
     }
 
     // Within one folder, every 8.3 name (given, or the long name where that is one) is unique.
-    void checkShortNames(xmlNode* folder, const std::string& path) {
+    void checkShortNames(const XmlElementView& folder, const std::string& path) {
         std::map<std::string, std::string> taken;
-        for (xmlNode* c = folder->children; c; c = c->next) {
-            if (!isElement(c, "Entry"))
-                continue;
-            std::string longName = attribute(c, "Long"), shortName = attribute(c, "Short");
+        for (const XmlElementView& c : folder.children("Entry")) {
+            std::string longName = c.attribute("Long"), shortName = c.attribute("Short");
             std::string where = path.empty() ? longName : path + "\\" + longName;
             if (!shortName.empty() && !ShortNameGenerator::isValidShortName(shortName))
                 problem_(text(TextShortNameInvalid, {where, shortName}));
@@ -228,20 +205,16 @@ class PartsCheck {
     }
 
     void checkIdentity(const MsXmlDomDocument& manifest) {
-        xmlNode* identity = nullptr;
-        for (xmlNode* n = manifest.GetDocumentElement()->raw()->children; n; n = n->next)
-            if (isElement(n, "Identity"))
-                identity = n;
-        if (!identity) {
+        XmlElementView identity = XmlElementView::rootOf(*manifest.GetDocumentElement()).child("Identity");
+        if (identity.empty()) {
             problem_(text(TextIdentityMissing));
             return;
         }
         static const std::regex guid("[{]?[0-9A-Fa-f]{8}-([0-9A-Fa-f]{4}-){3}[0-9A-Fa-f]{12}[}]?");
         auto appv = [&](const char* name) {
             for (const char* year : {"2014", "2013", "2010"}) {
-                std::string value =
-                    attribute(identity, name,
-                              appVNamespace(("/appv/" + std::string(year) + "/manifest").c_str()).c_str());
+                std::string value = identity.attribute(
+                    name, appVNamespace(("/appv/" + std::string(year) + "/manifest").c_str()));
                 if (!value.empty())
                     return value;
             }
@@ -252,10 +225,10 @@ class PartsCheck {
             if (!std::regex_match(value, guid))
                 problem_(text(TextIdentityValue, {std::string("appv:") + name, value}));
         }
-        std::string version = attribute(identity, "Version");
+        std::string version = identity.attribute("Version");
         if (version.empty() || !VersionValidator().IsValid(version))
             problem_(text(TextIdentityValue, {"Version", version}));
-        if (attribute(identity, "Name").empty())
+        if (identity.attribute("Name").empty())
             problem_(text(TextIdentityValue, {"Name", ""}));
     }
 
