@@ -32,6 +32,12 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
         why = "compression method " + std::to_string(entry.method) + " is not supported";
         return false;
     }
+    // A stored entry is its payload: no more may reach the data sink than the entry declares.
+    if (entry.method == MethodStored && entry.compressedSize != entry.size) {
+        why = "it is stored with " + std::to_string(entry.compressedSize) + " bytes but declares " +
+              std::to_string(entry.size);
+        return false;
+    }
     std::unique_ptr<z_stream, InflateEnd> stream;
     if (entry.method == MethodDeflated) {
         stream.reset(new z_stream{});
