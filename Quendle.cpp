@@ -44,7 +44,8 @@ int main(int argc, char** argv) {
         argv = helpArgv.data();
     }
     installFaultHandlers();
-    printBanner();
+    if (!QuendleCommandContainer::writesDataToStandardOutput(argc, argv))
+        printBanner();
     try {
         // The one package of the run outlives the container; its destructor removes the workspace.
         AppV5Package package;

@@ -79,6 +79,11 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     add("Del-RegistryValue", &C::delRegistryValue, 0, {param(P, 165), param(P, 167)});
     add("Del-RegistryKey", &C::delRegistryKey, 0, {param(P, 165)});
     add("Del-RegistryKeyAndSubkeys", &C::delRegistryKeyAndSubkeys, 0, {param(P, 165)});
+
+    add("Verify", &C::verify, CommandTopLevel, {param(P, 131)});
+    add("Info", &C::info, CommandTopLevel, {param(P, 131), named("-json", S, 0), named("-files", S, 0)});
+    add("Expand", &C::expand, CommandTopLevel, {param(P, 131), param(P, 1520), named("-force", S, 0)});
+    add("Export-Registry", &C::exportRegistry, CommandTopLevel, {param(P, 131), param(PO, 1521)});
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {

@@ -56,6 +56,16 @@ class QuendleCommandContainer : public CommandContainerImpl {
     uint32_t delRegistryKey(const CommandValues& values);
     uint32_t delRegistryKeyAndSubkeys(const CommandValues& values);
 
+    // Looking inside a package without changing it.
+    uint32_t verify(const CommandValues& values);
+    uint32_t info(const CommandValues& values);
+    uint32_t expand(const CommandValues& values);
+    uint32_t exportRegistry(const CommandValues& values);
+
+    // True when the command line asks for data on standard output (JSON, registry text) that
+    // nothing else may precede, not even the banner.
+    static bool writesDataToStandardOutput(int argc, char** argv);
+
     // The XML parts that the XML commands may edit, in the order the usage lists them.
     static const std::vector<std::string>& editableXmlPartNames();
 

@@ -18,6 +18,7 @@ mkdir -p "$OUT"
 
 declare -A STANDALONE=(
     [hive_fuzzer]="hive/HiveName.cpp hive/HiveTree.cpp hive/RegfReader.cpp hive/RegfWriter.cpp core/SystemError.cpp os/UniqueFd.cpp util/strings/StringSystem.cpp"
+    [zip_directory_fuzzer]="archive/ZipCentralDirectory.cpp archive/ZipEntryReader.cpp archive/PercentEncoding.cpp os/ExtractDestination.cpp os/RandomAccessFile.cpp os/UniqueFd.cpp util/strings/StringSystem.cpp util/strings/MessageFormat.cpp util/strings/StringTable.cpp -lzip -lz"
 )
 
 layers_built=0

@@ -98,6 +98,8 @@ def raw_seeds(folder):
         archive.add_file("Root/VFS/b.txt", b"four")
 
     raw_archive(folder, "separator-twins", twins)
+    # The record-by-record reading of the inspection commands starts from the same archives.
+    shutil.copytree(folder, out / "zip_directory_fuzzer", dirs_exist_ok=True)
 
 
 def command_file_seeds(out):

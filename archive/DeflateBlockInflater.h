@@ -1,0 +1,35 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+namespace quendle {
+
+// Inflates pieces of a raw deflate stream each on its own, from a fresh state, the way the
+// blocks of a block map must be inflatable.
+class DeflateBlockInflater {
+  public:
+    DeflateBlockInflater();
+    ~DeflateBlockInflater();
+    DeflateBlockInflater(const DeflateBlockInflater&) = delete;
+    DeflateBlockInflater& operator=(const DeflateBlockInflater&) = delete;
+
+    struct Result {
+        bool ok = false;     // all input used, and it ends where a deflate block ends
+        size_t produced = 0; // bytes written to the output
+        bool streamEnded = false;
+    };
+    // Inflates `in` into `out`; more output than `capacity` leaves the result not ok.
+    Result inflate(const uint8_t* in, size_t length, uint8_t* out, size_t capacity);
+    // Whether `in` ends a deflate stream without giving any byte (what follows the last block).
+    bool onlyEndsStream(const uint8_t* in, size_t length);
+
+  private:
+    struct Stream;
+    std::unique_ptr<Stream> stream_;
+};
+
+// CRC-32 of the ZIP format, continued from `crc` (0 to start).
+uint32_t crc32Update(uint32_t crc, const void* data, size_t length);
+
+} // namespace quendle

@@ -1,0 +1,340 @@
+#include "archive/ZipCentralDirectory.h"
+
+#include "archive/PercentEncoding.h"
+#include "os/ExtractDestination.h"
+#include "util/strings/MessageFormat.h"
+#include "util/strings/StringSystem.h"
+
+#include <algorithm>
+#include <map>
+#include <zip.h>
+
+namespace quendle {
+
+namespace {
+
+enum Text : uint32_t {
+    TextNoEndRecord = 1400,
+    TextZip64LocatorDamaged = 1401,
+    TextZip64EndDamaged = 1402,
+    TextDirectoryOutside = 1403,
+    TextDirectoryDamaged = 1404,
+    TextEntryCountWrong = 1405,
+    TextZip64FieldMissing = 1406,
+    TextLocalHeaderDamaged = 1407,
+    TextLocalHeaderDiffers = 1408,
+    TextEntryGap = 1409,
+    TextEntryOverlap = 1410,
+    TextDuplicateName = 1411,
+    TextHostileName = 1412,
+    TextLastEntryGap = 1413,
+    TextDescriptorDiffers = 1414,
+    TextLibraryRefuses = 1415,
+    TextLibraryDisagrees = 1416,
+};
+
+constexpr uint32_t EndSignature = 0x06054B50;
+constexpr uint32_t Zip64LocatorSignature = 0x07064B50;
+constexpr uint32_t Zip64EndSignature = 0x06064B50;
+constexpr uint32_t CentralSignature = 0x02014B50;
+constexpr uint32_t LocalSignature = 0x04034B50;
+constexpr uint32_t DescriptorSignature = 0x08074B50;
+constexpr uint16_t Zip64ExtraId = 0x0001;
+constexpr size_t EndRecordSize = 22;
+constexpr size_t MaxCommentSize = 65535;
+
+uint16_t get16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+uint32_t get32(const uint8_t* p) {
+    return get16(p) | (static_cast<uint32_t>(get16(p + 2)) << 16);
+}
+uint64_t get64(const uint8_t* p) {
+    return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32);
+}
+
+std::string text(uint32_t id, MessageArgs args = {}) {
+    return formatStringId(id, args);
+}
+
+// The ZIP64 extra holds, in this order, only the fields whose 32-bit form is saturated.
+bool applyZip64Extra(const uint8_t* extra, size_t length, ZipDirectoryEntry& entry, bool sizeSaturated,
+                     bool compressedSaturated, bool offsetSaturated) {
+    size_t at = 0;
+    while (at + 4 <= length) {
+        uint16_t id = get16(extra + at), size = get16(extra + at + 2);
+        if (at + 4 + size > length)
+            return false;
+        if (id == Zip64ExtraId) {
+            const uint8_t* field = extra + at + 4;
+            size_t need = 8 * (sizeSaturated + compressedSaturated + offsetSaturated);
+            if (size < need)
+                return false;
+            if (sizeSaturated)
+                entry.size = get64(field), field += 8;
+            if (compressedSaturated)
+                entry.compressedSize = get64(field), field += 8;
+            if (offsetSaturated)
+                entry.localHeaderOffset = get64(field);
+            return true;
+        }
+        at += 4 + size;
+    }
+    return !(sizeSaturated || compressedSaturated || offsetSaturated);
+}
+
+} // namespace
+
+bool ZipCentralDirectory::readAt(uint64_t offset, void* buffer, size_t length) const {
+    return file_.readAt(offset, buffer, length);
+}
+
+bool ZipCentralDirectory::read(const std::string& archivePath, const ProblemSink& problem) {
+    entries_.clear();
+    if (!file_.open(archivePath))
+        return false;
+    fileSize_ = file_.size();
+    if (!readEndRecords(problem) || !readDirectory(problem))
+        return false;
+    readLocalHeaders(problem);
+    checkLayout(problem);
+    compareWithLibrary(archivePath, problem);
+    return true;
+}
+
+// A second reader's view: what libzip, with its own consistency checks, makes of the archive
+// must be what this reading found, or some client may read it differently.
+void ZipCentralDirectory::compareWithLibrary(const std::string& archivePath,
+                                             const ProblemSink& problem) const {
+    int error = 0;
+    std::unique_ptr<zip_t, int (*)(zip_t*)> archive(
+        zip_open(archivePath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error), zip_close);
+    if (!archive) {
+        zip_error_t details;
+        zip_error_init_with_code(&details, error);
+        problem(text(TextLibraryRefuses, {zip_error_strerror(&details)}));
+        zip_error_fini(&details);
+        return;
+    }
+    auto count = static_cast<uint64_t>(zip_get_num_entries(archive.get(), 0));
+    if (count != entries_.size()) {
+        problem(text(TextLibraryDisagrees, {"", std::to_string(count) + " entries"}));
+        return;
+    }
+    for (uint64_t i = 0; i < count; ++i) {
+        zip_stat_t st;
+        zip_stat_init(&st);
+        const ZipDirectoryEntry& e = entries_[i];
+        if (zip_stat_index(archive.get(), i, ZIP_FL_ENC_RAW, &st) != 0 || !st.name ||
+            e.storedName != st.name || st.size != e.size || st.comp_size != e.compressedSize ||
+            st.crc != e.crc) {
+            problem(text(TextLibraryDisagrees, {e.name, "its name, sizes or CRC"}));
+            return;
+        }
+    }
+}
+
+bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
+    size_t tail = static_cast<size_t>(std::min<uint64_t>(fileSize_, EndRecordSize + MaxCommentSize));
+    std::vector<uint8_t> bytes(tail);
+    if (tail < EndRecordSize || !readAt(fileSize_ - tail, bytes.data(), tail)) {
+        problem(text(TextNoEndRecord));
+        return false;
+    }
+    size_t at = tail - EndRecordSize + 1;
+    do {
+        --at;
+    } while (at > 0 && get32(&bytes[at]) != EndSignature);
+    if (get32(&bytes[at]) != EndSignature) {
+        problem(text(TextNoEndRecord));
+        return false;
+    }
+    endRecordOffset_ = fileSize_ - tail + at;
+    directoryEnd_ = endRecordOffset_;
+    const uint8_t* end = &bytes[at];
+    entryCount_ = get16(end + 10);
+    directorySize_ = get32(end + 12);
+    directoryOffset_ = get32(end + 16);
+    bool saturated = entryCount_ == 0xFFFF || directorySize_ == 0xFFFFFFFF || directoryOffset_ == 0xFFFFFFFF;
+
+    uint8_t locator[20];
+    bool haveLocator = endRecordOffset_ >= 20 && readAt(endRecordOffset_ - 20, locator, 20) &&
+                       get32(locator) == Zip64LocatorSignature;
+    if (!haveLocator) {
+        if (saturated) {
+            problem(text(TextZip64LocatorDamaged));
+            return false;
+        }
+        return true;
+    }
+    zip64_ = true;
+    uint64_t zip64End = get64(locator + 8);
+    uint8_t record[56];
+    if (zip64End + sizeof record > endRecordOffset_ - 20 || !readAt(zip64End, record, sizeof record) ||
+        get32(record) != Zip64EndSignature) {
+        problem(text(TextZip64EndDamaged));
+        return false;
+    }
+    uint64_t count = get64(record + 32), size = get64(record + 40), offset = get64(record + 48);
+    // A field that is not saturated in the classic record must agree with the ZIP64 one.
+    if ((entryCount_ != 0xFFFF && entryCount_ != count) ||
+        (directorySize_ != 0xFFFFFFFF && directorySize_ != size) ||
+        (directoryOffset_ != 0xFFFFFFFF && directoryOffset_ != offset))
+        problem(text(TextZip64FieldMissing, {"end of central directory"}));
+    entryCount_ = count;
+    directorySize_ = size;
+    directoryOffset_ = offset;
+    directoryEnd_ = zip64End;
+    return true;
+}
+
+bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
+    // The directory lies before the end records; its size is never trusted beyond that.
+    uint64_t limit = directoryEnd_;
+    if (directoryOffset_ > limit || directorySize_ > limit - directoryOffset_) {
+        problem(text(TextDirectoryOutside));
+        return false;
+    }
+    if (directoryOffset_ + directorySize_ != limit)
+        problem(
+            text(TextDirectoryDamaged, {"the central directory does not end where the end records begin"}));
+    std::vector<uint8_t> bytes(static_cast<size_t>(directorySize_));
+    if (!readAt(directoryOffset_, bytes.data(), bytes.size())) {
+        problem(text(TextDirectoryOutside));
+        return false;
+    }
+    size_t at = 0;
+    while (at + 46 <= bytes.size() && get32(&bytes[at]) == CentralSignature) {
+        const uint8_t* h = &bytes[at];
+        size_t nameLength = get16(h + 28), extraLength = get16(h + 30), commentLength = get16(h + 32);
+        if (at + 46 + nameLength + extraLength + commentLength > bytes.size())
+            break;
+        ZipDirectoryEntry e;
+        e.flags = get16(h + 8);
+        e.method = get16(h + 10);
+        e.crc = get32(h + 16);
+        e.compressedSize = get32(h + 20);
+        e.size = get32(h + 24);
+        e.externalAttributes = get32(h + 38);
+        e.localHeaderOffset = get32(h + 42);
+        e.storedName.assign(reinterpret_cast<const char*>(h + 46), nameLength);
+        e.name = percentDecode(e.storedName);
+        std::replace(e.name.begin(), e.name.end(), '/', '\\');
+        if (!applyZip64Extra(h + 46 + nameLength, extraLength, e, e.size == 0xFFFFFFFF,
+                             e.compressedSize == 0xFFFFFFFF, e.localHeaderOffset == 0xFFFFFFFF))
+            problem(text(TextZip64FieldMissing, {e.name}));
+        entries_.push_back(std::move(e));
+        at += 46 + nameLength + extraLength + commentLength;
+    }
+    if (at != bytes.size())
+        problem(
+            text(TextDirectoryDamaged, {"record " + std::to_string(entries_.size() + 1) + " is damaged"}));
+    if (entries_.size() != entryCount_)
+        problem(text(TextEntryCountWrong, {std::to_string(entryCount_), std::to_string(entries_.size())}));
+
+    std::map<std::string, std::string> seen; // folded name -> the name as stored
+    for (const ZipDirectoryEntry& e : entries_) {
+        std::vector<std::string> components;
+        bool folder = false;
+        if (!splitEntryName(e.name, components, folder))
+            problem(text(TextHostileName, {e.name}));
+        std::string folded = foldCase(e.name);
+        auto [first, isNew] = seen.emplace(folded, e.name);
+        if (!isNew)
+            problem(text(TextDuplicateName, {first->second, e.name}));
+    }
+    return true;
+}
+
+void ZipCentralDirectory::readLocalHeaders(const ProblemSink& problem) {
+    std::vector<uint8_t> name;
+    for (ZipDirectoryEntry& e : entries_) {
+        uint8_t h[30];
+        if (!readAt(e.localHeaderOffset, h, sizeof h) || get32(h) != LocalSignature) {
+            problem(text(TextLocalHeaderDamaged, {e.name}));
+            continue;
+        }
+        size_t nameLength = get16(h + 26), extraLength = get16(h + 28);
+        name.resize(nameLength);
+        if (!readAt(e.localHeaderOffset + 30, name.data(), nameLength)) {
+            problem(text(TextLocalHeaderDamaged, {e.name}));
+            continue;
+        }
+        e.localHeaderSize = static_cast<uint32_t>(30 + nameLength + extraLength);
+        e.dataOffset = e.localHeaderOffset + e.localHeaderSize;
+        if (std::string(name.begin(), name.end()) != e.storedName)
+            problem(text(TextLocalHeaderDiffers, {e.name, "name"}));
+        if (get16(h + 8) != e.method)
+            problem(text(TextLocalHeaderDiffers, {e.name, "compression method"}));
+        if (get16(h + 6) != e.flags)
+            problem(text(TextLocalHeaderDiffers, {e.name, "flags"}));
+        // Without a data descriptor the local header carries the CRC and sizes itself.
+        if (!(e.flags & 0x0008)) {
+            uint32_t size = get32(h + 22), compressed = get32(h + 18);
+            if (get32(h + 14) != e.crc || (size != 0xFFFFFFFF && size != e.size) ||
+                (compressed != 0xFFFFFFFF && compressed != e.compressedSize))
+                problem(text(TextLocalHeaderDiffers, {e.name, "CRC or sizes"}));
+        }
+        if (e.dataOffset > directoryOffset_ || e.compressedSize > directoryOffset_ - e.dataOffset) {
+            problem(text(TextDirectoryOutside));
+            e.localHeaderSize = 0;
+        }
+    }
+}
+
+// Which of the four descriptor forms (with or without signature, 32- or 64-bit sizes) follows
+// the data, told by the one whose CRC and sizes are the entry's; 0 when none is.
+uint64_t ZipCentralDirectory::descriptorLength(const ZipDirectoryEntry& entry, uint64_t at) const {
+    uint8_t d[24] = {};
+    size_t available =
+        static_cast<size_t>(std::min<uint64_t>(sizeof d, at <= fileSize_ ? fileSize_ - at : 0));
+    if (!readAt(at, d, available))
+        return 0;
+    bool signature = available >= 4 && get32(d) == DescriptorSignature;
+    const uint8_t* p = signature ? d + 4 : d;
+    size_t left = available - (signature ? 4 : 0);
+    if (left < 12 || get32(p) != entry.crc)
+        return 0;
+    if (left >= 20 && get64(p + 4) == entry.compressedSize && get64(p + 12) == entry.size)
+        return (signature ? 4 : 0) + 20;
+    if (get32(p + 4) == static_cast<uint32_t>(entry.compressedSize) &&
+        get32(p + 8) == static_cast<uint32_t>(entry.size))
+        return (signature ? 4 : 0) + 12;
+    return 0;
+}
+
+void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
+    uint64_t expected = 0;
+    const ZipDirectoryEntry* previous = nullptr;
+    for (const ZipDirectoryEntry& e : entries_) {
+        if (previous && previous->localHeaderSize) {
+            uint64_t end = previous->dataOffset + previous->compressedSize;
+            expected = end;
+            if (previous->flags & 0x0008) {
+                uint64_t length = descriptorLength(*previous, end);
+                if (length == 0) {
+                    problem(text(TextDescriptorDiffers, {previous->name}));
+                    length = 16;
+                }
+                expected = end + length;
+            }
+        }
+        // After an unreadable local header nothing says where the next entry should begin.
+        if (previous && !previous->localHeaderSize)
+            expected = e.localHeaderOffset;
+        if (e.localHeaderOffset < expected)
+            problem(text(TextEntryOverlap, {e.name}));
+        else if (e.localHeaderOffset > expected)
+            problem(text(TextEntryGap, {e.name, std::to_string(e.localHeaderOffset - expected)}));
+        expected = e.localHeaderOffset;
+        previous = &e;
+    }
+    if (previous && previous->localHeaderSize) {
+        uint64_t end = previous->dataOffset + previous->compressedSize;
+        uint64_t descriptor = (previous->flags & 0x0008) ? descriptorLength(*previous, end) : 0;
+        if (directoryOffset_ != end + descriptor)
+            problem(text(TextLastEntryGap));
+    }
+}
+
+} // namespace quendle

@@ -1,0 +1,68 @@
+#pragma once
+#include "os/RandomAccessFile.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace quendle {
+
+// One entry as the central directory describes it, with the ZIP64 extra already applied and
+// the fields of its local header read beside it.
+struct ZipDirectoryEntry {
+    std::string storedName; // the name bytes as stored
+    std::string name;       // percent-decoded, with "\" separators: the package path
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint32_t crc = 0;
+    uint64_t compressedSize = 0;
+    uint64_t size = 0;
+    uint64_t localHeaderOffset = 0;
+    uint32_t externalAttributes = 0;
+    // From the local header (0 when it could not be read).
+    uint32_t localHeaderSize = 0; // 30 + name + extra
+    uint64_t dataOffset = 0;
+    bool isFolder() const { return !name.empty() && (name.back() == '\\' || name.back() == '/'); }
+};
+
+// Reads an archive's end records, central directory and local headers itself, so that each
+// disagreement between them can be named. Nothing is trusted for allocation beyond the file's
+// own size. Problems are reported through the callback, one text each; reading goes on where
+// it still makes sense.
+class ZipCentralDirectory {
+  public:
+    using ProblemSink = std::function<void(const std::string&)>;
+
+    // False when the file cannot be opened or has no usable central directory.
+    bool read(const std::string& archivePath, const ProblemSink& problem);
+
+    const std::vector<ZipDirectoryEntry>& entries() const { return entries_; }
+    uint64_t fileSize() const { return fileSize_; }
+    uint64_t directoryOffset() const { return directoryOffset_; }
+    bool isZip64() const { return zip64_; }
+
+    // Reads archive bytes at an offset; false at a read error or past the end.
+    bool readAt(uint64_t offset, void* buffer, size_t length) const;
+
+  private:
+    bool readEndRecords(const ProblemSink& problem);
+    bool readDirectory(const ProblemSink& problem);
+    void readLocalHeaders(const ProblemSink& problem);
+    void checkLayout(const ProblemSink& problem);
+    uint64_t descriptorLength(const ZipDirectoryEntry& entry, uint64_t at) const;
+    void compareWithLibrary(const std::string& archivePath, const ProblemSink& problem) const;
+
+    RandomAccessFile file_;
+    uint64_t fileSize_ = 0;
+    uint64_t entryCount_ = 0;
+    uint64_t directorySize_ = 0;
+    uint64_t directoryOffset_ = 0;
+    uint64_t endRecordOffset_ = 0;
+    uint64_t directoryEnd_ = 0; // where the ZIP64 end record or the end record begins
+    bool zip64_ = false;
+    std::vector<ZipDirectoryEntry> entries_;
+};
+
+} // namespace quendle

@@ -1,0 +1,153 @@
+#include "archive/ZipEntryReader.h"
+
+#include "archive/ZipCentralDirectory.h"
+#include "archive/ZipRecords.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+#include <zlib.h>
+
+namespace quendle {
+
+namespace {
+
+struct InflateEnd {
+    void operator()(z_stream* stream) const {
+        inflateEnd(stream);
+        delete stream;
+    }
+};
+
+} // namespace
+
+bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                          const Sink& payload, const Sink& data, std::string& why) {
+    why.clear();
+    if (entry.localHeaderSize == 0) {
+        why = "its local header cannot be read";
+        return false;
+    }
+    if (entry.method != MethodStored && entry.method != MethodDeflated) {
+        why = "compression method " + std::to_string(entry.method) + " is not supported";
+        return false;
+    }
+    // A stored entry is its payload: no more may reach the data sink than the entry declares.
+    if (entry.method == MethodStored && entry.compressedSize != entry.size) {
+        why = "it is stored with " + std::to_string(entry.compressedSize) + " bytes but declares " +
+              std::to_string(entry.size);
+        return false;
+    }
+    std::unique_ptr<z_stream, InflateEnd> stream;
+    if (entry.method == MethodDeflated) {
+        stream.reset(new z_stream{});
+        if (inflateInit2(stream.get(), -MAX_WBITS) != Z_OK) {
+            why = "inflate cannot start";
+            return false;
+        }
+    }
+    std::vector<uint8_t> in(PieceSize), out(PieceSize);
+    uint64_t offset = entry.dataOffset, left = entry.compressedSize, produced = 0;
+    bool ended = entry.method == MethodStored;
+    while (left > 0) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(left, in.size()));
+        if (!archive.readAt(offset, in.data(), n)) {
+            why = "its data cannot be read";
+            return false;
+        }
+        offset += n;
+        left -= n;
+        if (payload && !payload(in.data(), n))
+            return false;
+        if (!stream) {
+            produced += n;
+            if (data && !data(in.data(), n))
+                return false;
+            continue;
+        }
+        if (ended) {
+            why = "its deflate stream ends before its data does";
+            return false;
+        }
+        stream->next_in = in.data();
+        stream->avail_in = static_cast<uInt>(n);
+        while (stream->avail_in > 0 && !ended) {
+            stream->next_out = out.data();
+            stream->avail_out = static_cast<uInt>(out.size());
+            int rc = inflate(stream.get(), Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+                why = std::string("its deflate stream is damaged (") + (stream->msg ? stream->msg : "error") +
+                      ")";
+                return false;
+            }
+            size_t got = out.size() - stream->avail_out;
+            produced += got;
+            if (produced > entry.size) {
+                why = "it inflates to more than the " + std::to_string(entry.size) + " bytes it declares";
+                return false;
+            }
+            if (got > 0 && data && !data(out.data(), got))
+                return false;
+            ended = rc == Z_STREAM_END;
+            if (rc == Z_BUF_ERROR && got == 0)
+                break;
+        }
+        if (ended && stream->avail_in > 0) {
+            why = "its deflate stream ends before its data does";
+            return false;
+        }
+    }
+    if (!ended) {
+        why = "its deflate stream is cut short";
+        return false;
+    }
+    if (produced != entry.size) {
+        why = "it holds " + std::to_string(produced) + " bytes, not the " + std::to_string(entry.size) +
+              " it declares";
+        return false;
+    }
+    return true;
+}
+
+bool ZipEntryReader::readPayload(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                                 const Sink& payload, std::string& why) {
+    why.clear();
+    if (entry.localHeaderSize == 0) {
+        why = "its local header cannot be read";
+        return false;
+    }
+    std::vector<uint8_t> in(PieceSize);
+    for (uint64_t offset = entry.dataOffset, left = entry.compressedSize; left > 0;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(left, in.size()));
+        if (!archive.readAt(offset, in.data(), n)) {
+            why = "its data cannot be read";
+            return false;
+        }
+        offset += n;
+        left -= n;
+        if (!payload(in.data(), n))
+            return false;
+    }
+    return true;
+}
+
+bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                             uint64_t maxBytes, std::string& out, std::string& why) {
+    out.clear();
+    if (entry.size > maxBytes) {
+        why = "it declares " + std::to_string(entry.size) + " bytes, more than the " +
+              std::to_string(maxBytes) + " read for a check";
+        return false;
+    }
+    // The declared size is only a claim: memory grows with the bytes that really arrive.
+    out.reserve(static_cast<size_t>(std::min<uint64_t>(entry.size, 16u << 20)));
+    return read(
+        archive, entry, {},
+        [&](const uint8_t* p, size_t n) {
+            out.append(reinterpret_cast<const char*>(p), n);
+            return true;
+        },
+        why);
+}
+
+} // namespace quendle

@@ -1,0 +1,35 @@
+#include "os/RandomAccessFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace quendle {
+
+bool RandomAccessFile::open(const std::string& path) {
+    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (!fd_ || ::fstat(fd_.get(), &st) != 0) {
+        fd_.reset();
+        return false;
+    }
+    size_ = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool RandomAccessFile::readAt(uint64_t offset, void* buffer, size_t length) const {
+    if (!fd_ || offset > size_ || length > size_ - offset)
+        return false;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (length > 0) {
+        ssize_t n = ::pread(fd_.get(), out, length, static_cast<off_t>(offset));
+        if (n <= 0)
+            return false;
+        out += n;
+        offset += static_cast<uint64_t>(n);
+        length -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace quendle

@@ -1,0 +1,25 @@
+#pragma once
+#include "os/UniqueFd.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quendle {
+
+// A file read at any offset, for formats whose records point at each other (the end records of
+// an archive, its central directory, its local headers). Reads never go past the end.
+class RandomAccessFile {
+  public:
+    // False (errno set) when the file cannot be opened or its size read.
+    bool open(const std::string& path);
+    uint64_t size() const { return size_; }
+    // False at a read error or when the range does not lie inside the file.
+    bool readAt(uint64_t offset, void* buffer, size_t length) const;
+
+  private:
+    UniqueFd fd_;
+    uint64_t size_ = 0;
+};
+
+} // namespace quendle

@@ -1,0 +1,19 @@
+#pragma once
+#include <functional>
+#include <string>
+
+namespace quendle {
+
+class ZipCentralDirectory;
+
+// Reads every entry of an archive once and checks it against its central directory record (CRC,
+// sizes) and against "AppxBlockMap.xml": one `File` per entry in archive order, its sizes, and
+// each block's hash and compressed size, the block inflated on its own.
+class BlockMapCheck {
+  public:
+    using ProblemSink = std::function<void(const std::string&)>;
+
+    static void run(const ZipCentralDirectory& archive, const ProblemSink& problem);
+};
+
+} // namespace quendle

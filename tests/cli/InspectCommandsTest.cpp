@@ -1,0 +1,400 @@
+// Verify, Info, Expand and Export-Registry from the command line, on packages the test builds
+// and damages itself; the answers are checked against Python's zipfile and json and hivex.
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle::test;
+
+namespace {
+
+const std::string NotesEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt";
+const std::string ReadmeEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/readme.md";
+
+std::string cliScript(const std::string& name) {
+    return sourceDir() + "/tests/cli/" + name;
+}
+
+class InspectCommands : public testing::Test {
+  protected:
+    void SetUp() override {
+        package = dir / "demo.appv";
+        ASSERT_TRUE(makePackage(demoDir(), package));
+    }
+
+    // A copy of the package with one defect planted by the independent helper.
+    std::string damaged(const std::string& name, const std::vector<std::string>& defect) {
+        std::string out = dir / (name + ".appv");
+        std::vector<std::string> argv{"/usr/bin/python3", cliScript("damage_package.py"), package, out};
+        argv.insert(argv.end(), defect.begin(), defect.end());
+        RunResult r = runProgram(argv);
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        return out;
+    }
+
+    // A package built from the demo folder after `edit` changed a copy of it.
+    std::string built(const std::string& name, const std::function<void(const std::string&)>& edit) {
+        std::string source = dir / (name + "-source");
+        fs::copy(demoDir(), source, fs::copy_options::recursive);
+        edit(source);
+        std::string out = dir / (name + ".appv");
+        EXPECT_TRUE(makePackage(source, out));
+        return out;
+    }
+
+    static void replaceInFile(const std::string& path, const std::string& from, const std::string& to) {
+        std::string text = readFile(path);
+        size_t at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        writeFile(path, text.replace(at, from.size(), to));
+    }
+
+    ScratchDir dir;
+    std::string package;
+};
+
+TEST_F(InspectCommands, VerifyPassesWhatQuendleSavesAndChangesNothing) {
+    writeFile(dir / "big.bin", std::string(300000, 'b') + std::string(70000, 'c'));
+    QuendleRun edit =
+        runQuendle({"/Update", package, "Add-File", R"(Root\VFS\ProgramFilesX86\My App\big data.bin)",
+                    dir / "big.bin", "/Set-RegistryKey", R"(REGISTRY\MACHINE\SOFTWARE\Gone)",
+                    "-virtualizationlevel", "deleted", "/Add-ScriptFile", dir / "big.bin"});
+    ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
+    ASSERT_EQ(verifyPackage(package), "");
+    FileStamp before = stampOf(package);
+
+    QuendleRun run = runQuendle({"/Verify", package});
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_TRUE(contains(run.result.out, "Package verified: " + package + " is sound.")) << run.result.out;
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(run.tempLeftovers.empty());
+}
+
+TEST_F(InspectCommands, VerifyNamesEachPlantedDefect) {
+    struct Case {
+        std::string name;
+        std::function<std::string()> make;
+        std::string expected;
+    };
+    std::string hive = dir / "damaged.dat";
+    std::string goodHive = entryBytes(package, "Registry.dat");
+    ASSERT_GT(goodHive.size(), 4200u);
+    writeFile(hive, goodHive.substr(0, 4200) + std::string(16, '\xFF') + goodHive.substr(4216));
+    const std::vector<Case> cases = {
+        {"flipped payload byte",
+         [&] {
+             return damaged("flipped", {"flip-payload", NotesEntry});
+         },
+         R"(Entry "Root\VFS\ProgramFilesX86\Demo Notes\notes.txt" cannot be read: its deflate stream is damaged)"},
+        {"wrong CRC",
+         [&] {
+             return damaged("crc", {"crc", NotesEntry});
+         },
+         R"(Entry "Root\VFS\ProgramFilesX86\Demo Notes\notes.txt" fails its CRC-32 check.)"},
+        {"wrong block hash",
+         [&] {
+             return damaged("hash", {"block-hash", NotesEntry});
+         },
+         R"("Root\VFS\ProgramFilesX86\Demo Notes\notes.txt": block 1 does not match its hash)"},
+        {"wrong block size",
+         [&] {
+             return damaged("size", {"block-size", "Registry.dat"});
+         },
+         R"("Registry.dat": block 1 does not have the compressed size)"},
+        {"reordered entries",
+         [&] {
+             return damaged("reordered", {"reorder", NotesEntry, ReadmeEntry});
+         },
+         R"(File 3 of AppxBlockMap.xml is "Root\VFS\ProgramFilesX86\Demo Notes\notes.txt", where the archive has "Root\VFS\ProgramFilesX86\Demo Notes\readme.md".)"},
+        {"damaged hive",
+         [&] {
+             return damaged("hive", {"replace", "Registry.dat", hive});
+         },
+         "Registry.dat cannot be read: "},
+        {"missing content type",
+         [&] {
+             return built("types", [](const std::string& s) {
+                 replaceInFile(s + "/[Content_Types].xml",
+                               R"(<Default ContentType="appv/vfs-file" Extension="md" />)", "");
+             });
+         },
+         R"(No content type in [Content_Types].xml covers "Root\VFS\ProgramFilesX86\Demo Notes\readme.md".)"},
+        {"file without metadata entry",
+         [&] {
+             return built("metadata", [](const std::string& s) {
+                 replaceInFile(s + "/FilesystemMetadata.xml", R"(<Entry Long="notes.txt" />)", "");
+             });
+         },
+         R"("Root\VFS\ProgramFilesX86\Demo Notes\notes.txt" has no entry in FilesystemMetadata.xml.)"},
+        {"manifest failing the schema",
+         [&] {
+             return built("manifest", [](const std::string& s) {
+                 replaceInFile(s + "/AppxManifest.xml",
+                               R"(appv:PackageId="3F2B8C41-6D0E-4A57-9B13-7C5E2A90D418")", "");
+             });
+         },
+         "AppxManifest.xml, line 2: Element '{http://schemas.microsoft.com/appx/2010/manifest}Identity': The "
+         "attribute '{http://schemas.microsoft.com/appv/2014/manifest}PackageId' is required but missing."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string bad = c.make();
+        FileStamp before = stampOf(bad);
+        QuendleRun run = runQuendle({"/Verify", bad});
+        EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
+        EXPECT_TRUE(contains(run.result.out, c.expected)) << run.result.out;
+        EXPECT_TRUE(contains(run.result.out, "Problems found in " + bad + ": ")) << run.result.out;
+        EXPECT_TRUE(stampOf(bad) == before);
+    }
+}
+
+TEST_F(InspectCommands, VerifyReportsInRedOnlyOnATerminalAndRefusesWhatIsNoPackage) {
+    std::string bad = damaged("hash", {"block-hash", NotesEntry});
+    RunResult colored = runProgram({quendleExe(), "/Verify", bad},
+                                   RunOptions{{{"NO_COLOR", ""}, {"CLICOLOR_FORCE", "1"}}, ""});
+    EXPECT_TRUE(contains(colored.out, "\x1b[91m\"Root")) << colored.out;
+    EXPECT_FALSE(contains(runQuendle({"/Verify", bad}).result.out, "\x1b["))
+        << "no colours without a terminal";
+
+    writeFile(dir / "text.appv", "not an archive at all");
+    QuendleRun notZip = runQuendle({"/Verify", dir / "text.appv"});
+    EXPECT_EQ(notZip.result.exitCode, 100);
+    EXPECT_TRUE(contains(notZip.result.out, "The archive has no end of central directory record."))
+        << notZip.result.out;
+    QuendleRun missing = runQuendle({"/Verify", dir / "absent.appv"});
+    EXPECT_EQ(missing.result.exitCode, 100);
+    EXPECT_TRUE(contains(missing.result.out, "File not found")) << missing.result.out;
+}
+
+TEST_F(InspectCommands, InfoJsonIsOneDocumentThatAgreesWithZipfile) {
+    writeFile(dir / "setup.cmd", "@echo off\r\n");
+    ASSERT_EQ(runQuendle({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"}).result.exitCode, 0);
+    QuendleRun run = runQuendle({"/Info", package, "-json", "-files"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    writeFile(dir / "info.json", run.result.out);
+    // The whole of standard output must parse: no banner, no progress, nothing else.
+    RunResult check = runProgram(
+        {"/usr/bin/python3", "-c",
+         "import json, sys, zipfile\n"
+         "info = json.load(open(sys.argv[1], encoding='utf-8'))\n"
+         "z = zipfile.ZipFile(sys.argv[2])\n"
+         "zipped = [(i.filename, i.file_size, i.compress_size) for i in z.infolist()]\n"
+         "ours = [(f['entry'], f['size'], f['compressedSize']) for f in info['files']]\n"
+         "assert ours == zipped, (ours, zipped)\n"
+         "assert info['entryCount'] == len(zipped)\n"
+         "assert info['size'] == sum(i[1] for i in zipped) and info['compressedSize'] == sum(i[2] for i in "
+         "zipped)\n"
+         "assert info['fileCount'] == sum(1 for n in z.namelist() if n.startswith('Root/'))\n"
+         "assert info['scripts'] == ['setup.cmd'], info['scripts']\n"
+         "idn = info['identity']\n"
+         "assert (idn['name'], idn['version'], idn['manifestSchemaVersion']) == ('QuendleDemoNotes', "
+         "'1.0.0.0', '2010'), idn\n"
+         "assert idn['packageId'] == '3F2B8C41-6D0E-4A57-9B13-7C5E2A90D418', idn\n"
+         "assert [h['packagingEngine'] for h in info['history']][0] == 'make_demo_package', info['history']\n"
+         "assert info['files'][1]['path'] == 'Root\\\\VFS\\\\ProgramFilesX86\\\\Demo "
+         "Notes\\\\config\\\\settings.ini', info['files'][1]\n",
+         dir / "info.json", package});
+    EXPECT_EQ(check.exitCode, 0) << check.err << run.result.out;
+
+    QuendleRun text = runQuendle({"/Info", package});
+    EXPECT_TRUE(contains(text.result.out, "Display name:            Demo Notes\n")) << text.result.out;
+    EXPECT_TRUE(contains(text.result.out, "Scripts:                 setup.cmd\n")) << text.result.out;
+    EXPECT_FALSE(contains(text.result.out, "notes.txt")) << "files are listed only with -files";
+}
+
+TEST_F(InspectCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
+    std::string out = dir / "expanded";
+    QuendleRun run = runQuendle({"/Expand", package, out});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_TRUE(contains(run.result.out, "Expanded 10 files of")) << run.result.out;
+    RunResult check = runProgram({"/usr/bin/python3", "-c",
+                                  "import os, sys, zipfile, urllib.parse\n"
+                                  "z = zipfile.ZipFile(sys.argv[1])\n"
+                                  "for n in z.namelist():\n"
+                                  "    path = os.path.join(sys.argv[2], urllib.parse.unquote(n))\n"
+                                  "    assert open(path, 'rb').read() == z.read(n), n\n"
+                                  "count = sum(len(f) for _, _, f in os.walk(sys.argv[2]))\n"
+                                  "assert count == len(z.namelist()), count\n",
+                                  package, out});
+    EXPECT_EQ(check.exitCode, 0) << check.err;
+
+    // A folder that holds something is kept unless the user says otherwise.
+    writeFile(out + "/mine.txt", "keep");
+    QuendleRun refused = runQuendle({"/Expand", package, out});
+    EXPECT_EQ(refused.result.exitCode, 100);
+    EXPECT_TRUE(contains(refused.result.out, "is not empty. Add -force")) << refused.result.out;
+    EXPECT_EQ(runQuendle({"/Expand", package, out, "-force"}).result.exitCode, 0);
+    EXPECT_EQ(readFile(out + "/mine.txt"), "keep");
+
+    // The reader's checks hold: an entry that climbs out of the folder stops everything.
+    std::string hostile = dir / "hostile.appv";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c",
+                          "import sys, zipfile\n"
+                          "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                          "z.writestr('AppxManifest.xml', '<Package/>')\n"
+                          "z.writestr('Root/%2E%2E/%2E%2E/escaped.txt', 'out')\n",
+                          hostile})
+                  .exitCode,
+              0);
+    QuendleRun escaped = runQuendle({"/Expand", hostile, dir / "hostile"});
+    EXPECT_EQ(escaped.result.exitCode, 100);
+    EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
+    EXPECT_FALSE(fs::exists(dir / "hostile/AppxManifest.xml"));
+}
+
+TEST_F(InspectCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
+    QuendleRun edit = runQuendle(
+        {"/Update",
+         package,
+         "Set-RegistryKey",
+         R"(REGISTRY\MACHINE\SOFTWARE\Gone)",
+         "-virtualizationlevel",
+         "deleted",
+         "/Set-RegistryKey",
+         R"(REGISTRY\MACHINE\SOFTWARE\Mine)",
+         "-virtualizationlevel",
+         "overwrite",
+         "/Set-VirtualizeRegValueDeleted",
+         R"(REGISTRY\MACHINE\SOFTWARE\Mine)",
+         "Old",
+         "/Set-RegistryValue",
+         R"(REGISTRY\MACHINE\SOFTWARE\Mine)",
+         "-valuename",
+         "Path",
+         "-type",
+         "expandsz",
+         "-value",
+         R"([{AppVPackageRoot}]\a "quoted" path that is long enough to wrap the hex lines of regedit)",
+         "-pathvariable",
+         "/Set-RegistryValue",
+         R"(REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Mine)",
+         "-valuename",
+         "List",
+         "-type",
+         "multisz",
+         "-value",
+         "one\r\ntwo",
+         "/Set-RegistryValue",
+         R"(REGISTRY\MACHINE\SOFTWARE\Mine)",
+         "-valuename",
+         "Bytes",
+         "-type",
+         "binary",
+         "-value",
+         "00ff10"});
+    ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
+    std::string hive = dir / "Registry.dat";
+    writeFile(hive, entryBytes(package, "Registry.dat"));
+    writeFile(dir / "hivex.reg", runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"}).out);
+
+    std::string regFile = dir / "exported.reg";
+    QuendleRun toFile = runQuendle({"/Export-Registry", package, regFile});
+    ASSERT_EQ(toFile.result.exitCode, 0) << toFile.result.out;
+    EXPECT_EQ(readFile(regFile).substr(0, 12), std::string("\xFF\xFEW\0i\0n\0d\0o\0w\0", 12));
+    QuendleRun toStdout = runQuendle({"/Export-Registry", package});
+    ASSERT_EQ(toStdout.result.exitCode, 0);
+    writeFile(dir / "stdout.reg", toStdout.result.out);
+    EXPECT_EQ(toStdout.result.out.substr(0, 38), "Windows Registry Editor Version 5.00\n\n");
+
+    for (const std::string& ours : {regFile, dir / "stdout.reg"}) {
+        RunResult cmp =
+            runProgram({"/usr/bin/python3", cliScript("compare_reg.py"), ours, dir / "hivex.reg"});
+        EXPECT_EQ(cmp.exitCode, 0) << ours << "\n" << cmp.out << cmp.err;
+    }
+    const std::string& text = toStdout.result.out;
+    EXPECT_TRUE(contains(text,
+                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n; App-V: this key is virtualized as deleted\n"
+                         "@=hex(10000):00,00,00,00\n"))
+        << text;
+    EXPECT_TRUE(contains(text, "; App-V: virtualization level overwrite"));
+    EXPECT_TRUE(
+        contains(text, "; App-V: value \"Old\" is virtualized as deleted\n\"Old\"=hex(20000):00,00,00,00\n"));
+    EXPECT_TRUE(
+        contains(text, "; App-V: value \"Path\" holds App-V path variables\n\"Path\"=hex(400002):5b,00,"));
+    EXPECT_TRUE(
+        contains(text, "[HKEY_CURRENT_USER\\Software\\Mine]\n\"List\"=hex(7):6f,00,6e,00,65,00,00,00,74,00"));
+    EXPECT_TRUE(contains(text, "\"Bytes\"=hex:00,ff,10\n"));
+    EXPECT_TRUE(contains(text, "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Demo Notes\"\n"));
+    EXPECT_TRUE(contains(text, "\"WindowWidth\"=dword:00000320\n"));
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
+}
+
+TEST_F(InspectCommands, RealSampleMetadataAndHivesPassEveryCommand) {
+    if (!haveSamples())
+        GTEST_SKIP() << "no samples at " << samplesDir();
+    std::string samples = samplesDir() + "/andest22__MARI";
+    for (const char* hive : {"word.x-none.msi.16.x-none.vreg.dat", "proof.en-us.msi.16.en-us.vreg.dat"}) {
+        SCOPED_TRACE(hive);
+        ScratchDir work;
+        std::string source = work / "source";
+        fs::create_directories(source);
+        fs::copy_file(samples + "/AppXManifest.xml", source + "/AppxManifest.xml");
+        fs::copy_file(samples + "/FileSystemMetadata.xml", source + "/FilesystemMetadata.xml");
+        fs::copy_file(samples + "/vreg/" + hive, source + "/Registry.dat");
+        for (const char* part : {"PackageHistory.xml", "StreamMap.xml", "[Content_Types].xml"})
+            fs::copy_file(demoDir() + "/" + part, source + "/" + part);
+        std::string office = work / "office.appv";
+        ASSERT_TRUE(makePackage(source, office));
+        EXPECT_EQ(runQuendle({"/Verify", office}).result.exitCode, 0);
+
+        QuendleRun info = runQuendle({"/Info", office, "-json"});
+        writeFile(work / "info.json", info.result.out);
+        RunResult parsed = runProgram({"/usr/bin/python3", "-c",
+                                       "import json, sys\ni = json.load(open(sys.argv[1]))['identity']\n"
+                                       "print(i['manifestSchemaVersion'], i['version'], len(i['packageId']))",
+                                       work / "info.json"});
+        EXPECT_EQ(parsed.out, "2014 16.0.17328.20206 36\n") << parsed.err << info.result.out;
+
+        writeFile(work / "hivex.reg",
+                  runProgram({"/usr/bin/hivexregedit", "--export", samples + "/vreg/" + hive, "\\"}).out);
+        ASSERT_EQ(runQuendle({"/Export-Registry", office, work / "ours.reg"}).result.exitCode, 0);
+        RunResult cmp = runProgram(
+            {"/usr/bin/python3", cliScript("compare_reg.py"), work / "ours.reg", work / "hivex.reg"});
+        EXPECT_EQ(cmp.exitCode, 0) << cmp.out << cmp.err;
+
+        QuendleRun expand = runQuendle({"/Expand", office, work / "expanded"});
+        EXPECT_EQ(expand.result.exitCode, 0) << expand.result.out;
+        EXPECT_EQ(readFile(work / "expanded/AppxManifest.xml"), readFile(source + "/AppxManifest.xml"));
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(InspectCommands, VerifyNamesDamageToTheContainerItself) {
+    std::string duplicate = dir / "duplicate.appv";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c",
+                          "import sys, zipfile\n"
+                          "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
+                          "z.writestr('Root/a.txt', '1')\n"
+                          "z.writestr('ROOT/A.TXT', '2')\n"
+                          "z.writestr('Root/../../outside.txt', '3')\n",
+                          duplicate})
+                  .exitCode,
+              0);
+    struct Case {
+        std::string name;
+        std::string package;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {"stray bytes between entries", damaged("gap", {"gap", ReadmeEntry}),
+         R"(Entry "Root\VFS\ProgramFilesX86\Demo Notes\readme.md" does not follow the entry before it: 16 bytes lie between them.)"},
+        {"local header disagrees", damaged("local", {"local-name", NotesEntry}),
+         R"(The local header of "Root\VFS\ProgramFilesX86\Demo Notes\notes.txt" disagrees with its central directory record: name.)"},
+        {"two entries for one file", duplicate,
+         R"(Entries "Root\a.txt" and "ROOT\A.TXT" name the same file.)"},
+        {"name climbing out", duplicate,
+         R"(Entry "Root\..\..\outside.txt" would be written outside the package folder.)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QuendleRun run = runQuendle({"/Verify", c.package});
+        EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
+        EXPECT_TRUE(contains(run.result.out, c.expected)) << run.result.out;
+    }
+}
+
+} // namespace
