@@ -7,9 +7,12 @@
 #include "os/msxml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
+#include "package/MetadataNameIndex.h"
 #include "package/PackageFiles.h"
 #include "package/ShortNameGenerator.h"
 #include "util/strings/MessageFormat.h"
+
+#include <libxml/tree.h>
 
 namespace quendle {
 namespace {
@@ -25,28 +28,40 @@ std::string entrySelector(std::string_view attribute, std::string_view value) {
     return "appv:Entry[@" + std::string(attribute) + "=" + xpathStringLiteral(value) + "]";
 }
 
+// The namespace the selection prefix stands for: the one the `Filesystem` element was found in.
+std::string namespaceOf(const MsXmlDomElement& element) {
+    const xmlNode* node = element.raw();
+    return node->ns && node->ns->href ? reinterpret_cast<const char*>(node->ns->href) : "";
+}
+
 } // namespace
+
+FilesystemMetadata::FilesystemMetadata(MsXmlDomDocument& document, std::function<void()> onChange)
+    : document_(document), onChange_(std::move(onChange)) {}
+
+FilesystemMetadata::~FilesystemMetadata() = default;
 
 bool FilesystemMetadata::addEntries(std::string_view packagePath) {
     const auto filesystem = document_.GetDocumentElement()->SelectSingleElement(FilesystemSelector);
     if (!filesystem)
         return false;
+    if (!names_)
+        names_ = std::make_unique<MetadataNameIndex>(namespaceOf(*filesystem));
     bool added = false;
     std::shared_ptr<MsXmlDomElement> current = filesystem;
     for (const std::string& component : splitPackagePath(packagepath::normalizePath(packagePath))) {
-        if (auto existing = current->SelectSingleElement(entrySelector("Long", component))) {
+        if (auto existing = names_->findChild(*current, component)) {
             current = std::move(existing);
             continue;
         }
         const auto parent = current;
+        // The short name is chosen before the entry joins its siblings, so it never meets itself.
+        const std::string shortName = names_->shortNameFor(*parent, packagepath::normalizePath(component));
         current = parent->AppendChildElement("Entry", metadataNamespace());
         current->SetAttribute("Long", component);
-        const std::string shortName = ShortNameGenerator::makeShortName(
-            packagepath::normalizePath(component), [&](const std::string& candidate) {
-                return parent->SelectSingleNode(entrySelector("Short", candidate)) != nullptr;
-            });
         if (!shortName.empty())
             current->SetAttribute("Short", shortName);
+        names_->childAdded(*parent, *current);
         changed();
         printChange(formatStringId(164, {FilesystemMetadataPart}), current->GetXml());
         added = true;
@@ -69,6 +84,7 @@ bool FilesystemMetadata::removeEntry(std::string_view packagePath) {
     auto found = filesystem->SelectSingleNode(chain);
     if (!found)
         return false;
+    names_.reset(); // the index only follows additions
 
     // Remove the entry, then every ancestor entry it leaves empty, up to the first one that
     // still holds something (or the `Filesystem` element itself).
