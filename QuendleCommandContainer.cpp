@@ -79,6 +79,11 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     add("Del-RegistryValue", &C::delRegistryValue, 0, {param(P, 165), param(P, 167)});
     add("Del-RegistryKey", &C::delRegistryKey, 0, {param(P, 165)});
     add("Del-RegistryKeyAndSubkeys", &C::delRegistryKeyAndSubkeys, 0, {param(P, 165)});
+
+    // Bulk edits, after the specified commands so that their usage lines stay as they are.
+    add("Add-Folder", &C::addFolder, 0, {param(P, 1500), param(P, 1501)});
+    add("Del-Folder", &C::delFolder, 0, {param(P, 1500)});
+    add("Import-Registry", &C::importRegistry, 0, {param(P, 1502)});
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {

@@ -56,6 +56,11 @@ class QuendleCommandContainer : public CommandContainerImpl {
     uint32_t delRegistryKey(const CommandValues& values);
     uint32_t delRegistryKeyAndSubkeys(const CommandValues& values);
 
+    // Bulk edits.
+    uint32_t addFolder(const CommandValues& values);
+    uint32_t delFolder(const CommandValues& values);
+    uint32_t importRegistry(const CommandValues& values);
+
     // The XML parts that the XML commands may edit, in the order the usage lists them.
     static const std::vector<std::string>& editableXmlPartNames();
 

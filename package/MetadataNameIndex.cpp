@@ -25,7 +25,8 @@ bool attributeValue(xmlNode* node, const char* name, std::string& value) {
 
 } // namespace
 
-MetadataNameIndex::MetadataNameIndex(std::string entryNamespace) : entryNamespace_(std::move(entryNamespace)) {}
+MetadataNameIndex::MetadataNameIndex(std::string entryNamespace)
+    : entryNamespace_(std::move(entryNamespace)) {}
 
 MetadataNameIndex::~MetadataNameIndex() = default;
 
