@@ -18,6 +18,7 @@ class FilesystemMetadata {
     // One object may serve many additions: the names in use are read once per folder.
     explicit FilesystemMetadata(MsXmlDomDocument& document, std::function<void()> onChange = {});
     ~FilesystemMetadata();
+    FilesystemMetadata(FilesystemMetadata&&) = default;
 
     // Completes the chain of entries for an added file; existing entries stay as they are.
     // Returns true when the document changed (false also without a `Filesystem` element).
@@ -31,8 +32,17 @@ class FilesystemMetadata {
 
     MsXmlDomDocument& document_;
     std::function<void()> onChange_;
-    std::unique_ptr<MetadataNameIndex> names_;
+    std::shared_ptr<MetadataNameIndex> names_;
+
+    friend FilesystemMetadata packageMetadata(AppV5Package& package);
 };
+
+// The package's metadata (136 when it has none), with the names index that earlier additions to
+// the same document left: each folder is read from the document once per run.
+FilesystemMetadata packageMetadata(AppV5Package& package);
+// Drops that index. Whatever edits "FilesystemMetadata.xml" other than through FilesystemMetadata
+// (the XML commands, a transform) calls this first.
+void forgetMetadataNames();
 
 // The package's file-system metadata for an added or removed file; 136 when the package has no
 // "FilesystemMetadata.xml".

@@ -25,10 +25,14 @@ bool attributeValue(xmlNode* node, const char* name, std::string& value) {
 
 } // namespace
 
-MetadataNameIndex::MetadataNameIndex(std::string entryNamespace)
-    : entryNamespace_(std::move(entryNamespace)) {}
+MetadataNameIndex::MetadataNameIndex(const MsXmlDomElement& filesystem, std::string entryNamespace)
+    : filesystem_(filesystem.raw()), entryNamespace_(std::move(entryNamespace)) {}
 
 MetadataNameIndex::~MetadataNameIndex() = default;
+
+bool MetadataNameIndex::isFor(const MsXmlDomElement& filesystem) const {
+    return filesystem.raw() == filesystem_;
+}
 
 bool MetadataNameIndex::isEntry(const _xmlNode* node) const {
     return node->type == XML_ELEMENT_NODE && node->ns && node->ns->href &&

@@ -18,10 +18,13 @@ class MsXmlDomElement;
 class MetadataNameIndex {
   public:
     // `entryNamespace` is the namespace the selection prefix "appv" stands for in the document.
-    explicit MetadataNameIndex(std::string entryNamespace);
+    MetadataNameIndex(const MsXmlDomElement& filesystem, std::string entryNamespace);
     ~MetadataNameIndex();
     MetadataNameIndex(const MetadataNameIndex&) = delete;
     MetadataNameIndex& operator=(const MetadataNameIndex&) = delete;
+
+    // Whether the index was made for this `Filesystem` element.
+    bool isFor(const MsXmlDomElement& filesystem) const;
 
     // The first child entry of `folder` whose "Long" is `longName`, or nullptr.
     std::shared_ptr<MsXmlDomElement> findChild(const MsXmlDomElement& folder, std::string_view longName);
@@ -43,6 +46,7 @@ class MetadataNameIndex {
     Folder& folder(const MsXmlDomElement& element);
     bool isEntry(const _xmlNode* node) const;
 
+    const _xmlNode* filesystem_;
     std::string entryNamespace_;
     std::unordered_map<const _xmlNode*, Folder> folders_;
 };

@@ -124,14 +124,12 @@ void addFolderCommand(AppV5Package& package, std::string_view folderPackagePath,
         throw Exception(NothingToAdd, source);
 
     package.openOnDemand();
-    const auto metadataDocument = requiredPart(package, FilesystemMetadataPart);
+    FilesystemMetadata metadata = packageMetadata(package);
     requiredPart(package, ContentTypesPart);
     refuseExisting(package.fileTable(), files);
     for (const SourceFolderScan::Skipped& skipped : scan.skipped())
         printNotice(formatStringId(SkippedLine, {skipped.hostPath, loadString(reasonText(skipped.reason))}));
 
-    // One metadata object for all files, so each folder's names are read only once.
-    FilesystemMetadata metadata(*metadataDocument, [&package] { package.markModified(); });
     std::set<std::string> extensions;
     std::vector<std::pair<PackagePath, int>> folders; // in the order they are first filled
     std::map<PackagePath, size_t> folderIndex;

@@ -130,8 +130,8 @@ TEST_F(BulkEditCli, DelFolderLeavesNoOrphanEntryOrContentType) {
         << r.out;
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(metadataProblems(package), "") << "verify_metadata.py also reports orphan entries and types";
-    const std::string types =
-        entryBytes(package, "\\[Content_Types\\].xml") /* unzip takes [] as a pattern */;
+    // unzip reads "[...]" in an entry name as a pattern.
+    const std::string types = entryBytes(package, "\\[Content_Types\\].xml");
     EXPECT_FALSE(contains(types, "uniq"));
     EXPECT_FALSE(contains(types, "LICENSE"));
     EXPECT_TRUE(contains(types, "Extension=\"txt\"")) << "notes.txt still needs it";
