@@ -86,6 +86,10 @@ std::vector<LogicalLine> logicalLines(std::string_view text, int& openLine) {
         std::string_view physical = trimRight(text.substr(pos, end - pos));
         ++number;
         pos = end + 1;
+        if (continuing && end == text.size() && physical.empty()) {
+            openLine = lines.back().number; // only the file's last line end follows the "\"
+            return lines;
+        }
         if (continuing) {
             physical = trimLeft(physical);
             lines.back().text.append(physical);

@@ -313,3 +313,27 @@ TEST_F(BulkEditCli, ImportRegistryKeepsAppVBitsAndRefusesAMalformedFileWhole) {
     }
     EXPECT_TRUE(stampOf(package) == before) << "nothing of a malformed file is applied";
 }
+
+TEST_F(BulkEditCli, ShortNamesFollowXmlEditsMadeBetweenAddFileLines) {
+    // The names of a folder are remembered between sub-commands; an XML edit of the metadata in
+    // between must count as it would without that memory.
+    writeFile(dir / "f.txt", "f");
+    const std::string folder = R"(Root\VFS\ProgramFilesX86\Demo Notes\)";
+    writeCommandFile(dir / "edits.qdc",
+                     {"Add-File \"" + folder + "longname_a.txt\" f.txt",
+                      "Add-File \"" + folder + "longname_b.txt\" f.txt",
+                      "Del-SingleNode FilesystemMetadata.xml -xpath \"//appv:Entry[@Long='longname_a.txt']\"",
+                      "Set-ElementAttribute FilesystemMetadata.xml -xpath \"//appv:Entry[@Long='longname_b.txt']\" "
+                      "-attributename Short -attributevalue LONGNA~3.TXT",
+                      "Add-File \"" + folder + "longname_c.txt\" f.txt",
+                      "Add-File \"" + folder + "longname_d.txt\" f.txt",
+                      "Add-File \"" + folder + "longname_e.txt\" f.txt"});
+    RunResult r = quendle({"/BatchFileUpdate", "demo.appv", "edits.qdc"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(queryPart(package, "FilesystemMetadata.xml",
+                        "ns = '{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
+                        "print(' '.join(e.get('Long') + '=' + e.get('Short', '-') for e in r.iter(ns + 'Entry')\n"
+                        "               if e.get('Long').startswith('longname')))\n"),
+              "longname_b.txt=LONGNA~3.TXT longname_c.txt=LONGNA~1.TXT longname_d.txt=LONGNA~2.TXT "
+              "longname_e.txt=LONGNA~4.TXT\n");
+}
