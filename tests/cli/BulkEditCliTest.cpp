@@ -319,21 +319,47 @@ TEST_F(BulkEditCli, ShortNamesFollowXmlEditsMadeBetweenAddFileLines) {
     // between must count as it would without that memory.
     writeFile(dir / "f.txt", "f");
     const std::string folder = R"(Root\VFS\ProgramFilesX86\Demo Notes\)";
-    writeCommandFile(dir / "edits.qdc",
-                     {"Add-File \"" + folder + "longname_a.txt\" f.txt",
-                      "Add-File \"" + folder + "longname_b.txt\" f.txt",
-                      "Del-SingleNode FilesystemMetadata.xml -xpath \"//appv:Entry[@Long='longname_a.txt']\"",
-                      "Set-ElementAttribute FilesystemMetadata.xml -xpath \"//appv:Entry[@Long='longname_b.txt']\" "
-                      "-attributename Short -attributevalue LONGNA~3.TXT",
-                      "Add-File \"" + folder + "longname_c.txt\" f.txt",
-                      "Add-File \"" + folder + "longname_d.txt\" f.txt",
-                      "Add-File \"" + folder + "longname_e.txt\" f.txt"});
+    writeCommandFile(
+        dir / "edits.qdc",
+        {"Add-File \"" + folder + "longname_a.txt\" f.txt", "Add-File \"" + folder + "longname_b.txt\" f.txt",
+         "Del-SingleNode FilesystemMetadata.xml -xpath \"//appv:Entry[@Long='longname_a.txt']\"",
+         "Set-ElementAttribute FilesystemMetadata.xml -xpath \"//appv:Entry[@Long='longname_b.txt']\" "
+         "-attributename Short -attributevalue LONGNA~3.TXT",
+         "Add-File \"" + folder + "longname_c.txt\" f.txt", "Add-File \"" + folder + "longname_d.txt\" f.txt",
+         "Add-File \"" + folder + "longname_e.txt\" f.txt"});
     RunResult r = quendle({"/BatchFileUpdate", "demo.appv", "edits.qdc"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(queryPart(package, "FilesystemMetadata.xml",
-                        "ns = '{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
-                        "print(' '.join(e.get('Long') + '=' + e.get('Short', '-') for e in r.iter(ns + 'Entry')\n"
-                        "               if e.get('Long').startswith('longname')))\n"),
-              "longname_b.txt=LONGNA~3.TXT longname_c.txt=LONGNA~1.TXT longname_d.txt=LONGNA~2.TXT "
-              "longname_e.txt=LONGNA~4.TXT\n");
+    EXPECT_EQ(
+        queryPart(package, "FilesystemMetadata.xml",
+                  "ns = '{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
+                  "print(' '.join(e.get('Long') + '=' + e.get('Short', '-') for e in r.iter(ns + 'Entry')\n"
+                  "               if e.get('Long').startswith('longname')))\n"),
+        "longname_b.txt=LONGNA~3.TXT longname_c.txt=LONGNA~1.TXT longname_d.txt=LONGNA~2.TXT "
+        "longname_e.txt=LONGNA~4.TXT\n");
+}
+
+TEST_F(BulkEditCli, ImportRegistryIntoARealHiveUsesItsOwnTopKeys) {
+    const std::string sample = samplesDir() + "/andest22__MARI/vreg/word.x-none.msi.16.x-none.vreg.dat";
+    if (!std::filesystem::exists(sample))
+        GTEST_SKIP() << "no sample hives";
+    std::filesystem::copy(demoDir(), dir / "real", std::filesystem::copy_options::recursive);
+    std::filesystem::remove(dir / "real/Registry.txt");
+    std::filesystem::copy_file(sample, dir / "real/Registry.dat");
+    const std::string real = dir / "real.appv";
+    ASSERT_TRUE(makePackage(dir / "real", real));
+    // The sample spells its machine keys "Software" and "SYSTEM" and has no user key at all.
+    writeFile(dir / "office.reg", "Windows Registry Editor Version 5.00\n\n"
+                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle]\n\"a\"=\"1\"\n\n"
+                                  "[HKEY_CLASSES_ROOT\\.quendle]\n@=\"Quendle.File\"\n\n"
+                                  "[HKEY_CURRENT_USER\\Software\\Quendle]\n\"b\"=dword:00000002\n");
+    RunResult r = quendle({"/Update", real, "Import-Registry", "office.reg"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string hive = exportedHive(real);
+    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n")) << "the hive's own spelling";
+    EXPECT_FALSE(contains(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]"));
+    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\MACHINE\\Software\\Classes\\.quendle]\n"));
+    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\USER\\[{AppVCurrentUserSID}]\\Software\\Quendle]\n"
+                               "\"b\"=dword:00000002\n"))
+        << hive.substr(hive.find("[\\REGISTRY\\USER"));
+    EXPECT_TRUE(contains(hive, "\"CachingOptions\"=dword:00000001")) << "what was there stays";
 }
