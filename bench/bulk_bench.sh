@@ -30,7 +30,7 @@ target='Root\VFS\ProgramFilesX86\Demo Notes\Plugins'
 {
     echo ";qdc Add-File of every file"
     for f in "$work"/plugin/*; do
-        printf 'Add-File "%s\\%s" "%s"\n' "$target" "$(basename "$f")" "$f"
+        printf 'Add-File "%s\\%s" "%s"\n' "$target" "${f##*/}" "$f"
     done
 } > "$work/add-files.qdc"
 

@@ -45,11 +45,14 @@ def part(text, maximum):
     return out
 
 
-def expected_short(long_name, taken):
+def expected_short(long_name, taken, first_free):
+    """first_free: first candidate -> a number below which every candidate is taken (a cache
+    that only skips numbers already found taken; the answer is that of counting from 1)."""
     stem, ext = split_name(long_name)
     if len(stem) <= 8 and len(ext) <= 3 and clean(stem) and clean(ext):
         return None
-    n = 1
+    key = (part(stem, 6), part(ext, 3))
+    n = first_free.get(key, 1)
     while True:
         suffix = "~%d" % n
         if len(suffix) >= 8:
@@ -59,6 +62,7 @@ def expected_short(long_name, taken):
             if part(ext, 3):
                 candidate += "." + part(ext, 3)
         if candidate not in taken:
+            first_free[key] = n
             return candidate
         n += 1
 
@@ -72,20 +76,29 @@ def main(path):
 
     root = ET.fromstring(z.read("FilesystemMetadata.xml"))
     filesystem = root.find(FSM + "Filesystem")
+    children = {}  # element -> its first child entry of each long name
+
+    def child(node, long_name):
+        if node not in children:
+            children[node] = {}
+            for e in node.findall(FSM + "Entry"):
+                children[node].setdefault(e.get("Long"), e)
+        return children[node].get(long_name)
+
     prefixes = set()
     for components in files:
         for i in range(1, len(components) + 1):
             prefixes.add(tuple(components[:i]))
         node = filesystem
         for component in components:
-            found = [e for e in node.findall(FSM + "Entry") if e.get("Long") == component]
-            if not found:
+            node = child(node, component)
+            if node is None:
                 problems.append("no entry chain for " + "/".join(components))
                 break
-            node = found[0]
 
     def walk(node, chain):
         taken = set()
+        first_free = {}
         seen_short = set()
         for entry in node.findall(FSM + "Entry"):
             long_name = entry.get("Long") or ""
@@ -102,7 +115,7 @@ def main(path):
                 if short.upper() in seen_short:
                     problems.append("duplicate short name %s in %s" % (short, "\\".join(chain)))
                 seen_short.add(short.upper())
-            want = expected_short(long_name, taken)
+            want = expected_short(long_name, taken, first_free)
             # A valid 8.3 long name may still carry a short name that an earlier tool gave it.
             if want != short and want is not None:
                 problems.append("short name of %s is %s, the rules give %s" % (where, short, want))
