@@ -163,6 +163,9 @@ void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePa
     const PackagePath folder = checkedFolderPath(folderPackagePath);
     package.openOnDemand();
     const auto metadataDocument = requiredPart(package, FilesystemMetadataPart);
+    // A file is no folder: its entry must not go while the file stays.
+    if (package.fileTable().contains(folder))
+        throw Exception(formatStringId(PackageFolderNotFound, {folder}));
 
     const std::string foldedFolder = FileTable::foldKey(folder);
     const size_t depth = splitPackagePath(folder).size();

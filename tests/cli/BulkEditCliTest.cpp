@@ -98,6 +98,8 @@ TEST_F(BulkEditCli, AddFolderRefusesBadInputAndChangesNothing) {
         {{"Add-Folder", R"(VFS\X)", "src"}, "A package path must start with \"Root\"."},
         {{"Del-Folder", R"(Root\VFS\Nowhere)"},
          "Unable to remove folder \"Root\\VFS\\Nowhere\". Folder not found."},
+        {{"Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt)"},
+         "Unable to remove folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\". Folder not found."},
         {{"Del-Folder", "Root/VFS"}, "Expecting a backslash path."},
     };
     for (const Case& c : cases) {
