@@ -34,6 +34,7 @@ constexpr uint32_t AddedFolderLine = 1511;
 constexpr uint32_t AddedTotalLine = 1512;
 constexpr uint32_t PackageFolderNotFound = 1513;
 constexpr uint32_t RemovedFolderLine = 1514;
+constexpr uint32_t FileInTheWay = 1530;
 constexpr uint32_t FileExists = 142;
 constexpr uint32_t InvalidFormat = 136;
 constexpr uint32_t FileNotFound = 65012;
@@ -98,6 +99,14 @@ std::vector<PlannedFile> plan(const PackagePath& base, const SourceFolderScan& s
 // Refuses the whole folder before anything changes, as Add-File refuses one existing path. Two
 // host names that differ only in case are one package path, so they collide with each other.
 void refuseExisting(const FileTable& table, const std::vector<PlannedFile>& files) {
+    // A folder where the package has a file would nest files below that file's entry.
+    std::set<PackagePath> folders;
+    for (const PlannedFile& file : files)
+        for (PackagePath folder = file.folder;
+             folder.find('\\') != std::string::npos && folders.insert(folder).second;
+             folder = folder.substr(0, folder.rfind('\\')))
+            if (table.contains(folder))
+                throw Exception(formatStringId(FileInTheWay, {folder}));
     std::unordered_set<std::string> seen;
     for (const PlannedFile& file : files)
         if (table.contains(file.packagePath) || !seen.insert(FileTable::foldKey(file.packagePath)).second)

@@ -92,6 +92,10 @@ TEST_F(BulkEditCli, AddFolderRefusesBadInputAndChangesNothing) {
          "exists."},
         {{"Add-Folder", R"(Root\VFS\X)", "clash"},
          "Unable to add file \"Root\\VFS\\X\\a.txt\" to package. File already exists."},
+        {{"Add-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt\sub)", "src"},
+         "Unable to add folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. A file of "
+         "that "
+         "path exists."},
         {{"Add-Folder", R"(Root\VFS\X)", "plain.txt"}, "Folder not found: \"plain.txt\"."},
         {{"Add-Folder", R"(Root\VFS\X)", "missing"}, "File not found: \"missing\"."},
         {{"Add-Folder", R"(Root\VFS\X)", "empty"}, "Folder \"empty\" holds no files to add."},

@@ -108,6 +108,7 @@ const StringEntry stringTable[] = {
     {1527, "the string data holds a character that is not allowed."},
     {1528, "Imported registry file \"%s\": %d keys written, %d keys deleted, %d values set, %d values deleted."},
     {1529, "Unsupported registry file encoding: \"%1!ls!\"."},
+    {1530, "Unable to add folder \"%s\" to package. A file of that path exists."},
     {65000, "Unexpected exception."},
     {65001, "The application ran into a problem that it couldn't handle.\nSorry for the inconvenience."},
     {65010, "Unsupported file encoding."},
