@@ -84,6 +84,10 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     add("Info", &C::info, CommandTopLevel, {param(P, 131), named("-json", S, 0), named("-files", S, 0)});
     add("Expand", &C::expand, CommandTopLevel, {param(P, 131), param(P, 1520), named("-force", S, 0)});
     add("Export-Registry", &C::exportRegistry, CommandTopLevel, {param(P, 131), param(PO, 1521)});
+    // Bulk edits, after the specified commands so that their usage lines stay as they are.
+    add("Add-Folder", &C::addFolder, 0, {param(P, 1600), param(P, 1601)});
+    add("Del-Folder", &C::delFolder, 0, {param(P, 1600)});
+    add("Import-Registry", &C::importRegistry, 0, {param(P, 1602)});
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {

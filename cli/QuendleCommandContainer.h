@@ -65,6 +65,10 @@ class QuendleCommandContainer : public CommandContainerImpl {
     // True when the command line asks for data on standard output (JSON, registry text) that
     // nothing else may precede, not even the banner.
     static bool writesDataToStandardOutput(int argc, char** argv);
+    // Bulk edits.
+    uint32_t addFolder(const CommandValues& values);
+    uint32_t delFolder(const CommandValues& values);
+    uint32_t importRegistry(const CommandValues& values);
 
     // The XML parts that the XML commands may edit, in the order the usage lists them.
     static const std::vector<std::string>& editableXmlPartNames();

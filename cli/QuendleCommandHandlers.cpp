@@ -4,9 +4,11 @@
 #include "package/AppV5Package.h"
 #include "cli/PackageCommands.h"
 #include "package/PackageFiles.h"
+#include "package/PackageFolders.h"
 #include "package/PackageHistory.h"
 #include "package/PackageIdentity.h"
 #include "package/PackageRegistry.h"
+#include "package/RegistryImport.h"
 #include "util/strings/StringSystem.h"
 
 namespace quendle {
@@ -162,6 +164,24 @@ uint32_t QuendleCommandContainer::delRegistryKey(const CommandValues& values) {
 uint32_t QuendleCommandContainer::delRegistryKeyAndSubkeys(const CommandValues& values) {
     checkCount(values, 1);
     openedRegistry(package_, values[0]).DeleteRegistryKeyTree(values[0]);
+    return 0;
+}
+
+uint32_t QuendleCommandContainer::addFolder(const CommandValues& values) {
+    checkCount(values, 2);
+    addFolderCommand(requirePackage(package_), values[0], values[1]);
+    return 0;
+}
+
+uint32_t QuendleCommandContainer::delFolder(const CommandValues& values) {
+    checkCount(values, 1);
+    deleteFolderCommand(requirePackage(package_), values[0]);
+    return 0;
+}
+
+uint32_t QuendleCommandContainer::importRegistry(const CommandValues& values) {
+    checkCount(values, 1);
+    importRegistryCommand(requirePackage(package_), values[0]);
     return 0;
 }
 

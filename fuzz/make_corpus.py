@@ -246,6 +246,15 @@ def hive_seeds(out, tool, samples):
     return demo_package
 
 
+def regfile_seeds(out):
+    folder = out / "regfile_fuzzer"
+    body = ('[HKEY_LOCAL_MACHINE\\SOFTWARE\\App]\r\n"Name"="a \\"quoted\\" C:\\\\path"\r\n'
+            '@=dword:0000ffff\r\n"Bin"=hex:01,02,\\\r\n  03\r\n"Q"=hex(b):01,00,00,00,00,00,00,00\r\n'
+            '"Gone"=-\r\n[-HKCU\\Software\\Old]\r\n')
+    write(folder, "version5-utf16.reg", ("Windows Registry Editor Version 5.00\r\n\r\n" + body).encode("utf-16"))
+    write(folder, "regedit4.reg", ("REGEDIT4\r\n\r\n" + body + '"E"=hex(2):41,e9,00\r\n').encode("latin-1"))
+
+
 def regressions(out):
     base = HERE / "regressions"
     if not base.is_dir():
@@ -267,6 +276,7 @@ def main():
     command_file_seeds(args.out)
     command_line_seeds(args.out)
     xml_seeds(args.out, samples)
+    regfile_seeds(args.out)
     regressions(args.out)
     for target in sorted(p for p in args.out.iterdir() if p.is_dir()):
         print("%-20s %d seeds" % (target.name, len(list(target.iterdir()))))

@@ -7,9 +7,12 @@
 #include "xml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
+#include "package/MetadataNameIndex.h"
 #include "package/PackageFiles.h"
 #include "package/ShortNameGenerator.h"
 #include "util/strings/MessageFormat.h"
+
+#include <libxml/tree.h>
 
 namespace quendle {
 namespace {
@@ -25,28 +28,55 @@ std::string entrySelector(std::string_view attribute, std::string_view value) {
     return "appv:Entry[@" + std::string(attribute) + "=" + xpathStringLiteral(value) + "]";
 }
 
+// The namespace the selection prefix stands for: the one the `Filesystem` element was found in.
+std::string namespaceOf(const MsXmlDomElement& element) {
+    const xmlNode* node = element.raw();
+    return node->ns && node->ns->href ? reinterpret_cast<const char*>(node->ns->href) : "";
+}
+
+// The names index outlives one command, so that thousands of Add-File lines read each folder
+// once. It belongs to one document and one `Filesystem` element, and is dropped whenever the
+// document may have changed other than by an addition made through it.
+struct SharedNames {
+    std::weak_ptr<MsXmlDomDocument> document;
+    std::shared_ptr<MetadataNameIndex> names;
+};
+
+SharedNames& sharedNames() {
+    static SharedNames shared;
+    return shared;
+}
+
 } // namespace
+
+void forgetMetadataNames() {
+    sharedNames() = {};
+}
+
+FilesystemMetadata::FilesystemMetadata(MsXmlDomDocument& document, std::function<void()> onChange)
+    : document_(document), onChange_(std::move(onChange)) {}
 
 bool FilesystemMetadata::addEntries(std::string_view packagePath) {
     const auto filesystem = document_.GetDocumentElement()->SelectSingleElement(FilesystemSelector);
     if (!filesystem)
         return false;
+    if (!names_ || !names_->isFor(*filesystem))
+        names_ = std::make_shared<MetadataNameIndex>(*filesystem, namespaceOf(*filesystem));
     bool added = false;
     std::shared_ptr<MsXmlDomElement> current = filesystem;
     for (const std::string& component : splitPackagePath(packagepath::normalizePath(packagePath))) {
-        if (auto existing = current->SelectSingleElement(entrySelector("Long", component))) {
+        if (auto existing = names_->findChild(*current, component)) {
             current = std::move(existing);
             continue;
         }
         const auto parent = current;
+        // The short name is chosen before the entry joins its siblings, so it never meets itself.
+        const std::string shortName = names_->shortNameFor(*parent, packagepath::normalizePath(component));
         current = parent->AppendChildElement("Entry", metadataNamespace());
         current->SetAttribute("Long", component);
-        const std::string shortName = ShortNameGenerator::makeShortName(
-            packagepath::normalizePath(component), [&](const std::string& candidate) {
-                return parent->SelectSingleNode(entrySelector("Short", candidate)) != nullptr;
-            });
         if (!shortName.empty())
             current->SetAttribute("Short", shortName);
+        names_->childAdded(*parent, *current);
         changed();
         printChange(formatStringId(164, {FilesystemMetadataPart}), current->GetXml());
         added = true;
@@ -69,6 +99,9 @@ bool FilesystemMetadata::removeEntry(std::string_view packagePath) {
     auto found = filesystem->SelectSingleNode(chain);
     if (!found)
         return false;
+    // An index only follows additions.
+    names_.reset();
+    forgetMetadataNames();
 
     // Remove the entry, then every ancestor entry it leaves empty, up to the first one that
     // still holds something (or the `Filesystem` element itself).
@@ -101,9 +134,24 @@ std::shared_ptr<MsXmlDomDocument> metadataOf(AppV5Package& package) {
 
 } // namespace
 
-void addFilesystemEntries(AppV5Package& package, std::string_view packagePath) {
+FilesystemMetadata packageMetadata(AppV5Package& package) {
     const auto document = metadataOf(package);
-    FilesystemMetadata(*document, [&package] { package.markModified(); }).addEntries(packagePath);
+    SharedNames& shared = sharedNames();
+    if (shared.document.lock() != document)
+        shared = {document, nullptr};
+    FilesystemMetadata metadata(*document, [&package] { package.markModified(); });
+    metadata.names_ = shared.names;
+    return metadata;
+}
+
+FilesystemMetadata::~FilesystemMetadata() {
+    SharedNames& shared = sharedNames();
+    if (names_ && shared.document.lock().get() == &document_)
+        shared.names = names_;
+}
+
+void addFilesystemEntries(AppV5Package& package, std::string_view packagePath) {
+    packageMetadata(package).addEntries(packagePath);
 }
 
 void removeFilesystemEntry(AppV5Package& package, std::string_view packagePath) {

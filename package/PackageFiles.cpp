@@ -81,9 +81,21 @@ std::string xpathStringLiteral(std::string_view value) {
     return out + ")";
 }
 
+namespace {
+int mutedChangeLines = 0;
+} // namespace
+
+ChangeLineMute::ChangeLineMute() {
+    ++mutedChangeLines;
+}
+
+ChangeLineMute::~ChangeLineMute() {
+    --mutedChangeLines;
+}
+
 void printChange(std::string_view text, std::string_view elementXml) {
     ConsoleWriter* console = ConsoleWriter::installed();
-    if (!console)
+    if (!console || mutedChangeLines > 0)
         return;
     ConsoleColorScope green(AttributeGreen);
     console->writeLine(text);

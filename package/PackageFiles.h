@@ -27,6 +27,15 @@ std::string xpathStringLiteral(std::string_view value);
 // A result line in green, with the XML of the changed element on a second line when given.
 void printChange(std::string_view text, std::string_view elementXml = {});
 
+// While one lives, printChange prints nothing: a bulk edit reports its own summary instead.
+class ChangeLineMute {
+  public:
+    ChangeLineMute();
+    ~ChangeLineMute();
+    ChangeLineMute(const ChangeLineMute&) = delete;
+    ChangeLineMute& operator=(const ChangeLineMute&) = delete;
+};
+
 // The file operations change only the table; the bytes are read when the package is saved.
 // Each prints its result line; the caller marks the package modified.
 

@@ -4,6 +4,7 @@
 #include "xml/MsXmlDomDocument.h"
 #include "xml/XslTransform.h"
 #include "package/AppV5Package.h"
+#include "package/FilesystemMetadata.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "util/strings/MessageFormat.h"
@@ -13,6 +14,7 @@ namespace quendle {
 namespace {
 
 std::shared_ptr<MsXmlDomDocument> requireDocument(AppV5Package& package, const std::string& part) {
+    forgetMetadataNames(); // the edit may change entries behind the metadata's back
     auto document = package.getXmlPart(part);
     if (!document)
         throw Exception(65022);

@@ -65,7 +65,7 @@ TEST_F(Completion, CommandsAndSubCommandsComeFromTheTable) {
     EXPECT_EQ(complete({"/Help", ""}), subs);
     EXPECT_EQ(complete({"--help", ""}), subs);
     // Names ignore the case of A to Z, as the program's do.
-    EXPECT_EQ(complete({"/update", "app.appv", "/add"}), (Words{"/Add-File", "/Add-ScriptFile"}));
+    EXPECT_EQ(complete({"/update", "app.appv", "/add"}), (Words{"/Add-File", "/Add-ScriptFile", "/Add-Folder"}));
     EXPECT_EQ(complete({"/Update", "app.appv", "del-registryk"}),
               (Words{"Del-RegistryKey", "Del-RegistryKeyAndSubkeys"}));
 }

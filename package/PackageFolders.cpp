@@ -1,0 +1,225 @@
+#include "package/PackageFolders.h"
+
+#include "core/Exception.h"
+#include "core/ConsoleWriter.h"
+#include "os/FileSystem.h"
+#include "os/SourceFolderScan.h"
+#include "xml/MsXmlDomDocument.h"
+#include "package/AppV5Package.h"
+#include "package/ContentTypes.h"
+#include "package/FilesystemMetadata.h"
+#include "package/KnownParts.h"
+#include "package/PackageFiles.h"
+#include "util/strings/MessageFormat.h"
+#include "util/strings/StringSystem.h"
+#include "util/strings/StringTable.h"
+
+#include <map>
+#include <set>
+#include <unordered_set>
+#include <vector>
+
+namespace quendle {
+namespace {
+
+constexpr uint32_t FolderNotFound = 1603;
+constexpr uint32_t BackslashInName = 1604;
+constexpr uint32_t NothingToAdd = 1605;
+constexpr uint32_t SkippedLine = 1606;
+constexpr uint32_t SkippedOutside = 1607;
+constexpr uint32_t SkippedBrokenLink = 1608;
+constexpr uint32_t SkippedLoop = 1609;
+constexpr uint32_t SkippedSpecial = 1610;
+constexpr uint32_t AddedFolderLine = 1611;
+constexpr uint32_t AddedTotalLine = 1612;
+constexpr uint32_t PackageFolderNotFound = 1613;
+constexpr uint32_t RemovedFolderLine = 1614;
+constexpr uint32_t FileInTheWay = 1630;
+constexpr uint32_t FileExists = 142;
+constexpr uint32_t InvalidFormat = 136;
+constexpr uint32_t FileNotFound = 65012;
+
+// A folder may be typed with a trailing backslash; the file checks apply to the rest.
+PackagePath checkedFolderPath(std::string_view typed) {
+    std::string_view path = typed;
+    while (path.size() > 1 && path.back() == '\\')
+        path.remove_suffix(1);
+    validatePackagePath(path);
+    return packagepath::normalizePath(path);
+}
+
+void printNotice(const std::string& line) {
+    if (ConsoleWriter* console = ConsoleWriter::installed())
+        console->writeLine(line);
+}
+
+uint32_t reasonText(SourceFolderScan::SkipReason reason) {
+    switch (reason) {
+    case SourceFolderScan::SkipReason::OutsideFolder:
+        return SkippedOutside;
+    case SourceFolderScan::SkipReason::BrokenLink:
+        return SkippedBrokenLink;
+    case SourceFolderScan::SkipReason::LinkLoop:
+        return SkippedLoop;
+    case SourceFolderScan::SkipReason::SpecialFile:
+        break;
+    }
+    return SkippedSpecial;
+}
+
+std::shared_ptr<MsXmlDomDocument> requiredPart(AppV5Package& package, std::string_view part) {
+    auto document = package.getXmlPart(part);
+    if (!document)
+        throw Exception(formatStringId(InvalidFormat, {hostpath::toLongPath(package.packagePath())}));
+    return document;
+}
+
+struct PlannedFile {
+    PackagePath packagePath;
+    std::string source;
+    PackagePath folder; // the package folder that holds it
+};
+
+std::vector<PlannedFile> plan(const PackagePath& base, const SourceFolderScan& scan) {
+    std::vector<PlannedFile> files;
+    files.reserve(scan.files().size());
+    for (const SourceFolderScan::File& file : scan.files()) {
+        PackagePath folder = base;
+        for (size_t i = 0; i + 1 < file.components.size(); ++i)
+            folder = packagepath::joinPath(folder, file.components[i]);
+        for (const std::string& component : file.components)
+            if (component.find('\\') != std::string::npos)
+                throw Exception(BackslashInName, file.hostPath);
+        PackagePath path = packagepath::joinPath(folder, file.components.back());
+        files.push_back({std::move(path), file.hostPath, std::move(folder)});
+    }
+    return files;
+}
+
+// Refuses the whole folder before anything changes, as Add-File refuses one existing path. Two
+// host names that differ only in case are one package path, so they collide with each other.
+void refuseExisting(const FileTable& table, const std::vector<PlannedFile>& files) {
+    // A folder where the package has a file would nest files below that file's entry.
+    std::set<PackagePath> folders;
+    for (const PlannedFile& file : files)
+        for (PackagePath folder = file.folder;
+             folder.find('\\') != std::string::npos && folders.insert(folder).second;
+             folder = folder.substr(0, folder.rfind('\\')))
+            if (table.contains(folder))
+                throw Exception(formatStringId(FileInTheWay, {folder}));
+    std::unordered_set<std::string> seen;
+    for (const PlannedFile& file : files)
+        if (table.contains(file.packagePath) || !seen.insert(FileTable::foldKey(file.packagePath)).second)
+            throw Exception(formatStringId(FileExists, {file.packagePath}));
+}
+
+bool isBelow(const std::string& foldedPath, const std::string& foldedFolder) {
+    return foldedPath.size() > foldedFolder.size() + 1 &&
+           foldedPath.compare(0, foldedFolder.size(), foldedFolder) == 0 &&
+           foldedPath[foldedFolder.size()] == '\\';
+}
+
+} // namespace
+
+void addFolderCommand(AppV5Package& package, std::string_view folderPackagePath,
+                      std::string_view sourceFolder) {
+    const std::string source = hostpath::normalizePath(sourceFolder);
+    if (!hostpath::folderExists(hostpath::toLongPath(source)))
+        throw Exception(hostpath::pathExists(source) ? FolderNotFound : FileNotFound, source);
+    const PackagePath base = checkedFolderPath(folderPackagePath);
+    const SourceFolderScan scan(source);
+    const std::vector<PlannedFile> files = plan(base, scan);
+    if (files.empty())
+        throw Exception(NothingToAdd, source);
+
+    package.openOnDemand();
+    FilesystemMetadata metadata = packageMetadata(package);
+    requiredPart(package, ContentTypesPart);
+    refuseExisting(package.fileTable(), files);
+    for (const SourceFolderScan::Skipped& skipped : scan.skipped())
+        printNotice(formatStringId(SkippedLine, {skipped.hostPath, loadString(reasonText(skipped.reason))}));
+
+    std::set<std::string> extensions;
+    std::vector<std::pair<PackagePath, int>> folders; // in the order they are first filled
+    std::map<PackagePath, size_t> folderIndex;
+    for (const PlannedFile& file : files) {
+        {
+            ChangeLineMute quiet;
+            addFile(package.fileTable(), file.packagePath, file.source);
+            package.markModified();
+            metadata.addEntries(file.packagePath);
+        }
+        // A registered extension serves every later file; the new ones are worth a line each.
+        const std::string extension = toLowerAscii(extensionOf(file.packagePath));
+        if (extension.empty()) {
+            ChangeLineMute quiet;
+            addContentType(package, file.packagePath);
+        } else if (extensions.insert(extension).second) {
+            addContentType(package, file.packagePath);
+        }
+        const auto [it, isNew] = folderIndex.try_emplace(file.folder, folders.size());
+        if (isNew)
+            folders.emplace_back(file.folder, 0);
+        ++folders[it->second].second;
+    }
+    for (const auto& [folder, count] : folders)
+        printChange(formatStringId(AddedFolderLine, {folder, count}));
+    if (folders.size() > 1)
+        printChange(formatStringId(AddedTotalLine, {files.size(), folders.size()}));
+}
+
+void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePath) {
+    const PackagePath folder = checkedFolderPath(folderPackagePath);
+    package.openOnDemand();
+    const auto metadataDocument = requiredPart(package, FilesystemMetadataPart);
+    // A file is no folder: its entry must not go while the file stays.
+    if (package.fileTable().contains(folder))
+        throw Exception(formatStringId(PackageFolderNotFound, {folder}));
+
+    const std::string foldedFolder = FileTable::foldKey(folder);
+    const size_t depth = splitPackagePath(folder).size();
+    std::vector<PackagePath> doomed;
+    std::set<PackagePath> spellings{folder}; // the folder as each of its files spells it
+    for (const FileTable::Entry& entry : package.fileTable()) {
+        const PackagePath path = packagepath::normalizePath(entry.packagePath);
+        if (!isBelow(FileTable::foldKey(path), foldedFolder))
+            continue;
+        doomed.push_back(entry.packagePath);
+        const auto components = splitPackagePath(path);
+        PackagePath spelling;
+        for (size_t i = 0; i < depth && i < components.size(); ++i)
+            spelling = spelling.empty() ? components[i] : packagepath::joinPath(spelling, components[i]);
+        spellings.insert(spelling);
+    }
+
+    std::set<std::string> extensions;
+    bool removedEntries = false;
+    {
+        ChangeLineMute quiet;
+        for (const PackagePath& path : doomed) {
+            removeFile(package.fileTable(), path);
+            package.markModified();
+        }
+        FilesystemMetadata metadata(*metadataDocument, [&package] { package.markModified(); });
+        for (const PackagePath& spelling : spellings)
+            removedEntries = metadata.removeEntry(spelling) || removedEntries;
+        for (const PackagePath& path : doomed) {
+            const std::string extension = toLowerAscii(extensionOf(packagepath::normalizePath(path)));
+            if (extension.empty())
+                removeContentType(package, path);
+            else
+                extensions.insert(extension);
+        }
+    }
+    if (doomed.empty() && !removedEntries)
+        throw Exception(formatStringId(PackageFolderNotFound, {folder}));
+    // One check per extension: the answer is the same for every file that has it.
+    for (const PackagePath& path : doomed) {
+        const std::string extension = toLowerAscii(extensionOf(packagepath::normalizePath(path)));
+        if (!extension.empty() && extensions.erase(extension) == 1)
+            removeContentType(package, path);
+    }
+    printChange(formatStringId(RemovedFolderLine, {folder, doomed.size()}));
+}
+
+} // namespace quendle

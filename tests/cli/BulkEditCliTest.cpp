@@ -1,0 +1,371 @@
+// Add-Folder, Del-Folder and Import-Registry on real saved packages, judged by tools that share no
+// code with Quendle: Python's zipfile and ElementTree (verify_metadata.py re-derives the 8.3 names),
+// unzip, 7-Zip, and hivexregedit for the hive.
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+using namespace quendle::test;
+
+namespace {
+
+const std::string Plugins = R"(Root\VFS\ProgramFilesX86\Demo Notes\Plugins)";
+
+class BulkEditCli : public testing::Test {
+  protected:
+    void SetUp() override {
+        package = dir / "demo.appv";
+        ASSERT_TRUE(makePackage(demoDir(), package));
+    }
+
+    RunResult quendle(const std::vector<std::string>& args) {
+        QuendleRun run = runQuendle(args, RunOptions{{{"LANG", "en_US.UTF-8"}}, dir.path()});
+        EXPECT_TRUE(run.tempLeftovers.empty());
+        return run.result;
+    }
+
+    // Empty when the metadata and content types agree with the files; otherwise the reasons.
+    std::string metadataProblems(const std::string& appv) {
+        RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/verify_metadata.py", appv});
+        return r.exitCode == 0 ? "" : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
+    }
+
+    // The hive of a package as hivexregedit exports it.
+    std::string exportedHive(const std::string& appv) {
+        const std::string hive = dir / "export.dat";
+        writeFile(hive, entryBytes(appv, "Registry.dat"));
+        return runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"}).out;
+    }
+
+    ScratchDir dir;
+    std::string package;
+};
+
+} // namespace
+
+TEST_F(BulkEditCli, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndContentTypes) {
+    // 2,000 names sharing their first six characters: far past "~9" and "~99" in one folder.
+    for (int i = 0; i < 2000; ++i)
+        writeFile(dir / ("src/plugin_module_" + std::to_string(i) + ".dll"), "dll " + std::to_string(i));
+    writeFile(dir / "src/lang/de-DE/strings.resources", "de");
+    writeFile(dir / "src/LICENSE", "license");
+    writeFile(dir / "src/.config", "hidden files are files");
+    writeFile(dir / "outside.txt", "secret");
+    std::filesystem::create_symlink("../outside.txt", dir / "src/escape.txt");
+    std::filesystem::create_symlink("LICENSE", dir / "src/COPYING");
+
+    RunResult r = quendle({"/Update", "demo.appv", "Add-Folder", Plugins + "\\", "src"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "Added folder \"" + Plugins + "\" to package: 2003 files.\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n"));
+    EXPECT_TRUE(contains(r.out, "Added 2004 files in 2 folders to package.\n"));
+    EXPECT_TRUE(contains(r.out, "escape.txt\": it links to a place outside the folder.\n")) << r.out;
+    EXPECT_FALSE(contains(r.out, "Added file \"")) << "one line per folder, not per file";
+
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_EQ(metadataProblems(package), "");
+    const std::string base = "Root/VFS/ProgramFilesX86/Demo%20Notes/Plugins/";
+    EXPECT_EQ(entryBytes(package, base + "plugin_module_1999.dll"), "dll 1999");
+    EXPECT_EQ(entryBytes(package, base + "COPYING"), "license") << "a link inside the folder is followed";
+    EXPECT_EQ(entryBytes(package, base + ".config"), "hidden files are files");
+    const auto names = entryNames(package);
+    EXPECT_EQ(std::count(names.begin(), names.end(), base + "escape.txt"), 0);
+}
+
+TEST_F(BulkEditCli, AddFolderRefusesBadInputAndChangesNothing) {
+    writeFile(dir / "src/notes.txt", "would replace the package's own notes.txt");
+    writeFile(dir / "src/new.txt", "new");
+    writeFile(dir / "clash/A.txt", "a");
+    writeFile(dir / "clash/a.txt", "a");
+    writeFile(dir / "plain.txt", "not a folder");
+    std::filesystem::create_directories(dir / "empty/sub");
+    const FileStamp before = stampOf(package);
+
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"Add-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes)", "src"},
+         "Unable to add file \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. File already "
+         "exists."},
+        {{"Add-Folder", R"(Root\VFS\X)", "clash"},
+         "Unable to add file \"Root\\VFS\\X\\a.txt\" to package. File already exists."},
+        {{"Add-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt\sub)", "src"},
+         "Unable to add folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. A file of "
+         "that "
+         "path exists."},
+        {{"Add-Folder", R"(Root\VFS\X)", "plain.txt"}, "Folder not found: \"plain.txt\"."},
+        {{"Add-Folder", R"(Root\VFS\X)", "missing"}, "File not found: \"missing\"."},
+        {{"Add-Folder", R"(Root\VFS\X)", "empty"}, "Folder \"empty\" holds no files to add."},
+        {{"Add-Folder", R"(VFS\X)", "src"}, "A package path must start with \"Root\"."},
+        {{"Del-Folder", R"(Root\VFS\Nowhere)"},
+         "Unable to remove folder \"Root\\VFS\\Nowhere\". Folder not found."},
+        {{"Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt)"},
+         "Unable to remove folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\". Folder not found."},
+        {{"Del-Folder", "Root/VFS"}, "Expecting a backslash path."},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"/Update", "demo.appv"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        RunResult r = quendle(args);
+        EXPECT_NE(r.exitCode, 0) << c.args[1];
+        EXPECT_TRUE(contains(r.out + r.err, c.message)) << c.args[1] << ":\n" << r.out << r.err;
+    }
+    EXPECT_TRUE(stampOf(package) == before) << "a refused folder leaves the package as it was";
+}
+
+TEST_F(BulkEditCli, DelFolderLeavesNoOrphanEntryOrContentType) {
+    writeFile(dir / "src/bin/tool.uniq", "only extension of its kind");
+    writeFile(dir / "src/bin/more.uniq", "second of that kind");
+    writeFile(dir / "src/doc/guide.txt", "txt is used by the package's notes.txt too");
+    writeFile(dir / "src/doc/LICENSE", "extension-less: an Override");
+    writeFile(dir / "keep/keep.me", "stays");
+    RunResult r = quendle({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Add-Folder",
+                           R"(Root\VFS\ProgramFilesX86\Demo Notes\Kept)", "keep"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    ASSERT_EQ(metadataProblems(package), "");
+
+    // Typed in another letter case: the files match as on Windows, and so do their entries.
+    r = quendle({"/Update", "demo.appv", "Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\PLUGINS)"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(contains(r.out, "from package: 4 files.\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "Removed element from [Content_Types].xml:\n"
+                                "<Default ContentType=\"appv/vfs-file\" Extension=\"uniq\"/>\n"))
+        << r.out;
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_EQ(metadataProblems(package), "") << "verify_metadata.py also reports orphan entries and types";
+    // unzip reads "[...]" in an entry name as a pattern.
+    const std::string types = entryBytes(package, "\\[Content_Types\\].xml");
+    EXPECT_FALSE(contains(types, "uniq"));
+    EXPECT_FALSE(contains(types, "LICENSE"));
+    EXPECT_TRUE(contains(types, "Extension=\"txt\"")) << "notes.txt still needs it";
+    EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/Kept/keep.me"), "stays");
+    EXPECT_FALSE(contains(entryBytes(package, "FilesystemMetadata.xml"), "Plugins"));
+}
+
+TEST_F(BulkEditCli, VerifierCatchesAMissingEntryAndAWrongShortName) {
+    // The checks above are only worth something if the verifier fails on a broken package.
+    writeFile(dir / "src/longname_one.txt", "1");
+    writeFile(dir / "src/longname_two.txt", "2");
+    RunResult r = quendle({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Set-ElementAttribute",
+                           "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='longname_two.txt']",
+                           "-attributename", "Short", "-attributevalue", "LONGNA~1.TXT", "/Del-SingleNode",
+                           "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='readme.md']"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string problems = metadataProblems(package);
+    EXPECT_TRUE(contains(problems, "no entry chain for Root/VFS/ProgramFilesX86/Demo Notes/readme.md"))
+        << problems;
+    EXPECT_TRUE(contains(problems, "duplicate short name LONGNA~1.TXT")) << problems;
+}
+
+namespace {
+
+// The edits of a registry file as regedit writes them. In the older ANSI form the string types'
+// bytes are single-byte characters.
+std::string regText(bool regedit4) {
+    return std::string(regedit4 ? "REGEDIT4" : "Windows Registry Editor Version 5.00") +
+           "\r\n"
+           "\r\n"
+           "; written by hand as regedit writes it\r\n"
+           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle Demo\\Notes]\r\n"
+           "\"WindowWidth\"=dword:00000400\r\n"
+           "\"Title\"=\"Demo \\\"Notes\\\" at C:\\\\Notes\"\r\n"
+           "@=\"default text\"\r\n" +
+           (regedit4 ? "\"Path\"=hex(2):25,41,50,50,25,00\r\n"
+                       "\"Lines\"=hex(7):61,00,62,00,00\r\n"
+                     : "\"Path\"=hex(2):25,00,41,00,50,00,50,00,25,00,00,00\r\n"
+                       "\"Lines\"=hex(7):61,00,00,00,62,00,00,00,00,00\r\n") +
+           "\"Blob\"=hex:0a,ff,00,01,02,03,04,05,06,07,08,09,10,11,12,13,14,15,16,\\\r\n"
+           "  17,18\r\n"
+           "\"InstallFolder\"=-\r\n"
+           "\r\n"
+           "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle Demo\\Notes\\Fonts]\r\n"
+           "\r\n"
+           "[HKEY_CURRENT_USER\\Software\\Quendle Demo\\Window]\r\n"
+           "\"Maximized\"=dword:00000001\r\n";
+}
+
+std::string utf16le(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+        out += c;
+        out += '\0';
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
+    const std::string key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
+    const std::string user = R"(REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Quendle Demo\Window)";
+    const std::string byHand = dir / "byhand.appv";
+    std::filesystem::copy_file(package, byHand);
+    RunResult r = quendle({"/Update",
+                           "byhand.appv",
+                           "Set-RegistryValue",
+                           key,
+                           "-valuename",
+                           "WindowWidth",
+                           "-type",
+                           "dword",
+                           "-value",
+                           "1024",
+                           "/Set-RegistryValue",
+                           key,
+                           "-valuename",
+                           "Title",
+                           "-type",
+                           "sz",
+                           "-value",
+                           R"(Demo "Notes" at C:\Notes)",
+                           "/Set-RegistryValue",
+                           key,
+                           "-type",
+                           "sz",
+                           "-value",
+                           "default text",
+                           "/Set-RegistryValue",
+                           key,
+                           "-valuename",
+                           "Path",
+                           "-type",
+                           "expandsz",
+                           "-value",
+                           "%APP%",
+                           "/Set-RegistryValue",
+                           key,
+                           "-valuename",
+                           "Lines",
+                           "-type",
+                           "multisz",
+                           "-value",
+                           "a\r\nb",
+                           "/Set-RegistryValue",
+                           key,
+                           "-valuename",
+                           "Blob",
+                           "-type",
+                           "binary",
+                           "-value",
+                           "0aff000102030405060708091011121314151617"
+                           "18",
+                           "/Del-RegistryValue",
+                           key,
+                           "InstallFolder",
+                           "/Del-RegistryKeyAndSubkeys",
+                           key + "\\Fonts",
+                           "/Set-RegistryValue",
+                           user,
+                           "-valuename",
+                           "Maximized",
+                           "-type",
+                           "dword",
+                           "-value",
+                           "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string expected = exportedHive(byHand);
+    ASSERT_TRUE(contains(expected, "\"Maximized\"=dword:00000001")) << expected;
+
+    // regedit writes UTF-16LE with a byte-order mark; the older REGEDIT4 form is ANSI.
+    const std::pair<std::string, std::string> files[] = {{"unicode.reg", utf16le(regText(false))},
+                                                         {"ansi.reg", regText(true)}};
+    for (const auto& [name, bytes] : files) {
+        const std::string imported = dir / ("imported-" + name + ".appv");
+        std::filesystem::copy_file(package, imported);
+        writeFile(dir / name, bytes);
+        r = quendle({"/Update", imported, "Import-Registry", name});
+        ASSERT_EQ(r.exitCode, 0) << name << r.out << r.err;
+        EXPECT_TRUE(
+            contains(r.out, "Imported registry file \"" + name +
+                                "\": 2 keys written, 1 keys deleted, 7 values set, 1 values deleted.\n"))
+            << r.out;
+        EXPECT_EQ(exportedHive(imported), expected) << name;
+    }
+}
+
+TEST_F(BulkEditCli, ImportRegistryKeepsAppVBitsAndRefusesAMalformedFileWhole) {
+    const std::string key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
+    writeFile(dir / "paths.reg", "Windows Registry Editor Version 5.00\n\n"
+                                 "[HKLM\\SOFTWARE\\Quendle Demo\\Notes]\n"
+                                 "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Other\"\n"
+                                 "\"Big\"=hex(b):01,00,00,00,00,00,00,80\n");
+    RunResult r = quendle({"/Update", "demo.appv", "Set-RegistryValue", key, "-valuename", "InstallFolder",
+                           "-type", "sz", "-value", "x", "-pathvariable", "/Import-Registry", "paths.reg"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string hive = exportedHive(package);
+    EXPECT_TRUE(contains(hive, "\"InstallFolder\"=hex(400001):")) << "the path-variable bit stays\n" << hive;
+    EXPECT_TRUE(contains(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80")) << hive;
+
+    const FileStamp before = stampOf(package);
+    writeFile(dir / "broken.reg", "Windows Registry Editor Version 5.00\n\n"
+                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Applied]\n"
+                                  "\"Fine\"=dword:00000001\n"
+                                  "\"Broken\"=hex:0g\n");
+    writeFile(dir / "noheader.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n");
+    writeFile(dir / "badroot.reg", "REGEDIT4\n\n[HKEY_NOWHERE\\X]\n");
+    const std::pair<std::string, std::string> cases[] = {
+        {"broken.reg", "Invalid registry file \"broken.reg\", line 5: the hexadecimal bytes are not valid."},
+        {"noheader.reg", "line 1: the file must begin with"},
+        {"badroot.reg", "line 3: the key must begin with HKEY_LOCAL_MACHINE"},
+        {"missing.reg", "File not found: \"missing.reg\"."},
+    };
+    for (const auto& [file, message] : cases) {
+        r = quendle({"/Update", "demo.appv", "Import-Registry", file});
+        EXPECT_NE(r.exitCode, 0) << file;
+        EXPECT_TRUE(contains(r.out + r.err, message)) << file << ":\n" << r.out << r.err;
+    }
+    EXPECT_TRUE(stampOf(package) == before) << "nothing of a malformed file is applied";
+}
+
+TEST_F(BulkEditCli, ShortNamesFollowXmlEditsMadeBetweenAddFileLines) {
+    // The names of a folder are remembered between sub-commands; an XML edit of the metadata in
+    // between must count as it would without that memory.
+    writeFile(dir / "f.txt", "f");
+    const std::string folder = R"(Root\VFS\ProgramFilesX86\Demo Notes\)";
+    writeCommandFile(
+        dir / "edits.qdc",
+        {"Add-File \"" + folder + "longname_a.txt\" f.txt", "Add-File \"" + folder + "longname_b.txt\" f.txt",
+         "Del-SingleNode FilesystemMetadata.xml -xpath \"//appv:Entry[@Long='longname_a.txt']\"",
+         "Set-ElementAttribute FilesystemMetadata.xml -xpath \"//appv:Entry[@Long='longname_b.txt']\" "
+         "-attributename Short -attributevalue LONGNA~3.TXT",
+         "Add-File \"" + folder + "longname_c.txt\" f.txt", "Add-File \"" + folder + "longname_d.txt\" f.txt",
+         "Add-File \"" + folder + "longname_e.txt\" f.txt"});
+    RunResult r = quendle({"/BatchFileUpdate", "demo.appv", "edits.qdc"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(
+        queryPart(package, "FilesystemMetadata.xml",
+                  "ns = '{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
+                  "print(' '.join(e.get('Long') + '=' + e.get('Short', '-') for e in r.iter(ns + 'Entry')\n"
+                  "               if e.get('Long').startswith('longname')))\n"),
+        "longname_b.txt=LONGNA~3.TXT longname_c.txt=LONGNA~1.TXT longname_d.txt=LONGNA~2.TXT "
+        "longname_e.txt=LONGNA~4.TXT\n");
+}
+
+TEST_F(BulkEditCli, ImportRegistryIntoARealHiveUsesItsOwnTopKeys) {
+    const std::string sample = samplesDir() + "/andest22__MARI/vreg/word.x-none.msi.16.x-none.vreg.dat";
+    if (!std::filesystem::exists(sample))
+        GTEST_SKIP() << "no sample hives";
+    std::filesystem::copy(demoDir(), dir / "real", std::filesystem::copy_options::recursive);
+    std::filesystem::remove(dir / "real/Registry.txt");
+    std::filesystem::copy_file(sample, dir / "real/Registry.dat");
+    const std::string real = dir / "real.appv";
+    ASSERT_TRUE(makePackage(dir / "real", real));
+    // The sample spells its machine keys "Software" and "SYSTEM" and has no user key at all.
+    writeFile(dir / "office.reg", "Windows Registry Editor Version 5.00\n\n"
+                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle]\n\"a\"=\"1\"\n\n"
+                                  "[HKEY_CLASSES_ROOT\\.quendle]\n@=\"Quendle.File\"\n\n"
+                                  "[HKEY_CURRENT_USER\\Software\\Quendle]\n\"b\"=dword:00000002\n");
+    RunResult r = quendle({"/Update", real, "Import-Registry", "office.reg"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string hive = exportedHive(real);
+    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n")) << "the hive's own spelling";
+    EXPECT_FALSE(contains(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]"));
+    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\MACHINE\\Software\\Classes\\.quendle]\n"));
+    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\USER\\[{AppVCurrentUserSID}]\\Software\\Quendle]\n"
+                               "\"b\"=dword:00000002\n"))
+        << hive.substr(hive.find("[\\REGISTRY\\USER"));
+    EXPECT_TRUE(contains(hive, "\"CachingOptions\"=dword:00000001")) << "what was there stays";
+}
