@@ -108,7 +108,8 @@ bool ZipReader::readEntries(std::vector<Entry>& entries) {
     return true;
 }
 
-bool ZipReader::extractAll(const std::string& destination, std::vector<std::string>& extracted) {
+bool ZipReader::extractAll(const std::string& destination, std::vector<std::string>& extracted,
+                           int destinationFd) {
     errorText_.clear();
     auto reportFailure = [&] {
         if (progress_ && !progress_->cancelled())
@@ -124,7 +125,7 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
         return reportFailure();
 
     ExtractDestination target;
-    if (!target.open(destination)) {
+    if (!(destinationFd >= 0 ? target.open(destination, destinationFd) : target.open(destination))) {
         fail(destination + ": " + errnoText(errno));
         return reportFailure();
     }

@@ -1,5 +1,7 @@
 #include "os/SourceFile.h"
 
+#include "os/FileSystem.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -8,7 +10,7 @@ namespace quendle {
 SourceFile::~SourceFile() = default;
 
 bool SourceFile::open(const std::string& path) {
-    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    fd_.reset(hostpath::openFile(path, O_RDONLY));
     if (!fd_)
         return false;
     struct stat st {};
