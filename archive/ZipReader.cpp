@@ -2,6 +2,7 @@
 
 #include "archive/PercentEncoding.h"
 #include "os/ExtractDestination.h"
+#include "os/FileSystem.h"
 #include "os/SystemError.h"
 #include "util/strings/StringSystem.h"
 
@@ -41,6 +42,9 @@ bool ZipReader::open(const std::string& archivePath) {
     close();
     errorText_.clear();
     std::string path = percentDecode(archivePath);
+    // A name that really contains "%" and two hex digits is that file, not its decoded twin.
+    if (path != archivePath && !hostpath::pathExists(path) && hostpath::pathExists(archivePath))
+        path = archivePath;
     int error = 0;
     zip* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
     if (!archive) {

@@ -6,6 +6,7 @@
 #include "os/ConsoleWriter.h"
 #include "os/FileSystem.h"
 #include "os/msxml/MsXmlDomDocument.h"
+#include "package/ContentTypes.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/PackageArchiveWriter.h"
@@ -167,8 +168,19 @@ void AppV5Package::writeNewArchive(const std::string& archivePath) {
     PackageArchiveWriter::write(archivePath, contentFolder(), fileTable_, [this] { step(1); });
 }
 
+void AppV5Package::dropSignature() {
+    // The signature covers the package as it was: after any edit it would only mislead the client.
+    const PackagePath signature = "AppxSignature.p7x";
+    if (!fileTable_.contains(signature))
+        return;
+    (void)fileTable_.erase(signature);
+    removeContentType(*this, signature);
+    printChange(loadString(strings::SignatureRemoved));
+}
+
 uint32_t AppV5Package::save() {
     try {
+        dropSignature();
         // Built in the workspace under the package's own name, beside its block map.
         std::string name = hostpath::fileNameOf(packagePath_);
         if (name == "res" || isKnownPart(name))

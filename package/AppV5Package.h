@@ -86,6 +86,7 @@ class AppV5Package : public ExtractProgress {
     void writeNewArchive(const std::string& archivePath);
     void endProgressLine();
     void lockPackage();
+    void dropSignature();
 
     std::string packagePath_;
     // Held from the first read of the package until its replacement is in place.
