@@ -111,8 +111,12 @@ void StaleLeftovers::removeWorkspace(WorkspaceHandles& workspace, const std::str
     workspace.content.reset();
     foldertree::emptyFolder(workspace.folder.get(), LockFileName);
     ::unlinkat(workspace.folder.get(), LockFileName, 0);
-    if (workspace.temp)
-        ::unlinkat(workspace.temp.get(), name.c_str(), AT_REMOVEDIR);
+    // Whatever appeared meanwhile (a link planted while the tree was removed) goes too.
+    for (int attempt = 0; workspace.temp && attempt < 8; ++attempt) {
+        if (::unlinkat(workspace.temp.get(), name.c_str(), AT_REMOVEDIR) == 0 || errno != ENOTEMPTY)
+            break;
+        foldertree::emptyFolder(workspace.folder.get());
+    }
     workspace.folder.reset();
     // Only now: an unlocked workspace may be swept by another run.
     workspace.lock.reset();
