@@ -43,9 +43,8 @@ bool FilesystemMetadata::addEntries(std::string_view packagePath) {
         current = parent->AppendChildElement("Entry", metadataNamespace());
         current->SetAttribute("Long", component);
         const std::string shortName = ShortNameGenerator::makeShortName(
-            packagepath::normalizePath(component), [&](const std::string& candidate) {
-                return childEntry(*parent, "Short", candidate) != nullptr;
-            });
+            packagepath::normalizePath(component),
+            [&](const std::string& candidate) { return childEntry(*parent, "Short", candidate) != nullptr; });
         if (!shortName.empty())
             current->SetAttribute("Short", shortName);
         changed();

@@ -51,7 +51,8 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
         throw Exception(65012, path);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     // Known by its identity, not its name: a link or another spelling is the same file.
-    std::pair<uint64_t, uint64_t> identity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+    std::pair<uint64_t, uint64_t> identity{static_cast<uint64_t>(st.st_dev),
+                                           static_cast<uint64_t>(st.st_ino)};
     if (std::find(running_.begin(), running_.end(), identity) != running_.end())
         throw Exception(strings::CommandFileAlreadyRunning, path);
     running_.push_back(identity);

@@ -57,8 +57,9 @@ TEST(VersionNumber, AutoVersionReadsBackStrictlyGreaterThanTheOldOne) {
     auto tuple = [](const VersionNumber& v) {
         return std::array<int32_t, 4>{v.component(0), v.component(1), v.component(2), v.component(3)};
     };
-    for (const char* old : {"1.2.65534.65535", "1.2.65535.65534", "0.65535.0.65535", "65535.65535.65534.65535",
-                            "1.0.0.0", "1.2.3.65535", "0.0.0.0", "7.65535.65535.65535"}) {
+    for (const char* old :
+         {"1.2.65534.65535", "1.2.65535.65534", "0.65535.0.65535", "65535.65535.65534.65535", "1.0.0.0",
+          "1.2.3.65535", "0.0.0.0", "7.65535.65535.65535"}) {
         SCOPED_TRACE(old);
         VersionNumber before, after;
         before.Parse(old);
