@@ -1,5 +1,6 @@
 #include "os/hive/RegfReader.h"
 
+#include "os/FileSystem.h"
 #include "os/SystemError.h"
 #include "os/hive/HiveName.h"
 #include "os/hive/RegfFormat.h"
@@ -7,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_map>
 
 namespace quendle {
@@ -329,7 +332,11 @@ std::shared_ptr<HiveTree> RegfReader::read(std::span<const uint8_t> bytes) {
 }
 
 std::shared_ptr<HiveTree> RegfReader::readFile(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    // Through the file-system rules: a hive in the workspace is never read through a link.
+    int fd = hostpath::openFile(path, O_RDONLY);
+    std::unique_ptr<std::FILE, FileCloser> f(fd >= 0 ? ::fdopen(fd, "rb") : nullptr);
+    if (!f && fd >= 0)
+        ::close(fd);
     if (!f)
         throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
     struct stat st {};
