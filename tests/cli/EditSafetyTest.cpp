@@ -89,6 +89,8 @@ TEST_F(EditSafety, NamesThatDifferOnlyInCaseAreOneFileOrFolder) {
 TEST_F(EditSafety, UpdateScriptFileOfANewScriptAddsItLikeAddScriptFile) {
     QuendleRun run = quendle({"/Update", "demo.appv", "Update-ScriptFile", "setup.cmd", "setup.cmd"});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_TRUE(contains(run.result.out, "Added file \"Scripts\\setup.cmd\" to package.\n"))
+        << run.result.out;
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(entryBytes(package, "Scripts/setup.cmd"), "@echo off\r\n");
     EXPECT_FALSE(contains(query("FilesystemMetadata.xml", MetadataNames), "Scripts"));
