@@ -19,6 +19,8 @@ namespace {
 const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes)";
 const std::regex WorkspaceName(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})");
 
+const std::string PlantedPrefix = "{ABCDEF01";
+
 // Every path below `root` with its bytes ("<dir>" for folders), links not followed.
 std::map<std::string, std::string> snapshot(const std::string& root) {
     std::map<std::string, std::string> tree;
@@ -35,7 +37,8 @@ void attack(const std::string& tmp, const std::string& victim, const std::atomic
     while (!stop.load()) {
         for (const auto& e : fs::directory_iterator(tmp, ec)) {
             std::string name = e.path().filename().string();
-            if (!std::regex_match(name, WorkspaceName) || e.is_symlink(ec))
+            // The attacker's own planted tree is left as it is, to see that no run touches it.
+            if (!std::regex_match(name, WorkspaceName) || e.is_symlink(ec) || name.starts_with(PlantedPrefix))
                 continue;
             std::string w = e.path().string();
             fs::create_directory_symlink(victim, w + "/res/Root", ec);
@@ -66,6 +69,11 @@ TEST(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
         std::snprintf(name, sizeof name, "{%08X-0000-0000-0000-000000000000}", i);
         fs::create_directory_symlink(victim, tmp / name);
     }
+    // A planted folder tree named like a workspace, without our lock: not ours, never touched.
+    const std::string planted = tmp / (PlantedPrefix + "-0000-0000-0000-000000000000}");
+    writeFile(planted + "/res/Root/file.txt", "planted");
+    fs::create_directory_symlink(victim, planted + "/res/link");
+    const auto plantedBefore = snapshot(planted);
 
     std::atomic<bool> stop{false};
     std::thread attacker(attack, tmp.path(), victim, std::cref(stop));
@@ -77,7 +85,7 @@ TEST(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
                        RunOptions{{{"TMPDIR", tmp.path()}, {"NO_COLOR", "1"}}, {}});
         // Saved, or refused with a message; never a crash.
         ASSERT_TRUE(r.exitCode >= 0 && r.exitCode < 128) << "run " << run << ": " << r.exitCode << "\n"
-                                                          << r.out << r.err;
+                                                         << r.out << r.err;
         saved += r.exitCode == 0;
     }
     stop = true;
@@ -86,6 +94,8 @@ TEST(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
     EXPECT_EQ(snapshot(victim), before) << "something outside the workspace changed";
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_FALSE(contains(entryBytes(package, "AppxManifest.xml"), "VICTIM-SECRET")) << "read through a link";
+    EXPECT_EQ(snapshot(planted), plantedBefore);
+    fs::remove_all(planted);
     for (const auto& e : fs::directory_iterator(tmp.path()))
         EXPECT_TRUE(e.is_symlink()) << "left behind: " << e.path();
     std::printf("%d of 200 attacked runs saved, the others refused the planted links\n", saved);
