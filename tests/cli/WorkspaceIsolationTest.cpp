@@ -205,3 +205,20 @@ TEST(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
     EXPECT_EQ(runProgram({"/usr/bin/python3", "-c", check, package}).out, "deep\n");
     EXPECT_EQ(runShell("7z t -bd " + shellQuote(package)).exitCode, 0);
 }
+
+TEST(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnythingIsRead) {
+    ScratchDir dir;
+    std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    writeFile(dir / "new.txt", "new");
+    FileStamp before = stampOf(package);
+    RunResult r =
+        runProgram({quendleExe(), "/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
+                   RunOptions{{{"TMPDIR", dir / "missing"}, {"NO_COLOR", "1"}}, {}});
+    EXPECT_EQ(r.exitCode, 100);
+    EXPECT_TRUE(
+        contains(r.out + r.err, "Unable to create a private workspace folder in \"" + dir / "missing" + "\""))
+        << r.out << r.err;
+    EXPECT_FALSE(contains(r.out, "Extracting files"));
+    EXPECT_TRUE(stampOf(package) == before);
+}
