@@ -4,6 +4,7 @@
 #include "archive/PercentEncoding.h"
 #include "os/ExtractDestination.h"
 #include "core/SystemError.h"
+#include "os/FileSystem.h"
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>
@@ -42,6 +43,9 @@ bool ZipReader::open(const std::string& archivePath) {
     close();
     errorText_.clear();
     std::string path = percentDecode(archivePath);
+    // A name that really contains "%" and two hex digits is that file, not its decoded twin.
+    if (path != archivePath && !hostpath::pathExists(path) && hostpath::pathExists(archivePath))
+        path = archivePath;
     int error = 0;
     zip* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
     if (!archive) {
@@ -111,7 +115,8 @@ bool ZipReader::readEntries(std::vector<Entry>& entries) {
     return true;
 }
 
-bool ZipReader::extractAll(const std::string& destination, std::vector<std::string>& extracted) {
+bool ZipReader::extractAll(const std::string& destination, std::vector<std::string>& extracted,
+                           int destinationFd) {
     errorText_.clear();
     auto reportFailure = [&] {
         if (progress_ && !progress_->cancelled())
@@ -127,7 +132,7 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
         return reportFailure();
 
     ExtractDestination target;
-    if (!target.open(destination)) {
+    if (!(destinationFd >= 0 ? target.open(destination, destinationFd) : target.open(destination))) {
         fail(destination + ": " + errnoText(errno));
         return reportFailure();
     }

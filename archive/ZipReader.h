@@ -28,8 +28,10 @@ class ZipReader {
     ZipReader& operator=(const ZipReader&) = delete;
 
     bool open(const std::string& archivePath);
-    // Appends the host path of every extracted file (not folders) to `extracted`.
-    bool extractAll(const std::string& destination, std::vector<std::string>& extracted);
+    // Appends the host path of every extracted file (not folders) to `extracted`. With a
+    // `destinationFd`, the destination is that open folder and is reached only through it.
+    bool extractAll(const std::string& destination, std::vector<std::string>& extracted,
+                    int destinationFd = -1);
     void close();
 
     // Open, extract and close; false when any of them fails.

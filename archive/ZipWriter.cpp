@@ -86,7 +86,8 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     // Opened before anything is written, so that a missing source leaves no orphan header.
     SourceFile source;
     if (!source.open(sourcePath))
-        return fail(sourcePath + ": " + errnoText(errno));
+        return fail(errno == EISDIR ? sourcePath + " is a folder, not a file"
+                                    : sourcePath + ": " + errnoText(errno));
 
     uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, static_cast<uint16_t>(method), dosDateTimeOf(source.modified()), name.bytes);

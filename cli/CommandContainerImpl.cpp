@@ -15,8 +15,10 @@ namespace quendle {
 uint32_t CommandContainerImpl::run(int argc, char** argv) {
     std::string name;
     std::vector<std::string> arguments;
+    // Bytes that are not UTF-8 are read as Windows-1252, the rule of command files too, so that
+    // every text the run stores or prints is valid UTF-8.
     if (argc > 1 && argv[1]) {
-        name = argv[1];
+        name = utf8OrWindows1252(argv[1]);
         if (!name.empty()) {
             // The first character is the command marker, whatever it is; drop the whole of it.
             size_t pos = 0;
@@ -24,7 +26,7 @@ uint32_t CommandContainerImpl::run(int argc, char** argv) {
             name.erase(0, pos);
         }
         for (int i = 2; i < argc; ++i)
-            arguments.emplace_back(argv[i] ? argv[i] : "");
+            arguments.push_back(utf8OrWindows1252(argv[i] ? argv[i] : ""));
     }
     return executeCommand(name, arguments);
 }

@@ -7,6 +7,7 @@
 #include "core/SystemError.h"
 #include "os/UniqueFd.h"
 #include "util/strings/StringSystem.h"
+#include "util/strings/StringTable.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -49,6 +50,16 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
         throw Exception(65012, path);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Known by its identity, not its name: a link or another spelling is the same file.
+    std::pair<uint64_t, uint64_t> identity{static_cast<uint64_t>(st.st_dev),
+                                           static_cast<uint64_t>(st.st_ino)};
+    if (std::find(running_.begin(), running_.end(), identity) != running_.end())
+        throw Exception(strings::CommandFileAlreadyRunning, path);
+    running_.push_back(identity);
+    struct Running {
+        std::vector<std::pair<uint64_t, uint64_t>>& files;
+        ~Running() { files.pop_back(); }
+    } running{running_};
 
     unsigned char head[2] = {0, 0};
     size_t headRead = 0;

@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quendle {
@@ -21,7 +22,8 @@ class CommandFile {
     // Reads and executes the whole file. Returns 0 at the end of the file, or the Win32 error of
     // a read that failed after the start (the lines before it have run). With noFail, an
     // ordinary failure of one line is presented and the next line runs; a command-line error
-    // always ends the run.
+    // always ends the run. A file that is already being run (a line of it, or of a file it ran,
+    // names it again) is refused: that would never end.
     uint32_t run(const std::string& path, bool noFail);
 
     // "&NAME&" and "%NAME%" of set variables are replaced by their values. When nothing expands,
@@ -43,6 +45,8 @@ class CommandFile {
     std::string marker_;
     ICommandContainer* container_;
     int lineCount_ = 0;
+    // Device and inode of each file being run, outermost first.
+    std::vector<std::pair<uint64_t, uint64_t>> running_;
 };
 
 } // namespace quendle

@@ -1,5 +1,7 @@
 #include "core/ConsoleWriter.h"
 
+#include "util/strings/StringSystem.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -54,7 +56,12 @@ ConsoleWriter* ConsoleWriter::installed() {
     return theWriter;
 }
 
-bool ConsoleWriter::write(std::string_view text) {
+bool ConsoleWriter::write(std::string_view input) {
+    // Standard output is always UTF-8, whatever a text picked up on its way (a file name, a value).
+    std::string mapped;
+    if (!isValidUtf8(input))
+        mapped = utf8OrWindows1252(input);
+    std::string_view text = mapped.empty() ? input : std::string_view(mapped);
     // "\r\n" is written as "\n"; everything else, a lone "\r" included, goes out unchanged.
     for (size_t start = 0; start < text.size();) {
         size_t crlf = text.find("\r\n", start);

@@ -91,7 +91,9 @@ std::unique_ptr<IException> SehException::Clone(bool withStackTrace) const {
 std::string SehException::GetKindName() const { return sehClassName(sehClass_); }
 
 std::string withCause(std::string message, std::string_view cause) {
-    if (!cause.empty()) {
+    // A cause that names nothing, or reports success, would only contradict the message.
+    bool real = !cause.empty() && !cause.ends_with(": ") && !cause.ends_with("completed successfully.");
+    if (real) {
         message += "\nCause: ";
         message += cause;
         if (message.back() != '.')

@@ -40,6 +40,7 @@ const ErrorText errorTexts[] = {
     {161, "The specified path is invalid."},
     {183, "Cannot create a file when that file already exists."},
     {206, "The filename or extension is too long."},
+    {223, "The file size exceeds the limit allowed and cannot be saved."},
     {234, "More data is available."},
     {259, "No more data is available."},
     {267, "The directory name is invalid."},
@@ -92,8 +93,9 @@ uint32_t win32ErrorFromErrno(int err) {
     case EISDIR: return win32::AccessDenied;
     case EROFS: return win32::WriteProtect;
     case ENOSPC:
-    case EDQUOT:
-    case EFBIG: return win32::DiskFull;
+    case EDQUOT: return win32::DiskFull;
+    // The process's file-size limit (ulimit -f) or the file system's largest file.
+    case EFBIG: return win32::FileTooLarge;
     case EEXIST: return win32::FileExists;
     case ENAMETOOLONG: return win32::FilenameExceedRange;
     case EMFILE:

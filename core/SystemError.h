@@ -30,6 +30,7 @@ constexpr uint32_t DirNotEmpty = 145;
 constexpr uint32_t BadPathName = 161;
 constexpr uint32_t AlreadyExists = 183;
 constexpr uint32_t FilenameExceedRange = 206;
+constexpr uint32_t FileTooLarge = 223;
 constexpr uint32_t MoreData = 234;
 constexpr uint32_t NoMoreItems = 259;
 constexpr uint32_t Directory = 267;

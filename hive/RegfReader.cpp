@@ -5,6 +5,7 @@
 #include "hive/RegfFormat.h"
 
 #include "os/UniqueFd.h"
+#include "os/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -353,7 +354,8 @@ class Parser {
 class MappedFile {
   public:
     explicit MappedFile(const std::string& path) {
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        // Through the file-system rules: a hive in the workspace is never read through a link.
+        UniqueFd fd(hostpath::openFile(path, O_RDONLY | O_CLOEXEC));
         if (fd.get() < 0)
             throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
         struct stat st {};

@@ -3,6 +3,7 @@
 #include "core/SystemError.h"
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
+#include "os/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -436,7 +437,7 @@ void RegfWriter::write(const HiveTree& tree, const Sink& sink) {
 }
 
 void RegfWriter::writeFile(const HiveTree& tree, const std::string& path) {
-    Descriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    Descriptor fd(hostpath::openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
     if (fd.get() < 0) {
         // The file is being created: a missing entry can only be its folder.
         uint32_t error = errno == EEXIST   ? win32::AlreadyExists

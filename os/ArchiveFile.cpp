@@ -1,6 +1,7 @@
 #include "os/ArchiveFile.h"
 
 #include "core/SystemError.h"
+#include "os/FileSystem.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -10,7 +11,7 @@ namespace quendle {
 ArchiveFile::~ArchiveFile() = default;
 
 uint32_t ArchiveFile::create(const std::string& path) {
-    fd_.reset(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    fd_.reset(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644));
     if (!fd_)
         return win32ErrorFromErrno(errno);
     size_ = 0;

@@ -35,6 +35,12 @@ bool ExtractDestination::open(const std::string& folder) {
     return static_cast<bool>(root_);
 }
 
+bool ExtractDestination::open(const std::string& folder, int folderFd) {
+    folder_ = folder;
+    root_.reset(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    return static_cast<bool>(root_);
+}
+
 UniqueFd ExtractDestination::openParent(const std::vector<std::string>& components, bool create) {
     UniqueFd current(::dup(root_.get()));
     for (size_t k = 0; current && k + 1 < components.size(); ++k) {

@@ -2,8 +2,11 @@
 
 #include "core/Exception.h"
 #include "core/SystemError.h"
+#include "os/FolderTree.h"
+#include "os/UniqueFd.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
@@ -21,8 +24,73 @@ bool usable(std::string_view path) {
     return !path.empty() && path.find('\0') == std::string_view::npos;
 }
 
+// The confined folder: its path and its descriptor.
+std::string confinedFolder;
+int confinedFd = -1;
+
+constexpr size_t PlainPathLimit = PATH_MAX - 1;
+
+// The folder holding the last component of a path, opened by the confinement rules, and that
+// component's name. `dirFd` is AT_FDCWD when a plain call is safe.
+struct ResolvedPath {
+    int dirFd = AT_FDCWD;
+    std::string leaf;
+    bool confined = false;
+    ~ResolvedPath() {
+        if (dirFd >= 0)
+            ::close(dirFd);
+    }
+    bool ok() const { return dirFd >= 0 || dirFd == AT_FDCWD; }
+    int noFollow() const { return confined ? O_NOFOLLOW : 0; }
+};
+
+void resolve(std::string_view path, ResolvedPath& out) {
+    std::string_view rest = path;
+    int start = -1;
+    if (confinedFd >= 0 && path.size() > confinedFolder.size() && path.starts_with(confinedFolder) &&
+        path[confinedFolder.size()] == '/') {
+        out.confined = true;
+        start = ::fcntl(confinedFd, F_DUPFD_CLOEXEC, 0);
+        rest.remove_prefix(confinedFolder.size() + 1);
+    } else if (path.size() <= PlainPathLimit) {
+        out.leaf = std::string(path);
+        return;
+    } else {
+        bool absolute = path.front() == '/';
+        start = ::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    out.dirFd = start;
+    while (out.dirFd >= 0) {
+        while (!rest.empty() && rest.front() == '/')
+            rest.remove_prefix(1);
+        size_t slash = rest.find('/');
+        std::string_view component = rest.substr(0, slash);
+        if (slash == std::string_view::npos || rest.find_first_not_of('/', slash) == std::string_view::npos) {
+            out.leaf = std::string(component);
+            if (out.leaf.empty() || (out.confined && out.leaf == ".."))
+                out.leaf = ".";
+            return;
+        }
+        rest.remove_prefix(slash + 1);
+        if (out.confined && component == "..") {
+            ::close(out.dirFd);
+            out.dirFd = -1;
+            errno = EACCES;
+            return;
+        }
+        int next = ::openat(out.dirFd, std::string(component).c_str(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC | out.noFollow());
+        ::close(out.dirFd);
+        out.dirFd = next;
+    }
+}
+
 bool statOf(std::string_view path, struct stat& st) {
-    return usable(path) && ::stat(std::string(path).c_str(), &st) == 0;
+    if (!usable(path))
+        return false;
+    ResolvedPath r;
+    resolve(path, r);
+    return r.ok() && ::fstatat(r.dirFd, r.leaf.c_str(), &st, r.confined ? AT_SYMLINK_NOFOLLOW : 0) == 0;
 }
 
 struct FdCloser {
@@ -96,6 +164,34 @@ std::string tempFolderPath() {
     return out;
 }
 
+void confineBelow(const std::string& folder, int folderFd) {
+    confinedFolder = normalizePath(folder);
+    confinedFd = folder.empty() ? -1 : folderFd;
+}
+
+int openFile(std::string_view path, int flags, unsigned mode) {
+    if (!usable(path)) {
+        errno = ENOENT;
+        return -1;
+    }
+    ResolvedPath r;
+    resolve(path, r);
+    if (!r.ok())
+        return -1;
+    return ::openat(r.dirFd, r.leaf.c_str(), flags | O_CLOEXEC | r.noFollow(), static_cast<mode_t>(mode));
+}
+
+bool renameFile(std::string_view from, std::string_view to) {
+    if (!usable(from) || !usable(to)) {
+        errno = ENOENT;
+        return false;
+    }
+    ResolvedPath a, b;
+    resolve(from, a);
+    resolve(to, b);
+    return a.ok() && b.ok() && ::renameat(a.dirFd, a.leaf.c_str(), b.dirFd, b.leaf.c_str()) == 0;
+}
+
 bool pathExists(std::string_view path) {
     struct stat st;
     return statOf(path, st);
@@ -115,7 +211,7 @@ uint64_t fileSize(std::string_view path) {
     struct stat st;
     if (!usable(path))
         throw WindowsException(win32::InvalidName);
-    if (::stat(std::string(path).c_str(), &st) != 0)
+    if (!statOf(path, st))
         throw WindowsException::fromErrno(errno);
     return static_cast<uint64_t>(st.st_size);
 }
@@ -123,7 +219,7 @@ uint64_t fileSize(std::string_view path) {
 std::string readSmallFile(std::string_view path, uint64_t maxBytes) {
     if (!usable(path))
         throw WindowsException(win32::InvalidName);
-    FdCloser f{::open(std::string(path).c_str(), O_RDONLY | O_CLOEXEC)};
+    FdCloser f{openFile(path, O_RDONLY)};
     if (f.fd < 0)
         throw WindowsException::fromErrno(errno);
     struct stat st;
@@ -154,9 +250,13 @@ std::vector<std::string> folderEntries(std::string_view folder) {
     std::vector<std::string> names;
     if (!usable(folder))
         return names;
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(std::string(folder).c_str()));
-    if (!dir)
+    int fd = openFile(folder, O_RDONLY | O_DIRECTORY);
+    std::unique_ptr<DIR, DirCloser> dir(fd >= 0 ? ::fdopendir(fd) : nullptr);
+    if (!dir) {
+        if (fd >= 0)
+            ::close(fd);
         return names;
+    }
     while (const dirent* e = ::readdir(dir.get())) {
         std::string_view name = e->d_name;
         if (name != "." && name != "..")
@@ -168,22 +268,40 @@ std::vector<std::string> folderEntries(std::string_view folder) {
 bool createFolder(std::string_view path) {
     if (!usable(path))
         return false;
-    if (::mkdir(std::string(path).c_str(), 0700) == 0)
+    ResolvedPath r;
+    resolve(path, r);
+    if (!r.ok())
+        return false;
+    if (::mkdirat(r.dirFd, r.leaf.c_str(), 0700) == 0)
         return true;
     return errno == EEXIST && folderExists(path);
 }
 
 bool deleteFile(std::string_view path) {
-    return usable(path) && ::unlink(std::string(path).c_str()) == 0;
+    if (!usable(path))
+        return false;
+    ResolvedPath r;
+    resolve(path, r);
+    return r.ok() && ::unlinkat(r.dirFd, r.leaf.c_str(), 0) == 0;
 }
 
 bool removeFolder(std::string_view path) {
-    return usable(path) && ::rmdir(std::string(path).c_str()) == 0;
+    if (!usable(path))
+        return false;
+    ResolvedPath r;
+    resolve(path, r);
+    return r.ok() && ::unlinkat(r.dirFd, r.leaf.c_str(), AT_REMOVEDIR) == 0;
 }
 
 void deleteFolderTree(std::string_view folder, bool deleteFiles) {
     if (!usable(folder))
         return;
+    if (deleteFiles) {
+        UniqueFd fd(openFile(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        if (fd)
+            foldertree::emptyFolder(fd.get());
+        return;
+    }
     std::unique_ptr<DIR, DirCloser> dir(::opendir(std::string(folder).c_str()));
     if (!dir)
         return;
@@ -201,13 +319,8 @@ void deleteFolderTree(std::string_view folder, bool deleteFiles) {
     dir.reset();
     for (const auto& [full, isFolder] : entries) {
         if (isFolder) {
-            // A read-only folder would keep its files; open it up before the walk goes in.
-            if (deleteFiles)
-                ::chmod(full.c_str(), S_IRWXU);
-            deleteFolderTree(full, deleteFiles);
+            deleteFolderTree(full, false);
             ::rmdir(full.c_str());
-        } else if (deleteFiles) {
-            ::unlink(full.c_str());
         }
     }
 }

@@ -44,6 +44,18 @@ std::string readSmallFile(std::string_view path, uint64_t maxBytes = 16u << 20);
 // The names in a folder, without "." and ".."; empty when it cannot be read.
 std::vector<std::string> folderEntries(std::string_view folder);
 
+// Every path below the confined folder is reached through its open descriptor, one component at
+// a time, never following a symbolic link: a link planted in the workspace leads nowhere. Other
+// paths longer than the system's limit are reached the same way (following links, as a plain
+// call would), so no path operation depends on the depth of a tree. `folderFd` stays owned by
+// the caller; an empty path ends the confinement.
+void confineBelow(const std::string& folder, int folderFd);
+
+// open(2) through the rules above: a descriptor, or -1 with errno set.
+int openFile(std::string_view path, int flags, unsigned mode = 0);
+// rename(2) through the rules above; false with errno set.
+bool renameFile(std::string_view from, std::string_view to);
+
 // Creates the folder (one level); false when it cannot be made (an existing folder is success).
 bool createFolder(std::string_view path);
 // Deletes a file or an empty folder; failures are ignored and reported only by the result.

@@ -1,13 +1,14 @@
 #include "os/SignalCleanup.h"
 
+#include "os/FileSystem.h"
+#include "os/FolderTree.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace quendle {
@@ -29,77 +30,40 @@ struct WatchedPath {
     }
 };
 
-WatchedPath watchedFolder;
 WatchedPath watchedFile;
 
-struct LinuxDirent64 {
-    unsigned long long d_ino;
-    long long d_off;
-    unsigned short d_reclen;
-    unsigned char d_type;
-    char d_name[1];
-};
-
-bool isDotOrDotDot(const char* name) {
-    return name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'));
-}
-
-// Empties the folder open as `dirFd`. Uses getdents64 and *at calls only: no allocation, no
-// locks, so it may run inside a signal handler. Deleting while reading can skip entries, so
-// passes repeat until one removes nothing.
-void emptyFolder(int dirFd, int depth) {
-    if (depth > 256)
-        return;
-    alignas(8) char buffer[8192];
-    for (int pass = 0; pass < 64; ++pass) {
-        bool removedAny = false;
-        if (lseek(dirFd, 0, SEEK_SET) < 0)
-            return;
-        for (;;) {
-            long n = syscall(SYS_getdents64, dirFd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            for (long off = 0; off < n;) {
-                auto* d = reinterpret_cast<LinuxDirent64*>(buffer + off);
-                off += d->d_reclen;
-                if (isDotOrDotDot(d->d_name))
-                    continue;
-                if (unlinkat(dirFd, d->d_name, 0) == 0) {
-                    removedAny = true;
-                    continue;
-                }
-                int sub = openat(dirFd, d->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (sub < 0)
-                    continue;
-                emptyFolder(sub, depth + 1);
-                close(sub);
-                if (unlinkat(dirFd, d->d_name, AT_REMOVEDIR) == 0)
-                    removedAny = true;
-            }
-        }
-        if (!removedAny)
-            return;
-    }
-}
-
-void removeTreeRaw(const char* path) {
-    int fd = open(path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    emptyFolder(fd, 0);
-    close(fd);
-    rmdir(path);
-}
-
-constexpr int watchedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// The watched workspace, by descriptors, so that the handler resolves no path.
+struct WatchedFolder {
+    int parentFd = -1;
+    int folderFd = -1;
+    char name[256] = {};
+    char keepLast[256] = {};
+    std::atomic<bool> set{false};
+} watchedFolder;
 
 void removeWatched() {
     int savedErrno = errno;
     if (watchedFile.set.load())
         unlink(watchedFile.path);
-    if (watchedFolder.set.load())
-        removeTreeRaw(watchedFolder.path);
+    if (watchedFolder.set.load()) {
+        const char* keep = watchedFolder.keepLast[0] ? watchedFolder.keepLast : nullptr;
+        foldertree::emptyFolder(watchedFolder.folderFd, keep);
+        if (keep)
+            unlinkat(watchedFolder.folderFd, keep, 0);
+        // Fails harmlessly when the name no longer is our (now empty) folder.
+        unlinkat(watchedFolder.parentFd, watchedFolder.name, AT_REMOVEDIR);
+    }
     errno = savedErrno;
+}
+
+// Every signal whose default action ends the process and that a handler may catch; the hardware
+// faults have their own handler, SIGXFSZ is ignored.
+std::vector<int> makeTerminatingSignals() {
+    std::vector<int> signals{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
+                             SIGPIPE, SIGXCPU, SIGPROF, SIGVTALRM, SIGIO,   SIGPWR,  SIGSTKFLT};
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig)
+        signals.push_back(sig);
+    return signals;
 }
 
 extern "C" void onTerminatingSignal(int sig) {
@@ -113,7 +77,9 @@ extern "C" void onTerminatingSignal(int sig) {
 
 void SignalCleanup::install() {
     static const bool installed = [] {
-        for (int sig : watchedSignals) {
+        // A file-size limit must end in a clear message, not in a killed run.
+        signal(SIGXFSZ, SIG_IGN);
+        for (int sig : terminatingSignals()) {
             struct sigaction previous = {};
             // A signal the parent chose to ignore (nohup, background jobs) stays ignored.
             if (sigaction(sig, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
@@ -121,7 +87,7 @@ void SignalCleanup::install() {
             struct sigaction action = {};
             action.sa_handler = onTerminatingSignal;
             sigemptyset(&action.sa_mask);
-            for (int other : watchedSignals)
+            for (int other : terminatingSignals())
                 sigaddset(&action.sa_mask, other);
             sigaction(sig, &action, nullptr);
         }
@@ -130,8 +96,21 @@ void SignalCleanup::install() {
     (void)installed;
 }
 
-void SignalCleanup::watchFolder(const std::string& path) {
-    watchedFolder.assign(path);
+const std::vector<int>& SignalCleanup::terminatingSignals() {
+    static const std::vector<int> signals = makeTerminatingSignals();
+    return signals;
+}
+
+void SignalCleanup::watchFolder(int parentFd, const std::string& name, int folderFd, const char* keepLast) {
+    watchedFolder.set.store(false);
+    std::string keep = keepLast ? keepLast : "";
+    if (name.size() >= sizeof watchedFolder.name || keep.size() >= sizeof watchedFolder.keepLast)
+        return;
+    std::memcpy(watchedFolder.name, name.c_str(), name.size() + 1);
+    std::memcpy(watchedFolder.keepLast, keep.c_str(), keep.size() + 1);
+    watchedFolder.parentFd = parentFd;
+    watchedFolder.folderFd = folderFd;
+    watchedFolder.set.store(true);
 }
 void SignalCleanup::forgetFolder() {
     watchedFolder.set.store(false);
@@ -148,7 +127,12 @@ void SignalCleanup::cleanUpNow() noexcept {
 }
 
 void SignalCleanup::removeTree(const std::string& path) {
-    removeTreeRaw(path.c_str());
+    std::string folder = hostpath::folderOf(path);
+    int parent = hostpath::openFile(folder.empty() ? "." : folder, O_RDONLY | O_DIRECTORY);
+    if (parent < 0)
+        return;
+    foldertree::removeAt(parent, hostpath::fileNameOf(path).c_str());
+    close(parent);
 }
 
 } // namespace quendle

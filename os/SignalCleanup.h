@@ -1,18 +1,23 @@
 #pragma once
 #include <string>
+#include <vector>
 
 namespace quendle {
 
-// Removes the package's temporary things when the run is ended by SIGINT, SIGTERM, SIGHUP or
-// SIGQUIT, then ends the process by the same signal. The removal inside the handler uses only
-// system calls, so it is safe at any point of the run. One folder tree and one file are watched
-// at a time; paths longer than PATH_MAX are not watched.
+// Removes the package's temporary things when the run is ended by any signal whose default is to
+// end the process and that can be caught (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM,
+// SIGPIPE, the real-time signals, ...), then ends the process by the same signal. SIGXFSZ is
+// ignored instead: a file-size limit then shows up as a failed write (EFBIG) that the run reports.
+// The removal inside the handler uses only system calls, so it is safe at any point of the run.
+// One folder tree and one file are watched at a time; a watched file path must fit PATH_MAX.
 class SignalCleanup {
   public:
     // Installs the handlers (once per process).
     static void install();
 
-    static void watchFolder(const std::string& path);
+    // The folder open as `folderFd`, entry `name` of the folder open as `parentFd`; both stay
+    // open while watched. Its entry `keepLast` (may be nullptr) is removed after the rest.
+    static void watchFolder(int parentFd, const std::string& name, int folderFd, const char* keepLast);
     static void forgetFolder();
     static void watchFile(const std::string& path);
     static void forgetFile();
@@ -22,8 +27,11 @@ class SignalCleanup {
     static void cleanUpNow() noexcept;
 
     // Deletes a folder tree the way the handler does (symbolic links are removed, never
-    // followed); failures are ignored.
+    // followed, at any depth); failures are ignored.
     static void removeTree(const std::string& path);
+
+    // The signals that end the run after the clean-up.
+    static const std::vector<int>& terminatingSignals();
 };
 
 // Watches a file for its lifetime.

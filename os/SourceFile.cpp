@@ -1,5 +1,8 @@
 #include "os/SourceFile.h"
 
+#include "os/FileSystem.h"
+
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -8,12 +11,18 @@ namespace quendle {
 SourceFile::~SourceFile() = default;
 
 bool SourceFile::open(const std::string& path) {
-    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    fd_.reset(hostpath::openFile(path, O_RDONLY));
     if (!fd_)
         return false;
     struct stat st {};
-    if (::fstat(fd_.get(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::fstat(fd_.get(), &st) != 0)
         return false;
+    if (!S_ISREG(st.st_mode)) {
+        // Say why, or the caller would report the errno of some earlier call.
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        fd_.reset();
+        return false;
+    }
     size_ = static_cast<uint64_t>(st.st_size);
     modified_ = st.st_mtim.tv_sec;
     ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);

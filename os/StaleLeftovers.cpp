@@ -1,7 +1,7 @@
 #include "os/StaleLeftovers.h"
 
 #include "os/FileSystem.h"
-#include "os/SignalCleanup.h"
+#include "os/FolderTree.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -43,8 +43,7 @@ bool nobodyHolds(int fd) {
 }
 
 // Calls `visit(name)` for each entry of `folder` but "." and "..".
-template <typename Visit>
-void forEachEntry(const std::string& folder, Visit visit) {
+template <typename Visit> void forEachEntry(const std::string& folder, Visit visit) {
     std::unique_ptr<DIR, FolderCloser> dir(::opendir(folder.c_str()));
     if (!dir)
         return;
@@ -63,59 +62,86 @@ std::string folderOf(const std::string& path) {
 
 } // namespace
 
-UniqueFd StaleLeftovers::createWorkspace(const std::string& workspaceFolder) {
-    std::string pending = workspaceFolder + NewWorkspaceSuffix;
-    if (::mkdir(pending.c_str(), 0700) != 0)
-        return {};
-    UniqueFd fd(::open((pending + "/" + LockFileName).c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                       0600));
-    if (!fd || ::flock(fd.get(), LOCK_EX) != 0 || ::rename(pending.c_str(), workspaceFolder.c_str()) != 0) {
-        SignalCleanup::removeTree(pending);
-        return {};
+bool StaleLeftovers::createWorkspace(const std::string& tempFolder, const std::string& name,
+                                     WorkspaceHandles& out) {
+    constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+    out = WorkspaceHandles{};
+    out.temp.reset(hostpath::openFile(tempFolder, O_RDONLY | O_DIRECTORY));
+    if (!out.temp)
+        return false;
+    if (::mkdirat(out.temp.get(), name.c_str(), 0700) != 0)
+        return false;
+    auto failed = [&] {
+        int error = errno;
+        if (out.folder)
+            removeWorkspace(out, name);
+        else
+            ::unlinkat(out.temp.get(), name.c_str(), AT_REMOVEDIR);
+        errno = error;
+        return false;
+    };
+    out.folder.reset(::openat(out.temp.get(), name.c_str(), FolderFlags));
+    struct stat st {};
+    if (!out.folder || ::fstat(out.folder.get(), &st) != 0)
+        return failed();
+    if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+        // Not the folder this mkdir made.
+        errno = EEXIST;
+        out.folder.reset();
+        return false;
     }
-    return fd;
+    // Locked under a name no sweep looks at, then renamed: the lock file is never seen unlocked.
+    const std::string pendingLock = std::string(LockFileName) + ".new";
+    out.lock.reset(::openat(out.folder.get(), pendingLock.c_str(),
+                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.lock || ::flock(out.lock.get(), LOCK_EX) != 0 ||
+        ::renameat(out.folder.get(), pendingLock.c_str(), out.folder.get(), LockFileName) != 0)
+        return failed();
+    if (::mkdirat(out.folder.get(), ContentFolderName, 0700) != 0)
+        return failed();
+    out.content.reset(::openat(out.folder.get(), ContentFolderName, FolderFlags));
+    if (!out.content)
+        return failed();
+    return true;
 }
 
-void StaleLeftovers::removeWorkspace(const std::string& workspaceFolder) {
-    forEachEntry(workspaceFolder, [&](const std::string& name) {
-        if (name == LockFileName)
-            return;
-        std::string path = workspaceFolder + "/" + name;
-        struct stat st = {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            SignalCleanup::removeTree(path);
-        else
-            ::unlink(path.c_str());
-    });
-    SignalCleanup::removeTree(workspaceFolder);
+void StaleLeftovers::removeWorkspace(WorkspaceHandles& workspace, const std::string& name) noexcept {
+    if (!workspace.folder)
+        return;
+    workspace.content.reset();
+    foldertree::emptyFolder(workspace.folder.get(), LockFileName);
+    ::unlinkat(workspace.folder.get(), LockFileName, 0);
+    // Whatever appeared meanwhile (a link planted while the tree was removed) goes too.
+    for (int attempt = 0; workspace.temp && attempt < 8; ++attempt) {
+        if (::unlinkat(workspace.temp.get(), name.c_str(), AT_REMOVEDIR) == 0 || errno != ENOTEMPTY)
+            break;
+        foldertree::emptyFolder(workspace.folder.get());
+    }
+    workspace.folder.reset();
+    // Only now: an unlocked workspace may be swept by another run.
+    workspace.lock.reset();
 }
 
 int StaleLeftovers::removeAbandonedWorkspaces(const std::string& tempFolder) {
     int removed = 0;
-    std::time_t now = std::time(nullptr);
-    const std::string suffix = NewWorkspaceSuffix;
+    UniqueFd temp(hostpath::openFile(tempFolder, O_RDONLY | O_DIRECTORY));
+    if (!temp)
+        return 0;
     forEachEntry(tempFolder, [&](const std::string& name) {
-        bool unfinished = name.size() == 38 + suffix.size() && name.ends_with(suffix);
-        if (!isWorkspaceName(unfinished ? name.substr(0, 38) : name))
+        if (!isWorkspaceName(name))
             return;
-        std::string folder = tempFolder + "/" + name;
+        WorkspaceHandles found;
+        found.folder.reset(
+            ::openat(temp.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st = {};
-        if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        if (!found.folder || ::fstat(found.folder.get(), &st) != 0 || st.st_uid != ::geteuid())
             return;
-        UniqueFd lock(::open((folder + "/" + LockFileName).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (lock && !nobodyHolds(lock.get()))
+        // Without a lock file it is another program's folder, or one being made right now.
+        found.lock.reset(::openat(found.folder.get(), LockFileName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!found.lock || !nobodyHolds(found.lock.get()))
             return;
-        if (unfinished) {
-            // Its lock is taken right after the folder is made: the age covers that moment.
-            if (now - st.st_mtime < 10)
-                return;
-            SignalCleanup::removeTree(folder);
-        } else {
-            // Without a lock file it is another program's folder (or an older version's).
-            if (!lock)
-                return;
-            removeWorkspace(folder);
-        }
+        found.temp.reset(::fcntl(temp.get(), F_DUPFD_CLOEXEC, 0));
+        removeWorkspace(found, name);
         ++removed;
     });
     return removed;

@@ -11,23 +11,31 @@ namespace quendle {
 // so an unlocked one belongs to nobody. Only the current user's things are touched.
 class StaleLeftovers {
   public:
-    // The name of the lock file inside a workspace folder.
+    // The name of the lock file inside a workspace folder; it appears only once it is locked.
     static constexpr const char* LockFileName = ".quendle-lock";
-    // What a workspace is called until it holds its locked lock file.
-    static constexpr const char* NewWorkspaceSuffix = ".quendle-new";
+    // The content folder inside a workspace.
+    static constexpr const char* ContentFolderName = "res";
 
-    // Creates the workspace folder (mode 0700) with its lock file, locked before the folder
-    // appears under its name, and returns the lock. An empty result when that fails: the caller
-    // then creates the folder plainly, which works but cannot be recognised as abandoned later.
-    static UniqueFd createWorkspace(const std::string& workspaceFolder);
+    // A workspace as descriptors: every later operation on it is relative to these.
+    struct WorkspaceHandles {
+        UniqueFd temp;    // the folder the workspace is in
+        UniqueFd folder;  // the workspace itself
+        UniqueFd lock;    // its lock file, locked
+        UniqueFd content; // its content folder
+    };
 
-    // Deletes a workspace with its lock file last, so that a removal cut short by SIGKILL still
-    // leaves a folder the next run recognises.
-    static void removeWorkspace(const std::string& workspaceFolder);
+    // Creates the folder `name` in `tempFolder` with one mkdir (mode 0700), which fails on any
+    // existing entry of that name (errno EEXIST), then its lock file and content folder inside
+    // it, all through descriptors. False with errno set; nothing is left behind then.
+    static bool createWorkspace(const std::string& tempFolder, const std::string& name,
+                                WorkspaceHandles& out);
 
-    // Removes every folder of `tempFolder` named like a workspace ("{GUID}") whose lock file
-    // nobody holds, and every "{GUID}.quendle-new" more than 10 seconds old whose creation was
-    // cut short. Returns how many were removed.
+    // Deletes a workspace through its descriptors, its lock file last, so that a removal cut
+    // short by SIGKILL still leaves a folder the next run recognises. Any depth; never raises.
+    static void removeWorkspace(WorkspaceHandles& workspace, const std::string& name) noexcept;
+
+    // Removes every folder of `tempFolder` named like a workspace ("{GUID}") that this user owns
+    // and that holds a lock file nobody holds. Returns how many were removed.
     static int removeAbandonedWorkspaces(const std::string& tempFolder);
 
     // Locks a temporary file this run has just created; false with errno set.

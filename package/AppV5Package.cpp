@@ -5,10 +5,8 @@
 #include "core/ExceptionPresenter.h"
 #include "core/ConsoleWriter.h"
 #include "os/FileSystem.h"
-#include "os/Guid.h"
-#include "os/SignalCleanup.h"
-#include "os/StaleLeftovers.h"
 #include "xml/MsXmlDomDocument.h"
+#include "package/ContentTypes.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/PackageArchiveWriter.h"
@@ -19,6 +17,7 @@
 #include "util/strings/StringTable.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 namespace quendle {
@@ -26,6 +25,19 @@ namespace quendle {
 namespace {
 
 constexpr int PackingOperation = 104;
+
+// How long a run waits for another run on the same package: QUENDLE_LOCK_WAIT seconds, else
+// five minutes, enough for a large package's save.
+int lockWaitSeconds() {
+    const char* text = std::getenv("QUENDLE_LOCK_WAIT");
+    if (text && *text) {
+        char* end = nullptr;
+        long seconds = std::strtol(text, &end, 10);
+        if (*end == '\0' && seconds >= 0 && seconds <= 86400)
+            return static_cast<int>(seconds);
+    }
+    return 300;
+}
 
 } // namespace
 
@@ -35,18 +47,7 @@ AppV5Package::~AppV5Package() {
     // The hive and the documents may hold files of the workspace: release them first.
     registry_.reset();
     documents_.clear();
-    removeWorkspace();
-}
-
-void AppV5Package::removeWorkspace() noexcept {
-    if (workspaceFolder_.empty())
-        return;
-    // Before the tracker's own removal of the tree, which would take the lock file at random.
-    StaleLeftovers::removeWorkspace(workspaceFolder_);
-    tracker_.cleanUp();
-    SignalCleanup::forgetFolder();
-    // Only now: an unlocked workspace may be swept by another run.
-    workspaceLock_.reset();
+    workspace_.remove();
 }
 
 void AppV5Package::setPackagePath(const std::string& path) {
@@ -57,7 +58,7 @@ void AppV5Package::setPackagePath(const std::string& path) {
 
 std::string AppV5Package::knownPartPath(std::string_view partName) const {
     std::string_view canonical = canonicalKnownPart(partName);
-    return hostpath::joinPath(contentFolder_, canonical.empty() ? partName : canonical);
+    return hostpath::joinPath(contentFolder(), canonical.empty() ? partName : canonical);
 }
 
 PackagePath AppV5Package::packagePathOf(const std::string& base, const std::string& file) {
@@ -77,31 +78,23 @@ void AppV5Package::open() {
     // Once per run, even for a package of nothing but root parts (whose file table stays empty).
     if (opened_)
         return;
-    workspaceFolder_ = hostpath::joinPath(hostpath::tempFolderPath(), newGuidString(GuidCase::Upper, true));
-    contentFolder_ = hostpath::joinPath(workspaceFolder_, "res");
-    SignalCleanup::install();
-    SignalCleanup::watchFolder(workspaceFolder_);
-    // A hardware fault ends the run from its own handler; the workspace goes with it too.
-    setFaultCleanup(&SignalCleanup::cleanUpNow);
-    tracker_.addFolderTree(workspaceFolder_);
-    // Workspaces of runs that were killed outright are removed first: they may be gigabytes.
-    (void)StaleLeftovers::removeAbandonedWorkspaces(hostpath::tempFolderPath());
-    // Only this user may read the extracted package; a failure shows up as a failed extraction.
-    workspaceLock_ = StaleLeftovers::createWorkspace(workspaceFolder_);
-    if (!workspaceLock_)
-        (void)hostpath::createFolder(workspaceFolder_);
+    lockPackage();
+    workspace_.create();
+    const std::string& content = workspace_.contentFolder();
 
     std::vector<std::string> extracted;
     ZipReader reader(this);
-    bool ok = reader.open(hostpath::toLongPath(packagePath_)) && reader.extractAll(contentFolder_, extracted);
+    bool ok = reader.open(hostpath::toLongPath(packagePath_)) &&
+              reader.extractAll(content, extracted, workspace_.contentFd());
     reader.close();
     endProgressLine();
     if (!ok)
-        throw Exception(withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), reader.errorText()));
+        throw Exception(
+            withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), reader.errorText()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);
-        PackagePath packagePath = packagePathOf(contentFolder_, path);
+        PackagePath packagePath = packagePathOf(content, path);
         std::string_view known = canonicalKnownPart(packagePath);
         if (known.empty()) {
             // The extractor has refused entries naming one file twice.
@@ -110,11 +103,23 @@ void AppV5Package::open() {
         }
         // Known parts are found later by their own spelling.
         if (packagePath != known) {
-            std::string canonicalPath = hostpath::joinPath(contentFolder_, known);
-            (void)std::rename(path.c_str(), canonicalPath.c_str());
+            std::string canonicalPath = hostpath::joinPath(content, known);
+            (void)hostpath::renameFile(path, canonicalPath);
         }
     }
     opened_ = true;
+}
+
+void AppV5Package::lockPackage() {
+    std::string holder;
+    auto notice = [](const std::string& other) {
+        if (ConsoleWriter* writer = ConsoleWriter::installed())
+            writer->writeLine(formatStringId(strings::WaitingForPackage, {other}));
+    };
+    std::string path = hostpath::toLongPath(packagePath_);
+    // A file that cannot even be opened is reported by the extraction, with its reason.
+    if (!packageLock_.acquire(path, lockWaitSeconds(), notice, holder) && !holder.empty())
+        throw Exception(strings::PackageInUse, path, holder);
 }
 
 void AppV5Package::requireManifest() {
@@ -146,12 +151,12 @@ std::shared_ptr<MsXmlDomDocument> AppV5Package::getXmlPart(std::string_view part
 
 PackageRegistry& AppV5Package::registry() {
     if (!registry_)
-        registry_ = std::make_unique<PackageRegistry>(contentFolder_, [this] { markModified(); });
+        registry_ = std::make_unique<PackageRegistry>(contentFolder(), [this] { markModified(); });
     return *registry_;
 }
 
 void AppV5Package::writeBackXmlParts() {
-    ManifestValidator::WriteBackXmlParts(documents_, contentFolder_);
+    ManifestValidator::WriteBackXmlParts(documents_, contentFolder());
 }
 
 void AppV5Package::saveRegistry() {
@@ -160,16 +165,27 @@ void AppV5Package::saveRegistry() {
 }
 
 void AppV5Package::writeNewArchive(const std::string& archivePath) {
-    PackageArchiveWriter::write(archivePath, contentFolder_, fileTable_, [this] { step(1); });
+    PackageArchiveWriter::write(archivePath, contentFolder(), fileTable_, [this] { step(1); });
+}
+
+void AppV5Package::dropSignature() {
+    // The signature covers the package as it was: after any edit it would only mislead the client.
+    const PackagePath signature = "AppxSignature.p7x";
+    if (!fileTable_.contains(signature))
+        return;
+    (void)fileTable_.erase(signature);
+    removeContentType(*this, signature);
+    printChange(loadString(strings::SignatureRemoved));
 }
 
 uint32_t AppV5Package::save() {
     try {
+        dropSignature();
         // Built in the workspace under the package's own name, beside its block map.
         std::string name = hostpath::fileNameOf(packagePath_);
         if (name == "res" || isKnownPart(name))
             name += ".new";
-        std::string archivePath = hostpath::joinPath(workspaceFolder_, name);
+        std::string archivePath = hostpath::joinPath(workspaceFolder(), name);
         setRange(PackingOperation, PackageArchiveWriter::stepCount(fileTable_), 0);
         writeBackXmlParts();
         saveRegistry();

@@ -3,7 +3,9 @@
 #include "os/TempFileTracker.h"
 #include "os/UniqueFd.h"
 #include "xml/Namespaces.h"
+#include "os/PackageLock.h"
 #include "package/FileTable.h"
+#include "package/Workspace.h"
 
 #include <cstdint>
 #include <map>
@@ -18,8 +20,9 @@ class PackageRegistry;
 
 // The one package of a run. It is extracted into a private workspace on first use; edits change
 // the workspace, the cached XML parts and the hive; save() packs the workspace into a new
-// archive and puts it in the place of the package file. The workspace is removed when the
-// object ends, and by the signal handler when the run is interrupted.
+// archive and puts it in the place of the package file. Another run on the same package waits
+// until this one has ended. The workspace is removed when the object ends, and by the signal
+// handler when the run is interrupted.
 class AppV5Package : public ExtractProgress {
   public:
     // Part name -> its loaded document; ordered, so the write-back order is the same every run.
@@ -42,8 +45,8 @@ class AppV5Package : public ExtractProgress {
     void openOnDemand();
     bool isOpen() const { return opened_; }
 
-    const std::string& workspaceFolder() const { return workspaceFolder_; }
-    const std::string& contentFolder() const { return contentFolder_; }
+    const std::string& workspaceFolder() const { return workspace_.folder(); }
+    const std::string& contentFolder() const { return workspace_.contentFolder(); }
     // Where a known part lives in the workspace (whether or not the package has it).
     std::string knownPartPath(std::string_view partName) const;
 
@@ -84,13 +87,13 @@ class AppV5Package : public ExtractProgress {
     void saveRegistry();
     void writeNewArchive(const std::string& archivePath);
     void endProgressLine();
-    void removeWorkspace() noexcept;
+    void lockPackage();
+    void dropSignature();
 
     std::string packagePath_;
-    std::string contentFolder_;
-    std::string workspaceFolder_;
-    UniqueFd workspaceLock_; // marks the workspace as in use while this run lives
-    TempFileTracker tracker_;
+    // Held from the first read of the package until its replacement is in place.
+    PackageLock packageLock_;
+    Workspace workspace_;
     FileTable fileTable_;
     DocumentCache documents_;
     std::unique_ptr<PackageRegistry> registry_;

@@ -23,12 +23,13 @@ std::string contentTypesNamespace() {
     return std::string(OpcSchemaHost) + "/package/2006/content-types";
 }
 
-std::string defaultSelector(std::string_view lowerExtension) {
-    return "appv:Default[@Extension=" + xpathStringLiteral(lowerExtension) + "]";
+// Extensions and part names compare as the file table compares package paths.
+std::shared_ptr<MsXmlDomElement> defaultFor(const MsXmlDomElement& root, std::string_view extension) {
+    return childWithName(root, "appv:Default", "Extension", extension);
 }
 
-std::string overrideSelector(std::string_view partName) {
-    return "appv:Override[@PartName=" + xpathStringLiteral(partName) + "]";
+std::shared_ptr<MsXmlDomElement> overrideFor(const MsXmlDomElement& root, std::string_view partName) {
+    return childWithName(root, "appv:Override", "PartName", partName);
 }
 
 } // namespace
@@ -61,7 +62,7 @@ bool ContentTypes::add(std::string_view packagePath) {
     const std::string path = packagepath::normalizePath(packagePath);
     const auto root = document_.GetDocumentElement();
     const std::string extension = toLowerAscii(extensionOf(path));
-    if (!extension.empty() && root->SelectSingleNode(defaultSelector(extension)))
+    if (!extension.empty() && defaultFor(*root, extension))
         return false;
 
     // An extension-less file is registered by its part name; no existing Override is looked for,
@@ -83,19 +84,21 @@ bool ContentTypes::add(std::string_view packagePath) {
 bool ContentTypes::remove(std::string_view packagePath, const FileTable& files) {
     const std::string path = packagepath::normalizePath(packagePath);
     const std::string extension = toLowerAscii(extensionOf(path));
-    if (!extension.empty() && isExtensionInUse(extension, files))
-        return false;
-
     const auto root = document_.GetDocumentElement();
-    const auto found = root->SelectSingleNode(extension.empty() ? overrideSelector(partNameOf(path))
-                                                                : defaultSelector(extension));
-    if (!found)
-        return false;
-    const std::string xml = found->GetXml();
-    found->GetParent()->RemoveChild(*found);
-    changed();
-    printChange(formatStringId(163, {ContentTypesPart}), xml);
-    return true;
+    auto drop = [&](const std::shared_ptr<MsXmlDomElement>& found) {
+        if (!found)
+            return false;
+        const std::string xml = found->GetXml();
+        found->GetParent()->RemoveChild(*found);
+        changed();
+        printChange(formatStringId(163, {ContentTypesPart}), xml);
+        return true;
+    };
+    // An Override names this one file, whatever its extension: it goes with the file.
+    bool removed = drop(overrideFor(*root, partNameOf(path)));
+    if (!extension.empty() && !isExtensionInUse(extension, files))
+        removed = drop(defaultFor(*root, extension)) || removed;
+    return removed;
 }
 
 void ContentTypes::changed() {

@@ -21,8 +21,9 @@ class ContentTypes {
 
     // Registers the content type of an added file. Returns true when the document changed.
     bool add(std::string_view packagePath);
-    // Drops the registration of a removed file unless another file of `files` (which no longer
-    // holds the removed one) still needs it; "xml" and "dat" stay for the package's own parts.
+    // Drops the Override of a removed file, and its extension's Default unless another file of
+    // `files` (which no longer holds the removed one) still needs it; "xml" and "dat" stay for
+    // the package's own parts.
     // Returns true when the document changed.
     bool remove(std::string_view packagePath, const FileTable& files);
 

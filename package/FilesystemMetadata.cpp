@@ -23,9 +23,10 @@ std::string metadataNamespace() {
     return appVNamespace("/appv/2010/FilesystemMetadata");
 }
 
-// Values are quoted for XPath, so a name with an apostrophe is selected like any other.
-std::string entrySelector(std::string_view attribute, std::string_view value) {
-    return "appv:Entry[@" + std::string(attribute) + "=" + xpathStringLiteral(value) + "]";
+// The client's file system ignores case: a case variant of an entry's name is that entry.
+std::shared_ptr<MsXmlDomElement> childEntry(const MsXmlDomElement& parent, const char* attribute,
+                                            std::string_view value) {
+    return childWithName(parent, "appv:Entry", attribute, value);
 }
 
 // The namespace the selection prefix stands for: the one the `Filesystem` element was found in.
@@ -88,15 +89,14 @@ bool FilesystemMetadata::removeEntry(std::string_view packagePath) {
     const auto filesystem = document_.GetDocumentElement()->SelectSingleElement(FilesystemSelector);
     if (!filesystem)
         return false;
-    std::string chain;
+    std::shared_ptr<MsXmlDomNode> found;
+    std::shared_ptr<MsXmlDomElement> current = filesystem;
     for (const std::string& component : splitPackagePath(packagepath::normalizePath(packagePath))) {
-        if (!chain.empty())
-            chain += '/';
-        chain += entrySelector("Long", component);
+        current = childEntry(*current, "Long", component);
+        if (!current)
+            return false;
+        found = current;
     }
-    if (chain.empty())
-        return false;
-    auto found = filesystem->SelectSingleNode(chain);
     if (!found)
         return false;
     // An index only follows additions.

@@ -1,6 +1,7 @@
 #include "package/MetadataNameIndex.h"
 
 #include "xml/MsXmlDomNode.h"
+#include "package/FileTable.h"
 #include "package/ShortNameGenerator.h"
 
 #include <libxml/tree.h>
@@ -48,9 +49,9 @@ MetadataNameIndex::Folder& MetadataNameIndex::folder(const MsXmlDomElement& elem
             if (!isEntry(child))
                 continue;
             if (attributeValue(child, "Long", value))
-                it->second.byLong.try_emplace(value, child);
+                it->second.byLong.try_emplace(FileTable::foldKey(value), child);
             if (attributeValue(child, "Short", value))
-                it->second.shorts.insert(value);
+                it->second.shorts.insert(FileTable::foldKey(value));
         }
     }
     return it->second;
@@ -59,7 +60,7 @@ MetadataNameIndex::Folder& MetadataNameIndex::folder(const MsXmlDomElement& elem
 std::shared_ptr<MsXmlDomElement> MetadataNameIndex::findChild(const MsXmlDomElement& parent,
                                                               std::string_view longName) {
     Folder& entries = folder(parent);
-    const auto found = entries.byLong.find(std::string(longName));
+    const auto found = entries.byLong.find(FileTable::foldKey(longName));
     if (found == entries.byLong.end())
         return nullptr;
     return std::make_shared<MsXmlDomElement>(parent.state(), found->second);
@@ -71,9 +72,9 @@ void MetadataNameIndex::childAdded(const MsXmlDomElement& parent, const MsXmlDom
         return;
     std::string value;
     if (attributeValue(child.raw(), "Long", value))
-        entries.byLong.try_emplace(value, child.raw());
+        entries.byLong.try_emplace(FileTable::foldKey(value), child.raw());
     if (attributeValue(child.raw(), "Short", value))
-        entries.shorts.insert(value);
+        entries.shorts.insert(FileTable::foldKey(value));
     // A new element has no children: its folder is known to be empty without reading it.
     folders_.try_emplace(child.raw());
 }
@@ -88,7 +89,7 @@ std::string MetadataNameIndex::shortNameFor(const MsXmlDomElement& parent, std::
     // Numbers below `next` were found taken before, and taken names are never given back here.
     for (;; ++next) {
         std::string name = ShortNameGenerator::candidate(longName, next);
-        if (!entries.shorts.contains(name))
+        if (!entries.shorts.contains(FileTable::foldKey(name)))
             return name;
     }
 }

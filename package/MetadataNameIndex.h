@@ -26,7 +26,7 @@ class MetadataNameIndex {
     // Whether the index was made for this `Filesystem` element.
     bool isFor(const MsXmlDomElement& filesystem) const;
 
-    // The first child entry of `folder` whose "Long" is `longName`, or nullptr.
+    // The first child entry of `folder` whose "Long" is `longName` by the file table's case rules.
     std::shared_ptr<MsXmlDomElement> findChild(const MsXmlDomElement& folder, std::string_view longName);
     // Records an entry just appended to `folder` (after its attributes are set).
     void childAdded(const MsXmlDomElement& folder, const MsXmlDomElement& child);

@@ -3,6 +3,7 @@
 #include "core/Exception.h"
 #include "core/ConsoleWriter.h"
 #include "os/FileSystem.h"
+#include "xml/MsXmlDomNode.h"
 #include "package/AppV5Package.h"
 #include "package/ContentTypes.h"
 #include "package/FilesystemMetadata.h"
@@ -91,6 +92,18 @@ ChangeLineMute::ChangeLineMute() {
 
 ChangeLineMute::~ChangeLineMute() {
     --mutedChangeLines;
+}
+
+std::shared_ptr<MsXmlDomElement> childWithName(const MsXmlDomElement& parent, const std::string& childXPath,
+                                               const std::string& attribute, std::string_view value) {
+    const std::string wanted = FileTable::foldKey(value);
+    const auto children = parent.SelectNodes(childXPath);
+    for (int i = 0; i < children->GetLength(); ++i) {
+        auto child = std::dynamic_pointer_cast<MsXmlDomElement>(children->GetItem(i));
+        if (child && FileTable::foldKey(child->GetAttribute(attribute)) == wanted)
+            return child;
+    }
+    return nullptr;
 }
 
 void printChange(std::string_view text, std::string_view elementXml) {
@@ -189,7 +202,12 @@ void updateScriptFileCommand(AppV5Package& package, std::string_view scriptName,
                              std::string_view sourcePath) {
     requireSource(sourcePath);
     package.openOnDemand();
-    update(package, scriptPackagePath(scriptName), std::string(sourcePath));
+    const PackagePath path = scriptPackagePath(scriptName);
+    const UpdateOutcome outcome = updateFile(package.fileTable(), path, std::string(sourcePath));
+    package.markModified();
+    // A new script is added as Add-ScriptFile adds one: a content type, no metadata entry.
+    if (outcome == UpdateOutcome::Added)
+        addContentType(package, path);
 }
 
 void deleteScriptFileCommand(AppV5Package& package, std::string_view scriptName) {

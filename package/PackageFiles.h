@@ -1,6 +1,7 @@
 #pragma once
 #include "package/FileTable.h"
 
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -8,6 +9,7 @@
 namespace quendle {
 
 class AppV5Package;
+class MsXmlDomElement;
 
 // The components of a package path, first to last. Callers pass normalized paths: a doubled
 // backslash ends the walk, so only the components after it are returned.
@@ -23,6 +25,11 @@ PackagePath scriptPackagePath(std::string_view name);
 // `value` as an XPath 1.0 string literal: in apostrophes, in quotes when it holds an
 // apostrophe, or as concat() of both kinds when it holds both.
 std::string xpathStringLiteral(std::string_view value);
+
+// The first child of `parent` selected by `childXPath` whose `attribute` equals `value` under
+// the file table's case rules (a name that differs only in letter case is the same name).
+std::shared_ptr<MsXmlDomElement> childWithName(const MsXmlDomElement& parent, const std::string& childXPath,
+                                               const std::string& attribute, std::string_view value);
 
 // A result line in green, with the XML of the changed element on a second line when given.
 void printChange(std::string_view text, std::string_view elementXml = {});
@@ -61,7 +68,7 @@ void updateFileCommand(AppV5Package& package, std::string_view packagePath, std:
 void deleteFileCommand(AppV5Package& package, std::string_view packagePath);
 // Add-ScriptFile: "Scripts\<file name of the source>"; content type, no metadata.
 void addScriptFileCommand(AppV5Package& package, std::string_view sourcePath);
-// Update-ScriptFile: "Scripts\<name>" gets the new source (or is added as by Update-File).
+// Update-ScriptFile: "Scripts\<name>" gets the new source (or is added as by Add-ScriptFile).
 void updateScriptFileCommand(AppV5Package& package, std::string_view scriptName, std::string_view sourcePath);
 // Del-ScriptFile: removes "Scripts\<name>" and its content type; no metadata.
 void deleteScriptFileCommand(AppV5Package& package, std::string_view scriptName);

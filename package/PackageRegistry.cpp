@@ -51,7 +51,7 @@ void PackageRegistry::save() {
     std::string fresh = path + ".new";
     hostpath::deleteFile(fresh);
     hive_.Save(fresh);
-    if (std::rename(fresh.c_str(), path.c_str()) != 0) {
+    if (!hostpath::renameFile(fresh, path)) {
         uint32_t error = win32ErrorFromErrno(errno);
         hostpath::deleteFile(fresh);
         throw OfflineRegException(error, path);

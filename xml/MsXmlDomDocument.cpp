@@ -1,4 +1,6 @@
 #include "xml/MsXmlDomDocument.h"
+
+#include "os/FileSystem.h"
 #include "os/UniqueFd.h"
 #include "xml/DocumentLimits.h"
 #include "xml/DomState.h"
@@ -191,7 +193,7 @@ MsXmlDomDocument::~MsXmlDomDocument() = default;
 void MsXmlDomDocument::Load(const std::string& path) {
     // The parser reads the file in pieces from the descriptor; the external-entity loader,
     // which refuses everything, is not involved.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(hostpath::openFile(path, O_RDONLY));
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
     std::string head = fileHead(fd.get());
@@ -320,7 +322,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
     doc->version = xmlStrdup(x(version_.empty() ? std::string("1.0") : version_));
     doc->standalone = standalone_ ? 1 : -1;
 
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
     initialize();

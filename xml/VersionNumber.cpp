@@ -48,7 +48,8 @@ std::string VersionNumber::ToString() const {
     int last = -1;
     for (int i = 3; i >= 0; --i) {
         int32_t c = components_[static_cast<size_t>(i)];
-        if (c != 0 && c != FieldLimit) {
+        // Only zeros may go: a dropped 65535 would read back as 0, a lower version.
+        if (c != 0) {
             last = i;
             break;
         }

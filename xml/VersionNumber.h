@@ -6,8 +6,8 @@
 
 namespace quendle {
 
-// A four-part version read loosely from text, incremented with carry, written without
-// redundant trailing fields.
+// A four-part version read loosely from text, incremented with carry, written without trailing
+// zero fields (at least two fields), so that the text reads back as the same version.
 class VersionNumber {
   public:
     void Parse(std::string_view text);

@@ -1,9 +1,12 @@
 #include "xml/XmlOutput.h"
 
 #include "core/Exception.h"
+#include "os/FileSystem.h"
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace quendle {
 
@@ -108,7 +111,10 @@ void XmlOutput::fail(int kind, std::source_location where) {
 }
 
 void XmlOutput::openFile() {
-    file_.reset(std::fopen(path_.c_str(), append_ ? "ab" : "wb"));
+    int fd = hostpath::openFile(path_, O_WRONLY | O_CREAT | (append_ ? O_APPEND : O_TRUNC), 0644);
+    file_.reset(fd >= 0 ? ::fdopen(fd, append_ ? "ab" : "wb") : nullptr);
+    if (!file_ && fd >= 0)
+        ::close(fd);
     if (!file_) {
         fail(KindOpen);
         return;

@@ -29,54 +29,70 @@ TEST(StaleLeftovers, OnlyWorkspacesNoLivingRunHoldsAreRemoved) {
     const std::string lockName = std::string("/") + StaleLeftovers::LockFileName;
     // A living run's workspace (its lock held by a descriptor of this process), one of a run
     // that died (lock released), and look-alikes that are not ours.
-    UniqueFd living = StaleLeftovers::createWorkspace(a);
-    ASSERT_TRUE(living);
+    StaleLeftovers::WorkspaceHandles living, dead, again;
+    ASSERT_TRUE(StaleLeftovers::createWorkspace(tmp.path(), WorkspaceA, living));
     EXPECT_EQ((fs::status(a).permissions() & fs::perms::all), fs::perms::owner_all);
-    EXPECT_FALSE(fs::exists(a + StaleLeftovers::NewWorkspaceSuffix));
-    ASSERT_TRUE(StaleLeftovers::createWorkspace(b)); // released at once: a dead run
-    fs::create_directories(b + "/res/Root");
+    EXPECT_TRUE(fs::is_directory(a + "/res"));
+    ASSERT_TRUE(StaleLeftovers::createWorkspace(tmp.path(), WorkspaceB, dead));
+    dead = {};
     writeFile(b + "/res/Root/big.bin", "gigabytes");
-    EXPECT_FALSE(StaleLeftovers::createWorkspace(b)) << "an existing workspace is never reused";
+    EXPECT_FALSE(StaleLeftovers::createWorkspace(tmp.path(), WorkspaceB, again));
+    EXPECT_EQ(errno, EEXIST) << "an existing workspace is never reused";
     fs::create_directories(tmp / "{22222222-2222-3333-4444-555555555555}/res"); // no lock file
     fs::create_directories(tmp / "not-a-guid");
     writeFile(tmp / "not-a-guid" + lockName, "");
     writeFile(tmp / "{33333333-2222-3333-4444-555555555555}", "a file, not a folder");
-    // Creations cut short before the rename: an old one and one that may still be going on.
-    const std::string cutShort = tmp / "{44444444-2222-3333-4444-555555555555}.quendle-new";
-    const std::string justMade = tmp / "{55555555-2222-3333-4444-555555555555}.quendle-new";
-    fs::create_directories(cutShort);
-    fs::create_directories(justMade);
-    makeOld(cutShort);
+    // A link named like a workspace, to a folder that looks abandoned: never followed.
+    fs::create_directories(tmp / "victim/res");
+    writeFile(tmp / "victim" + lockName, "");
+    fs::create_directory_symlink(tmp / "victim", tmp / "{66666666-2222-3333-4444-555555555555}");
 
-    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 2);
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
     EXPECT_TRUE(fs::exists(a + lockName));
     EXPECT_FALSE(fs::exists(b));
-    EXPECT_FALSE(fs::exists(cutShort));
-    EXPECT_TRUE(fs::exists(justMade));
     EXPECT_TRUE(fs::exists(tmp / "{22222222-2222-3333-4444-555555555555}/res"));
     EXPECT_TRUE(fs::exists(tmp / "not-a-guid"));
     EXPECT_TRUE(fs::exists(tmp / "{33333333-2222-3333-4444-555555555555}"));
+    EXPECT_TRUE(fs::exists(tmp / "victim/res"));
 
     // The living run ends without cleaning up (as under SIGKILL): the next sweep takes it.
-    living.reset();
+    living = {};
     EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
     EXPECT_FALSE(fs::exists(a));
     // A temp folder that is not there is no error.
     EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp / "missing"), 0);
+    // A name taken by a planted link is refused, not followed.
+    StaleLeftovers::WorkspaceHandles planted;
+    EXPECT_FALSE(
+        StaleLeftovers::createWorkspace(tmp.path(), "{66666666-2222-3333-4444-555555555555}", planted));
+    EXPECT_EQ(errno, EEXIST);
 }
 
-TEST(StaleLeftovers, RemovingAWorkspaceTakesEverything) {
+TEST(StaleLeftovers, RemovingAWorkspaceTakesEverythingAtAnyDepthAndFollowsNoLink) {
     ScratchDir tmp;
     const std::string w = tmp / WorkspaceA;
-    UniqueFd lock = StaleLeftovers::createWorkspace(w);
-    ASSERT_TRUE(lock);
+    StaleLeftovers::WorkspaceHandles workspace;
+    ASSERT_TRUE(StaleLeftovers::createWorkspace(tmp.path(), WorkspaceA, workspace));
     fs::create_directories(w + "/res/Root/deep/er");
     writeFile(w + "/res/Root/deep/er/f.txt", "x");
     writeFile(w + "/new.appv", "y");
     fs::create_directories(tmp / "outside");
     writeFile(tmp / "outside/keep.txt", "not the workspace's");
     fs::create_directory_symlink(tmp / "outside", w + "/res/link");
-    StaleLeftovers::removeWorkspace(w);
+    fs::create_symlink(tmp / "outside/keep.txt", w + "/res/Root/file-link");
+    // Far deeper than PATH_MAX: made relative to each new folder, as the extractor does.
+    int fd = ::open((w + "/res").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 1500 && fd >= 0; ++depth) {
+        ASSERT_EQ(::mkdirat(fd, "level-of-some-length", 0700), 0);
+        int next = ::openat(fd, "level-of-some-length", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(::openat(fd, "bottom.txt", O_WRONLY | O_CREAT, 0600), 0);
+    ::close(fd);
+    fs::permissions(w + "/res/Root/deep", fs::perms::owner_read | fs::perms::owner_exec);
+
+    StaleLeftovers::removeWorkspace(workspace, WorkspaceA);
     EXPECT_FALSE(fs::exists(w));
     EXPECT_EQ(readFile(tmp / "outside/keep.txt"), "not the workspace's") << "links are not followed";
 }
@@ -96,8 +112,9 @@ TEST(StaleLeftovers, OnlyOldUnlockedTemporariesOfThisPackageAreRemoved) {
     std::string held = temporary(".pkg.appv.deadbeef", true);
     UniqueFd holder(::open(held.c_str(), O_RDONLY));
     ASSERT_TRUE(StaleLeftovers::lockTemporary(holder.get()));
-    std::vector<std::string> others = {temporary(".pkg.appv.0123abc", true), temporary(".pkg.appv.0123abcg", true),
-                                       temporary(".other.appv.0123abcd", true), temporary("pkg.appv.0123abcd", true)};
+    std::vector<std::string> others = {
+        temporary(".pkg.appv.0123abc", true), temporary(".pkg.appv.0123abcg", true),
+        temporary(".other.appv.0123abcd", true), temporary("pkg.appv.0123abcd", true)};
     fs::create_directories(dir / ".pkg.appv.00000000");
     ::utimbuf times{0, 0};
     ::utime((dir / ".pkg.appv.00000000").c_str(), &times);
@@ -114,5 +131,6 @@ TEST(StaleLeftovers, OnlyOldUnlockedTemporariesOfThisPackageAreRemoved) {
     holder.reset();
     EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package), 1);
     EXPECT_FALSE(fs::exists(held));
-    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package, 0), 1) << "no age asked: the fresh one goes";
+    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package, 0), 1)
+        << "no age asked: the fresh one goes";
 }

@@ -70,7 +70,8 @@ bool waitForText(const std::string& path, const std::string& text, std::chrono::
 
 TEST(EndToEndInterrupt, SignalsAndFaultsRemoveTheWorkspaceAndLeaveThePackage) {
     // SIGSEGV stands for a hardware fault: reported by the fault handler, which then exits.
-    for (int sig : {SIGTERM, SIGINT, SIGSEGV}) {
+    // Every signal that ends a process by default and can be caught cleans up alike.
+    for (int sig : {SIGTERM, SIGINT, SIGSEGV, SIGUSR1, SIGALRM, SIGXCPU, SIGRTMIN + 3}) {
         SCOPED_TRACE(strsignal(sig));
         ScratchDir dir, tmp;
         std::string package = dir / "demo.appv";

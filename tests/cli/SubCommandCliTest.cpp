@@ -210,17 +210,3 @@ TEST_F(SubCommandCli, RefusedValuesEndTheRunAndLeaveThePackage) {
     }
     EXPECT_TRUE(stampOf(package) == original) << "the package file changed";
 }
-
-TEST_F(SubCommandCli, UpdateScriptFileOfANewScriptAddsItWithItsMetadata) {
-    QuendleRun run =
-        quendle({"/Update", "demo.appv", "Update-ScriptFile", "launch.cmd", "scripts/setup.cmd"});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
-    EXPECT_TRUE(contains(run.result.out, "Added file \"Scripts\\launch.cmd\" to package.\n"))
-        << run.result.out;
-    EXPECT_EQ(verifyPackage(package), "");
-    EXPECT_EQ(entryBytes(package, "Scripts/launch.cmd"), "@echo off\r\n");
-    const std::string fs = "{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}";
-    EXPECT_EQ(query("FilesystemMetadata.xml", "print([e.get('Long') for e in r.find('" + fs +
-                                                  "Filesystem').findall('" + fs + "Entry')])\n"),
-              "['Root', 'Scripts']\n");
-}

@@ -78,6 +78,11 @@ const StringEntry stringTable[] = {
     {195, "Invalid parameter value: \"%1!ls!\". Expected \"auto\" or <guid_string>."},
     {196, "Invalid parameter value: \"%1!ls!\". Expected \"auto\" or <version_string>."},
     {198, "Invalid file path: \"%1!ls!\"."},
+    {240, "Unable to create a private workspace folder in \"%1!ls!\": %2!ls!"},
+    {241, "Waiting for another run (%s) to finish with this package..."},
+    {242, "The package \"%1!ls!\" is in use by another run (%2!ls!); it was not changed."},
+    {243, "Removed the package signature \"AppxSignature.p7x\": the edit has made it invalid."},
+    {244, "The command file \"%1!ls!\" is already being run; a command file cannot run itself, directly or through another."},
     {260, "\n%d more errors are not shown.\n"},
     // Verify, Info, Expand and Export-Registry.
     {1400, "The archive has no end of central directory record."},

@@ -1,0 +1,54 @@
+#include "package/Workspace.h"
+
+#include "core/Exception.h"
+#include "os/ExceptionHandling.h"
+#include "os/FileSystem.h"
+#include "os/Guid.h"
+#include "os/SignalCleanup.h"
+#include "core/SystemError.h"
+#include "util/strings/StringTable.h"
+
+#include <cerrno>
+
+namespace quendle {
+
+namespace {
+
+// A GUID taken already is a planted name or another run's folder: try afresh, a few times.
+constexpr int NameAttempts = 16;
+
+} // namespace
+
+void Workspace::create() {
+    SignalCleanup::install();
+    // A hardware fault ends the run from its own handler; the workspace goes with it too.
+    setFaultCleanup(&SignalCleanup::cleanUpNow);
+    std::string temp = hostpath::tempFolderPath();
+    // Workspaces of runs that were killed outright are removed first: they may be gigabytes.
+    (void)StaleLeftovers::removeAbandonedWorkspaces(temp);
+    for (int attempt = 1;; ++attempt) {
+        name_ = newGuidString(GuidCase::Upper, true);
+        if (StaleLeftovers::createWorkspace(temp, name_, handles_))
+            break;
+        if (errno != EEXIST || attempt == NameAttempts)
+            throw Exception(strings::WorkspaceNotCreated, temp, windowsErrorText(win32ErrorFromErrno(errno)));
+    }
+    folder_ = hostpath::joinPath(temp, name_);
+    contentFolder_ = hostpath::joinPath(folder_, StaleLeftovers::ContentFolderName);
+    SignalCleanup::watchFolder(handles_.temp.get(), name_, handles_.folder.get(),
+                               StaleLeftovers::LockFileName);
+    hostpath::confineBelow(folder_, handles_.folder.get());
+}
+
+void Workspace::remove() noexcept {
+    if (!exists())
+        return;
+    // The handler must not see descriptors that are about to close; a signal from here on leaves
+    // a locked folder that the next run's sweep removes.
+    SignalCleanup::forgetFolder();
+    hostpath::confineBelow({}, -1);
+    StaleLeftovers::removeWorkspace(handles_, name_);
+    handles_ = {};
+}
+
+} // namespace quendle

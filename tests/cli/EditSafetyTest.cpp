@@ -1,0 +1,205 @@
+// Edits that must never be lost or misapplied: names that differ only in case, scripts, command
+// files that run themselves, bytes that are not UTF-8, causes, signatures, versions. Each case
+// is checked on the saved package with tools that share no code with Quendle.
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle::test;
+
+namespace {
+
+const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes)";
+
+class EditSafety : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::string source = dir / "source";
+        fs::copy(demoDir(), source, fs::copy_options::recursive);
+        // An extension-less file, registered by its own Override, as real packages do.
+        writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/LICENSE", "license\n");
+        replaceIn(source + "/[Content_Types].xml", "</Types>",
+                  "  <Override PartName=\"/Root/VFS/ProgramFilesX86/Demo%20Notes/LICENSE\" "
+                  "ContentType=\"appv/vfs-file\" />\n</Types>");
+        replaceIn(source + "/FilesystemMetadata.xml", "<Entry Long=\"readme.md\" />",
+                  "<Entry Long=\"readme.md\" />\n<Entry Long=\"LICENSE\" Short=\"LICENSE\" />");
+        package = dir / "demo.appv";
+        ASSERT_TRUE(makePackage(source, package));
+        writeFile(dir / "new.txt", "new\n");
+        writeFile(dir / "setup.cmd", "@echo off\r\n");
+    }
+
+    static void replaceIn(const std::string& path, const std::string& what, const std::string& with) {
+        std::string text = readFile(path);
+        size_t at = text.find(what);
+        ASSERT_NE(at, std::string::npos) << path;
+        writeFile(path, text.replace(at, what.size(), with));
+    }
+
+    QuendleRun quendle(const std::vector<std::string>& args, RunOptions options = {}) {
+        options.workingDir = dir.path();
+        QuendleRun run = runQuendle(args, options);
+        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
+        return run;
+    }
+
+    std::string query(const std::string& part, const std::string& code) {
+        return queryPart(package, part, code);
+    }
+
+    ScratchDir dir;
+    std::string package;
+};
+
+// An entry's bytes read by Python's zipfile (unzip takes "[...]" for a pattern).
+std::string partText(const std::string& package, const std::string& name) {
+    return runProgram({"/usr/bin/python3", "-c",
+                       "import sys, zipfile; "
+                       "sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))",
+                       package, name})
+        .out;
+}
+
+const char* const MetadataNames = "ns={'m': 'http://schemas.microsoft.com/appv/2010/FilesystemMetadata'}\n"
+                                  "print(sorted(e.get('Long') for e in r.iter('{%s}Entry' % ns['m'])))\n";
+
+} // namespace
+
+TEST_F(EditSafety, NamesThatDifferOnlyInCaseAreOneFileOrFolder) {
+    QuendleRun run =
+        quendle({"/Update", "demo.appv", "Del-File", R"(Root\VFS\PROGRAMFILESX86\DEMO NOTES\license)",
+                 "/Add-File", R"(Root\VFS\programfilesx86\demo notes\new.txt)", "new.txt"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_EQ(verifyPackage(package), "");
+    std::string names = query("FilesystemMetadata.xml", MetadataNames);
+    EXPECT_FALSE(contains(names, "'LICENSE'")) << "the deleted file keeps no metadata entry: " << names;
+    EXPECT_FALSE(contains(names, "'demo notes'")) << "no twin folder entry: " << names;
+    EXPECT_TRUE(contains(names, "'new.txt'")) << names;
+    // The new file went into the existing folder entry.
+    EXPECT_EQ(
+        query(
+            "FilesystemMetadata.xml",
+            "ns='{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
+            "print([e.get('Long') for e in r.iter(ns+'Entry') if any(c.get('Long')=='new.txt' for c in e)])"),
+        "['Demo Notes']\n");
+    std::string types = partText(package, "[Content_Types].xml");
+    EXPECT_FALSE(contains(types, "LICENSE")) << types;
+}
+
+TEST_F(EditSafety, UpdateScriptFileOfANewScriptAddsItLikeAddScriptFile) {
+    QuendleRun run = quendle({"/Update", "demo.appv", "Update-ScriptFile", "setup.cmd", "setup.cmd"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_TRUE(contains(run.result.out, "Added file \"Scripts\\setup.cmd\" to package.\n"))
+        << run.result.out;
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_EQ(entryBytes(package, "Scripts/setup.cmd"), "@echo off\r\n");
+    EXPECT_FALSE(contains(query("FilesystemMetadata.xml", MetadataNames), "Scripts"));
+    EXPECT_TRUE(contains(partText(package, "[Content_Types].xml"), "Extension=\"cmd\""));
+
+    // A second top-level entry is refused by the metadata schema at save time.
+    FileStamp before = stampOf(package);
+    run = quendle({"/Update", "demo.appv", "New-Element", "FilesystemMetadata.xml", "-xpath",
+                   "//appv:Filesystem", "-elementname", "Entry", "-namespaceURI",
+                   "http://schemas.microsoft.com/appv/2010/FilesystemMetadata", "/Set-ElementAttribute",
+                   "FilesystemMetadata.xml", "-xpath", "//appv:Filesystem/appv:Entry[2]", "-attributename",
+                   "Long", "-attributevalue", "Scripts"});
+    EXPECT_TRUE(contains(run.result.out, "Set XML attribute")) << run.result.out;
+    EXPECT_NE(run.result.exitCode, 0) << run.result.out;
+    EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
+    EXPECT_TRUE(stampOf(package) == before);
+}
+
+TEST_F(EditSafety, ACommandFileThatRunsItselfIsRefused) {
+    writeCommandFile(dir / "cself", {"BatchFileUpdate demo.appv cself"});
+    QuendleRun run = quendle({"/BatchFileUpdate", "demo.appv", "cself"});
+    EXPECT_EQ(run.result.exitCode, 100) << run.result.out << run.result.err;
+    EXPECT_TRUE(contains(run.result.out + run.result.err, "is already being run")) << run.result.out;
+    EXPECT_FALSE(contains(run.result.out + run.result.err, "STACK_OVERFLOW"));
+
+    // Through another file, with -nofail: that line fails, the next one still runs.
+    writeCommandFile(dir / "outer", {"BatchFileUpdate demo.appv inner -nofail",
+                                     "Add-File \"" + Notes + R"(\new.txt" new.txt)"});
+    writeCommandFile(dir / "inner", {"BatchFileUpdate demo.appv outer -nofail"});
+    run = quendle({"/BatchFileUpdate", "demo.appv", "outer", "-nofail"});
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    EXPECT_TRUE(contains(run.result.out + run.result.err, "is already being run"));
+    EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/new.txt"), "new\n");
+}
+
+TEST_F(EditSafety, BytesThatAreNotUtf8AreReadAsInCommandFilesAndStdoutStaysUtf8) {
+    const std::string name = "Caf\xE9 \xFF";
+    QuendleRun run = quendle({"/Update", "demo.appv", "Set-NodeText", "AppxManifest.xml", "-xpath",
+                              "//appx:Properties/appx:DisplayName", "-nodetext", name});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    std::string check = "import sys; sys.stdout.write(open(sys.argv[1], 'rb').read().decode('utf-8'))";
+    writeFile(dir / "stdout.txt", run.result.out);
+    EXPECT_EQ(runProgram({"/usr/bin/python3", "-c", check, dir / "stdout.txt"}).exitCode, 0)
+        << "standard output is not UTF-8";
+    EXPECT_EQ(
+        query("AppxManifest.xml",
+              "print([e.text for e in r.iter() if e.tag.endswith('DisplayName')][0].encode('utf-8').hex())"),
+        "436166c3a920c3bf\n")
+        << "the same Windows-1252 reading as in command files";
+
+    // The same bytes in a command file give the same text.
+    writeFile(dir / "cmds",
+              ";qdc\nSet-NodeText AppxManifest.xml -xpath //appx:Properties/appx:Description -nodetext \"" +
+                  name + "\"\n");
+    run = quendle({"/BatchFileUpdate", "demo.appv", "cmds"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_EQ(
+        query("AppxManifest.xml",
+              "print([e.text for e in r.iter() if e.tag.endswith('Description')][0].encode('utf-8').hex())"),
+        "436166c3a920c3bf\n");
+}
+
+TEST_F(EditSafety, CauseLinesOnlyForARealCause) {
+    fs::create_directories(dir / "srcdir");
+    QuendleRun run = quendle({"/Update", "demo.appv", "Add-File", Notes + R"(\x)", "srcdir"});
+    EXPECT_EQ(run.result.exitCode, 100);
+    EXPECT_FALSE(contains(run.result.out + run.result.err, "completed successfully")) << run.result.out;
+    EXPECT_TRUE(contains(run.result.out + run.result.err, "Cause: srcdir is a folder, not a file."))
+        << run.result.out << run.result.err;
+
+    // A package whose name holds "%" and two hex digits is that file, not the decoded name.
+    fs::copy_file(package, dir / "50%41.appv");
+    run = quendle({"/Update", "50%41.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"});
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    EXPECT_FALSE(contains(run.result.out + run.result.err, "Cause:"));
+}
+
+TEST_F(EditSafety, ASignatureIsRemovedWithOneLineSinceTheEditInvalidatesIt) {
+    // Signed as a real package is: the signature entry with its own Override.
+    std::string script =
+        "import sys, zipfile\n"
+        "src, dst = sys.argv[1], sys.argv[2]\n"
+        "with zipfile.ZipFile(src) as a, zipfile.ZipFile(dst, 'w', zipfile.ZIP_DEFLATED) as b:\n"
+        "  for i in a.infolist():\n"
+        "    data = a.read(i)\n"
+        "    if i.filename == '[Content_Types].xml':\n"
+        "      data = data.replace(b'</Types>', b'<Override PartName=\"/AppxSignature.p7x\" "
+        "ContentType=\"application/vnd.ms-appx.signature\" /></Types>')\n"
+        "      b.writestr('AppxSignature.p7x', b'PKCX' + bytes(200))\n"
+        "    b.writestr(i, data)\n";
+    std::string signedPackage = dir / "signed.appv";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c", script, package, signedPackage}).exitCode, 0);
+    QuendleRun run = quendle({"/Update", "signed.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    EXPECT_TRUE(contains(run.result.out, "Removed the package signature \"AppxSignature.p7x\""));
+    EXPECT_EQ(verifyPackage(signedPackage), "");
+    for (const std::string& name : entryNames(signedPackage))
+        EXPECT_NE(name, "AppxSignature.p7x");
+    EXPECT_FALSE(contains(partText(signedPackage, "[Content_Types].xml"), "AppxSignature"));
+    EXPECT_FALSE(contains(entryBytes(signedPackage, "AppxBlockMap.xml"), "AppxSignature"));
+}
+
+TEST_F(EditSafety, VersionAutoNeverGoesBackwards) {
+    QuendleRun run =
+        quendle({"/Update", "demo.appv", "Update-PackageIdentity", "-version", "1.2.65534.65535"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    run = quendle({"/Update", "demo.appv", "Update-PackageIdentity", "-version", "auto"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    EXPECT_EQ(query("AppxManifest.xml",
+                    "print([e.get('Version') for e in r.iter() if e.tag.endswith('Identity')][0])"),
+              "1.2.65535\n");
+}

@@ -1,0 +1,224 @@
+// The workspace in a shared temp folder and the package shared by parallel runs: an attacker who
+// plants links at and inside workspaces reaches nothing outside them, parallel runs never lose an
+// edit, and no way of ending a run (signals, a file-size limit, a very deep tree) leaves a trace.
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <random>
+#include <regex>
+#include <sys/file.h>
+#include <thread>
+
+using namespace quendle::test;
+
+namespace {
+
+const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes)";
+const std::regex WorkspaceName(R"(\{[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\})");
+
+const std::string PlantedPrefix = "{ABCDEF01";
+
+// Every path below `root` with its bytes ("<dir>" for folders), links not followed.
+std::map<std::string, std::string> snapshot(const std::string& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        std::string rel = e.path().lexically_relative(root).string();
+        tree[rel] = e.is_symlink() ? "<link>" : e.is_directory() ? "<dir>" : readFile(e.path().string());
+    }
+    return tree;
+}
+
+// Plants links at every workspace it sees and inside it, as fast as it can.
+void attack(const std::string& tmp, const std::string& victim, const std::atomic<bool>& stop) {
+    std::error_code ec;
+    while (!stop.load()) {
+        for (const auto& e : fs::directory_iterator(tmp, ec)) {
+            std::string name = e.path().filename().string();
+            // The attacker's own planted tree is left as it is, to see that no run touches it.
+            if (!std::regex_match(name, WorkspaceName) || e.is_symlink(ec) || name.starts_with(PlantedPrefix))
+                continue;
+            std::string w = e.path().string();
+            fs::create_directory_symlink(victim, w + "/res/Root", ec);
+            if (!fs::is_symlink(w + "/res/Root", ec))
+                fs::create_directory_symlink(victim, w + "/res/Root/VFS", ec);
+            // The manifest swapped for a link to a file outside, between extraction and save.
+            if (fs::rename(w + "/res/AppxManifest.xml", w + "/res/manifest.old", ec), !ec)
+                fs::create_symlink(victim + "/secret.xml", w + "/res/AppxManifest.xml", ec);
+            fs::create_symlink(victim, w + "/demo.appv", ec);
+            fs::create_symlink(victim, w + ".quendle-new", ec);
+        }
+    }
+}
+
+} // namespace
+
+TEST(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
+    ScratchDir dir, tmp;
+    std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    std::string victim = dir / "victim";
+    writeFile(victim + "/secret.xml", "<secret>VICTIM-SECRET</secret>");
+    writeFile(victim + "/sub/keep.txt", "keep me");
+    const auto before = snapshot(victim);
+    // Links named like workspaces, waiting for the sweep or a name to be reused.
+    for (int i = 0; i < 10; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "{%08X-0000-0000-0000-000000000000}", i);
+        fs::create_directory_symlink(victim, tmp / name);
+    }
+    // A planted folder tree named like a workspace, without our lock: not ours, never touched.
+    const std::string planted = tmp / (PlantedPrefix + "-0000-0000-0000-000000000000}");
+    writeFile(planted + "/res/Root/file.txt", "planted");
+    fs::create_directory_symlink(victim, planted + "/res/link");
+    const auto plantedBefore = snapshot(planted);
+
+    std::atomic<bool> stop{false};
+    std::thread attacker(attack, tmp.path(), victim, std::cref(stop));
+    int saved = 0;
+    for (int run = 0; run < 200; ++run) {
+        RunResult r =
+            runProgram({quendleExe(), "/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath",
+                        "//appx:Properties/appx:DisplayName", "-nodetext", "Run " + std::to_string(run)},
+                       RunOptions{{{"TMPDIR", tmp.path()}, {"NO_COLOR", "1"}}, {}});
+        // Saved, or refused with a message; never a crash.
+        ASSERT_TRUE(r.exitCode >= 0 && r.exitCode < 128) << "run " << run << ": " << r.exitCode << "\n"
+                                                         << r.out << r.err;
+        saved += r.exitCode == 0;
+    }
+    stop = true;
+    attacker.join();
+
+    EXPECT_EQ(snapshot(victim), before) << "something outside the workspace changed";
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_FALSE(contains(entryBytes(package, "AppxManifest.xml"), "VICTIM-SECRET")) << "read through a link";
+    EXPECT_EQ(snapshot(planted), plantedBefore);
+    fs::remove_all(planted);
+    for (const auto& e : fs::directory_iterator(tmp.path()))
+        EXPECT_TRUE(e.is_symlink()) << "left behind: " << e.path();
+    std::printf("%d of 200 attacked runs saved, the others refused the planted links\n", saved);
+}
+
+TEST(WorkspaceIsolation, ParallelRunsOnOnePackageNeverLoseAnEdit) {
+    ScratchDir dir, tmp;
+    std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    constexpr int Runs = 8;
+    std::vector<RunResult> results(Runs);
+    std::vector<std::thread> runs;
+    for (int i = 0; i < Runs; ++i) {
+        writeFile(dir / ("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
+        runs.emplace_back([&, i] {
+            results[i] = runProgram({quendleExe(), "/Update", package, "Add-File",
+                                     Notes + "\\f" + std::to_string(i) + ".txt",
+                                     dir / ("f" + std::to_string(i) + ".txt")},
+                                    RunOptions{{{"TMPDIR", tmp.path()}, {"NO_COLOR", "1"}}, {}});
+        });
+    }
+    for (auto& t : runs)
+        t.join();
+    EXPECT_EQ(verifyPackage(package), "");
+    std::vector<std::string> names = entryNames(package);
+    for (int i = 0; i < Runs; ++i) {
+        SCOPED_TRACE("run " + std::to_string(i));
+        bool present =
+            std::find(names.begin(), names.end(),
+                      "Root/VFS/ProgramFilesX86/Demo%20Notes/f" + std::to_string(i) + ".txt") != names.end();
+        // An edit is either in the package or its run said it was not made.
+        EXPECT_TRUE(present ? results[i].exitCode == 0 : results[i].exitCode != 0) << results[i].out;
+        EXPECT_TRUE(present) << "with a generous wait every run gets its turn:\n" << results[i].out;
+    }
+    EXPECT_TRUE(leftovers(tmp.path()).empty());
+}
+
+TEST(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun) {
+    ScratchDir dir;
+    std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    writeFile(dir / "new.txt", "new");
+    FileStamp before = stampOf(package);
+    int holder = ::open(package.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    QuendleRun run = runQuendle({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
+                                RunOptions{{{"QUENDLE_LOCK_WAIT", "1"}}, {}});
+    ::close(holder);
+    const std::string out = run.result.out + run.result.err;
+    EXPECT_EQ(run.result.exitCode, 100) << out;
+    EXPECT_TRUE(contains(out, "Waiting for another run (process " + std::to_string(getpid()))) << out;
+    EXPECT_TRUE(contains(out, "is in use by another run (process " + std::to_string(getpid()))) << out;
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(run.tempLeftovers.empty());
+
+    // Another package is not held up by it.
+    std::string other = dir / "other.appv";
+    fs::copy_file(package, other);
+    holder = ::open(package.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    run = runQuendle({"/Update", other, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
+                     RunOptions{{{"QUENDLE_LOCK_WAIT", "0"}}, {}});
+    ::close(holder);
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
+}
+
+TEST(WorkspaceIsolation, AFileSizeLimitIsAClearErrorAndLeavesNothing) {
+    ScratchDir dir, tmp;
+    std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    std::string big(300000, '\0');
+    std::mt19937 random(42);
+    for (char& c : big)
+        c = static_cast<char>(random());
+    writeFile(dir / "big.bin", big);
+    FileStamp before = stampOf(package);
+    // 100 KiB: the extracted package fits, the new archive does not.
+    std::string script = "ulimit -f 100; TMPDIR=" + shellQuote(tmp.path()) + " NO_COLOR=1 " +
+                         shellQuote(quendleExe()) + " /Update " + shellQuote(package) + " Add-File " +
+                         shellQuote(Notes + "\\big.bin") + " " + shellQuote(dir / "big.bin");
+    RunResult r = runProgram({"/bin/sh", "-c", script + " 2>&1"});
+    EXPECT_EQ(r.exitCode, 100) << "not ended by SIGXFSZ (153):\n" << r.out;
+    EXPECT_TRUE(contains(r.out, "The file size exceeds the limit allowed and cannot be saved.")) << r.out;
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(leftovers(tmp.path()).empty());
+    for (const auto& e : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(e.path().filename().string().starts_with(".demo.appv.")) << e.path();
+}
+
+TEST(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
+    ScratchDir dir, tmp;
+    std::string package = dir / "deep.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    std::string script = "import sys, zipfile\n"
+                         "z = zipfile.ZipFile(sys.argv[1], 'a')\n"
+                         "z.writestr('Root/' + 'd/' * 2500 + 'leaf.txt', b'deep')\n";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c", script, package}).exitCode, 0);
+    writeFile(dir / "new.txt", "new");
+    QuendleRun run = runQuendle({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"});
+    EXPECT_TRUE(run.tempLeftovers.empty()) << "left behind: " << run.tempLeftovers.front();
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    // unzip truncates names this long; Python and 7-Zip read them whole.
+    std::string check = "import sys, zipfile\n"
+                        "z = zipfile.ZipFile(sys.argv[1])\n"
+                        "assert z.testzip() is None\n"
+                        "print(z.read('Root/' + 'd/' * 2500 + 'leaf.txt').decode())\n";
+    EXPECT_EQ(runProgram({"/usr/bin/python3", "-c", check, package}).out, "deep\n");
+    EXPECT_EQ(runShell("7z t -bd " + shellQuote(package)).exitCode, 0);
+}
+
+TEST(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnythingIsRead) {
+    ScratchDir dir;
+    std::string package = dir / "demo.appv";
+    ASSERT_TRUE(makePackage(demoDir(), package));
+    writeFile(dir / "new.txt", "new");
+    FileStamp before = stampOf(package);
+    RunResult r =
+        runProgram({quendleExe(), "/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
+                   RunOptions{{{"TMPDIR", dir / "missing"}, {"NO_COLOR", "1"}}, {}});
+    EXPECT_EQ(r.exitCode, 100);
+    EXPECT_TRUE(
+        contains(r.out + r.err, "Unable to create a private workspace folder in \"" + dir / "missing" + "\""))
+        << r.out << r.err;
+    EXPECT_FALSE(contains(r.out, "Extracting files"));
+    EXPECT_TRUE(stampOf(package) == before);
+}
