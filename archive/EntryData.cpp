@@ -44,7 +44,7 @@ uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
 
 } // namespace
 
-bool StoredEntryData::write(SourceFile& source, ArchiveFile& archive) {
+bool StoredEntryData::write(ByteSource& source, ArchiveFile& archive) {
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_);
     uint64_t left = source.size();
     while (left > 0) {
@@ -64,7 +64,7 @@ bool StoredEntryData::write(SourceFile& source, ArchiveFile& archive) {
     return true;
 }
 
-bool DeflatedEntryData::write(SourceFile& source, ArchiveFile& archive) {
+bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
     if (source.size() == 0) {
         // What zlib emits for a finished stream without input: a valid, empty deflate payload.
         static constexpr uint8_t emptyStream[] = {0x03, 0x00};

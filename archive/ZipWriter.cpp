@@ -1,6 +1,9 @@
 #include "archive/ZipWriter.h"
 
+#include "archive/CheckedCopy.h"
 #include "archive/EntryData.h"
+#include "archive/ZipReader.h"
+#include "os/SourceFile.h"
 #include "os/SystemError.h"
 
 #include <cerrno>
@@ -76,7 +79,7 @@ int ZipWriter::methodFor(ZipCompression compression) {
 }
 
 bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entryName,
-                         ZipCompression compression) {
+                         ZipCompression compression, std::optional<DosDateTime> when) {
     if (!archive_.isOpen())
         return false; // keeps the reason the open gave
     int method = methodFor(compression);
@@ -89,7 +92,8 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
         return fail(sourcePath + ": " + errnoText(errno));
 
     uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
-    LocalFileHeader local(flags, static_cast<uint16_t>(method), dosDateTimeOf(source.modified()), name.bytes);
+    LocalFileHeader local(flags, static_cast<uint16_t>(method),
+                          when ? *when : dosDateTimeOf(source.modified()), name.bytes);
     ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
     std::unique_ptr<EntryData> payload = makeEntryData(compression, hooks_, listener);
     if (!payload)
@@ -112,6 +116,92 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
         return failWriting();
     CentralDirectoryHeader& header = central_.emplace_back(local, name.bytes, offset);
     header.set(payload->crc(), payload->size(), source.size());
+    return true;
+}
+
+bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, const std::string& entryName,
+                                 DosDateTime when, CopyOutcome& outcome) {
+    outcome = CopyOutcome();
+    if (!archive_.isOpen())
+        return false;
+    EncodedName name = encodeName(hooks_, entryName);
+    if (name.bytes.empty() || name.bytes.size() > 0xFFFF)
+        return fail("the entry name \"" + entryName + "\" cannot be stored");
+    uint16_t flags = flagsFor(ZipCompression::SuperFast) | (name.utf8Flag ? FlagUtf8Name : 0);
+    LocalFileHeader local(flags, MethodDeflated, when, name.bytes);
+    ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
+    auto damaged = [&](std::string why) {
+        outcome.damaged = true;
+        return fail(std::move(why));
+    };
+
+    uint64_t offset = archive_.size();
+    errno = 0;
+    if (!local.writeTo(archive_))
+        return failWriting();
+    uint64_t compressedSize = 0;
+    uint32_t crc = entry.crc;
+    if (CheckedCopy::canCopy(entry)) {
+        std::unique_ptr<ZipReader::EntryStream> raw = reader.openEntry(entry, true);
+        if (!raw)
+            return damaged(reader.errorText());
+        CheckedCopy copy;
+        switch (copy.run(*raw, entry, archive_)) {
+        case CheckedCopy::Result::Copied:
+            outcome.copied = true;
+            outcome.wrongOldHashes = copy.wrongOldHashes();
+            compressedSize = entry.compressedSize;
+            if (listener) {
+                listener->beginFile(local.size(), entry.size, entryName);
+                for (const CheckedCopy::Block& block : copy.blocks())
+                    listener->copiedChunk(block.hash, block.compressedSize);
+                listener->entryDone(compressedSize);
+                listener->endFile();
+            }
+            break;
+        case CheckedCopy::Result::CrcMismatch:
+            return damaged("its data do not match its CRC-32");
+        case CheckedCopy::Result::ReadFailed:
+            return damaged(raw->errorText());
+        case CheckedCopy::Result::WriteFailed:
+            return failWriting();
+        case CheckedCopy::Result::NotAligned:
+            // Written again below, from the inflated data.
+            if (!archive_.truncateTo(offset + local.size()))
+                return failWriting();
+            break;
+        }
+    }
+    if (!outcome.copied) {
+        std::unique_ptr<ZipReader::EntryStream> data = reader.openEntry(entry, false);
+        if (!data)
+            return damaged(reader.errorText());
+        std::unique_ptr<EntryData> payload = makeEntryData(ZipCompression::SuperFast, hooks_, listener);
+        if (listener)
+            listener->beginFile(local.size(), entry.size, entryName);
+        errno = 0;
+        if (!payload->write(*data, archive_)) {
+            if (errno)
+                return failWriting();
+            std::string why = data->errorText();
+            return damaged(why.empty() || why == "No error" ? "its data are shorter than it declares" : why);
+        }
+        if (!data->atCleanEnd())
+            return damaged(data->errorText().empty() ? "it holds more data than it declares"
+                                                     : data->errorText());
+        if (payload->crc() != entry.crc)
+            return damaged("its data do not match its CRC-32");
+        if (listener)
+            listener->endFile();
+        compressedSize = payload->size();
+        crc = payload->crc();
+    }
+    DataDescriptor descriptor;
+    descriptor.set(crc, compressedSize, entry.size);
+    if (!descriptor.writeTo(archive_))
+        return failWriting();
+    CentralDirectoryHeader& header = central_.emplace_back(local, name.bytes, offset);
+    header.set(crc, compressedSize, entry.size);
     return true;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/ArchivedEntry.h"
 #include "archive/ZipCompression.h"
 #include "archive/ZipRecords.h"
 #include "archive/ZipWriterHooks.h"
@@ -6,10 +7,13 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quendle {
+
+class ZipReader;
 
 // Writes a new ZIP64 container one entry at a time: every entry has a local header with
 // bit 3, its payload and a 24-byte ZIP64 data descriptor; close() writes the central
@@ -27,7 +31,21 @@ class ZipWriter {
     bool isOpen() const { return archive_.isOpen(); }
 
     // Adds the file at `sourcePath` under `entryName` (a package-style name with backslashes).
-    bool addEntry(const std::string& sourcePath, const std::string& entryName, ZipCompression compression);
+    // `when` overrides the source file's time.
+    bool addEntry(const std::string& sourcePath, const std::string& entryName, ZipCompression compression,
+                  std::optional<DosDateTime> when = std::nullopt);
+
+    // How an entry of another archive reached this one.
+    struct CopyOutcome {
+        bool copied = false;  // its compressed bytes as they were, checked block by block
+        bool damaged = false; // its data contradict its checksum or its declared size
+        size_t wrongOldHashes = 0;
+    };
+    // Adds an entry of `reader`'s archive as a SuperFast entry: its compressed bytes are copied
+    // when its blocks line up with the old block map, otherwise it is inflated and compressed
+    // again. False on failure, with `outcome.damaged` telling a corrupt entry from a failed write.
+    bool addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, const std::string& entryName,
+                          DosDateTime when, CopyOutcome& outcome);
 
     // Writes the central directory and the end records and closes the file.
     bool close();

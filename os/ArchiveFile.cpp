@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace quendle {
 
@@ -21,6 +22,14 @@ bool ArchiveFile::append(const void* data, size_t length) {
     if (!fd_.writeAll(data, length))
         return false;
     size_ += length;
+    return true;
+}
+
+bool ArchiveFile::truncateTo(uint64_t size) {
+    if (size > size_ || ::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0 ||
+        ::lseek(fd_.get(), static_cast<off_t>(size), SEEK_SET) < 0)
+        return false;
+    size_ = size;
     return true;
 }
 

@@ -21,6 +21,9 @@ class ArchiveFile {
     bool isOpen() const { return static_cast<bool>(fd_); }
     bool append(const void* data, size_t length);
     uint64_t size() const { return size_; }
+    // Drops everything after `size` bytes: an entry whose copy had to be abandoned is written
+    // again in its place.
+    bool truncateTo(uint64_t size);
     // Closes the file; false when the last writes could not be completed.
     bool close();
 

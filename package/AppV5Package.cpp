@@ -8,6 +8,7 @@
 #include "os/Guid.h"
 #include "os/SignalCleanup.h"
 #include "os/StaleLeftovers.h"
+#include "os/msxml/BlockMapReader.h"
 #include "os/msxml/MsXmlDomDocument.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
@@ -19,6 +20,8 @@
 #include "util/strings/StringTable.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <vector>
 
 namespace quendle {
@@ -26,6 +29,21 @@ namespace quendle {
 namespace {
 
 constexpr int PackingOperation = 104;
+
+// The time of every changed entry when SOURCE_DATE_EPOCH asks for reproducible output; a value
+// that is not a plain number of seconds is ignored.
+std::optional<DosDateTime> sourceDateEpoch() {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (!text || !*text)
+        return std::nullopt;
+    long long seconds = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9' || seconds > (1LL << 40))
+            return std::nullopt;
+        seconds = seconds * 10 + (*p - '0');
+    }
+    return dosDateTimeOf(static_cast<std::time_t>(seconds));
+}
 
 } // namespace
 
@@ -91,30 +109,61 @@ void AppV5Package::open() {
     if (!workspaceLock_)
         (void)hostpath::createFolder(workspaceFolder_);
 
+    // Only the known parts are extracted; every other file stays in the package until the
+    // save copies it.
+    original_ = std::make_unique<ZipReader>(this);
+    std::vector<ZipReader::Entry> entries;
+    std::vector<const ZipReader::Entry*> parts;
     std::vector<std::string> extracted;
-    ZipReader reader(this);
-    bool ok = reader.open(hostpath::toLongPath(packagePath_)) && reader.extractAll(contentFolder_, extracted);
-    reader.close();
+    bool ok = original_->open(hostpath::toLongPath(packagePath_)) && original_->readDirectory(entries);
+    for (const ZipReader::Entry& entry : entries) {
+        if (entry.isFolder)
+            continue;
+        PackagePath packagePath;
+        for (const std::string& component : entry.components)
+            packagePath += (packagePath.empty() ? "" : "\\") + component;
+        std::string_view known = canonicalKnownPart(packagePath);
+        if (known.empty()) {
+            // The reader has refused entries naming one file twice.
+            (void)fileTable_.insertArchived(packagePath, entry.archived);
+            continue;
+        }
+        parts.push_back(&entry);
+        knownPartTimes_[std::string(known)] = entry.archived.when;
+    }
+    ok = ok && original_->extractEntries(contentFolder_, parts, extracted);
     endProgressLine();
     if (!ok)
-        throw Exception(withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), reader.errorText()));
+        throw Exception(
+            withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), original_->errorText()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);
         PackagePath packagePath = packagePathOf(contentFolder_, path);
         std::string_view known = canonicalKnownPart(packagePath);
-        if (known.empty()) {
-            // The extractor has refused entries naming one file twice.
-            (void)fileTable_.insert(packagePath, path);
-            continue;
-        }
         // Known parts are found later by their own spelling.
-        if (packagePath != known) {
+        if (!known.empty() && packagePath != known) {
             std::string canonicalPath = hostpath::joinPath(contentFolder_, known);
             (void)std::rename(path.c_str(), canonicalPath.c_str());
         }
     }
+    readOldBlockMap();
     opened_ = true;
+}
+
+void AppV5Package::readOldBlockMap() {
+    std::string path = knownPartPath(BlockMapPart);
+    if (!hostpath::fileExists(path))
+        return;
+    // A map that cannot be read only costs speed: its entries are compressed again.
+    (void)readBlockMap(path, [this](BlockMapFile&& file) {
+        ArchivedEntry* entry = fileTable_.archivedEntry(file.name);
+        if (!entry || entry->size != file.size || !file.sized || entry->mapped)
+            return;
+        entry->blockSizes = std::move(file.blockSizes);
+        entry->blockHashes = std::move(file.blockHashes);
+        entry->mapped = true;
+    });
 }
 
 void AppV5Package::requireManifest() {
@@ -160,7 +209,15 @@ void AppV5Package::saveRegistry() {
 }
 
 void AppV5Package::writeNewArchive(const std::string& archivePath) {
-    PackageArchiveWriter::write(archivePath, contentFolder_, fileTable_, [this] { step(1); });
+    PackageArchiveWriter::Options options;
+    options.original = original_.get();
+    options.changedTime = sourceDateEpoch();
+    // A part loaded for editing is written back, so it counts as changed.
+    for (const auto& [part, when] : knownPartTimes_)
+        if (!documents_.count(part) && !(part == RegistryPart && registry_ && registry_->isOpen()))
+            options.untouchedParts.emplace(part, when);
+    PackageArchiveWriter::write(
+        archivePath, contentFolder_, fileTable_, [this] { step(1); }, options);
 }
 
 uint32_t AppV5Package::save() {

@@ -78,6 +78,8 @@ const StringEntry stringTable[] = {
     {195, "Invalid parameter value: \"%1!ls!\". Expected \"auto\" or <guid_string>."},
     {196, "Invalid parameter value: \"%1!ls!\". Expected \"auto\" or <version_string>."},
     {198, "Invalid file path: \"%1!ls!\"."},
+    {420, "The package is damaged: the data of \"%1!ls!\" do not match the package's directory. The package was not changed."},
+    {421, "The old block map had %d wrong block hashes (the first in \"%s\"); the new one has the right ones."},
     {65000, "Unexpected exception."},
     {65001, "The application ran into a problem that it couldn't handle.\nSorry for the inconvenience."},
     {65010, "Unsupported file encoding."},
