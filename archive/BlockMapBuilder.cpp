@@ -25,12 +25,12 @@ BlockMapBuilder::BlockMapBuilder() : writer_(this), flushMode_(Z_FULL_FLUSH) {}
 
 BlockMapBuilder::~BlockMapBuilder() = default;
 
-uint32_t BlockMapBuilder::open(const std::string& archivePath) {
+uint32_t BlockMapBuilder::open(const std::string& archivePath, const std::string& blockMapPath) {
     uint32_t error = writer_.open(archivePath);
     if (error != 0)
         return error;
     std::string folder = folderOf(archivePath);
-    blockMapPath_ = folder == "/" ? "/AppxBlockMap.xml" : folder + "/" + EntryName;
+    blockMapPath_ = !blockMapPath.empty() ? blockMapPath : folder == "/" ? "/AppxBlockMap.xml" : folder + "/" + EntryName;
     document_ = std::make_unique<XmlOutput>(ExceptionFileErrorReporter::instance(), blockMapPath_);
     document_->setStandalone(false);
     document_->WriteDeclaration();

@@ -200,6 +200,9 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
         uint64_t available = target.availableBytes();
         limit = available - std::min(available / 10, FreeSpaceReserve);
     }
+    // Every file the archive declares counts, extracted now or not: a package that cannot be
+    // unpacked where it is edited is refused before anything is written, as it always was.
+    total = std::max(total, totalUncompressed_);
     if (total > limit) {
         fail("the archive declares " + std::to_string(total) + " bytes of content, more than the " +
              std::to_string(limit) + " bytes that may be extracted into " + destination);
@@ -207,7 +210,11 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
     }
 
     if (progress_) {
-        progress_->setRange(0, static_cast<int64_t>(total > INT64_MAX ? INT64_MAX : total), 0);
+        uint64_t selectedTotal = 0;
+        for (const Entry* entry : selected)
+            if (!entry->isFolder)
+                selectedTotal += entry->archived.size;
+        progress_->setRange(0, static_cast<int64_t>(selectedTotal > INT64_MAX ? INT64_MAX : selectedTotal), 0);
         if (progress_->cancelled())
             return false;
     }

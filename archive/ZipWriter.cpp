@@ -130,9 +130,10 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     uint16_t flags = flagsFor(ZipCompression::SuperFast) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, MethodDeflated, when, name.bytes);
     ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
-    auto damaged = [&](std::string why) {
+    // libzip says "No error" where the data simply ran on or stopped short.
+    auto damaged = [&](std::string why, const char* otherwise = "its data are damaged") {
         outcome.damaged = true;
-        return fail(std::move(why));
+        return fail(why.empty() || why == "No error" ? otherwise : std::move(why));
     };
 
     uint64_t offset = archive_.size();
@@ -183,12 +184,10 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
         if (!payload->write(*data, archive_)) {
             if (errno)
                 return failWriting();
-            std::string why = data->errorText();
-            return damaged(why.empty() || why == "No error" ? "its data are shorter than it declares" : why);
+            return damaged(data->errorText(), "its data are shorter than it declares");
         }
         if (!data->atCleanEnd())
-            return damaged(data->errorText().empty() ? "it holds more data than it declares"
-                                                     : data->errorText());
+            return damaged(data->errorText(), "it holds more data than it declares");
         if (payload->crc() != entry.crc)
             return damaged("its data do not match its CRC-32");
         if (listener)

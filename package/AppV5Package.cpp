@@ -212,6 +212,7 @@ void AppV5Package::writeNewArchive(const std::string& archivePath) {
     PackageArchiveWriter::Options options;
     options.original = original_.get();
     options.changedTime = sourceDateEpoch();
+    options.blockMapPath = hostpath::joinPath(workspaceFolder_, BlockMapPart);
     // A part loaded for editing is written back, so it counts as changed.
     for (const auto& [part, when] : knownPartTimes_)
         if (!documents_.count(part) && !(part == RegistryPart && registry_ && registry_->isOpen()))
@@ -222,17 +223,15 @@ void AppV5Package::writeNewArchive(const std::string& archivePath) {
 
 uint32_t AppV5Package::save() {
     try {
-        // Built in the workspace under the package's own name, beside its block map.
-        std::string name = hostpath::fileNameOf(packagePath_);
-        if (name == "res" || isKnownPart(name))
-            name += ".new";
-        std::string archivePath = hostpath::joinPath(workspaceFolder_, name);
         setRange(PackingOperation, PackageArchiveWriter::stepCount(fileTable_), 0);
         writeBackXmlParts();
         saveRegistry();
-        writeNewArchive(archivePath);
+        // Written straight beside the package, into the file that is renamed over it: the
+        // temp folder never holds a copy of the package.
+        PackageReplacement replacement(packagePath_);
+        writeNewArchive(replacement.prepare());
         finish(PackingOperation, 0);
-        PackageReplacement(packagePath_).install(archivePath);
+        replacement.commit();
     } catch (...) {
         endProgressLine();
         return handleCurrentException();

@@ -20,7 +20,7 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     BlockMapBuilder builder;
     // A failed create leaves the writer closed: every add and the close then fail, and the
     // close reports it as 186 below.
-    (void)builder.open(hostpath::toLongPath(archivePath));
+    (void)builder.open(hostpath::toLongPath(archivePath), options.blockMapPath);
     ZipWriter& writer = builder.writer();
 
     // A missing known part is simply not in the package; checking first keeps the archive

@@ -28,6 +28,8 @@ class PackageArchiveWriter {
         std::map<std::string, DosDateTime, std::less<>> untouchedParts;
         // The time of every changed entry; none takes each source file's own time.
         std::optional<DosDateTime> changedTime;
+        // Where the new block map is written before it is packed; empty: beside the archive.
+        std::string blockMapPath;
     };
 
     // Raises 185 naming the source of a table file that cannot be added, 420 naming an
