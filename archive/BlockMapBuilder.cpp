@@ -30,7 +30,9 @@ uint32_t BlockMapBuilder::open(const std::string& archivePath, const std::string
     if (error != 0)
         return error;
     std::string folder = folderOf(archivePath);
-    blockMapPath_ = !blockMapPath.empty() ? blockMapPath : folder == "/" ? "/AppxBlockMap.xml" : folder + "/" + EntryName;
+    blockMapPath_ = !blockMapPath.empty() ? blockMapPath
+                    : folder == "/"       ? "/AppxBlockMap.xml"
+                                          : folder + "/" + EntryName;
     document_ = std::make_unique<XmlOutput>(ExceptionFileErrorReporter::instance(), blockMapPath_);
     document_->setStandalone(false);
     document_->WriteDeclaration();

@@ -214,7 +214,8 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
         for (const Entry* entry : selected)
             if (!entry->isFolder)
                 selectedTotal += entry->archived.size;
-        progress_->setRange(0, static_cast<int64_t>(selectedTotal > INT64_MAX ? INT64_MAX : selectedTotal), 0);
+        progress_->setRange(0, static_cast<int64_t>(selectedTotal > INT64_MAX ? INT64_MAX : selectedTotal),
+                            0);
         if (progress_->cancelled())
             return false;
     }

@@ -25,7 +25,8 @@ AtomicFileReplacement::AtomicFileReplacement(std::string targetPath, std::string
     // Replace the file a symbolic link points to, not the link.
     char resolved[PATH_MAX];
     // Absolute either way, so that the temporary's folder is never empty.
-    target_ = ::realpath(targetPath.c_str(), resolved) ? std::string(resolved) : hostpath::absolutePath(targetPath);
+    target_ =
+        ::realpath(targetPath.c_str(), resolved) ? std::string(resolved) : hostpath::absolutePath(targetPath);
 }
 
 AtomicFileReplacement::~AtomicFileReplacement() {
