@@ -3,6 +3,10 @@
 #include "archive/ZipRecords.h"
 
 #include <zlib.h>
+#ifdef QUENDLE_HAVE_ISAL
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#endif
 
 namespace quendle {
 
@@ -13,10 +17,12 @@ constexpr uint64_t MaxTrailerBytes = 64;
 // Raw bytes gathered before one write to the new archive.
 constexpr size_t CopyBatchBytes = 1 << 20;
 
+#ifndef QUENDLE_HAVE_ISAL
 // inflate's data_type: unused bits (low 6), the final block (64), stopped at a block boundary (128).
 bool atByteAlignedBoundary(int dataType) {
     return (dataType & 0x1FF) == 128;
 }
+#endif
 
 } // namespace
 
@@ -28,7 +34,18 @@ struct CheckedCopy::Inflater {
         if (ok)
             inflateEnd(&z);
     }
+#ifdef QUENDLE_HAVE_ISAL
+    inflate_state isal{};
+#endif
 };
+
+uint32_t CheckedCopy::updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
+#ifdef QUENDLE_HAVE_ISAL
+    return crc32_gzip_refl(crc, data, length);
+#else
+    return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
+#endif
+}
 
 CheckedCopy::CheckedCopy() : inflater_(std::make_unique<Inflater>()) {}
 
@@ -49,6 +66,22 @@ bool CheckedCopy::canCopy(const ArchivedEntry& entry) {
 
 // Inflates one piece with a fresh state. `ended` tells whether the piece closed the stream.
 bool CheckedCopy::inflateBlock(const uint8_t* data, size_t length, size_t expected, bool last, bool& ended) {
+#ifdef QUENDLE_HAVE_ISAL
+    inflate_state& s = inflater_->isal;
+    isal_inflate_init(&s);
+    s.next_in = const_cast<uint8_t*>(data);
+    s.avail_in = static_cast<uint32_t>(length);
+    s.next_out = output_.data();
+    s.avail_out = static_cast<uint32_t>(expected + 1);
+    if (isal_inflate(&s) != ISAL_DECOMP_OK || s.avail_in != 0 || expected + 1 - s.avail_out != expected)
+        return false;
+    ended = s.block_state == ISAL_BLOCK_FINISH;
+    if (ended)
+        return last;
+    // Stopped where the next block's header would begin, with no bit of it read.
+    return (s.block_state == ISAL_BLOCK_NEW_HDR || s.block_state == ISAL_BLOCK_HDR) && s.read_in_length == 0 &&
+           s.tmp_in_size == 0 && !s.bfinal;
+#else
     z_stream& z = inflater_->z;
     if (!inflater_->ok || inflateReset(&z) != Z_OK)
         return false;
@@ -76,6 +109,7 @@ bool CheckedCopy::inflateBlock(const uint8_t* data, size_t length, size_t expect
     if (produced != expected || z.avail_in != 0)
         return false;
     return ended ? last : atByteAlignedBoundary(z.data_type);
+#endif
 }
 
 CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry& entry,
@@ -110,7 +144,7 @@ CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry
         if (ended || !inflateBlock(piece, pieceSize, expected, last, ended))
             return Result::NotAligned;
         batched += pieceSize;
-        crc = static_cast<uint32_t>(crc32(crc, output_.data(), static_cast<uInt>(expected)));
+        crc = updateCrc(crc, output_.data(), expected);
         Sha256Digest hash = sha_.hash(output_.data(), expected);
         if (hash != entry.blockHashes[i])
             ++wrongOldHashes_;

@@ -42,6 +42,7 @@ class CheckedCopy {
 
   private:
     struct Inflater;
+    static uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length);
     bool inflateBlock(const uint8_t* data, size_t length, size_t expected, bool last, bool& ended);
 
     std::unique_ptr<Inflater> inflater_;
