@@ -79,8 +79,8 @@ bool CheckedCopy::inflateBlock(const uint8_t* data, size_t length, size_t expect
     if (ended)
         return last;
     // Stopped where the next block's header would begin, with no bit of it read.
-    return (s.block_state == ISAL_BLOCK_NEW_HDR || s.block_state == ISAL_BLOCK_HDR) && s.read_in_length == 0 &&
-           s.tmp_in_size == 0 && !s.bfinal;
+    return (s.block_state == ISAL_BLOCK_NEW_HDR || s.block_state == ISAL_BLOCK_HDR) &&
+           s.read_in_length == 0 && s.tmp_in_size == 0 && !s.bfinal;
 #else
     z_stream& z = inflater_->z;
     if (!inflater_->ok || inflateReset(&z) != Z_OK)

@@ -1,6 +1,10 @@
 #include "archive/EntryData.h"
 
 #include <zlib.h>
+#ifdef QUENDLE_HAVE_ISAL
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#endif
 
 namespace quendle {
 
@@ -32,6 +36,9 @@ class DeflateStream {
 };
 
 uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
+#ifdef QUENDLE_HAVE_ISAL
+    return crc32_gzip_refl(crc, data, length);
+#endif
     // zlib's crc32 takes a 32-bit length.
     while (length > 0) {
         auto n = static_cast<uInt>(length > 0x40000000 ? 0x40000000 : length);
@@ -75,6 +82,12 @@ bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
             listener_->entryDone(compressed_);
         return true;
     }
+#ifdef QUENDLE_HAVE_ISAL
+    // The package save's blocks: ISA-L compresses them about four times as fast as zlib, and its
+    // full flush keeps every block independent all the same.
+    if (level_ == 1 && flushMode_ == Z_FULL_FLUSH)
+        return writeFast(source, archive);
+#endif
     DeflateStream deflater(level_);
     if (!deflater.ok())
         return false;
@@ -134,6 +147,70 @@ bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
         listener_->entryDone(compressed_);
     return true;
 }
+
+#ifdef QUENDLE_HAVE_ISAL
+bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
+    auto stream = std::make_unique<isal_zstream>();
+    isal_deflate_init(stream.get());
+    auto levelBuffer = std::make_unique_for_overwrite<uint8_t[]>(ISAL_DEF_LVL1_DEFAULT);
+    stream->level = 1;
+    stream->level_buf = levelBuffer.get();
+    stream->level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+    auto input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_);
+    auto output = std::make_unique_for_overwrite<uint8_t[]>(outputSize_);
+    size_t pending = 0;
+    auto drain = [&]() {
+        if (pending == 0)
+            return true;
+        if (!archive.append(output.get(), pending))
+            return false;
+        compressed_ += pending;
+        pending = 0;
+        return true;
+    };
+    // Runs until the input is taken and the output buffer was not filled: all is flushed then.
+    auto run = [&]() {
+        for (;;) {
+            stream->next_out = output.get() + pending;
+            stream->avail_out = static_cast<uint32_t>(outputSize_ - pending);
+            if (isal_deflate(stream.get()) != COMP_OK)
+                return false;
+            pending = outputSize_ - stream->avail_out;
+            if (stream->avail_out != 0)
+                return true;
+            if (!drain())
+                return false;
+        }
+    };
+    uint64_t left = source.size();
+    stream->flush = FULL_FLUSH;
+    while (left > 0) {
+        size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
+        if (!source.readExact(input.get(), n))
+            return false;
+        crc_ = updateCrc(crc_, input.get(), n);
+        uint64_t before = stream->total_out;
+        stream->next_in = input.get();
+        stream->avail_in = static_cast<uint32_t>(n);
+        if (!run())
+            return false;
+        if (listener_)
+            listener_->deflatedChunk(input.get(), n, stream->total_out - before);
+        left -= n;
+    }
+    stream->end_of_stream = 1;
+    stream->flush = NO_FLUSH;
+    stream->avail_in = 0;
+    while (stream->internal_state.state != ZSTATE_END)
+        if (!run() || (stream->internal_state.state != ZSTATE_END && !drain()))
+            return false;
+    if (!drain())
+        return false;
+    if (listener_)
+        listener_->entryDone(compressed_);
+    return true;
+}
+#endif
 
 std::unique_ptr<EntryData> makeEntryData(ZipCompression compression, ZipWriterHooks* hooks,
                                          ZipEntryListener* listener) {

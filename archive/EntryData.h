@@ -48,6 +48,8 @@ class DeflatedEntryData : public EntryData {
     bool write(ByteSource& source, ArchiveFile& archive) override;
 
   private:
+    bool writeFast(ByteSource& source, ArchiveFile& archive);
+
     size_t outputSize_;
     int level_;
     int flushMode_;
