@@ -37,20 +37,27 @@ class CheckedCopy {
     // Blocks whose hash in the old block map disagreed with their data.
     size_t wrongOldHashes() const { return wrongOldHashes_; }
 
+    // Threads that check blocks: QUENDLE_THREADS when set, else the processors online. The
+    // result never depends on it.
+    static size_t threadCount();
+
     // A deflated block may not be larger than this: 64 KiB stored, with headers and the flush.
     static constexpr uint32_t MaxBlockBytes = BlockSize + 1024;
 
   private:
     struct Inflater;
+    // One thread's tools: blocks are checked on all cores, each with its own.
+    struct Worker;
+    struct Piece;
     static uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length);
-    bool inflateBlock(const uint8_t* data, size_t length, size_t expected, bool last, bool& ended);
+    static bool inflateBlock(Worker& worker, const uint8_t* data, size_t length, size_t expected, bool last,
+                             bool& ended);
+    void checkPieces(std::vector<Piece>& pieces);
 
-    std::unique_ptr<Inflater> inflater_;
+    std::vector<std::unique_ptr<Worker>> workers_;
     std::vector<uint8_t> input_;
-    std::vector<uint8_t> output_;
     std::vector<Block> blocks_;
     size_t wrongOldHashes_ = 0;
-    SHA256 sha_;
 };
 
 } // namespace quendle

@@ -1,5 +1,8 @@
 #include "archive/EntryData.h"
 
+#include <cstdlib>
+#include <thread>
+#include <vector>
 #include <zlib.h>
 #ifdef QUENDLE_HAVE_ISAL
 #include <isa-l/crc.h>
@@ -149,63 +152,93 @@ bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
 }
 
 #ifdef QUENDLE_HAVE_ISAL
-bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
-    auto stream = std::make_unique<isal_zstream>();
-    isal_deflate_init(stream.get());
-    auto levelBuffer = std::make_unique_for_overwrite<uint8_t[]>(ISAL_DEF_LVL1_DEFAULT);
-    stream->level = 1;
-    stream->level_buf = levelBuffer.get();
-    stream->level_buf_size = ISAL_DEF_LVL1_DEFAULT;
-    auto input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_);
-    auto output = std::make_unique_for_overwrite<uint8_t[]>(outputSize_);
-    size_t pending = 0;
-    auto drain = [&]() {
-        if (pending == 0)
-            return true;
-        if (!archive.append(output.get(), pending))
+namespace {
+
+// Compresses one 64 KiB chunk on its own, with a fresh stream, into non-final blocks that end
+// byte-aligned: the bytes depend on the chunk alone, so any thread may do it.
+class ChunkCompressor {
+  public:
+    ChunkCompressor() : level_(std::make_unique_for_overwrite<uint8_t[]>(ISAL_DEF_LVL1_DEFAULT)) {}
+    bool compress(const uint8_t* data, size_t length, std::vector<uint8_t>& out) {
+        isal_deflate_init(&stream_);
+        stream_.level = 1;
+        stream_.level_buf = level_.get();
+        stream_.level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+        stream_.flush = FULL_FLUSH;
+        stream_.next_in = const_cast<uint8_t*>(data);
+        stream_.avail_in = static_cast<uint32_t>(length);
+        out.resize(length + length / 8 + 1024);
+        stream_.next_out = out.data();
+        stream_.avail_out = static_cast<uint32_t>(out.size());
+        if (isal_deflate(&stream_) != COMP_OK || stream_.avail_in != 0 || stream_.avail_out == 0)
             return false;
-        compressed_ += pending;
-        pending = 0;
+        out.resize(out.size() - stream_.avail_out);
         return true;
-    };
-    // Runs until the input is taken and the output buffer was not filled: all is flushed then.
-    auto run = [&]() {
-        for (;;) {
-            stream->next_out = output.get() + pending;
-            stream->avail_out = static_cast<uint32_t>(outputSize_ - pending);
-            if (isal_deflate(stream.get()) != COMP_OK)
-                return false;
-            pending = outputSize_ - stream->avail_out;
-            if (stream->avail_out != 0)
-                return true;
-            if (!drain())
-                return false;
-        }
-    };
-    uint64_t left = source.size();
-    stream->flush = FULL_FLUSH;
-    while (left > 0) {
-        size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
-        if (!source.readExact(input.get(), n))
-            return false;
-        crc_ = updateCrc(crc_, input.get(), n);
-        uint64_t before = stream->total_out;
-        stream->next_in = input.get();
-        stream->avail_in = static_cast<uint32_t>(n);
-        if (!run())
-            return false;
-        if (listener_)
-            listener_->deflatedChunk(input.get(), n, stream->total_out - before);
-        left -= n;
     }
-    stream->end_of_stream = 1;
-    stream->flush = NO_FLUSH;
-    stream->avail_in = 0;
-    while (stream->internal_state.state != ZSTATE_END)
-        if (!run() || (stream->internal_state.state != ZSTATE_END && !drain()))
-            return false;
-    if (!drain())
+
+  private:
+    isal_zstream stream_{};
+    std::unique_ptr<uint8_t[]> level_;
+};
+
+size_t compressThreads() {
+    if (const char* text = std::getenv("QUENDLE_THREADS"); text && *text) {
+        long n = std::strtol(text, nullptr, 10);
+        if (n >= 1 && n <= 64)
+            return static_cast<size_t>(n);
+    }
+    unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n > 16 ? 16 : n;
+}
+
+} // namespace
+
+bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
+    const size_t threads = compressThreads();
+    const size_t batchChunks = 16 * threads;
+    std::vector<ChunkCompressor> compressors(threads);
+    std::vector<std::vector<uint8_t>> outputs(batchChunks);
+    std::vector<char> ok(batchChunks);
+    auto input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_ * batchChunks);
+    uint64_t left = source.size();
+    while (left > 0) {
+        // A batch of chunks is read, compressed on all threads, then written in order.
+        size_t count = 0, bytes = 0;
+        std::vector<size_t> lengths;
+        while (left > 0 && count < batchChunks) {
+            size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
+            if (!source.readExact(input.get() + bytes, n))
+                return false;
+            lengths.push_back(n);
+            bytes += n;
+            left -= n;
+            ++count;
+        }
+        auto work = [&](size_t first) {
+            for (size_t i = first; i < count; i += threads)
+                ok[i] = compressors[first].compress(input.get() + i * chunkSize_, lengths[i], outputs[i]);
+        };
+        {
+            std::vector<std::jthread> helpers;
+            for (size_t t = 1; t < threads && t < count; ++t)
+                helpers.emplace_back(work, t);
+            work(0);
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t* chunk = input.get() + i * chunkSize_;
+            if (!ok[i] || !archive.append(outputs[i].data(), outputs[i].size()))
+                return false;
+            crc_ = updateCrc(crc_, chunk, lengths[i]);
+            compressed_ += outputs[i].size();
+            if (listener_)
+                listener_->deflatedChunk(chunk, lengths[i], outputs[i].size());
+        }
+    }
+    // The stream ends with an empty final block.
+    static constexpr uint8_t finalBlock[] = {0x03, 0x00};
+    if (!archive.append(finalBlock, sizeof finalBlock))
         return false;
+    compressed_ += sizeof finalBlock;
     if (listener_)
         listener_->entryDone(compressed_);
     return true;

@@ -30,6 +30,7 @@ class ArchiveFile {
   private:
     UniqueFd fd_;
     uint64_t size_ = 0;
+    uint64_t writebackStarted_ = 0; // bytes handed to the disk's writeback so far
 };
 
 } // namespace quendle
