@@ -88,7 +88,7 @@ bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
 #ifdef QUENDLE_HAVE_ISAL
     // The package save's blocks: ISA-L compresses them about four times as fast as zlib, and its
     // full flush keeps every block independent all the same.
-    if (level_ == 1 && flushMode_ == Z_FULL_FLUSH)
+    if (level_ == 1 && flushMode_ == Z_FULL_FLUSH && chunkSize_ <= 65536)
         return writeFast(source, archive);
 #endif
     DeflateStream deflater(level_);
@@ -159,7 +159,13 @@ namespace {
 class ChunkCompressor {
   public:
     ChunkCompressor() : level_(std::make_unique_for_overwrite<uint8_t[]>(ISAL_DEF_LVL1_DEFAULT)) {}
-    bool compress(const uint8_t* data, size_t length, std::vector<uint8_t>& out) {
+    // Room for any 64 KiB chunk: stored blocks with their headers, and the flush.
+    static constexpr size_t Capacity = 65536 + 65536 / 8 + 1024;
+    struct Output {
+        std::unique_ptr<uint8_t[]> data = std::make_unique_for_overwrite<uint8_t[]>(Capacity);
+        size_t size = 0;
+    };
+    bool compress(const uint8_t* data, size_t length, Output& out) {
         isal_deflate_init(&stream_);
         stream_.level = 1;
         stream_.level_buf = level_.get();
@@ -167,12 +173,11 @@ class ChunkCompressor {
         stream_.flush = FULL_FLUSH;
         stream_.next_in = const_cast<uint8_t*>(data);
         stream_.avail_in = static_cast<uint32_t>(length);
-        out.resize(length + length / 8 + 1024);
-        stream_.next_out = out.data();
-        stream_.avail_out = static_cast<uint32_t>(out.size());
+        stream_.next_out = out.data.get();
+        stream_.avail_out = static_cast<uint32_t>(Capacity);
         if (isal_deflate(&stream_) != COMP_OK || stream_.avail_in != 0 || stream_.avail_out == 0)
             return false;
-        out.resize(out.size() - stream_.avail_out);
+        out.size = Capacity - stream_.avail_out;
         return true;
     }
 
@@ -197,7 +202,7 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
     const size_t threads = compressThreads();
     const size_t batchChunks = 16 * threads;
     std::vector<ChunkCompressor> compressors(threads);
-    std::vector<std::vector<uint8_t>> outputs(batchChunks);
+    std::vector<ChunkCompressor::Output> outputs(batchChunks);
     std::vector<char> ok(batchChunks);
     auto input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_ * batchChunks);
     uint64_t left = source.size();
@@ -226,12 +231,12 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
         }
         for (size_t i = 0; i < count; ++i) {
             const uint8_t* chunk = input.get() + i * chunkSize_;
-            if (!ok[i] || !archive.append(outputs[i].data(), outputs[i].size()))
+            if (!ok[i] || !archive.append(outputs[i].data.get(), outputs[i].size))
                 return false;
             crc_ = updateCrc(crc_, chunk, lengths[i]);
-            compressed_ += outputs[i].size();
+            compressed_ += outputs[i].size;
             if (listener_)
-                listener_->deflatedChunk(chunk, lengths[i], outputs[i].size());
+                listener_->deflatedChunk(chunk, lengths[i], outputs[i].size);
         }
     }
     // The stream ends with an empty final block.

@@ -146,7 +146,9 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
         std::unique_ptr<ZipReader::EntryStream> raw = reader.openEntry(entry, true);
         if (!raw)
             return damaged(reader.errorText());
-        CheckedCopy copy;
+        if (!copier_)
+            copier_ = std::make_unique<CheckedCopy>();
+        CheckedCopy& copy = *copier_;
         switch (copy.run(*raw, entry, archive_)) {
         case CheckedCopy::Result::Copied:
             outcome.copied = true;

@@ -14,6 +14,7 @@
 namespace quendle {
 
 class ZipReader;
+class CheckedCopy;
 
 // Writes a new ZIP64 container one entry at a time: every entry has a local header with
 // bit 3, its payload and a 24-byte ZIP64 data descriptor; close() writes the central
@@ -63,6 +64,7 @@ class ZipWriter {
     bool failWriting();
 
     ZipWriterHooks* hooks_;
+    std::unique_ptr<CheckedCopy> copier_; // kept from entry to entry: its buffers and threads' tools
     ArchiveFile archive_;
     std::vector<CentralDirectoryHeader> central_;
     Zip64EndOfCentralDirectory zip64End_;
