@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <unordered_map>
 #include <zip.h>
 
@@ -96,14 +97,14 @@ void ZipReader::close() {
     totalCompressed_ = 0;
 }
 
-bool ZipReader::readEntries(std::vector<Entry>& entries) {
+bool ZipReader::readEntries(const std::function<void(Entry&&)>& onEntry) {
     zip_int64_t count = zip_get_num_entries(archive_.get(), 0);
     if (count <= 0)
         return fail("the archive has no entries");
     uint64_t uncompressed = 0, compressed = 0;
-    // Folded file name -> the name as stored. Two entries for one file (on the case-insensitive
+    // Folded file name -> the entry's index. Two entries for one file (on the case-insensitive
     // file system the format comes from) would leave which bytes count to the order of writing.
-    std::unordered_map<std::string, std::string> files;
+    std::unordered_map<std::string, zip_uint64_t> files;
     for (zip_int64_t i = 0; i < count; ++i) {
         auto index = static_cast<zip_uint64_t>(i);
         zip_stat_t st;
@@ -132,19 +133,22 @@ bool ZipReader::readEntries(std::vector<Entry>& entries) {
             std::string folded;
             for (const std::string& component : entry.components)
                 folded += (folded.empty() ? "" : "/") + foldCase(component);
-            auto [first, isNew] = files.emplace(std::move(folded), entry.name);
-            if (!isNew)
-                return fail(first->second == entry.name
+            auto [first, isNew] = files.emplace(std::move(folded), index);
+            if (!isNew) {
+                const char* stored = zip_get_name(archive_.get(), first->second, 0);
+                std::string firstName = percentDecode(stored ? stored : "");
+                return fail(firstName == entry.name
                                 ? "entry \"" + entry.name + "\" appears twice"
-                                : "entries \"" + first->second + "\" and \"" + entry.name +
+                                : "entries \"" + firstName + "\" and \"" + entry.name +
                                       "\" name the same file: their names differ only in case");
+            }
             // Saturating sums: a hostile directory may declare sizes that overflow.
             uint64_t size = entry.archived.size;
             uncompressed = uncompressed + size < uncompressed ? UINT64_MAX : uncompressed + size;
             uint64_t c = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
             compressed = compressed + c < compressed ? UINT64_MAX : compressed + c;
         }
-        entries.push_back(std::move(entry));
+        onEntry(std::move(entry));
     }
     if (totalUncompressed_ == 0 && totalCompressed_ == 0) {
         totalUncompressed_ = uncompressed;
@@ -154,11 +158,15 @@ bool ZipReader::readEntries(std::vector<Entry>& entries) {
 }
 
 bool ZipReader::readDirectory(std::vector<Entry>& entries) {
-    errorText_.clear();
     entries.clear();
+    return readDirectory([&entries](Entry&& entry) { entries.push_back(std::move(entry)); });
+}
+
+bool ZipReader::readDirectory(const std::function<void(Entry&&)>& onEntry) {
+    errorText_.clear();
     if (!archive_)
         return fail("the archive is not open");
-    return readEntries(entries);
+    return readEntries(onEntry);
 }
 
 bool ZipReader::extractAll(const std::string& destination, std::vector<std::string>& extracted) {

@@ -4,6 +4,7 @@
 #include "os/ByteSource.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,6 +62,9 @@ class ZipReader {
 
     // Reads the directory with the checks that need no data: names, duplicates, declared sizes.
     bool readDirectory(std::vector<Entry>& entries);
+    // The same, one entry at a time, so that a directory of 100,000 entries is never held twice.
+    // Entries handed over before a failure were fine themselves; the archive is still refused.
+    bool readDirectory(const std::function<void(Entry&&)>& onEntry);
     // Extracts the given entries of the directory (files only) below `destination`.
     bool extractEntries(const std::string& destination, const std::vector<const Entry*>& selected,
                         std::vector<std::string>& extracted);
@@ -87,7 +91,7 @@ class ZipReader {
         void operator()(zip* archive) const;
     };
     bool fail(std::string why);
-    bool readEntries(std::vector<Entry>& entries);
+    bool readEntries(const std::function<void(Entry&&)>& onEntry);
     bool extractFile(ExtractDestination& destination, const Entry& entry, uint64_t& written, uint64_t limit);
 
     std::unique_ptr<zip, ArchiveCloser> archive_;

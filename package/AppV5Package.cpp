@@ -112,25 +112,29 @@ void AppV5Package::open() {
     // Only the known parts are extracted; every other file stays in the package until the
     // save copies it.
     original_ = std::make_unique<ZipReader>(this);
-    std::vector<ZipReader::Entry> entries;
-    std::vector<const ZipReader::Entry*> parts;
+    std::vector<ZipReader::Entry> knownParts;
     std::vector<std::string> extracted;
-    bool ok = original_->open(hostpath::toLongPath(packagePath_)) && original_->readDirectory(entries);
-    for (const ZipReader::Entry& entry : entries) {
-        if (entry.isFolder)
-            continue;
-        PackagePath packagePath;
-        for (const std::string& component : entry.components)
-            packagePath += (packagePath.empty() ? "" : "\\") + component;
-        std::string_view known = canonicalKnownPart(packagePath);
-        if (known.empty()) {
-            // The reader has refused entries naming one file twice.
-            (void)fileTable_.insertArchived(packagePath, entry.archived);
-            continue;
-        }
+    bool ok = original_->open(hostpath::toLongPath(packagePath_)) &&
+              original_->readDirectory([this, &knownParts](ZipReader::Entry&& entry) {
+                  if (entry.isFolder)
+                      return;
+                  PackagePath packagePath;
+                  for (const std::string& component : entry.components)
+                      packagePath += (packagePath.empty() ? "" : "\\") + component;
+                  std::string_view known = canonicalKnownPart(packagePath);
+                  if (!known.empty()) {
+                      knownPartTimes_[std::string(known)] = entry.archived.when;
+                      knownParts.push_back(std::move(entry));
+                  } else {
+                      // The reader refuses entries naming one file twice.
+                      (void)fileTable_.insertArchived(packagePath, std::move(entry.archived));
+                  }
+              });
+    std::vector<const ZipReader::Entry*> parts;
+    for (const ZipReader::Entry& entry : knownParts)
         parts.push_back(&entry);
-        knownPartTimes_[std::string(known)] = entry.archived.when;
-    }
+    if (!ok)
+        fileTable_.clear();
     ok = ok && original_->extractEntries(contentFolder_, parts, extracted);
     endProgressLine();
     if (!ok)
