@@ -36,8 +36,15 @@ ZipWriter::ZipWriter(ZipWriterHooks* hooks) : hooks_(hooks) {}
 
 ZipWriter::~ZipWriter() = default;
 
+void ZipWriter::keepCentral(const CentralDirectoryHeader& header) {
+    const std::vector<uint8_t>& bytes = header.bytes();
+    central_.insert(central_.end(), bytes.begin(), bytes.end());
+    ++centralCount_;
+}
+
 uint32_t ZipWriter::open(const std::string& archivePath) {
     central_.clear();
+    centralCount_ = 0;
     errorText_.clear();
     uint32_t error = archive_.create(archivePath);
     if (error != win32::Success)
@@ -114,8 +121,9 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     descriptor.set(payload->crc(), payload->size(), source.size());
     if (!descriptor.writeTo(archive_))
         return failWriting();
-    CentralDirectoryHeader& header = central_.emplace_back(local, name.bytes, offset);
+    CentralDirectoryHeader header(local, name.bytes, offset);
     header.set(payload->crc(), payload->size(), source.size());
+    keepCentral(header);
     return true;
 }
 
@@ -201,8 +209,9 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     descriptor.set(crc, compressedSize, entry.size);
     if (!descriptor.writeTo(archive_))
         return failWriting();
-    CentralDirectoryHeader& header = central_.emplace_back(local, name.bytes, offset);
+    CentralDirectoryHeader header(local, name.bytes, offset);
     header.set(crc, compressedSize, entry.size);
+    keepCentral(header);
     return true;
 }
 
@@ -212,14 +221,14 @@ bool ZipWriter::close() {
     errno = 0;
     uint64_t directoryOffset = archive_.size();
     bool ok = true;
-    for (const CentralDirectoryHeader& header : central_)
-        ok = ok && header.writeTo(archive_);
+    ok = central_.empty() || archive_.append(central_.data(), central_.size());
     uint64_t zip64EndOffset = archive_.size();
-    zip64End_.set(central_.size(), zip64EndOffset - directoryOffset, directoryOffset);
+    zip64End_.set(centralCount_, zip64EndOffset - directoryOffset, directoryOffset);
     locator_.setEndRecordOffset(zip64EndOffset);
     ok = ok && zip64End_.writeTo(archive_) && locator_.writeTo(archive_) && end_.writeTo(archive_);
     ok = archive_.close() && ok;
     central_.clear();
+    centralCount_ = 0;
     zip64End_.set(0, 0, 0);
     locator_.setEndRecordOffset(0);
     return ok || failWriting();

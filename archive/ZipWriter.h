@@ -51,7 +51,7 @@ class ZipWriter {
     // Writes the central directory and the end records and closes the file.
     bool close();
 
-    size_t entryCount() const { return central_.size(); }
+    size_t entryCount() const { return centralCount_; }
     // Why the last open, add or close failed (the system's text of the error); for messages.
     const std::string& errorText() const { return errorText_; }
 
@@ -62,11 +62,15 @@ class ZipWriter {
   private:
     bool fail(std::string why);
     bool failWriting();
+    void keepCentral(const CentralDirectoryHeader& header);
 
     ZipWriterHooks* hooks_;
     std::unique_ptr<CheckedCopy> copier_; // kept from entry to entry: its buffers and threads' tools
     ArchiveFile archive_;
-    std::vector<CentralDirectoryHeader> central_;
+    // The central directory's bytes, kept as they will be written: a header object per entry
+    // would cost several times as much with 100,000 entries.
+    std::vector<uint8_t> central_;
+    size_t centralCount_ = 0;
     Zip64EndOfCentralDirectory zip64End_;
     Zip64EndLocator locator_;
     EndOfCentralDirectory end_;
