@@ -25,12 +25,14 @@ BlockMapBuilder::BlockMapBuilder() : writer_(this), flushMode_(Z_FULL_FLUSH) {}
 
 BlockMapBuilder::~BlockMapBuilder() = default;
 
-uint32_t BlockMapBuilder::open(const std::string& archivePath) {
+uint32_t BlockMapBuilder::open(const std::string& archivePath, const std::string& blockMapPath) {
     uint32_t error = writer_.open(archivePath);
     if (error != 0)
         return error;
     std::string folder = folderOf(archivePath);
-    blockMapPath_ = folder == "/" ? "/AppxBlockMap.xml" : folder + "/" + EntryName;
+    blockMapPath_ = !blockMapPath.empty() ? blockMapPath
+                    : folder == "/"       ? "/AppxBlockMap.xml"
+                                          : folder + "/" + EntryName;
     document_ = std::make_unique<XmlOutput>(ExceptionFileErrorReporter::instance(), blockMapPath_);
     document_->setStandalone(false);
     document_->WriteDeclaration();
@@ -38,13 +40,13 @@ uint32_t BlockMapBuilder::open(const std::string& archivePath) {
     return 0;
 }
 
-bool BlockMapBuilder::finish() {
+bool BlockMapBuilder::finish(std::optional<DosDateTime> when) {
     if (!document_)
         return false;
     document_->EndAll();
     document_->Close();
     document_.reset();
-    bool added = writer_.addEntry(blockMapPath_, EntryName, ZipCompression::Normal);
+    bool added = writer_.addEntry(blockMapPath_, EntryName, ZipCompression::Normal, when);
     flushMode_ = Z_NO_FLUSH;
     return added;
 }
@@ -75,10 +77,18 @@ void BlockMapBuilder::storedChunk(const uint8_t* data, size_t length) {
     writeBlock(data, length, 0);
 }
 
+void BlockMapBuilder::copiedChunk(const Sha256Digest& hash, uint64_t compressedBytes) {
+    writeBlock(hash, compressedBytes);
+}
+
 void BlockMapBuilder::writeBlock(const uint8_t* data, size_t length, uint64_t compressedBytes) {
+    if (document_)
+        writeBlock(sha_.hash(data, length), compressedBytes);
+}
+
+void BlockMapBuilder::writeBlock(const Sha256Digest& digest, uint64_t compressedBytes) {
     if (!document_)
         return;
-    Sha256Digest digest = sha_.hash(data, length);
     std::string hash = base64Encode(digest.data(), digest.size());
     if (compressedBytes != 0)
         document_->StartElement("Block", {"Hash", "Size"}, {hash, std::to_string(compressedBytes)}, true);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace quendle {
@@ -25,9 +26,11 @@ class BlockMapBuilder : private ZipWriterHooks, private ZipEntryListener {
 
     // Creates the archive and starts the map beside it; returns 0 or the Win32 error (then
     // no map is started and every later add fails).
-    uint32_t open(const std::string& archivePath);
+    // `blockMapPath` empty: beside the archive.
+    uint32_t open(const std::string& archivePath, const std::string& blockMapPath = {});
     // Completes the map and adds it as "AppxBlockMap.xml"; later entries are not flushed per chunk.
-    bool finish();
+    // `when` overrides the map file's own time.
+    bool finish(std::optional<DosDateTime> when = std::nullopt);
     ZipWriter& writer() { return writer_; }
     // Where the map file is written (beside the archive).
     const std::string& blockMapPath() const { return blockMapPath_; }
@@ -44,8 +47,10 @@ class BlockMapBuilder : private ZipWriterHooks, private ZipEntryListener {
     void deflatedChunk(const uint8_t* data, size_t length, uint64_t compressedBytes) override;
     void storedChunk(const uint8_t* data, size_t length) override;
     void entryDone(uint64_t) override {}
+    void copiedChunk(const Sha256Digest& hash, uint64_t compressedBytes) override;
 
     void writeBlock(const uint8_t* data, size_t length, uint64_t compressedBytes);
+    void writeBlock(const Sha256Digest& digest, uint64_t compressedBytes);
 
     ZipWriter writer_;
     std::string blockMapPath_;

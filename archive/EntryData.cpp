@@ -1,6 +1,13 @@
 #include "archive/EntryData.h"
 
+#include <cstdlib>
+#include <thread>
+#include <vector>
 #include <zlib.h>
+#ifdef QUENDLE_HAVE_ISAL
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#endif
 
 namespace quendle {
 
@@ -32,6 +39,9 @@ class DeflateStream {
 };
 
 uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
+#ifdef QUENDLE_HAVE_ISAL
+    return crc32_gzip_refl(crc, data, length);
+#endif
     // zlib's crc32 takes a 32-bit length.
     while (length > 0) {
         auto n = static_cast<uInt>(length > 0x40000000 ? 0x40000000 : length);
@@ -44,7 +54,7 @@ uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
 
 } // namespace
 
-bool StoredEntryData::write(SourceFile& source, ArchiveFile& archive) {
+bool StoredEntryData::write(ByteSource& source, ArchiveFile& archive) {
     auto buffer = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_);
     uint64_t left = source.size();
     while (left > 0) {
@@ -64,7 +74,7 @@ bool StoredEntryData::write(SourceFile& source, ArchiveFile& archive) {
     return true;
 }
 
-bool DeflatedEntryData::write(SourceFile& source, ArchiveFile& archive) {
+bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
     if (source.size() == 0) {
         // What zlib emits for a finished stream without input: a valid, empty deflate payload.
         static constexpr uint8_t emptyStream[] = {0x03, 0x00};
@@ -75,6 +85,12 @@ bool DeflatedEntryData::write(SourceFile& source, ArchiveFile& archive) {
             listener_->entryDone(compressed_);
         return true;
     }
+#ifdef QUENDLE_HAVE_ISAL
+    // The package save's blocks: ISA-L compresses them about four times as fast as zlib, and its
+    // full flush keeps every block independent all the same.
+    if (level_ == 1 && flushMode_ == Z_FULL_FLUSH && chunkSize_ <= 65536)
+        return writeFast(source, archive);
+#endif
     DeflateStream deflater(level_);
     if (!deflater.ok())
         return false;
@@ -134,6 +150,105 @@ bool DeflatedEntryData::write(SourceFile& source, ArchiveFile& archive) {
         listener_->entryDone(compressed_);
     return true;
 }
+
+#ifdef QUENDLE_HAVE_ISAL
+namespace {
+
+// Compresses one 64 KiB chunk on its own, with a fresh stream, into non-final blocks that end
+// byte-aligned: the bytes depend on the chunk alone, so any thread may do it.
+class ChunkCompressor {
+  public:
+    ChunkCompressor() : level_(std::make_unique_for_overwrite<uint8_t[]>(ISAL_DEF_LVL1_DEFAULT)) {}
+    // Room for any 64 KiB chunk: stored blocks with their headers, and the flush.
+    static constexpr size_t Capacity = 65536 + 65536 / 8 + 1024;
+    struct Output {
+        std::unique_ptr<uint8_t[]> data = std::make_unique_for_overwrite<uint8_t[]>(Capacity);
+        size_t size = 0;
+    };
+    bool compress(const uint8_t* data, size_t length, Output& out) {
+        isal_deflate_init(&stream_);
+        stream_.level = 1;
+        stream_.level_buf = level_.get();
+        stream_.level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+        stream_.flush = FULL_FLUSH;
+        stream_.next_in = const_cast<uint8_t*>(data);
+        stream_.avail_in = static_cast<uint32_t>(length);
+        stream_.next_out = out.data.get();
+        stream_.avail_out = static_cast<uint32_t>(Capacity);
+        if (isal_deflate(&stream_) != COMP_OK || stream_.avail_in != 0 || stream_.avail_out == 0)
+            return false;
+        out.size = Capacity - stream_.avail_out;
+        return true;
+    }
+
+  private:
+    isal_zstream stream_{};
+    std::unique_ptr<uint8_t[]> level_;
+};
+
+size_t compressThreads() {
+    if (const char* text = std::getenv("QUENDLE_THREADS"); text && *text) {
+        long n = std::strtol(text, nullptr, 10);
+        if (n >= 1 && n <= 64)
+            return static_cast<size_t>(n);
+    }
+    unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n > 16 ? 16 : n;
+}
+
+} // namespace
+
+bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
+    const size_t threads = compressThreads();
+    const size_t batchChunks = 16 * threads;
+    std::vector<ChunkCompressor> compressors(threads);
+    std::vector<ChunkCompressor::Output> outputs(batchChunks);
+    std::vector<char> ok(batchChunks);
+    auto input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_ * batchChunks);
+    uint64_t left = source.size();
+    while (left > 0) {
+        // A batch of chunks is read, compressed on all threads, then written in order.
+        size_t count = 0, bytes = 0;
+        std::vector<size_t> lengths;
+        while (left > 0 && count < batchChunks) {
+            size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
+            if (!source.readExact(input.get() + bytes, n))
+                return false;
+            lengths.push_back(n);
+            bytes += n;
+            left -= n;
+            ++count;
+        }
+        auto work = [&](size_t first) {
+            for (size_t i = first; i < count; i += threads)
+                ok[i] = compressors[first].compress(input.get() + i * chunkSize_, lengths[i], outputs[i]);
+        };
+        {
+            std::vector<std::jthread> helpers;
+            for (size_t t = 1; t < threads && t < count; ++t)
+                helpers.emplace_back(work, t);
+            work(0);
+        }
+        for (size_t i = 0; i < count; ++i) {
+            const uint8_t* chunk = input.get() + i * chunkSize_;
+            if (!ok[i] || !archive.append(outputs[i].data.get(), outputs[i].size))
+                return false;
+            crc_ = updateCrc(crc_, chunk, lengths[i]);
+            compressed_ += outputs[i].size;
+            if (listener_)
+                listener_->deflatedChunk(chunk, lengths[i], outputs[i].size);
+        }
+    }
+    // The stream ends with an empty final block.
+    static constexpr uint8_t finalBlock[] = {0x03, 0x00};
+    if (!archive.append(finalBlock, sizeof finalBlock))
+        return false;
+    compressed_ += sizeof finalBlock;
+    if (listener_)
+        listener_->entryDone(compressed_);
+    return true;
+}
+#endif
 
 std::unique_ptr<EntryData> makeEntryData(ZipCompression compression, ZipWriterHooks* hooks,
                                          ZipEntryListener* listener) {

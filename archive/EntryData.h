@@ -2,7 +2,7 @@
 #include "archive/ZipCompression.h"
 #include "archive/ZipWriterHooks.h"
 #include "os/ArchiveFile.h"
-#include "os/SourceFile.h"
+#include "os/ByteSource.h"
 
 #include <cstdint>
 #include <memory>
@@ -18,7 +18,7 @@ class EntryData {
   public:
     virtual ~EntryData() = default;
     // False at any read, write or compression failure; the archive keeps what was appended.
-    virtual bool write(SourceFile& source, ArchiveFile& archive) = 0;
+    virtual bool write(ByteSource& source, ArchiveFile& archive) = 0;
     // Payload bytes written.
     uint64_t size() const { return compressed_; }
     uint32_t crc() const { return crc_; }
@@ -36,7 +36,7 @@ class EntryData {
 class StoredEntryData : public EntryData {
   public:
     StoredEntryData(ZipEntryListener* listener, size_t chunkSize) : EntryData(listener, chunkSize) {}
-    bool write(SourceFile& source, ArchiveFile& archive) override;
+    bool write(ByteSource& source, ArchiveFile& archive) override;
 };
 
 class DeflatedEntryData : public EntryData {
@@ -45,9 +45,11 @@ class DeflatedEntryData : public EntryData {
                       int flushMode)
         : EntryData(listener, chunkSize), outputSize_(outputSize ? outputSize : DefaultOutputBufferSize),
           level_(level), flushMode_(flushMode) {}
-    bool write(SourceFile& source, ArchiveFile& archive) override;
+    bool write(ByteSource& source, ArchiveFile& archive) override;
 
   private:
+    bool writeFast(ByteSource& source, ArchiveFile& archive);
+
     size_t outputSize_;
     int level_;
     int flushMode_;

@@ -1,12 +1,16 @@
 #pragma once
+#include "archive/ArchivedEntry.h"
 #include "archive/ExtractProgress.h"
+#include "os/ByteSource.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 struct zip;
+struct zip_file;
 
 namespace quendle {
 
@@ -22,6 +26,32 @@ class ExtractDestination;
 // bytes than it declared.
 class ZipReader {
   public:
+    // One entry of the directory, with its name decoded and split.
+    struct Entry {
+        ArchivedEntry archived;
+        std::string name;
+        std::vector<std::string> components;
+        bool isFolder = false;
+    };
+
+    // The data of one entry, read front to back: inflated (never more than the entry declares;
+    // the library checks the CRC-32 at the end) or as the raw compressed bytes.
+    class EntryStream : public ByteSource {
+      public:
+        ~EntryStream() override;
+        uint64_t size() const override { return size_; }
+        bool readExact(void* buffer, size_t length) override;
+        // False when the entry holds data beyond its declared end or its checksum fails.
+        bool atCleanEnd();
+        std::string errorText() const;
+
+      private:
+        friend class ZipReader;
+        EntryStream(zip_file* file, uint64_t size) : file_(file), size_(size) {}
+        zip_file* file_;
+        uint64_t size_;
+    };
+
     explicit ZipReader(ExtractProgress* progress = nullptr);
     ~ZipReader();
     ZipReader(const ZipReader&) = delete;
@@ -33,6 +63,17 @@ class ZipReader {
     bool extractAll(const std::string& destination, std::vector<std::string>& extracted,
                     int destinationFd = -1);
     void close();
+
+    // Reads the directory with the checks that need no data: names, duplicates, declared sizes.
+    bool readDirectory(std::vector<Entry>& entries);
+    // The same, one entry at a time, so that a directory of 100,000 entries is never held twice.
+    // Entries handed over before a failure were fine themselves; the archive is still refused.
+    bool readDirectory(const std::function<void(Entry&&)>& onEntry);
+    // Extracts the given entries of the directory (files only) below `destination`.
+    bool extractEntries(const std::string& destination, const std::vector<const Entry*>& selected,
+                        std::vector<std::string>& extracted, int destinationFd = -1);
+    // nullptr (errorText() says why) when the entry cannot be opened.
+    std::unique_ptr<EntryStream> openEntry(const ArchivedEntry& entry, bool raw);
 
     // Open, extract and close; false when any of them fails.
     static bool extract(const std::string& archivePath, const std::string& destination,
@@ -53,16 +94,8 @@ class ZipReader {
     struct ArchiveCloser {
         void operator()(zip* archive) const;
     };
-    struct Entry {
-        uint64_t index;
-        std::string name;
-        std::vector<std::string> components;
-        bool isFolder;
-        uint64_t size;
-    };
-
     bool fail(std::string why);
-    bool readEntries(std::vector<Entry>& entries);
+    bool readEntries(const std::function<void(Entry&&)>& onEntry);
     bool extractFile(ExtractDestination& destination, const Entry& entry, uint64_t& written, uint64_t limit);
 
     std::unique_ptr<zip, ArchiveCloser> archive_;

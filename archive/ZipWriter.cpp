@@ -1,7 +1,10 @@
 #include "archive/ZipWriter.h"
 
+#include "archive/CheckedCopy.h"
 #include "archive/EntryData.h"
 #include "core/SystemError.h"
+#include "archive/ZipReader.h"
+#include "os/SourceFile.h"
 
 #include <cerrno>
 
@@ -33,8 +36,15 @@ ZipWriter::ZipWriter(ZipWriterHooks* hooks) : hooks_(hooks) {}
 
 ZipWriter::~ZipWriter() = default;
 
+void ZipWriter::keepCentral(const CentralDirectoryHeader& header) {
+    const std::vector<uint8_t>& bytes = header.bytes();
+    central_.insert(central_.end(), bytes.begin(), bytes.end());
+    ++centralCount_;
+}
+
 uint32_t ZipWriter::open(const std::string& archivePath) {
     central_.clear();
+    centralCount_ = 0;
     errorText_.clear();
     uint32_t error = archive_.create(archivePath);
     if (error != win32::Success)
@@ -76,7 +86,7 @@ int ZipWriter::methodFor(ZipCompression compression) {
 }
 
 bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entryName,
-                         ZipCompression compression) {
+                         ZipCompression compression, std::optional<DosDateTime> when) {
     if (!archive_.isOpen())
         return false; // keeps the reason the open gave
     int method = methodFor(compression);
@@ -90,7 +100,8 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
                                     : sourcePath + ": " + errnoText(errno));
 
     uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
-    LocalFileHeader local(flags, static_cast<uint16_t>(method), dosDateTimeOf(source.modified()), name.bytes);
+    LocalFileHeader local(flags, static_cast<uint16_t>(method),
+                          when ? *when : dosDateTimeOf(source.modified()), name.bytes);
     ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
     std::unique_ptr<EntryData> payload = makeEntryData(compression, hooks_, listener);
     if (!payload)
@@ -111,8 +122,97 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     descriptor.set(payload->crc(), payload->size(), source.size());
     if (!descriptor.writeTo(archive_))
         return failWriting();
-    CentralDirectoryHeader& header = central_.emplace_back(local, name.bytes, offset);
+    CentralDirectoryHeader header(local, name.bytes, offset);
     header.set(payload->crc(), payload->size(), source.size());
+    keepCentral(header);
+    return true;
+}
+
+bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, const std::string& entryName,
+                                 DosDateTime when, CopyOutcome& outcome) {
+    outcome = CopyOutcome();
+    if (!archive_.isOpen())
+        return false;
+    EncodedName name = encodeName(hooks_, entryName);
+    if (name.bytes.empty() || name.bytes.size() > 0xFFFF)
+        return fail("the entry name \"" + entryName + "\" cannot be stored");
+    uint16_t flags = flagsFor(ZipCompression::SuperFast) | (name.utf8Flag ? FlagUtf8Name : 0);
+    LocalFileHeader local(flags, MethodDeflated, when, name.bytes);
+    ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
+    // libzip says "No error" where the data simply ran on or stopped short.
+    auto damaged = [&](std::string why, const char* otherwise = "its data are damaged") {
+        outcome.damaged = true;
+        return fail(why.empty() || why == "No error" ? otherwise : std::move(why));
+    };
+
+    uint64_t offset = archive_.size();
+    errno = 0;
+    if (!local.writeTo(archive_))
+        return failWriting();
+    uint64_t compressedSize = 0;
+    uint32_t crc = entry.crc;
+    if (CheckedCopy::canCopy(entry)) {
+        std::unique_ptr<ZipReader::EntryStream> raw = reader.openEntry(entry, true);
+        if (!raw)
+            return damaged(reader.errorText());
+        if (!copier_)
+            copier_ = std::make_unique<CheckedCopy>();
+        CheckedCopy& copy = *copier_;
+        switch (copy.run(*raw, entry, archive_)) {
+        case CheckedCopy::Result::Copied:
+            outcome.copied = true;
+            outcome.wrongOldHashes = copy.wrongOldHashes();
+            compressedSize = entry.compressedSize;
+            if (listener) {
+                listener->beginFile(local.size(), entry.size, entryName);
+                for (const CheckedCopy::Block& block : copy.blocks())
+                    listener->copiedChunk(block.hash, block.compressedSize);
+                listener->entryDone(compressedSize);
+                listener->endFile();
+            }
+            break;
+        case CheckedCopy::Result::CrcMismatch:
+            return damaged("its data do not match its CRC-32");
+        case CheckedCopy::Result::ReadFailed:
+            return damaged(raw->errorText());
+        case CheckedCopy::Result::WriteFailed:
+            return failWriting();
+        case CheckedCopy::Result::NotAligned:
+            // Written again below, from the inflated data.
+            if (!archive_.truncateTo(offset + local.size()))
+                return failWriting();
+            break;
+        }
+    }
+    if (!outcome.copied) {
+        std::unique_ptr<ZipReader::EntryStream> data = reader.openEntry(entry, false);
+        if (!data)
+            return damaged(reader.errorText());
+        std::unique_ptr<EntryData> payload = makeEntryData(ZipCompression::SuperFast, hooks_, listener);
+        if (listener)
+            listener->beginFile(local.size(), entry.size, entryName);
+        errno = 0;
+        if (!payload->write(*data, archive_)) {
+            if (errno)
+                return failWriting();
+            return damaged(data->errorText(), "its data are shorter than it declares");
+        }
+        if (!data->atCleanEnd())
+            return damaged(data->errorText(), "it holds more data than it declares");
+        if (payload->crc() != entry.crc)
+            return damaged("its data do not match its CRC-32");
+        if (listener)
+            listener->endFile();
+        compressedSize = payload->size();
+        crc = payload->crc();
+    }
+    DataDescriptor descriptor;
+    descriptor.set(crc, compressedSize, entry.size);
+    if (!descriptor.writeTo(archive_))
+        return failWriting();
+    CentralDirectoryHeader header(local, name.bytes, offset);
+    header.set(crc, compressedSize, entry.size);
+    keepCentral(header);
     return true;
 }
 
@@ -122,14 +222,14 @@ bool ZipWriter::close() {
     errno = 0;
     uint64_t directoryOffset = archive_.size();
     bool ok = true;
-    for (const CentralDirectoryHeader& header : central_)
-        ok = ok && header.writeTo(archive_);
+    ok = central_.empty() || archive_.append(central_.data(), central_.size());
     uint64_t zip64EndOffset = archive_.size();
-    zip64End_.set(central_.size(), zip64EndOffset - directoryOffset, directoryOffset);
+    zip64End_.set(centralCount_, zip64EndOffset - directoryOffset, directoryOffset);
     locator_.setEndRecordOffset(zip64EndOffset);
     ok = ok && zip64End_.writeTo(archive_) && locator_.writeTo(archive_) && end_.writeTo(archive_);
     ok = archive_.close() && ok;
     central_.clear();
+    centralCount_ = 0;
     zip64End_.set(0, 0, 0);
     locator_.setEndRecordOffset(0);
     return ok || failWriting();

@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/ArchivedEntry.h"
 #include "archive/ZipCompression.h"
 #include "archive/ZipRecords.h"
 #include "archive/ZipWriterHooks.h"
@@ -6,10 +7,14 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace quendle {
+
+class ZipReader;
+class CheckedCopy;
 
 // Writes a new ZIP64 container one entry at a time: every entry has a local header with
 // bit 3, its payload and a 24-byte ZIP64 data descriptor; close() writes the central
@@ -27,12 +32,26 @@ class ZipWriter {
     bool isOpen() const { return archive_.isOpen(); }
 
     // Adds the file at `sourcePath` under `entryName` (a package-style name with backslashes).
-    bool addEntry(const std::string& sourcePath, const std::string& entryName, ZipCompression compression);
+    // `when` overrides the source file's time.
+    bool addEntry(const std::string& sourcePath, const std::string& entryName, ZipCompression compression,
+                  std::optional<DosDateTime> when = std::nullopt);
+
+    // How an entry of another archive reached this one.
+    struct CopyOutcome {
+        bool copied = false;  // its compressed bytes as they were, checked block by block
+        bool damaged = false; // its data contradict its checksum or its declared size
+        size_t wrongOldHashes = 0;
+    };
+    // Adds an entry of `reader`'s archive as a SuperFast entry: its compressed bytes are copied
+    // when its blocks line up with the old block map, otherwise it is inflated and compressed
+    // again. False on failure, with `outcome.damaged` telling a corrupt entry from a failed write.
+    bool addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, const std::string& entryName,
+                          DosDateTime when, CopyOutcome& outcome);
 
     // Writes the central directory and the end records and closes the file.
     bool close();
 
-    size_t entryCount() const { return central_.size(); }
+    size_t entryCount() const { return centralCount_; }
     // Why the last open, add or close failed (the system's text of the error); for messages.
     const std::string& errorText() const { return errorText_; }
 
@@ -43,10 +62,15 @@ class ZipWriter {
   private:
     bool fail(std::string why);
     bool failWriting();
+    void keepCentral(const CentralDirectoryHeader& header);
 
     ZipWriterHooks* hooks_;
+    std::unique_ptr<CheckedCopy> copier_; // kept from entry to entry: its buffers and threads' tools
     ArchiveFile archive_;
-    std::vector<CentralDirectoryHeader> central_;
+    // The central directory's bytes, kept as they will be written: a header object per entry
+    // would cost several times as much with 100,000 entries.
+    std::vector<uint8_t> central_;
+    size_t centralCount_ = 0;
     Zip64EndOfCentralDirectory zip64End_;
     Zip64EndLocator locator_;
     EndOfCentralDirectory end_;

@@ -1,4 +1,6 @@
 #pragma once
+#include "archive/SHA256.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -15,6 +17,10 @@ class ZipEntryListener {
     virtual void deflatedChunk(const uint8_t* data, size_t length, uint64_t compressedBytes) = 0;
     virtual void storedChunk(const uint8_t* data, size_t length) = 0;
     virtual void entryDone(uint64_t compressedSize) = 0;
+    // A block copied from another archive, checked and hashed already.
+    virtual void copiedChunk(const Sha256Digest& hash, uint64_t compressedBytes) {
+        (void)hash, (void)compressedBytes;
+    }
 };
 
 // Lets the owner of a ZipWriter shape how entries are written.

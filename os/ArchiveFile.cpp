@@ -3,8 +3,10 @@
 #include "core/SystemError.h"
 #include "os/FileSystem.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <unistd.h>
 
 namespace quendle {
 
@@ -15,13 +17,37 @@ uint32_t ArchiveFile::create(const std::string& path) {
     if (!fd_)
         return win32ErrorFromErrno(errno);
     size_ = 0;
+    writebackStarted_ = 0;
     return win32::Success;
 }
+
+namespace {
+
+// Written data is handed to the disk in pieces of this size while the archive grows, so that the
+// flush before the package is replaced has little left to wait for.
+constexpr uint64_t WritebackPiece = 8 << 20;
+
+} // namespace
 
 bool ArchiveFile::append(const void* data, size_t length) {
     if (!fd_.writeAll(data, length))
         return false;
     size_ += length;
+    if (size_ - writebackStarted_ >= WritebackPiece) {
+        // Only starts the writeback; a file system without it simply flushes everything later.
+        (void)::sync_file_range(fd_.get(), static_cast<off_t>(writebackStarted_),
+                                static_cast<off_t>(size_ - writebackStarted_), SYNC_FILE_RANGE_WRITE);
+        writebackStarted_ = size_;
+    }
+    return true;
+}
+
+bool ArchiveFile::truncateTo(uint64_t size) {
+    if (size > size_ || ::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0 ||
+        ::lseek(fd_.get(), static_cast<off_t>(size), SEEK_SET) < 0)
+        return false;
+    size_ = size;
+    writebackStarted_ = std::min(writebackStarted_, size);
     return true;
 }
 

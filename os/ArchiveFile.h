@@ -21,12 +21,16 @@ class ArchiveFile {
     bool isOpen() const { return static_cast<bool>(fd_); }
     bool append(const void* data, size_t length);
     uint64_t size() const { return size_; }
+    // Drops everything after `size` bytes: an entry whose copy had to be abandoned is written
+    // again in its place.
+    bool truncateTo(uint64_t size);
     // Closes the file; false when the last writes could not be completed.
     bool close();
 
   private:
     UniqueFd fd_;
     uint64_t size_ = 0;
+    uint64_t writebackStarted_ = 0; // bytes handed to the disk's writeback so far
 };
 
 } // namespace quendle

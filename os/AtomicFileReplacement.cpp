@@ -25,7 +25,8 @@ AtomicFileReplacement::AtomicFileReplacement(std::string targetPath, std::string
     // Replace the file a symbolic link points to, not the link.
     char resolved[PATH_MAX];
     // Absolute either way, so that the temporary's folder is never empty.
-    target_ = ::realpath(targetPath.c_str(), resolved) ? std::string(resolved) : hostpath::absolutePath(targetPath);
+    target_ =
+        ::realpath(targetPath.c_str(), resolved) ? std::string(resolved) : hostpath::absolutePath(targetPath);
 }
 
 AtomicFileReplacement::~AtomicFileReplacement() {
@@ -129,7 +130,7 @@ void AtomicFileReplacement::commit() {
         ::fsync(folder.get());
 }
 
-void AtomicFileReplacement::install(const std::string& sourcePath) {
+void AtomicFileReplacement::checkWritable() {
     // A copy over a read-only target is refused; a rename would go through, so the permission is
     // checked first: write permission for nobody (which stops root too), or none for this user.
     struct stat st = {};
@@ -139,10 +140,21 @@ void AtomicFileReplacement::install(const std::string& sourcePath) {
         if (::access(target_.c_str(), W_OK) != 0)
             fail(errno);
     }
+}
+
+void AtomicFileReplacement::install(const std::string& sourcePath) {
+    checkWritable();
     (void)StaleLeftovers::removeAbandonedTemporaries(target_);
     createTemporary();
     fillFrom(sourcePath);
     commit();
+}
+
+std::string AtomicFileReplacement::prepare() {
+    checkWritable();
+    (void)StaleLeftovers::removeAbandonedTemporaries(target_);
+    createTemporary();
+    return temporary_;
 }
 
 } // namespace quendle

@@ -20,10 +20,15 @@ class AtomicFileReplacement {
     // Moves or copies `sourcePath` into the temporary file, then installs it.
     void install(const std::string& sourcePath);
 
+    // For a file written in place: creates the temporary beside the target and returns its
+    // path; the caller fills it (keeping its inode), then calls commit().
+    std::string prepare();
+    void commit();
+
   private:
     void createTemporary();
     void fillFrom(const std::string& sourcePath);
-    void commit();
+    void checkWritable();
     [[noreturn]] void fail(int err);
 
     std::string target_;    // the real file behind the target path

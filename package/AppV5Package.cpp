@@ -5,8 +5,9 @@
 #include "core/ExceptionPresenter.h"
 #include "core/ConsoleWriter.h"
 #include "os/FileSystem.h"
-#include "xml/MsXmlDomDocument.h"
 #include "package/ContentTypes.h"
+#include "xml/BlockMapReader.h"
+#include "xml/MsXmlDomDocument.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/PackageArchiveWriter.h"
@@ -18,6 +19,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 namespace quendle {
@@ -37,6 +39,21 @@ int lockWaitSeconds() {
             return static_cast<int>(seconds);
     }
     return 300;
+}
+
+// The time of every changed entry when SOURCE_DATE_EPOCH asks for reproducible output; a value
+// that is not a plain number of seconds is ignored.
+std::optional<DosDateTime> sourceDateEpoch() {
+    const char* text = std::getenv("SOURCE_DATE_EPOCH");
+    if (!text || !*text)
+        return std::nullopt;
+    long long seconds = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9' || seconds > (1LL << 40))
+            return std::nullopt;
+        seconds = seconds * 10 + (*p - '0');
+    }
+    return dosDateTimeOf(static_cast<std::time_t>(seconds));
 }
 
 } // namespace
@@ -82,31 +99,49 @@ void AppV5Package::open() {
     workspace_.create();
     const std::string& content = workspace_.contentFolder();
 
+    // Only the known parts are extracted; every other file stays in the package until the
+    // save copies it.
+    original_ = std::make_unique<ZipReader>(this);
+    std::vector<ZipReader::Entry> knownParts;
     std::vector<std::string> extracted;
-    ZipReader reader(this);
-    bool ok = reader.open(hostpath::toLongPath(packagePath_)) &&
-              reader.extractAll(content, extracted, workspace_.contentFd());
-    reader.close();
+    bool ok = original_->open(hostpath::toLongPath(packagePath_)) &&
+              original_->readDirectory([this, &knownParts](ZipReader::Entry&& entry) {
+                  if (entry.isFolder)
+                      return;
+                  PackagePath packagePath;
+                  for (const std::string& component : entry.components)
+                      packagePath += (packagePath.empty() ? "" : "\\") + component;
+                  std::string_view known = canonicalKnownPart(packagePath);
+                  if (!known.empty()) {
+                      knownPartTimes_[std::string(known)] = entry.archived.when;
+                      knownParts.push_back(std::move(entry));
+                  } else {
+                      // The reader refuses entries naming one file twice.
+                      (void)fileTable_.insertArchived(packagePath, std::move(entry.archived));
+                  }
+              });
+    std::vector<const ZipReader::Entry*> parts;
+    for (const ZipReader::Entry& entry : knownParts)
+        parts.push_back(&entry);
+    if (!ok)
+        fileTable_.clear();
+    ok = ok && original_->extractEntries(content, parts, extracted, workspace_.contentFd());
     endProgressLine();
     if (!ok)
         throw Exception(
-            withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), reader.errorText()));
+            withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), original_->errorText()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);
         PackagePath packagePath = packagePathOf(content, path);
         std::string_view known = canonicalKnownPart(packagePath);
-        if (known.empty()) {
-            // The extractor has refused entries naming one file twice.
-            (void)fileTable_.insert(packagePath, path);
-            continue;
-        }
         // Known parts are found later by their own spelling.
-        if (packagePath != known) {
+        if (!known.empty() && packagePath != known) {
             std::string canonicalPath = hostpath::joinPath(content, known);
             (void)hostpath::renameFile(path, canonicalPath);
         }
     }
+    readOldBlockMap();
     opened_ = true;
 }
 
@@ -120,6 +155,21 @@ void AppV5Package::lockPackage() {
     // A file that cannot even be opened is reported by the extraction, with its reason.
     if (!packageLock_.acquire(path, lockWaitSeconds(), notice, holder) && !holder.empty())
         throw Exception(strings::PackageInUse, path, holder);
+}
+
+void AppV5Package::readOldBlockMap() {
+    std::string path = knownPartPath(BlockMapPart);
+    if (!hostpath::fileExists(path))
+        return;
+    // A map that cannot be read only costs speed: its entries are compressed again.
+    (void)readBlockMap(path, [this](BlockMapFile&& file) {
+        ArchivedEntry* entry = fileTable_.archivedEntry(file.name);
+        if (!entry || entry->size != file.size || !file.sized || entry->mapped)
+            return;
+        entry->blockSizes = std::move(file.blockSizes);
+        entry->blockHashes = std::move(file.blockHashes);
+        entry->mapped = true;
+    });
 }
 
 void AppV5Package::requireManifest() {
@@ -165,7 +215,16 @@ void AppV5Package::saveRegistry() {
 }
 
 void AppV5Package::writeNewArchive(const std::string& archivePath) {
-    PackageArchiveWriter::write(archivePath, contentFolder(), fileTable_, [this] { step(1); });
+    PackageArchiveWriter::Options options;
+    options.original = original_.get();
+    options.changedTime = sourceDateEpoch();
+    options.blockMapPath = hostpath::joinPath(workspaceFolder(), BlockMapPart);
+    // A part loaded for editing is written back, so it counts as changed.
+    for (const auto& [part, when] : knownPartTimes_)
+        if (!documents_.count(part) && !(part == RegistryPart && registry_ && registry_->isOpen()))
+            options.untouchedParts.emplace(part, when);
+    PackageArchiveWriter::write(
+        archivePath, contentFolder(), fileTable_, [this] { step(1); }, options);
 }
 
 void AppV5Package::dropSignature() {
@@ -181,17 +240,15 @@ void AppV5Package::dropSignature() {
 uint32_t AppV5Package::save() {
     try {
         dropSignature();
-        // Built in the workspace under the package's own name, beside its block map.
-        std::string name = hostpath::fileNameOf(packagePath_);
-        if (name == "res" || isKnownPart(name))
-            name += ".new";
-        std::string archivePath = hostpath::joinPath(workspaceFolder(), name);
         setRange(PackingOperation, PackageArchiveWriter::stepCount(fileTable_), 0);
         writeBackXmlParts();
         saveRegistry();
-        writeNewArchive(archivePath);
+        // Written straight beside the package, into the file that is renamed over it: the
+        // temp folder never holds a copy of the package.
+        PackageReplacement replacement(packagePath_);
+        writeNewArchive(replacement.prepare());
         finish(PackingOperation, 0);
-        PackageReplacement(packagePath_).install(archivePath);
+        replacement.commit();
     } catch (...) {
         endProgressLine();
         return handleCurrentException();

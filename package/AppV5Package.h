@@ -1,5 +1,6 @@
 #pragma once
 #include "archive/ExtractProgress.h"
+#include "archive/ZipRecords.h"
 #include "os/TempFileTracker.h"
 #include "os/UniqueFd.h"
 #include "xml/Namespaces.h"
@@ -17,6 +18,7 @@ namespace quendle {
 
 class MsXmlDomDocument;
 class PackageRegistry;
+class ZipReader;
 
 // The one package of a run. It is extracted into a private workspace on first use; edits change
 // the workspace, the cached XML parts and the hive; save() packs the workspace into a new
@@ -86,6 +88,7 @@ class AppV5Package : public ExtractProgress {
     void writeBackXmlParts();
     void saveRegistry();
     void writeNewArchive(const std::string& archivePath);
+    void readOldBlockMap();
     void endProgressLine();
     void lockPackage();
     void dropSignature();
@@ -97,6 +100,9 @@ class AppV5Package : public ExtractProgress {
     FileTable fileTable_;
     DocumentCache documents_;
     std::unique_ptr<PackageRegistry> registry_;
+    // The package as it was: the files no edit touches are copied from it by the save.
+    std::unique_ptr<ZipReader> original_;
+    std::map<std::string, DosDateTime, std::less<>> knownPartTimes_;
     NamespaceMap namespaces_;
     bool modified_ = false;
     bool opened_ = false;

@@ -12,7 +12,16 @@ bool FileTable::insert(const PackagePath& packagePath, const std::string& source
     std::string key = foldKey(packagePath);
     if (index_.count(key))
         return false;
-    auto it = entries_.insert(entries_.end(), Entry{packagePath, sourcePath});
+    auto it = entries_.insert(entries_.end(), Entry{packagePath, sourcePath, std::nullopt});
+    index_.emplace(std::move(key), it);
+    return true;
+}
+
+bool FileTable::insertArchived(const PackagePath& packagePath, ArchivedEntry archived) {
+    std::string key = foldKey(packagePath);
+    if (index_.count(key))
+        return false;
+    auto it = entries_.insert(entries_.end(), Entry{packagePath, {}, std::move(archived)});
     index_.emplace(std::move(key), it);
     return true;
 }
@@ -22,7 +31,15 @@ bool FileTable::replaceSource(const PackagePath& packagePath, const std::string&
     if (found == index_.end())
         return false;
     found->second->sourcePath = sourcePath;
+    found->second->archived.reset();
     return true;
+}
+
+ArchivedEntry* FileTable::archivedEntry(const PackagePath& packagePath) {
+    auto found = index_.find(foldKey(packagePath));
+    if (found == index_.end() || !found->second->archived)
+        return nullptr;
+    return &*found->second->archived;
 }
 
 bool FileTable::erase(const PackagePath& packagePath) {

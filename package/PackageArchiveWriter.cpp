@@ -2,7 +2,9 @@
 
 #include "archive/BlockMapBuilder.h"
 #include "archive/PercentEncoding.h"
+#include "archive/ZipReader.h"
 #include "core/Exception.h"
+#include "core/ConsoleWriter.h"
 #include "os/FileSystem.h"
 #include "package/KnownParts.h"
 #include "util/strings/StringTable.h"
@@ -10,7 +12,7 @@
 namespace quendle {
 
 void PackageArchiveWriter::write(const std::string& archivePath, const std::string& partsFolder,
-                                 const FileTable& files, const StepCallback& onStep) {
+                                 const FileTable& files, const StepCallback& onStep, const Options& options) {
     auto step = [&] {
         if (onStep)
             onStep();
@@ -18,34 +20,60 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     BlockMapBuilder builder;
     // A failed create leaves the writer closed: every add and the close then fail, and the
     // close reports it as 186 below.
-    (void)builder.open(hostpath::toLongPath(archivePath));
+    (void)builder.open(hostpath::toLongPath(archivePath), options.blockMapPath);
     ZipWriter& writer = builder.writer();
 
     // A missing known part is simply not in the package; checking first keeps the archive
     // free of the header a failed add would leave behind.
     auto addKnownPart = [&](std::string_view part, ZipCompression compression) {
         std::string source = hostpath::joinPath(partsFolder, part);
+        std::optional<DosDateTime> when = options.changedTime;
+        if (auto found = options.untouchedParts.find(part); found != options.untouchedParts.end())
+            when = found->second;
         if (hostpath::fileExists(source))
-            (void)writer.addEntry(hostpath::toLongPath(source), std::string(part), compression);
+            (void)writer.addEntry(hostpath::toLongPath(source), std::string(part), compression, when);
         step();
     };
 
+    size_t wrongHashes = 0;
+    std::string firstWrong;
     addKnownPart(RegistryPart, ZipCompression::SuperFast);
     for (const auto& entry : files) {
-        if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath),
-                             percentEncodePackagePath(entry.packagePath), ZipCompression::SuperFast))
+        std::string name = percentEncodePackagePath(entry.packagePath);
+        if (entry.archived) {
+            ZipWriter::CopyOutcome outcome;
+            if (!options.original || !writer.addArchivedEntry(*options.original, *entry.archived, name,
+                                                              entry.archived->when, outcome)) {
+                if (outcome.damaged)
+                    throw Exception(withCause(formatMessageId(420, {entry.packagePath}), writer.errorText()));
+                throw Exception(withCause(formatMessageId(185, {entry.packagePath}), writer.errorText()));
+            }
+            if (outcome.wrongOldHashes && wrongHashes == 0)
+                firstWrong = entry.packagePath;
+            wrongHashes += outcome.wrongOldHashes;
+        } else if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath), name, ZipCompression::SuperFast,
+                                    options.changedTime)) {
             throw Exception(withCause(formatMessageId(185, {entry.sourcePath}), writer.errorText()));
+        }
         step();
     }
     addKnownPart(FilesystemMetadataPart, ZipCompression::SuperFast);
     addKnownPart(StreamMapPart, ZipCompression::SuperFast);
     addKnownPart(PackageHistoryPart, ZipCompression::SuperFast);
     addKnownPart(ManifestPart, ZipCompression::SuperFast);
-    (void)builder.finish();
+    (void)builder.finish(options.changedTime);
     step();
     addKnownPart(ContentTypesPart, ZipCompression::SuperFast);
     if (!writer.close())
         throw Exception(withCause(loadString(186), writer.errorText()));
+    if (wrongHashes > 0)
+        if (ConsoleWriter* console = ConsoleWriter::installed())
+            console->writeLine(formatStringId(421, {static_cast<int>(wrongHashes), firstWrong}));
+}
+
+void PackageArchiveWriter::write(const std::string& archivePath, const std::string& partsFolder,
+                                 const FileTable& files, const StepCallback& onStep) {
+    write(archivePath, partsFolder, files, onStep, Options());
 }
 
 } // namespace quendle

@@ -1,23 +1,42 @@
 #pragma once
+#include "archive/ZipRecords.h"
 #include "package/FileTable.h"
 
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 
 namespace quendle {
+
+class ZipReader;
 
 // Packs a package's parts into a new archive in the fixed entry order: "Registry.dat", the files
 // of the table in table order, "FilesystemMetadata.xml", "StreamMap.xml", "PackageHistory.xml",
 // "AppxManifest.xml", a freshly built "AppxBlockMap.xml" describing the entries before it, and
 // "[Content_Types].xml" last. Known parts come from `partsFolder`; one that is absent there is
-// left out without a message.
+// left out without a message. Files that no edit touched come from the original archive.
 class PackageArchiveWriter {
   public:
     // Called after every entry (the progress display counts them).
     using StepCallback = std::function<void()>;
 
-    // Raises 185 naming the source of a table file that cannot be added, 186 when the archive
-    // cannot be completed. The block-map file is written beside the archive.
+    struct Options {
+        // The archive that table entries without a host file come from.
+        ZipReader* original = nullptr;
+        // Known parts that no edit touched, with their time in the original archive.
+        std::map<std::string, DosDateTime, std::less<>> untouchedParts;
+        // The time of every changed entry; none takes each source file's own time.
+        std::optional<DosDateTime> changedTime;
+        // Where the new block map is written before it is packed; empty: beside the archive.
+        std::string blockMapPath;
+    };
+
+    // Raises 185 naming the source of a table file that cannot be added, 420 naming an
+    // original entry whose data contradict the directory, 186 when the archive cannot be
+    // completed. The block-map file is written beside the archive.
+    static void write(const std::string& archivePath, const std::string& partsFolder, const FileTable& files,
+                      const StepCallback& onStep, const Options& options);
     static void write(const std::string& archivePath, const std::string& partsFolder, const FileTable& files,
                       const StepCallback& onStep = {});
 

@@ -12,6 +12,9 @@ class PackageReplacement {
     explicit PackageReplacement(std::string packagePath);
 
     void install(const std::string& archivePath) { replacement_.install(archivePath); }
+    // The new archive is written straight into the file beside the package that replaces it.
+    std::string prepare() { return replacement_.prepare(); }
+    void commit() { replacement_.commit(); }
 
   private:
     AtomicFileReplacement replacement_;

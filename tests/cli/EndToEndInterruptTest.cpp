@@ -166,7 +166,8 @@ TEST(EndToEndInterrupt, FullDiskAndReadOnlyFolderKeepTheOldPackageAndReport186Wi
     };
     std::vector<Case> cases{
         {"full disk", "mount -t tmpfs -o size=" + std::to_string((pages + 2) * 4) + "k tmpfs $M && cp $P $M/",
-         "Unable to save App-V 5.x package. There is not enough space on the disk."},
+         // The new archive is written straight beside the package: the entry being written names it.
+         "Cause: There is not enough space on the disk."},
         {"read-only folder", "mount -t tmpfs -o size=1m tmpfs $M && cp $P $M/ && mount -o remount,ro $M",
          "Unable to save App-V 5.x package. The media is write protected."},
     };

@@ -84,6 +84,8 @@ const StringEntry stringTable[] = {
     {243, "Removed the package signature \"AppxSignature.p7x\": the edit has made it invalid."},
     {244, "The command file \"%1!ls!\" is already being run; a command file cannot run itself, directly or through another."},
     {260, "\n%d more errors are not shown.\n"},
+    {420, "The package is damaged: the data of \"%1!ls!\" do not match the package's directory. The package was not changed."},
+    {421, "The old block map had %d wrong block hashes (the first in \"%s\"); the new one has the right ones."},
     // Verify, Info, Expand and Export-Registry.
     {1400, "The archive has no end of central directory record."},
     {1401, "The archive's ZIP64 end of central directory locator is missing or damaged."},

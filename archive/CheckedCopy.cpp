@@ -1,0 +1,230 @@
+#include "archive/CheckedCopy.h"
+
+#include "archive/ZipRecords.h"
+
+#include <cstdlib>
+#include <thread>
+#include <zlib.h>
+#ifdef QUENDLE_HAVE_ISAL
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
+#endif
+
+namespace quendle {
+
+namespace {
+
+// What the old map may leave after the blocks: the few bytes that end the stream.
+constexpr uint64_t MaxTrailerBytes = 64;
+// Raw bytes read, checked on all threads and written to the new archive at a time.
+constexpr size_t CopyBatchBytes = 4 << 20;
+
+#ifndef QUENDLE_HAVE_ISAL
+// inflate's data_type: unused bits (low 6), the final block (64), stopped at a block boundary (128).
+bool atByteAlignedBoundary(int dataType) {
+    return (dataType & 0x1FF) == 128;
+}
+#endif
+
+} // namespace
+
+struct CheckedCopy::Inflater {
+    z_stream z{};
+    bool ok = false;
+    Inflater() { ok = inflateInit2(&z, -MAX_WBITS) == Z_OK; }
+    ~Inflater() {
+        if (ok)
+            inflateEnd(&z);
+    }
+#ifdef QUENDLE_HAVE_ISAL
+    inflate_state isal{};
+#endif
+};
+
+struct CheckedCopy::Worker {
+    Inflater inflater;
+    std::vector<uint8_t> output = std::vector<uint8_t>(BlockSize + 1);
+    SHA256 sha;
+};
+
+struct CheckedCopy::Piece {
+    size_t at;
+    uint32_t size;
+    size_t expected;
+    bool last;
+    bool ok = false;
+    bool ended = false;
+    uint32_t crc = 0;
+    Sha256Digest hash{};
+};
+
+size_t CheckedCopy::threadCount() {
+    if (const char* text = std::getenv("QUENDLE_THREADS"); text && *text) {
+        long n = std::strtol(text, nullptr, 10);
+        if (n >= 1 && n <= 64)
+            return static_cast<size_t>(n);
+    }
+    unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n > 16 ? 16 : n;
+}
+
+void CheckedCopy::checkPieces(std::vector<Piece>& pieces) {
+    auto work = [&](size_t first) {
+        Worker& worker = *workers_[first];
+        for (size_t i = first; i < pieces.size(); i += workers_.size()) {
+            Piece& p = pieces[i];
+            p.ok = inflateBlock(worker, input_.data() + p.at, p.size, p.expected, p.last, p.ended);
+            if (!p.ok)
+                continue;
+            p.crc = updateCrc(0, worker.output.data(), p.expected);
+            p.hash = worker.sha.hash(worker.output.data(), p.expected);
+        }
+    };
+    // Each piece is checked the same way by whichever thread takes it, so the result is the same
+    // for any number of threads.
+    std::vector<std::jthread> helpers;
+    for (size_t t = 1; t < workers_.size() && t < pieces.size(); ++t)
+        helpers.emplace_back(work, t);
+    work(0);
+}
+
+uint32_t CheckedCopy::updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
+#ifdef QUENDLE_HAVE_ISAL
+    return crc32_gzip_refl(crc, data, length);
+#else
+    return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
+#endif
+}
+
+CheckedCopy::CheckedCopy() {
+    size_t threads = threadCount();
+    for (size_t i = 0; i < threads; ++i)
+        workers_.push_back(std::make_unique<Worker>());
+}
+
+CheckedCopy::~CheckedCopy() = default;
+
+bool CheckedCopy::canCopy(const ArchivedEntry& entry) {
+    if (!entry.mapped || entry.method != MethodDeflated || entry.blockSizes.size() != entry.blockCount() ||
+        entry.blockHashes.size() != entry.blockSizes.size())
+        return false;
+    uint64_t sum = 0;
+    for (uint32_t size : entry.blockSizes) {
+        if (size == 0 || size > MaxBlockBytes)
+            return false;
+        sum += size;
+    }
+    return sum <= entry.compressedSize && entry.compressedSize - sum <= MaxTrailerBytes;
+}
+
+// Inflates one piece with a fresh state. `ended` tells whether the piece closed the stream.
+bool CheckedCopy::inflateBlock(Worker& worker, const uint8_t* data, size_t length, size_t expected, bool last,
+                               bool& ended) {
+    Inflater* inflater = &worker.inflater;
+    std::vector<uint8_t>& output = worker.output;
+#ifdef QUENDLE_HAVE_ISAL
+    inflate_state& s = inflater->isal;
+    isal_inflate_init(&s);
+    s.next_in = const_cast<uint8_t*>(data);
+    s.avail_in = static_cast<uint32_t>(length);
+    s.next_out = output.data();
+    s.avail_out = static_cast<uint32_t>(expected + 1);
+    if (isal_inflate(&s) != ISAL_DECOMP_OK || s.avail_in != 0 || expected + 1 - s.avail_out != expected)
+        return false;
+    ended = s.block_state == ISAL_BLOCK_FINISH;
+    if (ended)
+        return last;
+    // Stopped where the next block's header would begin, with no bit of it read.
+    return (s.block_state == ISAL_BLOCK_NEW_HDR || s.block_state == ISAL_BLOCK_HDR) &&
+           s.read_in_length == 0 && s.tmp_in_size == 0 && !s.bfinal;
+#else
+    z_stream& z = inflater->z;
+    if (!inflater->ok || inflateReset(&z) != Z_OK)
+        return false;
+    z.next_in = const_cast<uint8_t*>(data);
+    z.avail_in = static_cast<uInt>(length);
+    z.next_out = output.data();
+    // One byte of room beyond the expectation, so that a block producing more is caught.
+    z.avail_out = static_cast<uInt>(expected + 1);
+    ended = false;
+    while (z.avail_in > 0) {
+        uInt before = z.avail_in;
+        // Z_BLOCK stops at block boundaries, so data_type tells where the piece ended.
+        int rc = inflate(&z, Z_BLOCK);
+        if (rc == Z_STREAM_END) {
+            ended = true;
+            break;
+        }
+        if (rc != Z_OK || (z.avail_in == before && rc == Z_OK && z.avail_out == 0))
+            return false;
+    }
+    // Z_BLOCK stops before it notices that the block it finished was the final one.
+    if (!ended && (z.data_type & 64) && (z.data_type & 128))
+        ended = inflate(&z, Z_BLOCK) == Z_STREAM_END;
+    size_t produced = expected + 1 - z.avail_out;
+    if (produced != expected || z.avail_in != 0)
+        return false;
+    return ended ? last : atByteAlignedBoundary(z.data_type);
+#endif
+}
+
+CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry& entry,
+                                     ArchiveFile& archive) {
+    blocks_.clear();
+    wrongOldHashes_ = 0;
+    if (!canCopy(entry))
+        return Result::NotAligned;
+    if (input_.empty())
+        input_.resize(CopyBatchBytes + MaxBlockBytes);
+    blocks_.reserve(entry.blockSizes.size());
+    uint32_t crc = 0;
+    uint64_t left = entry.size;
+    bool ended = false;
+    std::vector<Piece> pieces;
+    for (size_t i = 0; i < entry.blockSizes.size();) {
+        // A batch of blocks is read, checked on all threads, then judged and written in order.
+        pieces.clear();
+        size_t batched = 0;
+        while (i < entry.blockSizes.size() && batched + entry.blockSizes[i] <= input_.size()) {
+            uint32_t size = entry.blockSizes[i];
+            if (!compressed.readExact(input_.data() + batched, size))
+                return Result::ReadFailed;
+            size_t expected = left < BlockSize ? static_cast<size_t>(left) : BlockSize;
+            pieces.push_back({batched, size, expected, i + 1 == entry.blockSizes.size()});
+            batched += size;
+            left -= expected;
+            ++i;
+        }
+        checkPieces(pieces);
+        for (const Piece& p : pieces) {
+            if (ended || !p.ok)
+                return Result::NotAligned;
+            ended = p.ended;
+            crc = static_cast<uint32_t>(crc32_combine(crc, p.crc, static_cast<z_off_t>(p.expected)));
+            if (p.hash != entry.blockHashes[blocks_.size()])
+                ++wrongOldHashes_;
+            blocks_.push_back({p.hash, p.size});
+        }
+        if (!archive.append(input_.data(), batched))
+            return Result::WriteFailed;
+    }
+    uint64_t trailer = entry.compressedSize;
+    for (uint32_t size : entry.blockSizes)
+        trailer -= size;
+    if (trailer > 0) {
+        if (ended)
+            return Result::NotAligned;
+        if (!compressed.readExact(input_.data(), static_cast<size_t>(trailer)))
+            return Result::ReadFailed;
+        if (!inflateBlock(*workers_[0], input_.data(), static_cast<size_t>(trailer), 0, true, ended) ||
+            !ended)
+            return Result::NotAligned;
+        if (!archive.append(input_.data(), static_cast<size_t>(trailer)))
+            return Result::WriteFailed;
+    } else if (!ended) {
+        return Result::NotAligned;
+    }
+    return crc == entry.crc ? Result::Copied : Result::CrcMismatch;
+}
+
+} // namespace quendle

@@ -1,0 +1,63 @@
+#pragma once
+#include "archive/ArchivedEntry.h"
+#include "os/ArchiveFile.h"
+#include "os/ByteSource.h"
+#include "archive/SHA256.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quendle {
+
+// Copies the compressed bytes of an unchanged entry into the new archive, checking them on the
+// way: every block (sizes from the old block map) must inflate on its own into exactly 64 KiB
+// (the remainder for the last), the bytes after the blocks must end the stream, and the CRC-32
+// of the whole must be the entry's. The new block map's hashes come from the inflated bytes.
+class CheckedCopy {
+  public:
+    enum class Result { Copied, NotAligned, CrcMismatch, ReadFailed, WriteFailed };
+    struct Block {
+        Sha256Digest hash;
+        uint32_t compressedSize;
+    };
+
+    // Whether the old block map describes the entry so that its blocks can be copied at all.
+    static bool canCopy(const ArchivedEntry& entry);
+
+    CheckedCopy();
+    ~CheckedCopy();
+    CheckedCopy(const CheckedCopy&) = delete;
+    CheckedCopy& operator=(const CheckedCopy&) = delete;
+
+    // Appends the payload to `archive`; on any result but Copied the caller truncates it away.
+    Result run(ByteSource& compressed, const ArchivedEntry& entry, ArchiveFile& archive);
+
+    const std::vector<Block>& blocks() const { return blocks_; }
+    // Blocks whose hash in the old block map disagreed with their data.
+    size_t wrongOldHashes() const { return wrongOldHashes_; }
+
+    // Threads that check blocks: QUENDLE_THREADS when set, else the processors online. The
+    // result never depends on it.
+    static size_t threadCount();
+
+    // A deflated block may not be larger than this: 64 KiB stored, with headers and the flush.
+    static constexpr uint32_t MaxBlockBytes = BlockSize + 1024;
+
+  private:
+    struct Inflater;
+    // One thread's tools: blocks are checked on all cores, each with its own.
+    struct Worker;
+    struct Piece;
+    static uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length);
+    static bool inflateBlock(Worker& worker, const uint8_t* data, size_t length, size_t expected, bool last,
+                             bool& ended);
+    void checkPieces(std::vector<Piece>& pieces);
+
+    std::vector<std::unique_ptr<Worker>> workers_;
+    std::vector<uint8_t> input_;
+    std::vector<Block> blocks_;
+    size_t wrongOldHashes_ = 0;
+};
+
+} // namespace quendle

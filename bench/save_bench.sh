@@ -1,0 +1,113 @@
+#!/usr/bin/env bash
+# Benchmark, not a test: what one edit of a big package costs, side by side in the same run with
+# what a user would do instead. Builds a package of about 1 GiB in a few thousand files (text,
+# machine code, incompressible data), then prints, each the median of 3 runs:
+#   - quendle /Update PKG Add-File of one small file, against unzip -q + zip -1 -r -q of the
+#     package, against cp of the package file;
+#   - quendle adding one 512 MiB compressible file, against zip -1 of that file alone;
+#   - peak RSS and peak temporary disk of every quendle run;
+# and ends with the ratios on one line.
+#
+#   bench/save_bench.sh [build folder] [work folder]
+#
+# Needs about 5 GiB free under the work folder; the work folder is deleted afterwards.
+# QUENDLE_BENCH_SCALE=16 divides every size by 16, for a quick try of the script itself.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
+work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/quendle-save-bench-XXXXXX")}
+mkdir -p "$work"
+work=$(realpath "$work")
+div=${QUENDLE_BENCH_SCALE:-1}
+trap 'rm -rf "$work"' EXIT
+for tool in "$build/quendle" "$build/make_demo_package" /usr/bin/time unzip zip python3; do
+    [ -x "$tool" ] || command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
+done
+
+echo "Generating the package content in $work ..."
+src=$work/source
+cp -r demo "$src"
+root="$src/Root/VFS/ProgramFilesX86/Demo Notes/data"
+mkdir -p "$root/text" "$root/binary" "$root/random" "$root/small"
+set +o pipefail # head closes its pipe early on purpose
+find /usr/include -type f -name '*.h' -print0 | xargs -0 cat 2>/dev/null | head -c $((32 << 20)) > "$work/seed.txt"
+for i in $(seq 1 12); do cat "$work/seed.txt"; done | head -c $(((384 << 20) / div)) > "$root/text/big.txt"
+find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +1M -print0 |
+    xargs -0 cat 2>/dev/null | head -c $(((256 << 20) / div)) > "$root/binary/big.bin"
+head -c $(((256 << 20) / div)) /dev/urandom > "$root/random/big.bin"
+for i in $(seq 1 16); do cat "$work/seed.txt"; done | head -c $(((512 << 20) / div)) > "$work/compressible.txt"
+set -o pipefail
+python3 - "$work/seed.txt" "$root/small" "$div" <<'PY'
+import os, random, sys
+seed = open(sys.argv[1], "rb").read()
+random.seed(1)
+for i in range(4000 // int(sys.argv[3])):
+    d = os.path.join(sys.argv[2], "d%02d" % (i % 40))
+    os.makedirs(d, exist_ok=True)
+    n = random.randint(4096, 48 * 1024)
+    at = random.randint(0, len(seed) - n)
+    with open(os.path.join(d, "f%04d.txt" % i), "wb") as f:
+        f.write(seed[at:at + n])
+PY
+rm -f "$work/seed.txt"
+echo "small edit" > "$work/small.txt"
+pkg=$work/pkg.appv
+"$build/make_demo_package" "$src" "$pkg" > /dev/null
+rm -rf "$src"
+echo "package: $(unzip -Z1 "$pkg" | wc -l) entries, $(( $(unzip -Zt "$pkg" | awk '{print $(NF-6)}') >> 20 )) MiB of data, $(( $(stat -c %s "$pkg") >> 20 )) MiB compressed"
+# Warm the page cache alike for every contender.
+cat "$pkg" "$work/compressible.txt" > /dev/null
+
+tmp=$work/tmp
+mkdir -p "$tmp"
+# Runs a command with /usr/bin/time; prints "seconds rssKiB peakTempKiB" (temp polled every 50 ms).
+measure() {
+    local log=$work/time.log peak=0 now
+    TMPDIR=$tmp NO_COLOR=1 /usr/bin/time -f '%e %M' -o "$log" "$@" > /dev/null 2>&1 &
+    local pid=$!
+    while kill -0 "$pid" 2>/dev/null; do
+        now=$(du -sk "$tmp" 2>/dev/null | cut -f1); now=${now:-0}
+        [ "$now" -gt "$peak" ] && peak=$now
+        sleep 0.05
+    done
+    wait "$pid" || { echo "failed: $*" >&2; exit 1; }
+    echo "$(cat "$log") $peak"
+}
+median() { sort -n | sed -n 2p; }
+declare -A T R D
+run3() { # key, command... (the command may use $n, the run number)
+    local key=$1; shift
+    local out=() n
+    for n in 1 2 3; do out+=("$(measure "$@")"); eval "${pre_next:-true}"; done
+    T[$key]=$(printf '%s\n' "${out[@]}" | awk '{print $1}' | median)
+    R[$key]=$(printf '%s\n' "${out[@]}" | awk '{print $2}' | sort -n | tail -1)
+    D[$key]=$(printf '%s\n' "${out[@]}" | awk '{print $3}' | sort -n | tail -1)
+    printf '%-44s %8.2f s  %8d KiB peak RSS  %8d KiB peak temp\n' "$key" "${T[$key]}" "${R[$key]}" "${D[$key]}"
+}
+
+echo
+n=0
+edit() { n=$((n + 1)); "$build/quendle" /Update "$pkg" Add-File "Root\\VFS\\added$n.txt" "$work/small.txt"; }
+big() { n=$((n + 1)); "$build/quendle" /Update "$pkg" Add-File "Root\\VFS\\big$n.txt" "$work/compressible.txt"; }
+repack() { rm -rf "$work/x" "$work/re.zip"; unzip -q "$pkg" -d "$work/x" && (cd "$work/x" && zip -1 -r -q "$work/re.zip" .); rm -rf "$work/x"; }
+export -f edit big repack
+export build pkg work n
+
+run3 "quendle one-edit save" bash -c 'n=$(date +%s%N); edit'
+run3 "unzip -q + zip -1 -r -q of the package" bash -c repack
+run3 "cp of the package" cp "$pkg" "$work/copy.appv"
+rm -f "$work/copy.appv" "$work/re.zip"
+python3 tests/archive/verify_appv.py "$pkg" > /dev/null && echo "saved package: verify_appv.py ok"
+cp "$pkg" "$work/base.appv"
+pre_next='cp "$work/base.appv" "$pkg"'
+run3 "quendle adding a 512 MiB compressible file" bash -c 'n=1; big'
+pre_next=
+run3 "zip -1 of that file alone" bash -c 'rm -f "$work/one.zip"; zip -1 -q "$work/one.zip" "$work/compressible.txt"'
+
+ratio() { python3 -c "print('%.1f' % ($1 / $2))"; }
+echo
+echo "ratios: one-edit save $(ratio "${T[unzip -q + zip -1 -r -q of the package]}" "${T[quendle one-edit save]}")x faster than unzip+zip," \
+    "$(ratio "${T[quendle one-edit save]}" "${T[cp of the package]}")x the time of cp;" \
+    "512 MiB add $(ratio "${T[zip -1 of that file alone]}" "${T[quendle adding a 512 MiB compressible file]}")x faster than zip -1;" \
+    "peak RSS $(( ${R[quendle one-edit save]} >> 10 ))/$(( ${R[quendle adding a 512 MiB compressible file]} >> 10 )) MiB;" \
+    "peak temp $(( ${D[quendle one-edit save]} >> 10 )) MiB of a $(( $(stat -c %s "$work/base.appv") >> 20 )) MiB package"

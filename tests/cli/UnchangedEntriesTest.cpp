@@ -1,0 +1,146 @@
+// The save copies the compressed bytes of every entry no edit touched, checked block by block
+// against the old block map. Checked with tools that share no code with Quendle: unzip, 7-Zip,
+// Python's zipfile and the block-map verifier, which inflates every block on its own.
+#include "package/PackageTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+using namespace quendle::test;
+
+namespace {
+
+const char* const BigEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/big.txt";
+const char* const BigPath = "Root\\VFS\\ProgramFilesX86\\Demo Notes\\big.txt";
+
+class UnchangedEntries : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string source = dir / "source";
+        fs::copy(demoDir(), source, fs::copy_options::recursive);
+        // Several blocks of text (the last one short) and a block of noise.
+        std::string text;
+        for (int i = 0; text.size() < 300000; ++i)
+            text += "line " + std::to_string(i) + " of the big file\n";
+        writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/big.txt", text);
+        std::mt19937 random(5);
+        std::string noise(70000, '\0');
+        for (auto& c : noise)
+            c = static_cast<char>(random());
+        writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/noise.bin", noise);
+        good = dir / "good.appv";
+        ASSERT_TRUE(makePackage(source, good));
+        added = dir / "added.txt";
+        std::string addedText;
+        for (int i = 0; addedText.size() < 200000; ++i)
+            addedText += "added line " + std::to_string(i * 7) + "\n";
+        writeFile(added, addedText);
+    }
+
+    std::string altered(const std::string& kind) {
+        std::string out = dir / (kind + ".appv");
+        RunResult r = runProgram(
+            {"/usr/bin/python3", sourceDir() + "/tests/cli/AlteredPackages.py", good, kind, out, BigEntry});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        return out;
+    }
+
+    std::string rawBytes(const std::string& package, const std::string& entry) {
+        return runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/AlteredPackages.py", package, "raw",
+                           "-", entry})
+            .out;
+    }
+
+    QuendleRun addOneFile(const std::string& package, const RunOptions& options = {}) {
+        QuendleRun run = runQuendle({"/Update", package, "Add-File", "Root\\VFS\\added.txt", added}, options);
+        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
+        return run;
+    }
+
+    void expectValid(const std::string& package) {
+        EXPECT_EQ(runShell("unzip -tq " + shellQuote(package)).exitCode, 0);
+        if (haveTool("7z")) {
+            EXPECT_EQ(runShell("7z t " + shellQuote(package)).exitCode, 0);
+        }
+        RunResult check =
+            runProgram({"/usr/bin/python3", sourceDir() + "/tests/archive/verify_appv.py", package});
+        EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+    }
+
+    ScratchDir dir;
+    std::string good, added;
+};
+
+const char* const DatesScript = R"(
+import sys, zipfile
+for i in zipfile.ZipFile(sys.argv[1]).infolist():
+    print(i.filename, "%04d-%02d-%02d %02d:%02d:%02d" % i.date_time))";
+
+} // namespace
+
+TEST_F(UnchangedEntries, AreCopiedAsTheyWereWithTheirDatesAndTheSameEditGivesTheSameBytesOnAnyThreads) {
+    std::string before = rawBytes(good, BigEntry);
+    std::string datesBefore = pythonOutput(DatesScript, good);
+    std::string a = dir / "a.appv", b = dir / "b.appv";
+    fs::copy_file(good, a);
+    fs::copy_file(good, b);
+    // Far from UTC, so that a date taken as local time in one place and as UTC in another shows.
+    RunOptions options;
+    options.env["TZ"] = "America/New_York";
+    options.env["SOURCE_DATE_EPOCH"] = "1700000000";
+    options.env["QUENDLE_THREADS"] = "1";
+    ASSERT_EQ(addOneFile(a, options).result.exitCode, 0);
+    ::sleep(1);
+    options.env["QUENDLE_THREADS"] = "3";
+    ASSERT_EQ(addOneFile(b, options).result.exitCode, 0);
+    expectValid(a);
+    EXPECT_EQ(readFile(a), readFile(b)) << "the same edit of the same package gives the same bytes";
+    EXPECT_EQ(rawBytes(a, BigEntry), before) << "an untouched entry keeps its compressed bytes";
+
+    std::string datesAfter = pythonOutput(DatesScript, a);
+    for (const char* untouched : {BigEntry, "Registry.dat", "AppxManifest.xml", "StreamMap.xml"}) {
+        std::string line = std::string(untouched) + " ";
+        size_t at = datesBefore.find(line);
+        ASSERT_NE(at, std::string::npos) << untouched;
+        std::string date = datesBefore.substr(at, datesBefore.find('\n', at) - at);
+        EXPECT_TRUE(contains(datesAfter, date + "\n")) << date << " kept in:\n" << datesAfter;
+    }
+    // 1700000000 is 2023-11-14 22:13:20 UTC.
+    for (const char* changed : {"Root/VFS/added.txt", "FilesystemMetadata.xml", "AppxBlockMap.xml"})
+        EXPECT_TRUE(contains(datesAfter, std::string(changed) + " 2023-11-14 22:13:20\n")) << datesAfter;
+}
+
+TEST_F(UnchangedEntries, AFlippedByteIsRefusedNamingTheEntryAndThePackageStaysAsItWas) {
+    std::string package = altered("flip");
+    FileStamp before = stampOf(package);
+    QuendleRun run = addOneFile(package);
+    EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
+    EXPECT_TRUE(contains(run.result.out, std::string("The package is damaged: the data of \"") + BigPath +
+                                             "\" do not match the package's directory."))
+        << run.result.out;
+    EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
+    EXPECT_TRUE(stampOf(package) == before) << "the package file changed";
+    // The source folder, the good package, the added file and this one: no temporary beside it.
+    EXPECT_EQ(leftovers(dir.path()).size(), 4u);
+}
+
+TEST_F(UnchangedEntries, BlocksThatDoNotLineUpAreCompressedAgainAndAWrongOldHashIsCorrected) {
+    for (const char* kind : {"ordinary", "wrong-sizes", "wrong-hash"}) {
+        SCOPED_TRACE(kind);
+        std::string package = altered(kind);
+        QuendleRun run = addOneFile(package);
+        EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
+        EXPECT_TRUE(contains(run.result.out, "Package updated successfully")) << run.result.out;
+        expectValid(package);
+        bool wrongHash = std::string(kind) == "wrong-hash";
+        EXPECT_EQ(contains(run.result.out,
+                           std::string("The old block map had 1 wrong block hashes (the first in \"") +
+                               BigPath + "\"); the new one has the right ones.\n"),
+                  wrongHash)
+            << run.result.out;
+        if (wrongHash) {
+            EXPECT_EQ(rawBytes(package, BigEntry), rawBytes(good, BigEntry)) << "still copied";
+        }
+    }
+}
