@@ -8,7 +8,6 @@
 #include "util/strings/StringSystem.h"
 
 #include <climits>
-#include <unistd.h>
 
 namespace quendle {
 
@@ -60,11 +59,8 @@ const Command* CommandContainerImpl::findCommand(std::string_view name, bool sug
 }
 
 std::string CommandContainerImpl::programName() {
-    char buf[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return "quendle";
-    return hostpath::fileNameOf(std::string_view(buf, static_cast<size_t>(n)));
+    std::string exe = hostpath::executablePath();
+    return exe.empty() ? "quendle" : hostpath::fileNameOf(exe);
 }
 
 std::string CommandContainerImpl::getGeneralUsage() const {

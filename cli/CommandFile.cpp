@@ -11,23 +11,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quendle {
 namespace {
 
 enum class Encoding { Ansi, Utf16Le, Utf16Be };
-
-// Reads what is there; a short count only at the end of the file. -1 on a read error.
-ssize_t readSome(int fd, unsigned char* buf, size_t size) {
-    for (;;) {
-        ssize_t n = ::read(fd, buf, size);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
-}
 
 } // namespace
 
@@ -36,24 +24,14 @@ CommandFile::CommandFile(std::string marker, ICommandContainer* container)
 
 uint32_t CommandFile::run(const std::string& path, bool noFail) {
     lineCount_ = 0;
-    // Opened without blocking, so that the open itself cannot stall; the flag is cleared below.
-    int fd =
-        path.find('\0') == std::string::npos ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
-    struct stat st;
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
-        // A named pipe: wait for its writer, or the first read would see an empty file.
-        ::close(fd);
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    }
-    UniqueFd file(fd);
-    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
+    UniqueFd file = UniqueFd::openForReadingAnyKind(path);
+    if (!file)
         throw Exception(65012, path);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
     unsigned char head[2] = {0, 0};
     size_t headRead = 0;
     while (headRead < 2) {
-        ssize_t n = readSome(fd, head + headRead, 2 - headRead);
+        long n = file.readSome(head + headRead, 2 - headRead);
         if (n < 0)
             return win32ErrorFromErrno(errno);
         if (n == 0)
@@ -105,7 +83,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     unsigned char buf[8192];
     size_t carried = 0; // an odd byte of UTF-16 waiting for its partner
     for (;;) {
-        ssize_t n = readSome(fd, buf + carried, sizeof buf - carried);
+        long n = file.readSome(buf + carried, sizeof buf - carried);
         if (n < 0)
             return win32ErrorFromErrno(errno);
         if (n == 0)

@@ -166,4 +166,9 @@ std::string withCause(std::string message, std::string_view cause);
 // The marker that begins the stack-trace section of a message.
 inline constexpr const char* StackTraceMarker = "\n*** Stack Trace (x86) ***\n\n";
 
+// Where Clone(true) gets its stack trace from. Walking the stack is the platform layer's work;
+// it installs its walker together with the fault handlers. Until then no trace is appended.
+using StackTraceSource = std::string (*)();
+void setStackTraceSource(StackTraceSource source);
+
 } // namespace quendle

@@ -3,11 +3,10 @@
 #include "core/SystemError.h"
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
+#include "os/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <sys/stat.h>
 #include <unordered_map>
 
 namespace quendle {
@@ -318,10 +317,6 @@ class Parser {
     HiveTree* tree_ = nullptr;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 } // namespace
 
 std::shared_ptr<HiveTree> RegfReader::read(std::span<const uint8_t> bytes) {
@@ -329,17 +324,18 @@ std::shared_ptr<HiveTree> RegfReader::read(std::span<const uint8_t> bytes) {
 }
 
 std::shared_ptr<HiveTree> RegfReader::readFile(const std::string& path) {
-    std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path.c_str(), "rb"));
+    UniqueFd f = UniqueFd::openForReading(path);
     if (!f)
         throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
-    struct stat st {};
-    if (fstat(fileno(f.get()), &st) != 0)
-        throw RegfError(win32ErrorFromErrno(errno), "cannot stat " + path);
-    if (!S_ISREG(st.st_mode))
+    uint64_t size = 0;
+    if (!f.regularFileSize(size)) {
+        if (errno != 0)
+            throw RegfError(win32ErrorFromErrno(errno), "cannot stat " + path);
         throw RegfError(win32::AccessDenied, path + " is not a file");
+    }
     // The size comes from the file system, not from the hive, and bounds every later read.
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
-    if (!bytes.empty() && std::fread(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!bytes.empty() && !f.readExact(bytes.data(), bytes.size()))
         throw RegfError(win32::RegistryIoFailed, "cannot read " + path);
     return read(bytes);
 }

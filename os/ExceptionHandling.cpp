@@ -391,6 +391,7 @@ void installFaultHandlers() {
     if (installed)
         return;
     installed = true;
+    setStackTraceSource(currentStackTrace);
 
     // The first backtrace loads the unwinder; do it now, not inside a handler.
     void* warmUp[2];

@@ -1,10 +1,16 @@
 #include "os/UniqueFd.h"
 
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 namespace quendle {
+
+bool standardOutputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
 
 void UniqueFd::reset(int fd) {
     if (fd_ >= 0)
@@ -18,6 +24,60 @@ bool UniqueFd::close() {
         return false;
     }
     return ::close(release()) == 0;
+}
+
+UniqueFd UniqueFd::openForReading(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+UniqueFd UniqueFd::openForReadingAnyKind(const std::string& path) {
+    if (path.find('\0') != std::string::npos)
+        return UniqueFd();
+    // Opened without blocking, so that the open itself cannot stall; the flag is cleared below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        // A named pipe: wait for its writer, or the first read would see an empty file.
+        ::close(fd);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    UniqueFd file(fd);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
+        return UniqueFd();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
+UniqueFd UniqueFd::createNew(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+}
+
+UniqueFd UniqueFd::createOrTruncate(const std::string& path) {
+    return UniqueFd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+}
+
+long UniqueFd::readSome(void* buffer, size_t length) {
+    for (;;) {
+        ssize_t n = ::read(fd_, buffer, length);
+        if (n >= 0 || errno != EINTR)
+            return static_cast<long>(n);
+    }
+}
+
+long UniqueFd::readAt(void* buffer, size_t length, uint64_t offset) const {
+    return static_cast<long>(::pread(fd_, buffer, length, static_cast<off_t>(offset)));
+}
+
+bool UniqueFd::regularFileSize(uint64_t& size) const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = 0;
+        return false;
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 bool UniqueFd::writeAll(const void* data, size_t length) {

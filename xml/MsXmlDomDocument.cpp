@@ -10,8 +10,6 @@
 #include <libxml/xmlsave.h>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace quendle {
 
@@ -156,9 +154,9 @@ std::string lineOf(const std::string& text, int line) {
 }
 
 // The first bytes of a file, enough to tell whether it begins with a declaration.
-std::string fileHead(int fd) {
+std::string fileHead(const UniqueFd& fd) {
     char head[16];
-    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    long n = fd.readAt(head, sizeof head, 0);
     return n > 0 ? std::string(head, static_cast<size_t>(n)) : std::string();
 }
 
@@ -173,10 +171,10 @@ MsXmlDomDocument::~MsXmlDomDocument() = default;
 void MsXmlDomDocument::Load(const std::string& path) {
     // The parser reads the file in pieces from the descriptor; the external-entity loader,
     // which refuses everything, is not involved.
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd = UniqueFd::openForReading(path);
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
-    parse(fileHead(fd.get()), [&](xmlParserCtxt* ctxt) {
+    parse(fileHead(fd), [&](xmlParserCtxt* ctxt) {
         return xmlCtxtReadFd(ctxt, fd.get(), path.c_str(), nullptr, ParseOptions);
     });
 }
@@ -278,7 +276,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
     doc->version = xmlStrdup(x(version_.empty() ? std::string("1.0") : version_));
     doc->standalone = standalone_ ? 1 : -1;
 
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    UniqueFd fd = UniqueFd::createOrTruncate(path);
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
     initialize();

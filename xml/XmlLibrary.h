@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-// Shared plumbing of the XML services over libxml2 and libxslt. Only os/msxml includes this.
+// Shared plumbing of the XML services over libxml2 and libxslt. Only xml/ includes this.
 namespace quendle::xmllib {
 
 // Sets the process-wide parser defaults once: no external resource is ever loaded, and

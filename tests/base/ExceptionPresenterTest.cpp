@@ -119,6 +119,7 @@ TEST(ExceptionModel, CloneAndThrowKeepTheMostDerivedType) {
 }
 
 TEST(ExceptionModel, CloneWithStackTraceAppendsOneTrace) {
+    setStackTraceSource(currentStackTrace);
     Exception e("boom");
     auto once = e.Clone(true);
     const auto& message = dynamic_cast<const Exception&>(*once).message();
