@@ -54,7 +54,7 @@ const Command* CommandContainerImpl::findCommand(std::string_view name, bool sug
             suggestion = &c; // the last near command in table order wins
     }
     if (suggestion)
-        throw CommandLineException(this, "", formatStringId(65025, {std::string(name), suggestion->name()}));
+        throw CommandLineException(this, "", formatStringId(Msg::CommandSuggestion, {std::string(name), suggestion->name()}));
     return nullptr;
 }
 

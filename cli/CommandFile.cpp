@@ -26,7 +26,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     lineCount_ = 0;
     UniqueFd file = UniqueFd::openForReadingAnyKind(path);
     if (!file)
-        throw Exception(65012, path);
+        throw Exception(Msg::FileNotFound, path);
 
     unsigned char head[2] = {0, 0};
     size_t headRead = 0;
@@ -45,7 +45,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     else if (head[0] == 0xFE && head[1] == 0xFF)
         encoding = Encoding::Utf16Be;
     else if (head[1] > 0x7F)
-        throw Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, marker_);
+        throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, marker_);
 
     // ANSI lines are kept as bytes and decoded whole, so that a multi-byte character split
     // between two reads is not broken; UTF-16 lines are kept as code units.
@@ -117,7 +117,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
             buf[0] = buf[even];
     }
     if (carried)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     endLine();
     return 0;
 }
@@ -127,7 +127,7 @@ void CommandFile::processLine(std::string_view raw, bool noFail) {
     if (line.empty())
         return;
     if (lineCount_ == 0 && line.substr(0, marker_.size()) != marker_)
-        throw Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, marker_);
+        throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, marker_);
     if (line.front() != ';') {
         std::string commandLine = expandVariables(line);
         executeLine(commandLine, noFail);

@@ -18,13 +18,13 @@ enum class Count { Exactly, AtLeast };
 void checkCount(const CommandValues& values, size_t expected, Count kind = Count::Exactly) {
     bool ok = kind == Count::Exactly ? values.size() == expected : values.size() >= expected;
     if (!ok)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
 }
 
 // The package model's commands need the one package of the run.
 AppV5Package& requirePackage(AppV5Package* package) {
     if (!package)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return *package;
 }
 

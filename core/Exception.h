@@ -27,7 +27,7 @@ enum ExceptionKind : int {
 std::string kindName(int kind);
 
 // A string-table id together with the place that raised it. Converting an id at a throw site
-// records that site, so `throw Exception(65012, path)` carries its own file and line.
+// records that site, so `throw Exception(Msg::FileNotFound, path)` carries its own file and line.
 struct MessageId {
     uint32_t id;
     std::source_location where;

@@ -41,7 +41,7 @@ void ExceptionPresenter::Present(const IException& e) const {
     const std::string& full = ex->message();
     std::string shortMessage = full.substr(0, full.find(StackTraceMarker));
     if (ex->GetKind() == ExceptionSeh)
-        shortMessage = loadString(65001);
+        shortMessage = loadString(Msg::UnhandledProblem);
     presentText(full, shortMessage);
 }
 

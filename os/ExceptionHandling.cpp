@@ -400,7 +400,7 @@ void installFaultHandlers() {
     demangleBuffer = static_cast<char*>(std::malloc(demangleSize));
     if (!demangleBuffer)
         demangleSize = 0;
-    std::string text = loadString(65001);
+    std::string text = loadString(Msg::UnhandledProblem);
     std::strncpy(unhandledMessage, text.c_str(), sizeof unhandledMessage - 1);
 
     // An overflowing stack leaves no room for the handler on the stack itself.

@@ -51,7 +51,7 @@ void AppV5Package::removeWorkspace() noexcept {
 
 void AppV5Package::setPackagePath(const std::string& path) {
     if (!hostpath::pathExists(hostpath::toLongPath(path)))
-        throw Exception(65012, hostpath::toLongPath(path));
+        throw Exception(Msg::FileNotFound, hostpath::toLongPath(path));
     packagePath_ = path;
 }
 
@@ -70,7 +70,7 @@ PackagePath AppV5Package::packagePathOf(const std::string& base, const std::stri
                 c = packagepath::Separator;
         return path;
     }
-    throw Exception(187, file);
+    throw Exception(Msg::PackagePathUncomputable, file);
 }
 
 void AppV5Package::open() {
@@ -97,7 +97,7 @@ void AppV5Package::open() {
     reader.close();
     endProgressLine();
     if (!ok)
-        throw Exception(withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), reader.errorText()));
+        throw Exception(withCause(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}), reader.errorText()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);
@@ -119,7 +119,7 @@ void AppV5Package::open() {
 
 void AppV5Package::requireManifest() {
     if (!hostpath::fileExists(hostpath::toLongPath(knownPartPath(ManifestPart))))
-        throw Exception(formatStringId(136, {hostpath::toLongPath(packagePath_)}));
+        throw Exception(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}));
 }
 
 void AppV5Package::openOnDemand() {
@@ -180,7 +180,7 @@ uint32_t AppV5Package::save() {
         endProgressLine();
         return handleCurrentException();
     }
-    printChange(loadString(143));
+    printChange(loadString(Msg::PackageUpdated));
     return 0;
 }
 
@@ -193,7 +193,7 @@ void AppV5Package::setRange(int operation, int64_t total, int) {
     ConsoleWriter* writer = ConsoleWriter::installed();
     if (!writer)
         return;
-    std::string text = loadString(operation == PackingOperation ? 141 : 140);
+    std::string text = loadString(operation == PackingOperation ? Msg::Packing : Msg::Extracting);
     if (!writer->isTerminal()) {
         // Redirected output gets the message alone: a log has no use for rewritten numbers.
         writer->writeLine(text);
@@ -212,7 +212,7 @@ void AppV5Package::step(int64_t count) {
         return;
     lastPercent_ = percent;
     if (ConsoleWriter* writer = ConsoleWriter::installed())
-        writer->write("\r" + progressText_ + formatStringId(188, {percent}));
+        writer->write("\r" + progressText_ + formatStringId(Msg::ProgressPercent, {percent}));
     if (percent >= 100)
         endProgressLine();
 }

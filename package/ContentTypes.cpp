@@ -76,7 +76,7 @@ bool ContentTypes::add(std::string_view packagePath) {
         element->SetAttribute("Extension", extension);
     }
     changed();
-    printChange(formatStringId(164, {ContentTypesPart}), element->GetXml());
+    printChange(formatStringId(Msg::ElementAddedTo, {ContentTypesPart}), element->GetXml());
     return true;
 }
 
@@ -94,7 +94,7 @@ bool ContentTypes::remove(std::string_view packagePath, const FileTable& files) 
     const std::string xml = found->GetXml();
     found->GetParent()->RemoveChild(*found);
     changed();
-    printChange(formatStringId(163, {ContentTypesPart}), xml);
+    printChange(formatStringId(Msg::ElementRemovedFrom, {ContentTypesPart}), xml);
     return true;
 }
 
@@ -108,7 +108,7 @@ namespace {
 std::shared_ptr<MsXmlDomDocument> contentTypesOf(AppV5Package& package) {
     auto document = package.getXmlPart(ContentTypesPart);
     if (!document)
-        throw Exception(formatStringId(136, {hostpath::toLongPath(package.packagePath())}));
+        throw Exception(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
     return document;
 }
 

@@ -48,7 +48,7 @@ bool FilesystemMetadata::addEntries(std::string_view packagePath) {
         if (!shortName.empty())
             current->SetAttribute("Short", shortName);
         changed();
-        printChange(formatStringId(164, {FilesystemMetadataPart}), current->GetXml());
+        printChange(formatStringId(Msg::ElementAddedTo, {FilesystemMetadataPart}), current->GetXml());
         added = true;
     }
     return added;
@@ -77,7 +77,7 @@ bool FilesystemMetadata::removeEntry(std::string_view packagePath) {
         const std::string xml = found->GetXml();
         parent->RemoveChild(*found);
         changed();
-        printChange(formatStringId(163, {FilesystemMetadataPart}), xml);
+        printChange(formatStringId(Msg::ElementRemovedFrom, {FilesystemMetadataPart}), xml);
         if (parent->GetName() != "Entry" || parent->HasChildNodes())
             break;
         found = std::move(parent);
@@ -95,7 +95,7 @@ namespace {
 std::shared_ptr<MsXmlDomDocument> metadataOf(AppV5Package& package) {
     auto document = package.getXmlPart(FilesystemMetadataPart);
     if (!document)
-        throw Exception(formatStringId(136, {hostpath::toLongPath(package.packagePath())}));
+        throw Exception(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
     return document;
 }
 

@@ -34,7 +34,7 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     for (const auto& entry : files) {
         if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath),
                              percentEncodePackagePath(entry.packagePath), ZipCompression::SuperFast))
-            throw Exception(withCause(formatMessageId(185, {entry.sourcePath}), writer.errorText()));
+            throw Exception(withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.errorText()));
         step();
     }
     addKnownPart(FilesystemMetadataPart, ZipCompression::SuperFast);
@@ -45,7 +45,7 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     step();
     addKnownPart(ContentTypesPart, ZipCompression::SuperFast);
     if (!writer.close())
-        throw Exception(withCause(loadString(186), writer.errorText()));
+        throw Exception(withCause(loadString(Msg::PackageSaveFailed), writer.errorText()));
 }
 
 } // namespace quendle

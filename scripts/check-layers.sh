@@ -3,7 +3,9 @@
 #   - folders are layers: a file includes only its own folder and the folders below it
 #     (util <- core <- os <- xml, hive <- archive <- package <- cli <- the entry point);
 #   - only os/ includes Linux system headers;
-#   - no source file is longer than 600 lines.
+#   - no source file is longer than 600 lines;
+#   - a message is named by its Msg:: constant, never by its bare number, where the product
+#     raises, loads or formats it (Exception, loadString, format...Id).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 python3 - <<'PY'
@@ -14,6 +16,7 @@ rank = {"util": 0, "resources": 0, "core": 1, "os": 2, "xml": 3, "hive": 3, "arc
 linux = re.compile(r'#\s*include\s*<(unistd\.h|dlfcn\.h|sys/[^>]*|fcntl\.h|execinfo\.h|ucontext\.h|'
                    r'signal\.h|dirent\.h|fnmatch\.h|pwd\.h|link\.h)>')
 local = re.compile(r'#\s*include\s*"([^"/]+)/')
+bare = re.compile(r'\b(Exception|loadString|format\w*Id)\((\s*ErrorCode\{\w+\},)?\s*[0-9]')
 files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "*.cpp", "*.h"],
                        capture_output=True, text=True, check=True).stdout.split()
 problems = []
@@ -31,6 +34,8 @@ for name in files:
     for n, line in enumerate(text.splitlines(), 1):
         if top != "os" and linux.search(line):
             problems.append(f"{name}:{n}: Linux header above os/: {line.strip()}")
+        if bare.search(line) and not line.lstrip().startswith("//"):
+            problems.append(f"{name}:{n}: bare message number: {line.strip()}")
         m = local.search(line)
         if m and m.group(1) != top and m.group(1) in rank and rank[m.group(1)] >= rank[top]:
             problems.append(f"{name}:{n}: {top or 'top level'} includes {m.group(1)}/")

@@ -125,11 +125,11 @@ std::vector<XmlParseErrorRecord> externalReferences(xmlDoc* doc) {
 std::string serialize(xmlDoc* doc, int options) {
     BufferPtr buffer(xmlBufferCreate());
     if (!buffer)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     {
         std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(xmlSaveToBuffer(buffer.get(), "UTF-8", options));
         if (!ctxt)
-            throw Exception(65000);
+            throw Exception(Msg::UnexpectedException);
         xmlSaveDoc(ctxt.get(), doc);
     }
     return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
@@ -184,7 +184,7 @@ void MsXmlDomDocument::LoadFromResource(int resourceId) {
     if (!resource)
         throw WindowsException(ResourceNameNotFound);
     if (resource->size < 2)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     LoadXml(resourceText(*resource), resource->name);
 }
 
@@ -194,7 +194,7 @@ void MsXmlDomDocument::LoadXml(std::string_view text) {
 
 void MsXmlDomDocument::LoadXml(std::string_view text, const std::string& url) {
     if (text.size() > static_cast<size_t>(INT32_MAX))
-        throw Exception(65023, name_);
+        throw Exception(Msg::XmlParseError, name_);
     parse(text.substr(0, 16), [&](xmlParserCtxt* ctxt) {
         return xmlCtxtReadMemory(ctxt, text.data(), static_cast<int>(text.size()), url.c_str(), nullptr,
                                  ParseOptions);
@@ -209,13 +209,13 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
         ErrorCollector collector;
         std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
         if (!ctxt)
-            throw Exception(65000);
+            throw Exception(Msg::UnexpectedException);
         doc.reset(read(ctxt.get()));
         errors = std::move(collector.records);
         bool wellFormed = doc && ctxt->wellFormed && ctxt->nsWellFormed && errors.empty();
         if (!wellFormed) {
             if (errors.empty())
-                throw Exception(65023, name_);
+                throw Exception(Msg::XmlParseError, name_);
             throw XmlParseException(name_, std::string(), std::move(errors));
         }
     }
@@ -260,7 +260,7 @@ void MsXmlDomDocument::adopt(_xmlDoc* doc) {
 
 void MsXmlDomDocument::Save(const std::string& path) const {
     if (!state_)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     xmlDoc* doc = state_->doc;
     // The declaration comes from the remembered fields, not from what the parser recorded.
     struct DeclarationScope {
@@ -295,7 +295,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
 
 std::string MsXmlDomDocument::GetXml() const {
     if (!state_)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return serialize(state_->doc, XML_SAVE_FORMAT | XML_SAVE_NO_DECL | XML_SAVE_AS_XML);
 }
 
