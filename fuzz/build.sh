@@ -17,7 +17,7 @@ OUT=${FUZZ_BUILD:-fuzz/build}
 mkdir -p "$OUT"
 
 declare -A STANDALONE=(
-    [hive_fuzzer]="hive/HiveName.cpp hive/HiveTree.cpp hive/RegfReader.cpp hive/RegfWriter.cpp core/SystemError.cpp util/strings/StringSystem.cpp"
+    [hive_fuzzer]="hive/HiveName.cpp hive/HiveTree.cpp hive/RegfReader.cpp hive/RegfWriter.cpp os/UniqueFd.cpp core/SystemError.cpp util/strings/StringSystem.cpp"
 )
 
 layers_built=0
