@@ -1,7 +1,7 @@
 #include "cli/QuendleCommandContainer.h"
-#include "os/ExceptionHandling.h"
-#include "core/ExceptionPresenter.h"
 #include "core/ConsoleWriter.h"
+#include "core/ExceptionPresenter.h"
+#include "os/ExceptionHandling.h"
 #include "os/UniqueFd.h"
 #include "package/AppV5Package.h"
 

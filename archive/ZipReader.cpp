@@ -1,8 +1,8 @@
 #include "archive/ZipReader.h"
 
 #include "archive/PercentEncoding.h"
-#include "os/ExtractDestination.h"
 #include "core/SystemError.h"
+#include "os/ExtractDestination.h"
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>

@@ -83,7 +83,8 @@ CommandValues Command::parseArguments(const std::vector<std::string>& arguments)
                 found = true;
             } else {
                 if (j + 1 >= work.size() || (!p.has(ParamDashValueAllowed) && beginsWithDash(work[j + 1])))
-                    throw CommandLineException(owner_, name_, formatStringId(Msg::ParameterValueMissing, {p.name}));
+                    throw CommandLineException(owner_, name_,
+                                               formatStringId(Msg::ParameterValueMissing, {p.name}));
                 value = work[j + 1];
                 work[j].clear();
                 work[j + 1].clear();
@@ -102,7 +103,8 @@ CommandValues Command::parseArguments(const std::vector<std::string>& arguments)
         } else {
             if (!p.isAllowedValue(value)) {
                 std::string shown = p.name.empty() ? loadString(p.textId) : p.name;
-                throw CommandLineException(owner_, name_, formatStringId(Msg::ParameterValueInvalid, {shown, value}));
+                throw CommandLineException(owner_, name_,
+                                           formatStringId(Msg::ParameterValueInvalid, {shown, value}));
             }
             if (groupBit) {
                 if (seenGroups & groupBit)

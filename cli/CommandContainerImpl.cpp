@@ -1,8 +1,8 @@
 #include "cli/CommandContainerImpl.h"
 
-#include "core/ExceptionPresenter.h"
 #include "cli/CommandLineException.h"
 #include "core/ConsoleWriter.h"
+#include "core/ExceptionPresenter.h"
 #include "os/FileSystem.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
@@ -54,7 +54,8 @@ const Command* CommandContainerImpl::findCommand(std::string_view name, bool sug
             suggestion = &c; // the last near command in table order wins
     }
     if (suggestion)
-        throw CommandLineException(this, "", formatStringId(Msg::CommandSuggestion, {std::string(name), suggestion->name()}));
+        throw CommandLineException(
+            this, "", formatStringId(Msg::CommandSuggestion, {std::string(name), suggestion->name()}));
     return nullptr;
 }
 

@@ -1,9 +1,9 @@
 #include "cli/CommandFile.h"
 
-#include "core/Exception.h"
 #include "cli/CommandLineException.h"
 #include "cli/ICommandContainer.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "core/SystemError.h"
 #include "os/UniqueFd.h"
 #include "util/strings/StringSystem.h"

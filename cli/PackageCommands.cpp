@@ -1,17 +1,17 @@
 #include "cli/PackageCommands.h"
 
-#include "core/Exception.h"
 #include "cli/Command.h"
 #include "cli/CommandFile.h"
 #include "cli/CommandLineException.h"
 #include "cli/ICommandContainer.h"
+#include "core/Exception.h"
 #include "os/FileSystem.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/XslTransform.h"
 #include "package/AppV5Package.h"
 #include "package/XmlPartEditor.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/XslTransform.h"
 
 namespace quendle {
 

@@ -1,8 +1,8 @@
 #include "cli/QuendleCommandContainer.h"
 
+#include "cli/PackageCommands.h"
 #include "core/Exception.h"
 #include "package/AppV5Package.h"
-#include "cli/PackageCommands.h"
 #include "package/PackageFiles.h"
 #include "package/PackageHistory.h"
 #include "package/PackageIdentity.h"

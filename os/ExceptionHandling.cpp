@@ -1,7 +1,7 @@
 #include "os/ExceptionHandling.h"
 
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "util/strings/StringTable.h"
 
 #include <atomic>

@@ -1,14 +1,13 @@
 #include "package/AppV5Package.h"
 
 #include "archive/ZipReader.h"
-#include "os/ExceptionHandling.h"
-#include "core/ExceptionPresenter.h"
 #include "core/ConsoleWriter.h"
+#include "core/ExceptionPresenter.h"
+#include "os/ExceptionHandling.h"
 #include "os/FileSystem.h"
 #include "os/Guid.h"
 #include "os/SignalCleanup.h"
 #include "os/StaleLeftovers.h"
-#include "xml/MsXmlDomDocument.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/PackageArchiveWriter.h"
@@ -17,6 +16,7 @@
 #include "package/PackageReplacement.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <cstdio>
 #include <vector>
@@ -97,7 +97,9 @@ void AppV5Package::open() {
     reader.close();
     endProgressLine();
     if (!ok)
-        throw Exception(withCause(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}), reader.errorText()));
+        throw Exception(
+            withCause(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}),
+                      reader.errorText()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);

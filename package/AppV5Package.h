@@ -2,8 +2,8 @@
 #include "archive/ExtractProgress.h"
 #include "os/TempFileTracker.h"
 #include "os/UniqueFd.h"
-#include "xml/Namespaces.h"
 #include "package/FileTable.h"
+#include "xml/Namespaces.h"
 
 #include <cstdint>
 #include <map>

@@ -3,14 +3,14 @@
 #include "archive/PercentEncoding.h"
 #include "core/Exception.h"
 #include "os/FileSystem.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/Namespaces.h"
 
 #include <algorithm>
 
@@ -108,7 +108,8 @@ namespace {
 std::shared_ptr<MsXmlDomDocument> contentTypesOf(AppV5Package& package) {
     auto document = package.getXmlPart(ContentTypesPart);
     if (!document)
-        throw Exception(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
+        throw Exception(
+            formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
     return document;
 }
 

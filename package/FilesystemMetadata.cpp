@@ -2,14 +2,14 @@
 
 #include "core/Exception.h"
 #include "os/FileSystem.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "package/ShortNameGenerator.h"
 #include "util/strings/MessageFormat.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/Namespaces.h"
 
 namespace quendle {
 namespace {
@@ -95,7 +95,8 @@ namespace {
 std::shared_ptr<MsXmlDomDocument> metadataOf(AppV5Package& package) {
     auto document = package.getXmlPart(FilesystemMetadataPart);
     if (!document)
-        throw Exception(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
+        throw Exception(
+            formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
     return document;
 }
 

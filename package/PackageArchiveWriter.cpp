@@ -34,7 +34,8 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     for (const auto& entry : files) {
         if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath),
                              percentEncodePackagePath(entry.packagePath), ZipCompression::SuperFast))
-            throw Exception(withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.errorText()));
+            throw Exception(
+                withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.errorText()));
         step();
     }
     addKnownPart(FilesystemMetadataPart, ZipCompression::SuperFast);

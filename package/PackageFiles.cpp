@@ -1,7 +1,7 @@
 #include "package/PackageFiles.h"
 
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "package/AppV5Package.h"
 #include "package/ContentTypes.h"

@@ -2,15 +2,15 @@
 
 #include "core/Exception.h"
 #include "os/StationInfo.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "package/PackageIdentity.h"
 #include "package/VersionValidator.h"
 #include "util/strings/MessageFormat.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/Namespaces.h"
 
 #include <utility>
 #include <vector>

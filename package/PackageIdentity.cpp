@@ -2,15 +2,15 @@
 
 #include "core/Exception.h"
 #include "os/Guid.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/VersionNumber.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "package/VersionValidator.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/VersionNumber.h"
 
 namespace quendle {
 namespace {

@@ -1,11 +1,11 @@
 #include "package/PackageRegistry.h"
 
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
-#include "os/FileSystem.h"
+#include "core/Exception.h"
 #include "core/SystemError.h"
 #include "hive/OfflineRegException.h"
 #include "hive/RegistryValueText.h"
+#include "os/FileSystem.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 

@@ -1,12 +1,12 @@
 #include "package/XmlPartEditor.h"
 
 #include "core/Exception.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/XslTransform.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "util/strings/MessageFormat.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/XslTransform.h"
 
 namespace quendle {
 

@@ -7,8 +7,8 @@
 
 #include "core/Exception.h"
 #include "core/ExceptionPresenter.h"
-#include "os/FileSystem.h"
 #include "hive/OfflineRegHive.h"
+#include "os/FileSystem.h"
 #include "package/KnownParts.h"
 #include "package/PackageArchiveWriter.h"
 #include "package/PackageRegistry.h"

@@ -1,8 +1,8 @@
 #include "xml/MsXmlDomDocument.h"
 #include "os/UniqueFd.h"
+#include "resources/EmbeddedResource.h"
 #include "xml/DomState.h"
 #include "xml/MsXmlSchemaCollection.h"
-#include "resources/EmbeddedResource.h"
 
 #include <libxml/encoding.h>
 #include <libxml/entities.h>

@@ -76,7 +76,9 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
     EXPECT_EQ(presentedError([] { throw 42; }, &code), "Unknown exception\n");
     EXPECT_EQ(code, GenericErrorCode);
     EXPECT_EQ(
-        presentedError([] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, ";qdc"); }, &code)
+        presentedError(
+            [] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, ";qdc"); },
+            &code)
             .rfind("Unsupported command file format.", 0),
         0u);
     EXPECT_EQ(code, CommandFileFormatErrorCode);

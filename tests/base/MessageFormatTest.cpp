@@ -8,7 +8,8 @@ using namespace quendle;
 
 TEST(MessageFormat, InsertsAndStringTable) {
     EXPECT_EQ(formatMessageId(Msg::FileNotFound, {"a b"}), "File not found: \"a b\".");
-    EXPECT_EQ(formatString(loadString(Msg::ParameterValueInvalid), {"-type", "x"}), "Invalid \"-type\" parameter value: \"x\".");
+    EXPECT_EQ(formatString(loadString(Msg::ParameterValueInvalid), {"-type", "x"}),
+              "Invalid \"-type\" parameter value: \"x\".");
     EXPECT_EQ(formatString(loadString(Msg::ProgressPercent), {42}), " 42%");
     EXPECT_EQ(formatMessage("%1!ls! and %2!ld!", {"x", 7}), "x and 7");
     EXPECT_EQ(loadString(134), "");
@@ -37,6 +38,8 @@ TEST(MessageFormat, EscapesAndPrintfStyleInserts) {
     EXPECT_EQ(formatMessage("0x%1!x!", {255}), "0xff");
     EXPECT_EQ(formatString("%s=%d%%, %q", {"rate", 50}), "rate=50%, %q");
     EXPECT_EQ(formatString("%s and %s", {"one"}), "one and ");
-    EXPECT_EQ(formatStringId(Msg::ParameterValueMissing, {"-xpath"}), "Value is missing for the parameter -xpath.\n");
-    EXPECT_EQ(formatMessageId(Msg::CommandFileFormat, {";qdc"}).substr(0, 32), "Unsupported command file format.");
+    EXPECT_EQ(formatStringId(Msg::ParameterValueMissing, {"-xpath"}),
+              "Value is missing for the parameter -xpath.\n");
+    EXPECT_EQ(formatMessageId(Msg::CommandFileFormat, {";qdc"}).substr(0, 32),
+              "Unsupported command file format.");
 }

@@ -1,8 +1,8 @@
 #include "package/AppV5Package.h"
 
 #include "core/Exception.h"
-#include "xml/MsXmlDomDocument.h"
 #include "package/PackageTestSupport.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
 
