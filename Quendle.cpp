@@ -1,8 +1,9 @@
 #include "cli/QuendleCommandContainer.h"
 #include "core/Exception.h"
-#include "os/ExceptionHandling.h"
-#include "core/ExceptionPresenter.h"
 #include "core/ConsoleWriter.h"
+#include "core/ExceptionPresenter.h"
+#include "os/ExceptionHandling.h"
+#include "os/UniqueFd.h"
 #include "package/AppV5Package.h"
 
 #include <csignal>
@@ -50,7 +51,7 @@ int main(int argc, char** argv) {
         // The one package of the run outlives the container; its destructor removes the workspace.
         AppV5Package package;
         QuendleCommandContainer container(&package);
-        ConsoleWriter::install();
+        ConsoleWriter::install(standardOutputIsTerminal());
         try {
             return static_cast<int>(container.run(argc, argv));
         } catch (...) {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the build dependencies, builds, and runs the whole test suite.
+# Installs the build dependencies, builds everything (test programs and benchmarks included),
+# and runs the whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh

@@ -1,6 +1,7 @@
 #include "archive/BlockMapBuilder.h"
 
 #include "archive/PercentEncoding.h"
+#include "os/FileSystem.h"
 #include "xml/Namespaces.h"
 
 #include <zlib.h>
@@ -12,13 +13,6 @@ namespace {
 const std::string BlockMapNamespace = std::string(AppVSchemaHost) + "/appx/2010/blockmap";
 const std::string Sha256Method = std::string(W3cHost) + "/2001/04/xmlenc#sha256";
 
-std::string folderOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 } // namespace
 
 BlockMapBuilder::BlockMapBuilder() : writer_(this), flushMode_(Z_FULL_FLUSH) {}
@@ -29,10 +23,8 @@ uint32_t BlockMapBuilder::open(const std::string& archivePath, const std::string
     uint32_t error = writer_.open(archivePath);
     if (error != 0)
         return error;
-    std::string folder = folderOf(archivePath);
-    blockMapPath_ = !blockMapPath.empty() ? blockMapPath
-                    : folder == "/"       ? "/AppxBlockMap.xml"
-                                          : folder + "/" + EntryName;
+    std::string folder = hostpath::folderOf(archivePath);
+    blockMapPath_ = !blockMapPath.empty() ? blockMapPath : hostpath::joinPath(folder.empty() ? "." : folder, EntryName);
     document_ = std::make_unique<XmlOutput>(ExceptionFileErrorReporter::instance(), blockMapPath_);
     document_->setStandalone(false);
     document_->WriteDeclaration();

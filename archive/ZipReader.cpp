@@ -2,9 +2,9 @@
 
 #include "archive/CentralDirectoryCheck.h"
 #include "archive/PercentEncoding.h"
-#include "os/ExtractDestination.h"
 #include "core/SystemError.h"
 #include "os/FileSystem.h"
+#include "os/ExtractDestination.h"
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>

@@ -83,7 +83,8 @@ CommandValues Command::parseArguments(const std::vector<std::string>& arguments)
                 found = true;
             } else {
                 if (j + 1 >= work.size() || (!p.has(ParamDashValueAllowed) && beginsWithDash(work[j + 1])))
-                    throw CommandLineException(owner_, name_, formatStringId(65016, {p.name}));
+                    throw CommandLineException(owner_, name_,
+                                               formatStringId(Msg::ParameterValueMissing, {p.name}));
                 value = work[j + 1];
                 work[j].clear();
                 work[j + 1].clear();
@@ -102,7 +103,8 @@ CommandValues Command::parseArguments(const std::vector<std::string>& arguments)
         } else {
             if (!p.isAllowedValue(value)) {
                 std::string shown = p.name.empty() ? loadString(p.textId) : p.name;
-                throw CommandLineException(owner_, name_, formatStringId(65017, {shown, value}));
+                throw CommandLineException(owner_, name_,
+                                           formatStringId(Msg::ParameterValueInvalid, {shown, value}));
             }
             if (groupBit) {
                 if (seenGroups & groupBit)
@@ -125,7 +127,7 @@ void Command::throwMissingArgument(const CommandParameter& p) const {
     std::string text = p.getValueText();
     if (!text.empty() && !beginsWithDash(text))
         text = p.has(ParamPositional) ? "<" + text + ">" : p.name + " <" + text + ">";
-    throw CommandLineException(owner_, name_, formatStringId(65020, {text}));
+    throw CommandLineException(owner_, name_, formatStringId(Msg::RequiredArgumentMissing, {text}));
 }
 
 void Command::throwUnknownParameters(const std::vector<std::string>& leftovers) const {
@@ -133,7 +135,7 @@ void Command::throwUnknownParameters(const std::vector<std::string>& leftovers) 
     for (const auto& arg : leftovers) {
         if (!beginsWithDash(arg))
             continue;
-        message += loadString(65018) + arg;
+        message += loadString(Msg::UnknownParameter) + arg;
         size_t typedLength = codePointCount(arg);
         size_t best = 4;
         const std::string* suggestion = nullptr;
@@ -147,7 +149,7 @@ void Command::throwUnknownParameters(const std::vector<std::string>& leftovers) 
             }
         }
         if (suggestion)
-            message += ". " + loadString(65019) + *suggestion;
+            message += ". " + loadString(Msg::ParameterSuggestion) + *suggestion;
         message += ". \n";
     }
     throw CommandLineException(owner_, name_, message);
@@ -158,7 +160,7 @@ void Command::throwMissingGroups(unsigned missingGroups) const {
     for (int g = 1; g <= 4; ++g) {
         if (!(missingGroups & (1u << (g - 1))))
             continue;
-        message += loadString(65021);
+        message += loadString(Msg::OneOfRequired);
         std::string members;
         for (const auto& p : parameters_) {
             if (p.group != g)

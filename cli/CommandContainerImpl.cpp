@@ -1,14 +1,13 @@
 #include "cli/CommandContainerImpl.h"
 
-#include "core/ExceptionPresenter.h"
 #include "cli/CommandLineException.h"
 #include "core/ConsoleWriter.h"
+#include "core/ExceptionPresenter.h"
 #include "os/FileSystem.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
 #include <climits>
-#include <unistd.h>
 
 namespace quendle {
 
@@ -57,16 +56,14 @@ const Command* CommandContainerImpl::findCommand(std::string_view name, bool sug
             suggestion = &c; // the last near command in table order wins
     }
     if (suggestion)
-        throw CommandLineException(this, "", formatStringId(65025, {std::string(name), suggestion->name()}));
+        throw CommandLineException(
+            this, "", formatStringId(Msg::CommandSuggestion, {std::string(name), suggestion->name()}));
     return nullptr;
 }
 
 std::string CommandContainerImpl::programName() {
-    char buf[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return "quendle";
-    return hostpath::fileNameOf(std::string_view(buf, static_cast<size_t>(n)));
+    std::string exe = hostpath::executablePath();
+    return exe.empty() ? "quendle" : hostpath::fileNameOf(exe);
 }
 
 std::string CommandContainerImpl::getGeneralUsage() const {

@@ -1,9 +1,9 @@
 #include "cli/CommandFile.h"
 
-#include "core/Exception.h"
 #include "cli/CommandLineException.h"
 #include "cli/ICommandContainer.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "core/SystemError.h"
 #include "os/UniqueFd.h"
 #include "util/strings/StringSystem.h"
@@ -12,23 +12,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quendle {
 namespace {
 
 enum class Encoding { Ansi, Utf16Le, Utf16Be };
-
-// Reads what is there; a short count only at the end of the file. -1 on a read error.
-ssize_t readSome(int fd, unsigned char* buf, size_t size) {
-    for (;;) {
-        ssize_t n = ::read(fd, buf, size);
-        if (n >= 0 || errno != EINTR)
-            return n;
-    }
-}
 
 } // namespace
 
@@ -37,24 +25,13 @@ CommandFile::CommandFile(std::string marker, ICommandContainer* container)
 
 uint32_t CommandFile::run(const std::string& path, bool noFail) {
     lineCount_ = 0;
-    // Opened without blocking, so that the open itself cannot stall; the flag is cleared below.
-    int fd =
-        path.find('\0') == std::string::npos ? ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK) : -1;
-    struct stat st;
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
-        // A named pipe: wait for its writer, or the first read would see an empty file.
-        ::close(fd);
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    }
-    UniqueFd file(fd);
-    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
-        throw Exception(65012, path);
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    UniqueFd file = UniqueFd::openForReadingAnyKind(path);
+    if (!file)
+        throw Exception(Msg::FileNotFound, path);
     // Known by its identity, not its name: a link or another spelling is the same file.
-    std::pair<uint64_t, uint64_t> identity{static_cast<uint64_t>(st.st_dev),
-                                           static_cast<uint64_t>(st.st_ino)};
+    const std::pair<uint64_t, uint64_t> identity = file.fileIdentity();
     if (std::find(running_.begin(), running_.end(), identity) != running_.end())
-        throw Exception(strings::CommandFileAlreadyRunning, path);
+        throw Exception(Msg::CommandFileAlreadyRunning, path);
     running_.push_back(identity);
     struct Running {
         std::vector<std::pair<uint64_t, uint64_t>>& files;
@@ -64,7 +41,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     unsigned char head[2] = {0, 0};
     size_t headRead = 0;
     while (headRead < 2) {
-        ssize_t n = readSome(fd, head + headRead, 2 - headRead);
+        long n = file.readSome(head + headRead, 2 - headRead);
         if (n < 0)
             return win32ErrorFromErrno(errno);
         if (n == 0)
@@ -78,7 +55,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     else if (head[0] == 0xFE && head[1] == 0xFF)
         encoding = Encoding::Utf16Be;
     else if (head[1] > 0x7F)
-        throw Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, marker_);
+        throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, marker_);
 
     // ANSI lines are kept as bytes and decoded whole, so that a multi-byte character split
     // between two reads is not broken; UTF-16 lines are kept as code units.
@@ -116,7 +93,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     unsigned char buf[8192];
     size_t carried = 0; // an odd byte of UTF-16 waiting for its partner
     for (;;) {
-        ssize_t n = readSome(fd, buf + carried, sizeof buf - carried);
+        long n = file.readSome(buf + carried, sizeof buf - carried);
         if (n < 0)
             return win32ErrorFromErrno(errno);
         if (n == 0)
@@ -150,7 +127,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
             buf[0] = buf[even];
     }
     if (carried)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     endLine();
     return 0;
 }
@@ -160,7 +137,7 @@ void CommandFile::processLine(std::string_view raw, bool noFail) {
     if (line.empty())
         return;
     if (lineCount_ == 0 && line.substr(0, marker_.size()) != marker_)
-        throw Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, marker_);
+        throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, marker_);
     if (line.front() != ';') {
         std::string commandLine = expandVariables(line);
         executeLine(commandLine, noFail);

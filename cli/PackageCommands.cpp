@@ -1,17 +1,17 @@
 #include "cli/PackageCommands.h"
 
-#include "core/Exception.h"
 #include "cli/Command.h"
 #include "cli/CommandFile.h"
 #include "cli/CommandLineException.h"
 #include "cli/ICommandContainer.h"
+#include "core/Exception.h"
 #include "os/FileSystem.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/XslTransform.h"
 #include "package/AppV5Package.h"
 #include "package/XmlPartEditor.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/XslTransform.h"
 
 namespace quendle {
 
@@ -20,12 +20,12 @@ namespace {
 // The parser guarantees the count; a mismatch is a defect of the command table.
 void requireCount(const PackageCommands::Values& values, size_t count) {
     if (values.size() != count)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
 }
 
 void requireAtLeast(const PackageCommands::Values& values, size_t count) {
     if (values.size() < count)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
 }
 
 bool isTrue(const std::string& value) {
@@ -133,11 +133,11 @@ uint32_t PackageCommands::transformManifest(AppV5Package& package, ICommandConta
     XslTransform transform;
     transform.SetStylesheet(stylesheet);
     if (values.size() % 2 != 0)
-        throw CommandLineException(&container, name, loadString(162));
+        throw CommandLineException(&container, name, loadString(Msg::TransformParameterPairExpected));
     for (size_t i = 2; i + 1 < values.size(); i += 2) {
         const std::string& parameter = values[i];
         if (parameter.empty() || parameter[0] != '-')
-            throw CommandLineException(&container, name, loadString(161));
+            throw CommandLineException(&container, name, loadString(Msg::TransformParameterNameExpected));
         size_t start = parameter.find_first_not_of('-');
         transform.AddParameter(start == std::string::npos ? std::string() : parameter.substr(start),
                                values[i + 1]);

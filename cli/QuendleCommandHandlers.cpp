@@ -1,8 +1,8 @@
 #include "cli/QuendleCommandContainer.h"
 
+#include "cli/PackageCommands.h"
 #include "core/Exception.h"
 #include "package/AppV5Package.h"
-#include "cli/PackageCommands.h"
 #include "package/PackageFiles.h"
 #include "package/PackageFolders.h"
 #include "package/PackageHistory.h"
@@ -20,13 +20,13 @@ enum class Count { Exactly, AtLeast };
 void checkCount(const CommandValues& values, size_t expected, Count kind = Count::Exactly) {
     bool ok = kind == Count::Exactly ? values.size() == expected : values.size() >= expected;
     if (!ok)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
 }
 
 // The package model's commands need the one package of the run.
 AppV5Package& requirePackage(AppV5Package* package) {
     if (!package)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return *package;
 }
 

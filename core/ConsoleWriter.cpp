@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 namespace quendle {
 namespace {
@@ -38,16 +37,16 @@ bool colorForced() {
 
 } // namespace
 
-ConsoleWriter::ConsoleWriter() {
-    terminal_ = isatty(STDOUT_FILENO) == 1;
+ConsoleWriter::ConsoleWriter(bool terminal) {
+    terminal_ = terminal;
     // NO_COLOR is the user's explicit wish and wins over everything else.
     colors_ = !envSet("NO_COLOR") && (colorForced() || terminal_);
 }
 
-void ConsoleWriter::install() {
+void ConsoleWriter::install(bool terminal) {
     if (!theWriter) {
         std::fflush(stdout);
-        static ConsoleWriter writer;
+        static ConsoleWriter writer(terminal);
         theWriter = &writer;
     }
 }

@@ -16,8 +16,9 @@ enum ConsoleAttribute : uint16_t {
 // with LF line ends ("\r\n" in a text is written as one "\n"; a lone "\r" stays, for progress).
 class ConsoleWriter {
   public:
-    // Installs the process-wide writer; later calls do nothing.
-    static void install();
+    // Installs the process-wide writer; later calls do nothing. Whether standard output is a
+    // terminal is handed in, since asking the system is the platform layer's business.
+    static void install(bool terminal = false);
     // The installed writer, or nullptr before install().
     static ConsoleWriter* installed();
 
@@ -36,7 +37,7 @@ class ConsoleWriter {
     void setAttribute(uint16_t attribute);
 
   private:
-    ConsoleWriter();
+    explicit ConsoleWriter(bool terminal);
     bool terminal_ = false;
     bool colors_ = false;
     uint16_t attribute_ = AttributeDefault;

@@ -1,6 +1,5 @@
 #include "core/Exception.h"
 
-#include "os/ExceptionHandling.h"
 #include "core/SystemError.h"
 
 namespace quendle {
@@ -36,9 +35,17 @@ std::string Exception::sourceLocationText() const {
     return name + ":" + std::to_string(line_);
 }
 
+namespace {
+StackTraceSource stackTraceSource = nullptr;
+} // namespace
+
+void setStackTraceSource(StackTraceSource source) {
+    stackTraceSource = source;
+}
+
 void Exception::appendStackTrace() {
-    if (message_.find(StackTraceMarker) == std::string::npos)
-        message_ += currentStackTrace();
+    if (stackTraceSource && message_.find(StackTraceMarker) == std::string::npos)
+        message_ += stackTraceSource();
 }
 
 std::unique_ptr<IException> Exception::Clone(bool withStackTrace) const {

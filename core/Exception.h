@@ -27,7 +27,7 @@ enum ExceptionKind : int {
 std::string kindName(int kind);
 
 // A string-table id together with the place that raised it. Converting an id at a throw site
-// records that site, so `throw Exception(65012, path)` carries its own file and line.
+// records that site, so `throw Exception(Msg::FileNotFound, path)` carries its own file and line.
 struct MessageId {
     uint32_t id;
     std::source_location where;
@@ -165,5 +165,10 @@ std::string withCause(std::string message, std::string_view cause);
 
 // The marker that begins the stack-trace section of a message.
 inline constexpr const char* StackTraceMarker = "\n*** Stack Trace (x86) ***\n\n";
+
+// Where Clone(true) gets its stack trace from. Walking the stack is the platform layer's work;
+// it installs its walker together with the fault handlers. Until then no trace is appended.
+using StackTraceSource = std::string (*)();
+void setStackTraceSource(StackTraceSource source);
 
 } // namespace quendle

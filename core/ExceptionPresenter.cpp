@@ -42,7 +42,7 @@ void ExceptionPresenter::Present(const IException& e) const {
     const std::string& full = ex->message();
     std::string shortMessage = full.substr(0, full.find(StackTraceMarker));
     if (ex->GetKind() == ExceptionSeh)
-        shortMessage = loadString(65001);
+        shortMessage = loadString(Msg::UnhandledProblem);
     presentText(full, shortMessage);
 }
 
@@ -98,7 +98,7 @@ std::vector<ReportSegment> reportSegments(const XmlParseException& e) {
         const auto& r = e.errors()[index];
         if (index == MaxReportedErrors) {
             out.push_back({AttributeBrightRed,
-                           formatStringId(260, {static_cast<int>(e.errors().size() - MaxReportedErrors)})});
+                           formatStringId(Msg::MoreErrorsNotShown, {static_cast<int>(e.errors().size() - MaxReportedErrors)})});
             break;
         }
         out.push_back({AttributeBrightRed, "\nReason: " + clipped(r.reason) +

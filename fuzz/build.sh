@@ -17,7 +17,7 @@ OUT=${FUZZ_BUILD:-fuzz/build}
 mkdir -p "$OUT"
 
 declare -A STANDALONE=(
-    [hive_fuzzer]="hive/HiveName.cpp hive/HiveTree.cpp hive/RegfReader.cpp hive/RegfWriter.cpp core/SystemError.cpp os/UniqueFd.cpp util/strings/StringSystem.cpp"
+    [hive_fuzzer]="hive/HiveName.cpp hive/HiveTree.cpp hive/RegfReader.cpp hive/RegfWriter.cpp os/UniqueFd.cpp core/SystemError.cpp util/strings/StringSystem.cpp"
     [zip_directory_fuzzer]="archive/ZipCentralDirectory.cpp archive/ZipEntryReader.cpp archive/PercentEncoding.cpp os/ExtractDestination.cpp os/RandomAccessFile.cpp os/UniqueFd.cpp util/strings/StringSystem.cpp util/strings/MessageFormat.cpp util/strings/StringTable.cpp -lzip -lz"
 )
 

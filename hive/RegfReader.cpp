@@ -3,18 +3,11 @@
 #include "core/SystemError.h"
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
-
-#include "os/UniqueFd.h"
-#include "os/FileSystem.h"
+#include "os/MappedFile.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
 #include <functional>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <unordered_map>
 
 namespace quendle {
@@ -349,51 +342,6 @@ class Parser {
     HiveTree* tree_ = nullptr;
 };
 
-// A read-only private mapping of the whole file: pages are read when touched, and the scan
-// gives back those it has passed.
-class MappedFile {
-  public:
-    explicit MappedFile(const std::string& path) {
-        // Through the file-system rules: a hive in the workspace is never read through a link.
-        UniqueFd fd(hostpath::openFile(path, O_RDONLY | O_CLOEXEC));
-        if (fd.get() < 0)
-            throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
-        struct stat st {};
-        if (fstat(fd.get(), &st) != 0)
-            throw RegfError(win32ErrorFromErrno(errno), "cannot stat " + path);
-        if (!S_ISREG(st.st_mode))
-            throw RegfError(win32::AccessDenied, path + " is not a file");
-        // The size comes from the file system, not from the hive, and bounds every later read.
-        size_ = static_cast<size_t>(st.st_size);
-        if (size_ == 0)
-            return;
-        void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd.get(), 0);
-        if (p == MAP_FAILED)
-            throw RegfError(win32::RegistryIoFailed, "cannot read " + path + ": " + errnoText(errno));
-        data_ = static_cast<const uint8_t*>(p);
-    }
-    ~MappedFile() {
-        if (data_)
-            ::munmap(const_cast<uint8_t*>(data_), size_);
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    std::span<const uint8_t> bytes() const { return {data_, size_}; }
-    // Drops the whole pages of a range from memory; touching them again reads the file again.
-    void release(const uint8_t* from, size_t length) const {
-        static const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-        uintptr_t start = (reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1);
-        uintptr_t end = (reinterpret_cast<uintptr_t>(from) + length) & ~(page - 1);
-        if (end > start)
-            ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
-    }
-
-  private:
-    const uint8_t* data_ = nullptr;
-    size_t size_ = 0;
-};
-
 } // namespace
 
 std::shared_ptr<HiveTree> RegfReader::read(std::span<const uint8_t> bytes) {
@@ -401,7 +349,17 @@ std::shared_ptr<HiveTree> RegfReader::read(std::span<const uint8_t> bytes) {
 }
 
 std::shared_ptr<HiveTree> RegfReader::readFile(const std::string& path) {
-    MappedFile file(path);
+    MappedFile file;
+    switch (file.open(path)) {
+    case MappedFile::Opened:
+        break;
+    case MappedFile::NotAFile:
+        throw RegfError(win32::AccessDenied, path + " is not a file");
+    case MappedFile::OpenFailed:
+        throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
+    case MappedFile::MapFailed:
+        throw RegfError(win32::RegistryIoFailed, "cannot read " + path + ": " + errnoText(errno));
+    }
     return Parser(file.bytes(), [&](const uint8_t* from, size_t length) { file.release(from, length); })
         .run();
 }

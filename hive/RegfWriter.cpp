@@ -3,12 +3,11 @@
 #include "core/SystemError.h"
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
-#include "os/FileSystem.h"
+#include "os/UniqueFd.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
+#include <cstdio>
 #include <unordered_map>
 #include <utility>
 
@@ -380,29 +379,13 @@ class Layout {
     uint32_t binEnd_ = 0;
 };
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
-
 // Removes a file that was created but not completely written.
 class PartialFile {
   public:
     explicit PartialFile(std::string path) : path_(std::move(path)) {}
     ~PartialFile() {
         if (!kept_)
-            ::unlink(path_.c_str());
+            std::remove(path_.c_str());
     }
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
@@ -437,8 +420,8 @@ void RegfWriter::write(const HiveTree& tree, const Sink& sink) {
 }
 
 void RegfWriter::writeFile(const HiveTree& tree, const std::string& path) {
-    Descriptor fd(hostpath::openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
-    if (fd.get() < 0) {
+    UniqueFd fd = UniqueFd::createNew(path);
+    if (!fd) {
         // The file is being created: a missing entry can only be its folder.
         uint32_t error = errno == EEXIST   ? win32::AlreadyExists
                          : errno == ENOENT ? win32::PathNotFound
@@ -447,19 +430,12 @@ void RegfWriter::writeFile(const HiveTree& tree, const std::string& path) {
     }
     PartialFile partial(path);
     write(tree, [&](std::span<const uint8_t> bytes) {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                throw RegfError(win32ErrorFromErrno(n < 0 ? errno : ENOSPC), "cannot write " + path);
-            done += static_cast<size_t>(n);
-        }
+        if (!fd.writeAll(bytes.data(), bytes.size()))
+            throw RegfError(win32ErrorFromErrno(errno), "cannot write " + path);
     });
     // No fsync: the hive is an intermediate file of the workspace; the package file that is
     // built from it is the one made durable.
-    if (::close(fd.release()) != 0)
+    if (!fd.close())
         throw RegfError(win32ErrorFromErrno(errno), "cannot write " + path);
     partial.keep();
 }

@@ -1,10 +1,10 @@
 #include "os/AtomicFileReplacement.h"
 
 #include "core/Exception.h"
+#include "core/SystemError.h"
 #include "os/FileSystem.h"
 #include "os/SignalCleanup.h"
 #include "os/StaleLeftovers.h"
-#include "core/SystemError.h"
 #include "util/strings/MessageFormat.h"
 
 #include <cerrno>

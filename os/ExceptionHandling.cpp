@@ -1,7 +1,7 @@
 #include "os/ExceptionHandling.h"
 
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "util/strings/StringTable.h"
 
 #include <atomic>
@@ -391,6 +391,7 @@ void installFaultHandlers() {
     if (installed)
         return;
     installed = true;
+    setStackTraceSource(currentStackTrace);
 
     // The first backtrace loads the unwinder; do it now, not inside a handler.
     void* warmUp[2];
@@ -399,7 +400,7 @@ void installFaultHandlers() {
     demangleBuffer = static_cast<char*>(std::malloc(demangleSize));
     if (!demangleBuffer)
         demangleSize = 0;
-    std::string text = loadString(65001);
+    std::string text = loadString(Msg::UnhandledProblem);
     std::strncpy(unhandledMessage, text.c_str(), sizeof unhandledMessage - 1);
 
     // An overflowing stack leaves no room for the handler on the stack itself.

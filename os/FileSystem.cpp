@@ -158,6 +158,12 @@ std::string absolutePath(std::string_view path) {
     return normalizePath(out);
 }
 
+std::string executablePath() {
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n <= 0 ? std::string() : std::string(buf, static_cast<size_t>(n));
+}
+
 std::string tempFolderPath() {
     const char* tmp = std::getenv("TMPDIR");
     std::string out = tmp && *tmp ? normalizePath(tmp) : std::string("/tmp");

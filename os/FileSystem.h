@@ -30,6 +30,8 @@ std::string folderOf(std::string_view path);
 std::string absolutePath(std::string_view path);
 // $TMPDIR when set and non-empty, else /tmp; never ends with a separator.
 std::string tempFolderPath();
+// The full path of the running program; empty when the system does not tell.
+std::string executablePath();
 
 // Any file-system object at the path (a file, a folder, ...), like a Windows existence check.
 bool pathExists(std::string_view path);

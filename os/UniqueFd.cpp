@@ -1,10 +1,18 @@
 #include "os/UniqueFd.h"
 
+#include "os/FileSystem.h"
+
 #include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 namespace quendle {
+
+bool standardOutputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
 
 void UniqueFd::reset(int fd) {
     if (fd_ >= 0)
@@ -18,6 +26,68 @@ bool UniqueFd::close() {
         return false;
     }
     return ::close(release()) == 0;
+}
+
+UniqueFd UniqueFd::openForReading(const std::string& path) {
+    // Through the file-system rules: below the workspace no link is ever followed.
+    return UniqueFd(hostpath::openFile(path, O_RDONLY));
+}
+
+UniqueFd UniqueFd::openForReadingAnyKind(const std::string& path) {
+    if (path.find('\0') != std::string::npos)
+        return UniqueFd();
+    // Opened without blocking, so that the open itself cannot stall; the flag is cleared below.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        // A named pipe: wait for its writer, or the first read would see an empty file.
+        ::close(fd);
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    UniqueFd file(fd);
+    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
+        return UniqueFd();
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
+std::pair<uint64_t, uint64_t> UniqueFd::fileIdentity() const {
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return {0, 0};
+    return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+UniqueFd UniqueFd::createNew(const std::string& path) {
+    return UniqueFd(hostpath::openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
+}
+
+UniqueFd UniqueFd::createOrTruncate(const std::string& path) {
+    return UniqueFd(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+}
+
+long UniqueFd::readSome(void* buffer, size_t length) {
+    for (;;) {
+        ssize_t n = ::read(fd_, buffer, length);
+        if (n >= 0 || errno != EINTR)
+            return static_cast<long>(n);
+    }
+}
+
+long UniqueFd::readAt(void* buffer, size_t length, uint64_t offset) const {
+    return static_cast<long>(::pread(fd_, buffer, length, static_cast<off_t>(offset)));
+}
+
+bool UniqueFd::regularFileSize(uint64_t& size) const {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = 0;
+        return false;
+    }
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
 }
 
 bool UniqueFd::writeAll(const void* data, size_t length) {

@@ -1,9 +1,9 @@
 #include "package/AppV5Package.h"
 
 #include "archive/ZipReader.h"
-#include "os/ExceptionHandling.h"
-#include "core/ExceptionPresenter.h"
 #include "core/ConsoleWriter.h"
+#include "core/ExceptionPresenter.h"
+#include "os/ExceptionHandling.h"
 #include "os/FileSystem.h"
 #include "package/ContentTypes.h"
 #include "xml/BlockMapReader.h"
@@ -69,7 +69,7 @@ AppV5Package::~AppV5Package() {
 
 void AppV5Package::setPackagePath(const std::string& path) {
     if (!hostpath::pathExists(hostpath::toLongPath(path)))
-        throw Exception(65012, hostpath::toLongPath(path));
+        throw Exception(Msg::FileNotFound, hostpath::toLongPath(path));
     packagePath_ = path;
 }
 
@@ -88,7 +88,7 @@ PackagePath AppV5Package::packagePathOf(const std::string& base, const std::stri
                 c = packagepath::Separator;
         return path;
     }
-    throw Exception(187, file);
+    throw Exception(Msg::PackagePathUncomputable, file);
 }
 
 void AppV5Package::open() {
@@ -129,7 +129,7 @@ void AppV5Package::open() {
     endProgressLine();
     if (!ok)
         throw Exception(
-            withCause(formatStringId(136, {hostpath::toLongPath(packagePath_)}), original_->errorText()));
+            withCause(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}), original_->errorText()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);
@@ -149,12 +149,12 @@ void AppV5Package::lockPackage() {
     std::string holder;
     auto notice = [](const std::string& other) {
         if (ConsoleWriter* writer = ConsoleWriter::installed())
-            writer->writeLine(formatStringId(strings::WaitingForPackage, {other}));
+            writer->writeLine(formatStringId(Msg::WaitingForPackage, {other}));
     };
     std::string path = hostpath::toLongPath(packagePath_);
     // A file that cannot even be opened is reported by the extraction, with its reason.
     if (!packageLock_.acquire(path, lockWaitSeconds(), notice, holder) && !holder.empty())
-        throw Exception(strings::PackageInUse, path, holder);
+        throw Exception(Msg::PackageInUse, path, holder);
 }
 
 void AppV5Package::readOldBlockMap() {
@@ -174,7 +174,7 @@ void AppV5Package::readOldBlockMap() {
 
 void AppV5Package::requireManifest() {
     if (!hostpath::fileExists(hostpath::toLongPath(knownPartPath(ManifestPart))))
-        throw Exception(formatStringId(136, {hostpath::toLongPath(packagePath_)}));
+        throw Exception(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}));
 }
 
 void AppV5Package::openOnDemand() {
@@ -234,7 +234,7 @@ void AppV5Package::dropSignature() {
         return;
     (void)fileTable_.erase(signature);
     removeContentType(*this, signature);
-    printChange(loadString(strings::SignatureRemoved));
+    printChange(loadString(Msg::SignatureRemoved));
 }
 
 uint32_t AppV5Package::save() {
@@ -253,7 +253,7 @@ uint32_t AppV5Package::save() {
         endProgressLine();
         return handleCurrentException();
     }
-    printChange(loadString(143));
+    printChange(loadString(Msg::PackageUpdated));
     return 0;
 }
 
@@ -266,7 +266,7 @@ void AppV5Package::setRange(int operation, int64_t total, int) {
     ConsoleWriter* writer = ConsoleWriter::installed();
     if (!writer)
         return;
-    std::string text = loadString(operation == PackingOperation ? 141 : 140);
+    std::string text = loadString(operation == PackingOperation ? Msg::Packing : Msg::Extracting);
     if (!writer->isTerminal()) {
         // Redirected output gets the message alone: a log has no use for rewritten numbers.
         writer->writeLine(text);
@@ -285,7 +285,7 @@ void AppV5Package::step(int64_t count) {
         return;
     lastPercent_ = percent;
     if (ConsoleWriter* writer = ConsoleWriter::installed())
-        writer->write("\r" + progressText_ + formatStringId(188, {percent}));
+        writer->write("\r" + progressText_ + formatStringId(Msg::ProgressPercent, {percent}));
     if (percent >= 100)
         endProgressLine();
 }

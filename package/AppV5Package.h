@@ -3,10 +3,10 @@
 #include "archive/ZipRecords.h"
 #include "os/TempFileTracker.h"
 #include "os/UniqueFd.h"
-#include "xml/Namespaces.h"
 #include "os/PackageLock.h"
 #include "package/FileTable.h"
 #include "package/Workspace.h"
+#include "xml/Namespaces.h"
 
 #include <cstdint>
 #include <map>

@@ -3,14 +3,14 @@
 #include "archive/PercentEncoding.h"
 #include "core/Exception.h"
 #include "os/FileSystem.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/Namespaces.h"
 
 #include <algorithm>
 
@@ -77,7 +77,7 @@ bool ContentTypes::add(std::string_view packagePath) {
         element->SetAttribute("Extension", extension);
     }
     changed();
-    printChange(formatStringId(164, {ContentTypesPart}), element->GetXml());
+    printChange(formatStringId(Msg::ElementAddedTo, {ContentTypesPart}), element->GetXml());
     return true;
 }
 
@@ -91,7 +91,7 @@ bool ContentTypes::remove(std::string_view packagePath, const FileTable& files) 
         const std::string xml = found->GetXml();
         found->GetParent()->RemoveChild(*found);
         changed();
-        printChange(formatStringId(163, {ContentTypesPart}), xml);
+        printChange(formatStringId(Msg::ElementRemovedFrom, {ContentTypesPart}), xml);
         return true;
     };
     // An Override names this one file, whatever its extension: it goes with the file.
@@ -111,7 +111,8 @@ namespace {
 std::shared_ptr<MsXmlDomDocument> contentTypesOf(AppV5Package& package) {
     auto document = package.getXmlPart(ContentTypesPart);
     if (!document)
-        throw Exception(formatStringId(136, {hostpath::toLongPath(package.packagePath())}));
+        throw Exception(
+            formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
     return document;
 }
 

@@ -2,15 +2,15 @@
 
 #include "core/Exception.h"
 #include "os/FileSystem.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/MetadataNameIndex.h"
 #include "package/PackageFiles.h"
 #include "package/ShortNameGenerator.h"
 #include "util/strings/MessageFormat.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/Namespaces.h"
 
 #include <libxml/tree.h>
 
@@ -79,7 +79,7 @@ bool FilesystemMetadata::addEntries(std::string_view packagePath) {
             current->SetAttribute("Short", shortName);
         names_->childAdded(*parent, *current);
         changed();
-        printChange(formatStringId(164, {FilesystemMetadataPart}), current->GetXml());
+        printChange(formatStringId(Msg::ElementAddedTo, {FilesystemMetadataPart}), current->GetXml());
         added = true;
     }
     return added;
@@ -110,7 +110,7 @@ bool FilesystemMetadata::removeEntry(std::string_view packagePath) {
         const std::string xml = found->GetXml();
         parent->RemoveChild(*found);
         changed();
-        printChange(formatStringId(163, {FilesystemMetadataPart}), xml);
+        printChange(formatStringId(Msg::ElementRemovedFrom, {FilesystemMetadataPart}), xml);
         if (parent->GetName() != "Entry" || parent->HasChildNodes())
             break;
         found = std::move(parent);
@@ -128,7 +128,8 @@ namespace {
 std::shared_ptr<MsXmlDomDocument> metadataOf(AppV5Package& package) {
     auto document = package.getXmlPart(FilesystemMetadataPart);
     if (!document)
-        throw Exception(formatStringId(136, {hostpath::toLongPath(package.packagePath())}));
+        throw Exception(
+            formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
     return document;
 }
 

@@ -4,13 +4,9 @@
 
 namespace quendle {
 
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-    return equalsIgnoreCaseAscii(a, b);
-}
-
 std::string_view canonicalKnownPart(std::string_view name) {
     for (std::string_view part : KnownParts)
-        if (equalsIgnoringAsciiCase(part, name))
+        if (equalsIgnoreCaseAscii(part, name))
             return part;
     return {};
 }
@@ -21,13 +17,13 @@ bool isKnownPart(std::string_view name) {
 
 bool isEditableXmlPart(std::string_view name) {
     for (std::string_view part : EditableXmlParts)
-        if (equalsIgnoringAsciiCase(part, name))
+        if (equalsIgnoreCaseAscii(part, name))
             return true;
     return false;
 }
 
 std::string xpathPrefixFor(std::string_view partName) {
-    return equalsIgnoringAsciiCase(partName, ManifestPart) ? "appx" : "appv";
+    return equalsIgnoreCaseAscii(partName, ManifestPart) ? "appx" : "appv";
 }
 
 } // namespace quendle

@@ -25,9 +25,6 @@ inline constexpr std::string_view PackageHistoryPart = "PackageHistory.xml";
 inline constexpr std::string_view RegistryPart = "Registry.dat";
 inline constexpr std::string_view StreamMapPart = "StreamMap.xml";
 
-// Same length and equal once A-Z are folded; no other case folding.
-bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
-
 bool isKnownPart(std::string_view name);
 bool isEditableXmlPart(std::string_view name);
 

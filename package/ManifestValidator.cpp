@@ -1,5 +1,7 @@
 #include "package/ManifestValidator.h"
 
+#include "os/FileSystem.h"
+#include "util/strings/StringSystem.h"
 #include "xml/MsXmlDomDocument.h"
 #include "xml/MsXmlSchemaCollection.h"
 #include "xml/Namespaces.h"
@@ -18,29 +20,6 @@ enum Resource : int {
     FileSystemMetadataSchema = 104,
     StreamMapSchema = 105,
 };
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char ca = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
-        char cb = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
-        if (ca != cb)
-            return false;
-    }
-    return true;
-}
-
-std::string partPath(const std::string& folder, const std::string& name) {
-    if (folder.empty())
-        return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
-std::string fileNameOf(const std::string& path) {
-    size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 void addResource(MsXmlSchemaCollection& collection, const char* ns, int id, const char* name) {
     MsXmlDomDocument schema(name);
@@ -90,7 +69,7 @@ void ManifestValidator::NormalizeManifest(const MsXmlDomDocument& manifest, MsXm
 
 void ManifestValidator::ValidateFile(const std::string& path,
                                      std::shared_ptr<const MsXmlSchemaCollection> schemas) {
-    MsXmlDomDocument document(fileNameOf(path));
+    MsXmlDomDocument document(hostpath::fileNameOf(path));
     document.SetValidateOnParse(true);
     document.SetSchemas(std::move(schemas));
     document.Load(path);
@@ -98,8 +77,8 @@ void ManifestValidator::ValidateFile(const std::string& path,
 
 void ManifestValidator::WriteBackXmlPart(const std::string& partName, const MsXmlDomDocument& document,
                                          const std::string& contentFolder) {
-    const std::string path = partPath(contentFolder, partName);
-    if (equalsIgnoringCase(partName, "AppxManifest.xml")) {
+    const std::string path = hostpath::joinPath(contentFolder, partName);
+    if (equalsIgnoreCaseAscii(partName, "AppxManifest.xml")) {
         auto schemas = ManifestSchemas();
         MsXmlDomDocument normalized("AppxManifest.xml");
         NormalizeManifest(document, normalized);
@@ -108,9 +87,9 @@ void ManifestValidator::WriteBackXmlPart(const std::string& partName, const MsXm
     }
     // For the manifest this replaces the checked copy by the manifest as edited.
     document.Save(path);
-    if (equalsIgnoringCase(partName, "FilesystemMetadata.xml"))
+    if (equalsIgnoreCaseAscii(partName, "FilesystemMetadata.xml"))
         ValidateFile(path, FilesystemMetadataSchemas());
-    else if (equalsIgnoringCase(partName, "StreamMap.xml"))
+    else if (equalsIgnoreCaseAscii(partName, "StreamMap.xml"))
         ValidateFile(path, StreamMapSchemas());
 }
 

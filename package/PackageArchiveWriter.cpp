@@ -45,15 +45,15 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
             if (!options.original || !writer.addArchivedEntry(*options.original, *entry.archived, name,
                                                               entry.archived->when, outcome)) {
                 if (outcome.damaged)
-                    throw Exception(withCause(formatMessageId(420, {entry.packagePath}), writer.errorText()));
-                throw Exception(withCause(formatMessageId(185, {entry.packagePath}), writer.errorText()));
+                    throw Exception(withCause(formatMessageId(Msg::EntryDataDamaged, {entry.packagePath}), writer.errorText()));
+                throw Exception(withCause(formatMessageId(Msg::FileAddFailed, {entry.packagePath}), writer.errorText()));
             }
             if (outcome.wrongOldHashes && wrongHashes == 0)
                 firstWrong = entry.packagePath;
             wrongHashes += outcome.wrongOldHashes;
         } else if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath), name, ZipCompression::SuperFast,
                                     options.changedTime)) {
-            throw Exception(withCause(formatMessageId(185, {entry.sourcePath}), writer.errorText()));
+            throw Exception(withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.errorText()));
         }
         step();
     }
@@ -65,10 +65,10 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     step();
     addKnownPart(ContentTypesPart, ZipCompression::SuperFast);
     if (!writer.close())
-        throw Exception(withCause(loadString(186), writer.errorText()));
+        throw Exception(withCause(loadString(Msg::PackageSaveFailed), writer.errorText()));
     if (wrongHashes > 0)
         if (ConsoleWriter* console = ConsoleWriter::installed())
-            console->writeLine(formatStringId(421, {static_cast<int>(wrongHashes), firstWrong}));
+            console->writeLine(formatStringId(Msg::WrongOldBlockHashes, {static_cast<int>(wrongHashes), firstWrong}));
 }
 
 void PackageArchiveWriter::write(const std::string& archivePath, const std::string& partsFolder,

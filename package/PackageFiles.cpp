@@ -1,7 +1,7 @@
 #include "package/PackageFiles.h"
 
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "xml/MsXmlDomNode.h"
 #include "package/AppV5Package.h"
@@ -46,12 +46,12 @@ std::vector<std::string> splitPackagePath(std::string_view path) {
 
 void validatePackagePath(std::string_view path) {
     if (path.find('/') != std::string_view::npos)
-        throw Exception(152, path);
+        throw Exception(Msg::PackagePathNotBackslash, path);
     const auto components = splitPackagePath(packagepath::normalizePath(path));
     if (components.empty() || components.front() != ApplicationRoot)
-        throw Exception(153, path);
+        throw Exception(Msg::PackagePathNotUnderRoot, path);
     if (!path.empty() && path.back() == '\\')
-        throw Exception(198, path);
+        throw Exception(Msg::FilePathInvalid, path);
 }
 
 PackagePath scriptPackagePath(std::string_view name) {
@@ -118,8 +118,8 @@ void printChange(std::string_view text, std::string_view elementXml) {
 
 void addFile(FileTable& files, const PackagePath& packagePath, const std::string& sourcePath) {
     if (!files.insert(packagePath, sourcePath))
-        throw Exception(formatStringId(142, {packagePath}));
-    printChange(formatStringId(139, {packagePath}));
+        throw Exception(formatStringId(Msg::FileAlreadyExists, {packagePath}));
+    printChange(formatStringId(Msg::FileAdded, {packagePath}));
 }
 
 UpdateOutcome updateFile(FileTable& files, const PackagePath& packagePath, const std::string& sourcePath) {
@@ -127,21 +127,21 @@ UpdateOutcome updateFile(FileTable& files, const PackagePath& packagePath, const
         addFile(files, packagePath, sourcePath);
         return UpdateOutcome::Added;
     }
-    printChange(formatStringId(178, {packagePath}));
+    printChange(formatStringId(Msg::FileUpdated, {packagePath}));
     return UpdateOutcome::Replaced;
 }
 
 void removeFile(FileTable& files, const PackagePath& packagePath) {
     if (!files.erase(packagePath))
-        throw Exception(formatStringId(137, {packagePath}));
-    printChange(formatStringId(138, {packagePath}));
+        throw Exception(formatStringId(Msg::FileToRemoveNotFound, {packagePath}));
+    printChange(formatStringId(Msg::FileRemoved, {packagePath}));
 }
 
 namespace {
 
 void requireSource(std::string_view sourcePath) {
     if (!hostpath::pathExists(sourcePath))
-        throw Exception(65012, sourcePath);
+        throw Exception(Msg::FileNotFound, sourcePath);
 }
 
 // Every file operation marks the package modified once it has changed the table, so that a

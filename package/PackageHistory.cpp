@@ -2,15 +2,15 @@
 
 #include "core/Exception.h"
 #include "os/StationInfo.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/Namespaces.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "package/PackageIdentity.h"
 #include "package/VersionValidator.h"
 #include "util/strings/MessageFormat.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/Namespaces.h"
 
 #include <utility>
 #include <vector>
@@ -32,7 +32,7 @@ void PackageHistory::appendItem(std::string_view packageVersionId, std::string_v
                                 std::string_view sequencerVersion, const StationInfo& station) {
     const auto root = history_.GetDocumentElement();
     if (!root || root->IsEmpty())
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     const auto item = root->AppendChildElement("PackageHistoryItem", historyNamespace());
     // The order of the attributes is part of the format readers expect.
     const std::vector<std::pair<const char*, std::string>> attributes = {
@@ -62,14 +62,14 @@ void PackageHistory::appendItem(std::string_view packageVersionId, std::string_v
         item->SetAttribute(name, value);
     if (onChange_)
         onChange_();
-    printChange(formatStringId(164, {PackageHistoryPart}), item->GetXml());
+    printChange(formatStringId(Msg::ElementAddedTo, {PackageHistoryPart}), item->GetXml());
 }
 
 void validateHistoryValues(std::string_view packagingEngine, std::string_view sequencerVersion) {
     if (packagingEngine.empty() != sequencerVersion.empty())
-        throw Exception(184);
+        throw Exception(Msg::HistoryPairIncomplete);
     if (!VersionValidator().IsValid(std::string(sequencerVersion)))
-        throw Exception(183, sequencerVersion);
+        throw Exception(Msg::SequencerVersionInvalid, sequencerVersion);
 }
 
 void updatePackageHistory(AppV5Package& package, std::string_view packagingEngine,
@@ -78,7 +78,7 @@ void updatePackageHistory(AppV5Package& package, std::string_view packagingEngin
     package.openOnDemand();
     const auto history = package.getXmlPart(PackageHistoryPart);
     if (!history)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     const std::string versionId = packageVersionId(package);
     PackageHistory(*history, [&package] {
         package.markModified();

@@ -2,15 +2,15 @@
 
 #include "core/Exception.h"
 #include "os/Guid.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/VersionNumber.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "package/VersionValidator.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/VersionNumber.h"
 
 namespace quendle {
 namespace {
@@ -20,7 +20,7 @@ constexpr const char* IdentitySelector = "appx:Identity";
 std::shared_ptr<MsXmlDomElement> identityOf(MsXmlDomDocument& manifest) {
     const auto root = manifest.GetDocumentElement();
     if (!root || root->IsEmpty())
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return root->SelectSingleElement(IdentitySelector);
 }
 
@@ -31,7 +31,7 @@ bool isGuidValue(std::string_view value) {
 std::shared_ptr<MsXmlDomDocument> manifestOf(AppV5Package& package) {
     auto manifest = package.getXmlPart(ManifestPart);
     if (!manifest)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return manifest;
 }
 
@@ -49,9 +49,9 @@ void validateIdentityValues(std::string_view packageId, std::string_view version
                             std::string_view version) {
     for (std::string_view id : {packageId, versionId})
         if (!id.empty() && !isAutoValue(id) && !isGuidValue(id))
-            throw Exception(195, id);
+            throw Exception(Msg::GuidValueInvalid, id);
     if (!version.empty() && !isAutoValue(version) && !VersionValidator().IsValid(std::string(version)))
-        throw Exception(196, version);
+        throw Exception(Msg::VersionValueInvalid, version);
 }
 
 bool PackageIdentity::update(std::string_view packageId, std::string_view versionId,
@@ -85,7 +85,7 @@ bool PackageIdentity::update(std::string_view packageId, std::string_view versio
 std::string PackageIdentity::versionId() const {
     const auto identity = identityOf(manifest_);
     if (!identity)
-        throw Exception(180);
+        throw Exception(Msg::VersionIdMissing);
     return identity->GetAttribute("appv:VersionId");
 }
 

@@ -1,11 +1,11 @@
 #include "package/PackageRegistry.h"
 
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
-#include "os/FileSystem.h"
+#include "core/Exception.h"
 #include "core/SystemError.h"
 #include "hive/OfflineRegException.h"
 #include "hive/RegistryValueText.h"
+#include "os/FileSystem.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
@@ -88,7 +88,7 @@ void PackageRegistry::SetRegistryKey(const std::string& keyPath, bool merge, boo
         else
             key.SetValue("", type, data);
     }
-    changed(formatStringId(171, {keyPath}));
+    changed(formatStringId(Msg::RegistryKeyUpdated, {keyPath}));
 }
 
 void PackageRegistry::SetRegistryValue(const std::string& keyPath, const std::string& valueName,
@@ -101,29 +101,29 @@ void PackageRegistry::SetRegistryValue(const std::string& keyPath, const std::st
     if (pathVariable)
         flags |= appvtype::PathVariable;
     key.SetValueFromText(valueName, valueType, flags, valueText);
-    changed(formatStringId(173, {valueName, keyPath, valueText}));
+    changed(formatStringId(Msg::RegistryValueSet, {valueName, keyPath, valueText}));
 }
 
 void PackageRegistry::SetVirtualizeRegValueDeleted(const std::string& keyPath, const std::string& valueName) {
     OfflineRegKey key = hive().RootKey().Create(keyPath);
     key.SetValue(valueName, appvtype::ValueDeleted, ZeroDword);
-    changed(formatStringId(174, {valueName, keyPath}));
+    changed(formatStringId(Msg::RegistryValueVirtualizedDeleted, {valueName, keyPath}));
 }
 
 void PackageRegistry::DeleteRegistryValue(const std::string& keyPath, const std::string& valueName) {
     OfflineRegKey key = hive().RootKey().Open(keyPath);
     key.DeleteValue(valueName);
-    changed(formatStringId(175, {valueName, keyPath}));
+    changed(formatStringId(Msg::RegistryValueDeleted, {valueName, keyPath}));
 }
 
 void PackageRegistry::DeleteRegistryKey(const std::string& keyPath) {
     hive().DeleteKey(keyPath);
-    changed(formatStringId(172, {keyPath}));
+    changed(formatStringId(Msg::RegistryKeyDeleted, {keyPath}));
 }
 
 void PackageRegistry::DeleteRegistryKeyTree(const std::string& keyPath) {
     hive().DeleteKeyTree(keyPath);
-    changed(formatStringId(172, {keyPath}));
+    changed(formatStringId(Msg::RegistryKeyDeleted, {keyPath}));
 }
 
 bool PackageRegistry::isValidKeyPath(const std::string& keyPath) {
@@ -143,7 +143,7 @@ bool PackageRegistry::isValidKeyPath(const std::string& keyPath) {
 
 void PackageRegistry::checkKeyPath(const std::string& keyPath) {
     if (!isValidKeyPath(keyPath))
-        throw Exception(177);
+        throw Exception(Msg::RegistryKeyPathInvalid);
 }
 
 uint32_t PackageRegistry::valueTypeFromText(const std::string& text) {

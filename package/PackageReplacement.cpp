@@ -5,6 +5,6 @@
 namespace quendle {
 
 PackageReplacement::PackageReplacement(std::string packagePath)
-    : replacement_(std::move(packagePath), loadString(186)) {}
+    : replacement_(std::move(packagePath), loadString(Msg::PackageSaveFailed)) {}
 
 } // namespace quendle

@@ -31,7 +31,7 @@ void Workspace::create() {
         if (StaleLeftovers::createWorkspace(temp, name_, handles_))
             break;
         if (errno != EEXIST || attempt == NameAttempts)
-            throw Exception(strings::WorkspaceNotCreated, temp, windowsErrorText(win32ErrorFromErrno(errno)));
+            throw Exception(Msg::WorkspaceNotCreated, temp, windowsErrorText(win32ErrorFromErrno(errno)));
     }
     folder_ = hostpath::joinPath(temp, name_);
     contentFolder_ = hostpath::joinPath(folder_, StaleLeftovers::ContentFolderName);

@@ -1,13 +1,13 @@
 #include "package/XmlPartEditor.h"
 
 #include "core/Exception.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/XslTransform.h"
 #include "package/AppV5Package.h"
 #include "package/FilesystemMetadata.h"
 #include "package/KnownParts.h"
 #include "package/PackageFiles.h"
 #include "util/strings/MessageFormat.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/XslTransform.h"
 
 namespace quendle {
 
@@ -17,14 +17,14 @@ std::shared_ptr<MsXmlDomDocument> requireDocument(AppV5Package& package, const s
     forgetMetadataNames(); // the edit may change entries behind the metadata's back
     auto document = package.getXmlPart(part);
     if (!document)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return document;
 }
 
 std::shared_ptr<MsXmlDomElement> requireRoot(const MsXmlDomDocument& document) {
     auto root = document.GetDocumentElement();
     if (!root || root->IsEmpty())
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return root;
 }
 
@@ -42,7 +42,7 @@ bool removeFromParent(AppV5Package& package, const MsXmlDomNode& node) {
     if (!parent->RemoveChild(node))
         return false;
     package.markModified();
-    printChange(formatStringId(154, {name, parent->GetName()}));
+    printChange(formatStringId(Msg::NodeRemoved, {name, parent->GetName()}));
     return true;
 }
 
@@ -62,7 +62,7 @@ void XmlPartEditor::setNodeText(const std::string& part, const std::string& xpat
         std::string name = node->GetName();
         node->SetText(text);
         package_.markModified();
-        printChange(formatStringId(156, {old, text, name}));
+        printChange(formatStringId(Msg::NodeTextReplaced, {old, text, name}));
     }
 }
 
@@ -95,7 +95,7 @@ void XmlPartEditor::newElement(const std::string& part, const std::string& xpath
     if (!elementText.empty())
         element->SetText(elementText);
     package_.markModified();
-    printChange(formatStringId(155, {elementName, elementText, parentNameOf(*element)}));
+    printChange(formatStringId(Msg::ElementCreated, {elementName, elementText, parentNameOf(*element)}));
 }
 
 void XmlPartEditor::setElementAttribute(const std::string& part, const std::string& xpath,
@@ -108,7 +108,7 @@ void XmlPartEditor::setElementAttribute(const std::string& part, const std::stri
     std::string old = element->GetAttribute(attributeName);
     element->SetAttribute(attributeName, attributeValue);
     package_.markModified();
-    printChange(formatStringId(157, {attributeName, element->GetName(), attributeValue, old}));
+    printChange(formatStringId(Msg::AttributeSet, {attributeName, element->GetName(), attributeValue, old}));
 }
 
 void XmlPartEditor::deleteSingleNode(const std::string& part, const std::string& xpath) {
@@ -134,7 +134,7 @@ void XmlPartEditor::transformPart(const std::string& part, const std::string& xs
     auto document = requireDocument(package_, part);
     // The document takes the output as its content and keeps its own declaration settings.
     transform.Transform(*document, *document);
-    printChange(formatStringId(158, {xslPath, part}));
+    printChange(formatStringId(Msg::TransformApplied, {xslPath, part}));
     document->SetupSelectionNamespaces(xpathPrefixFor(part), package_.namespaces());
     package_.markModified();
 }

@@ -7,8 +7,8 @@
 
 #include "core/Exception.h"
 #include "core/ExceptionPresenter.h"
-#include "os/FileSystem.h"
 #include "hive/OfflineRegHive.h"
+#include "os/FileSystem.h"
 #include "package/KnownParts.h"
 #include "package/PackageArchiveWriter.h"
 #include "package/PackageRegistry.h"
@@ -65,7 +65,7 @@ std::vector<std::string> splitFields(const std::string& text) {
 void writeHive(const std::string& description, const std::string& hivePath) {
     std::ifstream in(description);
     if (!in)
-        throw Exception(65012, description);
+        throw Exception(Msg::FileNotFound, description);
     OfflineRegHive hive;
     hive.CreateNew("{6C3D5E2A-8F41-4B7D-A0C9-2E5B1D7F9A63}");
     std::string line;
@@ -108,7 +108,7 @@ void collectFiles(const fs::path& root, const fs::path& folder, FileTable& files
 
 void makePackage(const std::string& source, const std::string& output) {
     if (!hostpath::folderExists(source))
-        throw Exception(65012, source);
+        throw Exception(Msg::FileNotFound, source);
     StagingFolder staging;
     for (std::string_view part : KnownParts) {
         std::string from = hostpath::joinPath(source, part);

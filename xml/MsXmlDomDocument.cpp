@@ -3,9 +3,9 @@
 #include "os/FileSystem.h"
 #include "os/UniqueFd.h"
 #include "xml/DocumentLimits.h"
+#include "resources/EmbeddedResource.h"
 #include "xml/DomState.h"
 #include "xml/MsXmlSchemaCollection.h"
-#include "resources/EmbeddedResource.h"
 
 #include <libxml/encoding.h>
 #include <libxml/entities.h>
@@ -14,8 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace quendle {
 
@@ -131,11 +129,11 @@ std::vector<XmlParseErrorRecord> externalReferences(xmlDoc* doc) {
 std::string serialize(xmlDoc* doc, int options) {
     BufferPtr buffer(xmlBufferCreate());
     if (!buffer)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     {
         std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(xmlSaveToBuffer(buffer.get(), "UTF-8", options));
         if (!ctxt)
-            throw Exception(65000);
+            throw Exception(Msg::UnexpectedException);
         xmlSaveDoc(ctxt.get(), doc);
     }
     return std::string(reinterpret_cast<const char*>(xmlBufferContent(buffer.get())),
@@ -176,9 +174,9 @@ void checkStartTags(const std::string& name, std::string_view head,
 }
 
 // The first bytes of a file, enough to tell whether it begins with a declaration.
-std::string fileHead(int fd) {
+std::string fileHead(const UniqueFd& fd) {
     char head[16];
-    ssize_t n = ::pread(fd, head, sizeof head, 0);
+    long n = fd.readAt(head, sizeof head, 0);
     return n > 0 ? std::string(head, static_cast<size_t>(n)) : std::string();
 }
 
@@ -193,19 +191,19 @@ MsXmlDomDocument::~MsXmlDomDocument() = default;
 void MsXmlDomDocument::Load(const std::string& path) {
     // The parser reads the file in pieces from the descriptor; the external-entity loader,
     // which refuses everything, is not involved.
-    UniqueFd fd(hostpath::openFile(path, O_RDONLY));
+    UniqueFd fd = UniqueFd::openForReading(path);
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
-    std::string head = fileHead(fd.get());
+    std::string head = fileHead(fd);
     checkStartTags(name_, head, [&](StartTagScanner& scanner) {
         std::vector<char> buffer(1 << 16);
-        for (off_t at = 0;;) {
-            ssize_t n = ::pread(fd.get(), buffer.data(), buffer.size(), at);
+        for (uint64_t at = 0;;) {
+            long n = fd.readAt(buffer.data(), buffer.size(), at);
             if (n <= 0)
                 return true;
             if (!scanner.feed(buffer.data(), static_cast<size_t>(n)))
                 return false;
-            at += n;
+            at += static_cast<uint64_t>(n);
         }
     });
     parse(head, [&](xmlParserCtxt* ctxt) {
@@ -218,7 +216,7 @@ void MsXmlDomDocument::LoadFromResource(int resourceId) {
     if (!resource)
         throw WindowsException(ResourceNameNotFound);
     if (resource->size < 2)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     LoadXml(resourceText(*resource), resource->name);
 }
 
@@ -228,7 +226,7 @@ void MsXmlDomDocument::LoadXml(std::string_view text) {
 
 void MsXmlDomDocument::LoadXml(std::string_view text, const std::string& url) {
     if (text.size() > static_cast<size_t>(INT32_MAX))
-        throw Exception(65023, name_);
+        throw Exception(Msg::XmlParseError, name_);
     checkStartTags(name_, text.substr(0, 16),
                    [&](StartTagScanner& scanner) { return scanner.feed(text.data(), text.size()); });
     parse(text.substr(0, 16), [&](xmlParserCtxt* ctxt) {
@@ -245,7 +243,7 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
         ErrorCollector collector;
         std::unique_ptr<xmlParserCtxt, ParserCtxtFree> ctxt(xmlNewParserCtxt());
         if (!ctxt)
-            throw Exception(65000);
+            throw Exception(Msg::UnexpectedException);
         {
             AttributeGuard guard(ctxt.get());
             doc.reset(read(ctxt.get()));
@@ -256,7 +254,7 @@ void MsXmlDomDocument::parse(std::string_view head, const std::function<_xmlDoc*
         bool wellFormed = doc && ctxt->wellFormed && ctxt->nsWellFormed && errors.empty();
         if (!wellFormed) {
             if (errors.empty())
-                throw Exception(65023, name_);
+                throw Exception(Msg::XmlParseError, name_);
             throw XmlParseException(name_, std::string(), std::move(errors));
         }
     }
@@ -306,7 +304,7 @@ void MsXmlDomDocument::adopt(_xmlDoc* doc) {
 
 void MsXmlDomDocument::Save(const std::string& path) const {
     if (!state_)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     xmlDoc* doc = state_->doc;
     // The declaration comes from the remembered fields, not from what the parser recorded.
     struct DeclarationScope {
@@ -322,7 +320,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
     doc->version = xmlStrdup(x(version_.empty() ? std::string("1.0") : version_));
     doc->standalone = standalone_ ? 1 : -1;
 
-    UniqueFd fd(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+    UniqueFd fd = UniqueFd::createOrTruncate(path);
     if (fd.get() < 0)
         throw WindowsException::fromErrno(errno);
     initialize();
@@ -341,7 +339,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
 
 std::string MsXmlDomDocument::GetXml() const {
     if (!state_)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return serialize(state_->doc, XML_SAVE_FORMAT | XML_SAVE_NO_DECL | XML_SAVE_AS_XML);
 }
 

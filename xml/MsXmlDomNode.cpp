@@ -54,7 +54,7 @@ XPathObjectPtr evaluate(const DomState& state, xmlNode* context, const std::stri
     ErrorCollector errors;
     XPathContextPtr ctxt(xmlXPathNewContext(state.doc));
     if (!ctxt)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     for (const auto& [prefix, uri] : state.selectionNamespaces) {
         if (!prefix.empty())
             xmlXPathRegisterNs(ctxt.get(), x(prefix), x(uri));
@@ -62,10 +62,10 @@ XPathObjectPtr evaluate(const DomState& state, xmlNode* context, const std::stri
     ctxt->node = context;
     XPathCompPtr comp(xmlXPathCtxtCompile(ctxt.get(), x(xpath)));
     if (!comp)
-        throw Exception(65024, xpath);
+        throw Exception(Msg::XPathInvalid, xpath);
     XPathObjectPtr result(xmlXPathCompiledEval(comp.get(), ctxt.get()));
     if (!result || result->type != XPATH_NODESET || !errors.records.empty())
-        throw Exception(65024, xpath);
+        throw Exception(Msg::XPathInvalid, xpath);
     return result;
 }
 
@@ -79,7 +79,7 @@ std::string qualifiedName(const xmlNode* n) {
 std::string dump(xmlDoc* doc, xmlNode* node) {
     BufferPtr buffer(xmlBufferCreate());
     if (!buffer)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     if (node->type == XML_DOCUMENT_NODE) {
         for (xmlNode* c = node->children; c; c = c->next)
             xmlNodeDump(buffer.get(), doc, c, 0, 0);
@@ -117,7 +117,7 @@ MsXmlDomNode::MsXmlDomNode(std::shared_ptr<DomState> state, _xmlNode* node)
 
 _xmlNode* MsXmlDomNode::require(const char*) const {
     if (!node_ || !state_)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     return node_;
 }
 
@@ -162,11 +162,11 @@ void MsXmlDomNode::SetText(const std::string& text) {
         }
         xmlNode* t = xmlNewDocText(state_->doc, x(text));
         if (!t || !xmlAddChild(n, t))
-            throw Exception(65000);
+            throw Exception(Msg::UnexpectedException);
         break;
     }
     case XML_DOCUMENT_NODE:
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     default:
         xmlNodeSetContent(n, x(text));
         break;
@@ -202,7 +202,7 @@ std::shared_ptr<MsXmlDomNode> MsXmlDomNode::RemoveChild(const MsXmlDomNode& chil
     xmlNode* n = require();
     xmlNode* c = child.require();
     if (c->parent != n || c->type == XML_ATTRIBUTE_NODE)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     xmlUnlinkNode(c);
     state_->adopt(c);
     if (c->type == XML_ELEMENT_NODE)
@@ -253,7 +253,7 @@ std::shared_ptr<MsXmlDomElement> MsXmlDomNode::CreateElement(const std::string& 
         throw Exception("Invalid element name: \"" + name + "\".");
     xmlNode* element = xmlNewDocNode(state_->doc, nullptr, x(local), nullptr);
     if (!element)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     state_->adopt(element);
     if (namespaceUri.empty() && !prefix.empty())
         throw Exception("Invalid namespace for element: \"" + name + "\".");
@@ -279,7 +279,7 @@ std::shared_ptr<MsXmlDomElement> MsXmlDomElement::SelectSingleElement(const std:
 std::string MsXmlDomElement::GetAttribute(const std::string& name) const {
     xmlNode* n = require();
     if (n->type != XML_ELEMENT_NODE)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     for (xmlAttr* a = n->properties; a; a = a->next) {
         if (qualifiedName(reinterpret_cast<xmlNode*>(a)) == name)
             return take(xmlNodeGetContent(reinterpret_cast<xmlNode*>(a)));
@@ -290,7 +290,7 @@ std::string MsXmlDomElement::GetAttribute(const std::string& name) const {
 void MsXmlDomElement::SetAttribute(const std::string& name, const std::string& value) {
     xmlNode* n = require();
     if (n->type != XML_ELEMENT_NODE)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     for (xmlAttr* a = n->properties; a; a = a->next) {
         if (qualifiedName(reinterpret_cast<xmlNode*>(a)) == name) {
             xmlSetNsProp(n, a->ns, a->name, x(value));
@@ -312,7 +312,7 @@ void MsXmlDomElement::SetAttribute(const std::string& name, const std::string& v
             throw Exception("Undeclared namespace prefix in attribute name: \"" + name + "\".");
     }
     if (!xmlSetNsProp(n, ns, x(local), x(value)))
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
 }
 
 std::shared_ptr<MsXmlDomElement> MsXmlDomElement::AppendChildElement(const std::string& name,
@@ -320,7 +320,7 @@ std::shared_ptr<MsXmlDomElement> MsXmlDomElement::AppendChildElement(const std::
     xmlNode* n = require();
     auto element = CreateElement(name, namespaceUri);
     if (!xmlAddChild(n, element->raw()))
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     state_->detached.erase(element->raw());
     settleNamespace(state_->doc, element->raw());
     return element;
@@ -334,10 +334,10 @@ std::shared_ptr<MsXmlDomElement> MsXmlDomElement::InsertChildElementBefore(const
     if (!ref)
         return AppendChildElement(name, namespaceUri);
     if (ref->parent != n)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     auto element = CreateElement(name, namespaceUri);
     if (!xmlAddPrevSibling(ref, element->raw()))
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     state_->detached.erase(element->raw());
     settleNamespace(state_->doc, element->raw());
     return element;

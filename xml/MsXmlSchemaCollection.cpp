@@ -85,7 +85,7 @@ MsXmlSchemaCollection::~MsXmlSchemaCollection() = default;
 
 void MsXmlSchemaCollection::Add(const std::string& targetNamespace, const MsXmlDomDocument& schema) {
     if (!schema.hasDom())
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     std::string text = schema.GetXml();
     for (auto& entry : schemas_) {
         if (entry.first == targetNamespace) {
@@ -100,7 +100,7 @@ void MsXmlSchemaCollection::Add(const std::string& targetNamespace, const MsXmlD
 
 void MsXmlSchemaCollection::Validate() {
     if (schemas_.empty())
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     compile();
 }
 
@@ -120,7 +120,7 @@ void MsXmlSchemaCollection::compile() const {
     std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(
         xmlSchemaNewMemParserCtxt(driver.data(), static_cast<int>(driver.size())));
     if (!parser)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     xmlSchemaSetParserStructuredErrors(parser.get(), &ErrorCollector::onError, &errors);
     std::unique_ptr<xmlSchema, SchemaFree> schema(xmlSchemaParse(parser.get()));
     if (!schema || !errors.records.empty())
@@ -136,7 +136,7 @@ void MsXmlSchemaCollection::validateDocument(_xmlDoc* doc, std::vector<XmlParseE
     ErrorCollector collector;
     std::unique_ptr<xmlSchemaValidCtxt, ValidCtxtFree> ctxt(xmlSchemaNewValidCtxt(compiled_->schema.get()));
     if (!ctxt)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     xmlSchemaSetValidStructuredErrors(ctxt.get(), &ErrorCollector::onError, &collector);
     int result = xmlSchemaValidateDoc(ctxt.get(), doc);
     if (result != 0 && collector.records.empty())

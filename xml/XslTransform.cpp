@@ -125,7 +125,7 @@ XslTransform::~XslTransform() = default;
 
 void XslTransform::SetStylesheet(const MsXmlDomDocument& stylesheet) {
     if (!stylesheet.state_)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     stylesheet_ = stylesheet.state_;
 }
 
@@ -135,30 +135,30 @@ void XslTransform::AddParameter(const std::string& name, const std::string& valu
 
 void XslTransform::Transform(const MsXmlDomDocument& input, MsXmlDomDocument& result) const {
     if (!input.state_ || !stylesheet_)
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     std::string messages;
     ErrorCollector xmlErrors;
     XsltErrorScope scope(messages);
 
     if (usesUnknownXsltElement(stylesheet_->doc))
-        throw Exception(65026);
+        throw Exception(Msg::XslTransformInvalid);
     // libxslt takes the document it compiles; the caller's stylesheet stays untouched.
     xmlDoc* copy = xmlCopyDoc(stylesheet_->doc, 1);
     if (!copy)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     std::unique_ptr<xsltStylesheet, StylesheetFree> sheet(xsltParseStylesheetDoc(copy));
     if (!sheet || sheet->errors > 0) {
         if (!sheet)
             xmlFreeDoc(copy);
-        throw Exception(65026);
+        throw Exception(Msg::XslTransformInvalid);
     }
     std::unique_ptr<xsltTransformContext, TransformCtxtFree> ctxt(
         xsltNewTransformContext(sheet.get(), input.state_->doc));
     if (!ctxt)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     xsltSetTransformErrorFunc(ctxt.get(), &messages, collectText);
     if (xsltSetCtxtSecurityPrefs(xsltGetDefaultSecurityPrefs(), ctxt.get()) != 0)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
     // libxslt refuses a second value for a name and then fails the whole run; the first
     // value is the one a stylesheet sees, so later duplicates are left out.
     std::set<std::string> passed;

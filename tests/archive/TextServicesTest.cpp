@@ -1,7 +1,7 @@
 #include "ArchiveTestSupport.h"
 #include "archive/PercentEncoding.h"
-#include "core/Exception.h"
 #include "archive/SHA256.h"
+#include "core/Exception.h"
 #include "xml/XmlOutput.h"
 
 #include <gtest/gtest.h>

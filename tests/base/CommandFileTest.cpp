@@ -185,7 +185,7 @@ TEST_F(CommandFileTest, NoFailGoesOnAfterOrdinaryErrorsButNotAfterCommandLineErr
     RecordingContainer container;
     container.onCall = [](const std::string&, const CommandValues& v) {
         if (!v.empty() && v[0] == "missing")
-            throw Exception(65012, v[0]);
+            throw Exception(Msg::FileNotFound, v[0]);
     };
     CommandFile file(CommandFileMarker, &container);
     std::string path = write(";qdc\nDel-File missing\nDel-File ok\nAdd-Fil x y\nDel-File never\n");

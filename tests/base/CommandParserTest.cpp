@@ -137,6 +137,15 @@ TEST(CommandParser, UnknownParametersWithNearestSuggestion) {
                   c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-xpath", "b"});
               }),
               errorOutput("Unknown parameter: -xpath. Maybe you should use instead: -xpath. \n", usage));
+    // Three edits away still earns a suggestion; four do not.
+    EXPECT_EQ(presentedError([&] {
+                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-xp"});
+              }),
+              errorOutput("Unknown parameter: -xp. Maybe you should use instead: -xpath. \n", usage));
+    EXPECT_EQ(presentedError([&] {
+                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-x"});
+              }),
+              errorOutput("Unknown parameter: -x. \n", usage));
     // Nothing within three edits, and several leftovers, of which only dashed ones are named.
     EXPECT_EQ(
         presentedError([&] {

@@ -1,8 +1,8 @@
 #pragma once
-#include "core/ExceptionPresenter.h"
 #include "cli/CommandContainerImpl.h"
 #include "cli/CommandLineException.h"
 #include "core/ConsoleWriter.h"
+#include "core/ExceptionPresenter.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -77,7 +77,7 @@ TEST(ValidationReport, ErrorLineIsRedAndContextLinesGrey) {
 
 TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
     uint32_t code = 0;
-    EXPECT_EQ(presentedError([] { throw Exception(65012, "C:\\x y"); }, &code),
+    EXPECT_EQ(presentedError([] { throw Exception(Msg::FileNotFound, "C:\\x y"); }, &code),
               "File not found: \"C:\\x y\".\n");
     EXPECT_EQ(code, GenericErrorCode);
     EXPECT_EQ(presentedError([] { throw WindowsException(5); }, &code),
@@ -90,7 +90,9 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
     EXPECT_EQ(presentedError([] { throw 42; }, &code), "Unknown exception\n");
     EXPECT_EQ(code, GenericErrorCode);
     EXPECT_EQ(
-        presentedError([] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, ";qdc"); }, &code)
+        presentedError(
+            [] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, ";qdc"); },
+            &code)
             .rfind("Unsupported command file format.", 0),
         0u);
     EXPECT_EQ(code, CommandFileFormatErrorCode);
@@ -102,37 +104,24 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
 TEST(ExceptionPresenter, ErrorsAreBrightRedAndTheColourIsReset) {
     CapturedOutput capture(true);
     try {
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     } catch (...) {
         handleCurrentException();
     }
     EXPECT_EQ(capture.take(), std::string(red) + "Null pointer exception.\n" + reset);
 }
 
-TEST(ExceptionModel, CloneAndThrowKeepTheMostDerivedType) {
-    XmlParseException x("f.xml", "<a/>", {{"r", "s", 1}});
-    std::unique_ptr<IException> clone = x.Clone(false);
-    EXPECT_EQ(clone->GetKind(), ExceptionXmlParse);
-    try {
-        clone->Throw();
-    } catch (const XmlParseException& e) {
-        EXPECT_EQ(e.fileName(), "f.xml");
-        EXPECT_EQ(e.errors().size(), 1u);
-    }
+TEST(ExceptionModel, KindNames) {
     SehException seh("[SEH_AV_READ_NULLPTR] ...", 1, "ExceptionHandling", 91);
     EXPECT_EQ(seh.GetKindName(), "SEH_AV_READ_NULLPTR");
     EXPECT_EQ(SehException("m", 9, "f", 1).GetKindName(), "SEH_GENERIC");
     EXPECT_EQ(WindowsException(2).GetKindName(), "EXCEPTION_WIN32");
     EXPECT_EQ(kindName(7), "Exception ???");
     EXPECT_EQ(kindName(-1), "Exception ???");
-    try {
-        seh.Clone(false)->Throw();
-    } catch (const SehException& e) {
-        EXPECT_EQ(e.sehClass(), 1);
-    }
 }
 
 TEST(ExceptionModel, CloneWithStackTraceAppendsOneTrace) {
+    setStackTraceSource(currentStackTrace);
     Exception e("boom");
     auto once = e.Clone(true);
     const auto& message = dynamic_cast<const Exception&>(*once).message();

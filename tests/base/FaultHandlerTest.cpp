@@ -1,5 +1,5 @@
-#include "os/ExceptionHandling.h"
 #include "core/ConsoleWriter.h"
+#include "os/ExceptionHandling.h"
 
 #include <csignal>
 #include <gtest/gtest.h>

@@ -7,9 +7,10 @@
 using namespace quendle;
 
 TEST(MessageFormat, InsertsAndStringTable) {
-    EXPECT_EQ(formatMessageId(65012, {"a b"}), "File not found: \"a b\".");
-    EXPECT_EQ(formatString(loadString(65017), {"-type", "x"}), "Invalid \"-type\" parameter value: \"x\".");
-    EXPECT_EQ(formatString(loadString(188), {42}), " 42%");
+    EXPECT_EQ(formatMessageId(Msg::FileNotFound, {"a b"}), "File not found: \"a b\".");
+    EXPECT_EQ(formatString(loadString(Msg::ParameterValueInvalid), {"-type", "x"}),
+              "Invalid \"-type\" parameter value: \"x\".");
+    EXPECT_EQ(formatString(loadString(Msg::ProgressPercent), {42}), " 42%");
     EXPECT_EQ(formatMessage("%1!ls! and %2!ld!", {"x", 7}), "x and 7");
     EXPECT_EQ(loadString(134), "");
     EXPECT_EQ(formatMessage("%2!ls!", {"only one"}).rfind("Format message error", 0), 0u);
@@ -17,7 +18,7 @@ TEST(MessageFormat, InsertsAndStringTable) {
 
 TEST(Exception, CarriesCodeAndRaisingSite) {
     try {
-        throw Exception(65022);
+        throw Exception(Msg::NullPointer);
     } catch (const Exception& e) {
         EXPECT_EQ(e.message(), "Null pointer exception.");
         EXPECT_EQ(e.code(), GenericErrorCode);
@@ -26,7 +27,7 @@ TEST(Exception, CarriesCodeAndRaisingSite) {
     WindowsException w(5);
     EXPECT_EQ(w.message(), "Win32 Error [5]: \"Access is denied.\"");
     EXPECT_EQ(w.code(), 5u);
-    EXPECT_EQ(Exception(ErrorCode{CommandFileFormatErrorCode}, 65015, ";qdc").code(),
+    EXPECT_EQ(Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, ";qdc").code(),
               CommandFileFormatErrorCode);
 }
 
@@ -37,6 +38,8 @@ TEST(MessageFormat, EscapesAndPrintfStyleInserts) {
     EXPECT_EQ(formatMessage("0x%1!x!", {255}), "0xff");
     EXPECT_EQ(formatString("%s=%d%%, %q", {"rate", 50}), "rate=50%, %q");
     EXPECT_EQ(formatString("%s and %s", {"one"}), "one and ");
-    EXPECT_EQ(formatStringId(65016, {"-xpath"}), "Value is missing for the parameter -xpath.\n");
-    EXPECT_EQ(formatMessageId(65015, {";qdc"}).substr(0, 32), "Unsupported command file format.");
+    EXPECT_EQ(formatStringId(Msg::ParameterValueMissing, {"-xpath"}),
+              "Value is missing for the parameter -xpath.\n");
+    EXPECT_EQ(formatMessageId(Msg::CommandFileFormat, {";qdc"}).substr(0, 32),
+              "Unsupported command file format.");
 }

@@ -1,9 +1,8 @@
 #include "package/AppV5Package.h"
 
 #include "core/Exception.h"
-#include "xml/MsXmlDomDocument.h"
-#include "package/PackageArchiveWriter.h"
 #include "package/PackageTestSupport.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
 
@@ -129,26 +128,4 @@ TEST(AppV5Package, MissingRootPartsAreLeftOutOfTheSavedPackageWithoutAMessage) {
                                         "FilesystemMetadata.xml", "PackageHistory.xml", "AppxManifest.xml",
                                         "AppxBlockMap.xml", "[Content_Types].xml"}));
     EXPECT_TRUE(leftovers(tmp.path()).empty());
-}
-
-TEST(AppV5Package, AFileThatVanishedBeforeTheSaveFailsItWith185AndKeepsThePackage) {
-    ScratchDir dir;
-    TempFolderScope tmp;
-    std::string package = dir / "demo.appv";
-    ASSERT_TRUE(makePackage(demoDir(), package));
-    FileStamp before = stampOf(package);
-    std::string source = dir / "added.txt";
-    writeFile(source, "soon gone");
-    {
-        AppV5Package pkg;
-        pkg.setPackagePath(package);
-        pkg.openOnDemand();
-        ASSERT_TRUE(pkg.fileTable().insert(R"(Root\added.txt)", source));
-        pkg.markModified();
-        fs::remove(source);
-        EXPECT_EQ(pkg.save(), GenericErrorCode) << "the failure's own code ends the run";
-    }
-    EXPECT_TRUE(stampOf(package) == before);
-    EXPECT_TRUE(leftovers(tmp.path()).empty());
-    EXPECT_EQ(PackageArchiveWriter::stepCount(FileTable()), 7);
 }

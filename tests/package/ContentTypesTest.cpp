@@ -1,7 +1,7 @@
 #include "package/ContentTypes.h"
 #include "core/ConsoleWriter.h"
-#include "xml/MsXmlDomDocument.h"
 #include "support/TestSupport.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
 

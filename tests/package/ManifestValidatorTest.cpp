@@ -1,7 +1,7 @@
 #include "PackageTestSupport.h"
 
-#include "xml/MsXmlDomDocument.h"
 #include "package/ManifestValidator.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
 

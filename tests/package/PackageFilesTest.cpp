@@ -1,6 +1,6 @@
 #include "package/PackageFiles.h"
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

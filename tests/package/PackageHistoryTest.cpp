@@ -1,9 +1,9 @@
 #include "package/PackageHistory.h"
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "os/StationInfo.h"
-#include "xml/MsXmlDomDocument.h"
 #include "support/TestSupport.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
 

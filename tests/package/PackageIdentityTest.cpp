@@ -1,8 +1,8 @@
 #include "package/PackageIdentity.h"
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
-#include "xml/MsXmlDomDocument.h"
+#include "core/Exception.h"
 #include "support/TestSupport.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "util/strings/MessageIds.h"
+
 #include <concepts>
 #include <cstdint>
 #include <initializer_list>

@@ -2,8 +2,8 @@
 // other programs. Usage: hive_edit_helper <input hive | new:MINOR:ROOTNAME> <output hive> <edits>
 // Each line of the edits file is one operation, its fields separated by tabs; "\t", "\n", "\r"
 // and "\\" stand for themselves inside a field.
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "hive/OfflineRegHive.h"
 #include "package/PackageRegistry.h"
 

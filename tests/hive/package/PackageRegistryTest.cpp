@@ -1,7 +1,7 @@
 #include "HiveTestSupport.h"
 
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "hive/OfflineRegException.h"
 #include "hive/OfflineRegHive.h"
 #include "package/PackageRegistry.h"

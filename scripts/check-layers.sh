@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Checks the shape of the source tree; prints every breach and fails when there is one.
+#   - folders are layers: a file includes only its own folder and the folders below it
+#     (util <- core <- os <- xml, hive <- archive <- package <- cli <- the entry point);
+#   - only os/ includes Linux system headers;
+#   - no source file is longer than 600 lines;
+#   - a message is named by its Msg:: constant, never by its bare number, where the product
+#     raises, loads or formats it (Exception, loadString, format...Id).
+set -uo pipefail
+cd "$(dirname "$0")/.."
+python3 - <<'PY'
+import pathlib, re, subprocess, sys
+
+rank = {"util": 0, "resources": 0, "core": 1, "os": 2, "xml": 3, "hive": 3, "archive": 4,
+        "package": 5, "cli": 6, "": 7}
+linux = re.compile(r'#\s*include\s*<(unistd\.h|dlfcn\.h|sys/[^>]*|fcntl\.h|execinfo\.h|ucontext\.h|'
+                   r'signal\.h|dirent\.h|fnmatch\.h|pwd\.h|link\.h)>')
+local = re.compile(r'#\s*include\s*"([^"/]+)/')
+bare = re.compile(r'\b(Exception|loadString|format\w*Id)\((\s*ErrorCode\{\w+\},)?\s*[0-9]')
+files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "*.cpp", "*.h"],
+                       capture_output=True, text=True, check=True).stdout.split()
+problems = []
+for name in files:
+    path = pathlib.Path(name)
+    if not path.exists():
+        continue
+    text = path.read_text(errors="replace")
+    lines = text.count("\n")
+    if lines > 600:
+        problems.append(f"{name}: {lines} lines (at most 600)")
+    top = path.parts[0] if len(path.parts) > 1 else ""
+    if top not in rank:
+        continue  # tests, tools, benchmarks and fuzz targets may use anything
+    for n, line in enumerate(text.splitlines(), 1):
+        if top != "os" and linux.search(line):
+            problems.append(f"{name}:{n}: Linux header above os/: {line.strip()}")
+        if bare.search(line) and not line.lstrip().startswith("//"):
+            problems.append(f"{name}:{n}: bare message number: {line.strip()}")
+        m = local.search(line)
+        if m and m.group(1) != top and m.group(1) in rank and rank[m.group(1)] >= rank[top]:
+            problems.append(f"{name}:{n}: {top or 'top level'} includes {m.group(1)}/")
+for p in problems:
+    print(p)
+sys.exit(1 if problems else 0)
+PY
