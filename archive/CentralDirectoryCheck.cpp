@@ -9,9 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace quendle {
 
@@ -39,26 +36,15 @@ uint64_t get64(const uint8_t* p) {
     return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32;
 }
 
-bool readAt(int fd, uint64_t offset, void* into, size_t length) {
-    auto* out = static_cast<char*>(into);
-    while (length > 0) {
-        ssize_t n = ::pread(fd, out, length, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        out += n;
-        offset += static_cast<uint64_t>(n);
-        length -= static_cast<size_t>(n);
-    }
-    return true;
+bool readAt(const RandomAccessFile& file, uint64_t offset, void* into, size_t length) {
+    return file.readAt(offset, into, length);
 }
 
 // Reads the central directory front to back in pieces: its declared size never decides how much
 // memory is taken at once.
 class SequentialReader {
   public:
-    SequentialReader(int fd, uint64_t offset, uint64_t end) : fd_(fd), offset_(offset), end_(end) {}
+    SequentialReader(const RandomAccessFile& file, uint64_t offset, uint64_t end) : fd_(file), offset_(offset), end_(end) {}
     bool read(void* into, size_t length) {
         auto* out = static_cast<uint8_t*>(into);
         while (length > 0) {
@@ -82,7 +68,7 @@ class SequentialReader {
     }
 
   private:
-    int fd_;
+    const RandomAccessFile& fd_;
     uint64_t offset_, end_;
     std::vector<uint8_t> buffer_;
     size_t at_ = 0;
@@ -180,13 +166,8 @@ void readExtra(const uint8_t* extra, size_t length, CentralEntry& entry, bool si
 
 } // namespace
 
-bool readCentralDirectory(int fd, CentralDirectory& directory, std::string& why) {
-    struct stat st {};
-    if (fstat(fd, &st) != 0) {
-        why = errnoText(errno);
-        return false;
-    }
-    directory.fileSize = static_cast<uint64_t>(st.st_size);
+bool readCentralDirectory(const RandomAccessFile& fd, CentralDirectory& directory, std::string& why) {
+    directory.fileSize = fd.size();
     if (directory.fileSize < EndSize) {
         why = "the archive has no end of central directory record";
         return false;
@@ -267,7 +248,7 @@ bool readCentralDirectory(int fd, CentralDirectory& directory, std::string& why)
     return true;
 }
 
-std::string checkCentralDirectory(const CentralDirectory& directory, int fd) {
+std::string checkCentralDirectory(const CentralDirectory& directory, const RandomAccessFile& fd) {
     for (const CentralEntry& entry : directory.entries) {
         if (std::string why = nameProblem(entry.name); !why.empty())
             return why;
@@ -314,14 +295,14 @@ std::string checkCentralDirectory(const CentralDirectory& directory, int fd) {
 }
 
 std::string checkCentralDirectory(const std::string& archivePath) {
-    UniqueFd fd(::open(archivePath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0)
+    RandomAccessFile fd;
+    if (!fd.open(archivePath))
         return archivePath + ": " + errnoText(errno);
     CentralDirectory directory;
     std::string why;
-    if (!readCentralDirectory(fd.get(), directory, why))
+    if (!readCentralDirectory(fd, directory, why))
         return why;
-    return checkCentralDirectory(directory, fd.get());
+    return checkCentralDirectory(directory, fd);
 }
 
 std::string duplicateEntryText(const std::string& first, const std::string& second) {

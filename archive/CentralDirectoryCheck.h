@@ -1,4 +1,5 @@
 #pragma once
+#include "os/RandomAccessFile.h"
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,10 +28,10 @@ struct CentralDirectory {
 std::string checkCentralDirectory(const std::string& archivePath);
 
 // The same checks on a directory already read; `fd` is the archive, for the local headers.
-std::string checkCentralDirectory(const CentralDirectory& directory, int fd);
+std::string checkCentralDirectory(const CentralDirectory& directory, const RandomAccessFile& fd);
 
 // Reads the central directory's entries; false with `why` when it cannot be found or read.
-bool readCentralDirectory(int fd, CentralDirectory& directory, std::string& why);
+bool readCentralDirectory(const RandomAccessFile& fd, CentralDirectory& directory, std::string& why);
 
 // Why two entry names that denote one file collide: the same name twice, names that differ only
 // in letter case, only in their separators ("\" for "/", "./", "//"), or in both.

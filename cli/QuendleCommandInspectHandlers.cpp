@@ -17,7 +17,7 @@ namespace {
 // The parser always delivers one value per parameter; anything else is an internal fault.
 void checkCount(const CommandValues& values, size_t expected) {
     if (values.size() != expected)
-        throw Exception(65000);
+        throw Exception(Msg::UnexpectedException);
 }
 
 std::string hostPath(const std::string& typed) {

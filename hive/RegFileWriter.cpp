@@ -1,6 +1,7 @@
 #include "hive/RegFileWriter.h"
 
 #include "core/Exception.h"
+#include "os/FileSystem.h"
 #include "os/UniqueFd.h"
 #include "hive/RegistryValueText.h"
 #include "util/strings/MessageFormat.h"
@@ -8,8 +9,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace quendle {
 
@@ -159,7 +158,7 @@ void RegFileWriter::write(const HiveTree& tree, const Sink& sink, std::string_vi
 }
 
 void RegFileWriter::writeFile(const HiveTree& tree, const std::string& path) {
-    UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    UniqueFd out = UniqueFd::createOrTruncate(path);
     if (!out)
         throw WindowsException::fromErrno(errno);
     bool ok = out.writeAll("\xFF\xFE", 2);
@@ -180,7 +179,7 @@ void RegFileWriter::writeFile(const HiveTree& tree, const std::string& path) {
         "\r\n");
     if (!ok || !out.close()) {
         int err = errno;
-        ::unlink(path.c_str());
+        (void)hostpath::deleteFile(path);
         throw WindowsException::fromErrno(err);
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,9 @@ void confineBelow(const std::string& folder, int folderFd);
 
 // open(2) through the rules above: a descriptor, or -1 with errno set.
 int openFile(std::string_view path, int flags, unsigned mode = 0);
+// A stdio stream writing `path` (created; emptied unless `append`), opened as openFile opens;
+// nullptr with errno set.
+std::FILE* openStreamForWriting(std::string_view path, bool append);
 // rename(2) through the rules above; false with errno set.
 bool renameFile(std::string_view from, std::string_view to);
 

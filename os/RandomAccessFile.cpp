@@ -7,7 +7,7 @@
 namespace quendle {
 
 bool RandomAccessFile::open(const std::string& path) {
-    fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    fd_ = UniqueFd::openForReading(path);
     struct stat st {};
     if (!fd_ || ::fstat(fd_.get(), &st) != 0) {
         fd_.reset();

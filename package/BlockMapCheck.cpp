@@ -1,3 +1,4 @@
+#include "util/strings/StringSystem.h"
 #include "package/BlockMapCheck.h"
 
 #include "archive/DeflateBlockInflater.h"
@@ -229,9 +230,9 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
     const ZipDirectoryEntry* mapEntry = nullptr;
     std::vector<const ZipDirectoryEntry*> mapped;
     for (const ZipDirectoryEntry& e : archive.entries()) {
-        if (equalsIgnoringAsciiCase(e.name, BlockMapPart))
+        if (equalsIgnoreCaseAscii(e.name, BlockMapPart))
             mapEntry = &e;
-        else if (!e.isFolder() && !equalsIgnoringAsciiCase(e.name, ContentTypesPart))
+        else if (!e.isFolder() && !equalsIgnoreCaseAscii(e.name, ContentTypesPart))
             mapped.push_back(&e);
     }
     std::optional<std::vector<MapFile>> files;
@@ -263,7 +264,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
         if (e.isFolder() && e.size == 0)
             continue;
         const MapFile* file = nullptr;
-        if (files && &e != mapEntry && !equalsIgnoringAsciiCase(e.name, ContentTypesPart)) {
+        if (files && &e != mapEntry && !equalsIgnoreCaseAscii(e.name, ContentTypesPart)) {
             auto it = byName.find(e.name);
             file = it == byName.end() ? nullptr : it->second;
         }

@@ -20,7 +20,7 @@ enum Text : uint32_t {
 
 size_t PackageExpander::expand(const std::string& packagePath, const std::string& folder, bool force) {
     if (!hostpath::fileExists(packagePath))
-        throw Exception(65012, packagePath);
+        throw Exception(Msg::FileNotFound, packagePath);
     if (hostpath::pathExists(folder) && !hostpath::folderExists(folder))
         throw Exception(TextExpandFailed, packagePath, folder + " is not a folder");
     if (!force && hostpath::folderExists(folder) && !hostpath::folderEntries(folder).empty())

@@ -20,7 +20,8 @@ namespace quendle {
 namespace {
 
 enum Text : uint32_t {
-    TextFailedToOpen = 136,
+    TextFailedToOpen = Msg::PackageOpenFailed,
+    TextPartUnreadable = 1441,
     TextLabels = 1490, // 1490 to 1504, one label each
 };
 enum Label : uint32_t {
@@ -63,11 +64,11 @@ void newestManifestYear(const XmlElementView& element, std::string& year) {
 
 std::unique_ptr<MsXmlDomDocument> loadPart(const ZipCentralDirectory& archive, std::string_view part) {
     for (const ZipDirectoryEntry& e : archive.entries()) {
-        if (!equalsIgnoringAsciiCase(e.name, part))
+        if (!equalsIgnoreCaseAscii(e.name, part))
             continue;
         std::string bytes, why;
         if (!ZipEntryReader::readAll(archive, e, MaxPartBytes, bytes, why))
-            throw Exception(formatStringId(1441, {part, why}));
+            throw Exception(formatStringId(TextPartUnreadable, {part, why}));
         auto document = std::make_unique<MsXmlDomDocument>(std::string(part));
         document->LoadXml(bytes);
         return document;
@@ -240,7 +241,7 @@ std::string PackageInfo::json(bool withFiles) const {
 
 void PackageInfo::infoCommand(const std::string& packagePath, bool asJson, bool withFiles) {
     if (!hostpath::fileExists(packagePath))
-        throw Exception(65012, packagePath);
+        throw Exception(Msg::FileNotFound, packagePath);
     PackageInfo info = read(packagePath);
     if (ConsoleWriter* console = ConsoleWriter::installed())
         console->write(asJson ? info.json(withFiles) : info.text(withFiles));

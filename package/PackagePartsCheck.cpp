@@ -66,7 +66,7 @@ class PartsCheck {
   private:
     const ZipDirectoryEntry* find(std::string_view part) const {
         for (const ZipDirectoryEntry& e : archive_.entries())
-            if (equalsIgnoringAsciiCase(e.name, part))
+            if (equalsIgnoreCaseAscii(e.name, part))
                 return &e;
         return nullptr;
     }
@@ -122,7 +122,7 @@ class PartsCheck {
         for (const XmlElementView& o : types.children("Override"))
             parts.insert(partKey(o.attribute("PartName")));
         for (const ZipDirectoryEntry& e : archive_.entries()) {
-            if (e.isFolder() || equalsIgnoringAsciiCase(e.name, ContentTypesPart))
+            if (e.isFolder() || equalsIgnoreCaseAscii(e.name, ContentTypesPart))
                 continue;
             std::string last = e.name.substr(e.name.find_last_of('\\') + 1);
             size_t dot = last.find_last_of('.');

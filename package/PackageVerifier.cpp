@@ -43,7 +43,7 @@ std::vector<std::string> PackageVerifier::check(const std::string& packagePath) 
 
 void PackageVerifier::verifyCommand(const std::string& packagePath) {
     if (!hostpath::fileExists(packagePath))
-        throw Exception(65012, packagePath);
+        throw Exception(Msg::FileNotFound, packagePath);
     std::vector<std::string> problems = check(packagePath);
     for (const std::string& p : problems)
         writeLine(p, AttributeBrightRed);

@@ -1,3 +1,4 @@
+#include "util/strings/StringSystem.h"
 #include "package/RegistryExport.h"
 
 #include "archive/ZipCentralDirectory.h"
@@ -28,13 +29,13 @@ constexpr uint64_t MaxHiveBytes = 2ull << 30;
 
 void exportRegistryCommand(const std::string& packagePath, const std::string& regFile) {
     if (!hostpath::fileExists(packagePath))
-        throw Exception(65012, packagePath);
+        throw Exception(Msg::FileNotFound, packagePath);
     ZipCentralDirectory archive;
     if (!archive.read(packagePath, [](const std::string&) {}))
         throw Exception(TextFailedToOpen, packagePath);
     const ZipDirectoryEntry* hive = nullptr;
     for (const ZipDirectoryEntry& e : archive.entries())
-        if (equalsIgnoringAsciiCase(e.name, RegistryPart))
+        if (equalsIgnoreCaseAscii(e.name, RegistryPart))
             hive = &e;
     if (!hive)
         throw Exception(TextNoHive, packagePath);

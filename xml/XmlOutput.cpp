@@ -5,8 +5,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace quendle {
 
@@ -111,10 +109,7 @@ void XmlOutput::fail(int kind, std::source_location where) {
 }
 
 void XmlOutput::openFile() {
-    int fd = hostpath::openFile(path_, O_WRONLY | O_CREAT | (append_ ? O_APPEND : O_TRUNC), 0644);
-    file_.reset(fd >= 0 ? ::fdopen(fd, append_ ? "ab" : "wb") : nullptr);
-    if (!file_ && fd >= 0)
-        ::close(fd);
+    file_.reset(hostpath::openStreamForWriting(path_, append_));
     if (!file_) {
         fail(KindOpen);
         return;
