@@ -16,10 +16,7 @@ FLAGS=(-std=c++20 -g -O1 -fno-omit-frame-pointer -Wall -Wextra -I. -include fuzz
 OUT=${FUZZ_BUILD:-fuzz/build}
 mkdir -p "$OUT"
 
-declare -A STANDALONE=(
-    [hive_fuzzer]="hive/HiveName.cpp hive/HiveTree.cpp hive/RegfReader.cpp hive/RegfWriter.cpp os/UniqueFd.cpp core/SystemError.cpp util/strings/StringSystem.cpp"
-    [zip_directory_fuzzer]="archive/ZipCentralDirectory.cpp archive/ZipEntryReader.cpp archive/PercentEncoding.cpp os/ExtractDestination.cpp os/RandomAccessFile.cpp os/UniqueFd.cpp util/strings/StringSystem.cpp util/strings/MessageFormat.cpp util/strings/StringTable.cpp -lzip -lz"
-)
+declare -A STANDALONE=()
 
 layers_built=0
 build_layers() {
@@ -43,11 +40,13 @@ for t in "${targets[@]}"; do
     else
         build_layers
         L="$OUT/cmake"
+        # ISA-L is linked when the layer build found it.
+        isal=$(sed -n 's/^ISAL_LIBRARY:FILEPATH=//p' "$L/CMakeCache.txt" | grep -v NOTFOUND || true)
         "$CXX" "${FLAGS[@]}" -fsanitize=fuzzer,$SANITIZERS -I"$L/generated" "fuzz/$t.cpp" -o "$OUT/$t" \
             -Wl,--start-group "$L"/libquendle_cli.a "$L"/libquendle_package.a "$L"/libquendle_archive.a \
             "$L"/libquendle_xml.a "$L"/libquendle_resources.a "$L"/libquendle_hive.a "$L"/libquendle_os.a \
             "$L"/libquendle_core.a "$L"/libquendle_util.a -Wl,--end-group \
-            $(pkg-config --libs libxml-2.0 libxslt libzip uuid) -lcrypto -lz -ldl -rdynamic
+            $(pkg-config --libs libxml-2.0 libxslt libzip uuid) -lcrypto -lz -ldl $isal -rdynamic
     fi
     echo "built $OUT/$t"
 done

@@ -66,6 +66,8 @@ def archive_seeds(out, demo_package):
     if demo_package:
         write(folder, "demo.appv", demo_package)
     raw_seeds(folder)
+    # The record-by-record reading of the inspection commands starts from the same archives.
+    shutil.copytree(folder, out / "zip_directory_fuzzer", dirs_exist_ok=True)
 
 
 def raw_archive(folder, name, build, overrun=0):
@@ -98,8 +100,6 @@ def raw_seeds(folder):
         archive.add_file("Root/VFS/b.txt", b"four")
 
     raw_archive(folder, "separator-twins", twins)
-    # The record-by-record reading of the inspection commands starts from the same archives.
-    shutil.copytree(folder, out / "zip_directory_fuzzer", dirs_exist_ok=True)
 
 
 def command_file_seeds(out):
