@@ -32,3 +32,6 @@ hivexget "$hive" 'REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes'
 echo "== Independent checks =="
 unzip -tq "$package"
 python3 tests/archive/verify_appv.py "$package" && echo "block map: every block hash and size checks out"
+echo "== Quendle's own look at it =="
+step "$build/quendle" /Info "$package"
+step "$build/quendle" /Verify "$package"
