@@ -77,11 +77,12 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     const auto& xmlParts = editableXmlPartNames();
     using Rest = std::vector<std::string>;
 
-    add("Update", CommandTopLevel, {param(P, 131), param(PR, 135)},
+    add("Update", CommandTopLevel, {param(P, Msg::PhPackage), param(PR, Msg::PhCommand)},
         typedHandler([this](const std::string& packagePath, const Rest& commandLine) {
             return PackageCommands::update(requirePackage(package_), *this, packagePath, commandLine);
         }));
-    add("BatchFileUpdate", CommandTopLevel, {param(P, 131), param(P, 176), named("-nofail", S, 0)},
+    add("BatchFileUpdate", CommandTopLevel,
+        {param(P, Msg::PhPackage), param(P, Msg::PhCommandsFile), named("-nofail", S, 0)},
         typedHandler([this](const std::string& packagePath, const std::string& commandFilePath, bool noFail) {
             return PackageCommands::batchFileUpdate(requirePackage(package_), commandFile_, packagePath,
                                                     commandFilePath, noFail);
@@ -90,68 +91,85 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
         typedHandler([this](const std::string& name) { printHelp(name); }));
 
     add("Update-PackageIdentity", 0,
-        {named("-packageid", N, 192), named("-versionid", N, 193), named("-version", N, 194)},
+        {named("-packageid", N, Msg::PhIdentityPackageId), named("-versionid", N, Msg::PhIdentityVersionId),
+         named("-version", N, Msg::PhIdentityVersion)},
         onPackage(package, &updatePackageIdentity));
-    add("Update-PackageHistory", 0, {named("-packagingengine", N, 181), named("-sequencerversion", N, 182)},
+    add("Update-PackageHistory", 0,
+        {named("-packagingengine", N, Msg::PhPackagingEngine),
+         named("-sequencerversion", N, Msg::PhSequencerVersion)},
         onPackage(package, &updatePackageHistory));
-    add("Add-File", 0, {param(P, 132), param(P, 133)}, onPackage(package, &addFileCommand));
-    add("Update-File", 0, {param(P, 132), param(P, 133)}, onPackage(package, &updateFileCommand));
-    add("Del-File", 0, {param(P, 132)}, onPackage(package, &deleteFileCommand));
-    add("Add-ScriptFile", 0, {param(P, 133)}, onPackage(package, &addScriptFileCommand));
-    add("Update-ScriptFile", 0, {param(P, 189), param(P, 133)}, onPackage(package, &updateScriptFileCommand));
-    add("Del-ScriptFile", 0, {param(P, 189)}, onPackage(package, &deleteScriptFileCommand));
-    add("Set-NodeText", 0, {param(P, 145, xmlParts), named("-xpath", NR, 146), named("-nodetext", N, 147)},
+    add("Add-File", 0, {param(P, Msg::PhFilePackagePath), param(P, Msg::PhFileSourcePath)},
+        onPackage(package, &addFileCommand));
+    add("Update-File", 0, {param(P, Msg::PhFilePackagePath), param(P, Msg::PhFileSourcePath)},
+        onPackage(package, &updateFileCommand));
+    add("Del-File", 0, {param(P, Msg::PhFilePackagePath)}, onPackage(package, &deleteFileCommand));
+    add("Add-ScriptFile", 0, {param(P, Msg::PhFileSourcePath)}, onPackage(package, &addScriptFileCommand));
+    add("Update-ScriptFile", 0, {param(P, Msg::PhScriptFileName), param(P, Msg::PhFileSourcePath)},
+        onPackage(package, &updateScriptFileCommand));
+    add("Del-ScriptFile", 0, {param(P, Msg::PhScriptFileName)}, onPackage(package, &deleteScriptFileCommand));
+    add("Set-NodeText", 0,
+        {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", NR, Msg::PhXPath),
+         named("-nodetext", N, Msg::PhNodeText)},
         onPackage(package, &setNodeTextCommand));
     add("New-Element", 0,
-        {param(P, 145, xmlParts), named("-xpath", N, 146), named("-elementname", NR, 148),
-         named("-namespaceURI", NR, 151), named("-elementtext", N, 147), named("-createifnotexist", S, 0)},
+        {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", N, Msg::PhXPath),
+         named("-elementname", NR, Msg::PhElementName), named("-namespaceURI", NR, Msg::PhNamespaceUri),
+         named("-elementtext", N, Msg::PhNodeText), named("-createifnotexist", S, 0)},
         onPackage(package, &newElementCommand));
     add("Set-ElementAttribute", 0,
-        {param(P, 145, xmlParts), named("-xpath", N, 146), named("-attributename", NR, 149),
-         named("-attributevalue", N, 150)},
+        {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", N, Msg::PhXPath),
+         named("-attributename", NR, Msg::PhAttributeName),
+         named("-attributevalue", N, Msg::PhAttributeValue)},
         onPackage(package, &setElementAttributeCommand));
-    add("Del-SingleNode", 0, {param(P, 145, xmlParts), named("-xpath", NR, 146)},
+    add("Del-SingleNode", 0, {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", NR, Msg::PhXPath)},
         onPackage(package, &deleteSingleNodeCommand));
-    add("Del-Nodes", 0, {param(P, 145, xmlParts), named("-xpath", NR, 146)},
+    add("Del-Nodes", 0, {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", NR, Msg::PhXPath)},
         onPackage(package, &deleteNodesCommand));
-    add("TransformManifest", 0, {param(P, 145, xmlParts), param(P, 159), param(POR, 160)},
+    add("TransformManifest", 0,
+        {param(P, Msg::PhManifestFile, xmlParts), param(P, Msg::PhTransformFile),
+         param(POR, Msg::PhTransformParameters)},
         typedHandler([this](const std::string& part, const std::string& xslFile, const Rest& parameters) {
             PackageCommands::transformManifest(requirePackage(package_), *this, part, xslFile, parameters);
         }));
     add("Set-RegistryKey", 0,
-        {param(P, 165), named("-virtualizationlevel", N, 166, {"merge", "overwrite", "deleted"})},
+        {param(P, Msg::PhRegistryKeyPath),
+         named("-virtualizationlevel", N, Msg::PhVirtualizationLevel, {"merge", "overwrite", "deleted"})},
         onPackage(package, &setRegistryKeyCommand));
     add("Set-RegistryValue", 0,
-        {param(P, 165), named("-valuename", N, 167),
-         named("-type", N, 168, {"sz", "expandsz", "dword", "multisz", "binary"}), named("-value", N, 169),
-         named("-pathvariable", S, 170)},
+        {param(P, Msg::PhRegistryKeyPath), named("-valuename", N, Msg::PhRegistryValueName),
+         named("-type", N, Msg::PhRegistryValueType, {"sz", "expandsz", "dword", "multisz", "binary"}),
+         named("-value", N, Msg::PhRegistryValue), named("-pathvariable", S, Msg::PhPathVariable)},
         onPackage(package, &setRegistryValueCommand));
-    add("Set-VirtualizeRegValueDeleted", 0, {param(P, 165), param(P, 167)},
+    add("Set-VirtualizeRegValueDeleted", 0,
+        {param(P, Msg::PhRegistryKeyPath), param(P, Msg::PhRegistryValueName)},
         onPackage(package, &setVirtualizeRegValueDeletedCommand));
-    add("Del-RegistryValue", 0, {param(P, 165), param(P, 167)},
+    add("Del-RegistryValue", 0, {param(P, Msg::PhRegistryKeyPath), param(P, Msg::PhRegistryValueName)},
         onPackage(package, &deleteRegistryValueCommand));
-    add("Del-RegistryKey", 0, {param(P, 165)}, onPackage(package, &deleteRegistryKeyCommand));
-    add("Del-RegistryKeyAndSubkeys", 0, {param(P, 165)}, onPackage(package, &deleteRegistryKeyTreeCommand));
+    add("Del-RegistryKey", 0, {param(P, Msg::PhRegistryKeyPath)},
+        onPackage(package, &deleteRegistryKeyCommand));
+    add("Del-RegistryKeyAndSubkeys", 0, {param(P, Msg::PhRegistryKeyPath)},
+        onPackage(package, &deleteRegistryKeyTreeCommand));
 
-    add("Verify", CommandTopLevel, {param(P, 131)}, typedHandler([](const std::string& packagePath) {
-            PackageVerifier::verifyCommand(hostPath(packagePath));
-        }));
-    add("Info", CommandTopLevel, {param(P, 131), named("-json", S, 0), named("-files", S, 0)},
+    add("Verify", CommandTopLevel, {param(P, Msg::PhPackage)},
+        typedHandler(
+            [](const std::string& packagePath) { PackageVerifier::verifyCommand(hostPath(packagePath)); }));
+    add("Info", CommandTopLevel, {param(P, Msg::PhPackage), named("-json", S, 0), named("-files", S, 0)},
         typedHandler([](const std::string& packagePath, bool json, bool files) {
             PackageInfo::infoCommand(hostPath(packagePath), json, files);
         }));
-    add("Expand", CommandTopLevel, {param(P, 131), param(P, 1520), named("-force", S, 0)},
+    add("Expand", CommandTopLevel, {param(P, Msg::PhPackage), param(P, Msg::PhFolder), named("-force", S, 0)},
         typedHandler([](const std::string& packagePath, const std::string& folder, bool force) {
             PackageExpander::expandCommand(hostPath(packagePath), hostPath(folder), force);
         }));
-    add("Export-Registry", CommandTopLevel, {param(P, 131), param(PO, 1521)},
+    add("Export-Registry", CommandTopLevel, {param(P, Msg::PhPackage), param(PO, Msg::PhRegFile)},
         typedHandler([](const std::string& packagePath, const std::string& regFile) {
             exportRegistryCommand(hostPath(packagePath), hostPath(regFile));
         }));
     // Bulk edits, after the specified commands so that their usage lines stay as they are.
-    add("Add-Folder", 0, {param(P, 1600), param(P, 1601)}, onPackage(package, &addFolderCommand));
-    add("Del-Folder", 0, {param(P, 1600)}, onPackage(package, &deleteFolderCommand));
-    add("Import-Registry", 0, {param(P, 1602)}, onPackage(package, &importRegistryCommand));
+    add("Add-Folder", 0, {param(P, Msg::PhFolderPackagePath), param(P, Msg::PhFolderSourcePath)},
+        onPackage(package, &addFolderCommand));
+    add("Del-Folder", 0, {param(P, Msg::PhFolderPackagePath)}, onPackage(package, &deleteFolderCommand));
+    add("Import-Registry", 0, {param(P, Msg::PhRegFilePath)}, onPackage(package, &importRegistryCommand));
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {
