@@ -19,7 +19,7 @@ void setElementAttributeCommand(AppV5Package& package, const std::string& part, 
 void deleteSingleNodeCommand(AppV5Package& package, const std::string& part, const std::string& xpath);
 void deleteNodesCommand(AppV5Package& package, const std::string& part, const std::string& xpath);
 
-// The key path is checked (177) before the package is opened. The level and the type compare
+// The key path is checked (RegistryKeyPathInvalid) before the package is opened. The level and the type compare
 // exactly: "Merge" passes the parser but sets no level, "DWORD" gives type 0.
 void setRegistryKeyCommand(AppV5Package& package, const std::string& keyPath, const std::string& level);
 void setRegistryValueCommand(AppV5Package& package, const std::string& keyPath, const std::string& valueName,
