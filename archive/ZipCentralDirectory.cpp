@@ -13,26 +13,6 @@ namespace quendle {
 
 namespace {
 
-enum Text : uint32_t {
-    TextNoEndRecord = 1400,
-    TextZip64LocatorDamaged = 1401,
-    TextZip64EndDamaged = 1402,
-    TextDirectoryOutside = 1403,
-    TextDirectoryDamaged = 1404,
-    TextEntryCountWrong = 1405,
-    TextZip64FieldMissing = 1406,
-    TextLocalHeaderDamaged = 1407,
-    TextLocalHeaderDiffers = 1408,
-    TextEntryGap = 1409,
-    TextEntryOverlap = 1410,
-    TextDuplicateName = 1411,
-    TextHostileName = 1412,
-    TextLastEntryGap = 1413,
-    TextDescriptorDiffers = 1414,
-    TextLibraryRefuses = 1415,
-    TextLibraryDisagrees = 1416,
-};
-
 constexpr uint32_t EndSignature = 0x06054B50;
 constexpr uint32_t Zip64LocatorSignature = 0x07064B50;
 constexpr uint32_t Zip64EndSignature = 0x06064B50;
@@ -112,13 +92,13 @@ void ZipCentralDirectory::compareWithLibrary(const std::string& archivePath,
     if (!archive) {
         zip_error_t details;
         zip_error_init_with_code(&details, error);
-        problem(text(TextLibraryRefuses, {zip_error_strerror(&details)}));
+        problem(text(Msg::ArchiveLibraryRefuses, {zip_error_strerror(&details)}));
         zip_error_fini(&details);
         return;
     }
     auto count = static_cast<uint64_t>(zip_get_num_entries(archive.get(), 0));
     if (count != entries_.size()) {
-        problem(text(TextLibraryDisagrees, {"", std::to_string(count) + " entries"}));
+        problem(text(Msg::ArchiveLibraryDisagrees, {"", std::to_string(count) + " entries"}));
         return;
     }
     for (uint64_t i = 0; i < count; ++i) {
@@ -128,7 +108,7 @@ void ZipCentralDirectory::compareWithLibrary(const std::string& archivePath,
         if (zip_stat_index(archive.get(), i, ZIP_FL_ENC_RAW, &st) != 0 || !st.name ||
             e.storedName != st.name || st.size != e.size || st.comp_size != e.compressedSize ||
             st.crc != e.crc) {
-            problem(text(TextLibraryDisagrees, {e.name, "its name, sizes or CRC"}));
+            problem(text(Msg::ArchiveLibraryDisagrees, {e.name, "its name, sizes or CRC"}));
             return;
         }
     }
@@ -138,7 +118,7 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
     size_t tail = static_cast<size_t>(std::min<uint64_t>(fileSize_, EndRecordSize + MaxCommentSize));
     std::vector<uint8_t> bytes(tail);
     if (tail < EndRecordSize || !readAt(fileSize_ - tail, bytes.data(), tail)) {
-        problem(text(TextNoEndRecord));
+        problem(text(Msg::ArchiveNoEndRecord));
         return false;
     }
     size_t at = tail - EndRecordSize + 1;
@@ -146,7 +126,7 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
         --at;
     } while (at > 0 && get32(&bytes[at]) != EndSignature);
     if (get32(&bytes[at]) != EndSignature) {
-        problem(text(TextNoEndRecord));
+        problem(text(Msg::ArchiveNoEndRecord));
         return false;
     }
     endRecordOffset_ = fileSize_ - tail + at;
@@ -162,7 +142,7 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
                        get32(locator) == Zip64LocatorSignature;
     if (!haveLocator) {
         if (saturated) {
-            problem(text(TextZip64LocatorDamaged));
+            problem(text(Msg::ArchiveZip64LocatorDamaged));
             return false;
         }
         return true;
@@ -172,7 +152,7 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
     uint8_t record[56];
     if (zip64End + sizeof record > endRecordOffset_ - 20 || !readAt(zip64End, record, sizeof record) ||
         get32(record) != Zip64EndSignature) {
-        problem(text(TextZip64EndDamaged));
+        problem(text(Msg::ArchiveZip64EndDamaged));
         return false;
     }
     uint64_t count = get64(record + 32), size = get64(record + 40), offset = get64(record + 48);
@@ -180,7 +160,7 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
     if ((entryCount_ != 0xFFFF && entryCount_ != count) ||
         (directorySize_ != 0xFFFFFFFF && directorySize_ != size) ||
         (directoryOffset_ != 0xFFFFFFFF && directoryOffset_ != offset))
-        problem(text(TextZip64FieldMissing, {"end of central directory"}));
+        problem(text(Msg::ArchiveZip64FieldMissing, {"end of central directory"}));
     entryCount_ = count;
     directorySize_ = size;
     directoryOffset_ = offset;
@@ -192,15 +172,15 @@ bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
     // The directory lies before the end records; its size is never trusted beyond that.
     uint64_t limit = directoryEnd_;
     if (directoryOffset_ > limit || directorySize_ > limit - directoryOffset_) {
-        problem(text(TextDirectoryOutside));
+        problem(text(Msg::ArchiveDirectoryOutside));
         return false;
     }
     if (directoryOffset_ + directorySize_ != limit)
-        problem(
-            text(TextDirectoryDamaged, {"the central directory does not end where the end records begin"}));
+        problem(text(Msg::ArchiveDirectoryDamaged,
+                     {"the central directory does not end where the end records begin"}));
     std::vector<uint8_t> bytes(static_cast<size_t>(directorySize_));
     if (!readAt(directoryOffset_, bytes.data(), bytes.size())) {
-        problem(text(TextDirectoryOutside));
+        problem(text(Msg::ArchiveDirectoryOutside));
         return false;
     }
     size_t at = 0;
@@ -222,26 +202,27 @@ bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
         std::replace(e.name.begin(), e.name.end(), '/', '\\');
         if (!applyZip64Extra(h + 46 + nameLength, extraLength, e, e.size == 0xFFFFFFFF,
                              e.compressedSize == 0xFFFFFFFF, e.localHeaderOffset == 0xFFFFFFFF))
-            problem(text(TextZip64FieldMissing, {e.name}));
+            problem(text(Msg::ArchiveZip64FieldMissing, {e.name}));
         entries_.push_back(std::move(e));
         at += 46 + nameLength + extraLength + commentLength;
     }
     if (at != bytes.size())
-        problem(
-            text(TextDirectoryDamaged, {"record " + std::to_string(entries_.size() + 1) + " is damaged"}));
+        problem(text(Msg::ArchiveDirectoryDamaged,
+                     {"record " + std::to_string(entries_.size() + 1) + " is damaged"}));
     if (entries_.size() != entryCount_)
-        problem(text(TextEntryCountWrong, {std::to_string(entryCount_), std::to_string(entries_.size())}));
+        problem(text(Msg::ArchiveEntryCountWrong,
+                     {std::to_string(entryCount_), std::to_string(entries_.size())}));
 
     std::map<std::string, std::string> seen; // folded name -> the name as stored
     for (const ZipDirectoryEntry& e : entries_) {
         std::vector<std::string> components;
         bool folder = false;
         if (!splitEntryName(e.name, components, folder))
-            problem(text(TextHostileName, {e.name}));
+            problem(text(Msg::ArchiveHostileName, {e.name}));
         std::string folded = foldCase(e.name);
         auto [first, isNew] = seen.emplace(folded, e.name);
         if (!isNew)
-            problem(text(TextDuplicateName, {first->second, e.name}));
+            problem(text(Msg::ArchiveDuplicateName, {first->second, e.name}));
     }
     return true;
 }
@@ -251,32 +232,32 @@ void ZipCentralDirectory::readLocalHeaders(const ProblemSink& problem) {
     for (ZipDirectoryEntry& e : entries_) {
         uint8_t h[30];
         if (!readAt(e.localHeaderOffset, h, sizeof h) || get32(h) != LocalSignature) {
-            problem(text(TextLocalHeaderDamaged, {e.name}));
+            problem(text(Msg::ArchiveLocalHeaderDamaged, {e.name}));
             continue;
         }
         size_t nameLength = get16(h + 26), extraLength = get16(h + 28);
         name.resize(nameLength);
         if (!readAt(e.localHeaderOffset + 30, name.data(), nameLength)) {
-            problem(text(TextLocalHeaderDamaged, {e.name}));
+            problem(text(Msg::ArchiveLocalHeaderDamaged, {e.name}));
             continue;
         }
         e.localHeaderSize = static_cast<uint32_t>(30 + nameLength + extraLength);
         e.dataOffset = e.localHeaderOffset + e.localHeaderSize;
         if (std::string(name.begin(), name.end()) != e.storedName)
-            problem(text(TextLocalHeaderDiffers, {e.name, "name"}));
+            problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "name"}));
         if (get16(h + 8) != e.method)
-            problem(text(TextLocalHeaderDiffers, {e.name, "compression method"}));
+            problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "compression method"}));
         if (get16(h + 6) != e.flags)
-            problem(text(TextLocalHeaderDiffers, {e.name, "flags"}));
+            problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "flags"}));
         // Without a data descriptor the local header carries the CRC and sizes itself.
         if (!(e.flags & 0x0008)) {
             uint32_t size = get32(h + 22), compressed = get32(h + 18);
             if (get32(h + 14) != e.crc || (size != 0xFFFFFFFF && size != e.size) ||
                 (compressed != 0xFFFFFFFF && compressed != e.compressedSize))
-                problem(text(TextLocalHeaderDiffers, {e.name, "CRC or sizes"}));
+                problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "CRC or sizes"}));
         }
         if (e.dataOffset > directoryOffset_ || e.compressedSize > directoryOffset_ - e.dataOffset) {
-            problem(text(TextDirectoryOutside));
+            problem(text(Msg::ArchiveDirectoryOutside));
             e.localHeaderSize = 0;
         }
     }
@@ -313,7 +294,7 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
             if (previous->flags & 0x0008) {
                 uint64_t length = descriptorLength(*previous, end);
                 if (length == 0) {
-                    problem(text(TextDescriptorDiffers, {previous->name}));
+                    problem(text(Msg::ArchiveDescriptorDiffers, {previous->name}));
                     length = 16;
                 }
                 expected = end + length;
@@ -323,9 +304,9 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
         if (previous && !previous->localHeaderSize)
             expected = e.localHeaderOffset;
         if (e.localHeaderOffset < expected)
-            problem(text(TextEntryOverlap, {e.name}));
+            problem(text(Msg::ArchiveEntryOverlap, {e.name}));
         else if (e.localHeaderOffset > expected)
-            problem(text(TextEntryGap, {e.name, std::to_string(e.localHeaderOffset - expected)}));
+            problem(text(Msg::ArchiveEntryGap, {e.name, std::to_string(e.localHeaderOffset - expected)}));
         expected = e.localHeaderOffset;
         previous = &e;
     }
@@ -333,7 +314,7 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
         uint64_t end = previous->dataOffset + previous->compressedSize;
         uint64_t descriptor = (previous->flags & 0x0008) ? descriptorLength(*previous, end) : 0;
         if (directoryOffset_ != end + descriptor)
-            problem(text(TextLastEntryGap));
+            problem(text(Msg::ArchiveLastEntryGap));
     }
 }
 

@@ -4,13 +4,11 @@
 #include "cli/ICommandContainer.h"
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
-#include "core/SystemError.h"
 #include "os/UniqueFd.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 
 namespace quendle {
@@ -23,7 +21,7 @@ enum class Encoding { Ansi, Utf16Le, Utf16Be };
 CommandFile::CommandFile(std::string marker, ICommandContainer* container)
     : marker_(std::move(marker)), container_(container) {}
 
-uint32_t CommandFile::run(const std::string& path, bool noFail) {
+void CommandFile::run(const std::string& path, bool noFail) {
     lineCount_ = 0;
     UniqueFd file = UniqueFd::openForReadingAnyKind(path);
     if (!file)
@@ -43,7 +41,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     while (headRead < 2) {
         long n = file.readSome(head + headRead, 2 - headRead);
         if (n < 0)
-            return win32ErrorFromErrno(errno);
+            return; // a read that fails ends the file where it stands, as its end would
         if (n == 0)
             break;
         headRead += static_cast<size_t>(n);
@@ -95,7 +93,7 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     for (;;) {
         long n = file.readSome(buf + carried, sizeof buf - carried);
         if (n < 0)
-            return win32ErrorFromErrno(errno);
+            return; // the lines before it have run; the pending one has not
         if (n == 0)
             break;
         size_t total = carried + static_cast<size_t>(n);
@@ -129,7 +127,6 @@ uint32_t CommandFile::run(const std::string& path, bool noFail) {
     if (carried)
         throw Exception(Msg::UnexpectedException);
     endLine();
-    return 0;
 }
 
 void CommandFile::processLine(std::string_view raw, bool noFail) {

@@ -19,12 +19,12 @@ class CommandFile {
   public:
     CommandFile(std::string marker, ICommandContainer* container);
 
-    // Reads and executes the whole file. Returns 0 at the end of the file, or the Win32 error of
-    // a read that failed after the start (the lines before it have run). With noFail, an
+    // Reads and executes the whole file. A read that fails after the start ends the run quietly,
+    // as the end of the file would (the lines before it have run). With noFail, an
     // ordinary failure of one line is presented and the next line runs; a command-line error
     // always ends the run. A file that is already being run (a line of it, or of a file it ran,
     // names it again) is refused: that would never end.
-    uint32_t run(const std::string& path, bool noFail);
+    void run(const std::string& path, bool noFail);
 
     // "&NAME&" and "%NAME%" of set variables are replaced by their values. When nothing expands,
     // the line comes back exactly as given (its "&" kept).

@@ -17,21 +17,6 @@ namespace quendle {
 
 namespace {
 
-// The parser guarantees the count; a mismatch is a defect of the command table.
-void requireCount(const PackageCommands::Values& values, size_t count) {
-    if (values.size() != count)
-        throw Exception(Msg::UnexpectedException);
-}
-
-void requireAtLeast(const PackageCommands::Values& values, size_t count) {
-    if (values.size() < count)
-        throw Exception(Msg::UnexpectedException);
-}
-
-bool isTrue(const std::string& value) {
-    return equalsIgnoreCaseAscii(value, "true");
-}
-
 // Saves when something changed; a failed save has been presented and its code is the result.
 uint32_t saveIfModified(AppV5Package& package, uint32_t result) {
     if (!package.isModified())
@@ -49,16 +34,19 @@ bool PackageCommands::namesCommand(const ICommandContainer& container, const std
     return false;
 }
 
-uint32_t PackageCommands::update(AppV5Package& package, ICommandContainer& container, const Values& values) {
-    requireAtLeast(values, 2);
-    package.setPackagePath(hostpath::normalizePath(values[0]));
-    std::string name = values[1];
+uint32_t PackageCommands::update(AppV5Package& package, ICommandContainer& container,
+                                 const std::string& packagePath,
+                                 const std::vector<std::string>& commandLine) {
+    if (commandLine.empty())
+        throw Exception(Msg::UnexpectedException); // the parser requires the first sub-command
+    package.setPackagePath(hostpath::normalizePath(packagePath));
+    std::string name = commandLine[0];
     if (!name.empty() && name[0] == '/')
         name.erase(0, 1);
     std::vector<std::string> arguments;
     uint32_t result = 0;
-    for (size_t i = 2; i < values.size(); ++i) {
-        const std::string& value = values[i];
+    for (size_t i = 1; i < commandLine.size(); ++i) {
+        const std::string& value = commandLine[i];
         if (value.empty() || value[0] != '/' || !namesCommand(container, value.substr(1))) {
             arguments.push_back(value);
             continue;
@@ -77,73 +65,35 @@ uint32_t PackageCommands::update(AppV5Package& package, ICommandContainer& conta
 }
 
 uint32_t PackageCommands::batchFileUpdate(AppV5Package& package, CommandFile& commandFile,
-                                          const Values& values) {
-    requireCount(values, 3);
-    package.setPackagePath(hostpath::normalizePath(values[0]));
-    std::string path = hostpath::absolutePath(hostpath::normalizePath(values[1]));
-    commandFile.run(path, isTrue(values[2]));
+                                          const std::string& packagePath, const std::string& commandFilePath,
+                                          bool noFail) {
+    package.setPackagePath(hostpath::normalizePath(packagePath));
+    std::string path = hostpath::absolutePath(hostpath::normalizePath(commandFilePath));
+    commandFile.run(path, noFail);
     return saveIfModified(package, 0);
 }
 
-uint32_t PackageCommands::setNodeText(AppV5Package& package, ICommandContainer&, const Values& values) {
-    requireCount(values, 3);
-    package.openOnDemand();
-    XmlPartEditor(package).setNodeText(values[0], values[1], values[2]);
-    return 0;
-}
-
-uint32_t PackageCommands::newElement(AppV5Package& package, ICommandContainer&, const Values& values) {
-    requireCount(values, 6);
-    package.openOnDemand();
-    XmlPartEditor(package).newElement(values[0], values[1], values[2], values[3], values[4],
-                                      isTrue(values[5]));
-    return 0;
-}
-
-uint32_t PackageCommands::setElementAttribute(AppV5Package& package, ICommandContainer&,
-                                              const Values& values) {
-    requireCount(values, 4);
-    package.openOnDemand();
-    XmlPartEditor(package).setElementAttribute(values[0], values[1], values[2], values[3]);
-    return 0;
-}
-
-uint32_t PackageCommands::delSingleNode(AppV5Package& package, ICommandContainer&, const Values& values) {
-    requireCount(values, 2);
-    package.openOnDemand();
-    XmlPartEditor(package).deleteSingleNode(values[0], values[1]);
-    return 0;
-}
-
-uint32_t PackageCommands::delNodes(AppV5Package& package, ICommandContainer&, const Values& values) {
-    requireCount(values, 2);
-    package.openOnDemand();
-    XmlPartEditor(package).deleteNodes(values[0], values[1]);
-    return 0;
-}
-
-uint32_t PackageCommands::transformManifest(AppV5Package& package, ICommandContainer& container,
-                                            const Values& values) {
+void PackageCommands::transformManifest(AppV5Package& package, const ICommandContainer& container,
+                                        const std::string& part, const std::string& xslFile,
+                                        const std::vector<std::string>& parameters) {
     static const char* const name = "TransformManifest";
-    requireAtLeast(values, 2);
     package.openOnDemand();
-    std::string xslPath = hostpath::absolutePath(hostpath::normalizePath(values[1]));
+    std::string xslPath = hostpath::absolutePath(hostpath::normalizePath(xslFile));
     MsXmlDomDocument stylesheet(hostpath::fileNameOf(xslPath));
     stylesheet.Load(hostpath::toLongPath(xslPath));
     XslTransform transform;
     transform.SetStylesheet(stylesheet);
-    if (values.size() % 2 != 0)
+    if (parameters.size() % 2 != 0)
         throw CommandLineException(&container, name, loadString(Msg::TransformParameterPairExpected));
-    for (size_t i = 2; i + 1 < values.size(); i += 2) {
-        const std::string& parameter = values[i];
+    for (size_t i = 0; i + 1 < parameters.size(); i += 2) {
+        const std::string& parameter = parameters[i];
         if (parameter.empty() || parameter[0] != '-')
             throw CommandLineException(&container, name, loadString(Msg::TransformParameterNameExpected));
         size_t start = parameter.find_first_not_of('-');
         transform.AddParameter(start == std::string::npos ? std::string() : parameter.substr(start),
-                               values[i + 1]);
+                               parameters[i + 1]);
     }
-    XmlPartEditor(package).transformPart(values[0], xslPath, transform);
-    return 0;
+    XmlPartEditor(package).transformPart(part, xslPath, transform);
 }
 
 } // namespace quendle

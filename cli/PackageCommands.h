@@ -9,29 +9,23 @@ class AppV5Package;
 class CommandFile;
 class ICommandContainer;
 
-// The bodies of the top-level commands and of the XML commands. Each takes the one package of
-// the run, the container that runs the sub-commands, and the values the parser produced in
-// declaration order; each returns the command's result. Failures are exceptions.
+// The bodies of the commands that need the command framework itself: the two top-level
+// commands that run sub-commands, and TransformManifest, whose parameter pairs are checked as
+// command-line errors. Failures are exceptions.
 class PackageCommands {
   public:
-    using Values = std::vector<std::string>;
-
-    // package, first sub-command, its arguments, further "/Name" sub-commands. Saves once at the
-    // end when something changed; the result is then the save's (0, or the exit code of a save
-    // that failed and was presented).
-    static uint32_t update(AppV5Package& package, ICommandContainer& container, const Values& values);
-    // package, command file, "true"/"false" of -nofail.
-    static uint32_t batchFileUpdate(AppV5Package& package, CommandFile& commandFile, const Values& values);
-
-    static uint32_t setNodeText(AppV5Package& package, ICommandContainer& container, const Values& values);
-    static uint32_t newElement(AppV5Package& package, ICommandContainer& container, const Values& values);
-    static uint32_t setElementAttribute(AppV5Package& package, ICommandContainer& container,
-                                        const Values& values);
-    static uint32_t delSingleNode(AppV5Package& package, ICommandContainer& container, const Values& values);
-    static uint32_t delNodes(AppV5Package& package, ICommandContainer& container, const Values& values);
-    // part, XSL file, then "-name value" pairs of transform parameters.
-    static uint32_t transformManifest(AppV5Package& package, ICommandContainer& container,
-                                      const Values& values);
+    // `commandLine` is the first sub-command's name followed by its arguments and any further
+    // "/Name" sub-commands. Saves once at the end when something changed; the result is then the
+    // save's (0, or the exit code of a save that failed and was presented).
+    static uint32_t update(AppV5Package& package, ICommandContainer& container,
+                           const std::string& packagePath, const std::vector<std::string>& commandLine);
+    static uint32_t batchFileUpdate(AppV5Package& package, CommandFile& commandFile,
+                                    const std::string& packagePath, const std::string& commandFilePath,
+                                    bool noFail);
+    // `parameters` are "-name value" pairs of transform parameters.
+    static void transformManifest(AppV5Package& package, const ICommandContainer& container,
+                                  const std::string& part, const std::string& xslFile,
+                                  const std::vector<std::string>& parameters);
 
     // True when `name` names a command of the container (top-level names included).
     static bool namesCommand(const ICommandContainer& container, const std::string& name);

@@ -1,5 +1,24 @@
 #include "cli/QuendleCommandContainer.h"
 
+#include "cli/CommandBinding.h"
+#include "cli/PackageCommands.h"
+#include "core/Exception.h"
+#include "os/FileSystem.h"
+#include "package/AppV5Package.h"
+#include "package/PackageEditCommands.h"
+#include "package/PackageExpander.h"
+#include "package/PackageFiles.h"
+#include "package/PackageFolders.h"
+#include "package/PackageHistory.h"
+#include "package/PackageIdentity.h"
+#include "package/PackageInfo.h"
+#include "package/PackageVerifier.h"
+#include "package/RegistryExport.h"
+#include "package/RegistryImport.h"
+#include "util/strings/StringSystem.h"
+
+#include <string_view>
+
 namespace quendle {
 namespace {
 
@@ -21,6 +40,25 @@ CommandParameter named(std::string name, uint32_t flags, uint32_t textId,
     return CommandParameter{std::move(name), std::move(allowed), flags, 0, textId};
 }
 
+// The package model's commands need the one package of the run.
+AppV5Package& requirePackage(AppV5Package* package) {
+    if (!package)
+        throw Exception(Msg::NullPointer);
+    return *package;
+}
+
+// A handler that calls `function` with the package of the run and the typed values.
+template <typename R, typename... A>
+CommandHandler onPackage(AppV5Package* package, R (*function)(AppV5Package&, A...)) {
+    return typedHandler(
+        [package, function](A... values) { return function(requirePackage(package), values...); });
+}
+
+// The read-only commands take host paths as typed; an empty optional path stays empty.
+std::string hostPath(const std::string& typed) {
+    return typed.empty() ? typed : hostpath::normalizePath(typed);
+}
+
 } // namespace
 
 const std::vector<std::string>& QuendleCommandContainer::editableXmlPartNames() {
@@ -32,66 +70,130 @@ const std::vector<std::string>& QuendleCommandContainer::editableXmlPartNames() 
 
 QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     : package_(package), commandFile_(CommandFileMarker, this) {
-    using Handler = uint32_t (QuendleCommandContainer::*)(const CommandValues&);
-    auto add = [this](const char* name, Handler handler, uint32_t flags,
-                      std::vector<CommandParameter> params) {
-        commands_.emplace_back(
-            name, this, [this, handler](const CommandValues& v) { return (this->*handler)(v); }, flags,
-            std::move(params));
+    auto add = [this](const char* name, uint32_t flags, std::vector<CommandParameter> params,
+                      CommandHandler handler) {
+        commands_.emplace_back(name, this, std::move(handler), flags, std::move(params));
     };
     const auto& xmlParts = editableXmlPartNames();
-    using C = QuendleCommandContainer;
+    using Rest = std::vector<std::string>;
 
-    add("Update", &C::update, CommandTopLevel, {param(P, 131), param(PR, 135)});
-    add("BatchFileUpdate", &C::batchFileUpdate, CommandTopLevel,
-        {param(P, 131), param(P, 176), named("-nofail", S, 0)});
-    add("Help", &C::help, CommandTopLevel, {param(PO, 0)});
+    add("Update", CommandTopLevel, {param(P, Msg::PhPackage), param(PR, Msg::PhCommand)},
+        typedHandler([this](const std::string& packagePath, const Rest& commandLine) {
+            return PackageCommands::update(requirePackage(package_), *this, packagePath, commandLine);
+        }));
+    add("BatchFileUpdate", CommandTopLevel,
+        {param(P, Msg::PhPackage), param(P, Msg::PhCommandsFile), named("-nofail", S, 0)},
+        typedHandler([this](const std::string& packagePath, const std::string& commandFilePath, bool noFail) {
+            return PackageCommands::batchFileUpdate(requirePackage(package_), commandFile_, packagePath,
+                                                    commandFilePath, noFail);
+        }));
+    add("Help", CommandTopLevel, {param(PO, 0)},
+        typedHandler([this](const std::string& name) { printHelp(name); }));
 
-    add("Update-PackageIdentity", &C::updatePackageIdentity, 0,
-        {named("-packageid", N, 192), named("-versionid", N, 193), named("-version", N, 194)});
-    add("Update-PackageHistory", &C::updatePackageHistory, 0,
-        {named("-packagingengine", N, 181), named("-sequencerversion", N, 182)});
-    add("Add-File", &C::addFile, 0, {param(P, 132), param(P, 133)});
-    add("Update-File", &C::updateFile, 0, {param(P, 132), param(P, 133)});
-    add("Del-File", &C::delFile, 0, {param(P, 132)});
-    add("Add-ScriptFile", &C::addScriptFile, 0, {param(P, 133)});
-    add("Update-ScriptFile", &C::updateScriptFile, 0, {param(P, 189), param(P, 133)});
-    add("Del-ScriptFile", &C::delScriptFile, 0, {param(P, 189)});
-    add("Set-NodeText", &C::setNodeText, 0,
-        {param(P, 145, xmlParts), named("-xpath", NR, 146), named("-nodetext", N, 147)});
-    add("New-Element", &C::newElement, 0,
-        {param(P, 145, xmlParts), named("-xpath", N, 146), named("-elementname", NR, 148),
-         named("-namespaceURI", NR, 151), named("-elementtext", N, 147), named("-createifnotexist", S, 0)});
-    add("Set-ElementAttribute", &C::setElementAttribute, 0,
-        {param(P, 145, xmlParts), named("-xpath", N, 146), named("-attributename", NR, 149),
-         named("-attributevalue", N, 150)});
-    add("Del-SingleNode", &C::delSingleNode, 0, {param(P, 145, xmlParts), named("-xpath", NR, 146)});
-    add("Del-Nodes", &C::delNodes, 0, {param(P, 145, xmlParts), named("-xpath", NR, 146)});
-    add("TransformManifest", &C::transformManifest, 0,
-        {param(P, 145, xmlParts), param(P, 159), param(POR, 160)});
-    add("Set-RegistryKey", &C::setRegistryKey, 0,
-        {param(P, 165), named("-virtualizationlevel", N, 166, {"merge", "overwrite", "deleted"})});
-    add("Set-RegistryValue", &C::setRegistryValue, 0,
-        {param(P, 165), named("-valuename", N, 167),
-         named("-type", N, 168, {"sz", "expandsz", "dword", "multisz", "binary"}), named("-value", N, 169),
-         named("-pathvariable", S, 170)});
-    add("Set-VirtualizeRegValueDeleted", &C::setVirtualizeRegValueDeleted, 0, {param(P, 165), param(P, 167)});
-    add("Del-RegistryValue", &C::delRegistryValue, 0, {param(P, 165), param(P, 167)});
-    add("Del-RegistryKey", &C::delRegistryKey, 0, {param(P, 165)});
-    add("Del-RegistryKeyAndSubkeys", &C::delRegistryKeyAndSubkeys, 0, {param(P, 165)});
+    add("Update-PackageIdentity", 0,
+        {named("-packageid", N, Msg::PhIdentityPackageId), named("-versionid", N, Msg::PhIdentityVersionId),
+         named("-version", N, Msg::PhIdentityVersion)},
+        onPackage(package, &updatePackageIdentity));
+    add("Update-PackageHistory", 0,
+        {named("-packagingengine", N, Msg::PhPackagingEngine),
+         named("-sequencerversion", N, Msg::PhSequencerVersion)},
+        onPackage(package, &updatePackageHistory));
+    add("Add-File", 0, {param(P, Msg::PhFilePackagePath), param(P, Msg::PhFileSourcePath)},
+        onPackage(package, &addFileCommand));
+    add("Update-File", 0, {param(P, Msg::PhFilePackagePath), param(P, Msg::PhFileSourcePath)},
+        onPackage(package, &updateFileCommand));
+    add("Del-File", 0, {param(P, Msg::PhFilePackagePath)}, onPackage(package, &deleteFileCommand));
+    add("Add-ScriptFile", 0, {param(P, Msg::PhFileSourcePath)}, onPackage(package, &addScriptFileCommand));
+    add("Update-ScriptFile", 0, {param(P, Msg::PhScriptFileName), param(P, Msg::PhFileSourcePath)},
+        onPackage(package, &updateScriptFileCommand));
+    add("Del-ScriptFile", 0, {param(P, Msg::PhScriptFileName)}, onPackage(package, &deleteScriptFileCommand));
+    add("Set-NodeText", 0,
+        {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", NR, Msg::PhXPath),
+         named("-nodetext", N, Msg::PhNodeText)},
+        onPackage(package, &setNodeTextCommand));
+    add("New-Element", 0,
+        {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", N, Msg::PhXPath),
+         named("-elementname", NR, Msg::PhElementName), named("-namespaceURI", NR, Msg::PhNamespaceUri),
+         named("-elementtext", N, Msg::PhNodeText), named("-createifnotexist", S, 0)},
+        onPackage(package, &newElementCommand));
+    add("Set-ElementAttribute", 0,
+        {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", N, Msg::PhXPath),
+         named("-attributename", NR, Msg::PhAttributeName),
+         named("-attributevalue", N, Msg::PhAttributeValue)},
+        onPackage(package, &setElementAttributeCommand));
+    add("Del-SingleNode", 0, {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", NR, Msg::PhXPath)},
+        onPackage(package, &deleteSingleNodeCommand));
+    add("Del-Nodes", 0, {param(P, Msg::PhManifestFile, xmlParts), named("-xpath", NR, Msg::PhXPath)},
+        onPackage(package, &deleteNodesCommand));
+    add("TransformManifest", 0,
+        {param(P, Msg::PhManifestFile, xmlParts), param(P, Msg::PhTransformFile),
+         param(POR, Msg::PhTransformParameters)},
+        typedHandler([this](const std::string& part, const std::string& xslFile, const Rest& parameters) {
+            PackageCommands::transformManifest(requirePackage(package_), *this, part, xslFile, parameters);
+        }));
+    add("Set-RegistryKey", 0,
+        {param(P, Msg::PhRegistryKeyPath),
+         named("-virtualizationlevel", N, Msg::PhVirtualizationLevel, {"merge", "overwrite", "deleted"})},
+        onPackage(package, &setRegistryKeyCommand));
+    add("Set-RegistryValue", 0,
+        {param(P, Msg::PhRegistryKeyPath), named("-valuename", N, Msg::PhRegistryValueName),
+         named("-type", N, Msg::PhRegistryValueType, {"sz", "expandsz", "dword", "multisz", "binary"}),
+         named("-value", N, Msg::PhRegistryValue), named("-pathvariable", S, Msg::PhPathVariable)},
+        onPackage(package, &setRegistryValueCommand));
+    add("Set-VirtualizeRegValueDeleted", 0,
+        {param(P, Msg::PhRegistryKeyPath), param(P, Msg::PhRegistryValueName)},
+        onPackage(package, &setVirtualizeRegValueDeletedCommand));
+    add("Del-RegistryValue", 0, {param(P, Msg::PhRegistryKeyPath), param(P, Msg::PhRegistryValueName)},
+        onPackage(package, &deleteRegistryValueCommand));
+    add("Del-RegistryKey", 0, {param(P, Msg::PhRegistryKeyPath)},
+        onPackage(package, &deleteRegistryKeyCommand));
+    add("Del-RegistryKeyAndSubkeys", 0, {param(P, Msg::PhRegistryKeyPath)},
+        onPackage(package, &deleteRegistryKeyTreeCommand));
 
-    add("Verify", &C::verify, CommandTopLevel, {param(P, 131)});
-    add("Info", &C::info, CommandTopLevel, {param(P, 131), named("-json", S, 0), named("-files", S, 0)});
-    add("Expand", &C::expand, CommandTopLevel, {param(P, 131), param(P, 1520), named("-force", S, 0)});
-    add("Export-Registry", &C::exportRegistry, CommandTopLevel, {param(P, 131), param(PO, 1521)});
+    add("Verify", CommandTopLevel, {param(P, Msg::PhPackage)},
+        typedHandler(
+            [](const std::string& packagePath) { PackageVerifier::verifyCommand(hostPath(packagePath)); }));
+    add("Info", CommandTopLevel, {param(P, Msg::PhPackage), named("-json", S, 0), named("-files", S, 0)},
+        typedHandler([](const std::string& packagePath, bool json, bool files) {
+            PackageInfo::infoCommand(hostPath(packagePath), json, files);
+        }));
+    add("Expand", CommandTopLevel, {param(P, Msg::PhPackage), param(P, Msg::PhFolder), named("-force", S, 0)},
+        typedHandler([](const std::string& packagePath, const std::string& folder, bool force) {
+            PackageExpander::expandCommand(hostPath(packagePath), hostPath(folder), force);
+        }));
+    add("Export-Registry", CommandTopLevel, {param(P, Msg::PhPackage), param(PO, Msg::PhRegFile)},
+        typedHandler([](const std::string& packagePath, const std::string& regFile) {
+            exportRegistryCommand(hostPath(packagePath), hostPath(regFile));
+        }));
     // Bulk edits, after the specified commands so that their usage lines stay as they are.
-    add("Add-Folder", &C::addFolder, 0, {param(P, 1600), param(P, 1601)});
-    add("Del-Folder", &C::delFolder, 0, {param(P, 1600)});
-    add("Import-Registry", &C::importRegistry, 0, {param(P, 1602)});
+    add("Add-Folder", 0, {param(P, Msg::PhFolderPackagePath), param(P, Msg::PhFolderSourcePath)},
+        onPackage(package, &addFolderCommand));
+    add("Del-Folder", 0, {param(P, Msg::PhFolderPackagePath)}, onPackage(package, &deleteFolderCommand));
+    add("Import-Registry", 0, {param(P, Msg::PhRegFilePath)}, onPackage(package, &importRegistryCommand));
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {
     return commands_;
+}
+
+} // namespace quendle
+
+namespace quendle {
+
+bool QuendleCommandContainer::writesDataToStandardOutput(int argc, char** argv) {
+    if (argc < 3)
+        return false;
+    std::string_view command = argv[1];
+    if (!command.empty())
+        command.remove_prefix(1);
+    if (equalsIgnoreCaseAscii(command, "Export-Registry"))
+        return argc == 3;
+    if (equalsIgnoreCaseAscii(command, "Info")) {
+        for (int i = 2; i < argc; ++i)
+            if (equalsIgnoreCaseAscii(argv[i], "-json"))
+                return true;
+    }
+    return false;
 }
 
 } // namespace quendle

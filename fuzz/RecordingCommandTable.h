@@ -3,10 +3,10 @@
 // command-line and command-file targets reach the parser, the usage texts and the sub-command
 // splitting of /Update without opening any package. /Update runs its real body against a
 // package object whose path is a placeholder file: the sub-commands it finds land here.
-#include "cli/QuendleCommandContainer.h"
 #include "cli/CommandContainerImpl.h"
-#include "package/AppV5Package.h"
 #include "cli/PackageCommands.h"
+#include "cli/QuendleCommandContainer.h"
+#include "package/AppV5Package.h"
 #include "util/strings/StringSystem.h"
 
 #include <cstdlib>
@@ -46,10 +46,9 @@ class RecordingCommandTable : public CommandContainerImpl {
         if (values.size() < least)
             std::abort();
         if (equalsIgnoreCaseAscii(name, "Update")) {
-            CommandValues forwarded = values;
-            forwarded[0] = placeholder_;
             AppV5Package package;
-            return PackageCommands::update(package, *this, forwarded);
+            return PackageCommands::update(package, *this, placeholder_,
+                                           CommandValues(values.begin() + 1, values.end()));
         }
         if (equalsIgnoreCaseAscii(name, "Help")) {
             printHelp(values.empty() ? std::string() : values[0]);

@@ -7,6 +7,7 @@
 #include "hive/RegfFormat.h"
 #include "hive/RegfReader.h"
 #include "hive/RegfWriter.h"
+#include "util/strings/MessageFormat.h"
 
 namespace quendle {
 
@@ -28,6 +29,14 @@ void OfflineRegHive::Open(const std::string& path) {
         throw OfflineRegException(e.win32Error(), path + ": " + e.what());
     } catch (const std::bad_alloc&) {
         throw OfflineRegException(win32::NotEnoughMemory, path);
+    }
+}
+
+std::shared_ptr<HiveTree> OfflineRegHive::ReadImage(std::span<const uint8_t> image) {
+    try {
+        return RegfReader::read(image);
+    } catch (const std::exception& e) { // RegfError, and a size the machine cannot hold
+        throw Exception(formatStringId(Msg::HiveUnreadable, {e.what()}));
     }
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 
 namespace quendle {
@@ -22,6 +23,9 @@ class OfflineRegHive {
     OfflineRegHive& operator=(OfflineRegHive&&) noexcept;
 
     void Open(const std::string& path);
+    // The tree of a hive image held in memory (read-only inspection). A damaged image raises
+    // Exception with HiveUnreadable and the reason, so that no engine error leaves this layer.
+    static std::shared_ptr<HiveTree> ReadImage(std::span<const uint8_t> image);
     // A new hive with only its root key (named `rootName`), in format 1.minorVersion.
     void CreateNew(const std::string& rootName, uint32_t minorVersion = 3);
     // Writes the hive to `path`, which must not exist, in the format version it was read with.

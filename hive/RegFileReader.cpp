@@ -1,8 +1,8 @@
 #include "hive/RegFileReader.h"
 
 #include "core/Exception.h"
-#include "os/FileSystem.h"
 #include "hive/RegistryValueText.h"
+#include "os/FileSystem.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
 
@@ -11,21 +11,6 @@
 
 namespace quendle {
 namespace {
-
-constexpr uint32_t InvalidLine = 1615;
-constexpr uint32_t NoHeader = 1616;
-constexpr uint32_t NoKey = 1617;
-constexpr uint32_t ValueBeforeKey = 1618;
-constexpr uint32_t UnknownRoot = 1619;
-constexpr uint32_t BadValueName = 1620;
-constexpr uint32_t NoEquals = 1621;
-constexpr uint32_t BadData = 1622;
-constexpr uint32_t TrailingText = 1623;
-constexpr uint32_t BadHex = 1624;
-constexpr uint32_t BadDword = 1625;
-constexpr uint32_t OpenContinuation = 1626;
-constexpr uint32_t BadStringCharacter = 1627;
-constexpr uint32_t BadEncoding = 1629;
 
 constexpr std::string_view Version5Header = "Windows Registry Editor Version 5.00";
 constexpr std::string_view Version4Header = "REGEDIT4";
@@ -43,7 +28,7 @@ struct LogicalLine {
 std::string decode(std::string_view bytes, const std::string& name) {
     auto utf16 = [&](bool little) {
         if (bytes.size() % 2 != 0)
-            throw Exception(BadEncoding, name);
+            throw Exception(Msg::RegFileEncodingUnsupported, name);
         std::u16string units(bytes.size() / 2 - 1, u'\0');
         for (size_t i = 2; i < bytes.size(); i += 2) {
             const auto a = static_cast<unsigned char>(bytes[i]);
@@ -123,7 +108,7 @@ RegFileRoot rootOf(std::string_view name) {
     for (const auto& [text, root] : roots)
         if (equalsIgnoreCaseAscii(name, text))
             return root;
-    throw ParseError{UnknownRoot};
+    throw ParseError{Msg::RegFileUnknownRoot};
 }
 
 // A quoted string starting at text[pos] ("\\" and "\"" are the escapes regedit writes; any
@@ -141,7 +126,7 @@ std::string quoted(std::string_view text, size_t& pos, uint32_t reason) {
         if (c == '\\' && pos + 1 < text.size() && (text[pos + 1] == '\\' || text[pos + 1] == '"'))
             ++pos;
         else if (c == '\0')
-            throw ParseError{BadStringCharacter};
+            throw ParseError{Msg::RegFileBadStringCharacter};
         out += text[pos];
     }
     throw ParseError{reason};
@@ -160,12 +145,12 @@ std::vector<uint8_t> hexBytes(std::string_view text) {
         if (item.empty() && next > text.size())
             break; // a trailing comma
         if (item.empty() || item.size() > 2)
-            throw ParseError{BadHex};
+            throw ParseError{Msg::RegFileBadHex};
         int value = 0;
         for (char c : item) {
             const int digit = hexDigitValue(c);
             if (digit < 0)
-                throw ParseError{BadHex};
+                throw ParseError{Msg::RegFileBadHex};
             value = value * 16 + digit;
         }
         bytes.push_back(static_cast<uint8_t>(value));
@@ -196,7 +181,7 @@ bool isStringType(uint32_t type) {
 
 void parseKey(std::string_view text, RegFileEdit& edit) {
     if (text.back() != ']')
-        throw ParseError{NoKey};
+        throw ParseError{Msg::RegFileKeyExpected};
     std::string_view path = text.substr(1, text.size() - 2);
     edit.kind = RegFileEdit::Kind::CreateKey;
     if (!path.empty() && path.front() == '-') {
@@ -214,10 +199,10 @@ void parseValue(std::string_view text, bool ansi, RegFileEdit& edit) {
     if (text.front() == '@')
         pos = 1;
     else
-        edit.valueName = quoted(text, pos, BadValueName);
+        edit.valueName = quoted(text, pos, Msg::RegFileBadValueName);
     std::string_view rest = trimLeft(text.substr(pos));
     if (rest.empty() || rest.front() != '=')
-        throw ParseError{NoEquals};
+        throw ParseError{Msg::RegFileEqualsExpected};
     rest = trimLeft(rest.substr(1));
     edit.kind = RegFileEdit::Kind::SetValue;
     if (rest == "-") {
@@ -226,9 +211,9 @@ void parseValue(std::string_view text, bool ansi, RegFileEdit& edit) {
     }
     if (!rest.empty() && rest.front() == '"') {
         size_t at = 0;
-        const std::string value = quoted(rest, at, BadData);
+        const std::string value = quoted(rest, at, Msg::RegFileBadData);
         if (!trimLeft(rest.substr(at)).empty())
-            throw ParseError{TrailingText};
+            throw ParseError{Msg::RegFileTrailingText};
         edit.type = regtype::String;
         edit.data = regtext::stringData(value);
         return;
@@ -236,12 +221,12 @@ void parseValue(std::string_view text, bool ansi, RegFileEdit& edit) {
     if (startsWithIgnoreCaseAscii(rest, "dword:")) {
         const std::string_view digits = trimRight(rest.substr(6));
         if (digits.empty() || digits.size() > 8)
-            throw ParseError{BadDword};
+            throw ParseError{Msg::RegFileBadDword};
         uint32_t value = 0;
         for (char c : digits) {
             const int digit = hexDigitValue(c);
             if (digit < 0)
-                throw ParseError{BadDword};
+                throw ParseError{Msg::RegFileBadDword};
             value = value * 16 + static_cast<uint32_t>(digit);
         }
         edit.type = regtype::Dword;
@@ -258,12 +243,12 @@ void parseValue(std::string_view text, bool ansi, RegFileEdit& edit) {
         const size_t close = rest.find("):");
         const std::string_view digits = close == std::string_view::npos ? "" : rest.substr(4, close - 4);
         if (digits.empty() || digits.size() > 8)
-            throw ParseError{BadData};
+            throw ParseError{Msg::RegFileBadData};
         uint32_t type = 0;
         for (char c : digits) {
             const int digit = hexDigitValue(c);
             if (digit < 0)
-                throw ParseError{BadData};
+                throw ParseError{Msg::RegFileBadData};
             type = type * 16 + static_cast<uint32_t>(digit);
         }
         edit.type = type;
@@ -272,7 +257,7 @@ void parseValue(std::string_view text, bool ansi, RegFileEdit& edit) {
             edit.data = widened(edit.data);
         return;
     }
-    throw ParseError{BadData};
+    throw ParseError{Msg::RegFileBadData};
 }
 
 } // namespace
@@ -297,7 +282,7 @@ std::vector<RegFileEdit> RegFileReader::parse(std::string_view bytes, const std:
         try {
             if (!headerSeen) {
                 if (content != Version5Header && content != Version4Header)
-                    throw ParseError{NoHeader};
+                    throw ParseError{Msg::RegFileNoHeader};
                 headerSeen = true;
                 ansi = content == Version4Header;
                 continue;
@@ -313,20 +298,21 @@ std::vector<RegFileEdit> RegFileReader::parse(std::string_view bytes, const std:
                 continue;
             }
             if (!inKey && key.line == 0)
-                throw ParseError{ValueBeforeKey};
+                throw ParseError{Msg::RegFileValueBeforeKey};
             edit.root = key.root;
             edit.subkey = key.subkey;
             parseValue(content, ansi, edit);
             if (inKey)
                 edits.push_back(std::move(edit));
         } catch (const ParseError& error) {
-            throw Exception(InvalidLine, name, line.number, loadString(error.reason));
+            throw Exception(Msg::RegFileLineInvalid, name, line.number, loadString(error.reason));
         }
     }
     if (!headerSeen)
-        throw Exception(InvalidLine, name, lines.empty() ? 1 : lines.back().number, loadString(NoHeader));
+        throw Exception(Msg::RegFileLineInvalid, name, lines.empty() ? 1 : lines.back().number,
+                        loadString(Msg::RegFileNoHeader));
     if (openLine != 0)
-        throw Exception(InvalidLine, name, openLine, loadString(OpenContinuation));
+        throw Exception(Msg::RegFileLineInvalid, name, openLine, loadString(Msg::RegFileOpenContinuation));
     return edits;
 }
 

@@ -1,9 +1,9 @@
 #include "hive/RegFileWriter.h"
 
 #include "core/Exception.h"
+#include "hive/RegistryValueText.h"
 #include "os/FileSystem.h"
 #include "os/UniqueFd.h"
-#include "hive/RegistryValueText.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
@@ -13,13 +13,6 @@
 namespace quendle {
 
 namespace {
-
-enum Text : uint32_t {
-    TextKeyDeleted = 1480,
-    TextKeyOverwrite = 1481,
-    TextValueDeleted = 1482,
-    TextValuePathVariables = 1483,
-};
 
 constexpr uint32_t KeyDeletedBit = 0x10000;
 constexpr uint32_t ValueDeletedBit = 0x20000;
@@ -91,15 +84,15 @@ void writeKey(const HiveKey& key, const std::string& path, const RegFileWriter::
     if (!structural || !key.values.empty()) {
         std::string text = "[" + RegFileWriter::keyName(path) + "]" + std::string(lineEnd);
         if (defaultValue && (defaultValue->type & KeyDeletedBit))
-            text += formatStringId(TextKeyDeleted, {}) + std::string(lineEnd);
+            text += formatStringId(Msg::RegCommentKeyDeleted, {}) + std::string(lineEnd);
         else if (defaultValue && (defaultValue->type & KeyOverwriteBit))
-            text += formatStringId(TextKeyOverwrite, {}) + std::string(lineEnd);
+            text += formatStringId(Msg::RegCommentKeyOverwrite, {}) + std::string(lineEnd);
         for (const HiveValue& v : key.values) {
             std::string name = v.name.empty() ? "@" : utf16ToUtf8(v.name);
             if (!v.name.empty() && (v.type & ValueDeletedBit))
-                text += formatStringId(TextValueDeleted, {name}) + std::string(lineEnd);
+                text += formatStringId(Msg::RegCommentValueDeleted, {name}) + std::string(lineEnd);
             if (v.type & PathVariableBit)
-                text += formatStringId(TextValuePathVariables, {name}) + std::string(lineEnd);
+                text += formatStringId(Msg::RegCommentPathVariables, {name}) + std::string(lineEnd);
             text += RegFileWriter::valueLine(v, lineEnd) + std::string(lineEnd);
         }
         sink(text + std::string(lineEnd));

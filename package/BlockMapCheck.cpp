@@ -1,19 +1,19 @@
-#include "util/strings/StringSystem.h"
 #include "package/BlockMapCheck.h"
+#include "util/strings/StringSystem.h"
 
 #include "archive/DeflateBlockInflater.h"
 #include "archive/PercentEncoding.h"
+#include "archive/SHA256.h"
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
 #include "archive/ZipRecords.h"
 #include "core/Exception.h"
-#include "archive/SHA256.h"
+#include "package/KnownParts.h"
+#include "util/strings/MessageFormat.h"
 #include "xml/MsXmlDomDocument.h"
 #include "xml/MsXmlDomNode.h"
 #include "xml/Namespaces.h"
 #include "xml/XmlElementView.h"
-#include "package/KnownParts.h"
-#include "util/strings/MessageFormat.h"
 
 #include <map>
 #include <memory>
@@ -23,21 +23,6 @@
 namespace quendle {
 
 namespace {
-
-enum Text : uint32_t {
-    TextEntryUnreadable = 1420,
-    TextCrcWrong = 1421,
-    TextNoBlockMap = 1422,
-    TextBlockMapUnreadable = 1423,
-    TextBlockMapOrder = 1424,
-    TextFileSizeWrong = 1425,
-    TextLfhSizeWrong = 1426,
-    TextBlockCountWrong = 1427,
-    TextBlockHashWrong = 1428,
-    TextBlockSizeWrong = 1429,
-    TextBlockSizeMissing = 1430,
-    TextBlockMapNamespace = 1431,
-};
 
 constexpr size_t BlockSize = 65536;
 // Deflate never needs more than this for 64 KiB, even when it falls back to stored blocks.
@@ -74,7 +59,7 @@ class BlockVerifier {
         : entry_(entry), file_(file), sha_(sha), problem_(problem) {
         uint64_t expected = (entry.size + BlockSize - 1) / BlockSize;
         if (file.blocks.size() != expected) {
-            problem(text(TextBlockCountWrong,
+            problem(text(Msg::BlockMapBlockCountWrong,
                          {entry.name, std::to_string(file.blocks.size()), std::to_string(expected)}));
             failed_ = true;
         }
@@ -85,7 +70,7 @@ class BlockVerifier {
         while (n > 0 && !failed_ && index_ < file_.blocks.size()) {
             const MapBlock& block = file_.blocks[index_];
             if (!block.size || *block.size == 0 || *block.size > MaxBlockPayload) {
-                problem_(text(block.size ? TextBlockSizeWrong : TextBlockSizeMissing,
+                problem_(text(block.size ? Msg::BlockSizeWrong : Msg::BlockSizeMissing,
                               {entry_.name, std::to_string(index_ + 1)}));
                 failed_ = true;
                 return;
@@ -126,7 +111,7 @@ class BlockVerifier {
         if (stored && !pending_.empty())
             hashChunk(pending_.data(), pending_.size());
         if (!stored && index_ < file_.blocks.size())
-            problem_(text(TextBlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
+            problem_(text(Msg::BlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
     }
 
     // Whether the blocks, inflated on their own, are the whole deflate stream: each one ends
@@ -153,7 +138,7 @@ class BlockVerifier {
             inflater_.inflate(pending_.data(), pending_.size(), out_.data(), out_.size());
         size_t produced = r.produced;
         if (!r.ok || produced != expected) {
-            problem_(text(TextBlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
+            problem_(text(Msg::BlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
             failed_ = true;
             return;
         }
@@ -171,7 +156,7 @@ class BlockVerifier {
         }
         Sha256Digest digest = sha_.hash(p, n);
         if (base64Encode(digest.data(), digest.size()) != file_.blocks[index_].hash) {
-            problem_(text(TextBlockHashWrong, {entry_.name, std::to_string(index_ + 1)}));
+            problem_(text(Msg::BlockHashWrong, {entry_.name, std::to_string(index_ + 1)}));
             failed_ = true;
         }
         ++index_;
@@ -196,19 +181,19 @@ std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& arch
                                                  const BlockMapCheck::ProblemSink& problem) {
     std::string bytes, why;
     if (!ZipEntryReader::readAll(archive, entry, MaxBlockMapBytes, bytes, why)) {
-        problem(text(TextBlockMapUnreadable, {why}));
+        problem(text(Msg::BlockMapUnreadable, {why}));
         return std::nullopt;
     }
     MsXmlDomDocument document{std::string(BlockMapPart)};
     try {
         document.LoadXml(bytes);
     } catch (const Exception& e) {
-        problem(text(TextBlockMapUnreadable, {e.message()}));
+        problem(text(Msg::BlockMapUnreadable, {e.message()}));
         return std::nullopt;
     }
     XmlElementView root = XmlElementView::rootOf(*document.GetDocumentElement());
     if (root.namespaceUri() != std::string(AppVSchemaHost) + "/appx/2010/blockmap" || !root.is("BlockMap"))
-        problem(text(TextBlockMapNamespace));
+        problem(text(Msg::BlockMapNamespaceWrong));
     std::vector<MapFile> files;
     for (const XmlElementView& f : root.children("File")) {
         MapFile file{f.attribute("Name"), f.attribute("Size"), f.attribute("LfhSize"), {}};
@@ -237,7 +222,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
     }
     std::optional<std::vector<MapFile>> files;
     if (!mapEntry)
-        problem(text(TextNoBlockMap));
+        problem(text(Msg::BlockMapMissing));
     else
         files = readBlockMap(archive, *mapEntry, problem);
 
@@ -251,7 +236,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             std::string listed = i < files->size() ? (*files)[i].name : "(nothing)";
             std::string stored = i < mapped.size() ? mapped[i]->name : "(nothing)";
             if (listed != stored) {
-                problem(text(TextBlockMapOrder, {std::to_string(i + 1), listed, stored}));
+                problem(text(Msg::BlockMapOrderWrong, {std::to_string(i + 1), listed, stored}));
                 break;
             }
             if (i == common)
@@ -270,9 +255,10 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
         }
         if (file) {
             if (file->size != std::to_string(e.size))
-                problem(text(TextFileSizeWrong, {e.name, file->size, std::to_string(e.size)}));
+                problem(text(Msg::BlockMapFileSizeWrong, {e.name, file->size, std::to_string(e.size)}));
             if (e.localHeaderSize && file->lfhSize != std::to_string(e.localHeaderSize))
-                problem(text(TextLfhSizeWrong, {e.name, file->lfhSize, std::to_string(e.localHeaderSize)}));
+                problem(text(Msg::BlockMapHeaderSizeWrong,
+                             {e.name, file->lfhSize, std::to_string(e.localHeaderSize)}));
         }
         std::optional<BlockVerifier> blocks;
         if (file)
@@ -289,7 +275,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
                 why);
             if (read && blocks->blocksAreTheStream()) {
                 if (blocks->crc() != e.crc)
-                    problem(text(TextCrcWrong, {e.name}));
+                    problem(text(Msg::EntryCrcWrong, {e.name}));
                 continue;
             }
             // The block problems are told; the stream read below says what is wrong with the data.
@@ -312,11 +298,11 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             },
             why);
         if (!read) {
-            problem(text(TextEntryUnreadable, {e.name, why}));
+            problem(text(Msg::EntryUnreadable, {e.name, why}));
             continue;
         }
         if (crc != e.crc)
-            problem(text(TextCrcWrong, {e.name}));
+            problem(text(Msg::EntryCrcWrong, {e.name}));
         if (blocks)
             blocks->finish(stored);
     }

@@ -1,10 +1,9 @@
 #include "package/PackageFolders.h"
 
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "os/SourceFolderScan.h"
-#include "xml/MsXmlDomDocument.h"
 #include "package/AppV5Package.h"
 #include "package/ContentTypes.h"
 #include "package/FilesystemMetadata.h"
@@ -13,6 +12,7 @@
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <map>
 #include <set>
@@ -21,23 +21,6 @@
 
 namespace quendle {
 namespace {
-
-constexpr uint32_t FolderNotFound = 1603;
-constexpr uint32_t BackslashInName = 1604;
-constexpr uint32_t NothingToAdd = 1605;
-constexpr uint32_t SkippedLine = 1606;
-constexpr uint32_t SkippedOutside = 1607;
-constexpr uint32_t SkippedBrokenLink = 1608;
-constexpr uint32_t SkippedLoop = 1609;
-constexpr uint32_t SkippedSpecial = 1610;
-constexpr uint32_t AddedFolderLine = 1611;
-constexpr uint32_t AddedTotalLine = 1612;
-constexpr uint32_t PackageFolderNotFound = 1613;
-constexpr uint32_t RemovedFolderLine = 1614;
-constexpr uint32_t FileInTheWay = 1630;
-constexpr uint32_t FileExists = 142;
-constexpr uint32_t InvalidFormat = 136;
-constexpr uint32_t FileNotFound = 65012;
 
 // A folder may be typed with a trailing backslash; the file checks apply to the rest.
 PackagePath checkedFolderPath(std::string_view typed) {
@@ -56,21 +39,22 @@ void printNotice(const std::string& line) {
 uint32_t reasonText(SourceFolderScan::SkipReason reason) {
     switch (reason) {
     case SourceFolderScan::SkipReason::OutsideFolder:
-        return SkippedOutside;
+        return Msg::SkipLinksOutside;
     case SourceFolderScan::SkipReason::BrokenLink:
-        return SkippedBrokenLink;
+        return Msg::SkipBrokenLink;
     case SourceFolderScan::SkipReason::LinkLoop:
-        return SkippedLoop;
+        return Msg::SkipLinkLoop;
     case SourceFolderScan::SkipReason::SpecialFile:
         break;
     }
-    return SkippedSpecial;
+    return Msg::SkipNotRegularFile;
 }
 
 std::shared_ptr<MsXmlDomDocument> requiredPart(AppV5Package& package, std::string_view part) {
     auto document = package.getXmlPart(part);
     if (!document)
-        throw Exception(formatStringId(InvalidFormat, {hostpath::toLongPath(package.packagePath())}));
+        throw Exception(
+            formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(package.packagePath())}));
     return document;
 }
 
@@ -89,7 +73,7 @@ std::vector<PlannedFile> plan(const PackagePath& base, const SourceFolderScan& s
             folder = packagepath::joinPath(folder, file.components[i]);
         for (const std::string& component : file.components)
             if (component.find('\\') != std::string::npos)
-                throw Exception(BackslashInName, file.hostPath);
+                throw Exception(Msg::BackslashInName, file.hostPath);
         PackagePath path = packagepath::joinPath(folder, file.components.back());
         files.push_back({std::move(path), file.hostPath, std::move(folder)});
     }
@@ -106,11 +90,11 @@ void refuseExisting(const FileTable& table, const std::vector<PlannedFile>& file
              folder.find('\\') != std::string::npos && folders.insert(folder).second;
              folder = folder.substr(0, folder.rfind('\\')))
             if (table.contains(folder))
-                throw Exception(formatStringId(FileInTheWay, {folder}));
+                throw Exception(formatStringId(Msg::FolderPathIsFile, {folder}));
     std::unordered_set<std::string> seen;
     for (const PlannedFile& file : files)
         if (table.contains(file.packagePath) || !seen.insert(FileTable::foldKey(file.packagePath)).second)
-            throw Exception(formatStringId(FileExists, {file.packagePath}));
+            throw Exception(formatStringId(Msg::FileAlreadyExists, {file.packagePath}));
 }
 
 bool isBelow(const std::string& foldedPath, const std::string& foldedFolder) {
@@ -125,19 +109,20 @@ void addFolderCommand(AppV5Package& package, std::string_view folderPackagePath,
                       std::string_view sourceFolder) {
     const std::string source = hostpath::normalizePath(sourceFolder);
     if (!hostpath::folderExists(hostpath::toLongPath(source)))
-        throw Exception(hostpath::pathExists(source) ? FolderNotFound : FileNotFound, source);
+        throw Exception(hostpath::pathExists(source) ? Msg::SourceFolderNotFound : Msg::FileNotFound, source);
     const PackagePath base = checkedFolderPath(folderPackagePath);
     const SourceFolderScan scan(source);
     const std::vector<PlannedFile> files = plan(base, scan);
     if (files.empty())
-        throw Exception(NothingToAdd, source);
+        throw Exception(Msg::FolderHoldsNoFiles, source);
 
     package.openOnDemand();
     FilesystemMetadata metadata = packageMetadata(package);
     requiredPart(package, ContentTypesPart);
     refuseExisting(package.fileTable(), files);
     for (const SourceFolderScan::Skipped& skipped : scan.skipped())
-        printNotice(formatStringId(SkippedLine, {skipped.hostPath, loadString(reasonText(skipped.reason))}));
+        printNotice(
+            formatStringId(Msg::FileSkipped, {skipped.hostPath, loadString(reasonText(skipped.reason))}));
 
     std::set<std::string> extensions;
     std::vector<std::pair<PackagePath, int>> folders; // in the order they are first filled
@@ -163,9 +148,9 @@ void addFolderCommand(AppV5Package& package, std::string_view folderPackagePath,
         ++folders[it->second].second;
     }
     for (const auto& [folder, count] : folders)
-        printChange(formatStringId(AddedFolderLine, {folder, count}));
+        printChange(formatStringId(Msg::FolderAdded, {folder, count}));
     if (folders.size() > 1)
-        printChange(formatStringId(AddedTotalLine, {files.size(), folders.size()}));
+        printChange(formatStringId(Msg::FoldersAddedTotal, {files.size(), folders.size()}));
 }
 
 void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePath) {
@@ -174,7 +159,7 @@ void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePa
     const auto metadataDocument = requiredPart(package, FilesystemMetadataPart);
     // A file is no folder: its entry must not go while the file stays.
     if (package.fileTable().contains(folder))
-        throw Exception(formatStringId(PackageFolderNotFound, {folder}));
+        throw Exception(formatStringId(Msg::PackageFolderNotFound, {folder}));
 
     const std::string foldedFolder = FileTable::foldKey(folder);
     const size_t depth = splitPackagePath(folder).size();
@@ -212,14 +197,14 @@ void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePa
         }
     }
     if (doomed.empty() && !removedEntries)
-        throw Exception(formatStringId(PackageFolderNotFound, {folder}));
+        throw Exception(formatStringId(Msg::PackageFolderNotFound, {folder}));
     // One check per extension: the answer is the same for every file that has it.
     for (const PackagePath& path : doomed) {
         const std::string extension = toLowerAscii(extensionOf(packagepath::normalizePath(path)));
         if (!extension.empty() && extensions.erase(extension) == 1)
             removeContentType(package, path);
     }
-    printChange(formatStringId(RemovedFolderLine, {folder, doomed.size()}));
+    printChange(formatStringId(Msg::FolderRemoved, {folder, doomed.size()}));
 }
 
 } // namespace quendle

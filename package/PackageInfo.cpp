@@ -2,16 +2,16 @@
 
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "os/FileSystem.h"
+#include "package/KnownParts.h"
+#include "util/strings/MessageFormat.h"
+#include "util/strings/StringSystem.h"
 #include "xml/MsXmlDomDocument.h"
 #include "xml/MsXmlDomNode.h"
 #include "xml/Namespaces.h"
 #include "xml/XmlElementView.h"
-#include "package/KnownParts.h"
-#include "util/strings/MessageFormat.h"
-#include "util/strings/StringSystem.h"
 
 #include <cstdio>
 
@@ -19,11 +19,6 @@ namespace quendle {
 
 namespace {
 
-enum Text : uint32_t {
-    TextFailedToOpen = Msg::PackageOpenFailed,
-    TextPartUnreadable = 1441,
-    TextLabels = 1490, // 1490 to 1504, one label each
-};
 enum Label : uint32_t {
     LabelPackage,
     LabelName,
@@ -45,7 +40,7 @@ enum Label : uint32_t {
 constexpr uint64_t MaxPartBytes = 512ull << 20;
 
 std::string label(Label l) {
-    return formatStringId(static_cast<uint32_t>(TextLabels) + l, {});
+    return formatStringId(static_cast<uint32_t>(Msg::InfoLabelFirst) + l, {});
 }
 
 // The newest year among the App-V manifest namespaces declared anywhere in the document.
@@ -68,7 +63,7 @@ std::unique_ptr<MsXmlDomDocument> loadPart(const ZipCentralDirectory& archive, s
             continue;
         std::string bytes, why;
         if (!ZipEntryReader::readAll(archive, e, MaxPartBytes, bytes, why))
-            throw Exception(formatStringId(TextPartUnreadable, {part, why}));
+            throw Exception(formatStringId(Msg::PartUnreadable, {part, why}));
         auto document = std::make_unique<MsXmlDomDocument>(std::string(part));
         document->LoadXml(bytes);
         return document;
@@ -123,7 +118,7 @@ PackageInfo PackageInfo::read(const std::string& packagePath) {
     info.packagePath = packagePath;
     ZipCentralDirectory archive;
     if (!archive.read(packagePath, [](const std::string&) {}) || archive.entries().empty())
-        throw Exception(TextFailedToOpen, packagePath);
+        throw Exception(Msg::PackageOpenFailed, packagePath);
     info.packageSize = archive.fileSize();
     for (const ZipDirectoryEntry& e : archive.entries()) {
         info.entries.push_back({e.name, e.storedName, e.size, e.compressedSize});

@@ -4,17 +4,17 @@
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
 #include "core/Exception.h"
-#include "hive/RegfReader.h"
-#include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlDomNode.h"
-#include "xml/Namespaces.h"
-#include "xml/XmlElementView.h"
+#include "hive/OfflineRegHive.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/ShortNameGenerator.h"
 #include "package/VersionValidator.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
+#include "xml/MsXmlDomDocument.h"
+#include "xml/MsXmlDomNode.h"
+#include "xml/Namespaces.h"
+#include "xml/XmlElementView.h"
 
 #include <map>
 #include <optional>
@@ -24,19 +24,6 @@
 namespace quendle {
 
 namespace {
-
-enum Text : uint32_t {
-    TextPartMissing = 1440,
-    TextPartUnreadable = 1441,
-    TextNoContentType = 1442,
-    TextNoMetadataEntry = 1443,
-    TextShortNameInvalid = 1444,
-    TextShortNameTaken = 1445,
-    TextSchemaError = 1446,
-    TextIdentityMissing = 1447,
-    TextIdentityValue = 1448,
-    TextHiveDamaged = 1449,
-};
 
 constexpr uint64_t MaxXmlPartBytes = 512ull << 20;
 constexpr uint64_t MaxHiveBytes = 2ull << 30;
@@ -76,12 +63,12 @@ class PartsCheck {
         const ZipDirectoryEntry* entry = find(part);
         if (!entry) {
             if (required)
-                problem_(text(TextPartMissing, {part}));
+                problem_(text(Msg::PartMissing, {part}));
             return std::nullopt;
         }
         std::string bytes, why;
         if (!ZipEntryReader::readAll(archive_, *entry, limit, bytes, why)) {
-            problem_(text(TextPartUnreadable, {part, why}));
+            problem_(text(Msg::PartUnreadable, {part, why}));
             return std::nullopt;
         }
         return bytes;
@@ -100,10 +87,10 @@ class PartsCheck {
             return document;
         } catch (const XmlParseException& e) {
             for (const XmlParseErrorRecord& r : e.errors())
-                problem_(text(TextSchemaError,
+                problem_(text(Msg::SchemaErrorAtLine,
                               {e.fileName(), std::to_string(r.line), std::string(trimWhiteSpace(r.reason))}));
         } catch (const Exception& e) {
-            problem_(text(TextPartUnreadable, {part, e.message()}));
+            problem_(text(Msg::PartUnreadable, {part, e.message()}));
         }
         return nullptr;
     }
@@ -130,7 +117,7 @@ class PartsCheck {
             bool covered = parts.count(partKey("/" + e.storedName)) ||
                            (!extension.empty() && extensions.count(extension));
             if (!covered)
-                problem_(text(TextNoContentType, {e.name}));
+                problem_(text(Msg::ContentTypeMissing, {e.name}));
         }
     }
 
@@ -163,7 +150,7 @@ class PartsCheck {
                 start = end + 1;
             }
             if (current.empty())
-                problem_(text(TextNoMetadataEntry, {e.name}));
+                problem_(text(Msg::MetadataEntryMissing, {e.name}));
         }
     }
 
@@ -174,14 +161,14 @@ class PartsCheck {
             std::string longName = c.attribute("Long"), shortName = c.attribute("Short");
             std::string where = path.empty() ? longName : path + "\\" + longName;
             if (!shortName.empty() && !ShortNameGenerator::isValidShortName(shortName))
-                problem_(text(TextShortNameInvalid, {where, shortName}));
+                problem_(text(Msg::ShortNameInvalid, {where, shortName}));
             std::string name = !shortName.empty()                               ? shortName
                                : ShortNameGenerator::isValidShortName(longName) ? longName
                                                                                 : std::string();
             if (!name.empty()) {
                 auto [first, isNew] = taken.emplace(foldCase(name), where);
                 if (!isNew)
-                    problem_(text(TextShortNameTaken, {name, first->second, where}));
+                    problem_(text(Msg::ShortNameTaken, {name, first->second, where}));
             }
             checkShortNames(c, where);
         }
@@ -200,14 +187,14 @@ class PartsCheck {
             ManifestValidator::NormalizeManifest(*manifest, normalized);
             load(ManifestPart, normalized.GetXml(), ManifestValidator::ManifestSchemas());
         } catch (const Exception& e) {
-            problem_(text(TextPartUnreadable, {ManifestPart, e.message()}));
+            problem_(text(Msg::PartUnreadable, {ManifestPart, e.message()}));
         }
     }
 
     void checkIdentity(const MsXmlDomDocument& manifest) {
         XmlElementView identity = XmlElementView::rootOf(*manifest.GetDocumentElement()).child("Identity");
         if (identity.empty()) {
-            problem_(text(TextIdentityMissing));
+            problem_(text(Msg::IdentityMissing));
             return;
         }
         static const std::regex guid("[{]?[0-9A-Fa-f]{8}-([0-9A-Fa-f]{4}-){3}[0-9A-Fa-f]{12}[}]?");
@@ -223,13 +210,13 @@ class PartsCheck {
         for (const char* name : {"PackageId", "VersionId"}) {
             std::string value = appv(name);
             if (!std::regex_match(value, guid))
-                problem_(text(TextIdentityValue, {std::string("appv:") + name, value}));
+                problem_(text(Msg::IdentityValueInvalid, {std::string("appv:") + name, value}));
         }
         std::string version = identity.attribute("Version");
         if (version.empty() || !VersionValidator().IsValid(version))
-            problem_(text(TextIdentityValue, {"Version", version}));
+            problem_(text(Msg::IdentityValueInvalid, {"Version", version}));
         if (identity.attribute("Name").empty())
-            problem_(text(TextIdentityValue, {"Name", ""}));
+            problem_(text(Msg::IdentityValueInvalid, {"Name", ""}));
     }
 
     void checkStreamMap() {
@@ -242,12 +229,10 @@ class PartsCheck {
         if (!bytes)
             return;
         try {
-            RegfReader::read(
+            OfflineRegHive::ReadImage(
                 std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
-        } catch (const std::exception& e) {
-            problem_(text(TextHiveDamaged, {e.what()}));
         } catch (const Exception& e) {
-            problem_(text(TextHiveDamaged, {e.message()}));
+            problem_(e.message());
         }
     }
 

@@ -1,8 +1,8 @@
 #include "package/PackageVerifier.h"
 
 #include "archive/ZipCentralDirectory.h"
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "package/BlockMapCheck.h"
 #include "package/PackagePartsCheck.h"
@@ -11,12 +11,6 @@
 namespace quendle {
 
 namespace {
-
-enum Text : uint32_t {
-    TextCannotOpen = 1460,
-    TextSound = 1461,
-    TextProblemsFound = 1462,
-};
 
 void writeLine(const std::string& line, uint16_t colour) {
     if (ConsoleWriter* console = ConsoleWriter::installed()) {
@@ -33,7 +27,7 @@ std::vector<std::string> PackageVerifier::check(const std::string& packagePath) 
     ZipCentralDirectory archive;
     if (!archive.read(packagePath, problem)) {
         if (problems.empty())
-            problems.push_back(formatStringId(TextCannotOpen, {packagePath}));
+            problems.push_back(formatStringId(Msg::VerifyCannotOpen, {packagePath}));
         return problems;
     }
     BlockMapCheck::run(archive, problem);
@@ -49,8 +43,8 @@ void PackageVerifier::verifyCommand(const std::string& packagePath) {
         writeLine(p, AttributeBrightRed);
     if (!problems.empty())
         throw Exception(
-            formatStringId(TextProblemsFound, {packagePath, static_cast<long long>(problems.size())}));
-    writeLine(formatStringId(TextSound, {packagePath}), AttributeGreen);
+            formatStringId(Msg::ProblemsFound, {packagePath, static_cast<long long>(problems.size())}));
+    writeLine(formatStringId(Msg::PackageSound, {packagePath}), AttributeGreen);
 }
 
 } // namespace quendle

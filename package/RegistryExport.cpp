@@ -1,27 +1,19 @@
-#include "util/strings/StringSystem.h"
 #include "package/RegistryExport.h"
+#include "util/strings/StringSystem.h"
 
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
-#include "os/FileSystem.h"
+#include "core/Exception.h"
+#include "hive/OfflineRegHive.h"
 #include "hive/RegFileWriter.h"
-#include "hive/RegfReader.h"
+#include "os/FileSystem.h"
 #include "package/KnownParts.h"
 #include "util/strings/MessageFormat.h"
 
 namespace quendle {
 
 namespace {
-
-enum Text : uint32_t {
-    TextFailedToOpen = 136,
-    TextPartUnreadable = 1441,
-    TextHiveDamaged = 1449,
-    TextNoHive = 1512,
-    TextExported = 1514,
-};
 
 constexpr uint64_t MaxHiveBytes = 2ull << 30;
 
@@ -32,23 +24,18 @@ void exportRegistryCommand(const std::string& packagePath, const std::string& re
         throw Exception(Msg::FileNotFound, packagePath);
     ZipCentralDirectory archive;
     if (!archive.read(packagePath, [](const std::string&) {}))
-        throw Exception(TextFailedToOpen, packagePath);
+        throw Exception(Msg::PackageOpenFailed, packagePath);
     const ZipDirectoryEntry* hive = nullptr;
     for (const ZipDirectoryEntry& e : archive.entries())
         if (equalsIgnoreCaseAscii(e.name, RegistryPart))
             hive = &e;
     if (!hive)
-        throw Exception(TextNoHive, packagePath);
+        throw Exception(Msg::RegistryMissing, packagePath);
     std::string bytes, why;
     if (!ZipEntryReader::readAll(archive, *hive, MaxHiveBytes, bytes, why))
-        throw Exception(formatStringId(TextPartUnreadable, {RegistryPart, why}));
-    std::shared_ptr<HiveTree> tree;
-    try {
-        tree = RegfReader::read(
-            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-    } catch (const std::exception& e) {
-        throw Exception(formatStringId(TextHiveDamaged, {e.what()}));
-    }
+        throw Exception(formatStringId(Msg::PartUnreadable, {RegistryPart, why}));
+    std::shared_ptr<HiveTree> tree = OfflineRegHive::ReadImage(
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
     ConsoleWriter* console = ConsoleWriter::installed();
     if (regFile.empty()) {
         if (console)
@@ -59,7 +46,7 @@ void exportRegistryCommand(const std::string& packagePath, const std::string& re
     RegFileWriter::writeFile(*tree, regFile);
     if (console) {
         ConsoleColorScope green(AttributeGreen);
-        console->writeLine(formatStringId(TextExported, {packagePath, regFile}));
+        console->writeLine(formatStringId(Msg::RegistryExported, {packagePath, regFile}));
     }
 }
 

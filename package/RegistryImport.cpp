@@ -1,9 +1,9 @@
 #include "package/RegistryImport.h"
 
 #include "core/Exception.h"
-#include "os/FileSystem.h"
 #include "hive/OfflineRegHive.h"
 #include "hive/RegistryValueText.h"
+#include "os/FileSystem.h"
 #include "package/AppV5Package.h"
 #include "package/PackageFiles.h"
 #include "package/PackageRegistry.h"
@@ -11,9 +11,6 @@
 
 namespace quendle {
 namespace {
-
-constexpr uint32_t ImportedLine = 1628;
-constexpr uint32_t FileNotFound = 65012;
 
 // The subkeys of a key, or none when it does not exist.
 std::vector<std::string> subkeysOf(const OfflineRegKey& root, const std::string& path) {
@@ -107,14 +104,14 @@ RegistryImport::Counts RegistryImport::apply(const std::vector<RegFileEdit>& edi
 void importRegistryCommand(AppV5Package& package, std::string_view regFilePath) {
     const std::string path = hostpath::normalizePath(regFilePath);
     if (!hostpath::fileExists(hostpath::toLongPath(path)))
-        throw Exception(FileNotFound, path);
+        throw Exception(Msg::FileNotFound, path);
     const std::vector<RegFileEdit> edits = RegFileReader::read(path);
     package.openOnDemand();
     const RegistryImport::Counts counts = RegistryImport(package.registry().hive()).apply(edits);
     if (!edits.empty())
         package.markModified();
-    printChange(formatStringId(ImportedLine, {path, counts.keysWritten, counts.keysDeleted, counts.valuesSet,
-                                              counts.valuesDeleted}));
+    printChange(formatStringId(Msg::RegistryImported, {path, counts.keysWritten, counts.keysDeleted,
+                                                       counts.valuesSet, counts.valuesDeleted}));
 }
 
 } // namespace quendle
