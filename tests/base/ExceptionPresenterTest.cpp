@@ -111,15 +111,6 @@ TEST(ExceptionPresenter, ErrorsAreBrightRedAndTheColourIsReset) {
     EXPECT_EQ(capture.take(), std::string(red) + "Null pointer exception.\n" + reset);
 }
 
-TEST(ExceptionModel, KindNames) {
-    SehException seh("[SEH_AV_READ_NULLPTR] ...", 1, "ExceptionHandling", 91);
-    EXPECT_EQ(seh.GetKindName(), "SEH_AV_READ_NULLPTR");
-    EXPECT_EQ(SehException("m", 9, "f", 1).GetKindName(), "SEH_GENERIC");
-    EXPECT_EQ(WindowsException(2).GetKindName(), "EXCEPTION_WIN32");
-    EXPECT_EQ(kindName(7), "Exception ???");
-    EXPECT_EQ(kindName(-1), "Exception ???");
-}
-
 TEST(ExceptionModel, CloneWithStackTraceAppendsOneTrace) {
     setStackTraceSource(currentStackTrace);
     Exception e("boom");
