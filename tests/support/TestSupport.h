@@ -12,6 +12,7 @@
 #include <map>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,6 +83,7 @@ struct RunResult {
     int exitCode = -1; // the process's exit status, or 128 + signal
     std::string out;
     std::string err;
+    long peakKiB = 0; // the largest resident set of the program (from wait4: its own, not ours)
 };
 
 struct RunOptions {
@@ -135,7 +137,9 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const RunOptio
     if (rc != 0)
         return result;
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    result.peakKiB = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = readFile(outPath);
     result.err = readFile(errPath);
