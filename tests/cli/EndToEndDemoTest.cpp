@@ -11,7 +11,6 @@ using namespace quendle::test;
 
 namespace {
 
-const char* const DisplayNameXPath = "//appx:Properties/appx:DisplayName";
 const char* const StreamMapNs = "http://schemas.microsoft.com/appv/2010/streammap";
 
 class EndToEndDemo : public ::testing::Test {

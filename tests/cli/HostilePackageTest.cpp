@@ -8,8 +8,6 @@ using namespace quendle::test;
 
 namespace {
 
-const char* const DisplayNameXPath = "//appx:Properties/appx:DisplayName";
-
 // Far more than a good run needs (a few megabytes), far less than any of the payloads.
 long memoryBoundKiB() {
     return sanitizedBuild() ? 600 * 1024 : 200 * 1024;
@@ -144,7 +142,7 @@ TEST(HostilePackage, EachAttackIsRefusedWithItsOwnCauseInBoundedTimeAndMemory) {
 TEST(HostilePackage, TenGibibyteZipBombDeclaredHonestlyIsRefusedBeforeFillingTheDisk) {
     // The declared size is checked against the free space of the temp folder's file system: a
     // small file system of its own makes the check independent of this machine's disk.
-    if (geteuid() != 0 || runShell("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode != 0)
+    if (!canMountPrivately())
         GTEST_SKIP() << "needs root and mount namespaces";
     ASSERT_FALSE(demoPackage().empty());
     ScratchDir dir;

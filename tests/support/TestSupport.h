@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -67,6 +68,15 @@ inline std::string samplesDir() {
 }
 inline bool haveSamples() {
     return fs::exists(samplesDir() + "/andest22__MARI/AppXManifest.xml");
+}
+
+// Incompressible bytes, the same for the same seed.
+inline std::string randomBytes(size_t n, uint32_t seed = 1) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(gen());
+    return s;
 }
 
 // The message of the exception that `action` raises, or "" when it raises none.
