@@ -49,6 +49,7 @@ template <typename F> ChildResult runFaulting(F fault) {
 volatile int* volatile nullPointer = nullptr;
 volatile int zero = 0;
 volatile int dividend = 7;
+volatile int quotient = 0;
 volatile int neverReached = -1;
 volatile uintptr_t badAddress = 0x10;
 
@@ -77,7 +78,7 @@ TEST(FaultHandler, EachFaultIsReportedByItsKindWithExitCode100) {
         {[] { (void)*reinterpret_cast<volatile int*>(badAddress); }, "[SEH_AV_READ_BADPTR] ACCESS_VIOLATION"},
         {[]() noexcept { throwOutOfNoexcept(); },
          "[EXCEPTION_UNHANDLED] escaped\n\n*** Stack Trace (x86) ***\n\n[0x"},
-        {[] { (void)(dividend / zero); }, "[SEH_GENERIC] INT_DIVIDE_BY_ZERO (0xc0000094) at address [0x"},
+        {[] { quotient = dividend / zero; }, "[SEH_GENERIC] INT_DIVIDE_BY_ZERO (0xc0000094) at address [0x"},
         {[] { std::raise(SIGILL); }, "[SEH_GENERIC] ILLEGAL_INSTRUCTION (0xc000001d)"},
         {[] { recurse(0); }, "[SEH_GENERIC] STACK_OVERFLOW (0xc00000fd)"},
     };
