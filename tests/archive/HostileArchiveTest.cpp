@@ -343,4 +343,3 @@ TEST(HostileArchive, TenThousandEntriesAndDeepFolders) {
     EXPECT_EQ(readFile(extracted[0]), "deep");
     EXPECT_TRUE(std::filesystem::is_directory(dir / ("deep/" + deep + "folder")));
 }
-

@@ -49,8 +49,7 @@ TEST(ValidationReport, StaysBoundedForThousandsOfErrorsOnOneHugeLine) {
     XmlParseException e("p.xml", line, errors);
     std::string report = e.reportText();
     EXPECT_LT(report.size(), 40000u);
-    EXPECT_NE(report.find("\n980 more errors are not shown.\n"), std::string::npos)
-        << report.substr(0, 2000);
+    EXPECT_NE(report.find("\n980 more errors are not shown.\n"), std::string::npos) << report.substr(0, 2000);
     EXPECT_NE(report.find("\nSource: <r aaa"), std::string::npos);
     EXPECT_NE(report.find("a [...]\nLine: 1\n"), std::string::npos);
     EXPECT_NE(report.find("\n1: <r aaa"), std::string::npos);
