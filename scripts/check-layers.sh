@@ -5,7 +5,10 @@
 #   - only os/ includes Linux system headers;
 #   - no source file is longer than 600 lines;
 #   - a message is named by its Msg:: constant, never by its bare number, where the product
-#     raises, loads or formats it (Exception, loadString, format...Id).
+#     raises, loads or formats it (Exception, loadString, format...Id);
+#   - tests stay a small share of the code: the lines of tests/ (C++ and Python) are at most
+#     TEST_SHARE_CEILING of the product's C++ lines (everything outside tests/, fuzz/, bench/).
+#     The aim is 40 % or less; the ceiling only ever moves down towards it.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 python3 - <<'PY'
@@ -39,6 +42,18 @@ for name in files:
         m = local.search(line)
         if m and m.group(1) != top and m.group(1) in rank and rank[m.group(1)] >= rank[top]:
             problems.append(f"{name}:{n}: {top or 'top level'} includes {m.group(1)}/")
+TEST_SHARE_CEILING = 0.57
+tracked = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "*.cpp", "*.h", "*.py"],
+                         capture_output=True, text=True, check=True).stdout.split()
+def line_count(name):
+    path = pathlib.Path(name)
+    return path.read_text(errors="replace").count("\n") if path.exists() else 0
+test_lines = sum(line_count(n) for n in tracked if n.startswith("tests/"))
+code_lines = sum(line_count(n) for n in tracked
+                 if not n.endswith(".py") and n.split("/")[0] not in ("tests", "fuzz", "bench"))
+if code_lines and test_lines > TEST_SHARE_CEILING * code_lines:
+    problems.append(f"tests/: {test_lines} lines against {code_lines} lines of code "
+                    f"({100 * test_lines / code_lines:.0f} %, at most {100 * TEST_SHARE_CEILING:.0f} %)")
 for p in problems:
     print(p)
 sys.exit(1 if problems else 0)

@@ -2,18 +2,9 @@
 #include "support/TestSupport.h"
 
 #include <cstdint>
-#include <random>
 #include <string>
 
 namespace quendle::test {
-
-inline std::string randomBytes(size_t n, uint32_t seed = 1) {
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = static_cast<char>(gen());
-    return s;
-}
 
 // Text that deflate compresses well but not trivially.
 inline std::string compressibleText(size_t n) {

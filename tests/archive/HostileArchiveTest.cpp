@@ -343,32 +343,3 @@ TEST(HostileArchive, TenThousandEntriesAndDeepFolders) {
     EXPECT_EQ(readFile(extracted[0]), "deep");
     EXPECT_TRUE(std::filesystem::is_directory(dir / ("deep/" + deep + "folder")));
 }
-
-TEST(HostileArchive, RandomlyDamagedArchivesNeverEscapeOrCrash) {
-    ScratchDir dir;
-    std::string good = readFile(packRaw(
-        dir, {{"a.txt", compressibleText(70000)}, {"b/c.bin", randomBytes(3000)}, {"d/e/f.txt", "small"}}));
-    std::mt19937 gen(42);
-    std::string path = dir / "damaged.zip";
-    std::string dest = dir / "dest";
-    for (int round = 0; round < 300; ++round) {
-        std::string bytes = good;
-        int flips = 1 + static_cast<int>(gen() % 8);
-        for (int k = 0; k < flips; ++k)
-            bytes[gen() % bytes.size()] = static_cast<char>(gen());
-        writeFile(path, bytes);
-        std::vector<std::string> extracted;
-        ZipReader reader;
-        reader.setExtractionLimit(16 << 20);
-        if (reader.open(path))
-            reader.extractAll(dest, extracted);
-        for (const std::string& f : extracted)
-            EXPECT_EQ(f.rfind(dest + "/", 0), 0u) << "round " << round << ": " << f;
-        std::filesystem::remove_all(dest);
-    }
-    // Nothing appeared beside the destination.
-    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
-        EXPECT_TRUE(e.path().filename() == "src" || e.path().filename() == "a.zip" ||
-                    e.path().filename() == "damaged.zip")
-            << e.path();
-}

@@ -1,6 +1,5 @@
 #include "ArchiveTestSupport.h"
 #include "archive/PercentEncoding.h"
-#include "archive/SHA256.h"
 #include "core/Exception.h"
 #include "xml/XmlOutput.h"
 
@@ -8,36 +7,6 @@
 
 using namespace quendle;
 using namespace quendle::test;
-
-TEST(Sha256, KnownDigestsInBase64AndContextReuse) {
-    SHA256 sha;
-    auto b64 = [&](const std::string& s) {
-        Sha256Digest d = sha.hash(s.data(), s.size());
-        return base64Encode(d.data(), d.size());
-    };
-    // FIPS 180-2 vectors; the same object hashes one buffer after another.
-    EXPECT_EQ(b64("abc"), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
-    EXPECT_EQ(b64(""), "47DEQpj8HBSa+/TImW+5JCeuQeRkm5NMpJWZG3hSuFU=");
-    EXPECT_EQ(b64("abc"), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
-    std::string million(1000000, 'a');
-    EXPECT_EQ(b64(million), "zcduXJkU+5KBocfihNc+Z/GAmkiklyAOBG05zMcRLNA=");
-}
-
-TEST(Base64, Rfc4648Vectors) {
-    for (auto [in, out] : std::vector<std::pair<std::string, std::string>>{{"", ""},
-                                                                           {"f", "Zg=="},
-                                                                           {"fo", "Zm8="},
-                                                                           {"foo", "Zm9v"},
-                                                                           {"foob", "Zm9vYg=="},
-                                                                           {"fooba", "Zm9vYmE="},
-                                                                           {"foobar", "Zm9vYmFy"}})
-        EXPECT_EQ(base64Encode(in.data(), in.size()), out) << in;
-    // No line breaks, however long.
-    std::string big(100000, 'x');
-    std::string encoded = base64Encode(big.data(), big.size());
-    EXPECT_EQ(encoded.size(), 133336u);
-    EXPECT_EQ(encoded.find('\n'), std::string::npos);
-}
 
 TEST(PercentEncoding, PackagePathsAndEntryNames) {
     EXPECT_EQ(percentEncodePackagePath("Root\\VFS\\My App\\[x].txt"), "Root\\VFS\\My%20App\\%5Bx%5D.txt");

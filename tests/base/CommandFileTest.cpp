@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -250,28 +249,6 @@ TEST_F(CommandFileTest, HugeLineEndsQuicklyWithACommandLineError) {
     EXPECT_NE(out.find("Valid commands:"), std::string::npos);
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::seconds(60)); // linear, even under sanitizers
-}
-
-TEST_F(CommandFileTest, BinaryGarbageEndsWithAPresentedError) {
-    std::mt19937 rng(1234);
-    for (int round = 0; round < 20; ++round) {
-        std::string bytes = round % 2 ? ";qdc\n" : "";
-        size_t size = 1 + rng() % 5000;
-        for (size_t i = 0; i < size; ++i)
-            bytes += static_cast<char>(rng() & 0xFF);
-        if (round % 4 == 3)
-            bytes[0] = '\xFF', bytes[1] = '\xFE'; // garbage that claims to be UTF-16
-        RecordingContainer container;
-        CommandFile file(CommandFileMarker, &container);
-        std::string path = write(bytes);
-        CapturedOutput capture;
-        try {
-            file.run(path, round % 3 == 0);
-        } catch (...) {
-            uint32_t code = handleCurrentException();
-            EXPECT_TRUE(code == GenericErrorCode || code == CommandFileFormatErrorCode) << round;
-        }
-    }
 }
 
 TEST_F(CommandFileTest, NamedPipeIsReadOnceItsWriterComes) {

@@ -1,7 +1,4 @@
 #include "CommandTestSupport.h"
-#include "core/SystemError.h"
-
-#include <cerrno>
 
 using namespace quendle;
 using namespace quendle::test;
@@ -29,14 +26,6 @@ TEST(ConsoleWriter, ColourScopesNestAndRestore) {
     }
     w->write("plain");
     EXPECT_EQ(capture.take(), "\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
-}
-
-TEST(SystemError, WindowsExceptionsQuoteTheSystemText) {
-    WindowsException e = WindowsException::fromErrno(ENOENT);
-    EXPECT_EQ(e.code(), 2u);
-    EXPECT_EQ(e.message(), "Win32 Error [2]: \"The system cannot find the file specified.\"");
-    EXPECT_EQ(GetSystemErrorText(5), "Access is denied.\n");
-    EXPECT_EQ(GetSystemErrorText(0xFFFFFFFF), "-1");
 }
 
 TEST(CommandLineException, CloneKeepsContainerAndCommand) {

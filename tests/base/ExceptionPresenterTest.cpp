@@ -49,8 +49,7 @@ TEST(ValidationReport, StaysBoundedForThousandsOfErrorsOnOneHugeLine) {
     XmlParseException e("p.xml", line, errors);
     std::string report = e.reportText();
     EXPECT_LT(report.size(), 40000u);
-    EXPECT_NE(report.find("\n980 more errors are not shown.\n"), std::string::npos)
-        << report.substr(0, 2000);
+    EXPECT_NE(report.find("\n980 more errors are not shown.\n"), std::string::npos) << report.substr(0, 2000);
     EXPECT_NE(report.find("\nSource: <r aaa"), std::string::npos);
     EXPECT_NE(report.find("a [...]\nLine: 1\n"), std::string::npos);
     EXPECT_NE(report.find("\n1: <r aaa"), std::string::npos);
@@ -109,15 +108,6 @@ TEST(ExceptionPresenter, ErrorsAreBrightRedAndTheColourIsReset) {
         handleCurrentException();
     }
     EXPECT_EQ(capture.take(), std::string(red) + "Null pointer exception.\n" + reset);
-}
-
-TEST(ExceptionModel, KindNames) {
-    SehException seh("[SEH_AV_READ_NULLPTR] ...", 1, "ExceptionHandling", 91);
-    EXPECT_EQ(seh.GetKindName(), "SEH_AV_READ_NULLPTR");
-    EXPECT_EQ(SehException("m", 9, "f", 1).GetKindName(), "SEH_GENERIC");
-    EXPECT_EQ(WindowsException(2).GetKindName(), "EXCEPTION_WIN32");
-    EXPECT_EQ(kindName(7), "Exception ???");
-    EXPECT_EQ(kindName(-1), "Exception ???");
 }
 
 TEST(ExceptionModel, CloneWithStackTraceAppendsOneTrace) {

@@ -1,94 +1,23 @@
-#include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
-#include <gtest/gtest.h>
-#include <map>
-#include <poll.h>
-#include <sstream>
-#include <string>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
+#include "package/PackageTestSupport.h"
 
-extern char** environ;
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using quendle::test::RunResult;
 
 namespace {
 
-struct ProcessResult {
-    int exitCode = -1; // 1000 + signal when the process was killed
-    std::string out;
-    std::string err;
-};
-
-// Runs the built program with the given arguments; `env` entries override (or, when empty,
-// remove) variables of this process's environment. Standard output is a pipe, not a terminal.
-ProcessResult runQuendle(const std::vector<std::string>& args,
-                         const std::map<std::string, std::string>& env = {}) {
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        std::string name = entry.substr(0, entry.find('='));
-        if (!env.count(name) && name != "NO_COLOR" && name != "CLICOLOR_FORCE")
-            envStrings.push_back(entry);
-    }
-    for (const auto& [name, value] : env) {
-        if (!value.empty())
-            envStrings.push_back(name + "=" + value);
-    }
-    std::vector<char*> argv{const_cast<char*>(QUENDLE_EXE)};
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    int out[2], err[2];
-    if (::pipe(out) != 0 || ::pipe(err) != 0)
-        return {};
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        ::dup2(err[1], STDERR_FILENO);
-        ::close(out[0]);
-        ::close(err[0]);
-        ::execve(QUENDLE_EXE, argv.data(), envp.data());
-        _exit(127);
-    }
-    ::close(out[1]);
-    ::close(err[1]);
-    ProcessResult r;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    int open = 2;
-    while (open > 0 && ::poll(fds, 2, 60000) > 0) {
-        for (auto& f : fds) {
-            if (f.fd < 0 || !(f.revents & (POLLIN | POLLHUP)))
-                continue;
-            char buf[65536];
-            ssize_t n = ::read(f.fd, buf, sizeof buf);
-            if (n <= 0) {
-                ::close(f.fd);
-                f.fd = -1;
-                --open;
-            } else {
-                (f.fd == fds[0].fd ? r.out : r.err).append(buf, static_cast<size_t>(n));
-            }
-        }
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    return r;
+// The built program with stdout a pipe, not a terminal; `env` entries override (or, when empty,
+// remove) variables, and the caller's colour settings never leak in.
+RunResult runQuendle(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
+    env.emplace("NO_COLOR", "");
+    std::vector<std::string> argv{QUENDLE_EXE};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return quendle::test::runProgram(argv, {env, {}});
 }
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using quendle::test::readFile;
 
 const std::string generalUsage = readFile(QUENDLE_SOURCE_DIR "/tests/cli/general-usage.txt");
 const std::string red = "\x1b[91m";
@@ -146,7 +75,7 @@ class CliTest : public testing::Test {
 } // namespace
 
 TEST_F(CliTest, HelpPrintsTheBannerAndTheGeneralUsageByteForByte) {
-    ProcessResult r = runQuendle({"/Help"});
+    RunResult r = runQuendle({"/Help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(afterBanner(r.out), generalUsage + "\n");
     EXPECT_EQ(r.err, "");
@@ -155,7 +84,7 @@ TEST_F(CliTest, HelpPrintsTheBannerAndTheGeneralUsageByteForByte) {
 }
 
 TEST_F(CliTest, HelpForOneCommand) {
-    ProcessResult r = runQuendle({"/Help", "set-registryvalue"});
+    RunResult r = runQuendle({"/Help", "set-registryvalue"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(afterBanner(r.out), topLevelUsage() + usageLineOf("Set-RegistryValue") + "\n");
     EXPECT_EQ(afterBanner(runQuendle({"/Help", "Update"}).out), "\n");
@@ -163,27 +92,27 @@ TEST_F(CliTest, HelpForOneCommand) {
 }
 
 TEST_F(CliTest, NoArgumentsShowsTheGeneralUsageInBrightRedAndFails) {
-    ProcessResult plain = runQuendle({});
+    RunResult plain = runQuendle({});
     EXPECT_EQ(plain.exitCode, 100);
     EXPECT_EQ(afterBanner(plain.out), generalUsage + "\n");
-    ProcessResult coloured = runQuendle({}, {{"CLICOLOR_FORCE", "1"}});
+    RunResult coloured = runQuendle({}, {{"CLICOLOR_FORCE", "1"}});
     EXPECT_EQ(coloured.exitCode, 100);
     EXPECT_EQ(afterBanner(coloured.out), red + generalUsage + "\n" + reset);
-    ProcessResult optedOut = runQuendle({}, {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", "1"}});
+    RunResult optedOut = runQuendle({}, {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", "1"}});
     EXPECT_EQ(afterBanner(optedOut.out), generalUsage + "\n");
 }
 
 TEST_F(CliTest, UnknownCommandsWithAndWithoutSuggestion) {
-    ProcessResult near = runQuendle({"/Updte", package_});
+    RunResult near = runQuendle({"/Updte", package_});
     EXPECT_EQ(near.exitCode, 100);
     EXPECT_EQ(afterBanner(near.out),
               "Command \"Updte\" is unknown. Maybe you should use instead \"Update\"\n\n" + generalUsage +
                   "\n");
-    ProcessResult far = runQuendle({"/Frobnicate"});
+    RunResult far = runQuendle({"/Frobnicate"});
     EXPECT_EQ(far.exitCode, 100);
     EXPECT_EQ(afterBanner(far.out), generalUsage + "\n");
     // A sub-command named at the top is a command too, and runs into its missing package.
-    ProcessResult sub = runQuendle({"/Update", package_, "Del-Fil", "Root\\a"});
+    RunResult sub = runQuendle({"/Update", package_, "Del-Fil", "Root\\a"});
     EXPECT_EQ(afterBanner(sub.out),
               "Command \"Del-Fil\" is unknown. Maybe you should use instead \"Del-File\"\n\n" + generalUsage +
                   "\n");
@@ -223,7 +152,7 @@ TEST_F(CliTest, SubCommandParameterErrorsShowTheCommandsUsage) {
     for (const auto& c : cases) {
         std::vector<std::string> args = {"/Update", package_};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        ProcessResult r = runQuendle(args, {{"CLICOLOR_FORCE", "1"}});
+        RunResult r = runQuendle(args, {{"CLICOLOR_FORCE", "1"}});
         EXPECT_EQ(r.exitCode, 100) << c.args[0];
         std::string expected =
             (c.message.empty() ? "" : c.message + "\n\n") + topLevelUsage() + usageLineOf(c.command) + "\n";
@@ -238,48 +167,48 @@ TEST_F(CliTest, AllowedValuesIgnoreCaseAndReachTheHandler) {
              {"Set-RegistryValue", "REGISTRY\\MACHINE\\K", "-type", "DWORD", "-value", "1"},
          }) {
         args.insert(args.begin(), {"/Update", package_});
-        ProcessResult r = runQuendle(args);
+        RunResult r = runQuendle(args);
         EXPECT_EQ(r.out.find("Usage:"), std::string::npos) << args[2] << r.out;
         EXPECT_EQ(r.out.find("parameter value"), std::string::npos) << args[2];
     }
 }
 
 TEST_F(CliTest, TopLevelErrorsShowTheGeneralUsage) {
-    ProcessResult r = runQuendle({"/Update", package_});
+    RunResult r = runQuendle({"/Update", package_});
     EXPECT_EQ(r.exitCode, 100);
     EXPECT_EQ(afterBanner(r.out), "A required argument is missing: <command>.\n\n\n" + generalUsage + "\n");
-    ProcessResult b = runQuendle({"/BatchFileUpdate", package_, "c.txt", "-nofial"});
+    RunResult b = runQuendle({"/BatchFileUpdate", package_, "c.txt", "-nofial"});
     EXPECT_EQ(afterBanner(b.out),
               "Unknown parameter: -nofial. Maybe you should use instead: -nofail. \n\n\n" + generalUsage +
                   "\n");
 }
 
 TEST_F(CliTest, MissingPackageFails) {
-    ProcessResult r = runQuendle({"/Update", dir_ + "/none.appv", "Del-File", "Root\\a"});
+    RunResult r = runQuendle({"/Update", dir_ + "/none.appv", "Del-File", "Root\\a"});
     EXPECT_EQ(r.exitCode, 100);
     EXPECT_EQ(afterBanner(r.out), "File not found: \"" + dir_ + "/none.appv\".\n");
 }
 
 TEST_F(CliTest, CommandFileExitCodes) {
-    ProcessResult rejected =
+    RunResult rejected =
         runQuendle({"/BatchFileUpdate", package_, file("bad.txt", ";QDC\nDel-File Root\\a\n")});
     EXPECT_EQ(rejected.exitCode, 106);
     EXPECT_EQ(afterBanner(rejected.out),
               "Unsupported command file format. The supported file formats are: ANSI, Unicode Big Endian and "
               "Unicode Little Endian. The first line of the file must begin with \";qdc\".\n");
-    ProcessResult utf8Bom = runQuendle({"/BatchFileUpdate", package_, file("bom.txt", "\xEF\xBB\xBF;qdc\n")});
+    RunResult utf8Bom = runQuendle({"/BatchFileUpdate", package_, file("bom.txt", "\xEF\xBB\xBF;qdc\n")});
     EXPECT_EQ(utf8Bom.exitCode, 106);
 
-    ProcessResult missing = runQuendle({"/BatchFileUpdate", package_, dir_ + "/none.txt"});
+    RunResult missing = runQuendle({"/BatchFileUpdate", package_, dir_ + "/none.txt"});
     EXPECT_EQ(missing.exitCode, 100);
     EXPECT_EQ(afterBanner(missing.out), "File not found: \"" + dir_ + "/none.txt\".\n");
     ::mkdir((dir_ + "/sub").c_str(), 0700);
-    ProcessResult folder = runQuendle({"/BatchFileUpdate", package_, dir_ + "/sub/"});
+    RunResult folder = runQuendle({"/BatchFileUpdate", package_, dir_ + "/sub/"});
     EXPECT_EQ(folder.exitCode, 100);
     EXPECT_EQ(afterBanner(folder.out), "File not found: \"" + dir_ + "/sub\".\n");
 
     // A command-line error in the file ends the run even with -nofail; the line is echoed first.
-    ProcessResult misspelt = runQuendle(
+    RunResult misspelt = runQuendle(
         {"/BatchFileUpdate", package_, file("c.txt", ";qdc\nAdd-Fil a b\nDel-File x\n"), "-NOFAIL"});
     EXPECT_EQ(misspelt.exitCode, 100);
     EXPECT_EQ(afterBanner(misspelt.out), "Add-Fil a b\nCommand \"Add-Fil\" is unknown. Maybe you should use "
@@ -301,7 +230,7 @@ TEST_F(CliTest, HostileArgumentsEndWithAMessageNotACrash) {
         {"/Help", std::string(120000, 'H')},
     };
     for (const auto& args : cases) {
-        ProcessResult r = runQuendle(args);
+        RunResult r = runQuendle(args);
         EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 100) << args[0] << " -> " << r.exitCode << r.err;
         EXPECT_EQ(r.err, "");
     }

@@ -6,14 +6,11 @@
 
 #include <chrono>
 #include <csignal>
-#include <random>
 #include <thread>
 
 using namespace quendle::test;
 
 namespace {
-
-const char* const DisplayNameXPath = "//appx:Properties/appx:DisplayName";
 
 // A running quendle with its own temp folder and captured output.
 class Child {
@@ -106,16 +103,10 @@ TEST(EndToEndInterrupt, SignalsAndFaultsRemoveTheWorkspaceAndLeaveThePackage) {
 TEST(EndToEndInterrupt, KillDashNineAtAnyMomentLeavesTheOldOrACompleteNewPackage) {
     ScratchDir dir;
     // A payload big enough that packing takes a while, so the kills land at different stages.
-    std::string source = dir / "source";
-    fs::copy(demoDir(), source, fs::copy_options::recursive);
-    std::mt19937 random(20261206);
-    std::string payload(4 << 20, '\0');
-    for (auto& c : payload)
-        c = static_cast<char>(random());
-    writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/payload.bin", payload);
-    std::string pristine = dir / "pristine.appv";
-    ASSERT_TRUE(makePackage(source, pristine));
+    std::string pristine = packageWithPayload(dir, 4 << 20, "pristine.appv");
+    ASSERT_FALSE(pristine.empty());
     const std::string oldBytes = readFile(pristine);
+    std::mt19937 random(20261206);
 
     int oldSeen = 0, newSeen = 0;
     for (int round = 0; round < 5; ++round) {
@@ -145,18 +136,11 @@ TEST(EndToEndInterrupt, KillDashNineAtAnyMomentLeavesTheOldOrACompleteNewPackage
 
 TEST(EndToEndInterrupt, FullDiskAndReadOnlyFolderKeepTheOldPackageAndReport186WithTheReason) {
     // A small file system of its own, mounted in a private mount namespace: needs root.
-    if (geteuid() != 0 || runShell("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode != 0)
+    if (!canMountPrivately())
         GTEST_SKIP() << "needs root and mount namespaces";
     ScratchDir dir, tmp;
-    std::string source = dir / "source";
-    fs::copy(demoDir(), source, fs::copy_options::recursive);
-    std::mt19937 random(7);
-    std::string payload(96 << 10, '\0');
-    for (auto& c : payload)
-        c = static_cast<char>(random());
-    writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/payload.bin", payload);
-    std::string package = dir / "pkg.appv";
-    ASSERT_TRUE(makePackage(source, package));
+    std::string package = packageWithPayload(dir, 96 << 10);
+    ASSERT_FALSE(package.empty());
     size_t pages = (fs::file_size(package) + 4095) / 4096;
 
     struct Case {

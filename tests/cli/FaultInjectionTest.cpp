@@ -6,34 +6,10 @@
 #include "HostileTestSupport.h"
 
 #include <gtest/gtest.h>
-#include <random>
 
 using namespace quendle::test;
 
 namespace {
-
-const char* const DisplayNameXPath = "//appx:Properties/appx:DisplayName";
-
-bool canMountPrivately() {
-    static const bool can =
-        geteuid() == 0 && runShell("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode == 0;
-    return can;
-}
-
-// The demo package with an incompressible payload of `bytes`.
-std::string packageWithPayload(const ScratchDir& dir, size_t bytes) {
-    std::string source = dir / "source";
-    fs::copy(demoDir(), source, fs::copy_options::recursive);
-    std::mt19937 random(11);
-    std::string payload(bytes, '\0');
-    for (auto& c : payload)
-        c = static_cast<char>(random());
-    writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/payload.bin", payload);
-    std::string package = dir / "pkg.appv";
-    EXPECT_TRUE(makePackage(source, package));
-    fs::remove_all(source);
-    return package;
-}
 
 // A shell script that starts a command-file run reading from a pipe, feeds it `lines`, waits for
 // `waitFor` in its output, runs `meanwhile`, then ends the command file and waits for the run.

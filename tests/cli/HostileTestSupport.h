@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <sys/resource.h>
 
 namespace quendle::test {
 
@@ -18,39 +17,17 @@ struct MeasuredRun {
 };
 
 // Runs argv (argv[0] a full path) with TMPDIR set to a fresh folder (or `tempFolder` when
-// given) and NO_COLOR, stdin from /dev/null. Peak memory comes from wait4, so it is this run's
-// own, not the test program's.
+// given) and NO_COLOR, stdin from /dev/null.
 inline MeasuredRun runMeasured(const std::vector<std::string>& argv, const std::string& tempFolder = {}) {
-    ScratchDir ownTemp, capture;
+    ScratchDir ownTemp;
     std::string temp = tempFolder.empty() ? ownTemp.path() : tempFolder;
-    std::string outPath = capture / "out";
     auto start = std::chrono::steady_clock::now();
-    pid_t pid = fork();
-    if (pid == 0) {
-        setenv("TMPDIR", temp.c_str(), 1);
-        setenv("NO_COLOR", "1", 1);
-        unsetenv("CLICOLOR_FORCE");
-        int in = open("/dev/null", O_RDONLY);
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        std::vector<std::string> copy = argv;
-        std::vector<char*> raw;
-        for (auto& a : copy)
-            raw.push_back(a.data());
-        raw.push_back(nullptr);
-        execv(raw[0], raw.data());
-        _exit(127);
-    }
+    RunResult r = runProgram(argv, {{{"TMPDIR", temp}, {"NO_COLOR", "1"}}, ""});
     MeasuredRun run;
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    run.peakKiB = usage.ru_maxrss;
-    run.output = readFile(outPath);
+    run.exitCode = r.exitCode;
+    run.peakKiB = r.peakKiB;
+    run.output = r.out + r.err;
     if (fs::is_directory(temp))
         run.tempLeftovers = leftovers(temp);
     return run;

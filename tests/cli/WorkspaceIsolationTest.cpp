@@ -7,7 +7,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <random>
 #include <regex>
 #include <sys/file.h>
 #include <thread>
@@ -166,11 +165,7 @@ TEST(WorkspaceIsolation, AFileSizeLimitIsAClearErrorAndLeavesNothing) {
     ScratchDir dir, tmp;
     std::string package = dir / "demo.appv";
     ASSERT_TRUE(makePackage(demoDir(), package));
-    std::string big(300000, '\0');
-    std::mt19937 random(42);
-    for (char& c : big)
-        c = static_cast<char>(random());
-    writeFile(dir / "big.bin", big);
+    writeFile(dir / "big.bin", randomBytes(300000, 42));
     FileStamp before = stampOf(package);
     // 100 KiB: the extracted package fits, the new archive does not.
     std::string script = "ulimit -f 100; TMPDIR=" + shellQuote(tmp.path()) + " NO_COLOR=1 " +

@@ -6,8 +6,8 @@
 #include "hive/RegfFormat.h"
 #include "hive/RegfReader.h"
 
+#include <functional>
 #include <gtest/gtest.h>
-#include <random>
 
 using namespace quendle;
 using namespace quendle::test;
@@ -101,90 +101,58 @@ TEST(DamagedHive, TruncatedAtAnyOffsetIsRefused) {
     }
 }
 
-TEST(DamagedHive, WrongSignaturesAndChecksumAreRefused) {
-    auto base = smallHive();
-    Layout l = layoutOf(base);
-    auto h = base;
-    h[0] = 'R';
-    EXPECT_EQ(refusal(h), 1009u);
-    h = base;
-    h[OffChecksum] ^= 1;
-    EXPECT_EQ(refusal(h), 1009u);
-    h = base;
-    put32(h.data() + OffMinor, 9);
-    fixChecksum(h);
-    EXPECT_EQ(refusal(h), 1009u);
-    h = base;
-    h[BaseBlockSize] = 'x'; // "hbin"
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    payload(h, l.a)[0] = 'x'; // "nk"
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    payload(h, l.longValue)[1] = 'x'; // "vk"
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    payload(h, l.machineList)[0] = 'x'; // "lf"
-    EXPECT_EQ(refusal(h), 1015u);
-}
-
-TEST(DamagedHive, SizesAndOffsetsPointingOutsideAreRefused) {
-    auto base = smallHive();
-    Layout l = layoutOf(base);
-    auto h = base;
-    put32(h.data() + BaseBlockSize + l.a, static_cast<uint32_t>(-0x100000)); // cell beyond its bin
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    put32(h.data() + BaseBlockSize + l.a, static_cast<uint32_t>(-12)); // not a multiple of 8
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    put32(h.data() + OffRootCell, 0x7FFFFFF8);
-    fixChecksum(h);
-    EXPECT_EQ(refusal(h), 1009u);
-    h = base;
-    put32(h.data() + OffBinsSize, 0x10000000);
-    fixChecksum(h);
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    put32(payload(h, l.a) + NkValueList, 0x7FFF0000);
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    put32(payload(h, l.a) + NkValueList, l.aValues + 8); // inside a cell, not at its start
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    put32(payload(h, l.a) + NkValueCount, 0xFFFFFFFF); // more values than the list holds
-    EXPECT_EQ(refusal(h), 1015u);
-    h = base;
-    put16(payload(h, l.a) + NkNameLength, 0xFFFF);
-    EXPECT_EQ(refusal(h), 1015u);
-}
-
-TEST(DamagedHive, ValueLengthLargerThanTheFileIsRefused) {
-    auto base = smallHive();
-    Layout l = layoutOf(base);
-    for (uint32_t length : {301u, 0x7FFFFFFFu, 0x80000005u}) {
-        auto h = base;
-        put32(payload(h, l.longValue) + VkDataLength, length);
-        EXPECT_EQ(refusal(h), 1015u) << length;
+TEST(DamagedHive, EachDamagedFieldIsRefusedWithItsError) {
+    using Hive = std::vector<uint8_t>;
+    const Hive base = smallHive();
+    Hive copy = base;
+    const Layout l = layoutOf(copy);
+    struct Case {
+        const char* what;
+        std::function<void(Hive&)> damage;
+        uint32_t error;
+    };
+    const Case cases[] = {
+        {"base block signature", [](Hive& h) { h[0] = 'R'; }, 1009},
+        {"checksum", [](Hive& h) { h[OffChecksum] ^= 1; }, 1009},
+        {"format version", [](Hive& h) { put32(h.data() + OffMinor, 9), fixChecksum(h); }, 1009},
+        {"root cell far outside", [](Hive& h) { put32(h.data() + OffRootCell, 0x7FFFFFF8), fixChecksum(h); },
+         1009},
+        {"bins size", [](Hive& h) { put32(h.data() + OffBinsSize, 0x10000000), fixChecksum(h); }, 1015},
+        {"hbin signature", [](Hive& h) { h[BaseBlockSize] = 'x'; }, 1015},
+        {"nk signature", [&](Hive& h) { payload(h, l.a)[0] = 'x'; }, 1015},
+        {"vk signature", [&](Hive& h) { payload(h, l.longValue)[1] = 'x'; }, 1015},
+        {"lf signature", [&](Hive& h) { payload(h, l.machineList)[0] = 'x'; }, 1015},
+        {"cell beyond its bin", [&](Hive& h) { put32(h.data() + BaseBlockSize + l.a, uint32_t(-0x100000)); },
+         1015},
+        {"cell size not a multiple of 8",
+         [&](Hive& h) { put32(h.data() + BaseBlockSize + l.a, uint32_t(-12)); }, 1015},
+        {"value list outside", [&](Hive& h) { put32(payload(h, l.a) + NkValueList, 0x7FFF0000); }, 1015},
+        {"value list inside a cell", [&](Hive& h) { put32(payload(h, l.a) + NkValueList, l.aValues + 8); },
+         1015},
+        {"more values than the list holds",
+         [&](Hive& h) { put32(payload(h, l.a) + NkValueCount, 0xFFFFFFFF); }, 1015},
+        {"name length", [&](Hive& h) { put16(payload(h, l.a) + NkNameLength, 0xFFFF); }, 1015},
+        {"value length one more", [&](Hive& h) { put32(payload(h, l.longValue) + VkDataLength, 301); }, 1015},
+        {"value length huge", [&](Hive& h) { put32(payload(h, l.longValue) + VkDataLength, 0x7FFFFFFF); },
+         1015},
+        {"value length inline and huge",
+         [&](Hive& h) { put32(payload(h, l.longValue) + VkDataLength, 0x80000005); }, 1015},
+        // Subkey lists that loop: an ancestor's list, the key itself; and a count that disagrees.
+        {"subkeys are an ancestor's",
+         [&](Hive& h) {
+             put32(payload(h, l.a) + NkSubkeyCount, 2);
+             put32(payload(h, l.a) + NkSubkeyList, l.machineList);
+         },
+         1015},
+        {"subkeys hold the key itself", [&](Hive& h) { put32(payload(h, l.machineList) + 4, l.machine); },
+         1015},
+        {"subkey count", [&](Hive& h) { put32(payload(h, l.machine) + NkSubkeyCount, 3); }, 1015},
+    };
+    for (const Case& c : cases) {
+        Hive h = base;
+        c.damage(h);
+        EXPECT_EQ(refusal(h), c.error) << c.what;
     }
-}
-
-TEST(DamagedHive, SubkeyListsThatLoopAreRefused) {
-    auto base = smallHive();
-    Layout l = layoutOf(base);
-    // A key that lists its own ancestor's list as its subkeys.
-    auto h = base;
-    put32(payload(h, l.a) + NkSubkeyCount, 2);
-    put32(payload(h, l.a) + NkSubkeyList, l.machineList);
-    EXPECT_EQ(refusal(h), 1015u);
-    // A key that lists itself.
-    h = base;
-    put32(payload(h, l.machineList) + 4, l.machine);
-    EXPECT_EQ(refusal(h), 1015u);
-    // A subkey count that disagrees with the list.
-    h = base;
-    put32(payload(h, l.machine) + NkSubkeyCount, 3);
-    EXPECT_EQ(refusal(h), 1015u);
 }
 
 TEST(DamagedHive, OpenPresentsTheCorruptHiveText) {
@@ -201,23 +169,6 @@ TEST(DamagedHive, OpenPresentsTheCorruptHiveText) {
         EXPECT_EQ(e.message().rfind("The registry is corrupted.", 0), 0u);
         EXPECT_NE(e.detail().find("truncated"), std::string::npos);
     }
-}
-
-TEST(DamagedHive, RandomDamageNeverCrashes) {
-    std::string sample = sampleHive(ProofHive);
-    auto base = sample.empty() ? smallHive() : readBytes(sample);
-    std::mt19937 gen(7);
-    int refused = 0;
-    for (int round = 0; round < 3000; ++round) {
-        auto h = base;
-        int flips = 1 + round % 8;
-        for (int i = 0; i < flips; ++i) {
-            size_t at = BaseBlockSize + gen() % (h.size() - BaseBlockSize);
-            h[at] = static_cast<uint8_t>(gen());
-        }
-        refused += refusal(h) != 0;
-    }
-    EXPECT_GT(refused, 0);
 }
 
 TEST(DamagedHive, DifferingSequenceNumbersAloneDoNotStopReading) {

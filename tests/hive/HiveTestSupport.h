@@ -16,7 +16,6 @@ inline std::string sampleHive(const std::string& name) {
     return fs::exists(p) ? p.string() : std::string();
 }
 inline const char* OfficeHive = "office.x-none.msi.16.x-none.vreg.dat";
-inline const char* ProofHive = "proof.en-us.msi.16.en-us.vreg.dat";
 
 inline std::vector<uint8_t> readBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

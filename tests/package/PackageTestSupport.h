@@ -108,6 +108,28 @@ inline std::string demoDir() {
     return sourceDir() + "/demo";
 }
 
+inline const char* const DisplayNameXPath = "//appx:Properties/appx:DisplayName";
+
+// The demo package with an incompressible payload of `bytes`, built in `dir`.
+inline std::string packageWithPayload(const ScratchDir& dir, size_t bytes,
+                                      const std::string& name = "pkg.appv") {
+    std::string source = dir / "source";
+    fs::copy(demoDir(), source, fs::copy_options::recursive);
+    writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/payload.bin", randomBytes(bytes, 11));
+    std::string package = dir / name;
+    if (!makePackage(source, package))
+        package.clear();
+    fs::remove_all(source);
+    return package;
+}
+
+// Root with mount namespaces: a test may then give a run a small file system of its own.
+inline bool canMountPrivately() {
+    static const bool can =
+        geteuid() == 0 && runShell("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode == 0;
+    return can;
+}
+
 // Writes a command file in the "ANSI" form with its marker line.
 inline void writeCommandFile(const std::string& path, const std::vector<std::string>& lines) {
     std::string text = ";qdc test commands\n";

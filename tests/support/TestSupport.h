@@ -10,8 +10,10 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <random>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -68,6 +70,15 @@ inline bool haveSamples() {
     return fs::exists(samplesDir() + "/andest22__MARI/AppXManifest.xml");
 }
 
+// Incompressible bytes, the same for the same seed.
+inline std::string randomBytes(size_t n, uint32_t seed = 1) {
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = static_cast<char>(gen());
+    return s;
+}
+
 // The message of the exception that `action` raises, or "" when it raises none.
 inline std::string failureOf(const std::function<void()>& action) {
     try {
@@ -82,6 +93,7 @@ struct RunResult {
     int exitCode = -1; // the process's exit status, or 128 + signal
     std::string out;
     std::string err;
+    long peakKiB = 0; // the largest resident set of the program (from wait4: its own, not ours)
 };
 
 struct RunOptions {
@@ -135,7 +147,9 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const RunOptio
     if (rc != 0)
         return result;
     int status = 0;
-    waitpid(pid, &status, 0);
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    result.peakKiB = usage.ru_maxrss;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = readFile(outPath);
     result.err = readFile(errPath);

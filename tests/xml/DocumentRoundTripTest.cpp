@@ -6,12 +6,12 @@ using namespace quendle::xmltest;
 
 namespace {
 
-std::string saveBytes(const std::string& input, TempFolder& dir, const std::string& name = "doc.xml") {
-    writeFile(dir.file("in-" + name), input);
+std::string saveBytes(const std::string& input, ScratchDir& dir, const std::string& name = "doc.xml") {
+    writeFile(dir / ("in-" + name), input);
     MsXmlDomDocument doc(name);
-    doc.Load(dir.file("in-" + name));
-    doc.Save(dir.file(name));
-    return readFile(dir.file(name));
+    doc.Load(dir / ("in-" + name));
+    doc.Save(dir / name);
+    return readFile(dir / name);
 }
 
 std::string firstLine(const std::string& text) {
@@ -21,7 +21,7 @@ std::string firstLine(const std::string& text) {
 } // namespace
 
 TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
-    TempFolder dir;
+    ScratchDir dir;
     // No declaration at all: the defaults.
     EXPECT_EQ(firstLine(saveBytes("<a><b/></a>", dir)),
               R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)");
@@ -37,62 +37,62 @@ TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
     EXPECT_EQ(firstLine(saved), R"(<?xml version="1.0" encoding="Windows-1252" standalone="yes"?>)");
     EXPECT_NE(saved.find("caf\xE9<"), std::string::npos);
     EXPECT_EQ(saved.find("\xC3\xA9"), std::string::npos);
-    std::string out;
-    ASSERT_EQ(run("xmllint --noout " + quoted(dir.file("w.xml")), &out), 0) << out;
+    test::RunResult lint = runShell("xmllint --noout " + shellQuote(dir / "w.xml"));
+    ASSERT_EQ(lint.exitCode, 0) << lint.out;
 }
 
 TEST(XmlLoad, ReadsUtf16AndUtf8WithByteOrderMarks) {
-    TempFolder dir;
+    ScratchDir dir;
     // "<r>é€</r>" in UTF-16LE with BOM and no declaration.
     std::string utf16("\xFF\xFE<\0r\0>\0\xE9\0\xAC\x20<\0/\0r\0>\0", 20);
-    writeFile(dir.file("u16.xml"), utf16);
+    writeFile(dir / "u16.xml", utf16);
     MsXmlDomDocument doc("u16.xml");
-    doc.Load(dir.file("u16.xml"));
+    doc.Load(dir / "u16.xml");
     EXPECT_EQ(doc.GetDocumentElement()->GetText(), "\xC3\xA9\xE2\x82\xAC");
     // Without a declaration it is saved as UTF-8.
-    doc.Save(dir.file("u16-saved.xml"));
-    EXPECT_NE(readFile(dir.file("u16-saved.xml")).find("<r>\xC3\xA9\xE2\x82\xAC</r>"), std::string::npos);
+    doc.Save(dir / "u16-saved.xml");
+    EXPECT_NE(readFile(dir / "u16-saved.xml").find("<r>\xC3\xA9\xE2\x82\xAC</r>"), std::string::npos);
 
-    writeFile(dir.file("bom8.xml"), "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><r>x</r>");
+    writeFile(dir / "bom8.xml", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><r>x</r>");
     MsXmlDomDocument bom("bom8.xml");
-    bom.Load(dir.file("bom8.xml"));
+    bom.Load(dir / "bom8.xml");
     EXPECT_EQ(bom.encoding(), "utf-8");
     EXPECT_EQ(bom.GetDocumentElement()->GetText(), "x");
 }
 
 TEST(XmlSave, IsStableAndIndentsNewElementsLikeTheirSiblings) {
-    TempFolder dir;
+    ScratchDir dir;
     const std::string input = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<root xmlns=\"urn:t\">\r\n"
                               "    <item a=\"1\">text</item>\r\n  <item><deep>x</deep></item>\r\n"
                               "<!-- note --><keep xml:space=\"preserve\">  <in/>  </keep></root>";
-    writeFile(dir.file("in.xml"), input);
+    writeFile(dir / "in.xml", input);
     MsXmlDomDocument first("in.xml");
-    first.Load(dir.file("in.xml"));
-    first.Save(dir.file("one.xml"));
+    first.Load(dir / "in.xml");
+    first.Save(dir / "one.xml");
     MsXmlDomDocument second("one.xml");
-    second.Load(dir.file("one.xml"));
-    second.Save(dir.file("two.xml"));
-    EXPECT_EQ(readFile(dir.file("one.xml")), readFile(dir.file("two.xml")));
-    EXPECT_NE(readFile(dir.file("one.xml")).find("<keep xml:space=\"preserve\">  <in/>  </keep>"),
+    second.Load(dir / "one.xml");
+    second.Save(dir / "two.xml");
+    EXPECT_EQ(readFile(dir / "one.xml"), readFile(dir / "two.xml"));
+    EXPECT_NE(readFile(dir / "one.xml").find("<keep xml:space=\"preserve\">  <in/>  </keep>"),
               std::string::npos);
 
     NamespaceMap map;
     second.SetupSelectionNamespaces("t", map);
     auto added = second.GetDocumentElement()->AppendChildElement("item", "urn:t");
     added->SetText("new");
-    second.Save(dir.file("three.xml"));
-    const std::string three = readFile(dir.file("three.xml"));
+    second.Save(dir / "three.xml");
+    const std::string three = readFile(dir / "three.xml");
     EXPECT_NE(three.find("\n\t<item>new</item>\n</root>"), std::string::npos) << three;
     EXPECT_EQ(three.find("xmlns=\"urn:t\"", three.find("<item>new")), std::string::npos)
         << "the new element reuses the parent's default namespace";
 }
 
 TEST(XmlLoad, NotWellFormedFileGivesOneReportWithoutContent) {
-    TempFolder dir;
-    writeFile(dir.file("bad.xml"), "<a>\n  <b>\n</a>\n");
-    MsXmlDomDocument doc(dir.file("bad.xml"));
-    auto e = thrown<XmlParseException>([&] { doc.Load(dir.file("bad.xml")); });
-    EXPECT_EQ(e.fileName(), dir.file("bad.xml"));
+    ScratchDir dir;
+    writeFile(dir / "bad.xml", "<a>\n  <b>\n</a>\n");
+    MsXmlDomDocument doc(dir / "bad.xml");
+    auto e = thrown<XmlParseException>([&] { doc.Load(dir / "bad.xml"); });
+    EXPECT_EQ(e.fileName(), dir / "bad.xml");
     EXPECT_TRUE(e.content().empty());
     ASSERT_FALSE(e.errors().empty());
     EXPECT_EQ(e.errors()[0].line, 3);
@@ -101,13 +101,13 @@ TEST(XmlLoad, NotWellFormedFileGivesOneReportWithoutContent) {
     EXPECT_NE(e.reportText().find("Validation failed on"), std::string::npos);
 
     // A file that does not exist is a Windows-style error, not a parse report.
-    auto missing = thrown<WindowsException>([&] { doc.Load(dir.file("missing.xml")); });
+    auto missing = thrown<WindowsException>([&] { doc.Load(dir / "missing.xml"); });
     EXPECT_EQ(missing.code(), 2u);
 }
 
 TEST(XmlSecurity, EntityBombsAndExternalEntitiesFailWithoutReadingFiles) {
-    TempFolder dir;
-    writeFile(dir.file("secret.txt"), "TOP-SECRET-TEXT");
+    ScratchDir dir;
+    writeFile(dir / "secret.txt", "TOP-SECRET-TEXT");
     std::string lol = "<!ENTITY l0 \"lol\">";
     for (int i = 1; i < 10; ++i) {
         lol += "<!ENTITY l" + std::to_string(i) + " \"";
@@ -115,23 +115,23 @@ TEST(XmlSecurity, EntityBombsAndExternalEntitiesFailWithoutReadingFiles) {
             lol += "&l" + std::to_string(i - 1) + ";";
         lol += "\">\n";
     }
-    writeFile(dir.file("bomb.xml"), "<?xml version=\"1.0\"?>\n<!DOCTYPE z [" + lol + "]>\n<z>&l9;</z>\n");
+    writeFile(dir / "bomb.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE z [" + lol + "]>\n<z>&l9;</z>\n");
     MsXmlDomDocument bomb("bomb.xml");
-    auto e = thrown<XmlParseException>([&] { bomb.Load(dir.file("bomb.xml")); });
+    auto e = thrown<XmlParseException>([&] { bomb.Load(dir / "bomb.xml"); });
     EXPECT_FALSE(e.errors().empty());
 
-    for (const std::string& decl : {"<!ENTITY x SYSTEM \"file://" + dir.file("secret.txt") + "\">",
-                                    "<!ENTITY x SYSTEM \"" + dir.file("secret.txt") + "\">",
-                                    "<!ENTITY % p SYSTEM \"" + dir.file("secret.txt") + "\"> %p;"}) {
-        writeFile(dir.file("ext.xml"), "<?xml version=\"1.0\"?>\n<!DOCTYPE a [" + decl + "]>\n<a>&x;</a>\n");
+    for (const std::string& decl : {"<!ENTITY x SYSTEM \"file://" + dir / "secret.txt" + "\">",
+                                    "<!ENTITY x SYSTEM \"" + dir / "secret.txt" + "\">",
+                                    "<!ENTITY % p SYSTEM \"" + dir / "secret.txt" + "\"> %p;"}) {
+        writeFile(dir / "ext.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE a [" + decl + "]>\n<a>&x;</a>\n");
         MsXmlDomDocument ext("ext.xml");
-        auto x = thrown<XmlParseException>([&] { ext.Load(dir.file("ext.xml")); });
+        auto x = thrown<XmlParseException>([&] { ext.Load(dir / "ext.xml"); });
         ASSERT_FALSE(x.errors().empty()) << decl;
         EXPECT_EQ(x.reportText().find("TOP-SECRET-TEXT"), std::string::npos);
     }
-    writeFile(dir.file("dtd.xml"), "<!DOCTYPE a SYSTEM \"" + dir.file("secret.txt") + "\"><a/>");
+    writeFile(dir / "dtd.xml", "<!DOCTYPE a SYSTEM \"" + dir / "secret.txt" + "\"><a/>");
     MsXmlDomDocument dtd("dtd.xml");
-    EXPECT_THROW(dtd.Load(dir.file("dtd.xml")), XmlParseException);
+    EXPECT_THROW(dtd.Load(dir / "dtd.xml"), XmlParseException);
 }
 
 TEST(XmlResources, EmbeddedSchemasAndStylesheetLoad) {
@@ -148,27 +148,24 @@ TEST(XmlResources, EmbeddedSchemasAndStylesheetLoad) {
 }
 
 TEST(XmlSave, BigSampleManifestSavesStablyAndStaysEquivalent) {
-    QUENDLE_REQUIRE_SAMPLES();
-    TempFolder dir;
+    if (!haveSamples())
+        GTEST_SKIP() << "samples not available";
+    ScratchDir dir;
     MsXmlDomDocument doc("AppxManifest.xml");
-    doc.Load(sample("andest22__MARI/AppXManifest.xml"));
-    doc.Save(dir.file("one.xml"));
+    doc.Load(samplesDir() + "/andest22__MARI/AppXManifest.xml");
+    doc.Save(dir / "one.xml");
     MsXmlDomDocument again("one.xml");
-    again.Load(dir.file("one.xml"));
-    again.Save(dir.file("two.xml"));
-    EXPECT_EQ(readFile(dir.file("one.xml")), readFile(dir.file("two.xml")));
+    again.Load(dir / "one.xml");
+    again.Save(dir / "two.xml");
+    EXPECT_EQ(readFile(dir / "one.xml"), readFile(dir / "two.xml"));
     // An independent reader sees the same elements, attributes and texts as in the original.
-    std::string out;
     const std::string script =
         "import sys, xml.etree.ElementTree as E\n"
         "def canon(e):\n"
         "    return (e.tag, sorted(e.attrib.items()), (e.text or '').strip(), [canon(c) for c in e])\n"
         "a = canon(E.parse(sys.argv[1]).getroot()); b = canon(E.parse(sys.argv[2]).getroot())\n"
         "sys.exit(0 if a == b else 1)\n";
-    writeFile(dir.file("canon.py"), script);
-    EXPECT_EQ(run("/usr/bin/python3 " + quoted(dir.file("canon.py")) + " " +
-                      quoted(sample("andest22__MARI/AppXManifest.xml")) + " " + quoted(dir.file("two.xml")),
-                  &out),
-              0)
-        << out;
+    test::RunResult same = runProgram({"/usr/bin/python3", "-c", script,
+                                       samplesDir() + "/andest22__MARI/AppXManifest.xml", dir / "two.xml"});
+    EXPECT_EQ(same.exitCode, 0) << same.out << same.err;
 }

@@ -7,19 +7,19 @@ using namespace quendle;
 using namespace quendle::xmltest;
 
 TEST(EncodingReadBack, AnEncodingThatCannotBeReadBackIsSavedAsUtf8) {
-    TempFolder dir;
+    ScratchDir dir;
     // UTF-7 encodes "<" as "+ADw-": saved in it, the part would be unreadable by anyone.
     for (const char* name : {"UTF-7", "utf-7"}) {
         SCOPED_TRACE(name);
-        writeFile(dir.file("in.xml"), std::string("<?xml version=\"1.0\" encoding=\"") + name +
-                                          "\"?>\n<PackageHistory a=\"1\"><Item>text</Item></PackageHistory>");
+        writeFile(dir / "in.xml", std::string("<?xml version=\"1.0\" encoding=\"") + name +
+                                      "\"?>\n<PackageHistory a=\"1\"><Item>text</Item></PackageHistory>");
         MsXmlDomDocument doc("PackageHistory.xml");
-        doc.Load(dir.file("in.xml"));
-        doc.Save(dir.file("out.xml"));
-        std::string saved = readFile(dir.file("out.xml"));
+        doc.Load(dir / "in.xml");
+        doc.Save(dir / "out.xml");
+        std::string saved = readFile(dir / "out.xml");
         EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"", 0), 0u) << saved;
         MsXmlDomDocument again("PackageHistory.xml");
-        ASSERT_NO_THROW(again.Load(dir.file("out.xml")));
+        ASSERT_NO_THROW(again.Load(dir / "out.xml"));
         EXPECT_EQ(again.GetDocumentElement()->SelectSingleNode("Item")->GetText(), "text");
     }
     // Encodings a parser recognises from the first bytes keep their declaration.
@@ -32,12 +32,12 @@ TEST(EncodingReadBack, AnEncodingThatCannotBeReadBackIsSavedAsUtf8) {
                 wide += std::string{c, '\0'};
             text = wide;
         }
-        writeFile(dir.file("in.xml"), text);
+        writeFile(dir / "in.xml", text);
         MsXmlDomDocument doc("doc.xml");
-        doc.Load(dir.file("in.xml"));
+        doc.Load(dir / "in.xml");
         EXPECT_EQ(doc.encoding(), name);
-        doc.Save(dir.file("out.xml"));
+        doc.Save(dir / "out.xml");
         MsXmlDomDocument again("doc.xml");
-        ASSERT_NO_THROW(again.Load(dir.file("out.xml")));
+        ASSERT_NO_THROW(again.Load(dir / "out.xml"));
     }
 }

@@ -60,12 +60,12 @@ TEST(XslErrors, RejectedStylesheetRaises65026AndRuntimeErrorsCarryTheirText) {
 }
 
 TEST(XslSecurity, StylesheetsCannotReadOrWriteFiles) {
-    TempFolder dir;
-    writeFile(dir.file("secret.xml"), "<s>TOP-SECRET-TEXT</s>");
+    ScratchDir dir;
+    writeFile(dir / "secret.xml", "<s>TOP-SECRET-TEXT</s>");
     const std::string reader =
         R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
       <xsl:template match="/"><out><xsl:value-of select="document(')" +
-        dir.file("secret.xml") + R"X(')"/></out></xsl:template></xsl:stylesheet>)X";
+        dir / "secret.xml" + R"X(')"/></out></xsl:template></xsl:stylesheet>)X";
     try {
         EXPECT_EQ(transformText(reader, {}).find("TOP-SECRET-TEXT"), std::string::npos);
     } catch (const Exception& e) {
@@ -74,19 +74,19 @@ TEST(XslSecurity, StylesheetsCannotReadOrWriteFiles) {
     const std::string importer =
         R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
       <xsl:import href=")" +
-        dir.file("other.xsl") + R"("/><xsl:template match="/"><out/></xsl:template></xsl:stylesheet>)";
-    writeFile(dir.file("other.xsl"), EchoParam);
+        dir / "other.xsl" + R"("/><xsl:template match="/"><out/></xsl:template></xsl:stylesheet>)";
+    writeFile(dir / "other.xsl", EchoParam);
     EXPECT_THROW(transformText(importer, {}), Exception);
 
     const std::string writer =
         R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform" xmlns:exsl="http://exslt.org/common" extension-element-prefixes="exsl">
       <xsl:template match="/"><exsl:document href=")" +
-        dir.file("written.xml") + R"("><w/></exsl:document><out/></xsl:template></xsl:stylesheet>)";
+        dir / "written.xml" + R"("><w/></exsl:document><out/></xsl:template></xsl:stylesheet>)";
     try {
         transformText(writer, {});
     } catch (const Exception&) {
     }
-    EXPECT_FALSE(std::filesystem::exists(dir.file("written.xml")));
+    EXPECT_FALSE(std::filesystem::exists(dir / "written.xml"));
 }
 
 TEST(ManifestNormalization, MovesAppVContentToTheNewestNamespaceByTheRules) {

@@ -40,25 +40,25 @@ void loadValidated(const std::string& path, std::shared_ptr<MsXmlSchemaCollectio
 } // namespace
 
 TEST(SchemaValidation, DocumentMustSatisfyEverySchemaOfTheCollection) {
-    TempFolder dir;
+    ScratchDir dir;
     auto schemas = collection();
-    writeFile(dir.file("ok.xml"),
+    writeFile(dir / "ok.xml",
               "<root id=\"1\" xmlns=\"urn:a\" xmlns:b=\"urn:b\"><n>1</n><b:extra>true</b:extra></root>");
-    EXPECT_NO_THROW(loadValidated(dir.file("ok.xml"), schemas));
-    writeFile(dir.file("badb.xml"),
+    EXPECT_NO_THROW(loadValidated(dir / "ok.xml", schemas));
+    writeFile(dir / "badb.xml",
               "<root id=\"1\" xmlns=\"urn:a\" xmlns:b=\"urn:b\"><n>1</n><b:extra>maybe</b:extra></root>");
-    EXPECT_THROW(loadValidated(dir.file("badb.xml"), schemas), XmlParseException);
+    EXPECT_THROW(loadValidated(dir / "badb.xml", schemas), XmlParseException);
     // Without validation the same file loads.
     MsXmlDomDocument plain("badb.xml");
     plain.SetSchemas(schemas);
-    EXPECT_NO_THROW(plain.Load(dir.file("badb.xml")));
+    EXPECT_NO_THROW(plain.Load(dir / "badb.xml"));
 }
 
 TEST(SchemaValidation, EveryErrorIsReportedWithItsLineAndTheFileText) {
-    TempFolder dir;
-    writeFile(dir.file("two.xml"),
+    ScratchDir dir;
+    writeFile(dir / "two.xml",
               "<?xml version=\"1.0\"?>\n<root xmlns=\"urn:a\">\n  <n>1</n>\n  <n>x</n>\n</root>\n");
-    auto e = thrown<XmlParseException>([&] { loadValidated(dir.file("two.xml"), collection()); });
+    auto e = thrown<XmlParseException>([&] { loadValidated(dir / "two.xml", collection()); });
     ASSERT_EQ(e.errors().size(), 2u);
     EXPECT_EQ(e.errors()[0].line, 2);
     EXPECT_NE(e.errors()[0].reason.find("id"), std::string::npos) << e.errors()[0].reason;

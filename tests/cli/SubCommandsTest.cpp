@@ -1,9 +1,11 @@
-// One command file that uses every one of the twenty sub-commands: the run saves once, and the
-// saved package passes every container check and carries every edit, read back with tools that
-// share no code with Quendle.
+// The sub-commands as a packaging engineer types them, checked on the saved package with tools
+// that share no code with Quendle: one command file with every one of the twenty (the run saves
+// once), quoted paths and scripts, and the values that are refused before anything changes.
 #include "package/PackageTestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace quendle::test;
 
@@ -19,12 +21,36 @@ size_t occurrences(const std::string& text, const std::string& what) {
     return n;
 }
 
+class SubCommandCli : public testing::Test {
+  protected:
+    void SetUp() override {
+        package = dir / "demo.appv";
+        ASSERT_TRUE(makePackage(demoDir(), package));
+        original = stampOf(package);
+        writeFile(dir / "build/LICENSE", "license\n");
+        writeFile(dir / "scripts/setup.cmd", "@echo off\r\n");
+    }
+
+    QuendleRun quendle(const std::vector<std::string>& args) {
+        QuendleRun run =
+            runQuendle(args, RunOptions{{{"USER", "builder"}, {"LANG", "en_US.UTF-8"}}, dir.path()});
+        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
+        return run;
+    }
+
+    // Python's answer about one XML part of the saved package.
+    std::string query(const std::string& part, const std::string& code) {
+        return queryPart(package, part, code);
+    }
+
+    ScratchDir dir;
+    std::string package;
+    FileStamp original;
+};
+
 } // namespace
 
-TEST(AllSubCommands, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
-    ScratchDir dir;
-    const std::string package = dir / "demo.appv";
-    ASSERT_TRUE(makePackage(demoDir(), package));
+TEST_F(SubCommandCli, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
     writeFile(dir / "build/tool.exe", std::string(150000, 'x'));
     writeFile(dir / "build/notes.txt", "new notes\n");
     writeFile(dir / "scripts/setup.cmd", "@echo setup\r\n");
@@ -66,10 +92,8 @@ TEST(AllSubCommands, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
          "Del-RegistryKey \"" + Key + "\\Notes\\Fonts\"",
          "Del-RegistryKeyAndSubkeys \"" + Key + "\\Old\""});
 
-    QuendleRun run = runQuendle({"/BatchFileUpdate", "demo.appv", "all.qdc"},
-                                RunOptions{{{"USER", "builder"}, {"LANG", "en_US.UTF-8"}}, dir.path()});
+    QuendleRun run = quendle({"/BatchFileUpdate", "demo.appv", "all.qdc"});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
-    EXPECT_TRUE(run.tempLeftovers.empty());
     const std::string& out = run.result.out;
     EXPECT_EQ(occurrences(out, "Extracting files..."), 1u) << out;
     EXPECT_EQ(occurrences(out, "Packing files..."), 1u) << out;
@@ -92,6 +116,11 @@ TEST(AllSubCommands, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
         queryPart(package, "PackageHistory.xml",
                   "i = list(r)[-1]\nprint(len(r), i.get('PackagingEngine'), i.get('SequencerVersion'))\n"),
         "2 BuildBot 5.1.0.0\n");
+    EXPECT_EQ(queryPart(package, "PackageHistory.xml", "print(list(r)[-1].get('PackageVersion'))\n"),
+              queryPart(package, "AppxManifest.xml",
+                        "print(r.find('{http://schemas.microsoft.com/appx/2010/manifest}Identity')"
+                        ".get('{http://schemas.microsoft.com/appv/2010/manifest}VersionId'))\n"))
+        << "the history names the version the identity was given";
 
     // Files and scripts, with their metadata and content types.
     const std::vector<std::string> names = entryNames(package);
@@ -120,4 +149,80 @@ TEST(AllSubCommands, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
     EXPECT_EQ(reg.find("\\Notes\\Fonts]"), std::string::npos) << reg;
     EXPECT_EQ(reg.find("\\Old"), std::string::npos) << reg;
     EXPECT_NE(reg.find("\"InstallFolder\""), std::string::npos) << "an untouched value stays";
+}
+
+TEST_F(SubCommandCli, CommandFileWithQuotedPathsAndScripts) {
+    writeCommandFile(dir / "edit.qdc",
+                     {"Add-File \"" + Notes + "\\docs\\user guide.txt\" \"build/LICENSE\"",
+                      "Add-ScriptFile scripts/setup.cmd", "Update-ScriptFile setup.cmd build/LICENSE",
+                      "Del-File \"" + Notes + "\\notes.txt\"", "Del-ScriptFile setup.cmd",
+                      "Add-ScriptFile build/LICENSE"});
+    QuendleRun run = quendle({"/BatchFileUpdate", "demo.appv", "edit.qdc"});
+    ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    const std::string& out = run.result.out;
+    EXPECT_TRUE(contains(out, "<Entry Long=\"user guide.txt\" Short=\"USERGU~1.TXT\"/>\n")) << out;
+    EXPECT_TRUE(contains(out, "Updated file \"Scripts\\setup.cmd\" in package.\n")) << out;
+    EXPECT_TRUE(contains(out, "Removed file \"Scripts\\setup.cmd\" from package.\n"
+                              "Removed element from [Content_Types].xml:\n"
+                              "<Default ContentType=\"appv/vfs-file\" Extension=\"cmd\"/>\n"))
+        << out;
+    EXPECT_EQ(verifyPackage(package), "");
+    const auto names = entryNames(package);
+    auto has = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) != names.end(); };
+    EXPECT_TRUE(has("Root/VFS/ProgramFilesX86/Demo%20Notes/docs/user%20guide.txt"));
+    EXPECT_FALSE(has("Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt"));
+    EXPECT_FALSE(has("Scripts/setup.cmd"));
+    EXPECT_EQ(entryBytes(package, "Scripts/LICENSE"), "license\n");
+    const std::string ct = "{http://schemas.openxmlformats.org/package/2006/content-types}";
+    EXPECT_EQ(query("[Content_Types].xml", "print(sorted(e.get('Extension') for e in r.findall('" + ct +
+                                               "Default')))\n"
+                                               "print([e.get('PartName') for e in r.findall('" +
+                                               ct + "Override')][2:])\n"),
+              "['dat', 'ini', 'md', 'txt', 'xml']\n['/Scripts/LICENSE']\n")
+        << "txt stays for the user guide; an extension-less script is registered by its part name";
+}
+
+TEST_F(SubCommandCli, RefusedValuesEndTheRunAndLeaveThePackage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+        bool opened;
+    };
+    const std::vector<Case> cases = {
+        {{"Update-PackageHistory", "-packagingengine", "BuildBot"},
+         "Packaging engine and sequencer version are both mandatory when at lest one is specified.",
+         false},
+        {{"Update-PackageHistory", "-packagingengine", "BuildBot", "-sequencerversion", "1.2.3.4.5"},
+         "Invalid sequencer version: \"1.2.3.4.5\".",
+         false},
+        {{"Update-PackageIdentity", "-packageid", "1234"},
+         "Invalid parameter value: \"1234\". Expected \"auto\" or <guid_string>.",
+         true},
+        {{"Update-PackageIdentity", "-version", "70000.0.0.0"},
+         "Invalid parameter value: \"70000.0.0.0\". Expected \"auto\" or <version_string>.",
+         true},
+        {{"Add-File", "Root/VFS/a.txt", "build/LICENSE"},
+         "Invalid package path: \"Root/VFS/a.txt\". Expecting a backslash path.",
+         false},
+        {{"Add-File", R"(Root\VFS\)", "build/LICENSE"}, "Invalid file path: \"Root\\VFS\\\".", false},
+        {{"Add-File", Notes + R"(\a.txt)", "build/missing.txt"},
+         "File not found: \"build/missing.txt\".",
+         false},
+        {{"Del-File", Notes + R"(\gone.txt)"},
+         "Unable to remove file \"" + Notes + "\\gone.txt\". File not found.",
+         true},
+        {{"Set-RegistryKey", R"(HKEY_LOCAL_MACHINE\Software)"},
+         "Invalid App-V 5.x registry key path. A valid App-V 5.x registry key path must start with "
+         "\"REGISTRY\\MACHINE\" or \"REGISTRY\\USER\".",
+         false},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args{"/Update", "demo.appv"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        QuendleRun run = quendle(args);
+        EXPECT_EQ(run.result.exitCode, 100) << c.message;
+        EXPECT_TRUE(contains(run.result.out + run.result.err, c.message)) << run.result.out << run.result.err;
+        EXPECT_EQ(contains(run.result.out, "Extracting files..."), c.opened) << c.message;
+    }
+    EXPECT_TRUE(stampOf(package) == original) << "the package file changed";
 }
