@@ -94,11 +94,11 @@ CheckedCopy::CheckedCopy() {
 CheckedCopy::~CheckedCopy() = default;
 
 bool CheckedCopy::canCopy(const ArchivedEntry& entry) {
-    if (!entry.mapped || entry.method != MethodDeflated || entry.blockSizes.size() != entry.blockCount() ||
-        entry.blockHashes.size() != entry.blockSizes.size())
+    if (!entry.mapped || entry.method != MethodDeflated || entry.blocks.size() != entry.blockCount())
         return false;
     uint64_t sum = 0;
-    for (uint32_t size : entry.blockSizes) {
+    for (const ArchivedEntry::OldBlock& block : entry.blocks) {
+        uint32_t size = block.compressedSize;
         if (size == 0 || size > MaxBlockBytes)
             return false;
         sum += size;
@@ -166,23 +166,23 @@ CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry
     for (std::vector<uint8_t>& buffer : input_)
         if (buffer.empty())
             buffer.resize(CopyBatchBytes + MaxBlockBytes);
-    blocks_.reserve(entry.blockSizes.size());
-    const size_t blockCount = entry.blockSizes.size();
+    blocks_.reserve(entry.blocks.size());
+    const size_t blockCount = entry.blocks.size();
     uint64_t left = entry.size;
     size_t next = 0; // the first block not read yet
     // Reads the next batch of blocks into `buffer`; false when the source fails.
     auto readBatch = [&](std::vector<uint8_t>& buffer, std::vector<Piece>& pieces, size_t& batched) {
         pieces.clear();
         batched = 0;
-        while (next < blockCount && batched + entry.blockSizes[next] <= buffer.size()) {
-            uint32_t size = entry.blockSizes[next];
+        while (next < blockCount && batched + entry.blocks[next].compressedSize <= buffer.size()) {
+            uint32_t size = entry.blocks[next].compressedSize;
             size_t expected = left < BlockSize ? static_cast<size_t>(left) : BlockSize;
             pieces.push_back({batched, size, expected, next + 1 == blockCount});
             batched += size;
             left -= expected;
             ++next;
         }
-        return compressed.readExact(buffer.data(), batched);
+        return batched == 0 || compressed.readExact(buffer.data(), batched);
     };
 
     uint32_t crc = 0;
@@ -220,7 +220,7 @@ CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry
                 return Result::NotAligned;
             ended = p.ended;
             crc = static_cast<uint32_t>(crc32_combine(crc, p.crc, static_cast<z_off_t>(p.expected)));
-            if (p.hash != entry.blockHashes[blocks_.size()])
+            if (p.hash != entry.blocks[blocks_.size()].hash)
                 ++wrongOldHashes_;
             blocks_.push_back({p.hash, p.size});
         }
@@ -231,8 +231,8 @@ CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry
         current = other;
     }
     uint64_t trailer = entry.compressedSize;
-    for (uint32_t size : entry.blockSizes)
-        trailer -= size;
+    for (const ArchivedEntry::OldBlock& block : entry.blocks)
+        trailer -= block.compressedSize;
     std::vector<uint8_t>& spare = input_[0];
     if (trailer > 0) {
         if (ended)

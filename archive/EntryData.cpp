@@ -2,6 +2,7 @@
 
 #include "archive/SHA256.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -202,7 +203,9 @@ size_t compressThreads() {
 
 bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
     const size_t threads = compressThreads();
-    const size_t batchChunks = 16 * threads;
+    // No bigger than the file needs: most new entries are a few KiB.
+    const uint64_t chunksNeeded = (source.size() + chunkSize_ - 1) / chunkSize_;
+    const size_t batchChunks = static_cast<size_t>(std::min<uint64_t>(16 * threads, chunksNeeded));
     // A block map takes each chunk's hash from the thread that compressed it.
     const bool hashes = listener_ && listener_->wantsChunkHashes();
     struct Worker {
@@ -226,9 +229,10 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
         size_t count = 0;
     };
     Batch batches[2];
-    for (Batch& batch : batches) {
-        batch.input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_ * batchChunks);
-        batch.chunks.resize(batchChunks);
+    // The second batch only when there is more than one.
+    for (size_t b = 0; b < (chunksNeeded > batchChunks ? 2 : 1); ++b) {
+        batches[b].input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_ * batchChunks);
+        batches[b].chunks.resize(batchChunks);
     }
     uint64_t left = source.size();
     auto readBatch = [&](Batch& batch) {
@@ -240,7 +244,7 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
             bytes += n;
             left -= n;
         }
-        return source.readExact(batch.input.get(), bytes);
+        return bytes == 0 || source.readExact(batch.input.get(), bytes);
     };
     auto writeBatch = [&](Batch& batch) {
         for (size_t i = 0; i < batch.count; ++i) {
