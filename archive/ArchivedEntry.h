@@ -21,9 +21,13 @@ struct ArchivedEntry {
     DosDateTime when;
     bool mapped = false; // the old block map describes the entry
     // Compressed size and SHA-256 of each 64 KiB block, from the old block map; empty when the
-    // map does not describe the entry block by block.
-    std::vector<uint32_t> blockSizes;
-    std::vector<std::array<uint8_t, 32>> blockHashes;
+    // map does not describe the entry block by block. One vector, not two: a package of 100,000
+    // small files has 100,000 of them.
+    struct OldBlock {
+        std::array<uint8_t, 32> hash;
+        uint32_t compressedSize;
+    };
+    std::vector<OldBlock> blocks;
 
     uint64_t blockCount() const { return (size + BlockSize - 1) / BlockSize; }
 };

@@ -48,6 +48,7 @@ class BlockMapBuilder : private ZipWriterHooks, private ZipEntryListener {
     void storedChunk(const uint8_t* data, size_t length) override;
     void entryDone(uint64_t) override {}
     void copiedChunk(const Sha256Digest& hash, uint64_t compressedBytes) override;
+    bool wantsChunkHashes() const override { return document_ != nullptr; }
 
     void writeBlock(const uint8_t* data, size_t length, uint64_t compressedBytes);
     void writeBlock(const Sha256Digest& digest, uint64_t compressedBytes);

@@ -16,8 +16,9 @@ namespace {
 
 // What the old map may leave after the blocks: the few bytes that end the stream.
 constexpr uint64_t MaxTrailerBytes = 64;
-// Raw bytes read, checked on all threads and written to the new archive at a time.
-constexpr size_t CopyBatchBytes = 4 << 20;
+// Raw bytes read, checked on all threads and written to the new archive at a time (two such
+// batches are in flight: one checked while the next is read).
+constexpr size_t CopyBatchBytes = 2 << 20;
 
 #ifndef QUENDLE_HAVE_ISAL
 // inflate's data_type: unused bits (low 6), the final block (64), stopped at a block boundary (128).
@@ -68,24 +69,12 @@ size_t CheckedCopy::threadCount() {
     return n == 0 ? 1 : n > 16 ? 16 : n;
 }
 
-void CheckedCopy::checkPieces(std::vector<Piece>& pieces) {
-    auto work = [&](size_t first) {
-        Worker& worker = *workers_[first];
-        for (size_t i = first; i < pieces.size(); i += workers_.size()) {
-            Piece& p = pieces[i];
-            p.ok = inflateBlock(worker, input_.data() + p.at, p.size, p.expected, p.last, p.ended);
-            if (!p.ok)
-                continue;
-            p.crc = updateCrc(0, worker.output.data(), p.expected);
-            p.hash = worker.sha.hash(worker.output.data(), p.expected);
-        }
-    };
-    // Each piece is checked the same way by whichever thread takes it, so the result is the same
-    // for any number of threads.
-    std::vector<std::jthread> helpers;
-    for (size_t t = 1; t < workers_.size() && t < pieces.size(); ++t)
-        helpers.emplace_back(work, t);
-    work(0);
+void CheckedCopy::checkPiece(Worker& worker, const uint8_t* input, Piece& p) {
+    p.ok = inflateBlock(worker, input + p.at, p.size, p.expected, p.last, p.ended);
+    if (!p.ok)
+        return;
+    p.crc = updateCrc(0, worker.output.data(), p.expected);
+    p.hash = worker.sha.hash(worker.output.data(), p.expected);
 }
 
 uint32_t CheckedCopy::updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
@@ -105,11 +94,11 @@ CheckedCopy::CheckedCopy() {
 CheckedCopy::~CheckedCopy() = default;
 
 bool CheckedCopy::canCopy(const ArchivedEntry& entry) {
-    if (!entry.mapped || entry.method != MethodDeflated || entry.blockSizes.size() != entry.blockCount() ||
-        entry.blockHashes.size() != entry.blockSizes.size())
+    if (!entry.mapped || entry.method != MethodDeflated || entry.blocks.size() != entry.blockCount())
         return false;
     uint64_t sum = 0;
-    for (uint32_t size : entry.blockSizes) {
+    for (const ArchivedEntry::OldBlock& block : entry.blocks) {
+        uint32_t size = block.compressedSize;
         if (size == 0 || size > MaxBlockBytes)
             return false;
         sum += size;
@@ -174,52 +163,85 @@ CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry
     wrongOldHashes_ = 0;
     if (!canCopy(entry))
         return Result::NotAligned;
-    if (input_.empty())
-        input_.resize(CopyBatchBytes + MaxBlockBytes);
-    blocks_.reserve(entry.blockSizes.size());
-    uint32_t crc = 0;
+    for (std::vector<uint8_t>& buffer : input_)
+        if (buffer.empty())
+            buffer.resize(CopyBatchBytes + MaxBlockBytes);
+    blocks_.reserve(entry.blocks.size());
+    const size_t blockCount = entry.blocks.size();
     uint64_t left = entry.size;
-    bool ended = false;
-    std::vector<Piece> pieces;
-    for (size_t i = 0; i < entry.blockSizes.size();) {
-        // A batch of blocks is read, checked on all threads, then judged and written in order.
+    size_t next = 0; // the first block not read yet
+    // Reads the next batch of blocks into `buffer`; false when the source fails.
+    auto readBatch = [&](std::vector<uint8_t>& buffer, std::vector<Piece>& pieces, size_t& batched) {
         pieces.clear();
-        size_t batched = 0;
-        while (i < entry.blockSizes.size() && batched + entry.blockSizes[i] <= input_.size()) {
-            uint32_t size = entry.blockSizes[i];
-            if (!compressed.readExact(input_.data() + batched, size))
-                return Result::ReadFailed;
+        batched = 0;
+        while (next < blockCount && batched + entry.blocks[next].compressedSize <= buffer.size()) {
+            uint32_t size = entry.blocks[next].compressedSize;
             size_t expected = left < BlockSize ? static_cast<size_t>(left) : BlockSize;
-            pieces.push_back({batched, size, expected, i + 1 == entry.blockSizes.size()});
+            pieces.push_back({batched, size, expected, next + 1 == blockCount});
             batched += size;
             left -= expected;
-            ++i;
+            ++next;
         }
-        checkPieces(pieces);
-        for (const Piece& p : pieces) {
+        return batched == 0 || compressed.readExact(buffer.data(), batched);
+    };
+
+    uint32_t crc = 0;
+    bool ended = false;
+    std::vector<Piece> pieces[2];
+    size_t batched[2] = {0, 0};
+    size_t current = 0;
+    if (!readBatch(input_[0], pieces[0], batched[0]))
+        return Result::ReadFailed;
+    while (!pieces[current].empty()) {
+        std::vector<Piece>& now = pieces[current];
+        const uint8_t* input = input_[current].data();
+        const size_t other = 1 - current;
+        bool wrote = true, read = true;
+        if (now.size() < 2) {
+            // One block is not worth a thread.
+            checkPiece(*workers_[0], input, now[0]);
+            wrote = archive.append(input, batched[current]);
+            read = readBatch(input_[other], pieces[other], batched[other]);
+        } else {
+            // The helpers check this batch while this thread writes it (a failed check cuts
+            // the entry off again) and reads the next one. Each block is checked the same way
+            // by whichever thread takes it, so the result is the same for any number of threads.
+            std::vector<std::jthread> helpers;
+            for (size_t t = 0; t < workers_.size() && t < now.size(); ++t)
+                helpers.emplace_back([&, t] {
+                    for (size_t i = t; i < now.size(); i += workers_.size())
+                        checkPiece(*workers_[t], input, now[i]);
+                });
+            wrote = archive.append(input, batched[current]);
+            read = wrote && readBatch(input_[other], pieces[other], batched[other]);
+        }
+        for (const Piece& p : now) {
             if (ended || !p.ok)
                 return Result::NotAligned;
             ended = p.ended;
             crc = static_cast<uint32_t>(crc32_combine(crc, p.crc, static_cast<z_off_t>(p.expected)));
-            if (p.hash != entry.blockHashes[blocks_.size()])
+            if (p.hash != entry.blocks[blocks_.size()].hash)
                 ++wrongOldHashes_;
             blocks_.push_back({p.hash, p.size});
         }
-        if (!archive.append(input_.data(), batched))
+        if (!wrote)
             return Result::WriteFailed;
+        if (!read)
+            return Result::ReadFailed;
+        current = other;
     }
     uint64_t trailer = entry.compressedSize;
-    for (uint32_t size : entry.blockSizes)
-        trailer -= size;
+    for (const ArchivedEntry::OldBlock& block : entry.blocks)
+        trailer -= block.compressedSize;
+    std::vector<uint8_t>& spare = input_[0];
     if (trailer > 0) {
         if (ended)
             return Result::NotAligned;
-        if (!compressed.readExact(input_.data(), static_cast<size_t>(trailer)))
+        if (!compressed.readExact(spare.data(), static_cast<size_t>(trailer)))
             return Result::ReadFailed;
-        if (!inflateBlock(*workers_[0], input_.data(), static_cast<size_t>(trailer), 0, true, ended) ||
-            !ended)
+        if (!inflateBlock(*workers_[0], spare.data(), static_cast<size_t>(trailer), 0, true, ended) || !ended)
             return Result::NotAligned;
-        if (!archive.append(input_.data(), static_cast<size_t>(trailer)))
+        if (!archive.append(spare.data(), static_cast<size_t>(trailer)))
             return Result::WriteFailed;
     } else if (!ended) {
         return Result::NotAligned;

@@ -1,8 +1,8 @@
 #pragma once
 #include "archive/ArchivedEntry.h"
+#include "archive/SHA256.h"
 #include "os/ArchiveFile.h"
 #include "os/ByteSource.h"
-#include "archive/SHA256.h"
 
 #include <cstdint>
 #include <string>
@@ -52,10 +52,10 @@ class CheckedCopy {
     static uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length);
     static bool inflateBlock(Worker& worker, const uint8_t* data, size_t length, size_t expected, bool last,
                              bool& ended);
-    void checkPieces(std::vector<Piece>& pieces);
+    static void checkPiece(Worker& worker, const uint8_t* input, Piece& piece);
 
     std::vector<std::unique_ptr<Worker>> workers_;
-    std::vector<uint8_t> input_;
+    std::vector<uint8_t> input_[2]; // one batch is read while the other is checked
     std::vector<Block> blocks_;
     size_t wrongOldHashes_ = 0;
 };

@@ -1,5 +1,8 @@
 #include "archive/EntryData.h"
 
+#include "archive/SHA256.h"
+
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -200,45 +203,96 @@ size_t compressThreads() {
 
 bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
     const size_t threads = compressThreads();
-    const size_t batchChunks = 16 * threads;
-    std::vector<ChunkCompressor> compressors(threads);
-    std::vector<ChunkCompressor::Output> outputs(batchChunks);
-    std::vector<char> ok(batchChunks);
-    auto input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_ * batchChunks);
+    // No bigger than the file needs: most new entries are a few KiB.
+    const uint64_t chunksNeeded = (source.size() + chunkSize_ - 1) / chunkSize_;
+    const size_t batchChunks = static_cast<size_t>(std::min<uint64_t>(16 * threads, chunksNeeded));
+    // A block map takes each chunk's hash from the thread that compressed it.
+    const bool hashes = listener_ && listener_->wantsChunkHashes();
+    struct Worker {
+        ChunkCompressor compressor;
+        std::unique_ptr<SHA256> sha;
+    };
+    std::vector<Worker> workers(threads);
+    if (hashes)
+        for (Worker& worker : workers)
+            worker.sha = std::make_unique<SHA256>();
+    struct Chunk {
+        ChunkCompressor::Output output;
+        size_t length = 0;
+        bool ok = false;
+        uint32_t crc = 0;
+        Sha256Digest hash{};
+    };
+    struct Batch {
+        std::unique_ptr<uint8_t[]> input;
+        std::vector<Chunk> chunks;
+        size_t count = 0;
+    };
+    Batch batches[2];
+    // The second batch only when there is more than one.
+    for (size_t b = 0; b < (chunksNeeded > batchChunks ? 2 : 1); ++b) {
+        batches[b].input = std::make_unique_for_overwrite<uint8_t[]>(chunkSize_ * batchChunks);
+        batches[b].chunks.resize(batchChunks);
+    }
     uint64_t left = source.size();
-    while (left > 0) {
-        // A batch of chunks is read, compressed on all threads, then written in order.
-        size_t count = 0, bytes = 0;
-        std::vector<size_t> lengths;
-        while (left > 0 && count < batchChunks) {
+    auto readBatch = [&](Batch& batch) {
+        batch.count = 0;
+        size_t bytes = 0;
+        while (left > 0 && batch.count < batchChunks) {
             size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
-            if (!source.readExact(input.get() + bytes, n))
-                return false;
-            lengths.push_back(n);
+            batch.chunks[batch.count++].length = n;
             bytes += n;
             left -= n;
-            ++count;
         }
-        auto work = [&](size_t first) {
-            for (size_t i = first; i < count; i += threads)
-                ok[i] = compressors[first].compress(input.get() + i * chunkSize_, lengths[i], outputs[i]);
-        };
+        return bytes == 0 || source.readExact(batch.input.get(), bytes);
+    };
+    auto writeBatch = [&](Batch& batch) {
+        for (size_t i = 0; i < batch.count; ++i) {
+            const Chunk& chunk = batch.chunks[i];
+            if (!chunk.ok || !archive.append(chunk.output.data.get(), chunk.output.size))
+                return false;
+            crc_ = static_cast<uint32_t>(crc32_combine(crc_, chunk.crc, static_cast<z_off_t>(chunk.length)));
+            compressed_ += chunk.output.size;
+            if (hashes)
+                listener_->copiedChunk(chunk.hash, chunk.output.size);
+            else if (listener_)
+                listener_->deflatedChunk(batch.input.get() + i * chunkSize_, chunk.length, chunk.output.size);
+        }
+        return true;
+    };
+
+    // While the helpers compress one batch, this thread writes the one before and reads the one
+    // after. Every chunk is compressed on its own, so the bytes never depend on the threads.
+    Batch* previous = nullptr;
+    Batch* current = &batches[0];
+    if (!readBatch(*current))
+        return false;
+    while (current->count > 0) {
+        Batch* following = current == &batches[0] ? &batches[1] : &batches[0];
+        bool ok = true;
         {
             std::vector<std::jthread> helpers;
-            for (size_t t = 1; t < threads && t < count; ++t)
-                helpers.emplace_back(work, t);
-            work(0);
+            for (size_t t = 0; t < threads && t < current->count; ++t)
+                helpers.emplace_back([&, t] {
+                    Worker& worker = workers[t];
+                    for (size_t i = t; i < current->count; i += threads) {
+                        Chunk& chunk = current->chunks[i];
+                        const uint8_t* data = current->input.get() + i * chunkSize_;
+                        chunk.ok = worker.compressor.compress(data, chunk.length, chunk.output);
+                        chunk.crc = updateCrc(0, data, chunk.length);
+                        if (hashes)
+                            chunk.hash = worker.sha->hash(data, chunk.length);
+                    }
+                });
+            ok = (!previous || writeBatch(*previous)) && readBatch(*following);
         }
-        for (size_t i = 0; i < count; ++i) {
-            const uint8_t* chunk = input.get() + i * chunkSize_;
-            if (!ok[i] || !archive.append(outputs[i].data.get(), outputs[i].size))
-                return false;
-            crc_ = updateCrc(crc_, chunk, lengths[i]);
-            compressed_ += outputs[i].size;
-            if (listener_)
-                listener_->deflatedChunk(chunk, lengths[i], outputs[i].size);
-        }
+        if (!ok)
+            return false;
+        previous = current;
+        current = following;
     }
+    if (previous && !writeBatch(*previous))
+        return false;
     // The stream ends with an empty final block.
     static constexpr uint8_t finalBlock[] = {0x03, 0x00};
     if (!archive.append(finalBlock, sizeof finalBlock))

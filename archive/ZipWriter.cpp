@@ -2,8 +2,8 @@
 
 #include "archive/CheckedCopy.h"
 #include "archive/EntryData.h"
-#include "core/SystemError.h"
 #include "archive/ZipReader.h"
+#include "core/SystemError.h"
 #include "os/SourceFile.h"
 
 #include <cerrno>
@@ -38,7 +38,7 @@ ZipWriter::~ZipWriter() = default;
 
 void ZipWriter::keepCentral(const CentralDirectoryHeader& header) {
     const std::vector<uint8_t>& bytes = header.bytes();
-    central_.insert(central_.end(), bytes.begin(), bytes.end());
+    central_.append(bytes.data(), bytes.size());
     ++centralCount_;
 }
 
@@ -222,7 +222,8 @@ bool ZipWriter::close() {
     errno = 0;
     uint64_t directoryOffset = archive_.size();
     bool ok = true;
-    ok = central_.empty() || archive_.append(central_.data(), central_.size());
+    ok =
+        central_.replay([this](const uint8_t* data, size_t length) { return archive_.append(data, length); });
     uint64_t zip64EndOffset = archive_.size();
     zip64End_.set(centralCount_, zip64EndOffset - directoryOffset, directoryOffset);
     locator_.setEndRecordOffset(zip64EndOffset);

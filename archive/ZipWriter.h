@@ -1,5 +1,6 @@
 #pragma once
 #include "archive/ArchivedEntry.h"
+#include "archive/PackedBytes.h"
 #include "archive/ZipCompression.h"
 #include "archive/ZipRecords.h"
 #include "archive/ZipWriterHooks.h"
@@ -67,9 +68,9 @@ class ZipWriter {
     ZipWriterHooks* hooks_;
     std::unique_ptr<CheckedCopy> copier_; // kept from entry to entry: its buffers and threads' tools
     ArchiveFile archive_;
-    // The central directory's bytes, kept as they will be written: a header object per entry
-    // would cost several times as much with 100,000 entries.
-    std::vector<uint8_t> central_;
+    // The central directory's bytes, kept as they will be written (a header object per entry
+    // would cost several times as much with 100,000 entries) and compressed until then.
+    PackedBytes central_;
     size_t centralCount_ = 0;
     Zip64EndOfCentralDirectory zip64End_;
     Zip64EndLocator locator_;

@@ -17,7 +17,10 @@ class ZipEntryListener {
     virtual void deflatedChunk(const uint8_t* data, size_t length, uint64_t compressedBytes) = 0;
     virtual void storedChunk(const uint8_t* data, size_t length) = 0;
     virtual void entryDone(uint64_t compressedSize) = 0;
-    // A block copied from another archive, checked and hashed already.
+    // True when the listener takes the SHA-256 of each deflated chunk through copiedChunk
+    // instead of its data, so that the hash is computed on the thread that compressed it.
+    virtual bool wantsChunkHashes() const { return false; }
+    // A block copied from another archive, or compressed, checked and hashed already.
     virtual void copiedChunk(const Sha256Digest& hash, uint64_t compressedBytes) {
         (void)hash, (void)compressedBytes;
     }

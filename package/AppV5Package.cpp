@@ -6,8 +6,6 @@
 #include "os/ExceptionHandling.h"
 #include "os/FileSystem.h"
 #include "package/ContentTypes.h"
-#include "xml/BlockMapReader.h"
-#include "xml/MsXmlDomDocument.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/PackageArchiveWriter.h"
@@ -16,6 +14,8 @@
 #include "package/PackageReplacement.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
+#include "xml/BlockMapReader.h"
+#include "xml/MsXmlDomDocument.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -129,7 +129,8 @@ void AppV5Package::open() {
     endProgressLine();
     if (!ok)
         throw Exception(
-            withCause(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}), original_->errorText()));
+            withCause(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}),
+                      original_->errorText()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);
@@ -164,10 +165,12 @@ void AppV5Package::readOldBlockMap() {
     // A map that cannot be read only costs speed: its entries are compressed again.
     (void)readBlockMap(path, [this](BlockMapFile&& file) {
         ArchivedEntry* entry = fileTable_.archivedEntry(file.name);
-        if (!entry || entry->size != file.size || !file.sized || entry->mapped)
+        if (!entry || entry->size != file.size || !file.sized || entry->mapped ||
+            file.blockSizes.size() != file.blockHashes.size())
             return;
-        entry->blockSizes = std::move(file.blockSizes);
-        entry->blockHashes = std::move(file.blockHashes);
+        entry->blocks.resize(file.blockSizes.size());
+        for (size_t i = 0; i < entry->blocks.size(); ++i)
+            entry->blocks[i] = {file.blockHashes[i], file.blockSizes[i]};
         entry->mapped = true;
     });
 }

@@ -8,56 +8,59 @@ std::string FileTable::foldKey(std::string_view packagePath) {
     return foldCase(packagePath);
 }
 
+std::optional<FileTable::Position> FileTable::findPosition(const PackagePath& packagePath) const {
+    auto found = index_.find(std::string_view(foldKey(packagePath)));
+    if (found == index_.end())
+        return std::nullopt;
+    return *found;
+}
+
 bool FileTable::insert(const PackagePath& packagePath, const std::string& sourcePath) {
-    std::string key = foldKey(packagePath);
-    if (index_.count(key))
+    if (contains(packagePath))
         return false;
-    auto it = entries_.insert(entries_.end(), Entry{packagePath, sourcePath, std::nullopt});
-    index_.emplace(std::move(key), it);
+    index_.insert(entries_.insert(entries_.end(), Entry{packagePath, sourcePath, std::nullopt}));
     return true;
 }
 
 bool FileTable::insertArchived(const PackagePath& packagePath, ArchivedEntry archived) {
-    std::string key = foldKey(packagePath);
-    if (index_.count(key))
+    if (contains(packagePath))
         return false;
-    auto it = entries_.insert(entries_.end(), Entry{packagePath, {}, std::move(archived)});
-    index_.emplace(std::move(key), it);
+    index_.insert(entries_.insert(entries_.end(), Entry{packagePath, {}, std::move(archived)}));
     return true;
 }
 
 bool FileTable::replaceSource(const PackagePath& packagePath, const std::string& sourcePath) {
-    auto found = index_.find(foldKey(packagePath));
-    if (found == index_.end())
+    std::optional<Position> found = findPosition(packagePath);
+    if (!found)
         return false;
-    found->second->sourcePath = sourcePath;
-    found->second->archived.reset();
+    (*found)->sourcePath = sourcePath;
+    (*found)->archived.reset();
     return true;
 }
 
 ArchivedEntry* FileTable::archivedEntry(const PackagePath& packagePath) {
-    auto found = index_.find(foldKey(packagePath));
-    if (found == index_.end() || !found->second->archived)
+    std::optional<Position> found = findPosition(packagePath);
+    if (!found || !(*found)->archived)
         return nullptr;
-    return &*found->second->archived;
+    return &*(*found)->archived;
 }
 
 bool FileTable::erase(const PackagePath& packagePath) {
-    auto found = index_.find(foldKey(packagePath));
-    if (found == index_.end())
+    std::optional<Position> found = findPosition(packagePath);
+    if (!found)
         return false;
-    entries_.erase(found->second);
-    index_.erase(found);
+    index_.erase(*found);
+    entries_.erase(*found);
     return true;
 }
 
 bool FileTable::contains(const PackagePath& packagePath) const {
-    return index_.count(foldKey(packagePath)) != 0;
+    return findPosition(packagePath).has_value();
 }
 
 const FileTable::Entry* FileTable::find(const PackagePath& packagePath) const {
-    auto found = index_.find(foldKey(packagePath));
-    return found == index_.end() ? nullptr : &*found->second;
+    std::optional<Position> found = findPosition(packagePath);
+    return found ? &**found : nullptr;
 }
 
 void FileTable::clear() {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
+#include <unordered_set>
 
 namespace quendle {
 
@@ -50,8 +50,26 @@ class FileTable {
     static std::string foldKey(std::string_view packagePath);
 
   private:
+    using Position = std::list<Entry>::iterator;
+    // The index holds positions only and folds an entry's path when it hashes or compares it, so
+    // that 100,000 paths are not kept a second time as keys.
+    struct KeyHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
+        size_t operator()(Position position) const { return (*this)(foldKey(position->packagePath)); }
+    };
+    struct KeyEqual {
+        using is_transparent = void;
+        bool operator()(Position a, Position b) const { return a == b; }
+        bool operator()(std::string_view key, Position position) const {
+            return foldKey(position->packagePath) == key;
+        }
+        bool operator()(Position position, std::string_view key) const { return (*this)(key, position); }
+    };
+    std::optional<Position> findPosition(const PackagePath& packagePath) const;
+
     std::list<Entry> entries_;
-    std::unordered_map<std::string, std::list<Entry>::iterator> index_;
+    std::unordered_set<Position, KeyHash, KeyEqual> index_;
 };
 
 } // namespace quendle
