@@ -1,6 +1,7 @@
 #include "archive/CentralDirectoryCheck.h"
 
 #include "archive/PercentEncoding.h"
+#include "archive/ZipFormat.h"
 #include "os/ExtractDestination.h"
 #include "core/SystemError.h"
 #include "os/UniqueFd.h"
@@ -14,27 +15,12 @@ namespace quendle {
 
 namespace {
 
-constexpr uint32_t EndSignature = 0x06054B50;
-constexpr uint32_t Zip64LocatorSignature = 0x07064B50;
-constexpr uint32_t Zip64EndSignature = 0x06064B50;
-constexpr uint32_t CentralSignature = 0x02014B50;
-constexpr uint32_t LocalSignature = 0x04034B50;
 constexpr size_t EndSize = 22;
 constexpr size_t LocatorSize = 20;
 constexpr size_t CentralFixedSize = 46;
 constexpr size_t LocalFixedSize = 30;
-constexpr uint16_t Zip64ExtraId = 0x0001;
-constexpr uint16_t UnicodePathExtraId = 0x7075;
 
-uint16_t get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t get32(const uint8_t* p) {
-    return get16(p) | static_cast<uint32_t>(get16(p + 2)) << 16;
-}
-uint64_t get64(const uint8_t* p) {
-    return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32;
-}
+using namespace zipformat;
 
 bool readAt(const RandomAccessFile& file, uint64_t offset, void* into, size_t length) {
     return file.readAt(offset, into, length);

@@ -1,5 +1,6 @@
 #include "archive/EntryData.h"
 
+#include "archive/CheckedCopy.h"
 #include "archive/SHA256.h"
 
 #include <algorithm>
@@ -189,20 +190,11 @@ class ChunkCompressor {
     std::unique_ptr<uint8_t[]> level_;
 };
 
-size_t compressThreads() {
-    if (const char* text = std::getenv("QUENDLE_THREADS"); text && *text) {
-        long n = std::strtol(text, nullptr, 10);
-        if (n >= 1 && n <= 64)
-            return static_cast<size_t>(n);
-    }
-    unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : n > 16 ? 16 : n;
-}
 
 } // namespace
 
 bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
-    const size_t threads = compressThreads();
+    const size_t threads = CheckedCopy::threadCount();
     // No bigger than the file needs: most new entries are a few KiB.
     const uint64_t chunksNeeded = (source.size() + chunkSize_ - 1) / chunkSize_;
     const size_t batchChunks = static_cast<size_t>(std::min<uint64_t>(16 * threads, chunksNeeded));

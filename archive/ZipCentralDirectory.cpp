@@ -1,6 +1,7 @@
 #include "archive/ZipCentralDirectory.h"
 
 #include "archive/PercentEncoding.h"
+#include "archive/ZipFormat.h"
 #include "os/ExtractDestination.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
@@ -13,25 +14,10 @@ namespace quendle {
 
 namespace {
 
-constexpr uint32_t EndSignature = 0x06054B50;
-constexpr uint32_t Zip64LocatorSignature = 0x07064B50;
-constexpr uint32_t Zip64EndSignature = 0x06064B50;
-constexpr uint32_t CentralSignature = 0x02014B50;
-constexpr uint32_t LocalSignature = 0x04034B50;
-constexpr uint32_t DescriptorSignature = 0x08074B50;
-constexpr uint16_t Zip64ExtraId = 0x0001;
 constexpr size_t EndRecordSize = 22;
 constexpr size_t MaxCommentSize = 65535;
 
-uint16_t get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t get32(const uint8_t* p) {
-    return get16(p) | (static_cast<uint32_t>(get16(p + 2)) << 16);
-}
-uint64_t get64(const uint8_t* p) {
-    return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32);
-}
+using namespace zipformat;
 
 std::string text(uint32_t id, MessageArgs args = {}) {
     return formatStringId(id, args);
