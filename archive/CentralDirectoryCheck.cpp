@@ -2,8 +2,8 @@
 
 #include "archive/PercentEncoding.h"
 #include "archive/ZipFormat.h"
-#include "os/ExtractDestination.h"
 #include "core/SystemError.h"
+#include "os/ExtractDestination.h"
 #include "os/UniqueFd.h"
 #include "util/strings/StringSystem.h"
 
@@ -30,7 +30,8 @@ bool readAt(const RandomAccessFile& file, uint64_t offset, void* into, size_t le
 // memory is taken at once.
 class SequentialReader {
   public:
-    SequentialReader(const RandomAccessFile& file, uint64_t offset, uint64_t end) : fd_(file), offset_(offset), end_(end) {}
+    SequentialReader(const RandomAccessFile& file, uint64_t offset, uint64_t end)
+        : fd_(file), offset_(offset), end_(end) {}
     bool read(void* into, size_t length) {
         auto* out = static_cast<uint8_t*>(into);
         while (length > 0) {

@@ -190,7 +190,6 @@ class ChunkCompressor {
     std::unique_ptr<uint8_t[]> level_;
 };
 
-
 } // namespace
 
 bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
