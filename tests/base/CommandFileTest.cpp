@@ -1,9 +1,8 @@
 #include "cli/CommandFile.h"
 #include "CommandTestSupport.h"
-#include "os/FileSystem.h"
+#include "support/TestSupport.h"
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <sys/stat.h>
 #include <thread>
@@ -16,19 +15,9 @@ namespace {
 
 class CommandFileTest : public testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = hostpath::tempFolderPath() + "/quendle-cf-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        hostpath::deleteFolderTree(dir_, true);
-        hostpath::removeFolder(dir_);
-    }
-
     std::string write(const std::string& bytes) {
-        std::string path = dir_ + "/commands" + std::to_string(++count_) + ".txt";
-        std::ofstream(path, std::ios::binary) << bytes;
+        std::string path = dir_ / ("commands" + std::to_string(++count_) + ".txt");
+        writeFile(path, bytes);
         return path;
     }
 
@@ -58,7 +47,7 @@ class CommandFileTest : public testing::Test {
         return presentedError([&] { file.run(path, noFail); }, &code);
     }
 
-    std::string dir_;
+    ScratchDir dir_;
     int count_ = 0;
 };
 
@@ -68,7 +57,7 @@ const std::string formatError =
 
 } // namespace
 
-TEST_F(CommandFileTest, Utf16BothByteOrdersAndUtf8WithoutMarkRun) {
+TEST_F(CommandFileTest, Utf16BothByteOrdersUtf8WithoutMarkAndWindows1252Run) {
     std::u16string text = u";qdc\r\nDel-File Root\\\u00E9t\u00E9\U0001F600.txt\r\n";
     for (bool be : {false, true}) {
         auto calls = runFile(utf16(text, be));
@@ -78,10 +67,8 @@ TEST_F(CommandFileTest, Utf16BothByteOrdersAndUtf8WithoutMarkRun) {
     auto calls = runFile(";qdc\nDel-File Root\\\xC3\xA9t\xC3\xA9.txt\n");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].values, (CommandValues{"Root\\\xC3\xA9t\xC3\xA9.txt"}));
-}
-
-TEST_F(CommandFileTest, AnsiBytesThatAreNotUtf8AreReadAsWindows1252) {
-    auto calls = runFile(";qdc\nDel-File caf\xE9\x80\n");
+    // ANSI bytes that are not UTF-8 are read as Windows-1252.
+    calls = runFile(";qdc\nDel-File caf\xE9\x80\n");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].values, (CommandValues{"caf\xC3\xA9\xE2\x82\xAC"}));
 }
@@ -98,11 +85,16 @@ TEST_F(CommandFileTest, MarkerIsCheckedOnTheFirstNonBlankLine) {
     EXPECT_EQ(failingRun(";", code), formatError);
     EXPECT_EQ(failingRun(";qd", code), formatError);
     EXPECT_EQ(failingRun(utf16(u"; qdc\n", false), code), formatError);
+    EXPECT_EQ(failingRun(std::string("\0\0;qdc\n", 7), code), formatError);
 
     auto calls = runFile("\n  \t\r\n   \n;qdc whatever follows\nDel-File a");
     ASSERT_EQ(calls.size(), 1u); // blank lines first are fine; the last line needs no line end
     EXPECT_EQ(calls[0].values, (CommandValues{"a"}));
     EXPECT_TRUE(runFile(";qdc").empty());
+    // NUL is an ordinary character.
+    calls = runFile(std::string(";qdc\nDel-File a\0b\n", 17));
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].values, (CommandValues{std::string("a\0b", 3)}));
 }
 
 TEST_F(CommandFileTest, CommentsBlankLinesAndLineEnds) {
@@ -207,11 +199,12 @@ TEST_F(CommandFileTest, UnopenableFilesAreNotFound) {
     uint32_t code = 0;
     RecordingContainer container;
     CommandFile file(CommandFileMarker, &container);
-    std::string missing = dir_ + "/none.txt";
+    std::string missing = dir_ / "none.txt";
     EXPECT_EQ(presentedError([&] { file.run(missing, false); }, &code),
               "File not found: \"" + missing + "\".\n");
     EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(presentedError([&] { file.run(dir_, false); }, &code), "File not found: \"" + dir_ + "\".\n");
+    EXPECT_EQ(presentedError([&] { file.run(dir_.path(), false); }, &code),
+              "File not found: \"" + dir_.path() + "\".\n");
     EXPECT_EQ(
         presentedError([&] { file.run(std::string("a\0b", 3), false); }, &code).rfind("File not found", 0),
         0u);
@@ -233,14 +226,6 @@ TEST_F(CommandFileTest, OddLengthUtf16FailsAfterTheCompleteLines) {
     EXPECT_EQ(container.calls.size(), 1u);
 }
 
-TEST_F(CommandFileTest, NulCharactersAreOrdinaryCharacters) {
-    auto calls = runFile(std::string(";qdc\nDel-File a\0b\n", 17));
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].values, (CommandValues{std::string("a\0b", 3)}));
-    uint32_t code = 0;
-    EXPECT_EQ(failingRun(std::string("\0\0;qdc\n", 7), code), formatError);
-}
-
 TEST_F(CommandFileTest, HugeLineEndsQuicklyWithACommandLineError) {
     auto start = std::chrono::steady_clock::now();
     uint32_t code = 0;
@@ -252,7 +237,7 @@ TEST_F(CommandFileTest, HugeLineEndsQuicklyWithACommandLineError) {
 }
 
 TEST_F(CommandFileTest, NamedPipeIsReadOnceItsWriterComes) {
-    std::string fifo = dir_ + "/pipe";
+    std::string fifo = dir_ / "pipe";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     std::thread writer([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));

@@ -51,6 +51,9 @@ TEST(CommandParser, PositionalParameterIsTakenOnlyAtItsOwnIndex) {
     EXPECT_EQ(out,
               errorOutput("A required argument is missing: <file_package_path>.\n",
                           topLevelUsage() + "  /Add-File   <file_package_path>  <file_source_path>\n\n"));
+    // Errors of a top-level command show the general usage.
+    EXPECT_EQ(presentedError([&] { c.executeCommand("Update", {"p.appv"}); }),
+              errorOutput("A required argument is missing: <command>.\n", c.getGeneralUsage()));
 }
 
 TEST(CommandParser, CommandNamesIgnoreAsciiCaseAndSuggestTheLastNearCommand) {
@@ -89,7 +92,7 @@ TEST(CommandParser, RunDropsTheFirstCharacterOfTheCommandWhateverItIs) {
     EXPECT_EQ(presentedError([&] { c.run(1, argv2); }), errorOutput("", c.getGeneralUsage()));
 }
 
-TEST(CommandParser, ValueMissingErrors) {
+TEST(CommandParser, MissingAndInvalidValues) {
     RecordingContainer c;
     std::string usage = c.getCommandUsage("Set-NodeText");
     EXPECT_EQ(presentedError([&] {
@@ -108,10 +111,6 @@ TEST(CommandParser, ValueMissingErrors) {
     // An empty value is a value.
     c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", ""});
     EXPECT_EQ(c.calls.back().values, (CommandValues{"StreamMap.xml", "", ""}));
-}
-
-TEST(CommandParser, InvalidAllowedValues) {
-    RecordingContainer c;
     EXPECT_EQ(presentedError([&] {
                   c.executeCommand("Set-RegistryValue", {"K", "-type", "REG_SZ"});
               }),
@@ -197,12 +196,6 @@ TEST(CommandParser, UsageLinesAndHelp) {
         c.printHelp("Update");
         EXPECT_EQ(out.take(), "\n");
     }
-}
-
-TEST(CommandParser, ErrorsOfATopLevelCommandShowTheGeneralUsage) {
-    RecordingContainer c;
-    EXPECT_EQ(presentedError([&] { c.executeCommand("Update", {"p.appv"}); }),
-              errorOutput("A required argument is missing: <command>.\n", c.getGeneralUsage()));
 }
 
 TEST(CommandParser, ErrorsAreBrightRedWhenColoursAreOn) {

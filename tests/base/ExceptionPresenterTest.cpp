@@ -100,16 +100,6 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
     EXPECT_EQ(presentedError([&] { throw Exception(withTrace); }), withTrace + "\n");
 }
 
-TEST(ExceptionPresenter, ErrorsAreBrightRedAndTheColourIsReset) {
-    CapturedOutput capture(true);
-    try {
-        throw Exception(Msg::NullPointer);
-    } catch (...) {
-        handleCurrentException();
-    }
-    EXPECT_EQ(capture.take(), std::string(red) + "Null pointer exception.\n" + reset);
-}
-
 TEST(ExceptionModel, CloneWithStackTraceAppendsOneTrace) {
     setStackTraceSource(currentStackTrace);
     Exception e("boom");

@@ -2,43 +2,24 @@
 #include "core/Exception.h"
 #include "os/Guid.h"
 #include "os/TempFileTracker.h"
+#include "support/TestSupport.h"
 
-#include <cstdlib>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace quendle;
 
 namespace {
 
-// A fresh folder below the temp folder, removed with everything in it at the end.
-class ScratchFolder {
-  public:
-    ScratchFolder() {
-        std::string pattern = hostpath::tempFolderPath() + "/quendle-fs-XXXXXX";
-        path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~ScratchFolder() {
-        ::chmod(path_.c_str(), 0700);
-        hostpath::deleteFolderTree(path_, true);
-        hostpath::removeFolder(path_);
-    }
-    const std::string& path() const { return path_; }
+// A scratch folder with shorthands for making files and folders in it.
+struct ScratchFolder : test::ScratchDir {
     std::string make(const std::string& relative, const std::string& content = "x") const {
-        std::string full = path_ + "/" + relative;
-        std::ofstream(full) << content;
-        return full;
+        test::writeFile(*this / relative, content);
+        return *this / relative;
     }
     std::string folder(const std::string& relative) const {
-        std::string full = path_ + "/" + relative;
-        ::mkdir(full.c_str(), 0700);
-        return full;
+        std::filesystem::create_directory(*this / relative);
+        return *this / relative;
     }
-
-  private:
-    std::string path_;
 };
 
 } // namespace

@@ -5,11 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
-#include <cstdio>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -38,7 +33,7 @@ class FilesystemMetadataTest : public testing::Test {
         ConsoleWriter::install();
     }
 
-    void load(const char* xml) {
+    void load(const std::string& xml) {
         document = std::make_unique<MsXmlDomDocument>("FilesystemMetadata.xml");
         document->LoadXml(xml);
         document->SetupSelectionNamespaces("appv", namespaces);
@@ -196,16 +191,9 @@ TEST_F(FilesystemMetadataTest, SavedTreeReadsBackWithPython) {
 }
 
 TEST_F(FilesystemMetadataTest, RealMetadataStaysValidForTheFormatSchema) {
-    const std::string sample =
-        std::string(QUENDLE_SOURCE_DIR) + "/../shared/samples/andest22__MARI/FileSystemMetadata.xml";
-    std::ifstream in(sample, std::ios::binary);
-    if (!in)
-        GTEST_SKIP() << "no samples at " << sample;
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    document = std::make_unique<MsXmlDomDocument>("FilesystemMetadata.xml");
-    document->LoadXml(bytes.str());
-    document->SetupSelectionNamespaces("appv", namespaces);
+    if (!test::haveSamples())
+        GTEST_SKIP() << "samples not available";
+    load(test::readFile(test::samplesDir() + "/andest22__MARI/FileSystemMetadata.xml"));
     // Names that need short names, with every kind of character the rules treat specially.
     for (const char* path :
          {R"(Root\VFS\ProgramFilesX86\Microsoft Office\root\Office16\WINWORD.EXE)",

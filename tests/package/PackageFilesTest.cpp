@@ -28,7 +28,7 @@ std::vector<std::string> split(std::string_view path) {
 
 } // namespace
 
-TEST(PackageFiles, SplitPackagePath) {
+TEST(PackageFiles, SplitPackagePathAndScriptPath) {
     using V = std::vector<std::string>;
     EXPECT_EQ(split(R"(Root\VFS\ProgramFilesX86\App\a.exe)"),
               (V{"Root", "VFS", "ProgramFilesX86", "App", "a.exe"}));
@@ -39,6 +39,8 @@ TEST(PackageFiles, SplitPackagePath) {
     EXPECT_EQ(split(R"(\Root\a)"), (V{R"(\Root)", "a"}))
         << "a leading backslash stays on the first component";
     EXPECT_EQ(split(R"(\\server\share)"), (V{R"(\\server)", "share"}));
+    EXPECT_EQ(scriptPackagePath("setup.cmd"), R"(Scripts\setup.cmd)");
+    EXPECT_EQ(scriptPackagePath(R"(\launch.ps1)"), R"(Scripts\launch.ps1)");
 }
 
 TEST(PackageFiles, ValidatePackagePathMessages) {
@@ -59,11 +61,6 @@ TEST(PackageFiles, ValidatePackagePathMessages) {
               "Invalid package path \"\". A package path must start with \"Root\".");
     EXPECT_EQ(failureOf([] { validatePackagePath(R"(Root\VFS\)"); }), "Invalid file path: \"Root\\VFS\\\".");
     EXPECT_EQ(failureOf([] { validatePackagePath(R"(Root\)"); }), "Invalid file path: \"Root\\\".");
-}
-
-TEST(PackageFiles, ScriptPathIsUnderScripts) {
-    EXPECT_EQ(scriptPackagePath("setup.cmd"), R"(Scripts\setup.cmd)");
-    EXPECT_EQ(scriptPackagePath(R"(\launch.ps1)"), R"(Scripts\launch.ps1)");
 }
 
 TEST(PackageFiles, AddIgnoresCaseAndRefusesDuplicates) {

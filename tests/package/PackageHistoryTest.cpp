@@ -7,10 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <filesystem>
-#include <functional>
-#include <memory>
 #include <string>
 
 using namespace quendle;
@@ -67,7 +63,7 @@ TEST(PackageHistoryValues, BothOrNeitherAndAValidVersion) {
     EXPECT_EQ(check("MyTool", "70000.1"), "Invalid sequencer version: \"70000.1\".");
 }
 
-TEST(PackageHistory, AppendsOneItemWithEveryAttributeInOrder) {
+TEST(PackageHistory, AppendsOneItemWithEveryAttributeInOrderToTheRootOnly) {
     ConsoleWriter::install();
     MsXmlDomDocument history("PackageHistory.xml");
     history.LoadXml(HistoryXml);
@@ -102,9 +98,8 @@ TEST(PackageHistory, AppendsOneItemWithEveryAttributeInOrder) {
         "UserFolder=/home/builder SystemType= Processor=2 X Test CPU LastRebootNormal=0 TerminalServices=0 "
         "RemoteSession=0 NetFrameworkVersion= IEVersion= PackageOSBitness=64 PackagingEngine=MyTool "
         "Locale=en-us InUpgrade=false SaveMode=eSave\n");
-}
 
-TEST(PackageHistory, NoRootElementIsANullPointer) {
+    // A document without a root element is a null pointer.
     MsXmlDomDocument empty("PackageHistory.xml");
     EXPECT_EQ(failureOf([&] { PackageHistory(empty).appendItem("v", "", "", fixedStation()); }),
               "Null pointer exception.");

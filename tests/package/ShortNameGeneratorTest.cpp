@@ -4,6 +4,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
 using namespace quendle;
 
@@ -28,57 +29,72 @@ std::string alone(const std::string& longName) {
     return Folder().add(longName);
 }
 
+// Each long name alone in its folder, and the short name it gets ("" for a valid 8.3 name).
+const std::pair<const char*, const char*> AloneCases[] = {
+    {"setup.exe", ""},
+    {"SETUP.EXE", ""},
+    {"abcdefgh.txt", ""}, // exactly eight and three characters
+    {"ABCDEFGH.TXT", ""},
+    {"LICENSE", ""},
+    {"a", ""},
+    {"x.y", ""},
+    {"~tmp", ""}, // a tilde is an ordinary character
+    {"a.b.c", "AB~1.C"},
+    {"archive.tar.gz", "ARCHIV~1.GZ"},
+    {"readme.html", "README~1.HTM"},
+    {"abcdefghi.txt", "ABCDEF~1.TXT"}, // nine-character stem
+    {"abc.json", "ABC~1.JSO"},         // four-character extension
+    {"ProgramFilesX86", "PROGRA~1"},
+    {"Microsoft Office", "MICROS~1"},
+    // Dots and spaces vanish, "+,;=[]" become underscores, all before counting room.
+    {"a b.txt", "AB~1.TXT"},
+    {"a+b.txt", "A_B~1.TXT"},
+    {"[x],y;z=w", "_X__Y_~1"},
+    {". . .abcdefgh", "~1.ABC"}, // a stem of only dropped characters
+    {".profile", "~1.PRO"},      // an empty stem
+    {"name.", ""},               // a trailing dot leaves an empty, valid extension
+    {"a.b+", "A~1.B_"},          // a replaced character in the extension
+    {"a.b c", "A~1.BC"},         // a space in the extension is dropped
+    {"x y z.tar.gz", "XYZTAR~1.GZ"},
+    {"[[[[[[[[[[.;;;;;", "______~1.___"},
+    // The extension check folds A to Z only, the written name folds every letter.
+    {"résumé final.doc", "RÉSUMÉ~1.DOC"},
+    {"straße verzeichnis", "STRAßE~1"}, // no single upper-case ß
+    // Characters are counted, not bytes: eight two-byte letters still fit.
+    {"éééééééé.txt", ""},
+    {"ééééééééé", "ÉÉÉÉÉÉ~1"},
+    {"ééééééééé.éééé", "ÉÉÉÉÉÉ~1.ÉÉÉ"},
+};
+
 } // namespace
 
-TEST(ShortNameGenerator, ValidEightDotThreeNamesNeedNoShortName) {
-    EXPECT_EQ(alone("setup.exe"), "");
-    EXPECT_EQ(alone("SETUP.EXE"), "");
-    EXPECT_EQ(alone("abcdefgh.txt"), "") << "exactly eight and three characters";
-    EXPECT_EQ(alone("ABCDEFGH.TXT"), "");
-    EXPECT_EQ(alone("LICENSE"), "");
-    EXPECT_EQ(alone("a"), "");
-    EXPECT_EQ(alone("x.y"), "");
-    EXPECT_EQ(alone("~tmp"), "") << "a tilde is an ordinary character";
-}
-
-TEST(ShortNameGenerator, DocumentedExamples) {
-    EXPECT_EQ(alone("a.b.c"), "AB~1.C");
-    EXPECT_EQ(alone("archive.tar.gz"), "ARCHIV~1.GZ");
-    EXPECT_EQ(alone("readme.html"), "README~1.HTM");
-    Folder programFiles;
-    EXPECT_EQ(programFiles.add("Program Files"), "PROGRA~1");
-    EXPECT_EQ(programFiles.add("Program Files (x86)"), "PROGRA~2");
-}
-
-TEST(ShortNameGenerator, TooLongStemOrExtensionGetsOne) {
-    EXPECT_EQ(alone("abcdefghi.txt"), "ABCDEF~1.TXT") << "nine-character stem";
-    EXPECT_EQ(alone("abc.json"), "ABC~1.JSO") << "four-character extension";
-    EXPECT_EQ(alone("ProgramFilesX86"), "PROGRA~1");
-    EXPECT_EQ(alone("Microsoft Office"), "MICROS~1");
-}
-
-TEST(ShortNameGenerator, DroppedAndReplacedCharacters) {
-    // Dots and spaces vanish, "+,;=[]" become underscores, all before counting room.
-    EXPECT_EQ(alone("a b.txt"), "AB~1.TXT");
-    EXPECT_EQ(alone("a+b.txt"), "A_B~1.TXT");
-    EXPECT_EQ(alone("[x],y;z=w"), "_X__Y_~1");
-    EXPECT_EQ(alone(". . .abcdefgh"), "~1.ABC") << "a stem of only dropped characters";
-    EXPECT_EQ(alone(".profile"), "~1.PRO") << "an empty stem";
-    EXPECT_EQ(alone("name."), "") << "a trailing dot leaves an empty, valid extension";
-    EXPECT_EQ(alone("a.b+"), "A~1.B_") << "a replaced character in the extension";
-    EXPECT_EQ(alone("a.b c"), "A~1.BC") << "a space in the extension is dropped";
-}
-
-TEST(ShortNameGenerator, CaseFollowsUnicodeMapping) {
-    // The extension check folds A to Z only, the written name folds every letter.
-    EXPECT_EQ(alone("résumé final.doc"), "RÉSUMÉ~1.DOC");
-    EXPECT_EQ(alone("straße verzeichnis"), "STRAßE~1") << "no single upper-case ß";
-    // Characters are counted, not bytes: eight two-byte letters still fit.
-    EXPECT_EQ(alone("éééééééé.txt"), "");
-    EXPECT_EQ(alone("ééééééééé"), "ÉÉÉÉÉÉ~1");
+TEST(ShortNameGenerator, NamesAloneInTheirFolderFitTheEightDotThreePattern) {
+    // The metadata schema accepts at most eight non-space characters, optionally "." and at most
+    // three more; count code points the way the schema does.
+    auto countCharacters = [](const std::string& s) {
+        size_t n = 0;
+        for (unsigned char c : s)
+            n += (c & 0xC0) != 0x80;
+        return n;
+    };
+    for (const auto& [longName, expected] : AloneCases) {
+        const std::string shortName = alone(longName);
+        EXPECT_EQ(shortName, expected) << longName;
+        const size_t dot = shortName.find('.');
+        EXPECT_EQ(shortName.find('.', dot == std::string::npos ? dot : dot + 1), std::string::npos)
+            << shortName;
+        EXPECT_LE(countCharacters(shortName.substr(0, dot)), 8u) << shortName;
+        if (dot != std::string::npos) {
+            EXPECT_LE(countCharacters(shortName.substr(dot + 1)), 3u) << shortName;
+        }
+        EXPECT_EQ(shortName.find(' '), std::string::npos) << shortName;
+    }
 }
 
 TEST(ShortNameGenerator, NumberingAmongSiblingsOnly) {
+    Folder programFiles;
+    EXPECT_EQ(programFiles.add("Program Files"), "PROGRA~1");
+    EXPECT_EQ(programFiles.add("Program Files (x86)"), "PROGRA~2");
     Folder folder;
     EXPECT_EQ(folder.add("Document One.txt"), "DOCUME~1.TXT");
     EXPECT_EQ(folder.add("Document Two.txt"), "DOCUME~2.TXT");
@@ -107,30 +123,4 @@ TEST(ShortNameGenerator, SkipsEveryTakenCandidate) {
     EXPECT_EQ(ShortNameGenerator::makeShortName("Program Data", isTaken), "PROGRA~3");
     taken.insert("PROGRA~3");
     EXPECT_EQ(ShortNameGenerator::makeShortName("Program Data", isTaken), "PROGRA~5");
-}
-
-TEST(ShortNameGenerator, GeneratedNamesFitTheEightDotThreePattern) {
-    // The metadata schema accepts at most eight non-space characters, optionally "." and at most
-    // three more; count code points the way the schema does.
-    auto countCharacters = [](const std::string& s) {
-        size_t n = 0;
-        for (unsigned char c : s)
-            n += (c & 0xC0) != 0x80;
-        return n;
-    };
-    for (const char* name : {"a.b.c", "Program Files (x86)", "résumé final.doc", ". . .abcdefgh",
-                             "x y z.tar.gz", "[[[[[[[[[[.;;;;;", "ééééééééé.éééé"}) {
-        const std::string shortName = alone(name);
-        ASSERT_FALSE(shortName.empty()) << name;
-        const size_t dot = shortName.find('.');
-        EXPECT_EQ(shortName.find('.', dot == std::string::npos ? dot : dot + 1), std::string::npos)
-            << shortName;
-        EXPECT_LE(countCharacters(shortName.substr(0, dot)), 8u) << shortName;
-        if (dot != std::string::npos) {
-            EXPECT_LE(countCharacters(shortName.substr(dot + 1)), 3u) << shortName;
-        }
-        EXPECT_EQ(shortName.find(' '), std::string::npos) << shortName;
-    }
-    EXPECT_EQ(alone("x y z.tar.gz"), "XYZTAR~1.GZ");
-    EXPECT_EQ(alone("[[[[[[[[[[.;;;;;"), "______~1.___");
 }

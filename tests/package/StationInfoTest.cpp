@@ -3,9 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 #include <regex>
 #include <string>
