@@ -142,18 +142,16 @@ TEST(OfflineRegHive, OperationsOnWhatIsNotOpenRaiseTheNotOpenMessage) {
     }
 }
 
-TEST(OfflineRegHive, OpenReportsMissingAndNonHiveFiles) {
+TEST(OfflineRegHive, OpenAndSaveReportFileErrors) {
     ScratchDir dir;
     OfflineRegHive hive;
     EXPECT_EQ(errorOf([&] { hive.Open(dir / "none.dat"); }), 2u);
     writeBytes(dir / "text.dat", std::vector<uint8_t>(8192, 'x'));
     EXPECT_EQ(errorOf([&] { hive.Open(dir / "text.dat"); }), 1009u);
     EXPECT_FALSE(hive.isOpen());
-}
 
-TEST(OfflineRegHive, SaveRefusesAnExistingTargetAndLeavesItAlone) {
-    ScratchDir dir;
-    OfflineRegHive hive = newHive();
+    // Save refuses an existing target and leaves it alone.
+    hive = newHive();
     writeBytes(dir / "Registry.dat", bytesOf("keep"));
     EXPECT_EQ(errorOf([&] { hive.Save(dir / "Registry.dat"); }), 183u);
     EXPECT_EQ(readBytes(dir / "Registry.dat"), bytesOf("keep"));
