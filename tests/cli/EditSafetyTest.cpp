@@ -11,9 +11,11 @@ namespace {
 
 const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes)";
 
-class EditSafety : public testing::Test {
+class EditSafety : public DemoPackageTest {
   protected:
+    // The demo package with an extension-less file; runs start in the test folder.
     void SetUp() override {
+        runOptions.workingDir = dir.path();
         std::string source = dir / "source";
         fs::copy(demoDir(), source, fs::copy_options::recursive);
         // An extension-less file, registered by its own Override, as real packages do.
@@ -29,19 +31,9 @@ class EditSafety : public testing::Test {
         writeFile(dir / "setup.cmd", "@echo off\r\n");
     }
 
-    QuendleRun quendle(const std::vector<std::string>& args, RunOptions options = {}) {
-        options.workingDir = dir.path();
-        QuendleRun run = runQuendle(args, options);
-        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
-        return run;
-    }
-
     std::string query(const std::string& part, const std::string& code) {
         return queryPart(package, part, code);
     }
-
-    ScratchDir dir;
-    std::string package;
 };
 
 // An entry's bytes read by Python's zipfile (unzip takes "[...]" for a pattern).
