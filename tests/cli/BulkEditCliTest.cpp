@@ -1,7 +1,7 @@
 // Add-Folder, Del-Folder and Import-Registry on real saved packages, judged by tools that share no
 // code with Quendle: Python's zipfile and ElementTree (verify_metadata.py re-derives the 8.3 names),
 // unzip, 7-Zip, and hivexregedit for the hive.
-#include "package/PackageTestSupport.h"
+#include "HostileTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +13,8 @@ namespace {
 
 const std::string Plugins = R"(Root\VFS\ProgramFilesX86\Demo Notes\Plugins)";
 
-class BulkEditCli : public testing::Test {
+class BulkEditCli : public DemoPackageTest {
   protected:
-    void SetUp() override {
-        package = dir / "demo.appv";
-        ASSERT_TRUE(makePackage(demoDir(), package));
-    }
-
     RunResult quendle(const std::vector<std::string>& args) {
         QuendleRun run = runQuendle(args, RunOptions{{{"LANG", "en_US.UTF-8"}}, dir.path()});
         EXPECT_TRUE(run.tempLeftovers.empty());
@@ -38,9 +33,6 @@ class BulkEditCli : public testing::Test {
         writeFile(hive, entryBytes(appv, "Registry.dat"));
         return runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"}).out;
     }
-
-    ScratchDir dir;
-    std::string package;
 };
 
 } // namespace

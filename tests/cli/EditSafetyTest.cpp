@@ -1,7 +1,7 @@
 // Edits that must never be lost or misapplied: names that differ only in case, scripts, command
 // files that run themselves, bytes that are not UTF-8, causes, signatures, versions. Each case
 // is checked on the saved package with tools that share no code with Quendle.
-#include "package/PackageTestSupport.h"
+#include "HostileTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -11,44 +11,29 @@ namespace {
 
 const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes)";
 
-class EditSafety : public testing::Test {
+class EditSafety : public DemoPackageTest {
   protected:
+    // The demo package with an extension-less file; runs start in the test folder.
     void SetUp() override {
+        runOptions.workingDir = dir.path();
         std::string source = dir / "source";
         fs::copy(demoDir(), source, fs::copy_options::recursive);
         // An extension-less file, registered by its own Override, as real packages do.
         writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/LICENSE", "license\n");
-        replaceIn(source + "/[Content_Types].xml", "</Types>",
-                  "  <Override PartName=\"/Root/VFS/ProgramFilesX86/Demo%20Notes/LICENSE\" "
-                  "ContentType=\"appv/vfs-file\" />\n</Types>");
-        replaceIn(source + "/FilesystemMetadata.xml", "<Entry Long=\"readme.md\" />",
-                  "<Entry Long=\"readme.md\" />\n<Entry Long=\"LICENSE\" Short=\"LICENSE\" />");
+        replaceInFile(source + "/[Content_Types].xml", "</Types>",
+                      "  <Override PartName=\"/Root/VFS/ProgramFilesX86/Demo%20Notes/LICENSE\" "
+                      "ContentType=\"appv/vfs-file\" />\n</Types>");
+        replaceInFile(source + "/FilesystemMetadata.xml", "<Entry Long=\"readme.md\" />",
+                      "<Entry Long=\"readme.md\" />\n<Entry Long=\"LICENSE\" Short=\"LICENSE\" />");
         package = dir / "demo.appv";
         ASSERT_TRUE(makePackage(source, package));
         writeFile(dir / "new.txt", "new\n");
         writeFile(dir / "setup.cmd", "@echo off\r\n");
     }
 
-    static void replaceIn(const std::string& path, const std::string& what, const std::string& with) {
-        std::string text = readFile(path);
-        size_t at = text.find(what);
-        ASSERT_NE(at, std::string::npos) << path;
-        writeFile(path, text.replace(at, what.size(), with));
-    }
-
-    QuendleRun quendle(const std::vector<std::string>& args, RunOptions options = {}) {
-        options.workingDir = dir.path();
-        QuendleRun run = runQuendle(args, options);
-        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
-        return run;
-    }
-
     std::string query(const std::string& part, const std::string& code) {
         return queryPart(package, part, code);
     }
-
-    ScratchDir dir;
-    std::string package;
 };
 
 // An entry's bytes read by Python's zipfile (unzip takes "[...]" for a pattern).

@@ -1,7 +1,7 @@
 // Edits of the demo package through the command line and command files, checked with tools
 // that share no code with Quendle (unzip, 7-Zip, Python's zipfile, the block-map verifier,
 // hivex).
-#include "package/PackageTestSupport.h"
+#include "HostileTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -13,34 +13,7 @@ namespace {
 
 const char* const StreamMapNs = "http://schemas.microsoft.com/appv/2010/streammap";
 
-class EndToEndDemo : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        package = dir / "demo.appv";
-        ASSERT_TRUE(makePackage(demoDir(), package));
-        original = stampOf(package);
-    }
-
-    // Exit status as the shell sees it, output, and the temp folder (must be empty again).
-    QuendleRun quendle(const std::vector<std::string>& args) {
-        QuendleRun run = runQuendle(args);
-        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
-        return run;
-    }
-
-    void expectUntouched() { EXPECT_TRUE(stampOf(package) == original) << "the package file changed"; }
-
-    ScratchDir dir;
-    std::string package;
-    FileStamp original;
-};
-
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
-        ++n;
-    return n;
-}
+using EndToEndDemo = DemoPackageTest;
 
 } // namespace
 
@@ -73,16 +46,10 @@ TEST_F(EndToEndDemo, CommandFileRunsEveryLineAndNofailGoesOnPastAFailingLine) {
 }
 
 TEST_F(EndToEndDemo, ARunThatChangesNothingLeavesTheFileAsItWas) {
-    QuendleRun run = quendle({"/Update",       package,
-                              "Set-NodeText",  "AppxManifest.xml",
-                              "-xpath",        "//appx:NoSuchNode",
-                              "-nodetext",     "x",
-                              "/Del-Nodes",    "StreamMap.xml",
-                              "-xpath",        "//appv:FeatureBlock",
-                              "/New-Element",  "AppxManifest.xml",
-                              "-xpath",        "//appx:NoSuchParent",
-                              "-elementname",  "Extra",
-                              "-namespaceURI", "http://schemas.microsoft.com/appx/2010/manifest"});
+    QuendleRun run = quendle(update("Set-NodeText AppxManifest.xml -xpath //appx:NoSuchNode -nodetext x "
+                                    "/Del-Nodes StreamMap.xml -xpath //appv:FeatureBlock /New-Element "
+                                    "AppxManifest.xml -xpath //appx:NoSuchParent -elementname Extra "
+                                    "-namespaceURI http://schemas.microsoft.com/appx/2010/manifest"));
     EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
     EXPECT_FALSE(contains(run.result.out, "Packing files"));
     EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
@@ -95,9 +62,9 @@ TEST_F(EndToEndDemo, ARunThatChangesNothingLeavesTheFileAsItWas) {
 }
 
 TEST_F(EndToEndDemo, NewElementWithCreateIfNotExistAddsOnlyOnce) {
-    std::vector<std::string> add{"/Update",       package,        "New-Element",
-                                 "StreamMap.xml", "-elementname", "FeatureBlock",
-                                 "-namespaceURI", StreamMapNs,    "-createifnotexist"};
+    std::vector<std::string> add =
+        update("New-Element StreamMap.xml -elementname FeatureBlock -namespaceURI " +
+               std::string(StreamMapNs) + " -createifnotexist");
     ASSERT_EQ(quendle(add).result.exitCode, 0);
     FileStamp once = stampOf(package);
     QuendleRun again = quendle(add);
@@ -261,31 +228,16 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
     RunOptions fromRoot;
     fromRoot.workingDir = sourceDir();
     ::chmod(package.c_str(), 0604);
-    QuendleRun first = runQuendle({"/Update",
-                                   package,
-                                   "Set-NodeText",
-                                   "AppxManifest.xml",
-                                   "-xpath",
-                                   DisplayNameXPath,
-                                   "-nodetext",
-                                   "Demo Notes 2",
-                                   "/Set-ElementAttribute",
-                                   "AppxManifest.xml",
-                                   "-xpath",
-                                   "//appx:Identity",
-                                   "-attributename",
-                                   "Version",
-                                   "-attributevalue",
-                                   "1.0.1.0",
-                                   "/Set-RegistryValue",
-                                   R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)",
-                                   "-valuename",
-                                   "WindowWidth",
-                                   "-type",
-                                   "dword",
-                                   "-value",
-                                   "1024"},
-                                  fromRoot);
+    std::vector<std::string> args =
+        update("Set-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) + " -nodetext",
+               {"Demo Notes 2"});
+    for (const auto& w : words("/Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename "
+                               "Version -attributevalue 1.0.1.0 /Set-RegistryValue"))
+        args.push_back(w);
+    args.push_back(R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)");
+    for (const auto& w : words("-valuename WindowWidth -type dword -value 1024"))
+        args.push_back(w);
+    QuendleRun first = runQuendle(args, fromRoot);
     ASSERT_EQ(first.result.exitCode, 0) << first.result.out;
     const std::string& out = first.result.out;
     EXPECT_TRUE(
@@ -326,30 +278,13 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
 }
 
 TEST_F(EndToEndDemo, EditsReportEachChangeWithTheValuesItReplaced) {
-    QuendleRun run = quendle({"/Update",
-                              package,
-                              "Set-NodeText",
-                              "FilesystemMetadata.xml",
-                              "-xpath",
-                              "//appv:Entry/@Short",
-                              "-nodetext",
-                              "SHORT~1",
-                              "/Set-ElementAttribute",
-                              "AppxManifest.xml",
-                              "-xpath",
-                              "//appx:Identity",
-                              "-attributename",
-                              "ResourceId",
-                              "-attributevalue",
-                              "demo",
-                              "/New-Element",
-                              "PackageHistory.xml",
-                              "-elementname",
-                              "Note",
-                              "-namespaceURI",
-                              "http://schemas.microsoft.com/appv/2010/PackageHistory",
-                              "-elementtext",
-                              "appended to the root"});
+    QuendleRun run =
+        quendle(update("Set-NodeText FilesystemMetadata.xml -xpath //appv:Entry/@Short -nodetext "
+                       "SHORT~1 /Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
+                       "-attributename ResourceId -attributevalue demo /New-Element "
+                       "PackageHistory.xml -elementname Note -namespaceURI "
+                       "http://schemas.microsoft.com/appv/2010/PackageHistory -elementtext",
+                       {"appended to the root"}));
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
     const std::string& out = run.result.out;
     for (const char* old : {"PROGRA~1", "DEMONO~1", "SETTIN~1.INI"})

@@ -14,13 +14,6 @@ namespace {
 const char* const WordOptionsKey =
     R"(REGISTRY\MACHINE\SYSTEM\CurrentControlSet\services\adsi\Options\winword.exe)";
 
-size_t occurrences(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t p = text.find(part); p != std::string::npos; p = text.find(part, p + 1))
-        ++n;
-    return n;
-}
-
 std::set<std::string> lines(const std::string& text) {
     std::set<std::string> out;
     size_t start = 0;

@@ -1,10 +1,12 @@
 #pragma once
-// Runs of the built program on hostile or failing inputs, measured: exit code, output, wall time
-// and the peak memory of the run, and what it left in its private temp folder.
+// Helpers of the command-line tests: a fresh demo package per test, and runs of the built program
+// on hostile or failing inputs, measured: exit code, output, wall time and the peak memory of the
+// run, and what it left in its private temp folder.
 #include "package/PackageTestSupport.h"
 
 #include <algorithm>
 #include <chrono>
+#include <gtest/gtest.h>
 
 namespace quendle::test {
 
@@ -77,5 +79,45 @@ inline const std::string& demoPackage() {
     }();
     return package;
 }
+
+// Replaces the first `what` in a file; a missing `what` fails the test.
+inline void replaceInFile(const std::string& path, const std::string& what, const std::string& with) {
+    std::string text = readFile(path);
+    size_t at = text.find(what);
+    ASSERT_NE(at, std::string::npos) << path << ": " << what;
+    writeFile(path, text.replace(at, what.size(), with));
+}
+
+// A fresh copy of the demo package for each test, and runs that must leave their temp folder empty.
+class DemoPackageTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        package = dir / "demo.appv";
+        ASSERT_TRUE(makePackage(demoDir(), package));
+        original = stampOf(package);
+    }
+
+    QuendleRun quendle(const std::vector<std::string>& args) {
+        QuendleRun run = runQuendle(args, runOptions);
+        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
+        return run;
+    }
+
+    // "/Update <package>" and the words of `line`, then `tail`.
+    std::vector<std::string> update(const std::string& line, const std::vector<std::string>& tail = {}) {
+        std::vector<std::string> args{"/Update", package};
+        for (const auto& w : words(line))
+            args.push_back(w);
+        args.insert(args.end(), tail.begin(), tail.end());
+        return args;
+    }
+
+    void expectUntouched() { EXPECT_TRUE(stampOf(package) == original) << "the package file changed"; }
+
+    ScratchDir dir;
+    std::string package;
+    FileStamp original;
+    RunOptions runOptions;
+};
 
 } // namespace quendle::test

@@ -1,6 +1,6 @@
 // Verify, Info, Expand and Export-Registry from the command line, on packages the test builds
 // and damages itself; the answers are checked against Python's zipfile and json and hivex.
-#include "package/PackageTestSupport.h"
+#include "HostileTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -15,13 +15,8 @@ std::string cliScript(const std::string& name) {
     return sourceDir() + "/tests/cli/" + name;
 }
 
-class InspectCommands : public testing::Test {
+class InspectCommands : public DemoPackageTest {
   protected:
-    void SetUp() override {
-        package = dir / "demo.appv";
-        ASSERT_TRUE(makePackage(demoDir(), package));
-    }
-
     // A copy of the package with one defect planted by the independent helper.
     std::string damaged(const std::string& name, const std::vector<std::string>& defect) {
         std::string out = dir / (name + ".appv");
@@ -41,16 +36,6 @@ class InspectCommands : public testing::Test {
         EXPECT_TRUE(makePackage(source, out));
         return out;
     }
-
-    static void replaceInFile(const std::string& path, const std::string& from, const std::string& to) {
-        std::string text = readFile(path);
-        size_t at = text.find(from);
-        ASSERT_NE(at, std::string::npos) << from;
-        writeFile(path, text.replace(at, from.size(), to));
-    }
-
-    ScratchDir dir;
-    std::string package;
 };
 
 TEST_F(InspectCommands, VerifyPassesWhatQuendleSavesAndChangesNothing) {

@@ -1,7 +1,7 @@
 // The sub-commands as a packaging engineer types them, checked on the saved package with tools
 // that share no code with Quendle: one command file with every one of the twenty (the run saves
 // once), quoted paths and scripts, and the values that are refused before anything changes.
-#include "package/PackageTestSupport.h"
+#include "HostileTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -14,38 +14,14 @@ namespace {
 const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes)";
 const std::string Key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo)";
 
-size_t occurrences(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
-class SubCommandCli : public testing::Test {
+class SubCommandCli : public DemoPackageTest {
   protected:
     void SetUp() override {
-        package = dir / "demo.appv";
-        ASSERT_TRUE(makePackage(demoDir(), package));
-        original = stampOf(package);
+        DemoPackageTest::SetUp();
+        runOptions = {{{"USER", "builder"}, {"LANG", "en_US.UTF-8"}}, dir.path()};
         writeFile(dir / "build/LICENSE", "license\n");
         writeFile(dir / "scripts/setup.cmd", "@echo off\r\n");
     }
-
-    QuendleRun quendle(const std::vector<std::string>& args) {
-        QuendleRun run =
-            runQuendle(args, RunOptions{{{"USER", "builder"}, {"LANG", "en_US.UTF-8"}}, dir.path()});
-        EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
-        return run;
-    }
-
-    // Python's answer about one XML part of the saved package.
-    std::string query(const std::string& part, const std::string& code) {
-        return queryPart(package, part, code);
-    }
-
-    ScratchDir dir;
-    std::string package;
-    FileStamp original;
 };
 
 } // namespace
@@ -174,10 +150,11 @@ TEST_F(SubCommandCli, CommandFileWithQuotedPathsAndScripts) {
     EXPECT_FALSE(has("Scripts/setup.cmd"));
     EXPECT_EQ(entryBytes(package, "Scripts/LICENSE"), "license\n");
     const std::string ct = "{http://schemas.openxmlformats.org/package/2006/content-types}";
-    EXPECT_EQ(query("[Content_Types].xml", "print(sorted(e.get('Extension') for e in r.findall('" + ct +
-                                               "Default')))\n"
-                                               "print([e.get('PartName') for e in r.findall('" +
-                                               ct + "Override')][2:])\n"),
+    EXPECT_EQ(queryPart(package, "[Content_Types].xml",
+                        "print(sorted(e.get('Extension') for e in r.findall('" + ct +
+                            "Default')))\n"
+                            "print([e.get('PartName') for e in r.findall('" +
+                            ct + "Override')][2:])\n"),
               "['dat', 'ini', 'md', 'txt', 'xml']\n['/Scripts/LICENSE']\n")
         << "txt stays for the user guide; an extension-less script is registered by its part name";
 }
@@ -224,5 +201,5 @@ TEST_F(SubCommandCli, RefusedValuesEndTheRunAndLeaveThePackage) {
         EXPECT_TRUE(contains(run.result.out + run.result.err, c.message)) << run.result.out << run.result.err;
         EXPECT_EQ(contains(run.result.out, "Extracting files..."), c.opened) << c.message;
     }
-    EXPECT_TRUE(stampOf(package) == original) << "the package file changed";
+    expectUntouched();
 }

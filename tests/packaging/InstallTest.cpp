@@ -60,7 +60,7 @@ std::vector<std::pair<std::string, std::string>> commandEntries(const std::strin
 
 } // namespace
 
-TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThem) {
+TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManualListsTheTable) {
     ScratchDir dest;
     RunResult installed = installInto(dest.path());
     ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
@@ -79,13 +79,10 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThem) {
 
     // gzip itself must accept the page, as man-db reads it through zcat.
     EXPECT_EQ(runProgram({"/bin/gzip", "-t", dest.path() + "/usr/share/man/man1/quendle.1.gz"}).exitCode, 0);
-}
 
-TEST(Install, ManualRendersWithoutWarningsAndListsExactlyTheCommandTable) {
+    // The installed page renders without warnings and lists exactly the command table.
     if (!haveTool("man"))
         GTEST_SKIP() << "man is not installed";
-    ScratchDir dest;
-    ASSERT_EQ(installInto(dest.path()).exitCode, 0);
     RunResult page = renderManual(dest.path() + "/usr/share/man/man1/quendle.1.gz");
     ASSERT_EQ(page.exitCode, 0) << page.err;
     EXPECT_EQ(page.err, "") << "man --warnings reported problems";

@@ -3,6 +3,7 @@
 // programs (the independent verifiers, the project's own executables) without a shell's quirks.
 #include "core/Exception.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
@@ -58,6 +59,23 @@ inline std::string readFile(const std::string& path) {
 
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+inline size_t occurrences(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
+    return n;
+}
+
+// Arguments written as one line, split at single spaces (an argument with a space is added apart).
+inline std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> out;
+    for (size_t start = 0, end; start <= line.size(); start = end + 1) {
+        end = std::min(line.find(' ', start), line.size());
+        out.push_back(line.substr(start, end - start));
+    }
+    return out;
 }
 
 inline std::string sourceDir() {
