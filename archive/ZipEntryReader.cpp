@@ -4,6 +4,7 @@
 #include "archive/ZipRecords.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 #include <zlib.h>
@@ -18,6 +19,25 @@ struct InflateEnd {
         delete stream;
     }
 };
+
+// Hands over an entry's stored bytes in pieces of `buffer`'s size; false when they cannot be read
+// (`why` set) or when `piece` says stop.
+bool forEachPiece(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
+                  std::vector<uint8_t>& buffer, std::string& why,
+                  const std::function<bool(const uint8_t*, size_t)>& piece) {
+    for (uint64_t offset = entry.dataOffset, left = entry.compressedSize; left > 0;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
+        if (!archive.readAt(offset, buffer.data(), n)) {
+            why = "its data cannot be read";
+            return false;
+        }
+        offset += n;
+        left -= n;
+        if (!piece(buffer.data(), n))
+            return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -47,29 +67,20 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
         }
     }
     std::vector<uint8_t> in(PieceSize), out(PieceSize);
-    uint64_t offset = entry.dataOffset, left = entry.compressedSize, produced = 0;
+    uint64_t produced = 0;
     bool ended = entry.method == MethodStored;
-    while (left > 0) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(left, in.size()));
-        if (!archive.readAt(offset, in.data(), n)) {
-            why = "its data cannot be read";
-            return false;
-        }
-        offset += n;
-        left -= n;
-        if (payload && !payload(in.data(), n))
+    const bool allRead = forEachPiece(archive, entry, in, why, [&](const uint8_t* piece, size_t n) {
+        if (payload && !payload(piece, n))
             return false;
         if (!stream) {
             produced += n;
-            if (data && !data(in.data(), n))
-                return false;
-            continue;
+            return !data || data(piece, n);
         }
         if (ended) {
             why = "its deflate stream ends before its data does";
             return false;
         }
-        stream->next_in = in.data();
+        stream->next_in = const_cast<uint8_t*>(piece);
         stream->avail_in = static_cast<uInt>(n);
         while (stream->avail_in > 0 && !ended) {
             stream->next_out = out.data();
@@ -96,7 +107,10 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
             why = "its deflate stream ends before its data does";
             return false;
         }
-    }
+        return true;
+    });
+    if (!allRead)
+        return false;
     if (!ended) {
         why = "its deflate stream is cut short";
         return false;
@@ -117,18 +131,7 @@ bool ZipEntryReader::readPayload(const ZipCentralDirectory& archive, const ZipDi
         return false;
     }
     std::vector<uint8_t> in(PieceSize);
-    for (uint64_t offset = entry.dataOffset, left = entry.compressedSize; left > 0;) {
-        size_t n = static_cast<size_t>(std::min<uint64_t>(left, in.size()));
-        if (!archive.readAt(offset, in.data(), n)) {
-            why = "its data cannot be read";
-            return false;
-        }
-        offset += n;
-        left -= n;
-        if (!payload(in.data(), n))
-            return false;
-    }
-    return true;
+    return forEachPiece(archive, entry, in, why, payload);
 }
 
 bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
