@@ -1,7 +1,9 @@
 #include "archive/CheckedCopy.h"
 
+#include "archive/WorkerPool.h"
 #include "archive/ZipRecords.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <thread>
 #include <zlib.h>
@@ -85,9 +87,8 @@ uint32_t CheckedCopy::updateCrc(uint32_t crc, const uint8_t* data, size_t length
 #endif
 }
 
-CheckedCopy::CheckedCopy() {
-    size_t threads = threadCount();
-    for (size_t i = 0; i < threads; ++i)
+CheckedCopy::CheckedCopy(WorkerPool& pool) : pool_(pool) {
+    for (size_t i = 0; i < pool.slots(); ++i)
         workers_.push_back(std::make_unique<Worker>());
 }
 
@@ -197,24 +198,16 @@ CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry
         const uint8_t* input = input_[current].data();
         const size_t other = 1 - current;
         bool wrote = true, read = true;
-        if (now.size() < 2) {
-            // One block is not worth a thread.
-            checkPiece(*workers_[0], input, now[0]);
-            wrote = archive.append(input, batched[current]);
-            read = readBatch(input_[other], pieces[other], batched[other]);
-        } else {
-            // The helpers check this batch while this thread writes it (a failed check cuts
-            // the entry off again) and reads the next one. Each block is checked the same way
-            // by whichever thread takes it, so the result is the same for any number of threads.
-            std::vector<std::jthread> helpers;
-            for (size_t t = 0; t < workers_.size() && t < now.size(); ++t)
-                helpers.emplace_back([&, t] {
-                    for (size_t i = t; i < now.size(); i += workers_.size())
-                        checkPiece(*workers_[t], input, now[i]);
-                });
-            wrote = archive.append(input, batched[current]);
-            read = wrote && readBatch(input_[other], pieces[other], batched[other]);
-        }
+        // The helpers check this batch while this thread writes it (a failed check cuts the
+        // entry off again) and reads the next one, then helps with what is left. Each block is
+        // checked the same way by whichever thread takes it, so the result is the same for any
+        // number of threads.
+        pool_.run(
+            now.size(), [&](size_t slot, size_t i) { checkPiece(*workers_[slot], input, now[i]); },
+            [&] {
+                wrote = archive.append(input, batched[current]);
+                read = wrote && readBatch(input_[other], pieces[other], batched[other]);
+            });
         for (const Piece& p : now) {
             if (ended || !p.ok)
                 return Result::NotAligned;
@@ -247,6 +240,74 @@ CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry
         return Result::NotAligned;
     }
     return crc == entry.crc ? Result::Copied : Result::CrcMismatch;
+}
+
+CheckedCopy::Result CheckedCopy::checkWhole(Worker& worker, const uint8_t* payload,
+                                            const ArchivedEntry& entry, Block& block) {
+    Piece p{0, entry.blocks[0].compressedSize, static_cast<size_t>(entry.size), true};
+    checkPiece(worker, payload, p);
+    if (!p.ok)
+        return Result::NotAligned;
+    size_t trailer = static_cast<size_t>(entry.compressedSize - p.size);
+    if (trailer > 0) {
+        bool ended = false;
+        if (p.ended || !inflateBlock(worker, payload + p.size, trailer, 0, true, ended) || !ended)
+            return Result::NotAligned;
+    } else if (!p.ended) {
+        return Result::NotAligned;
+    }
+    block = {p.hash, p.size};
+    return p.crc == entry.crc ? Result::Copied : Result::CrcMismatch;
+}
+
+void CheckedCopy::plan(std::vector<const ArchivedEntry*> order) {
+    plan_ = std::move(order);
+    planned_ = 0;
+    window_.clear();
+    windowStart_ = 0;
+}
+
+void CheckedCopy::checkWindow(size_t from, const RawOpener& open) {
+    window_.clear();
+    windowStart_ = from;
+    if (aheadInput_.empty())
+        aheadInput_.resize(CopyBatchBytes + MaxBlockBytes + MaxTrailerBytes);
+    size_t used = 0;
+    for (size_t i = from; i < plan_.size(); ++i) {
+        const ArchivedEntry& entry = *plan_[i];
+        if (entry.blocks.size() != 1 || !canCopy(entry) || used + entry.compressedSize > aheadInput_.size())
+            break;
+        auto size = static_cast<size_t>(entry.compressedSize);
+        std::unique_ptr<ByteSource> raw = open(entry);
+        // A read that fails is left to run(), which reports it.
+        bool read = raw && raw->readExact(aheadInput_.data() + used, size);
+        window_.push_back({used, read ? Result::Copied : Result::ReadFailed, {}});
+        used += size;
+    }
+    pool_.run(window_.size(), [&](size_t slot, size_t i) {
+        Ahead& ahead = window_[i];
+        if (ahead.result == Result::Copied)
+            ahead.result =
+                checkWhole(*workers_[slot], aheadInput_.data() + ahead.at, *plan_[from + i], ahead.block);
+    });
+}
+
+const uint8_t* CheckedCopy::checkedAhead(const ArchivedEntry& entry, const RawOpener& open) {
+    auto found = std::find(plan_.begin() + static_cast<std::ptrdiff_t>(planned_), plan_.end(), &entry);
+    if (found == plan_.end())
+        return nullptr;
+    auto at = static_cast<size_t>(found - plan_.begin());
+    planned_ = at + 1;
+    if (at < windowStart_ || at >= windowStart_ + window_.size())
+        checkWindow(at, open);
+    if (at >= windowStart_ + window_.size())
+        return nullptr; // not an entry of a single block
+    const Ahead& ahead = window_[at - windowStart_];
+    if (ahead.result != Result::Copied)
+        return nullptr;
+    blocks_.assign(1, ahead.block);
+    wrongOldHashes_ = ahead.block.hash != entry.blocks[0].hash ? 1 : 0;
+    return aheadInput_.data() + ahead.at;
 }
 
 } // namespace quendle

@@ -5,10 +5,14 @@
 #include "os/ByteSource.h"
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace quendle {
+
+class WorkerPool;
 
 // Copies the compressed bytes of an unchanged entry into the new archive, checking them on the
 // way: every block (sizes from the old block map) must inflate on its own into exactly 64 KiB
@@ -25,13 +29,23 @@ class CheckedCopy {
     // Whether the old block map describes the entry so that its blocks can be copied at all.
     static bool canCopy(const ArchivedEntry& entry);
 
-    CheckedCopy();
+    explicit CheckedCopy(WorkerPool& pool);
     ~CheckedCopy();
     CheckedCopy(const CheckedCopy&) = delete;
     CheckedCopy& operator=(const CheckedCopy&) = delete;
 
     // Appends the payload to `archive`; on any result but Copied the caller truncates it away.
     Result run(ByteSource& compressed, const ArchivedEntry& entry, ArchiveFile& archive);
+
+    // The archived entries in the order the save will copy them. Entries of a single block are
+    // then checked ahead, many at a time on all threads: one alone is not worth a thread, and a
+    // package holds thousands of them.
+    void plan(std::vector<const ArchivedEntry*> order);
+    using RawOpener = std::function<std::unique_ptr<ByteSource>(const ArchivedEntry&)>;
+    // The compressed payload of `entry` when it was checked ahead and passed, with its block in
+    // blocks(); nullptr when it was not (the caller then copies it with run(), which also tells
+    // why it fails). The bytes stay valid until the next call.
+    const uint8_t* checkedAhead(const ArchivedEntry& entry, const RawOpener& open);
 
     const std::vector<Block>& blocks() const { return blocks_; }
     // Blocks whose hash in the old block map disagreed with their data.
@@ -53,8 +67,23 @@ class CheckedCopy {
     static bool inflateBlock(Worker& worker, const uint8_t* data, size_t length, size_t expected, bool last,
                              bool& ended);
     static void checkPiece(Worker& worker, const uint8_t* input, Piece& piece);
+    static Result checkWhole(Worker& worker, const uint8_t* payload, const ArchivedEntry& entry,
+                             Block& block);
+    void checkWindow(size_t from, const RawOpener& open);
 
-    std::vector<std::unique_ptr<Worker>> workers_;
+    WorkerPool& pool_;
+    std::vector<std::unique_ptr<Worker>> workers_; // one per pool slot
+    std::vector<const ArchivedEntry*> plan_;
+    size_t planned_ = 0; // the first entry of the plan not reached yet
+    // The entries checked ahead: plan_[windowStart_ ...], their payloads in aheadInput_.
+    struct Ahead {
+        size_t at;
+        Result result;
+        Block block;
+    };
+    std::vector<Ahead> window_;
+    size_t windowStart_ = 0;
+    std::vector<uint8_t> aheadInput_;
     std::vector<uint8_t> input_[2]; // one batch is read while the other is checked
     std::vector<Block> blocks_;
     size_t wrongOldHashes_ = 0;

@@ -2,6 +2,7 @@
 
 #include "archive/CheckedCopy.h"
 #include "archive/SHA256.h"
+#include "archive/WorkerPool.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -193,7 +194,11 @@ class ChunkCompressor {
 } // namespace
 
 bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
-    const size_t threads = CheckedCopy::threadCount();
+    std::unique_ptr<WorkerPool> ownPool;
+    if (!pool_)
+        ownPool = std::make_unique<WorkerPool>(CheckedCopy::threadCount());
+    WorkerPool& pool = pool_ ? *pool_ : *ownPool;
+    const size_t threads = pool.slots();
     // No bigger than the file needs: most new entries are a few KiB.
     const uint64_t chunksNeeded = (source.size() + chunkSize_ - 1) / chunkSize_;
     const size_t batchChunks = static_cast<size_t>(std::min<uint64_t>(16 * threads, chunksNeeded));
@@ -261,22 +266,18 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
     while (current->count > 0) {
         Batch* following = current == &batches[0] ? &batches[1] : &batches[0];
         bool ok = true;
-        {
-            std::vector<std::jthread> helpers;
-            for (size_t t = 0; t < threads && t < current->count; ++t)
-                helpers.emplace_back([&, t] {
-                    Worker& worker = workers[t];
-                    for (size_t i = t; i < current->count; i += threads) {
-                        Chunk& chunk = current->chunks[i];
-                        const uint8_t* data = current->input.get() + i * chunkSize_;
-                        chunk.ok = worker.compressor.compress(data, chunk.length, chunk.output);
-                        chunk.crc = updateCrc(0, data, chunk.length);
-                        if (hashes)
-                            chunk.hash = worker.sha->hash(data, chunk.length);
-                    }
-                });
-            ok = (!previous || writeBatch(*previous)) && readBatch(*following);
-        }
+        pool.run(
+            current->count,
+            [&](size_t slot, size_t i) {
+                Worker& worker = workers[slot];
+                Chunk& chunk = current->chunks[i];
+                const uint8_t* data = current->input.get() + i * chunkSize_;
+                chunk.ok = worker.compressor.compress(data, chunk.length, chunk.output);
+                chunk.crc = updateCrc(0, data, chunk.length);
+                if (hashes)
+                    chunk.hash = worker.sha->hash(data, chunk.length);
+            },
+            [&] { ok = (!previous || writeBatch(*previous)) && readBatch(*following); });
         if (!ok)
             return false;
         previous = current;
@@ -296,7 +297,7 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
 #endif
 
 std::unique_ptr<EntryData> makeEntryData(ZipCompression compression, ZipWriterHooks* hooks,
-                                         ZipEntryListener* listener) {
+                                         ZipEntryListener* listener, WorkerPool* pool) {
     size_t chunk = hooks ? hooks->readChunkSize() : 0;
     size_t output = hooks ? hooks->outputBufferSize() : 0;
     int flush = hooks ? hooks->flushMode() : Z_NO_FLUSH;
@@ -304,11 +305,12 @@ std::unique_ptr<EntryData> makeEntryData(ZipCompression compression, ZipWriterHo
     case ZipCompression::Stored:
         return std::make_unique<StoredEntryData>(listener, chunk);
     case ZipCompression::SuperFast:
-        return std::make_unique<DeflatedEntryData>(listener, chunk, output, 1, flush);
+        return std::make_unique<DeflatedEntryData>(listener, chunk, output, 1, flush, pool);
     case ZipCompression::Maximum:
-        return std::make_unique<DeflatedEntryData>(listener, chunk, output, 9, flush);
+        return std::make_unique<DeflatedEntryData>(listener, chunk, output, 9, flush, pool);
     case ZipCompression::Normal:
-        return std::make_unique<DeflatedEntryData>(listener, chunk, output, Z_DEFAULT_COMPRESSION, flush);
+        return std::make_unique<DeflatedEntryData>(listener, chunk, output, Z_DEFAULT_COMPRESSION, flush,
+                                                   pool);
     }
     return nullptr;
 }

@@ -9,6 +9,8 @@
 
 namespace quendle {
 
+class WorkerPool;
+
 constexpr size_t DefaultReadChunkSize = 65536;
 constexpr size_t DefaultOutputBufferSize = 131072;
 
@@ -41,10 +43,11 @@ class StoredEntryData : public EntryData {
 
 class DeflatedEntryData : public EntryData {
   public:
+    // `pool` compresses the blocks of the package save on its threads.
     DeflatedEntryData(ZipEntryListener* listener, size_t chunkSize, size_t outputSize, int level,
-                      int flushMode)
+                      int flushMode, WorkerPool* pool)
         : EntryData(listener, chunkSize), outputSize_(outputSize ? outputSize : DefaultOutputBufferSize),
-          level_(level), flushMode_(flushMode) {}
+          level_(level), flushMode_(flushMode), pool_(pool) {}
     bool write(ByteSource& source, ArchiveFile& archive) override;
 
   private:
@@ -53,10 +56,11 @@ class DeflatedEntryData : public EntryData {
     size_t outputSize_;
     int level_;
     int flushMode_;
+    WorkerPool* pool_;
 };
 
 // The payload writer for a compression choice; nullptr for a value outside the four choices.
 std::unique_ptr<EntryData> makeEntryData(ZipCompression compression, ZipWriterHooks* hooks,
-                                         ZipEntryListener* listener);
+                                         ZipEntryListener* listener, WorkerPool* pool);
 
 } // namespace quendle

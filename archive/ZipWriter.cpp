@@ -2,6 +2,7 @@
 
 #include "archive/CheckedCopy.h"
 #include "archive/EntryData.h"
+#include "archive/WorkerPool.h"
 #include "archive/ZipReader.h"
 #include "core/SystemError.h"
 #include "os/SourceFile.h"
@@ -35,6 +36,22 @@ EncodedName encodeName(ZipWriterHooks* hooks, const std::string& name) {
 ZipWriter::ZipWriter(ZipWriterHooks* hooks) : hooks_(hooks) {}
 
 ZipWriter::~ZipWriter() = default;
+
+WorkerPool& ZipWriter::pool() {
+    if (!pool_)
+        pool_ = std::make_unique<WorkerPool>(CheckedCopy::threadCount());
+    return *pool_;
+}
+
+CheckedCopy& ZipWriter::copier() {
+    if (!copier_)
+        copier_ = std::make_unique<CheckedCopy>(pool());
+    return *copier_;
+}
+
+void ZipWriter::planArchivedEntries(std::vector<const ArchivedEntry*> order) {
+    copier().plan(std::move(order));
+}
 
 void ZipWriter::keepCentral(const CentralDirectoryHeader& header) {
     const std::vector<uint8_t>& bytes = header.bytes();
@@ -103,7 +120,7 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     LocalFileHeader local(flags, static_cast<uint16_t>(method),
                           when ? *when : dosDateTimeOf(source.modified()), name.bytes);
     ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
-    std::unique_ptr<EntryData> payload = makeEntryData(compression, hooks_, listener);
+    std::unique_ptr<EntryData> payload = makeEntryData(compression, hooks_, listener, &pool());
     if (!payload)
         return fail("the compressor could not be started");
 
@@ -151,25 +168,33 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
         return failWriting();
     uint64_t compressedSize = 0;
     uint32_t crc = entry.crc;
-    if (CheckedCopy::canCopy(entry)) {
+    CheckedCopy& copy = copier();
+    auto copied = [&] {
+        outcome.copied = true;
+        outcome.wrongOldHashes = copy.wrongOldHashes();
+        compressedSize = entry.compressedSize;
+        if (listener) {
+            listener->beginFile(local.size(), entry.size, entryName);
+            for (const CheckedCopy::Block& block : copy.blocks())
+                listener->copiedChunk(block.hash, block.compressedSize);
+            listener->entryDone(compressedSize);
+            listener->endFile();
+        }
+    };
+    auto openRaw = [&](const ArchivedEntry& e) -> std::unique_ptr<ByteSource> {
+        return reader.openEntry(e, true);
+    };
+    if (const uint8_t* payload = copy.checkedAhead(entry, openRaw)) {
+        if (!archive_.append(payload, static_cast<size_t>(entry.compressedSize)))
+            return failWriting();
+        copied();
+    } else if (CheckedCopy::canCopy(entry)) {
         std::unique_ptr<ZipReader::EntryStream> raw = reader.openEntry(entry, true);
         if (!raw)
             return damaged(reader.errorText());
-        if (!copier_)
-            copier_ = std::make_unique<CheckedCopy>();
-        CheckedCopy& copy = *copier_;
         switch (copy.run(*raw, entry, archive_)) {
         case CheckedCopy::Result::Copied:
-            outcome.copied = true;
-            outcome.wrongOldHashes = copy.wrongOldHashes();
-            compressedSize = entry.compressedSize;
-            if (listener) {
-                listener->beginFile(local.size(), entry.size, entryName);
-                for (const CheckedCopy::Block& block : copy.blocks())
-                    listener->copiedChunk(block.hash, block.compressedSize);
-                listener->entryDone(compressedSize);
-                listener->endFile();
-            }
+            copied();
             break;
         case CheckedCopy::Result::CrcMismatch:
             return damaged("its data do not match its CRC-32");
@@ -188,7 +213,8 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
         std::unique_ptr<ZipReader::EntryStream> data = reader.openEntry(entry, false);
         if (!data)
             return damaged(reader.errorText());
-        std::unique_ptr<EntryData> payload = makeEntryData(ZipCompression::SuperFast, hooks_, listener);
+        std::unique_ptr<EntryData> payload =
+            makeEntryData(ZipCompression::SuperFast, hooks_, listener, &pool());
         if (listener)
             listener->beginFile(local.size(), entry.size, entryName);
         errno = 0;

@@ -16,6 +16,7 @@ namespace quendle {
 
 class ZipReader;
 class CheckedCopy;
+class WorkerPool;
 
 // Writes a new ZIP64 container one entry at a time: every entry has a local header with
 // bit 3, its payload and a 24-byte ZIP64 data descriptor; close() writes the central
@@ -49,6 +50,10 @@ class ZipWriter {
     bool addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, const std::string& entryName,
                           DosDateTime when, CopyOutcome& outcome);
 
+    // The entries of `reader`'s archive that will be added, in that order, so that small ones can
+    // be checked ahead many at a time. Optional: without it each is checked when it is added.
+    void planArchivedEntries(std::vector<const ArchivedEntry*> order);
+
     // Writes the central directory and the end records and closes the file.
     bool close();
 
@@ -64,8 +69,11 @@ class ZipWriter {
     bool fail(std::string why);
     bool failWriting();
     void keepCentral(const CentralDirectoryHeader& header);
+    WorkerPool& pool();
+    CheckedCopy& copier();
 
     ZipWriterHooks* hooks_;
+    std::unique_ptr<WorkerPool> pool_;    // the helper threads of every entry, started once
     std::unique_ptr<CheckedCopy> copier_; // kept from entry to entry: its buffers and threads' tools
     ArchiveFile archive_;
     // The central directory's bytes, kept as they will be written (a header object per entry

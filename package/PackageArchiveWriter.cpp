@@ -3,8 +3,8 @@
 #include "archive/BlockMapBuilder.h"
 #include "archive/PercentEncoding.h"
 #include "archive/ZipReader.h"
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "package/KnownParts.h"
 #include "util/strings/StringTable.h"
@@ -38,6 +38,11 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     size_t wrongHashes = 0;
     std::string firstWrong;
     addKnownPart(RegistryPart, ZipCompression::SuperFast);
+    std::vector<const ArchivedEntry*> plan;
+    for (const auto& entry : files)
+        if (entry.archived)
+            plan.push_back(&*entry.archived);
+    writer.planArchivedEntries(std::move(plan));
     for (const auto& entry : files) {
         std::string name = percentEncodePackagePath(entry.packagePath);
         if (entry.archived) {
@@ -45,15 +50,18 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
             if (!options.original || !writer.addArchivedEntry(*options.original, *entry.archived, name,
                                                               entry.archived->when, outcome)) {
                 if (outcome.damaged)
-                    throw Exception(withCause(formatMessageId(Msg::EntryDataDamaged, {entry.packagePath}), writer.errorText()));
-                throw Exception(withCause(formatMessageId(Msg::FileAddFailed, {entry.packagePath}), writer.errorText()));
+                    throw Exception(withCause(formatMessageId(Msg::EntryDataDamaged, {entry.packagePath}),
+                                              writer.errorText()));
+                throw Exception(
+                    withCause(formatMessageId(Msg::FileAddFailed, {entry.packagePath}), writer.errorText()));
             }
             if (outcome.wrongOldHashes && wrongHashes == 0)
                 firstWrong = entry.packagePath;
             wrongHashes += outcome.wrongOldHashes;
         } else if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath), name, ZipCompression::SuperFast,
                                     options.changedTime)) {
-            throw Exception(withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.errorText()));
+            throw Exception(
+                withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.errorText()));
         }
         step();
     }
@@ -68,7 +76,8 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
         throw Exception(withCause(loadString(Msg::PackageSaveFailed), writer.errorText()));
     if (wrongHashes > 0)
         if (ConsoleWriter* console = ConsoleWriter::installed())
-            console->writeLine(formatStringId(Msg::WrongOldBlockHashes, {static_cast<int>(wrongHashes), firstWrong}));
+            console->writeLine(
+                formatStringId(Msg::WrongOldBlockHashes, {static_cast<int>(wrongHashes), firstWrong}));
 }
 
 void PackageArchiveWriter::write(const std::string& archivePath, const std::string& partsFolder,
