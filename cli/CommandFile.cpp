@@ -5,6 +5,7 @@
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "os/UniqueFd.h"
+#include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
 
@@ -68,8 +69,8 @@ void CommandFile::run(const std::string& path, bool noFail) {
     };
     auto checkLength = [&] {
         if (lineTooLong())
-            throw Exception("A line of the command file \"" + path + "\" is longer than " +
-                            std::to_string(MaxLineBytes >> 20) + " MiB.");
+            throw Exception(formatMessageId(Msg::CommandFileLineTooLong,
+                                            {path, static_cast<long long>(MaxLineBytes >> 20)}));
     };
     auto take = [&](char16_t c) {
         if (c == u'\r' || c == u'\n') {
@@ -148,7 +149,7 @@ void CommandFile::executeLine(const std::string& commandLine, bool noFail) {
     try {
         std::vector<std::string> words;
         if (!splitWords(commandLine, words))
-            throw Exception("Misplaced or missing double quote in the command line: " + commandLine);
+            throw Exception(formatMessageId(Msg::MisplacedQuote, {commandLine}));
         if (words.empty())
             return;
         std::string name = words.front();

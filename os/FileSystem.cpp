@@ -4,6 +4,7 @@
 #include "core/SystemError.h"
 #include "os/FolderTree.h"
 #include "os/UniqueFd.h"
+#include "util/strings/MessageFormat.h"
 
 #include <cerrno>
 #include <climits>
@@ -259,7 +260,7 @@ std::string readSmallFile(std::string_view path, uint64_t maxBytes) {
             break;
         // The size is checked while reading: the file may grow, and stat may not know it.
         if (out.size() + static_cast<uint64_t>(n) > maxBytes)
-            throw Exception("File is too large to be read: \"" + std::string(path) + "\".");
+            throw Exception(formatMessageId(Msg::FileTooLargeToRead, {std::string(path)}));
         out.append(buf, static_cast<size_t>(n));
     }
     return out;

@@ -188,7 +188,7 @@ void AppV5Package::openOnDemand() {
 
 std::shared_ptr<MsXmlDomDocument> AppV5Package::getXmlPart(std::string_view partName) {
     if (!isEditableXmlPart(partName))
-        throw Exception("Config file is not editable.");
+        throw Exception(loadString(Msg::ConfigNotEditable));
     std::string name(canonicalKnownPart(partName));
     if (auto found = documents_.find(name); found != documents_.end())
         return found->second;

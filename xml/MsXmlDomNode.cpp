@@ -1,4 +1,5 @@
 #include "xml/MsXmlDomNode.h"
+#include "util/strings/MessageFormat.h"
 #include "xml/DomState.h"
 
 #include <libxml/xpathInternals.h>
@@ -250,17 +251,17 @@ std::shared_ptr<MsXmlDomElement> MsXmlDomNode::CreateElement(const std::string& 
     }
     if (local.empty() || xmlValidateNCName(x(local), 0) != 0 ||
         (!prefix.empty() && xmlValidateNCName(x(prefix), 0)))
-        throw Exception("Invalid element name: \"" + name + "\".");
+        throw Exception(formatMessageId(Msg::InvalidElementName, {name}));
     xmlNode* element = xmlNewDocNode(state_->doc, nullptr, x(local), nullptr);
     if (!element)
         throw Exception(Msg::UnexpectedException);
     state_->adopt(element);
     if (namespaceUri.empty() && !prefix.empty())
-        throw Exception("Invalid namespace for element: \"" + name + "\".");
+        throw Exception(formatMessageId(Msg::InvalidElementNamespace, {name}));
     if (!namespaceUri.empty()) {
         xmlNs* ns = xmlNewNs(element, x(namespaceUri), prefix.empty() ? nullptr : x(prefix));
         if (!ns)
-            throw Exception("Invalid namespace for element: \"" + name + "\".");
+            throw Exception(formatMessageId(Msg::InvalidElementNamespace, {name}));
         element->ns = ns;
     } else {
         // An element in no namespace must not fall into its future parent's default namespace.
@@ -304,12 +305,12 @@ void MsXmlDomElement::SetAttribute(const std::string& name, const std::string& v
         local = name.substr(colon + 1);
     }
     if (local.empty() || xmlValidateNCName(x(local), 0) != 0)
-        throw Exception("Invalid attribute name: \"" + name + "\".");
+        throw Exception(formatMessageId(Msg::InvalidAttributeName, {name}));
     xmlNs* ns = nullptr;
     if (!prefix.empty()) {
         ns = xmlSearchNs(state_->doc, n, x(prefix));
         if (!ns)
-            throw Exception("Undeclared namespace prefix in attribute name: \"" + name + "\".");
+            throw Exception(formatMessageId(Msg::UndeclaredAttributePrefix, {name}));
     }
     if (!xmlSetNsProp(n, ns, x(local), x(value)))
         throw Exception(Msg::UnexpectedException);

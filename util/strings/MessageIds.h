@@ -172,6 +172,14 @@ enum : uint32_t {
     RegistryImported = 1628,
     RegFileEncodingUnsupported = 1629,
     FolderPathIsFile = 1630,
+    CommandFileLineTooLong = 1631,
+    MisplacedQuote = 1632,
+    ConfigNotEditable = 1633,
+    InvalidElementName = 1634,
+    InvalidElementNamespace = 1635,
+    InvalidAttributeName = 1636,
+    UndeclaredAttributePrefix = 1637,
+    FileTooLargeToRead = 1638,
 
     // The framework's texts.
     UnexpectedException = 65000,
