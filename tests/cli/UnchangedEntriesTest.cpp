@@ -11,6 +11,9 @@ namespace {
 
 const char* const BigEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/big.txt";
 const char* const BigPath = "Root\\VFS\\ProgramFilesX86\\Demo Notes\\big.txt";
+// An entry of one block: those are checked ahead, many at a time.
+const char* const SmallEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt";
+const char* const SmallPath = "Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt";
 
 class UnchangedEntries : public ::testing::Test {
   protected:
@@ -32,10 +35,10 @@ class UnchangedEntries : public ::testing::Test {
         writeFile(added, addedText);
     }
 
-    std::string altered(const std::string& kind) {
-        std::string out = dir / (kind + ".appv");
+    std::string altered(const std::string& kind, const char* entry = BigEntry) {
+        std::string out = dir / (kind + (entry == BigEntry ? "" : "-small") + ".appv");
         RunResult r = runProgram(
-            {"/usr/bin/python3", sourceDir() + "/tests/cli/AlteredPackages.py", good, kind, out, BigEntry});
+            {"/usr/bin/python3", sourceDir() + "/tests/cli/AlteredPackages.py", good, kind, out, entry});
         EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
         return out;
     }
@@ -96,35 +99,41 @@ TEST_F(UnchangedEntries, AreCopiedAsTheyWereWithTheirDatesAndTheSameEditGivesThe
 }
 
 TEST_F(UnchangedEntries, AFlippedByteIsRefusedNamingTheEntryAndThePackageStaysAsItWas) {
-    std::string package = altered("flip");
-    FileStamp before = stampOf(package);
-    QuendleRun run = addOneFile(package);
-    EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
-    EXPECT_TRUE(contains(run.result.out, std::string("The package is damaged: the data of \"") + BigPath +
-                                             "\" do not match the package's directory."))
-        << run.result.out;
-    EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
-    EXPECT_TRUE(stampOf(package) == before) << "the package file changed";
-    // The source folder, the good package, the added file and this one: no temporary beside it.
-    EXPECT_EQ(leftovers(dir.path()).size(), 4u);
+    int leftBehind = 4; // the source folder, the good package, the added file and this one
+    for (auto [entry, path] : {std::pair{BigEntry, BigPath}, std::pair{SmallEntry, SmallPath}}) {
+        SCOPED_TRACE(path);
+        std::string package = altered("flip", entry);
+        FileStamp before = stampOf(package);
+        QuendleRun run = addOneFile(package);
+        EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
+        EXPECT_TRUE(contains(run.result.out, std::string("The package is damaged: the data of \"") + path +
+                                                 "\" do not match the package's directory."))
+            << run.result.out;
+        EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
+        EXPECT_TRUE(stampOf(package) == before) << "the package file changed";
+        // No temporary left beside it.
+        EXPECT_EQ(leftovers(dir.path()).size(), static_cast<size_t>(leftBehind++));
+    }
 }
 
 TEST_F(UnchangedEntries, BlocksThatDoNotLineUpAreCompressedAgainAndAWrongOldHashIsCorrected) {
-    for (const char* kind : {"ordinary", "wrong-sizes", "wrong-hash"}) {
+    for (std::string kind : {"ordinary", "wrong-sizes", "wrong-hash", "wrong-hash-small"}) {
         SCOPED_TRACE(kind);
-        std::string package = altered(kind);
+        bool small = kind == "wrong-hash-small";
+        std::string package = small ? altered("wrong-hash", SmallEntry) : altered(kind);
         QuendleRun run = addOneFile(package);
         EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
         EXPECT_TRUE(contains(run.result.out, "Package updated successfully")) << run.result.out;
         EXPECT_EQ(verifyPackage(package), "");
-        bool wrongHash = std::string(kind) == "wrong-hash";
+        bool wrongHash = kind.starts_with("wrong-hash");
         EXPECT_EQ(contains(run.result.out,
                            std::string("The old block map had 1 wrong block hashes (the first in \"") +
-                               BigPath + "\"); the new one has the right ones.\n"),
+                               (small ? SmallPath : BigPath) + "\"); the new one has the right ones.\n"),
                   wrongHash)
             << run.result.out;
         if (wrongHash) {
-            EXPECT_EQ(rawBytes(package, BigEntry), rawBytes(good, BigEntry)) << "still copied";
+            const char* entry = small ? SmallEntry : BigEntry;
+            EXPECT_EQ(rawBytes(package, entry), rawBytes(good, entry)) << "still copied";
         }
     }
 }
