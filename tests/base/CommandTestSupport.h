@@ -3,6 +3,7 @@
 #include "cli/CommandLineException.h"
 #include "core/ConsoleWriter.h"
 #include "core/ExceptionPresenter.h"
+#include "support/TestSupport.h"
 
 #include <functional>
 #include <gtest/gtest.h>

@@ -100,15 +100,27 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
     EXPECT_EQ(presentedError([&] { throw Exception(withTrace); }), withTrace + "\n");
 }
 
-TEST(ExceptionModel, CloneWithStackTraceAppendsOneTrace) {
-    setStackTraceSource(currentStackTrace);
-    Exception e("boom");
-    auto once = e.Clone(true);
-    const auto& message = dynamic_cast<const Exception&>(*once).message();
-    EXPECT_EQ(message.rfind(std::string("boom\n") + StackTraceMarker, 0), 0u);
-    EXPECT_NE(message.find("]  MODULE_BASE_ADDRESS\n"), std::string::npos);
-    auto twice = once->Clone(true);
-    EXPECT_EQ(dynamic_cast<const Exception&>(*twice).message(), message);
-    std::string trace = currentStackTrace();
-    EXPECT_EQ(trace.rfind(std::string("\n") + StackTraceMarker + "[0x", 0), 0u);
+TEST(ConsoleWriter, LineEndsBecomeLfAndALoneCarriageReturnStays) {
+    CapturedOutput capture;
+    ConsoleWriter* w = ConsoleWriter::installed();
+    w->write("a\r\nb\n");
+    w->write("\rprogress 50%");
+    w->writeLine("\xC3\xA9t\xC3\xA9\r\n");
+    EXPECT_EQ(capture.take(), "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n");
+}
+
+TEST(ConsoleWriter, ColourScopesNestAndRestore) {
+    CapturedOutput capture(true);
+    ConsoleWriter* w = ConsoleWriter::installed();
+    {
+        ConsoleColorScope green(AttributeGreen);
+        w->write("g");
+        {
+            ConsoleColorScope grey(AttributeGrey);
+            w->write("x");
+        }
+        w->write("g");
+    }
+    w->write("plain");
+    EXPECT_EQ(capture.take(), "\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
 }

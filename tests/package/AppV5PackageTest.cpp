@@ -6,44 +6,15 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 using namespace quendle;
 using namespace quendle::test;
 
 namespace {
 
 // Points $TMPDIR at a private folder while it lives, so workspaces can be watched.
-class TempFolderScope {
-  public:
-    TempFolderScope() {
-        const char* old = std::getenv("TMPDIR");
-        previous_ = old ? old : "";
-        hadPrevious_ = old != nullptr;
-        setenv("TMPDIR", folder_.path().c_str(), 1);
-    }
-    ~TempFolderScope() {
-        if (hadPrevious_)
-            setenv("TMPDIR", previous_.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    const std::string& path() const { return folder_.path(); }
-
-  private:
-    ScratchDir folder_;
-    std::string previous_;
-    bool hadPrevious_ = false;
+struct TempFolderScope : ScratchDir {
+    ScopedEnv env{"TMPDIR", path().c_str()};
 };
-
-std::string expectMessage(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return "(no exception)";
-}
 
 } // namespace
 
@@ -52,12 +23,12 @@ TEST(AppV5Package, PackagePathOfIsTheTextBelowTheBaseWithBackslashes) {
               R"(Root\VFS\a b.txt)");
     EXPECT_EQ(AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/res/AppxManifest.xml"),
               "AppxManifest.xml");
-    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/other/a.txt"); }),
+    EXPECT_EQ(failureOf([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/other/a.txt"); }),
               "Unable to compute package path for file: \"/tmp/{W}/other/a.txt\".");
-    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/resource/a.txt"); }),
+    EXPECT_EQ(failureOf([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/resource/a.txt"); }),
               "Unable to compute package path for file: \"/tmp/{W}/resource/a.txt\".")
         << "a sibling folder sharing the name's beginning is not below the base";
-    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("", "/a.txt"); }),
+    EXPECT_EQ(failureOf([] { AppV5Package::packagePathOf("", "/a.txt"); }),
               "Unable to compute package path for file: \"/a.txt\".");
 }
 
@@ -69,7 +40,7 @@ TEST(AppV5Package, OpensOnceCachesPartsAndRemovesItsWorkspaceAtTheEnd) {
     std::string workspace;
     {
         AppV5Package pkg;
-        EXPECT_EQ(expectMessage([&] { pkg.setPackagePath(dir / "absent.appv"); }),
+        EXPECT_EQ(failureOf([&] { pkg.setPackagePath(dir / "absent.appv"); }),
                   "File not found: \"" + dir / "absent.appv" + "\".");
         pkg.setPackagePath(package);
         EXPECT_TRUE(leftovers(tmp.path()).empty()) << "nothing is extracted before a command needs it";
@@ -95,7 +66,7 @@ TEST(AppV5Package, OpensOnceCachesPartsAndRemovesItsWorkspaceAtTheEnd) {
         EXPECT_EQ(pkg.getXmlPart("AppxManifest.xml"), manifest) << "one document per part";
         EXPECT_EQ(pkg.namespaces().at("http://schemas.microsoft.com/appx/2010/manifest"), "appx");
         EXPECT_EQ(pkg.namespaces().at("http://schemas.microsoft.com/appv/2010/manifest"), "appv");
-        EXPECT_EQ(expectMessage([&] { pkg.getXmlPart("Registry.dat"); }), "Config file is not editable.");
+        EXPECT_EQ(failureOf([&] { pkg.getXmlPart("Registry.dat"); }), "Config file is not editable.");
         EXPECT_FALSE(pkg.isModified());
     }
     EXPECT_FALSE(fs::exists(workspace));

@@ -1,6 +1,7 @@
 #include "package/PackageFiles.h"
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
+#include "package/KnownParts.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -87,6 +88,9 @@ TEST(PackageFiles, UpdateReplacesOrFallsBackToAdd) {
               "Added file \"Root\\VFS\\App\\new.dll\" to package.\n");
     EXPECT_EQ(outcome, UpdateOutcome::Added);
     EXPECT_EQ(files.size(), 2u);
+    EXPECT_FALSE(files.replaceSource(R"(Root\other.exe)", "/x"));
+    EXPECT_FALSE(files.erase(R"(Root\other.exe)"));
+    EXPECT_EQ(files.find(R"(Root\other.exe)"), nullptr);
 }
 
 TEST(PackageFiles, RemoveMissingFailsAndChangesNothing) {
@@ -98,4 +102,43 @@ TEST(PackageFiles, RemoveMissingFailsAndChangesNothing) {
     EXPECT_EQ(outputOf([&] { removeFile(files, R"(scripts\SETUP.cmd)"); }),
               "Removed file \"scripts\\SETUP.cmd\" from package.\n");
     EXPECT_TRUE(files.empty());
+}
+
+TEST(FileTable, LookupsIgnoreCaseIncludingNonAsciiLetters) {
+    FileTable table;
+    ASSERT_TRUE(table.insert(R"(Root\VFS\Übung\Straße.TXT)", "/ws/a"));
+    EXPECT_TRUE(table.contains(R"(root\vfs\übung\straße.txt)"));
+    EXPECT_FALSE(table.contains(R"(ROOT\VFS\ÜBUNG\STRASSE.TXT)")) << "no multi-letter folding";
+    EXPECT_FALSE(table.insert(R"(ROOT\vfs\ÜBUNG\straße.txt)", "/ws/b")) << "a case variant is the same file";
+    EXPECT_EQ(table.find(R"(Root\VFS\Übung\Straße.TXT)")->sourcePath, "/ws/a");
+    EXPECT_FALSE(table.contains(R"(Root\VFS\Ubung\Straße.TXT)"))
+        << "letters differing beyond case stay apart";
+}
+
+TEST(FileTable, KeepsInsertionOrderSoThatSavedEntryOrderIsDeterministic) {
+    FileTable table;
+    for (const char* p : {R"(Root\z.txt)", R"(Root\a.txt)", R"(Root\m.txt)"})
+        table.insert(p, "/src");
+    table.erase(R"(ROOT\A.TXT)");
+    table.insert(R"(Root\b.txt)", "/src");
+    table.insert(R"(Root\a.txt)", "/src");
+    std::vector<std::string> order;
+    for (const auto& e : table)
+        order.push_back(e.packagePath);
+    EXPECT_EQ(order,
+              (std::vector<std::string>{R"(Root\z.txt)", R"(Root\m.txt)", R"(Root\b.txt)", R"(Root\a.txt)"}));
+}
+
+TEST(KnownParts, MatchIgnoringOnlyAsciiCaseAndMapToTheirOwnSpelling) {
+    EXPECT_EQ(canonicalKnownPart("appxmanifest.XML"), "AppxManifest.xml");
+    EXPECT_EQ(canonicalKnownPart("[content_types].xml"), "[Content_Types].xml");
+    EXPECT_TRUE(canonicalKnownPart(R"(Root\AppxManifest.xml)").empty())
+        << "known parts live at the root only";
+    EXPECT_TRUE(canonicalKnownPart("AppxManifest.xml ").empty());
+    EXPECT_TRUE(isKnownPart("REGISTRY.DAT"));
+    EXPECT_FALSE(isEditableXmlPart("Registry.dat"));
+    EXPECT_FALSE(isEditableXmlPart("AppxBlockMap.xml")) << "the block map is generated, never edited";
+    EXPECT_TRUE(isEditableXmlPart("streammap.xml"));
+    EXPECT_EQ(xpathPrefixFor("APPXMANIFEST.xml"), "appx");
+    EXPECT_EQ(xpathPrefixFor("StreamMap.xml"), "appv");
 }
