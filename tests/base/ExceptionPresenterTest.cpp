@@ -1,5 +1,6 @@
 #include "CommandTestSupport.h"
 #include "os/ExceptionHandling.h"
+#include "util/strings/MessageFormat.h"
 
 #include <stdexcept>
 
@@ -75,29 +76,29 @@ TEST(ValidationReport, ErrorLineIsRedAndContextLinesGrey) {
 }
 
 TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
-    uint32_t code = 0;
-    EXPECT_EQ(presentedError([] { throw Exception(Msg::FileNotFound, "C:\\x y"); }, &code),
-              "File not found: \"C:\\x y\".\n");
-    EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(presentedError([] { throw WindowsException(5); }, &code),
-              "Win32 Error [5]: \"Access is denied.\"\n");
-    EXPECT_EQ(code, 5u);
-    EXPECT_EQ(presentedError([] { throw WindowsException(0xDEAD); }, &code),
-              "Win32 Error [57005]: \"Failed to get Windows error message [win32 error 0xdead].\"\n");
-    EXPECT_EQ(presentedError([] { throw std::runtime_error("disk on fire"); }, &code), "disk on fire\n");
-    EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(presentedError([] { throw 42; }, &code), "Unknown exception\n");
-    EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(
-        presentedError(
-            [] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, ";qdc"); },
-            &code)
-            .rfind("Unsupported command file format.", 0),
-        0u);
-    EXPECT_EQ(code, CommandFileFormatErrorCode);
     // A stack trace travels with the message and is printed whole on the console.
-    std::string withTrace = std::string("short") + StackTraceMarker + "[0x00000001]  f()\n";
-    EXPECT_EQ(presentedError([&] { throw Exception(withTrace); }), withTrace + "\n");
+    const std::string withTrace = std::string("short") + StackTraceMarker + "[0x00000001]  f()\n";
+    const struct {
+        std::function<void()> raise;
+        std::string shown;
+        uint32_t code;
+    } cases[] = {
+        {[] { throw Exception(Msg::FileNotFound, "C:\\x y"); }, "File not found: \"C:\\x y\".\n",
+         GenericErrorCode},
+        {[] { throw WindowsException(5); }, "Win32 Error [5]: \"Access is denied.\"\n", 5},
+        {[] { throw WindowsException(0xDEAD); },
+         "Win32 Error [57005]: \"Failed to get Windows error message [win32 error 0xdead].\"\n", 0xDEAD},
+        {[] { throw std::runtime_error("disk on fire"); }, "disk on fire\n", GenericErrorCode},
+        {[] { throw 42; }, "Unknown exception\n", GenericErrorCode},
+        {[] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, ";qdc"); },
+         formatMessageId(Msg::CommandFileFormat, {";qdc"}) + "\n", CommandFileFormatErrorCode},
+        {[&] { throw Exception(withTrace); }, withTrace + "\n", GenericErrorCode},
+    };
+    for (const auto& c : cases) {
+        uint32_t code = 0;
+        EXPECT_EQ(presentedError(c.raise, &code), c.shown);
+        EXPECT_EQ(code, c.code) << c.shown;
+    }
 }
 
 TEST(ConsoleWriter, LineEndsBecomeLfAndALoneCarriageReturnStays) {
