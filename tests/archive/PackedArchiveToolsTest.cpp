@@ -4,6 +4,7 @@
 #include "archive/ZipReader.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 
 using namespace quendle;
 using namespace quendle::test;
@@ -30,33 +31,39 @@ std::vector<SampleFile> sampleFiles() {
     };
 }
 
-// Packs the sample files the way a package save does: the mapped entries, the block map,
-// then "[Content_Types].xml" outside the map.
-std::string packSample(const ScratchDir& dir) {
-    std::string archive = dir / "out/package.appv";
+struct BuiltMap {
+    std::string archive;
+    std::string xml; // the block map as it was on disk before it was packed
+};
+
+// Packs the files the way a package save does: the mapped entries, the block map, then
+// "[Content_Types].xml" outside the map.
+BuiltMap pack(const ScratchDir& dir, const std::vector<SampleFile>& files) {
+    BuiltMap out{dir / "out/package.appv", {}};
     std::filesystem::create_directories(dir / "out");
     BlockMapBuilder builder;
-    EXPECT_EQ(builder.open(archive), 0u);
+    EXPECT_EQ(builder.open(out.archive), 0u);
     int n = 0;
-    for (const SampleFile& f : sampleFiles()) {
+    for (const SampleFile& f : files) {
         std::string source = dir / ("src/" + std::to_string(n++));
         writeFile(source, f.content);
         EXPECT_TRUE(builder.writer().addEntry(source, percentEncodePackagePath(f.packagePath), f.compression))
             << f.packagePath;
     }
     EXPECT_TRUE(builder.finish());
+    out.xml = readFile(builder.blockMapPath());
     std::string types = dir / "src/types.xml";
     writeFile(types, "<?xml version=\"1.0\"?><Types/>");
     EXPECT_TRUE(builder.writer().addEntry(types, "[Content_Types].xml", ZipCompression::SuperFast));
     EXPECT_TRUE(builder.writer().close());
-    return archive;
+    return out;
 }
 
 } // namespace
 
-TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifier) {
+TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifierAndReadsBackAlike) {
     ScratchDir dir;
-    std::string archive = packSample(dir);
+    std::string archive = pack(dir, sampleFiles()).archive;
     if (haveTool("unzip")) {
         RunResult r = runShell("unzip -t " + shellQuote(archive));
         EXPECT_EQ(r.exitCode, 0) << r.out;
@@ -79,11 +86,8 @@ TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifier) {
 
     RunResult verify = runShell("/usr/bin/python3 " + shellQuote(verifierPath()) + " " + shellQuote(archive));
     EXPECT_EQ(verify.exitCode, 0) << verify.out;
-}
 
-TEST(PackedArchive, UnzipAndOurReaderExtractTheSameBytes) {
-    ScratchDir dir;
-    std::string archive = packSample(dir);
+    // Our reader and unzip extract the same bytes.
     std::vector<std::string> extracted;
     ASSERT_TRUE(ZipReader::extract(archive, dir / "ours", nullptr, extracted));
     EXPECT_EQ(extracted.size(), sampleFiles().size() + 2);
@@ -92,9 +96,7 @@ TEST(PackedArchive, UnzipAndOurReaderExtractTheSameBytes) {
         runShell("unzip -q -o " + shellQuote(archive) + " -d " + shellQuote(dir / "theirs"));
     for (const SampleFile& f : sampleFiles()) {
         std::string relative = f.packagePath;
-        for (char& c : relative)
-            if (c == '\\')
-                c = '/';
+        std::replace(relative.begin(), relative.end(), '\\', '/');
         std::string ours = dir / ("ours/" + relative);
         EXPECT_EQ(readFile(ours), f.content) << relative;
         EXPECT_NE(std::find(extracted.begin(), extracted.end(), ours), extracted.end()) << ours;
@@ -147,4 +149,53 @@ TEST(PackedArchive, ReaderExtractsArchivesOfOtherTools) {
         EXPECT_EQ(readFile(out + "/sub/deeper/c.txt"), readFile(dir / "tree/sub/deeper/c.txt")) << name;
         EXPECT_TRUE(std::filesystem::is_directory(out + "/emptydir")) << name;
     }
+}
+
+TEST(BlockMap, DocumentLayoutNamesSizesAndBlocks) {
+    ScratchDir dir;
+    std::string data = randomBytes(100000, 7);
+    BuiltMap map = pack(dir, {{"Root\\VFS\\A B.txt", data, ZipCompression::SuperFast},
+                              {"Root\\empty.txt", "", ZipCompression::SuperFast},
+                              {"Root\\stored.bin", data, ZipCompression::Stored}});
+    std::string expectedStart = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+                                "<BlockMap xmlns=\"http://schemas.microsoft.com/appx/2010/blockmap\" "
+                                "HashMethod=\"http://www.w3.org/2001/04/xmlenc#sha256\">\n"
+                                "  <File Name=\"Root\\VFS\\A B.txt\" Size=\"100000\" LfhSize=\"48\">\n"
+                                "    <Block Hash=\"";
+    EXPECT_EQ(map.xml.substr(0, expectedStart.size()), expectedStart);
+    // An empty file still has its File element, with an end tag and no blocks.
+    EXPECT_NE(map.xml.find("  <File Name=\"Root\\empty.txt\" Size=\"0\" LfhSize=\"44\">\n  </File>\n"),
+              std::string::npos)
+        << map.xml;
+    // Each block is a SHA-256 in base64; deflated blocks carry their compressed size, stored ones never.
+    const std::regex sized(R"(\n    <Block Hash="[A-Za-z0-9+/]{43}=" Size="[1-9][0-9]*"/>)"),
+        unsized(R"(\n    <Block Hash="[A-Za-z0-9+/]{43}="/>)");
+    auto matches = [&](const std::regex& r) {
+        return std::distance(std::sregex_iterator(map.xml.begin(), map.xml.end(), r), std::sregex_iterator());
+    };
+    EXPECT_EQ(occurrences(map.xml, "<Block "), 4u);
+    EXPECT_EQ(matches(sized), 2) << map.xml;
+    EXPECT_EQ(matches(unsized), 2) << map.xml;
+    EXPECT_EQ(map.xml.substr(map.xml.size() - 12), "</BlockMap>\n");
+    EXPECT_EQ(map.xml.find("AppxBlockMap.xml"), std::string::npos);
+    EXPECT_EQ(map.xml.find("Content_Types"), std::string::npos);
+
+    if (haveTool("xmllint")) {
+        RunResult lint = runShell("xmllint --noout " + shellQuote(dir / "out/AppxBlockMap.xml"));
+        EXPECT_EQ(lint.exitCode, 0) << lint.out;
+    }
+    RunResult verify =
+        runShell("/usr/bin/python3 " + shellQuote(verifierPath()) + " " + shellQuote(map.archive));
+    EXPECT_EQ(verify.exitCode, 0) << verify.out;
+}
+
+TEST(BlockMap, FailedArchiveCreationBuildsNoMap) {
+    ScratchDir dir;
+    BlockMapBuilder builder;
+    EXPECT_NE(builder.open(dir / "missing-folder/p.appv"), 0u);
+    writeFile(dir / "a", "x");
+    EXPECT_FALSE(builder.writer().addEntry(dir / "a", "Root\\a", ZipCompression::SuperFast));
+    EXPECT_FALSE(builder.finish());
+    EXPECT_FALSE(builder.writer().close());
+    EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder/AppxBlockMap.xml"));
 }

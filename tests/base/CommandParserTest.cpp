@@ -1,6 +1,6 @@
 #include "CommandTestSupport.h"
-
-#include <functional>
+#include "cli/CommandBinding.h"
+#include "util/strings/StringTable.h"
 
 using namespace quendle;
 using namespace quendle::test;
@@ -9,18 +9,12 @@ namespace {
 
 // What a command-line error looks like on the console: message, blank line, usage.
 std::string errorOutput(const std::string& message, const std::string& usage) {
-    std::string out;
-    if (!message.empty())
-        out += message + "\n\n";
-    return out + usage + "\n";
+    return (message.empty() ? "" : message + "\n\n") + usage + "\n";
 }
 
 const std::string prog = CommandContainerImpl::programName();
-
-std::string topLevelUsage() {
-    return "Usage:\n" + prog + "   /Update   <appv_package>  *<command>\n\n" + prog +
-           "   /Help  [ <Help>]\n\n";
-}
+const std::string topLevelUsage =
+    "Usage:\n" + prog + "   /Update   <appv_package>  *<command>\n\n" + prog + "   /Help  [ <Help>]\n\n";
 
 } // namespace
 
@@ -30,148 +24,109 @@ TEST(CommandParser, ValuesComeInDeclarationOrderWithDefaultsForAbsentParameters)
     c.executeCommand("Set-RegistryValue", {"REGISTRY\\MACHINE\\x", "-pathvariable", "-type", "DWORD"});
     c.executeCommand("Set-RegistryValue", {"REGISTRY\\USER\\y", "-offset", "-5"});
     c.executeCommand("Update", {"p.appv", "/Del-File", "Root\\a", "-x"});
-    ASSERT_EQ(c.calls.size(), 4u);
+    c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", ""}); // an empty value is a value
+    c.executeCommand("Pick", {"-right", "r"});
+    c.executeCommand("uPdAtE", {"p", "Help"});
+    ASSERT_EQ(c.calls.size(), 7u);
     EXPECT_EQ(c.calls[0].command, "Set-NodeText");
     EXPECT_EQ(c.calls[0].values, (CommandValues{"appxmanifest.XML", "//a", ""})); // passed on as typed
     EXPECT_EQ(c.calls[1].values, (CommandValues{"REGISTRY\\MACHINE\\x", "DWORD", "true", ""}));
     EXPECT_EQ(c.calls[2].values, (CommandValues{"REGISTRY\\USER\\y", "", "false", "-5"}));
     EXPECT_EQ(c.calls[3].values, (CommandValues{"p.appv", "/Del-File", "Root\\a", "-x"}));
-    // The rest parameter never takes an empty argument, which is then left over.
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Update", {"p.appv", "Del-File", ""});
-              }),
-              c.getGeneralUsage() + "\n");
+    EXPECT_EQ(c.calls[4].values, (CommandValues{"StreamMap.xml", "", ""}));
+    EXPECT_EQ(c.calls[5].values, (CommandValues{"", "r", "false"}));
+    EXPECT_EQ(c.calls[6].command, "Update") << "command names ignore ASCII case";
 }
 
-TEST(CommandParser, PositionalParameterIsTakenOnlyAtItsOwnIndex) {
+TEST(CommandParser, EachCommandLineErrorShowsItsMessageAndTheRightUsage) {
     RecordingContainer c;
-    uint32_t code = 0;
-    std::string out = presentedError([&] { c.executeCommand("Add-File", {"-x", "b"}); }, &code);
-    EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(out,
-              errorOutput("A required argument is missing: <file_package_path>.\n",
-                          topLevelUsage() + "  /Add-File   <file_package_path>  <file_source_path>\n\n"));
-    // Errors of a top-level command show the general usage.
-    EXPECT_EQ(presentedError([&] { c.executeCommand("Update", {"p.appv"}); }),
-              errorOutput("A required argument is missing: <command>.\n", c.getGeneralUsage()));
-}
-
-TEST(CommandParser, CommandNamesIgnoreAsciiCaseAndSuggestTheLastNearCommand) {
-    RecordingContainer c;
-    c.executeCommand("uPdAtE", {"p", "Help"});
-    EXPECT_EQ(c.calls.at(0).command, "Update");
-
-    std::string general = c.getGeneralUsage();
-    EXPECT_EQ(presentedError([&] { c.executeCommand("Updte", {}); }),
-              errorOutput("Command \"Updte\" is unknown. Maybe you should use instead \"Update\"", general));
-    // Within three edits of both Add-File (1) and Del-File (3): the later one in the table wins.
-    EXPECT_EQ(
-        presentedError([&] { c.executeCommand("Xdd-File", {}); }),
-        errorOutput("Command \"Xdd-File\" is unknown. Maybe you should use instead \"Del-File\"", general));
-    EXPECT_EQ(presentedError([&] { c.executeCommand("Completely-Else", {}); }), errorOutput("", general));
-    EXPECT_EQ(presentedError([&] { c.executeCommand("", {}); }), errorOutput("", general));
-    // A huge typed name is rejected without a suggestion search over its whole length.
-    EXPECT_EQ(presentedError([&] { c.executeCommand(std::string(2'000'000, 'U'), {}); }),
-              errorOutput("", general));
+    struct Case {
+        std::string command;
+        std::vector<std::string> args;
+        std::string message, usageOf; // the command whose usage follows; "" for the general usage
+    };
+    const Case cases[] = {
+        // A positional parameter is taken only at its own index.
+        {"Add-File", {"-x", "b"}, "A required argument is missing: <file_package_path>.\n", "Add-File"},
+        {"Update", {"p.appv"}, "A required argument is missing: <command>.\n", ""},
+        {"Update", {"p.appv", "Del-File", ""}, "", ""}, // the rest never takes an empty argument
+        {"Updte", {}, "Command \"Updte\" is unknown. Maybe you should use instead \"Update\"", ""},
+        // Within three edits of both Add-File (1) and Del-File (3): the later one in the table wins.
+        {"Xdd-File", {}, "Command \"Xdd-File\" is unknown. Maybe you should use instead \"Del-File\"", ""},
+        {"Completely-Else", {}, "", ""},
+        {"", {}, "", ""},
+        // A huge typed name is rejected without a suggestion search over its whole length.
+        {std::string(2'000'000, 'U'), {}, "", ""},
+        {"Set-NodeText",
+         {"StreamMap.xml", "-xpath"},
+         "Value is missing for the parameter -xpath.\n",
+         "Set-NodeText"},
+        // The next argument begins with '-': it is not taken as the value.
+        {"Set-NodeText",
+         {"StreamMap.xml", "-xpath", "-nodetext", "t"},
+         "Value is missing for the parameter -xpath.\n",
+         "Set-NodeText"},
+        {"Set-NodeText",
+         {"StreamMap.xml", "-nodetext", "t"},
+         "A required argument is missing: -xpath <xml_xpath_expression>.\n",
+         "Set-NodeText"},
+        {"Set-RegistryValue",
+         {"K", "-type", "REG_SZ"},
+         "Invalid \"-type\" parameter value: \"REG_SZ\".",
+         "Set-RegistryValue"},
+        // A positional parameter has no name: its placeholder stands in for it.
+        {"Set-NodeText",
+         {"Foo.xml", "-xpath", "x"},
+         "Invalid \"appv_manifest_file\" parameter value: \"Foo.xml\".",
+         "Set-NodeText"},
+        {"Set-NodeText",
+         {"StreamMap.xml", "-xpath", "a", "-xpth", "b"},
+         "Unknown parameter: -xpth. Maybe you should use instead: -xpath. \n",
+         "Set-NodeText"},
+        // A repeated parameter: the first one is used, the second is left over.
+        {"Set-NodeText",
+         {"StreamMap.xml", "-xpath", "a", "-xpath", "b"},
+         "Unknown parameter: -xpath. Maybe you should use instead: -xpath. \n",
+         "Set-NodeText"},
+        // Three edits away still earns a suggestion; four do not.
+        {"Set-NodeText",
+         {"StreamMap.xml", "-xpath", "a", "-xp"},
+         "Unknown parameter: -xp. Maybe you should use instead: -xpath. \n",
+         "Set-NodeText"},
+        {"Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-x"}, "Unknown parameter: -x. \n", "Set-NodeText"},
+        // Several leftovers, of which only dashed ones are named.
+        {"Set-NodeText",
+         {"StreamMap.xml", "-xpath", "a", "-verbose", "loose", "-q"},
+         "Unknown parameter: -verbose. \nUnknown parameter: -q. \n",
+         "Set-NodeText"},
+        {"Del-File", {"Root\\a", "stray"}, "", "Del-File"},
+        {"Pick",
+         {"-flag"},
+         "One of the following parameters is required:\n-left <xml_xpath_expression> | -right\n",
+         "Pick"},
+        {"Pick", {"-left", "l", "-right", "r"}, "", "Pick"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.command.substr(0, 20) + " " + (k.args.empty() ? "" : k.args.back()));
+        uint32_t code = 0;
+        const std::string usage = k.usageOf.empty() ? c.getGeneralUsage() : c.getCommandUsage(k.usageOf);
+        EXPECT_EQ(presentedError([&] { c.executeCommand(k.command, k.args); }, &code),
+                  errorOutput(k.message, usage));
+        EXPECT_EQ(code, GenericErrorCode);
+    }
+    EXPECT_TRUE(c.calls.empty());
 }
 
 TEST(CommandParser, RunDropsTheFirstCharacterOfTheCommandWhateverItIs) {
     RecordingContainer c;
-    std::vector<std::string> args = {"prog", "-Del-File", "Root\\a"};
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    c.run(static_cast<int>(argv.size()), argv.data());
+    std::string prog0 = "prog", del = "-Del-File", path = "Root\\a", noSlash = "Update";
+    char* argv[] = {prog0.data(), del.data(), path.data()};
+    c.run(3, argv);
     ASSERT_EQ(c.calls.size(), 1u);
     EXPECT_EQ(c.calls[0].values, (CommandValues{"Root\\a"}));
-
-    std::string noSlash = "Update";
-    char* argv2[] = {args[0].data(), noSlash.data()};
-    EXPECT_NE(presentedError([&] { c.run(2, argv2); }).find("Command \"pdate\" is unknown."),
-              std::string::npos);
+    char* argv2[] = {prog0.data(), noSlash.data()};
+    EXPECT_TRUE(contains(presentedError([&] { c.run(2, argv2); }), "Command \"pdate\" is unknown."));
     EXPECT_EQ(presentedError([&] { c.run(1, argv2); }), errorOutput("", c.getGeneralUsage()));
-}
-
-TEST(CommandParser, MissingAndInvalidValues) {
-    RecordingContainer c;
-    std::string usage = c.getCommandUsage("Set-NodeText");
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath"});
-              }),
-              errorOutput("Value is missing for the parameter -xpath.\n", usage));
-    // The next argument begins with '-': it is not taken as the value.
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "-nodetext", "t"});
-              }),
-              errorOutput("Value is missing for the parameter -xpath.\n", usage));
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-nodetext", "t"});
-              }),
-              errorOutput("A required argument is missing: -xpath <xml_xpath_expression>.\n", usage));
-    // An empty value is a value.
-    c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", ""});
-    EXPECT_EQ(c.calls.back().values, (CommandValues{"StreamMap.xml", "", ""}));
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-RegistryValue", {"K", "-type", "REG_SZ"});
-              }),
-              errorOutput("Invalid \"-type\" parameter value: \"REG_SZ\".",
-                          c.getCommandUsage("Set-RegistryValue")));
-    // A positional parameter has no name: its placeholder stands in for it.
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-NodeText", {"Foo.xml", "-xpath", "x"});
-              }),
-              errorOutput("Invalid \"appv_manifest_file\" parameter value: \"Foo.xml\".",
-                          c.getCommandUsage("Set-NodeText")));
-}
-
-TEST(CommandParser, UnknownParametersWithNearestSuggestion) {
-    RecordingContainer c;
-    std::string usage = c.getCommandUsage("Set-NodeText");
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-xpth", "b"});
-              }),
-              errorOutput("Unknown parameter: -xpth. Maybe you should use instead: -xpath. \n", usage));
-    // A repeated parameter: the first one is used, the second is left over.
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-xpath", "b"});
-              }),
-              errorOutput("Unknown parameter: -xpath. Maybe you should use instead: -xpath. \n", usage));
-    // Three edits away still earns a suggestion; four do not.
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-xp"});
-              }),
-              errorOutput("Unknown parameter: -xp. Maybe you should use instead: -xpath. \n", usage));
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-x"});
-              }),
-              errorOutput("Unknown parameter: -x. \n", usage));
-    // Nothing within three edits, and several leftovers, of which only dashed ones are named.
-    EXPECT_EQ(
-        presentedError([&] {
-            c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-verbose", "loose", "-q"});
-        }),
-        errorOutput("Unknown parameter: -verbose. \nUnknown parameter: -q. \n", usage));
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Del-File", {"Root\\a", "stray"});
-              }),
-              errorOutput("", c.getCommandUsage("Del-File")));
-    EXPECT_TRUE(c.calls.empty());
-}
-
-TEST(CommandParser, OneOfGroups) {
-    RecordingContainer c;
-    std::string usage = c.getCommandUsage("Pick");
-    EXPECT_EQ(usage, topLevelUsage() + "  /Pick  { -left <xml_xpath_expression> | -right <Pick> }\n\n");
-    c.executeCommand("Pick", {"-right", "r"});
-    EXPECT_EQ(c.calls.back().values, (CommandValues{"", "r", "false"}));
-    EXPECT_EQ(
-        presentedError([&] { c.executeCommand("Pick", {"-flag"}); }),
-        errorOutput("One of the following parameters is required:\n-left <xml_xpath_expression> | -right\n",
-                    usage));
-    EXPECT_EQ(presentedError([&] {
-                  c.executeCommand("Pick", {"-left", "l", "-right", "r"});
-              }),
-              errorOutput("", usage));
 }
 
 TEST(CommandParser, UsageLinesAndHelp) {
@@ -183,38 +138,72 @@ TEST(CommandParser, UsageLinesAndHelp) {
     EXPECT_EQ(c.getCommands()[5].getUsage(),
               "  /Set-RegistryValue   <registry_key_path> [-type <sz|dword>] [-pathvariable] [-offset "
               "<registry_value>]\n\n");
+    EXPECT_EQ(c.getCommandUsage("Pick"),
+              topLevelUsage + "  /Pick  { -left <xml_xpath_expression> | -right <Pick> }\n\n");
     EXPECT_EQ(c.getCommandUsage("Update"), ""); // top-level commands have no usage of their own
     EXPECT_EQ(c.getCommandUsage("No-Such"), "");
-    EXPECT_EQ(c.getCommandUsage("del-file"), topLevelUsage() + "  /Del-File   <file_package_path>\n\n");
-    {
+    EXPECT_EQ(c.getCommandUsage("del-file"), topLevelUsage + "  /Del-File   <file_package_path>\n\n");
+    for (const auto& [topic, expected] :
+         {std::pair<std::string, std::string>{"", c.getGeneralUsage() + "\n"}, {"Update", "\n"}}) {
         CapturedOutput out;
-        c.printHelp("");
-        EXPECT_EQ(out.take(), c.getGeneralUsage() + "\n");
-    }
-    {
-        CapturedOutput out;
-        c.printHelp("Update");
-        EXPECT_EQ(out.take(), "\n");
+        c.printHelp(topic);
+        EXPECT_EQ(out.take(), expected) << topic;
     }
 }
 
-TEST(CommandParser, ErrorsAreBrightRedWhenColoursAreOn) {
+TEST(CommandParser, ErrorsAreBrightRedAndAMissingHandlerIsAnOrdinaryError) {
     RecordingContainer c;
-    CapturedOutput out(true);
-    try {
-        c.executeCommand("Del-File", {});
-    } catch (...) {
-        handleCurrentException();
+    {
+        CapturedOutput out(true);
+        try {
+            c.executeCommand("Del-File", {});
+        } catch (...) {
+            handleCurrentException();
+        }
+        std::string text = out.take();
+        EXPECT_EQ(text.rfind("\x1b[91mA required argument is missing: <file_package_path>.\n", 0), 0u);
+        EXPECT_EQ(text.substr(text.size() - 5), "\n\x1b[0m");
     }
-    std::string text = out.take();
-    EXPECT_EQ(text.rfind("\x1b[91mA required argument is missing: <file_package_path>.\n", 0), 0u);
-    EXPECT_EQ(text.substr(text.size() - 5), "\n\x1b[0m");
-}
-
-TEST(CommandParser, CommandWithoutHandlerFailsAsAnOrdinaryError) {
-    RecordingContainer c;
     uint32_t code = 0;
-    std::string out = presentedError([&] { c.executeCommand("Broken", {}); }, &code);
+    EXPECT_TRUE(
+        contains(presentedError([&] { c.executeCommand("Broken", {}); }, &code), "bad_function_call"));
     EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_NE(out.find("bad_function_call"), std::string::npos);
+}
+
+// The table hands the parsed values to typed functions; a slip in the unpacking would give a
+// handler the wrong value, a switch the wrong truth or a rest parameter too few words.
+TEST(CommandBinding, ValuesArriveTypedInOrderAndAWrongCountIsAnInternalError) {
+    std::string seenPart, seenXpath;
+    bool seenSwitch = true;
+    CommandHandler fixed = typedHandler([&](const std::string& part, std::string_view xpath, bool create) {
+        seenPart = part;
+        seenXpath = std::string(xpath);
+        seenSwitch = create;
+    });
+    EXPECT_EQ(fixed({"StreamMap.xml", "//a", "false"}), 0u);
+    EXPECT_EQ(seenPart, "StreamMap.xml");
+    EXPECT_EQ(seenXpath, "//a");
+    EXPECT_FALSE(seenSwitch);
+    fixed({"p", "x", "true"});
+    EXPECT_TRUE(seenSwitch);
+
+    std::vector<std::string> seenRest;
+    CommandHandler rest = typedHandler([&](const std::string&, const std::vector<std::string>& words) {
+        seenRest = words;
+        return 7u; // a handler's own result passes through
+    });
+    EXPECT_EQ(rest({"pkg", "Del-File", "Root\\a"}), 7u);
+    EXPECT_EQ(seenRest, (std::vector<std::string>{"Del-File", "Root\\a"}));
+    rest({"pkg"});
+    EXPECT_TRUE(seenRest.empty());
+
+    for (const CommandValues& wrong : {CommandValues{"a", "b"}, CommandValues{"a", "b", "true", "d"}}) {
+        try {
+            fixed(wrong);
+            ADD_FAILURE() << "no error for " << wrong.size() << " values";
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.message(), loadString(Msg::UnexpectedException));
+        }
+    }
+    EXPECT_THROW(rest({}), Exception);
 }

@@ -3,6 +3,7 @@
 #include "cli/CommandLineException.h"
 #include "core/ConsoleWriter.h"
 #include "core/ExceptionPresenter.h"
+#include "support/TestSupport.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -21,44 +22,36 @@ class RecordingContainer : public CommandContainerImpl {
     };
 
     RecordingContainer() {
-        auto record = [this](const char* name) {
-            return [this, name](const CommandValues& v) -> uint32_t {
+        using Params = std::vector<CommandParameter>;
+        auto add = [this](const char* name, int flags, Params params, bool handled = true) {
+            CommandHandler record = [this, name](const CommandValues& v) -> uint32_t {
                 calls.push_back({name, v});
                 if (onCall)
                     onCall(name, v);
                 return 0;
             };
+            commands_.emplace_back(name, this, handled ? record : CommandHandler(), flags, std::move(params));
         };
-        const std::vector<std::string> parts = {"AppxManifest.xml", "StreamMap.xml"};
-        commands_.emplace_back(
-            "Update", this, record("Update"), CommandTopLevel,
-            std::vector<CommandParameter>{{"", {}, ParamPositional | ParamRequired, 0, 131},
-                                          {"", {}, ParamPositional | ParamRequired | ParamRest, 0, 135}});
-        commands_.emplace_back("Help", this, record("Help"), CommandTopLevel,
-                               std::vector<CommandParameter>{{"", {}, ParamPositional, 0, 0}});
-        commands_.emplace_back(
-            "Add-File", this, record("Add-File"), 0,
-            std::vector<CommandParameter>{{"", {}, ParamPositional | ParamRequired, 0, 132},
-                                          {"", {}, ParamPositional | ParamRequired, 0, 133}});
-        commands_.emplace_back(
-            "Del-File", this, record("Del-File"), 0,
-            std::vector<CommandParameter>{{"", {}, ParamPositional | ParamRequired, 0, 132}});
-        commands_.emplace_back(
-            "Set-NodeText", this, record("Set-NodeText"), 0,
-            std::vector<CommandParameter>{{"", parts, ParamPositional | ParamRequired, 0, 145},
-                                          {"-xpath", {}, ParamRequired, 0, 146},
-                                          {"-nodetext", {}, 0, 0, 147}});
-        commands_.emplace_back(
-            "Set-RegistryValue", this, record("Set-RegistryValue"), 0,
-            std::vector<CommandParameter>{{"", {}, ParamPositional | ParamRequired, 0, 165},
-                                          {"-type", {"sz", "dword"}, 0, 0, 168},
-                                          {"-pathvariable", {}, ParamSwitch, 0, 170},
-                                          {"-offset", {}, ParamDashValueAllowed, 0, 169}});
-        commands_.emplace_back("Pick", this, record("Pick"), 0,
-                               std::vector<CommandParameter>{{"-left", {}, ParamRequired, 1, 146},
-                                                             {"-right", {}, ParamRequired, 1, 0},
-                                                             {"-flag", {}, ParamSwitch | ParamHidden, 0, 0}});
-        commands_.emplace_back("Broken", this, CommandHandler(), 0, std::vector<CommandParameter>{});
+        const int positional = ParamPositional | ParamRequired;
+        add("Update", CommandTopLevel,
+            {{"", {}, positional, 0, 131}, {"", {}, positional | ParamRest, 0, 135}});
+        add("Help", CommandTopLevel, {{"", {}, ParamPositional, 0, 0}});
+        add("Add-File", 0, {{"", {}, positional, 0, 132}, {"", {}, positional, 0, 133}});
+        add("Del-File", 0, {{"", {}, positional, 0, 132}});
+        add("Set-NodeText", 0,
+            {{"", {"AppxManifest.xml", "StreamMap.xml"}, positional, 0, 145},
+             {"-xpath", {}, ParamRequired, 0, 146},
+             {"-nodetext", {}, 0, 0, 147}});
+        add("Set-RegistryValue", 0,
+            {{"", {}, positional, 0, 165},
+             {"-type", {"sz", "dword"}, 0, 0, 168},
+             {"-pathvariable", {}, ParamSwitch, 0, 170},
+             {"-offset", {}, ParamDashValueAllowed, 0, 169}});
+        add("Pick", 0,
+            {{"-left", {}, ParamRequired, 1, 146},
+             {"-right", {}, ParamRequired, 1, 0},
+             {"-flag", {}, ParamSwitch | ParamHidden, 0, 0}});
+        add("Broken", 0, {}, false);
     }
 
     const std::vector<Command>& getCommands() const override { return commands_; }

@@ -1,5 +1,6 @@
 #include "CommandTestSupport.h"
 #include "os/ExceptionHandling.h"
+#include "util/strings/MessageFormat.h"
 
 #include <stdexcept>
 
@@ -75,40 +76,52 @@ TEST(ValidationReport, ErrorLineIsRedAndContextLinesGrey) {
 }
 
 TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
-    uint32_t code = 0;
-    EXPECT_EQ(presentedError([] { throw Exception(Msg::FileNotFound, "C:\\x y"); }, &code),
-              "File not found: \"C:\\x y\".\n");
-    EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(presentedError([] { throw WindowsException(5); }, &code),
-              "Win32 Error [5]: \"Access is denied.\"\n");
-    EXPECT_EQ(code, 5u);
-    EXPECT_EQ(presentedError([] { throw WindowsException(0xDEAD); }, &code),
-              "Win32 Error [57005]: \"Failed to get Windows error message [win32 error 0xdead].\"\n");
-    EXPECT_EQ(presentedError([] { throw std::runtime_error("disk on fire"); }, &code), "disk on fire\n");
-    EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(presentedError([] { throw 42; }, &code), "Unknown exception\n");
-    EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(
-        presentedError(
-            [] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, ";qdc"); },
-            &code)
-            .rfind("Unsupported command file format.", 0),
-        0u);
-    EXPECT_EQ(code, CommandFileFormatErrorCode);
     // A stack trace travels with the message and is printed whole on the console.
-    std::string withTrace = std::string("short") + StackTraceMarker + "[0x00000001]  f()\n";
-    EXPECT_EQ(presentedError([&] { throw Exception(withTrace); }), withTrace + "\n");
+    const std::string withTrace = std::string("short") + StackTraceMarker + "[0x00000001]  f()\n";
+    const struct {
+        std::function<void()> raise;
+        std::string shown;
+        uint32_t code;
+    } cases[] = {
+        {[] { throw Exception(Msg::FileNotFound, "C:\\x y"); }, "File not found: \"C:\\x y\".\n",
+         GenericErrorCode},
+        {[] { throw WindowsException(5); }, "Win32 Error [5]: \"Access is denied.\"\n", 5},
+        {[] { throw WindowsException(0xDEAD); },
+         "Win32 Error [57005]: \"Failed to get Windows error message [win32 error 0xdead].\"\n", 0xDEAD},
+        {[] { throw std::runtime_error("disk on fire"); }, "disk on fire\n", GenericErrorCode},
+        {[] { throw 42; }, "Unknown exception\n", GenericErrorCode},
+        {[] { throw Exception(ErrorCode{CommandFileFormatErrorCode}, Msg::CommandFileFormat, ";qdc"); },
+         formatMessageId(Msg::CommandFileFormat, {";qdc"}) + "\n", CommandFileFormatErrorCode},
+        {[&] { throw Exception(withTrace); }, withTrace + "\n", GenericErrorCode},
+    };
+    for (const auto& c : cases) {
+        uint32_t code = 0;
+        EXPECT_EQ(presentedError(c.raise, &code), c.shown);
+        EXPECT_EQ(code, c.code) << c.shown;
+    }
 }
 
-TEST(ExceptionModel, CloneWithStackTraceAppendsOneTrace) {
-    setStackTraceSource(currentStackTrace);
-    Exception e("boom");
-    auto once = e.Clone(true);
-    const auto& message = dynamic_cast<const Exception&>(*once).message();
-    EXPECT_EQ(message.rfind(std::string("boom\n") + StackTraceMarker, 0), 0u);
-    EXPECT_NE(message.find("]  MODULE_BASE_ADDRESS\n"), std::string::npos);
-    auto twice = once->Clone(true);
-    EXPECT_EQ(dynamic_cast<const Exception&>(*twice).message(), message);
-    std::string trace = currentStackTrace();
-    EXPECT_EQ(trace.rfind(std::string("\n") + StackTraceMarker + "[0x", 0), 0u);
+TEST(ConsoleWriter, LineEndsBecomeLfAndALoneCarriageReturnStays) {
+    CapturedOutput capture;
+    ConsoleWriter* w = ConsoleWriter::installed();
+    w->write("a\r\nb\n");
+    w->write("\rprogress 50%");
+    w->writeLine("\xC3\xA9t\xC3\xA9\r\n");
+    EXPECT_EQ(capture.take(), "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n");
+}
+
+TEST(ConsoleWriter, ColourScopesNestAndRestore) {
+    CapturedOutput capture(true);
+    ConsoleWriter* w = ConsoleWriter::installed();
+    {
+        ConsoleColorScope green(AttributeGreen);
+        w->write("g");
+        {
+            ConsoleColorScope grey(AttributeGrey);
+            w->write("x");
+        }
+        w->write("g");
+    }
+    w->write("plain");
+    EXPECT_EQ(capture.take(), "\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
 }

@@ -1,12 +1,18 @@
 #include "os/FileSystem.h"
 #include "core/Exception.h"
-#include "os/Guid.h"
+#include "os/StaleLeftovers.h"
 #include "os/TempFileTracker.h"
+#include "package/PackageTestSupport.h"
 #include "support/TestSupport.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <utime.h>
 
 using namespace quendle;
+using namespace quendle::test;
 
 namespace {
 
@@ -24,42 +30,31 @@ struct ScratchFolder : test::ScratchDir {
 
 } // namespace
 
-TEST(HostPath, NormalizeKeepsTheRootOfAnAbsolutePath) {
-    EXPECT_EQ(hostpath::normalizePath("/home/a/"), "/home/a");
-    EXPECT_EQ(hostpath::normalizePath("/home/a"), "/home/a");
-    EXPECT_EQ(hostpath::normalizePath("///"), "/");
-    EXPECT_EQ(hostpath::normalizePath("rel/dir//"), "rel/dir");
-    EXPECT_EQ(hostpath::normalizePath(""), "");
-}
-
-TEST(HostPath, JoinFileNameAndAbsolute) {
+TEST(HostPath, NormalizeJoinAndSplitKeepTheRootOfAnAbsolutePath) {
+    using P = std::pair<std::string, std::string>;
+    for (const auto& [in, out] :
+         {P{"/home/a/", "/home/a"}, P{"///", "/"}, P{"rel/dir//", "rel/dir"}, P{"", ""}})
+        EXPECT_EQ(hostpath::normalizePath(in), out) << in;
     EXPECT_EQ(hostpath::joinPath("/ws", "/res/"), "/ws/res");
     EXPECT_EQ(hostpath::joinPath("/ws/", "res"), "/ws/res");
     EXPECT_EQ(hostpath::joinPath("/", "tmp"), "/tmp");
     EXPECT_EQ(hostpath::joinPath("/ws", ""), "/ws");
     EXPECT_EQ(hostpath::joinPath("", "a"), "a");
     EXPECT_EQ(hostpath::fileNameOf("/a/b/c.txt"), "c.txt");
-    EXPECT_EQ(hostpath::fileNameOf("c.txt"), "c.txt");
     EXPECT_EQ(hostpath::fileNameOf("dir\\c.txt"), "dir\\c.txt"); // a backslash is a character here
     EXPECT_EQ(hostpath::folderOf("/a/b/c.txt"), "/a/b");
     EXPECT_EQ(hostpath::folderOf("/c.txt"), "/");
     EXPECT_EQ(hostpath::absolutePath("/a/./b/../c/"), "/a/c");
-    char cwd[4096];
-    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-    EXPECT_EQ(hostpath::absolutePath("x/../y.txt"), std::string(cwd) + "/y.txt");
+    EXPECT_EQ(hostpath::absolutePath("x/../y.txt"), test::fs::current_path().string() + "/y.txt");
 }
 
 TEST(HostPath, TempFolderFollowsTmpdirWithoutTrailingSeparator) {
-    const char* old = std::getenv("TMPDIR");
-    std::string saved = old ? old : "";
-    ::setenv("TMPDIR", "/var/tmp/", 1);
-    EXPECT_EQ(hostpath::tempFolderPath(), "/var/tmp");
-    ::setenv("TMPDIR", "", 1);
+    {
+        test::ScopedEnv tmp("TMPDIR", "/var/tmp/");
+        EXPECT_EQ(hostpath::tempFolderPath(), "/var/tmp");
+    }
+    test::ScopedEnv tmp("TMPDIR", "");
     EXPECT_EQ(hostpath::tempFolderPath(), "/tmp");
-    if (old)
-        ::setenv("TMPDIR", saved.c_str(), 1);
-    else
-        ::unsetenv("TMPDIR");
 }
 
 TEST(PackagePath, NormalizeAndJoinUseBackslashes) {
@@ -91,17 +86,13 @@ TEST(HostFiles, ExistenceAndSmallFileReading) {
     EXPECT_EQ(hostpath::readSmallFile(file), std::string("a\0b", 3));
     EXPECT_EQ(hostpath::fileSize(file), 3u);
     EXPECT_THROW(hostpath::readSmallFile(file, 2), Exception);
-    try {
-        hostpath::readSmallFile(dir.path() + "/missing");
-        FAIL();
-    } catch (const WindowsException& e) {
-        EXPECT_EQ(e.code(), 2u);
-    }
-    try {
-        hostpath::readSmallFile(dir.path());
-        FAIL();
-    } catch (const WindowsException& e) {
-        EXPECT_EQ(e.code(), 5u);
+    for (const auto& [path, code] : {std::pair{dir.path() + "/missing", 2u}, std::pair{dir.path(), 5u}}) {
+        try {
+            hostpath::readSmallFile(path);
+            ADD_FAILURE() << path;
+        } catch (const WindowsException& e) {
+            EXPECT_EQ(e.code(), code);
+        }
     }
 }
 
@@ -170,17 +161,127 @@ TEST(TempFileTracker, CleansFilesWildcardsFoldersAndTreesAtDestruction) {
     EXPECT_FALSE(hostpath::pathExists(tree));
 }
 
-TEST(Guid, FreshGuidsAreWellFormedAndDistinct) {
-    std::string upper = newGuidString(GuidCase::Upper);
-    std::string lower = newGuidString(GuidCase::Lower, true);
-    EXPECT_EQ(upper.size(), 36u);
-    EXPECT_TRUE(isBracedGuidText("{" + upper + "}"));
-    EXPECT_TRUE(isBracedGuidText(lower));
-    EXPECT_EQ(upper.find_first_of("abcdef"), std::string::npos);
-    EXPECT_EQ(lower.find_first_of("ABCDEF"), std::string::npos);
-    EXPECT_NE(newGuidString(), newGuidString());
-    EXPECT_FALSE(isBracedGuidText("{1234}"));
-    EXPECT_FALSE(isBracedGuidText(upper));
-    EXPECT_FALSE(isBracedGuidText("{" + upper.substr(0, 35) + "G}"));
-    EXPECT_FALSE(isBracedGuidText("{" + upper.substr(0, 8) + "+" + upper.substr(9) + "}"));
+// Leftovers of killed runs: only what no living run holds, only what looks like ours.
+namespace {
+
+const char* const WorkspaceA = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
+const char* const WorkspaceB = "{11111111-2222-3333-4444-555555555555}";
+
+void makeOld(const std::string& path) {
+    utimbuf times{std::time(nullptr) - 3600, std::time(nullptr) - 3600};
+    ASSERT_EQ(::utime(path.c_str(), &times), 0);
+}
+
+} // namespace
+
+TEST(StaleLeftovers, OnlyWorkspacesNoLivingRunHoldsAreRemoved) {
+    ScratchDir tmp;
+    const std::string a = tmp / WorkspaceA, b = tmp / WorkspaceB;
+    const std::string lockName = std::string("/") + StaleLeftovers::LockFileName;
+    // A living run's workspace (its lock held by a descriptor of this process), one of a run
+    // that died (lock released), and look-alikes that are not ours.
+    StaleLeftovers::WorkspaceHandles living, dead, again;
+    ASSERT_TRUE(StaleLeftovers::createWorkspace(tmp.path(), WorkspaceA, living));
+    EXPECT_EQ((fs::status(a).permissions() & fs::perms::all), fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_directory(a + "/res"));
+    ASSERT_TRUE(StaleLeftovers::createWorkspace(tmp.path(), WorkspaceB, dead));
+    dead = {};
+    writeFile(b + "/res/Root/big.bin", "gigabytes");
+    EXPECT_FALSE(StaleLeftovers::createWorkspace(tmp.path(), WorkspaceB, again));
+    EXPECT_EQ(errno, EEXIST) << "an existing workspace is never reused";
+    fs::create_directories(tmp / "{22222222-2222-3333-4444-555555555555}/res"); // no lock file
+    fs::create_directories(tmp / "not-a-guid");
+    writeFile(tmp / "not-a-guid" + lockName, "");
+    writeFile(tmp / "{33333333-2222-3333-4444-555555555555}", "a file, not a folder");
+    // A link named like a workspace, to a folder that looks abandoned: never followed.
+    fs::create_directories(tmp / "victim/res");
+    writeFile(tmp / "victim" + lockName, "");
+    fs::create_directory_symlink(tmp / "victim", tmp / "{66666666-2222-3333-4444-555555555555}");
+
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
+    EXPECT_TRUE(fs::exists(a + lockName));
+    EXPECT_FALSE(fs::exists(b));
+    EXPECT_TRUE(fs::exists(tmp / "{22222222-2222-3333-4444-555555555555}/res"));
+    EXPECT_TRUE(fs::exists(tmp / "not-a-guid"));
+    EXPECT_TRUE(fs::exists(tmp / "{33333333-2222-3333-4444-555555555555}"));
+    EXPECT_TRUE(fs::exists(tmp / "victim/res"));
+
+    // The living run ends without cleaning up (as under SIGKILL): the next sweep takes it.
+    living = {};
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
+    EXPECT_FALSE(fs::exists(a));
+    // A temp folder that is not there is no error.
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp / "missing"), 0);
+    // A name taken by a planted link is refused, not followed.
+    StaleLeftovers::WorkspaceHandles planted;
+    EXPECT_FALSE(
+        StaleLeftovers::createWorkspace(tmp.path(), "{66666666-2222-3333-4444-555555555555}", planted));
+    EXPECT_EQ(errno, EEXIST);
+}
+
+TEST(StaleLeftovers, RemovingAWorkspaceTakesEverythingAtAnyDepthAndFollowsNoLink) {
+    ScratchDir tmp;
+    const std::string w = tmp / WorkspaceA;
+    StaleLeftovers::WorkspaceHandles workspace;
+    ASSERT_TRUE(StaleLeftovers::createWorkspace(tmp.path(), WorkspaceA, workspace));
+    fs::create_directories(w + "/res/Root/deep/er");
+    writeFile(w + "/res/Root/deep/er/f.txt", "x");
+    writeFile(w + "/new.appv", "y");
+    fs::create_directories(tmp / "outside");
+    writeFile(tmp / "outside/keep.txt", "not the workspace's");
+    fs::create_directory_symlink(tmp / "outside", w + "/res/link");
+    fs::create_symlink(tmp / "outside/keep.txt", w + "/res/Root/file-link");
+    // Far deeper than PATH_MAX: made relative to each new folder, as the extractor does.
+    int fd = ::open((w + "/res").c_str(), O_RDONLY | O_DIRECTORY);
+    for (int depth = 0; depth < 1500 && fd >= 0; ++depth) {
+        ASSERT_EQ(::mkdirat(fd, "level-of-some-length", 0700), 0);
+        int next = ::openat(fd, "level-of-some-length", O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+    }
+    ASSERT_GE(::openat(fd, "bottom.txt", O_WRONLY | O_CREAT, 0600), 0);
+    ::close(fd);
+    fs::permissions(w + "/res/Root/deep", fs::perms::owner_read | fs::perms::owner_exec);
+
+    StaleLeftovers::removeWorkspace(workspace, WorkspaceA);
+    EXPECT_FALSE(fs::exists(w));
+    EXPECT_EQ(readFile(tmp / "outside/keep.txt"), "not the workspace's") << "links are not followed";
+}
+
+TEST(StaleLeftovers, OnlyOldUnlockedTemporariesOfThisPackageAreRemoved) {
+    ScratchDir dir;
+    std::string package = dir / "pkg.appv";
+    writeFile(package, "the package");
+    auto temporary = [&](const std::string& name, bool old) {
+        writeFile(dir / name, "half a package");
+        if (old)
+            makeOld(dir / name);
+        return dir / name;
+    };
+    std::string abandoned = temporary(".pkg.appv.0123abcd", true);
+    std::string fresh = temporary(".pkg.appv.89ABCDEF", false);
+    std::string held = temporary(".pkg.appv.deadbeef", true);
+    UniqueFd holder(::open(held.c_str(), O_RDONLY));
+    ASSERT_TRUE(StaleLeftovers::lockTemporary(holder.get()));
+    std::vector<std::string> others = {
+        temporary(".pkg.appv.0123abc", true), temporary(".pkg.appv.0123abcg", true),
+        temporary(".other.appv.0123abcd", true), temporary("pkg.appv.0123abcd", true)};
+    fs::create_directories(dir / ".pkg.appv.00000000");
+    ::utimbuf times{0, 0};
+    ::utime((dir / ".pkg.appv.00000000").c_str(), &times);
+
+    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package), 1);
+    EXPECT_FALSE(fs::exists(abandoned));
+    for (const std::string& kept : others)
+        EXPECT_TRUE(fs::exists(kept)) << kept;
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_TRUE(fs::exists(held));
+    EXPECT_TRUE(fs::is_directory(dir / ".pkg.appv.00000000"));
+    EXPECT_EQ(readFile(package), "the package");
+
+    holder.reset();
+    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package), 1);
+    EXPECT_FALSE(fs::exists(held));
+    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package, 0), 1)
+        << "no age asked: the fresh one goes";
 }

@@ -1,8 +1,14 @@
 #include "hive/HiveName.h"
+#include "core/Exception.h"
+#include "hive/RegFileReader.h"
+#include "hive/RegistryValueText.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 using namespace quendle;
+using Bytes = std::vector<uint8_t>;
+using quendle::test::failureOf;
 
 TEST(HiveName, Utf8RoundTripsAndMalformedTextIsRefused) {
     std::string text = "Ünïcødé Ключ 日本語 \xF0\x9F\x98\x80";
@@ -19,18 +25,7 @@ TEST(HiveName, Utf8RoundTripsAndMalformedTextIsRefused) {
     EXPECT_EQ(hivename::toUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");
 }
 
-TEST(HiveName, CaseFoldingFollowsTheSimpleUnicodeMapping) {
-    EXPECT_EQ(hivename::compare(u"Software", u"SOFTWARE"), 0);
-    EXPECT_EQ(hivename::compare(u"äöüéñ", u"ÄÖÜÉÑ"), 0);
-    EXPECT_EQ(hivename::compare(u"ключ", u"КЛЮЧ"), 0);
-    EXPECT_EQ(hivename::compare(u"ωμέγα", u"ΩΜΈΓΑ"), 0);
-    EXPECT_NE(hivename::compare(u"straße", u"STRASSE"), 0);
-    EXPECT_LT(hivename::compare(u"A", u"a_"), 0);
-    EXPECT_LT(hivename::compare(u"ab", u"A_"), 0); // 'B' 0x42 before '_' 0x5F once upper-cased
-    EXPECT_GT(hivename::compare(u"b", u"A"), 0);
-    EXPECT_LT(hivename::compare(u"abc", u"ABCD"), 0);
-}
-
+// Name comparison and its order are checked through OfflineRegKey in OfflineRegHiveTest.cpp.
 TEST(HiveName, ListHashesAndHints) {
     // lh: h = h * 37 + upper-cased unit.
     EXPECT_EQ(hivename::lhHash(u"ab"), uint32_t{'A'} * 37 + 'B');
@@ -42,4 +37,149 @@ TEST(HiveName, ListHashesAndHints) {
     EXPECT_EQ(hivename::lfHint(u"Ключ"), 0u);
     EXPECT_TRUE(hivename::isAscii(u"REGISTRY"));
     EXPECT_FALSE(hivename::isAscii(u"é"));
+}
+
+TEST(ValueText, StringsAreUtf16WithOneNul) {
+    EXPECT_EQ(regtext::dataFromText(regtype::String, "Ab"), (Bytes{'A', 0, 'b', 0, 0, 0}));
+    EXPECT_EQ(regtext::dataFromText(regtype::ExpandString, "%X%"), (Bytes{'%', 0, 'X', 0, '%', 0, 0, 0}));
+    EXPECT_EQ(regtext::dataFromText(regtype::String, ""), (Bytes{0, 0}));
+    EXPECT_EQ(regtext::dataFromText(regtype::String, "é€"), (Bytes{0xE9, 0, 0xAC, 0x20, 0, 0}));
+}
+
+TEST(ValueText, DwordReadsSignedDecimalAndSaturates) {
+    const std::pair<const char*, Bytes> cases[] = {{"12abc", {12, 0, 0, 0}},
+                                                   {"-5", {0xFB, 0xFF, 0xFF, 0xFF}},
+                                                   {"4294967295", {0xFF, 0xFF, 0xFF, 0x7F}},
+                                                   {"-99999999999999999999", {0, 0, 0, 0x80}},
+                                                   {"  +42", {42, 0, 0, 0}},
+                                                   {"x1", {0, 0, 0, 0}},
+                                                   {"", {0, 0, 0, 0}},
+                                                   {"2147483647", {0xFF, 0xFF, 0xFF, 0x7F}},
+                                                   {"-2147483648", {0, 0, 0, 0x80}}};
+    for (const auto& [text, bytes] : cases)
+        EXPECT_EQ(regtext::dataFromText(regtype::Dword, text), bytes) << text;
+    EXPECT_EQ(regtext::dataFromText(regtype::None, "258"), (Bytes{2, 1, 0, 0}))
+        << "type 0 converts as a DWORD too";
+}
+
+TEST(ValueText, BinaryIsHexPairsAndBadTextNamesItself) {
+    EXPECT_EQ(regtext::dataFromText(regtype::Binary, "0aFF"), (Bytes{0x0A, 0xFF}));
+    EXPECT_EQ(regtext::dataFromText(regtype::Binary, ""), Bytes{});
+    EXPECT_EQ(regtext::dataFromText(regtype::Binary, "0g"), Bytes{0}); // the number stops at "g"
+    for (const char* bad : {"0aF", "g0", "zz", "0a  "}) {
+        try {
+            regtext::dataFromText(regtype::Binary, bad);
+            ADD_FAILURE() << bad;
+        } catch (const Exception& e) {
+            EXPECT_NE(e.message().find(std::string("\"") + bad + "\""), std::string::npos) << e.message();
+            EXPECT_EQ(e.code(), GenericErrorCode);
+        }
+    }
+}
+
+TEST(ValueText, MultiStringSplitsAtCrLfAndDropsEmptyPieces) {
+    EXPECT_EQ(regtext::dataFromText(regtype::MultiString, "a\r\n\r\nb"),
+              (Bytes{'a', 0, 0, 0, 'b', 0, 0, 0, 0, 0}));
+    EXPECT_EQ(regtext::dataFromText(regtype::MultiString, ""), (Bytes{0, 0}));
+    // A lone LF is part of the string.
+    EXPECT_EQ(regtext::dataFromText(regtype::MultiString, "a\nb\r\n"),
+              (Bytes{'a', 0, '\n', 0, 'b', 0, 0, 0, 0, 0}));
+}
+
+// What the .reg reader makes of files written by hand the way regedit writes them, and which
+// lines it refuses (with the file and line in the message).
+namespace {
+
+std::string utf16(const std::string& text, bool littleEndian) {
+    std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (size_t pos = 0; pos < text.size();) {
+        // Only the characters the test uses: ASCII and U+00E9.
+        char16_t unit = static_cast<unsigned char>(text[pos]);
+        if (text.compare(pos, 2, "\xC3\xA9") == 0) {
+            unit = 0xE9;
+            pos += 2;
+        } else {
+            ++pos;
+        }
+        const char lo = static_cast<char>(unit & 0xFF), hi = static_cast<char>(unit >> 8);
+        out += littleEndian ? std::string{lo, hi} : std::string{hi, lo};
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(RegFileReader, ReadsEveryFormOfKeyAndValueInBothEncodings) {
+    const std::string text = "Windows Registry Editor Version 5.00\r\n"
+                             "\r\n"
+                             "[HKEY_CURRENT_USER\\Software\\Caf\xC3\xA9]\r\n"
+                             "@=\"d\xC3\xA9\"\r\n"
+                             "\"q\\\"\\\\\"=dword:0000ffff\r\n"
+                             "\"bin\"=hex:01,02,\\\r\n"
+                             "    03\r\n"
+                             "\"qword\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+                             "\"flags\"=hex(400001):41,00,00,00\r\n"
+                             "\"empty\"=hex(0):\r\n"
+                             "\"gone\"=-\r\n"
+                             "[-HKLM\\Software\\Old]\r\n"
+                             "\"ignored\"=\"a value of a deleted key goes nowhere\"\r\n";
+    for (bool little : {true, false}) {
+        const auto edits = RegFileReader::parse(utf16(text, little), "t.reg");
+        ASSERT_EQ(edits.size(), 9u);
+        EXPECT_EQ(edits[0].kind, RegFileEdit::Kind::CreateKey);
+        EXPECT_EQ(edits[0].root, RegFileRoot::CurrentUser);
+        EXPECT_EQ(edits[0].subkey, "Software\\Caf\xC3\xA9");
+        EXPECT_EQ(edits[1].valueName, "");
+        EXPECT_EQ(edits[1].data, (Bytes{'d', 0, 0xE9, 0, 0, 0}));
+        EXPECT_EQ(edits[2].valueName, "q\"\\");
+        EXPECT_EQ(edits[2].type, 4u);
+        EXPECT_EQ(edits[2].data, (Bytes{0xFF, 0xFF, 0, 0}));
+        EXPECT_EQ(edits[3].data, (Bytes{1, 2, 3})) << "a continued line joins the next";
+        EXPECT_EQ(edits[3].line, 6);
+        EXPECT_EQ(edits[4].type, 0xBu);
+        EXPECT_EQ(edits[5].type, 0x400001u);
+        EXPECT_TRUE(edits[6].data.empty());
+        EXPECT_EQ(edits[6].type, 0u);
+        EXPECT_EQ(edits[7].kind, RegFileEdit::Kind::DeleteValue);
+        EXPECT_EQ(edits[8].kind, RegFileEdit::Kind::DeleteKeyTree);
+        EXPECT_EQ(edits[8].root, RegFileRoot::LocalMachine);
+    }
+
+    // REGEDIT4 is ANSI: Windows-1252 text, and the string types' bytes widen to UTF-16.
+    const auto ansi = RegFileReader::parse("REGEDIT4\n[HKEY_CLASSES_ROOT\\.txt]\n@=\"caf\xE9\"\n"
+                                           "\"p\"=hex(2):41,e9,00\n\"m\"=hex(7):61,00,00\n\"b\"=hex:e9\n",
+                                           "a.reg");
+    ASSERT_EQ(ansi.size(), 5u);
+    EXPECT_EQ(ansi[1].data, (Bytes{'c', 0, 'a', 0, 'f', 0, 0xE9, 0, 0, 0}));
+    EXPECT_EQ(ansi[2].data, (Bytes{'A', 0, 0xE9, 0, 0, 0}));
+    EXPECT_EQ(ansi[3].data, (Bytes{'a', 0, 0, 0, 0, 0}));
+    EXPECT_EQ(ansi[4].data, (Bytes{0xE9})) << "binary stays as it is";
+}
+
+TEST(RegFileReader, MalformedLinesNameTheFileAndLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"[HKLM\\X]\n", "line 1: the file must begin with"},
+        {"", "line 1: the file must begin with"},
+        {"REGEDIT4\n\"a\"=\"b\"\n", "line 2: a value is given before any key."},
+        {"REGEDIT4\n[HKLM\\X\n", "line 2: a key in brackets is expected."},
+        {"REGEDIT4\n[SOFTWARE\\X]\n", "line 2: the key must begin with"},
+        {"REGEDIT4\n[HKLM\\X]\nname=\"b\"\n", "line 3: the value name is not a quoted string or @."},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\" \"b\"\n", "line 3: \"=\" is expected after the value name."},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=\"b\n", "line 3: the value data is not"},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=\"b\" c\n", "line 3: the text after the value data is not allowed."},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=dword:123456789\n", "line 3: the dword is not eight"},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=dword:\n", "line 3: the dword is not eight"},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=hex:1,2,3x\n", "line 3: the hexadecimal bytes are not valid."},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=hex:100\n", "line 3: the hexadecimal bytes are not valid."},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=hex(zz):00\n", "line 3: the value data is not"},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=qword:1\n", "line 3: the value data is not"},
+        {"REGEDIT4\n[HKLM\\X]\n\"a\"=hex:00,\\\n", "line 3: the file ends inside a continued line."},
+    };
+    for (const auto& [text, message] : cases) {
+        const std::string failure = failureOf([&] { RegFileReader::parse(text, "dir/in.reg"); });
+        EXPECT_TRUE(failure.starts_with("Invalid registry file \"dir/in.reg\", ")) << failure;
+        EXPECT_NE(failure.find(message), std::string::npos) << text << "\n" << failure;
+    }
+    EXPECT_NE(failureOf([] { RegFileReader::parse("\xFF\xFE\x41", "odd.reg"); }).find("odd.reg"),
+              std::string::npos);
 }

@@ -1,12 +1,10 @@
 #include "package/AppV5Package.h"
-
 #include "core/Exception.h"
+#include "package/PackageReplacement.h"
 #include "package/PackageTestSupport.h"
 #include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace quendle;
 using namespace quendle::test;
@@ -14,36 +12,9 @@ using namespace quendle::test;
 namespace {
 
 // Points $TMPDIR at a private folder while it lives, so workspaces can be watched.
-class TempFolderScope {
-  public:
-    TempFolderScope() {
-        const char* old = std::getenv("TMPDIR");
-        previous_ = old ? old : "";
-        hadPrevious_ = old != nullptr;
-        setenv("TMPDIR", folder_.path().c_str(), 1);
-    }
-    ~TempFolderScope() {
-        if (hadPrevious_)
-            setenv("TMPDIR", previous_.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    const std::string& path() const { return folder_.path(); }
-
-  private:
-    ScratchDir folder_;
-    std::string previous_;
-    bool hadPrevious_ = false;
+struct TempFolderScope : ScratchDir {
+    ScopedEnv env{"TMPDIR", path().c_str()};
 };
-
-std::string expectMessage(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const Exception& e) {
-        return e.message();
-    }
-    return "(no exception)";
-}
 
 } // namespace
 
@@ -52,12 +23,12 @@ TEST(AppV5Package, PackagePathOfIsTheTextBelowTheBaseWithBackslashes) {
               R"(Root\VFS\a b.txt)");
     EXPECT_EQ(AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/res/AppxManifest.xml"),
               "AppxManifest.xml");
-    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/other/a.txt"); }),
+    EXPECT_EQ(failureOf([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/other/a.txt"); }),
               "Unable to compute package path for file: \"/tmp/{W}/other/a.txt\".");
-    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/resource/a.txt"); }),
+    EXPECT_EQ(failureOf([] { AppV5Package::packagePathOf("/tmp/{W}/res", "/tmp/{W}/resource/a.txt"); }),
               "Unable to compute package path for file: \"/tmp/{W}/resource/a.txt\".")
         << "a sibling folder sharing the name's beginning is not below the base";
-    EXPECT_EQ(expectMessage([] { AppV5Package::packagePathOf("", "/a.txt"); }),
+    EXPECT_EQ(failureOf([] { AppV5Package::packagePathOf("", "/a.txt"); }),
               "Unable to compute package path for file: \"/a.txt\".");
 }
 
@@ -69,7 +40,7 @@ TEST(AppV5Package, OpensOnceCachesPartsAndRemovesItsWorkspaceAtTheEnd) {
     std::string workspace;
     {
         AppV5Package pkg;
-        EXPECT_EQ(expectMessage([&] { pkg.setPackagePath(dir / "absent.appv"); }),
+        EXPECT_EQ(failureOf([&] { pkg.setPackagePath(dir / "absent.appv"); }),
                   "File not found: \"" + dir / "absent.appv" + "\".");
         pkg.setPackagePath(package);
         EXPECT_TRUE(leftovers(tmp.path()).empty()) << "nothing is extracted before a command needs it";
@@ -95,7 +66,7 @@ TEST(AppV5Package, OpensOnceCachesPartsAndRemovesItsWorkspaceAtTheEnd) {
         EXPECT_EQ(pkg.getXmlPart("AppxManifest.xml"), manifest) << "one document per part";
         EXPECT_EQ(pkg.namespaces().at("http://schemas.microsoft.com/appx/2010/manifest"), "appx");
         EXPECT_EQ(pkg.namespaces().at("http://schemas.microsoft.com/appv/2010/manifest"), "appv");
-        EXPECT_EQ(expectMessage([&] { pkg.getXmlPart("Registry.dat"); }), "Config file is not editable.");
+        EXPECT_EQ(failureOf([&] { pkg.getXmlPart("Registry.dat"); }), "Config file is not editable.");
         EXPECT_FALSE(pkg.isModified());
     }
     EXPECT_FALSE(fs::exists(workspace));
@@ -128,4 +99,55 @@ TEST(AppV5Package, MissingRootPartsAreLeftOutOfTheSavedPackageWithoutAMessage) {
                                         "FilesystemMetadata.xml", "PackageHistory.xml", "AppxManifest.xml",
                                         "AppxBlockMap.xml", "[Content_Types].xml"}));
     EXPECT_TRUE(leftovers(tmp.path()).empty());
+}
+
+TEST(PackageReplacement, InstallsTheArchiveKeepingPermissionsThroughLinksAndAcrossFileSystems) {
+    ScratchDir dir;
+    std::string real = dir / "real.appv", link = dir / "pkg.appv", archive = dir / "built.appv";
+    writeFile(real, "old package");
+    ::chmod(real.c_str(), 0640);
+    writeFile(archive, "new package");
+    fs::create_symlink(real, link);
+    PackageReplacement(link).install(archive);
+    EXPECT_TRUE(fs::is_symlink(link)) << "the file behind the link is replaced, not the link";
+    EXPECT_EQ(readFile(real), "new package");
+    EXPECT_EQ(stampOf(real).mode & 07777, 0640u);
+    EXPECT_EQ(leftovers(dir.path()).size(), 2u) << "no temporary left beside the package";
+
+    // /dev/shm is another file system than the temp folder on most machines: the archive is copied.
+    if (fs::exists("/dev/shm")) {
+        ScratchDir other("/dev/shm");
+        std::string big(3 << 20, 'x');
+        writeFile(other / "built.appv", big);
+        PackageReplacement(real).install(other / "built.appv");
+        EXPECT_EQ(readFile(real), big);
+    }
+}
+
+// A missing archive or a read-only package ("Access is denied.", for root as for anyone: found by
+// fault injection) leave the package as it was and no temporary behind.
+TEST(PackageReplacement, AFailedInstallLeavesThePackageAsItWas) {
+    ScratchDir dir;
+    std::string package = dir / "pkg.appv", archive = dir / "built.appv";
+    writeFile(package, "old package");
+    writeFile(archive, "new package");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir / "missing.appv",
+         "Unable to save App-V 5.x package. The system cannot find the file specified.\n"},
+        {archive, "Unable to save App-V 5.x package. Access is denied."}};
+    for (const auto& [source, message] : cases) {
+        if (source == archive)
+            ::chmod(package.c_str(), 0444);
+        FileStamp before = stampOf(package);
+        try {
+            PackageReplacement(package).install(source);
+            ADD_FAILURE() << "no exception for " << source;
+        } catch (const Exception& e) {
+            EXPECT_EQ(e.message().rfind(message, 0), 0u) << e.message();
+            EXPECT_EQ(e.code(), GenericErrorCode);
+        }
+        EXPECT_TRUE(stampOf(package) == before);
+        EXPECT_EQ(leftovers(dir.path()).size(), 2u);
+    }
+    EXPECT_EQ(readFile(archive), "new package");
 }

@@ -43,6 +43,13 @@ std::optional<XmlParseException> writeBackFails(const std::string& part,
     return std::nullopt;
 }
 
+// The same for a part given as text (loaded under the name `loadAs`, by default the part's own).
+std::optional<XmlParseException> writeBackOf(const std::string& part, const std::string& text,
+                                             const std::string& loadAs = "") {
+    ScratchDir dir;
+    return writeBackFails(part, partFromText(dir, loadAs.empty() ? part : loadAs, text));
+}
+
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
     size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
@@ -99,20 +106,18 @@ TEST(ManifestWriteBack, EverySampleManifestPassesAndIsSavedWithItsOwnNamespaces)
 TEST(ManifestWriteBack, AuthoredExtensionFragmentPassesInsideAManifest) {
     if (!haveSamples())
         GTEST_SKIP() << "samples not available";
-    ScratchDir dir;
     std::string fragment = readFile(samplesDir() + Mari + "PackageManifests/AuthoredExtensions.16.xml");
     if (fragment.starts_with("\xEF\xBB\xBF"))
         fragment.erase(0, 3);
     // The thin manifest has no extensions of its own, so the fragment is its only Extensions.
     std::string manifest = readFile(samplesDir() + Mari + "ThinAppXManifest.xml");
     manifest = replaced(manifest, "</Package>", fragment + "</Package>");
-    EXPECT_FALSE(writeBackFails("AppxManifest.xml", partFromText(dir, "AppxManifest.xml", manifest)));
+    EXPECT_FALSE(writeBackOf("AppxManifest.xml", manifest));
 }
 
 TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
     if (!haveSamples())
         GTEST_SKIP() << "samples not available";
-    ScratchDir dir;
     const std::string thin = readFile(samplesDir() + Mari + "ThinAppXManifest.xml");
     struct Case {
         const char* defect;
@@ -143,7 +148,7 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
             size_t close = text.find("</Application>", text.find("<Aplication"));
             text.replace(close, 14, "</Aplication>");
         }
-        auto failure = writeBackFails("AppxManifest.xml", partFromText(dir, "AppxManifest.xml", text));
+        auto failure = writeBackOf("AppxManifest.xml", text);
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->fileName(), "AppxManifest.xml");
         EXPECT_TRUE(reasonMentions(*failure, c.mentioned)) << failure->reportText();
@@ -156,7 +161,7 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
     std::string big = readFile(samplesDir() + Mari + "AppXManifest.xml");
     big = replaced(big, "<appv:Extension ", "<appv:Extention ");
     big = replaced(big, "</appv:Extension>", "</appv:Extention>");
-    auto failure = writeBackFails("AppxManifest.xml", partFromText(dir, "AppxManifest.xml", big));
+    auto failure = writeBackOf("AppxManifest.xml", big);
     ASSERT_TRUE(failure);
     ASSERT_EQ(failure->errors().size(), 1u);
     EXPECT_TRUE(contains(failure->errors()[0].sourceText, "Extention")) << failure->errors()[0].sourceText;
@@ -179,23 +184,19 @@ TEST(ManifestWriteBack, IgnorableForeignContentIsRemovedOnlyFromTheCheckedCopy) 
 
     // Not declared ignorable, the same element is judged by the schema and refused.
     std::string strict = replaced(manifest, " appv:IgnorableNamespaces=\"x\"", "");
-    EXPECT_TRUE(writeBackFails("AppxManifest.xml", partFromText(dir, "AppxManifest.xml", strict)));
+    EXPECT_TRUE(writeBackOf("AppxManifest.xml", strict));
     // A wrong type inside a known extension is found after the namespace upgrade.
     std::string badFont = replaced(manifest, "DelayLoad=\"true\"", "DelayLoad=\"later\"");
-    auto failure = writeBackFails("AppxManifest.xml", partFromText(dir, "AppxManifest.xml", badFont));
+    auto failure = writeBackOf("AppxManifest.xml", badFont);
     ASSERT_TRUE(failure);
     EXPECT_TRUE(reasonMentions(*failure, "DelayLoad"));
 }
 
 TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved) {
-    ScratchDir dir;
     if (haveSamples()) {
         const std::string sampleText = readFile(samplesDir() + Mari + "FileSystemMetadata.xml");
-        EXPECT_FALSE(writeBackFails("FilesystemMetadata.xml",
-                                    partFromText(dir, "FilesystemMetadata.xml", sampleText)));
-        auto failure =
-            writeBackFails("FilesystemMetadata.xml", partFromText(dir, "FilesystemMetadata.xml",
-                                                                  replaced(sampleText, "Long=", "Lung=")));
+        EXPECT_FALSE(writeBackOf("FilesystemMetadata.xml", sampleText));
+        auto failure = writeBackOf("FilesystemMetadata.xml", replaced(sampleText, "Long=", "Lung="));
         ASSERT_TRUE(failure);
         EXPECT_EQ(failure->fileName(), "FilesystemMetadata.xml");
         EXPECT_TRUE(reasonMentions(*failure, "Long"));
@@ -203,27 +204,23 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
     }
     const std::string fsm =
         R"(<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata"><Filesystem Root="C:\x"><Entry Long="Root"><Entry Long="Program Files" Short="PROGRA~1"/></Entry></Filesystem></Metadata>)";
-    EXPECT_FALSE(writeBackFails("FilesystemMetadata.xml", partFromText(dir, "FilesystemMetadata.xml", fsm)));
-    EXPECT_TRUE(
-        writeBackFails("FilesystemMetadata.xml", partFromText(dir, "FilesystemMetadata.xml",
-                                                              replaced(fsm, "PROGRA~1", "PROGRAM~1.LONG"))));
+    EXPECT_FALSE(writeBackOf("FilesystemMetadata.xml", fsm));
+    EXPECT_TRUE(writeBackOf("FilesystemMetadata.xml", replaced(fsm, "PROGRA~1", "PROGRAM~1.LONG")));
 
     const std::string streamMap =
         R"(<StreamMap xmlns="http://schemas.microsoft.com/appv/2010/streammap"><PrimaryFeatureBlock/><FeatureBlock Id="1"/></StreamMap>)";
-    EXPECT_FALSE(writeBackFails("StreamMap.xml", partFromText(dir, "StreamMap.xml", streamMap)));
-    auto failure = writeBackFails(
-        "StreamMap.xml", partFromText(dir, "StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus")));
+    EXPECT_FALSE(writeBackOf("StreamMap.xml", streamMap));
+    auto failure = writeBackOf("StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->fileName(), "StreamMap.xml");
     EXPECT_TRUE(contains(failure->reportText(), "\nValidation failed on StreamMap.xml"));
 
     // A part name in other letter case is still the part that is checked.
-    EXPECT_TRUE(writeBackFails(
-        "streammap.XML", partFromText(dir, "StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"))));
+    EXPECT_TRUE(
+        writeBackOf("streammap.XML", replaced(streamMap, "<FeatureBlock", "<Bogus"), "StreamMap.xml"));
     // The history and the content types are written back without any check.
-    EXPECT_FALSE(writeBackFails("PackageHistory.xml",
-                                partFromText(dir, "PackageHistory.xml", "<Anything><Goes/></Anything>")));
-    EXPECT_FALSE(writeBackFails("[Content_Types].xml", partFromText(dir, "[Content_Types].xml", "<Types/>")));
+    EXPECT_FALSE(writeBackOf("PackageHistory.xml", "<Anything><Goes/></Anything>"));
+    EXPECT_FALSE(writeBackOf("[Content_Types].xml", "<Types/>"));
 }
 
 TEST(MetadataWriteBack, FirstFailureStopsTheWriteBack) {

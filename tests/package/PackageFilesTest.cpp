@@ -1,12 +1,15 @@
 #include "package/PackageFiles.h"
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
+#include "package/KnownParts.h"
+#include "package/ShortNameGenerator.h"
 #include "support/TestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace quendle;
@@ -44,26 +47,25 @@ TEST(PackageFiles, SplitPackagePathAndScriptPath) {
 }
 
 TEST(PackageFiles, ValidatePackagePathMessages) {
-    EXPECT_EQ(failureOf([] { validatePackagePath(R"(Root\VFS\a.txt)"); }), "");
-    EXPECT_EQ(failureOf([] { validatePackagePath("Root"); }), "");
-    EXPECT_EQ(failureOf([] { validatePackagePath(R"(\Root\a.txt)"); }), "")
-        << "leading backslashes are normalized";
-    EXPECT_EQ(failureOf([] { validatePackagePath("Root/VFS/a.txt"); }),
-              "Invalid package path: \"Root/VFS/a.txt\". Expecting a backslash path.");
-    EXPECT_EQ(failureOf([] { validatePackagePath(R"(Root\VFS/a.txt)"); }),
-              "Invalid package path: \"Root\\VFS/a.txt\". Expecting a backslash path.");
-    EXPECT_EQ(failureOf([] { validatePackagePath(R"(VFS\a.txt)"); }),
-              "Invalid package path \"VFS\\a.txt\". A package path must start with \"Root\".");
-    EXPECT_EQ(failureOf([] { validatePackagePath(R"(root\VFS\a.txt)"); }),
-              "Invalid package path \"root\\VFS\\a.txt\". A package path must start with \"Root\".")
-        << "the first component is compared with its case";
-    EXPECT_EQ(failureOf([] { validatePackagePath(""); }),
-              "Invalid package path \"\". A package path must start with \"Root\".");
-    EXPECT_EQ(failureOf([] { validatePackagePath(R"(Root\VFS\)"); }), "Invalid file path: \"Root\\VFS\\\".");
-    EXPECT_EQ(failureOf([] { validatePackagePath(R"(Root\)"); }), "Invalid file path: \"Root\\\".");
+    const std::string slash = "\". Expecting a backslash path.",
+                      root = "\". A package path must start with \"Root\".";
+    // Leading backslashes are normalized; the first component is compared with its case.
+    const std::pair<const char*, std::string> cases[] = {
+        {R"(Root\VFS\a.txt)", ""},
+        {"Root", ""},
+        {R"(\Root\a.txt)", ""},
+        {"Root/VFS/a.txt", "Invalid package path: \"Root/VFS/a.txt" + slash},
+        {R"(Root\VFS/a.txt)", "Invalid package path: \"Root\\VFS/a.txt" + slash},
+        {R"(VFS\a.txt)", "Invalid package path \"VFS\\a.txt" + root},
+        {R"(root\VFS\a.txt)", "Invalid package path \"root\\VFS\\a.txt" + root},
+        {"", "Invalid package path \"" + root},
+        {R"(Root\VFS\)", "Invalid file path: \"Root\\VFS\\\"."},
+        {R"(Root\)", "Invalid file path: \"Root\\\"."}};
+    for (const auto& [path, message] : cases)
+        EXPECT_EQ(failureOf([&] { validatePackagePath(path); }), message) << path;
 }
 
-TEST(PackageFiles, AddIgnoresCaseAndRefusesDuplicates) {
+TEST(PackageFiles, AddUpdateAndRemoveIgnoreCaseAndRefuseWhatCannotBeDone) {
     FileTable files;
     EXPECT_EQ(outputOf([&] { addFile(files, R"(Root\VFS\a.TXT)", "/src/a.txt"); }),
               "Added file \"Root\\VFS\\a.TXT\" to package.\n");
@@ -71,10 +73,9 @@ TEST(PackageFiles, AddIgnoresCaseAndRefusesDuplicates) {
               "Unable to add file \"Root\\VFS\\A.txt\" to package. File already exists.");
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files.find(R"(Root\VFS\a.txt)")->sourcePath, "/src/a.txt") << "a failed add changes nothing";
-}
 
-TEST(PackageFiles, UpdateReplacesOrFallsBackToAdd) {
-    FileTable files;
+    // Update replaces the source of an existing file, or adds it.
+    files = FileTable();
     files.insert(R"(Root\VFS\App\tool.exe)", "/ws/res/Root/VFS/App/tool.exe");
     UpdateOutcome outcome{};
     EXPECT_EQ(outputOf([&] { outcome = updateFile(files, R"(Root\VFS\APP\Tool.exe)", "/src/tool.exe"); }),
@@ -87,15 +88,154 @@ TEST(PackageFiles, UpdateReplacesOrFallsBackToAdd) {
               "Added file \"Root\\VFS\\App\\new.dll\" to package.\n");
     EXPECT_EQ(outcome, UpdateOutcome::Added);
     EXPECT_EQ(files.size(), 2u);
-}
+    EXPECT_FALSE(files.replaceSource(R"(Root\other.exe)", "/x"));
+    EXPECT_FALSE(files.erase(R"(Root\other.exe)"));
+    EXPECT_EQ(files.find(R"(Root\other.exe)"), nullptr);
 
-TEST(PackageFiles, RemoveMissingFailsAndChangesNothing) {
-    FileTable files;
+    // Removing a missing file fails and changes nothing.
     files.insert(R"(Scripts\setup.cmd)", "/ws/res/Scripts/setup.cmd");
     EXPECT_EQ(failureOf([&] { removeFile(files, R"(Scripts\other.cmd)"); }),
               "Unable to remove file \"Scripts\\other.cmd\". File not found.");
-    EXPECT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.size(), 3u);
     EXPECT_EQ(outputOf([&] { removeFile(files, R"(scripts\SETUP.cmd)"); }),
               "Removed file \"scripts\\SETUP.cmd\" from package.\n");
-    EXPECT_TRUE(files.empty());
+    EXPECT_EQ(files.size(), 2u);
+}
+
+TEST(FileTable, LookupsIgnoreCaseIncludingNonAsciiLetters) {
+    FileTable table;
+    ASSERT_TRUE(table.insert(R"(Root\VFS\Übung\Straße.TXT)", "/ws/a"));
+    EXPECT_TRUE(table.contains(R"(root\vfs\übung\straße.txt)"));
+    EXPECT_FALSE(table.contains(R"(ROOT\VFS\ÜBUNG\STRASSE.TXT)")) << "no multi-letter folding";
+    EXPECT_FALSE(table.insert(R"(ROOT\vfs\ÜBUNG\straße.txt)", "/ws/b")) << "a case variant is the same file";
+    EXPECT_EQ(table.find(R"(Root\VFS\Übung\Straße.TXT)")->sourcePath, "/ws/a");
+    EXPECT_FALSE(table.contains(R"(Root\VFS\Ubung\Straße.TXT)"))
+        << "letters differing beyond case stay apart";
+}
+
+TEST(FileTable, KeepsInsertionOrderSoThatSavedEntryOrderIsDeterministic) {
+    FileTable table;
+    for (const char* p : {R"(Root\z.txt)", R"(Root\a.txt)", R"(Root\m.txt)"})
+        table.insert(p, "/src");
+    table.erase(R"(ROOT\A.TXT)");
+    table.insert(R"(Root\b.txt)", "/src");
+    table.insert(R"(Root\a.txt)", "/src");
+    std::vector<std::string> order;
+    for (const auto& e : table)
+        order.push_back(e.packagePath);
+    EXPECT_EQ(order,
+              (std::vector<std::string>{R"(Root\z.txt)", R"(Root\m.txt)", R"(Root\b.txt)", R"(Root\a.txt)"}));
+}
+
+TEST(KnownParts, MatchIgnoringOnlyAsciiCaseAndMapToTheirOwnSpelling) {
+    EXPECT_EQ(canonicalKnownPart("appxmanifest.XML"), "AppxManifest.xml");
+    EXPECT_EQ(canonicalKnownPart("[content_types].xml"), "[Content_Types].xml");
+    EXPECT_TRUE(canonicalKnownPart(R"(Root\AppxManifest.xml)").empty())
+        << "known parts live at the root only";
+    EXPECT_TRUE(canonicalKnownPart("AppxManifest.xml ").empty());
+    EXPECT_TRUE(isKnownPart("REGISTRY.DAT"));
+    EXPECT_FALSE(isEditableXmlPart("Registry.dat"));
+    EXPECT_FALSE(isEditableXmlPart("AppxBlockMap.xml")) << "the block map is generated, never edited";
+    EXPECT_TRUE(isEditableXmlPart("streammap.xml"));
+    EXPECT_EQ(xpathPrefixFor("APPXMANIFEST.xml"), "appx");
+    EXPECT_EQ(xpathPrefixFor("StreamMap.xml"), "appv");
+}
+
+namespace {
+
+// Generates names for long names added one after another to the same folder.
+class Folder {
+  public:
+    std::string add(const std::string& longName) {
+        std::string shortName = ShortNameGenerator::makeShortName(
+            longName, [this](const std::string& candidate) { return taken_.count(candidate) != 0; });
+        if (!shortName.empty())
+            taken_.insert(shortName);
+        return shortName;
+    }
+
+  private:
+    std::set<std::string> taken_;
+};
+
+std::string alone(const std::string& longName) {
+    return Folder().add(longName);
+}
+
+// Each long name alone in its folder, and the short name it gets ("" for a valid 8.3 name).
+const std::pair<const char*, const char*> AloneCases[] = {
+    {"setup.exe", ""},
+    {"SETUP.EXE", ""},
+    {"abcdefgh.txt", ""}, // exactly eight and three characters
+    {"ABCDEFGH.TXT", ""},
+    {"LICENSE", ""},
+    {"a", ""},
+    {"x.y", ""},
+    {"~tmp", ""}, // a tilde is an ordinary character
+    {"a.b.c", "AB~1.C"},
+    {"archive.tar.gz", "ARCHIV~1.GZ"},
+    {"readme.html", "README~1.HTM"},
+    {"abcdefghi.txt", "ABCDEF~1.TXT"}, // nine-character stem
+    {"abc.json", "ABC~1.JSO"},         // four-character extension
+    {"ProgramFilesX86", "PROGRA~1"},
+    {"Microsoft Office", "MICROS~1"},
+    // Dots and spaces vanish, "+,;=[]" become underscores, all before counting room.
+    {"a b.txt", "AB~1.TXT"},
+    {"a+b.txt", "A_B~1.TXT"},
+    {"[x],y;z=w", "_X__Y_~1"},
+    {". . .abcdefgh", "~1.ABC"}, // a stem of only dropped characters
+    {".profile", "~1.PRO"},      // an empty stem
+    {"name.", ""},               // a trailing dot leaves an empty, valid extension
+    {"a.b+", "A~1.B_"},          // a replaced character in the extension
+    {"a.b c", "A~1.BC"},         // a space in the extension is dropped
+    {"x y z.tar.gz", "XYZTAR~1.GZ"},
+    {"[[[[[[[[[[.;;;;;", "______~1.___"},
+    // The extension check folds A to Z only, the written name folds every letter.
+    {"résumé final.doc", "RÉSUMÉ~1.DOC"},
+    {"straße verzeichnis", "STRAßE~1"}, // no single upper-case ß
+    // Characters are counted, not bytes: eight two-byte letters still fit.
+    {"éééééééé.txt", ""},
+    {"ééééééééé", "ÉÉÉÉÉÉ~1"},
+    {"ééééééééé.éééé", "ÉÉÉÉÉÉ~1.ÉÉÉ"},
+};
+
+} // namespace
+
+TEST(ShortNameGenerator, NamesAloneInTheirFolder) {
+    for (const auto& [longName, expected] : AloneCases)
+        EXPECT_EQ(alone(longName), expected) << longName;
+}
+
+TEST(ShortNameGenerator, NumberingAmongSiblingsOnly) {
+    Folder programFiles;
+    EXPECT_EQ(programFiles.add("Program Files"), "PROGRA~1");
+    EXPECT_EQ(programFiles.add("Program Files (x86)"), "PROGRA~2");
+    Folder folder;
+    EXPECT_EQ(folder.add("Document One.txt"), "DOCUME~1.TXT");
+    EXPECT_EQ(folder.add("Document Two.txt"), "DOCUME~2.TXT");
+    EXPECT_EQ(folder.add("Document Three.doc"), "DOCUME~1.DOC") << "another extension is another name";
+    EXPECT_EQ(folder.add("setup.exe"), "") << "valid names take no number";
+    Folder other;
+    EXPECT_EQ(other.add("Document Two.txt"), "DOCUME~1.TXT") << "numbering restarts per folder";
+}
+
+TEST(ShortNameGenerator, RoomShrinksAsTheNumberGrows) {
+    Folder folder;
+    for (int i = 1; i <= 9; ++i)
+        EXPECT_EQ(folder.add("Long File Name " + std::to_string(i) + ".txt"),
+                  "LONGFI~" + std::to_string(i) + ".TXT");
+    EXPECT_EQ(folder.add("Long File Name 10.txt"), "LONGF~10.TXT");
+    EXPECT_EQ(ShortNameGenerator::candidate("Long File Name.txt", 100), "LONG~100.TXT");
+    EXPECT_EQ(ShortNameGenerator::candidate("Long File Name.txt", 999999), "L~999999.TXT");
+    // From a suffix of eight characters on, the suffix is the whole name, without extension.
+    EXPECT_EQ(ShortNameGenerator::candidate("Long File Name.txt", 1000000), "~1000000");
+    EXPECT_EQ(ShortNameGenerator::candidate("Long File Name.txt", 12345678901ULL), "~12345678901");
+}
+
+TEST(ShortNameGenerator, SkipsEveryTakenCandidate) {
+    std::set<std::string> taken{"PROGRA~1", "PROGRA~2", "PROGRA~4"};
+    auto isTaken = [&](const std::string& c) { return taken.count(c) != 0; };
+    EXPECT_EQ(ShortNameGenerator::makeShortName("Program Data", isTaken), "PROGRA~3");
+    taken.insert("PROGRA~3");
+    EXPECT_EQ(ShortNameGenerator::makeShortName("Program Data", isTaken), "PROGRA~5");
 }

@@ -1,6 +1,8 @@
 #include "XmlTestSupport.h"
+#include "xml/DocumentLimits.h"
 #include "xml/MsXmlDomDocument.h"
 #include "xml/MsXmlSchemaCollection.h"
+#include "xml/XslTransform.h"
 
 using namespace quendle;
 using namespace quendle::xmltest;
@@ -87,4 +89,227 @@ TEST(SchemaValidation, BrokenSchemaIsRejectedByTheCollection) {
     EXPECT_NE(e.message().find("nosuchtype"), std::string::npos) << e.message();
     MsXmlSchemaCollection empty;
     EXPECT_THROW(empty.Validate(), Exception);
+}
+
+// Bounds on what a part may make the later steps do: attributes per element and entity expansion.
+namespace {
+
+std::string withAttributes(uint64_t count) {
+    std::string tag = "<r";
+    for (uint64_t i = 0; i < count; ++i)
+        tag += " a" + std::to_string(i) + "=\"" + std::to_string(i) + "\"";
+    return tag + "><c/></r>";
+}
+
+// The reasons of the refusal of a text, or empty when it loads.
+std::string refusal(const std::string& text) {
+    MsXmlDomDocument doc("part.xml");
+    try {
+        doc.LoadXml(text);
+    } catch (const XmlParseException& e) {
+        std::string reasons;
+        for (const auto& record : e.errors())
+            reasons += record.reason + "\n";
+        return reasons;
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(DocumentLimits, AnElementMayCarryUpToTheAttributeLimitAndNoMore) {
+    EXPECT_EQ(refusal(withAttributes(xmllib::MaxAttributesPerElement)), "");
+    EXPECT_EQ(refusal(withAttributes(xmllib::MaxAttributesPerElement + 1)),
+              "Element \"r\" has more than 1000 attributes.\n");
+    // In UTF-16 the raw scan stands aside and the parser's guard refuses the tag.
+    std::string ascii = withAttributes(xmllib::MaxAttributesPerElement + 1), utf16 = "\xFF\xFE";
+    for (char c : ascii)
+        utf16 += std::string{c, '\0'};
+    EXPECT_EQ(refusal(utf16), "Element \"r\" has more than 1000 attributes.\n");
+    // Namespace declarations count as attributes.
+    std::string declarations = withAttributes(xmllib::MaxAttributesPerElement);
+    EXPECT_EQ(refusal(declarations.insert(2, " xmlns:p=\"urn:p\"")),
+              "Element \"r\" has more than 1000 attributes.\n");
+}
+
+TEST(DocumentLimits, EntitiesAreInlinedWithinTheBoundAndTheDtdIsNotWrittenBack) {
+    ScratchDir dir;
+    MsXmlDomDocument doc("part.xml");
+    doc.LoadXml("<!DOCTYPE r [<!ENTITY e \"Demo &amp; more\"><!ENTITY f \"&e;!\">]>"
+                "<r a=\"[&e;]\"><t>&f; &f;</t></r>");
+    doc.Save(dir / "out.xml");
+    std::string saved = readFile(dir / "out.xml");
+    EXPECT_EQ(saved.find("DOCTYPE"), std::string::npos) << saved;
+    EXPECT_EQ(saved.find("ENTITY"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("<t>Demo &amp; more! Demo &amp; more!</t>"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("a=\"[Demo &amp; more]\""), std::string::npos) << saved;
+
+    // Just past the bound in total, spread over references that are each small.
+    std::string big(64 * 1024, 'x');
+    std::string refs;
+    for (uint64_t i = 0; i <= xmllib::MaxEntityExpansion / big.size(); ++i)
+        refs += "&b;";
+    EXPECT_EQ(refusal("<!DOCTYPE r [<!ENTITY b \"" + big + "\">]><r>" + refs + "</r>"),
+              "Entity references expand to more than 1048576 bytes.\n");
+    refs.resize(refs.size() - 3);
+    EXPECT_EQ(refusal("<!DOCTYPE r [<!ENTITY b \"" + big + "\">]><r>" + refs + "</r>"), "");
+}
+
+TEST(DocumentLimits, TheRawScanCountsOnlyAttributesOfStartTags) {
+    std::string many(2000, '=');
+    // "=" in comments, CDATA, instructions, a DOCTYPE, text and quoted values is no attribute.
+    std::string quiet = "<?xml version=\"1.0\"?><!DOCTYPE r [<!-- it's " + many + " --><!ENTITY e '" + many +
+                        "'>]><?pi " + many + "?><r a=\"" + many + ">\" b='x'><![CDATA[<x " + many +
+                        ">]]><!-- <y " + many + "> -->" + many + "</r>";
+    EXPECT_EQ(refusal(quiet), "");
+    // A value holding ">" does not end the tag for the count.
+    std::string crowded = withAttributes(xmllib::MaxAttributesPerElement + 1);
+    crowded.insert(crowded.find("a1=\"") + 4, "> ");
+    EXPECT_EQ(refusal("<?xml version=\"1.0\"?>\n<!-- first -->\n" + crowded),
+              "Element \"r\" has more than 1000 attributes.\n");
+    MsXmlDomDocument doc("part.xml");
+    try {
+        doc.LoadXml("\n\n" + crowded);
+        ADD_FAILURE() << "not refused";
+    } catch (const XmlParseException& e) {
+        EXPECT_EQ(e.errors().at(0).line, 3);
+    }
+}
+
+namespace {
+
+const char* EchoParam = R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+  <xsl:param name="p" select="'default'"/>
+  <xsl:template match="/"><out><xsl:value-of select="$p"/></out></xsl:template>
+</xsl:stylesheet>)";
+
+std::string transformText(const std::string& stylesheetText,
+                          const std::vector<std::pair<std::string, std::string>>& params,
+                          const std::string& input = "<in/>") {
+    MsXmlDomDocument sheet("t.xsl");
+    sheet.LoadXml(stylesheetText);
+    MsXmlDomDocument source("in.xml");
+    source.LoadXml(input);
+    XslTransform transform;
+    transform.SetStylesheet(sheet);
+    for (const auto& [n, v] : params)
+        transform.AddParameter(n, v);
+    MsXmlDomDocument result("out.xml");
+    transform.Transform(source, result);
+    return result.GetDocumentElement()->GetText();
+}
+
+} // namespace
+
+TEST(XslParameters, ArePassedLiterallyIncludingQuotesAndEmptyValues) {
+    EXPECT_EQ(transformText(EchoParam, {{"p", R"(it's "quoted")"}}), R"(it's "quoted")");
+    EXPECT_EQ(transformText(EchoParam, {{"p", "$p concat('x')"}}), "$p concat('x')");
+    EXPECT_EQ(transformText(EchoParam, {{"p", ""}}), "");
+    EXPECT_EQ(transformText(EchoParam, {}), "default");
+    // A repeated name is passed twice; the first value is the one the stylesheet sees.
+    EXPECT_EQ(transformText(EchoParam, {{"p", "one"}, {"p", "two"}}), "one");
+}
+
+TEST(XslErrors, RejectedStylesheetRaises65026AndRuntimeErrorsCarryTheirText) {
+    auto bad = thrown<Exception>([] {
+        transformText("<xsl:stylesheet version=\"1.0\" "
+                      "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"><xsl:template "
+                      "match=\"/\"><xsl:bogus/></xsl:template></xsl:stylesheet>",
+                      {});
+    });
+    EXPECT_EQ(bad.message(), "Invalid XSL transform.");
+    auto notXslt = thrown<Exception>([] { transformText("<notxsl/>", {{"p", "x"}}); });
+    EXPECT_EQ(notXslt.message(), "Invalid XSL transform.");
+
+    auto runtime = thrown<Exception>([] {
+        transformText(R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+          <xsl:template match="/"><xsl:message terminate="yes">stop here</xsl:message></xsl:template></xsl:stylesheet>)",
+                      {});
+    });
+    EXPECT_NE(runtime.message().find("stop here"), std::string::npos) << runtime.message();
+    EXPECT_EQ(runtime.code(), 0x80004005u);
+}
+
+TEST(XslSecurity, StylesheetsCannotReadOrWriteFiles) {
+    ScratchDir dir;
+    writeFile(dir / "secret.xml", "<s>TOP-SECRET-TEXT</s>");
+    const std::string reader =
+        R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+      <xsl:template match="/"><out><xsl:value-of select="document(')" +
+        dir / "secret.xml" + R"X(')"/></out></xsl:template></xsl:stylesheet>)X";
+    try {
+        EXPECT_EQ(transformText(reader, {}).find("TOP-SECRET-TEXT"), std::string::npos);
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.message().find("TOP-SECRET-TEXT"), std::string::npos);
+    }
+    const std::string importer =
+        R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+      <xsl:import href=")" +
+        dir / "other.xsl" + R"("/><xsl:template match="/"><out/></xsl:template></xsl:stylesheet>)";
+    writeFile(dir / "other.xsl", EchoParam);
+    EXPECT_THROW(transformText(importer, {}), Exception);
+
+    const std::string writer =
+        R"(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform" xmlns:exsl="http://exslt.org/common" extension-element-prefixes="exsl">
+      <xsl:template match="/"><exsl:document href=")" +
+        dir / "written.xml" + R"("><w/></exsl:document><out/></xsl:template></xsl:stylesheet>)";
+    try {
+        transformText(writer, {});
+    } catch (const Exception&) {
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "written.xml"));
+}
+
+TEST(ManifestNormalization, MovesAppVContentToTheNewestNamespaceByTheRules) {
+    const std::string input = R"(<Package xmlns="http://schemas.microsoft.com/appx/2010/manifest"
+      xmlns:appv="http://schemas.microsoft.com/appv/2010/manifest"
+      xmlns:appv13="http://schemas.microsoft.com/appv/2013/manifest"
+      xmlns:foo="urn:foo" xmlns:bar="urn:bar"
+      IgnorableNamespaces="appv" appv:IgnorableNamespaces="foo nothere" appv13:Kept="r" foo:Root="f">
+  <!-- a comment -->
+  <Identity Name="n" appv:PackageId="p" foo:Gone="g" bar:Stays="s"/>
+  <appv:Extensions><appv13:Extension Category="c" appv:Category2="d"><foo:Ext/></appv13:Extension></appv:Extensions>
+  <foo:Dropped><appv:Inner/></foo:Dropped>
+  <bar:Copied><appv:Inner appv:A="1"/></bar:Copied>
+  <?pi data?>
+</Package>)";
+    MsXmlDomDocument stylesheet("UpdateToNewestNamespace.xsl");
+    stylesheet.LoadFromResource(103);
+    XslTransform transform;
+    transform.SetStylesheet(stylesheet);
+    transform.AddParameter("understoodNamespaces",
+                           "[http://schemas.microsoft.com/appv/2010/manifest][http://schemas.microsoft.com/"
+                           "appv/2013/manifest][http://schemas.microsoft.com/appv/2014/manifest]");
+    transform.AddParameter("outputNamespace", "http://schemas.microsoft.com/appv/2014/manifest");
+    transform.AddParameter("nsForIgnorableNamespace", "http://schemas.microsoft.com/appv/2010/manifest");
+    MsXmlDomDocument source("AppxManifest.xml");
+    source.LoadXml(input);
+    MsXmlDomDocument result("AppxManifest.xml");
+    transform.Transform(source, result);
+    EXPECT_EQ(result.encoding(), "UTF-8");
+
+    NamespaceMap map;
+    result.SetProperty("SelectionNamespaces", "xmlns:x='http://schemas.microsoft.com/appx/2010/manifest' "
+                                              "xmlns:v='http://schemas.microsoft.com/appv/2014/manifest' "
+                                              "xmlns:old='http://schemas.microsoft.com/appv/2013/manifest' "
+                                              "xmlns:old10='http://schemas.microsoft.com/appv/2010/manifest' "
+                                              "xmlns:foo='urn:foo' xmlns:bar='urn:bar'");
+    auto root = result.GetDocumentElement();
+    const std::string xml = result.GetXml();
+    // Root: the ignorable list in the 2010 namespace goes, everything else stays as it was.
+    EXPECT_FALSE(root->SelectSingleNode("@old10:IgnorableNamespaces")) << xml;
+    EXPECT_TRUE(root->SelectSingleNode("@IgnorableNamespaces"));
+    EXPECT_TRUE(root->SelectSingleNode("@old:Kept"));
+    EXPECT_TRUE(root->SelectSingleNode("@foo:Root"));
+    // App-V attributes on an AppX element move to 2014; ignorable ones go; others stay.
+    EXPECT_TRUE(root->SelectSingleNode("x:Identity/@v:PackageId"));
+    EXPECT_FALSE(root->SelectSingleNode("x:Identity/@foo:Gone"));
+    EXPECT_TRUE(root->SelectSingleNode("x:Identity/@bar:Stays"));
+    // App-V elements of 2010 and 2013 are 2014 elements; their App-V attributes unqualified.
+    EXPECT_TRUE(root->SelectSingleNode("v:Extensions/v:Extension[@Category='c'][@Category2='d']")) << xml;
+    EXPECT_FALSE(root->SelectSingleNode("//foo:Ext"));
+    EXPECT_FALSE(root->SelectSingleNode("//foo:Dropped"));
+    EXPECT_TRUE(root->SelectSingleNode("bar:Copied/v:Inner/@A")) << xml;
+    EXPECT_EQ(xml.find("comment"), std::string::npos);
+    EXPECT_EQ(xml.find("<?pi"), std::string::npos);
 }
