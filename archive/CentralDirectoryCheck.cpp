@@ -130,19 +130,33 @@ std::string shownEntryName(const std::string& name) {
     return shown(name);
 }
 
-bool findCentralDirectory(const RandomAccessFile& fd, DirectoryLocation& location, std::string& why) {
+std::string endProblemText(EndProblem problem) {
+    switch (problem) {
+    case EndProblem::None:
+        break;
+    case EndProblem::NoEndRecord:
+        return "the archive has no end of central directory record";
+    case EndProblem::Unreadable:
+        return "the archive cannot be read";
+    case EndProblem::Zip64EndMissing:
+        return "the ZIP64 end of central directory record is missing";
+    case EndProblem::Outside:
+        return "the central directory lies outside the archive";
+    }
+    return {};
+}
+
+EndProblem findCentralDirectory(const RandomAccessFile& fd, DirectoryLocation& location) {
     const uint64_t fileSize = fd.size();
     location = {};
     if (fileSize < EndSize) {
-        why = "the archive has no end of central directory record";
-        return false;
+        return EndProblem::NoEndRecord;
     }
     // The end record sits in the last 64 KiB + 22 bytes (its comment is at most 65,535 bytes).
     uint64_t tailStart = fileSize > EndSize + 0xFFFF ? fileSize - EndSize - 0xFFFF : 0;
     std::vector<uint8_t> tail(static_cast<size_t>(fileSize - tailStart));
     if (!fd.readAt(tailStart, tail.data(), tail.size())) {
-        why = "the archive cannot be read";
-        return false;
+        return EndProblem::Unreadable;
     }
     size_t end = std::string::npos;
     for (size_t at = tail.size() - EndSize + 1; at-- > 0;) {
@@ -152,48 +166,36 @@ bool findCentralDirectory(const RandomAccessFile& fd, DirectoryLocation& locatio
         }
     }
     if (end == std::string::npos) {
-        why = "the archive has no end of central directory record";
-        return false;
+        return EndProblem::NoEndRecord;
     }
-    location.count = get16(&tail[end + 10]);
-    // One disk only: the entries on this disk are all the entries.
-    bool countsAgree = get16(&tail[end + 8]) == location.count;
-    location.size = get32(&tail[end + 12]);
-    location.offset = get32(&tail[end + 16]);
-    location.end = tailStart + end;
+    location.classicCount = location.count = get16(&tail[end + 10]);
+    location.classicSize = location.size = get32(&tail[end + 12]);
+    location.classicOffset = location.offset = get32(&tail[end + 16]);
+    location.countsAgree = get16(&tail[end + 8]) == location.count;
+    location.endRecord = location.end = tailStart + end;
     if (location.end >= LocatorSize) {
         uint8_t locator[LocatorSize];
         if (fd.readAt(location.end - LocatorSize, locator, sizeof locator) &&
             get32(locator) == Zip64LocatorSignature) {
             uint8_t record[56];
             uint64_t at = get64(locator + 8);
-            if (at > location.end || !fd.readAt(at, record, sizeof record) ||
-                get32(record) != Zip64EndSignature) {
-                why = "the ZIP64 end of central directory record is missing";
-                return false;
+            if (at > location.end - LocatorSize || location.end - LocatorSize - at < sizeof record ||
+                !fd.readAt(at, record, sizeof record) || get32(record) != Zip64EndSignature) {
+                return EndProblem::Zip64EndMissing;
             }
             location.count = get64(record + 32);
-            countsAgree = get64(record + 24) == location.count;
             location.size = get64(record + 40);
             location.offset = get64(record + 48);
+            // One disk only: the entries on this disk are all the entries.
+            location.countsAgree = get64(record + 24) == location.count;
             location.end = at;
             location.zip64 = true;
         }
     }
-    if (!countsAgree) {
-        why = "the end of central directory record is inconsistent";
-        return false;
-    }
     if (location.offset > location.end || location.size > location.end - location.offset) {
-        why = "the central directory lies outside the archive";
-        return false;
+        return EndProblem::Outside;
     }
-    // Every entry takes at least its fixed header: a count beyond that is a lie, not a reservation.
-    if (location.count > location.size / CentralFixedSize) {
-        why = "the central directory declares more entries than it can hold";
-        return false;
-    }
-    return true;
+    return EndProblem::None;
 }
 
 DirectoryRecordReader::DirectoryRecordReader(const RandomAccessFile& file, const DirectoryLocation& location)
@@ -273,6 +275,11 @@ bool DirectoryRecordReader::recordAt(uint64_t recordOffset, DirectoryRecord& rec
 }
 
 std::string checkCentralDirectory(const RandomAccessFile& fd, const DirectoryLocation& location) {
+    if (!location.countsAgree)
+        return "the end of central directory record is inconsistent";
+    // Every entry takes at least its fixed header: a count beyond that is a lie, not a reservation.
+    if (location.count > location.size / CentralFixedSize)
+        return "the central directory declares more entries than it can hold";
     // Only what the range checks need is kept per entry; names are read again for a message.
     struct Range {
         uint64_t start, compressedSize, recordOffset;

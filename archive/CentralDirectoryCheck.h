@@ -12,8 +12,15 @@ struct DirectoryLocation {
     uint64_t offset = 0; // where the central directory begins
     uint64_t size = 0;
     uint64_t count = 0;
-    uint64_t end = 0; // where the ZIP64 end record, or else the end record, begins
+    uint64_t end = 0;       // where the ZIP64 end record, or else the end record, begins
+    uint64_t endRecord = 0; // where the end record begins
     bool zip64 = false;
+    // The end record's own fields, which the ZIP64 end record replaces when there is one.
+    uint64_t classicCount = 0, classicSize = 0, classicOffset = 0;
+    bool countsAgree = true; // the entries on this disk are all the entries
+    bool saturated() const {
+        return classicCount == 0xFFFF || classicSize == 0xFFFFFFFF || classicOffset == 0xFFFFFFFF;
+    }
 };
 
 // One central-directory record as stored, with the ZIP64 extra applied.
@@ -34,8 +41,11 @@ struct DirectoryRecord {
     bool zip64Missing = false; // a saturated field has no ZIP64 value
 };
 
-// Finds the end records; false with `why` when they cannot be found or point outside the file.
-bool findCentralDirectory(const RandomAccessFile& file, DirectoryLocation& location, std::string& why);
+// Finds the end records, the one place that reads them; says why not when they cannot be found
+// or put the central directory outside the file.
+enum class EndProblem { None, NoEndRecord, Unreadable, Zip64EndMissing, Outside };
+EndProblem findCentralDirectory(const RandomAccessFile& file, DirectoryLocation& location);
+std::string endProblemText(EndProblem problem);
 
 // Reads the central directory front to back in pieces of 64 KiB, one record at a time: neither
 // its declared size nor its count ever decides how much memory is taken.
@@ -47,6 +57,7 @@ class DirectoryRecordReader {
     // The record at `recordOffset` (from an earlier next), read again for a message.
     bool recordAt(uint64_t recordOffset, DirectoryRecord& record) const;
     uint64_t recordsRead() const { return index_; }
+    bool atEnd() const { return offset_ == end_ && at_ == buffer_.size(); }
 
   private:
     bool read(void* into, size_t length);

@@ -148,10 +148,9 @@ bool ZipReader::open(const std::string& archivePath) {
         path = archivePath;
     if (!file_.open(path))
         return fail(path + ": " + errnoText(errno));
-    std::string why;
-    if (!findCentralDirectory(file_, location_, why))
-        return fail(why);
-    if (why = checkCentralDirectory(file_, location_); !why.empty())
+    if (EndProblem problem = findCentralDirectory(file_, location_); problem != EndProblem::None)
+        return fail(endProblemText(problem));
+    if (std::string why = checkCentralDirectory(file_, location_); !why.empty())
         return fail(why);
     open_ = true;
     return true;
