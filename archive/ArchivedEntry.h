@@ -13,7 +13,7 @@ constexpr size_t BlockSize = 65536;
 // An entry of the original archive that stays where it is until the save copies it: what its
 // directory says, and what the old block map says about its blocks.
 struct ArchivedEntry {
-    uint64_t index = 0; // in the original archive's directory
+    uint64_t localHeaderOffset = 0; // in the original archive
     uint64_t size = 0;
     uint64_t compressedSize = 0;
     uint32_t crc = 0;

@@ -1,5 +1,6 @@
 #include "archive/ZipCentralDirectory.h"
 
+#include "archive/CentralDirectoryCheck.h"
 #include "archive/PercentEncoding.h"
 #include "archive/ZipFormat.h"
 #include "os/ExtractDestination.h"
@@ -14,39 +15,10 @@ namespace quendle {
 
 namespace {
 
-constexpr size_t EndRecordSize = 22;
-constexpr size_t MaxCommentSize = 65535;
-
 using namespace zipformat;
 
 std::string text(uint32_t id, MessageArgs args = {}) {
     return formatStringId(id, args);
-}
-
-// The ZIP64 extra holds, in this order, only the fields whose 32-bit form is saturated.
-bool applyZip64Extra(const uint8_t* extra, size_t length, ZipDirectoryEntry& entry, bool sizeSaturated,
-                     bool compressedSaturated, bool offsetSaturated) {
-    size_t at = 0;
-    while (at + 4 <= length) {
-        uint16_t id = get16(extra + at), size = get16(extra + at + 2);
-        if (at + 4 + size > length)
-            return false;
-        if (id == Zip64ExtraId) {
-            const uint8_t* field = extra + at + 4;
-            size_t need = 8 * (sizeSaturated + compressedSaturated + offsetSaturated);
-            if (size < need)
-                return false;
-            if (sizeSaturated)
-                entry.size = get64(field), field += 8;
-            if (compressedSaturated)
-                entry.compressedSize = get64(field), field += 8;
-            if (offsetSaturated)
-                entry.localHeaderOffset = get64(field);
-            return true;
-        }
-        at += 4 + size;
-    }
-    return !(sizeSaturated || compressedSaturated || offsetSaturated);
 }
 
 } // namespace
@@ -101,103 +73,70 @@ void ZipCentralDirectory::compareWithLibrary(const std::string& archivePath,
 }
 
 bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
-    size_t tail = static_cast<size_t>(std::min<uint64_t>(fileSize_, EndRecordSize + MaxCommentSize));
-    std::vector<uint8_t> bytes(tail);
-    if (tail < EndRecordSize || !readAt(fileSize_ - tail, bytes.data(), tail)) {
+    DirectoryLocation location;
+    switch (findCentralDirectory(file_, location)) {
+    case EndProblem::None:
+        break;
+    case EndProblem::NoEndRecord:
+    case EndProblem::Unreadable:
         problem(text(Msg::ArchiveNoEndRecord));
         return false;
-    }
-    size_t at = tail - EndRecordSize + 1;
-    do {
-        --at;
-    } while (at > 0 && get32(&bytes[at]) != EndSignature);
-    if (get32(&bytes[at]) != EndSignature) {
-        problem(text(Msg::ArchiveNoEndRecord));
-        return false;
-    }
-    endRecordOffset_ = fileSize_ - tail + at;
-    directoryEnd_ = endRecordOffset_;
-    const uint8_t* end = &bytes[at];
-    entryCount_ = get16(end + 10);
-    directorySize_ = get32(end + 12);
-    directoryOffset_ = get32(end + 16);
-    bool saturated = entryCount_ == 0xFFFF || directorySize_ == 0xFFFFFFFF || directoryOffset_ == 0xFFFFFFFF;
-
-    uint8_t locator[20];
-    bool haveLocator = endRecordOffset_ >= 20 && readAt(endRecordOffset_ - 20, locator, 20) &&
-                       get32(locator) == Zip64LocatorSignature;
-    if (!haveLocator) {
-        if (saturated) {
-            problem(text(Msg::ArchiveZip64LocatorDamaged));
-            return false;
-        }
-        return true;
-    }
-    zip64_ = true;
-    uint64_t zip64End = get64(locator + 8);
-    uint8_t record[56];
-    if (zip64End + sizeof record > endRecordOffset_ - 20 || !readAt(zip64End, record, sizeof record) ||
-        get32(record) != Zip64EndSignature) {
+    case EndProblem::Zip64EndMissing:
         problem(text(Msg::ArchiveZip64EndDamaged));
         return false;
+    case EndProblem::Outside:
+        problem(text(Msg::ArchiveDirectoryOutside));
+        return false;
     }
-    uint64_t count = get64(record + 32), size = get64(record + 40), offset = get64(record + 48);
+    if (!location.zip64 && location.saturated()) {
+        problem(text(Msg::ArchiveZip64LocatorDamaged));
+        return false;
+    }
     // A field that is not saturated in the classic record must agree with the ZIP64 one.
-    if ((entryCount_ != 0xFFFF && entryCount_ != count) ||
-        (directorySize_ != 0xFFFFFFFF && directorySize_ != size) ||
-        (directoryOffset_ != 0xFFFFFFFF && directoryOffset_ != offset))
+    if (location.zip64 &&
+        ((location.classicCount != 0xFFFF && location.classicCount != location.count) ||
+         (location.classicSize != 0xFFFFFFFF && location.classicSize != location.size) ||
+         (location.classicOffset != 0xFFFFFFFF && location.classicOffset != location.offset)))
         problem(text(Msg::ArchiveZip64FieldMissing, {"end of central directory"}));
-    entryCount_ = count;
-    directorySize_ = size;
-    directoryOffset_ = offset;
-    directoryEnd_ = zip64End;
+    zip64_ = location.zip64;
+    location_ = location;
     return true;
 }
 
 bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
-    // The directory lies before the end records; its size is never trusted beyond that.
-    uint64_t limit = directoryEnd_;
-    if (directoryOffset_ > limit || directorySize_ > limit - directoryOffset_) {
-        problem(text(Msg::ArchiveDirectoryOutside));
-        return false;
-    }
-    if (directoryOffset_ + directorySize_ != limit)
+    if (location_.offset + location_.size != location_.end)
         problem(text(Msg::ArchiveDirectoryDamaged,
                      {"the central directory does not end where the end records begin"}));
-    std::vector<uint8_t> bytes(static_cast<size_t>(directorySize_));
-    if (!readAt(directoryOffset_, bytes.data(), bytes.size())) {
-        problem(text(Msg::ArchiveDirectoryOutside));
-        return false;
-    }
-    size_t at = 0;
-    while (at + 46 <= bytes.size() && get32(&bytes[at]) == CentralSignature) {
-        const uint8_t* h = &bytes[at];
-        size_t nameLength = get16(h + 28), extraLength = get16(h + 30), commentLength = get16(h + 32);
-        if (at + 46 + nameLength + extraLength + commentLength > bytes.size())
+    DirectoryRecordReader reader(file_, location_);
+    DirectoryRecord record;
+    std::string why;
+    bool damaged = false;
+    while (!reader.atEnd()) {
+        if (!reader.next(record, why)) {
+            damaged = true;
             break;
+        }
         ZipDirectoryEntry e;
-        e.flags = get16(h + 8);
-        e.method = get16(h + 10);
-        e.crc = get32(h + 16);
-        e.compressedSize = get32(h + 20);
-        e.size = get32(h + 24);
-        e.externalAttributes = get32(h + 38);
-        e.localHeaderOffset = get32(h + 42);
-        e.storedName.assign(reinterpret_cast<const char*>(h + 46), nameLength);
+        e.flags = record.flags;
+        e.method = record.method;
+        e.crc = record.crc;
+        e.compressedSize = record.compressedSize;
+        e.size = record.size;
+        e.externalAttributes = record.externalAttributes;
+        e.localHeaderOffset = record.localHeaderOffset;
+        e.storedName = std::move(record.name);
         e.name = percentDecode(e.storedName);
         std::replace(e.name.begin(), e.name.end(), '/', '\\');
-        if (!applyZip64Extra(h + 46 + nameLength, extraLength, e, e.size == 0xFFFFFFFF,
-                             e.compressedSize == 0xFFFFFFFF, e.localHeaderOffset == 0xFFFFFFFF))
+        if (record.zip64Missing)
             problem(text(Msg::ArchiveZip64FieldMissing, {e.name}));
         entries_.push_back(std::move(e));
-        at += 46 + nameLength + extraLength + commentLength;
     }
-    if (at != bytes.size())
+    if (damaged)
         problem(text(Msg::ArchiveDirectoryDamaged,
                      {"record " + std::to_string(entries_.size() + 1) + " is damaged"}));
-    if (entries_.size() != entryCount_)
+    if (entries_.size() != location_.count)
         problem(text(Msg::ArchiveEntryCountWrong,
-                     {std::to_string(entryCount_), std::to_string(entries_.size())}));
+                     {std::to_string(location_.count), std::to_string(entries_.size())}));
 
     std::map<std::string, std::string> seen; // folded name -> the name as stored
     for (const ZipDirectoryEntry& e : entries_) {
@@ -242,7 +181,7 @@ void ZipCentralDirectory::readLocalHeaders(const ProblemSink& problem) {
                 (compressed != 0xFFFFFFFF && compressed != e.compressedSize))
                 problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "CRC or sizes"}));
         }
-        if (e.dataOffset > directoryOffset_ || e.compressedSize > directoryOffset_ - e.dataOffset) {
+        if (e.dataOffset > location_.offset || e.compressedSize > location_.offset - e.dataOffset) {
             problem(text(Msg::ArchiveDirectoryOutside));
             e.localHeaderSize = 0;
         }
@@ -299,7 +238,7 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
     if (previous && previous->localHeaderSize) {
         uint64_t end = previous->dataOffset + previous->compressedSize;
         uint64_t descriptor = (previous->flags & 0x0008) ? descriptorLength(*previous, end) : 0;
-        if (directoryOffset_ != end + descriptor)
+        if (location_.offset != end + descriptor)
             problem(text(Msg::ArchiveLastEntryGap));
     }
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/CentralDirectoryCheck.h"
 #include "os/RandomAccessFile.h"
 
 #include <cstdint>
@@ -40,7 +41,7 @@ class ZipCentralDirectory {
 
     const std::vector<ZipDirectoryEntry>& entries() const { return entries_; }
     uint64_t fileSize() const { return fileSize_; }
-    uint64_t directoryOffset() const { return directoryOffset_; }
+    uint64_t directoryOffset() const { return location_.offset; }
     bool isZip64() const { return zip64_; }
 
     // Reads archive bytes at an offset; false at a read error or past the end.
@@ -56,11 +57,7 @@ class ZipCentralDirectory {
 
     RandomAccessFile file_;
     uint64_t fileSize_ = 0;
-    uint64_t entryCount_ = 0;
-    uint64_t directorySize_ = 0;
-    uint64_t directoryOffset_ = 0;
-    uint64_t endRecordOffset_ = 0;
-    uint64_t directoryEnd_ = 0; // where the ZIP64 end record or the end record begins
+    DirectoryLocation location_;
     bool zip64_ = false;
     std::vector<ZipDirectoryEntry> entries_;
 };

@@ -1,17 +1,17 @@
 #include "archive/ZipReader.h"
 
-#include "archive/CentralDirectoryCheck.h"
+#include "archive/DeflateBlockInflater.h"
 #include "archive/PercentEncoding.h"
+#include "archive/ZipFormat.h"
 #include "core/SystemError.h"
-#include "os/FileSystem.h"
 #include "os/ExtractDestination.h"
+#include "os/FileSystem.h"
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <functional>
-#include <unordered_map>
-#include <zip.h>
+#include <zlib.h>
 
 namespace quendle {
 
@@ -19,52 +19,115 @@ namespace {
 
 // The MS-DOS directory attribute, which some tools set on folder entries without a trailing "/".
 constexpr uint32_t DosDirectoryAttribute = 16;
+constexpr size_t InputPieceSize = 65536;
 
-// Closes an entry's stream on every path.
-struct EntryCloser {
-    void operator()(zip_file_t* file) const { zip_fclose(file); }
-};
-
-// libzip turns the stored MS-DOS fields into local time; turning them back the same way gives
-// the fields as stored.
-DosDateTime dosFieldsOf(std::time_t local) {
-    std::tm tm{};
-    if (!localtime_r(&local, &tm) || tm.tm_year < 80 || tm.tm_year > 207)
-        return {};
-    return {static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2)),
-            static_cast<uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday)};
-}
+using namespace zipformat;
 
 } // namespace
 
-ZipReader::EntryStream::~EntryStream() {
-    zip_fclose(file_);
+struct ZipReader::EntryStream::Inflater {
+    z_stream z{};
+    std::vector<uint8_t> input = std::vector<uint8_t>(InputPieceSize);
+    bool ready = false;
+    bool ended = false;
+    ~Inflater() {
+        if (ready)
+            inflateEnd(&z);
+    }
+};
+
+ZipReader::EntryStream::EntryStream(const RandomAccessFile& file, uint64_t dataOffset,
+                                    const ArchivedEntry& entry, bool raw)
+    : file_(file), next_(dataOffset), left_(entry.compressedSize),
+      size_(raw ? entry.compressedSize : entry.size), expectedCrc_(entry.crc), raw_(raw) {
+    if (!raw && entry.method == MethodDeflated) {
+        inflater_ = std::make_unique<Inflater>();
+        inflater_->ready = inflateInit2(&inflater_->z, -MAX_WBITS) == Z_OK;
+    }
 }
 
-bool ZipReader::EntryStream::readExact(void* buffer, size_t length) {
-    auto* out = static_cast<char*>(buffer);
-    while (length > 0) {
-        zip_int64_t n = zip_fread(file_, out, length);
-        if (n <= 0)
+ZipReader::EntryStream::~EntryStream() = default;
+
+bool ZipReader::EntryStream::fill() {
+    Inflater& in = *inflater_;
+    if (left_ == 0) {
+        error_ = "its deflate stream is cut short";
+        return false;
+    }
+    size_t n = static_cast<size_t>(std::min<uint64_t>(left_, in.input.size()));
+    if (!file_.readAt(next_, in.input.data(), n)) {
+        error_ = "its data cannot be read: " + errnoText(errno);
+        return false;
+    }
+    next_ += n;
+    left_ -= n;
+    in.z.next_in = in.input.data();
+    in.z.avail_in = static_cast<uInt>(n);
+    return true;
+}
+
+// Inflates up to `length` bytes; stops early only where the stream ends.
+bool ZipReader::EntryStream::inflateInto(uint8_t* out, size_t length, size_t& produced) {
+    Inflater& in = *inflater_;
+    produced = 0;
+    if (!in.ready) {
+        error_ = "inflate cannot start";
+        return false;
+    }
+    while (produced < length && !in.ended) {
+        if (in.z.avail_in == 0 && !fill())
             return false;
-        out += n;
-        length -= static_cast<size_t>(n);
+        in.z.next_out = out + produced;
+        in.z.avail_out = static_cast<uInt>(std::min<size_t>(length - produced, 1u << 30));
+        uInt before = in.z.avail_out;
+        int rc = ::inflate(&in.z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && in.z.avail_in == 0)) {
+            error_ = std::string("its deflate stream is damaged (") + (in.z.msg ? in.z.msg : "error") + ")";
+            return false;
+        }
+        produced += before - in.z.avail_out;
+        in.ended = rc == Z_STREAM_END;
     }
     return true;
 }
 
+bool ZipReader::EntryStream::readExact(void* buffer, size_t length) {
+    auto* out = static_cast<uint8_t*>(buffer);
+    if (length > size_ - given_)
+        return false;
+    if (!inflater_) {
+        if (!file_.readAt(next_, out, length)) {
+            error_ = "its data cannot be read: " + errnoText(errno);
+            return false;
+        }
+        next_ += length;
+        left_ -= length;
+    } else {
+        size_t produced = 0;
+        if (!inflateInto(out, length, produced) || produced < length)
+            return false;
+    }
+    given_ += length;
+    if (!raw_)
+        crc_ = crc32Update(crc_, out, length);
+    return true;
+}
+
 bool ZipReader::EntryStream::atCleanEnd() {
-    // One more read reaches the end, where the library compares the checksum.
-    char extra;
-    return zip_fread(file_, &extra, 1) == 0;
-}
-
-std::string ZipReader::EntryStream::errorText() const {
-    return zip_file_strerror(file_);
-}
-
-void ZipReader::ArchiveCloser::operator()(zip* archive) const {
-    zip_discard(archive);
+    if (given_ != size_)
+        return false;
+    if (inflater_) {
+        // One more byte may come out: then the entry holds more than it declares.
+        uint8_t extra;
+        size_t produced = 0;
+        if (!inflateInto(&extra, 1, produced) || produced > 0)
+            return false;
+    }
+    if (!raw_ && crc_ != expectedCrc_) {
+        error_ = "CRC error";
+        return false;
+    }
+    return true;
 }
 
 ZipReader::ZipReader(ExtractProgress* progress) : progress_(progress) {}
@@ -83,59 +146,87 @@ bool ZipReader::open(const std::string& archivePath) {
     // A name that really contains "%" and two hex digits is that file, not its decoded twin.
     if (path != archivePath && !hostpath::pathExists(path) && hostpath::pathExists(archivePath))
         path = archivePath;
-    int error = 0;
-    zip* archive = zip_open(path.c_str(), ZIP_RDONLY, &error);
-    if (!archive) {
-        zip_error_t details;
-        zip_error_init_with_code(&details, error);
-        std::string text = zip_error_strerror(&details);
-        zip_error_fini(&details);
-        return fail(path + ": " + text);
-    }
-    archive_.reset(archive);
-    // The library lets through names and data ranges that no extraction should see.
-    if (std::string why = checkCentralDirectory(path); !why.empty()) {
-        archive_.reset();
+    if (!file_.open(path))
+        return fail(path + ": " + errnoText(errno));
+    if (EndProblem problem = findCentralDirectory(file_, location_); problem != EndProblem::None)
+        return fail(endProblemText(problem));
+    if (std::string why = checkCentralDirectory(file_, location_); !why.empty())
         return fail(why);
-    }
+    open_ = true;
     return true;
 }
 
 void ZipReader::close() {
-    archive_.reset();
+    open_ = false;
+    file_ = RandomAccessFile();
+    location_ = {};
     totalUncompressed_ = 0;
     totalCompressed_ = 0;
 }
 
+// `keys` holds a hash of each file's folded name and its record's offset. Equal hashes are rare,
+// and only their names are read again: no second copy of every name is held to find twins.
+bool ZipReader::findDuplicates(DirectoryRecordReader& reader,
+                               std::vector<std::pair<uint64_t, uint64_t>>& keys) {
+    std::sort(keys.begin(), keys.end());
+    // The twin that comes first in the directory is reported, with the first of its names.
+    uint64_t bestSecond = UINT64_MAX;
+    std::string firstName, secondName;
+    for (size_t i = 0; i < keys.size();) {
+        size_t j = i + 1;
+        while (j < keys.size() && keys[j].first == keys[i].first)
+            ++j;
+        std::vector<std::pair<std::string, std::string>> named; // folded, decoded
+        for (size_t k = i; j - i > 1 && k < j; ++k) {
+            DirectoryRecord record;
+            if (!reader.recordAt(keys[k].second, record))
+                return fail("the central directory cannot be read again");
+            std::string name = percentDecode(record.unicodeNameCurrent ? record.unicodeName : record.name);
+            std::vector<std::string> components;
+            bool folder = false;
+            splitEntryName(name, components, folder);
+            std::string folded;
+            for (const std::string& component : components)
+                folded += (folded.empty() ? "" : "/") + foldCase(component);
+            for (size_t m = 0; m < named.size(); ++m) {
+                if (named[m].first == folded && keys[k].second < bestSecond) {
+                    bestSecond = keys[k].second;
+                    firstName = named[m].second;
+                    secondName = name;
+                    break;
+                }
+            }
+            named.emplace_back(std::move(folded), std::move(name));
+        }
+        i = j;
+    }
+    return bestSecond == UINT64_MAX || fail(duplicateEntryText(firstName, secondName));
+}
+
 bool ZipReader::readEntries(const std::function<void(Entry&&)>& onEntry) {
-    zip_int64_t count = zip_get_num_entries(archive_.get(), 0);
-    if (count <= 0)
+    if (location_.count == 0)
         return fail("the archive has no entries");
     uint64_t uncompressed = 0, compressed = 0;
-    // Folded file name -> the entry's index. Two entries for one file (on the case-insensitive
-    // file system the format comes from) would leave which bytes count to the order of writing.
-    std::unordered_map<std::string, zip_uint64_t> files;
-    for (zip_int64_t i = 0; i < count; ++i) {
-        auto index = static_cast<zip_uint64_t>(i);
-        zip_stat_t st;
-        zip_stat_init(&st);
-        if (zip_stat_index(archive_.get(), index, 0, &st) != 0 || !(st.valid & ZIP_STAT_NAME))
-            return fail("entry " + std::to_string(i) + " cannot be read: " + zip_strerror(archive_.get()));
+    // Two entries for one file (on the case-insensitive file system the format comes from)
+    // would leave which bytes count to the order of writing.
+    std::vector<std::pair<uint64_t, uint64_t>> files;
+    DirectoryRecordReader reader(file_, location_);
+    DirectoryRecord record;
+    std::string why;
+    for (uint64_t i = 0; i < location_.count; ++i) {
+        if (!reader.next(record, why))
+            return fail(why);
         Entry entry;
-        entry.archived.index = index;
-        entry.archived.size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
-        entry.archived.compressedSize = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
-        entry.archived.crc = (st.valid & ZIP_STAT_CRC) ? st.crc : 0;
-        entry.archived.method = (st.valid & ZIP_STAT_COMP_METHOD) ? st.comp_method : 0xFFFF;
-        if (st.valid & ZIP_STAT_MTIME)
-            entry.archived.when = dosFieldsOf(st.mtime);
-        entry.name = percentDecode(st.name);
+        entry.archived.localHeaderOffset = record.localHeaderOffset;
+        entry.archived.size = record.size;
+        entry.archived.compressedSize = record.compressedSize;
+        entry.archived.crc = record.crc;
+        entry.archived.method = record.method;
+        entry.archived.when = {record.time, record.date};
+        entry.name = percentDecode(record.unicodeNameCurrent ? record.unicodeName : record.name);
         if (!splitEntryName(entry.name, entry.components, entry.isFolder))
             return fail("entry \"" + entry.name + "\" would be written outside the destination folder");
-        zip_uint8_t system = 0;
-        zip_uint32_t attributes = 0;
-        if (zip_file_get_external_attributes(archive_.get(), index, 0, &system, &attributes) == 0 &&
-            attributes == DosDirectoryAttribute)
+        if (record.externalAttributes == DosDirectoryAttribute)
             entry.isFolder = true;
         if (!entry.isFolder && entry.components.empty())
             return fail("entry " + std::to_string(i) + " has no file name");
@@ -143,19 +234,17 @@ bool ZipReader::readEntries(const std::function<void(Entry&&)>& onEntry) {
             std::string folded;
             for (const std::string& component : entry.components)
                 folded += (folded.empty() ? "" : "/") + foldCase(component);
-            auto [first, isNew] = files.emplace(std::move(folded), index);
-            if (!isNew) {
-                const char* stored = zip_get_name(archive_.get(), first->second, 0);
-                return fail(duplicateEntryText(percentDecode(stored ? stored : ""), entry.name));
-            }
+            files.emplace_back(std::hash<std::string>{}(folded), record.recordOffset);
             // Saturating sums: a hostile directory may declare sizes that overflow.
             uint64_t size = entry.archived.size;
             uncompressed = uncompressed + size < uncompressed ? UINT64_MAX : uncompressed + size;
-            uint64_t c = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
+            uint64_t c = entry.archived.compressedSize;
             compressed = compressed + c < compressed ? UINT64_MAX : compressed + c;
         }
         onEntry(std::move(entry));
     }
+    if (!findDuplicates(reader, files))
+        return false;
     if (totalUncompressed_ == 0 && totalCompressed_ == 0) {
         totalUncompressed_ = uncompressed;
         totalCompressed_ = compressed;
@@ -170,7 +259,7 @@ bool ZipReader::readDirectory(std::vector<Entry>& entries) {
 
 bool ZipReader::readDirectory(const std::function<void(Entry&&)>& onEntry) {
     errorText_.clear();
-    if (!archive_)
+    if (!open_)
         return fail("the archive is not open");
     return readEntries(onEntry);
 }
@@ -197,7 +286,7 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
             progress_->reportError(0, ExtractErrorCode, 0);
         return false;
     };
-    if (!archive_) {
+    if (!open_) {
         fail("the archive is not open");
         return reportFailure();
     }
@@ -260,20 +349,45 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
 }
 
 std::unique_ptr<ZipReader::EntryStream> ZipReader::openEntry(const ArchivedEntry& entry, bool raw) {
-    zip_file_t* file =
-        archive_ ? zip_fopen_index(archive_.get(), entry.index, raw ? ZIP_FL_COMPRESSED : 0) : nullptr;
-    if (!file) {
-        fail(archive_ ? zip_strerror(archive_.get()) : "the archive is not open");
+    if (!open_) {
+        fail("the archive is not open");
         return nullptr;
     }
-    return std::unique_ptr<EntryStream>(new EntryStream(file, raw ? entry.compressedSize : entry.size));
+    // Open made sure that the local header is there and that the data end before the directory.
+    uint8_t local[30];
+    if (!file_.readAt(entry.localHeaderOffset, local, sizeof local) || get32(local) != LocalSignature) {
+        fail("its local header cannot be read");
+        return nullptr;
+    }
+    uint64_t dataOffset = entry.localHeaderOffset + sizeof local + get16(local + 26) + get16(local + 28);
+    if (dataOffset > location_.offset || entry.compressedSize > location_.offset - dataOffset) {
+        fail("its data run into the central directory");
+        return nullptr;
+    }
+    if (!raw) {
+        if (get16(local + 6) & 1) {
+            fail("it is encrypted");
+            return nullptr;
+        }
+        if (entry.method != MethodStored && entry.method != MethodDeflated) {
+            fail("compression method " + std::to_string(entry.method) + " is not supported");
+            return nullptr;
+        }
+        // A stored entry is its payload: no more may come out than the entry declares.
+        if (entry.method == MethodStored && entry.compressedSize != entry.size) {
+            fail("it is stored with " + std::to_string(entry.compressedSize) + " bytes but declares " +
+                 std::to_string(entry.size));
+            return nullptr;
+        }
+    }
+    return std::unique_ptr<EntryStream>(new EntryStream(file_, dataOffset, entry, raw));
 }
 
 bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry, uint64_t& written,
                             uint64_t limit) {
-    std::unique_ptr<zip_file_t, EntryCloser> source(zip_fopen_index(archive_.get(), entry.archived.index, 0));
+    std::unique_ptr<EntryStream> source = openEntry(entry.archived, false);
     if (!source)
-        return fail("entry \"" + entry.name + "\" cannot be opened: " + zip_strerror(archive_.get()));
+        return fail("entry \"" + entry.name + "\" cannot be opened: " + errorText_);
     UniqueFd out = destination.createFile(entry.components);
     std::string path = destination.hostPath(entry.components);
     if (!out)
@@ -284,33 +398,32 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
         destination.removeFile(entry.components);
         return fail(std::move(why));
     };
-    uint64_t produced = 0;
-    for (;;) {
-        zip_int64_t n = zip_fread(source.get(), buffer_.data(), buffer_.size());
-        if (n < 0)
-            return abandon("entry \"" + entry.name + "\" is damaged: " + zip_file_strerror(source.get()));
-        if (n == 0)
-            break;
-        auto count = static_cast<uint64_t>(n);
-        produced += count;
-        written += count;
-        // A deflate stream can expand far beyond what its entry declared: stop at the declaration.
-        if (produced > entry.archived.size)
-            return abandon("entry \"" + entry.name + "\" holds more data than the " +
-                           std::to_string(entry.archived.size) + " bytes it declares");
+    for (uint64_t left = entry.archived.size; left > 0;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(left, buffer_.size()));
+        if (!source->readExact(buffer_.data(), n))
+            return abandon(source->errorText().empty()
+                               ? "entry \"" + entry.name + "\" is shorter than the " +
+                                     std::to_string(entry.archived.size) + " bytes it declares"
+                               : "entry \"" + entry.name + "\" is damaged: " + source->errorText());
+        left -= n;
+        written += n;
         if (written > limit)
             return abandon("extraction stopped at the limit of " + std::to_string(limit) + " bytes");
-        if (!out.writeAll(buffer_.data(), static_cast<size_t>(n)))
+        if (!out.writeAll(buffer_.data(), n))
             return abandon(path + ": " + errnoText(errno));
         if (progress_) {
-            progress_->step(n);
+            progress_->step(static_cast<int64_t>(n));
             if (progress_->cancelled())
                 return abandon("extraction cancelled");
         }
     }
-    if (produced != entry.archived.size)
-        return abandon("entry \"" + entry.name + "\" is shorter than the " +
-                       std::to_string(entry.archived.size) + " bytes it declares");
+    // A deflate stream can expand far beyond what its entry declared: nothing past the declaration
+    // is ever written.
+    if (!source->atCleanEnd())
+        return abandon(source->errorText().empty()
+                           ? "entry \"" + entry.name + "\" holds more data than the " +
+                                 std::to_string(entry.archived.size) + " bytes it declares"
+                           : "entry \"" + entry.name + "\" is damaged: " + source->errorText());
     if (!out.close()) {
         int err = errno;
         destination.removeFile(entry.components);

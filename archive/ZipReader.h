@@ -1,16 +1,15 @@
 #pragma once
 #include "archive/ArchivedEntry.h"
+#include "archive/CentralDirectoryCheck.h"
 #include "archive/ExtractProgress.h"
 #include "os/ByteSource.h"
+#include "os/RandomAccessFile.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-struct zip;
-struct zip_file;
 
 namespace quendle {
 
@@ -35,7 +34,7 @@ class ZipReader {
     };
 
     // The data of one entry, read front to back: inflated (never more than the entry declares;
-    // the library checks the CRC-32 at the end) or as the raw compressed bytes.
+    // the CRC-32 is checked at the end) or as the raw compressed bytes.
     class EntryStream : public ByteSource {
       public:
         ~EntryStream() override;
@@ -43,13 +42,26 @@ class ZipReader {
         bool readExact(void* buffer, size_t length) override;
         // False when the entry holds data beyond its declared end or its checksum fails.
         bool atCleanEnd();
-        std::string errorText() const;
+        // Why a read failed; empty when the data simply stopped short or ran on.
+        std::string errorText() const { return error_; }
 
       private:
         friend class ZipReader;
-        EntryStream(zip_file* file, uint64_t size) : file_(file), size_(size) {}
-        zip_file* file_;
-        uint64_t size_;
+        struct Inflater;
+        EntryStream(const RandomAccessFile& file, uint64_t dataOffset, const ArchivedEntry& entry, bool raw);
+        bool fill();
+        bool inflateInto(uint8_t* out, size_t length, size_t& produced);
+
+        const RandomAccessFile& file_;
+        uint64_t next_; // the next stored byte to read
+        uint64_t left_; // stored bytes not read yet
+        uint64_t size_; // what the stream gives
+        uint64_t given_ = 0;
+        uint32_t expectedCrc_;
+        uint32_t crc_ = 0;
+        bool raw_;
+        std::unique_ptr<Inflater> inflater_; // only for a deflated entry read inflated
+        std::string error_;
     };
 
     explicit ZipReader(ExtractProgress* progress = nullptr);
@@ -91,14 +103,15 @@ class ZipReader {
     static constexpr uint64_t FreeSpaceReserve = 256ull * 1024 * 1024;
 
   private:
-    struct ArchiveCloser {
-        void operator()(zip* archive) const;
-    };
     bool fail(std::string why);
     bool readEntries(const std::function<void(Entry&&)>& onEntry);
     bool extractFile(ExtractDestination& destination, const Entry& entry, uint64_t& written, uint64_t limit);
 
-    std::unique_ptr<zip, ArchiveCloser> archive_;
+    bool findDuplicates(DirectoryRecordReader& reader, std::vector<std::pair<uint64_t, uint64_t>>& keys);
+
+    RandomAccessFile file_;
+    DirectoryLocation location_;
+    bool open_ = false;
     std::vector<char> buffer_;
     ExtractProgress* progress_;
     uint64_t totalUncompressed_ = 0;

@@ -156,7 +156,7 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     uint16_t flags = flagsFor(ZipCompression::SuperFast) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, MethodDeflated, when, name.bytes);
     ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
-    // libzip says "No error" where the data simply ran on or stopped short.
+    // The reader gives no reason where the data simply ran on or stopped short.
     auto damaged = [&](std::string why, const char* otherwise = "its data are damaged") {
         outcome.damaged = true;
         return fail(why.empty() || why == "No error" ? otherwise : std::move(why));

@@ -198,4 +198,30 @@ TEST(BlockMap, FailedArchiveCreationBuildsNoMap) {
     EXPECT_FALSE(builder.finish());
     EXPECT_FALSE(builder.writer().close());
     EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder/AppxBlockMap.xml"));
+TEST(PackedArchive, ReaderTakesAUnicodePathOnlyForItsOwnNameAndReadsStoredEntriesBeforeAComment) {
+    ScratchDir dir;
+    // Python's zipfile writes the extra fields as given: an Info-ZIP Unicode path field names
+    // the file only while its CRC-32 is that of the stored name.
+    RunResult made = runShell(
+        "/usr/bin/python3 -c \"import struct, sys, zipfile, zlib\n"
+        "def unicode(stored, name):\n"
+        "    data = b'\\x01' + struct.pack('<I', zlib.crc32(stored)) + name.encode()\n"
+        "    return struct.pack('<HH', 0x7075, len(data)) + data\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_STORED) as z:\n"
+        "    z.writestr('plain.txt', b'stored')\n"
+        "    for stored, crcOf, name, data in [('old.txt', b'old.txt', 'n\\u00e9w.txt', b'renamed'),\n"
+        "                                      ('keep.txt', b'other', 'stale.txt', b'kept')]:\n"
+        "        info = zipfile.ZipInfo(stored)\n"
+        "        info.extra = unicode(crcOf, name)\n"
+        "        z.writestr(info, data, zipfile.ZIP_DEFLATED)\n"
+        "    z.comment = b'c' * 1000\n\" " +
+        shellQuote(dir / "u.zip"));
+    ASSERT_EQ(made.exitCode, 0) << made.out;
+    std::vector<std::string> extracted;
+    ASSERT_TRUE(ZipReader::extract(dir / "u.zip", dir / "out", nullptr, extracted));
+    EXPECT_EQ(extracted.size(), 3u);
+    EXPECT_EQ(readFile(dir / "out/plain.txt"), "stored");
+    EXPECT_EQ(readFile(dir / "out/n\xc3\xa9w.txt"), "renamed");
+    EXPECT_EQ(readFile(dir / "out/keep.txt"), "kept");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out/stale.txt"));
 }
