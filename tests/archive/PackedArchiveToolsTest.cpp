@@ -198,6 +198,8 @@ TEST(BlockMap, FailedArchiveCreationBuildsNoMap) {
     EXPECT_FALSE(builder.finish());
     EXPECT_FALSE(builder.writer().close());
     EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder/AppxBlockMap.xml"));
+}
+
 TEST(PackedArchive, ReaderTakesAUnicodePathOnlyForItsOwnNameAndReadsStoredEntriesBeforeAComment) {
     ScratchDir dir;
     // Python's zipfile writes the extra fields as given: an Info-ZIP Unicode path field names
