@@ -66,48 +66,6 @@ TEST_F(BulkEditCli, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndContentT
     EXPECT_EQ(std::count(names.begin(), names.end(), base + "escape.txt"), 0);
 }
 
-TEST_F(BulkEditCli, AddFolderRefusesBadInputAndChangesNothing) {
-    writeFile(dir / "src/notes.txt", "would replace the package's own notes.txt");
-    writeFile(dir / "src/new.txt", "new");
-    writeFile(dir / "clash/A.txt", "a");
-    writeFile(dir / "clash/a.txt", "a");
-    writeFile(dir / "plain.txt", "not a folder");
-    std::filesystem::create_directories(dir / "empty/sub");
-    const FileStamp before = stampOf(package);
-
-    struct Case {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        {{"Add-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes)", "src"},
-         "Unable to add file \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. File already "
-         "exists."},
-        {{"Add-Folder", R"(Root\VFS\X)", "clash"},
-         "Unable to add file \"Root\\VFS\\X\\a.txt\" to package. File already exists."},
-        {{"Add-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt\sub)", "src"},
-         "Unable to add folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. A file of "
-         "that "
-         "path exists."},
-        {{"Add-Folder", R"(Root\VFS\X)", "plain.txt"}, "Folder not found: \"plain.txt\"."},
-        {{"Add-Folder", R"(Root\VFS\X)", "missing"}, "File not found: \"missing\"."},
-        {{"Add-Folder", R"(Root\VFS\X)", "empty"}, "Folder \"empty\" holds no files to add."},
-        {{"Add-Folder", R"(VFS\X)", "src"}, "A package path must start with \"Root\"."},
-        {{"Del-Folder", R"(Root\VFS\Nowhere)"},
-         "Unable to remove folder \"Root\\VFS\\Nowhere\". Folder not found."},
-        {{"Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt)"},
-         "Unable to remove folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\". Folder not found."},
-        {{"Del-Folder", "Root/VFS"}, "Expecting a backslash path."},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args{"/Update", "demo.appv"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        RunResult r = quendle(args);
-        EXPECT_NE(r.exitCode, 0) << c.args[1];
-        EXPECT_TRUE(contains(r.out + r.err, c.message)) << c.args[1] << ":\n" << r.out << r.err;
-    }
-    EXPECT_TRUE(stampOf(package) == before) << "a refused folder leaves the package as it was";
-}
-
 TEST_F(BulkEditCli, DelFolderLeavesNoOrphanEntryOrContentType) {
     writeFile(dir / "src/bin/tool.uniq", "only extension of its kind");
     writeFile(dir / "src/bin/more.uniq", "second of that kind");
@@ -231,7 +189,7 @@ TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
     }
 }
 
-TEST_F(BulkEditCli, ImportRegistryKeepsAppVBitsAndRefusesAMalformedFileWhole) {
+TEST_F(BulkEditCli, ImportRegistryKeepsAppVBits) {
     const std::string key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
     writeFile(dir / "paths.reg", "Windows Registry Editor Version 5.00\n\n"
                                  "[HKLM\\SOFTWARE\\Quendle Demo\\Notes]\n"
@@ -243,26 +201,6 @@ TEST_F(BulkEditCli, ImportRegistryKeepsAppVBitsAndRefusesAMalformedFileWhole) {
     const std::string hive = exportedHive(package);
     EXPECT_TRUE(contains(hive, "\"InstallFolder\"=hex(400001):")) << "the path-variable bit stays\n" << hive;
     EXPECT_TRUE(contains(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80")) << hive;
-
-    const FileStamp before = stampOf(package);
-    writeFile(dir / "broken.reg", "Windows Registry Editor Version 5.00\n\n"
-                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Applied]\n"
-                                  "\"Fine\"=dword:00000001\n"
-                                  "\"Broken\"=hex:0g\n");
-    writeFile(dir / "noheader.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n");
-    writeFile(dir / "badroot.reg", "REGEDIT4\n\n[HKEY_NOWHERE\\X]\n");
-    const std::pair<std::string, std::string> cases[] = {
-        {"broken.reg", "Invalid registry file \"broken.reg\", line 5: the hexadecimal bytes are not valid."},
-        {"noheader.reg", "line 1: the file must begin with"},
-        {"badroot.reg", "line 3: the key must begin with HKEY_LOCAL_MACHINE"},
-        {"missing.reg", "File not found: \"missing.reg\"."},
-    };
-    for (const auto& [file, message] : cases) {
-        r = quendle({"/Update", "demo.appv", "Import-Registry", file});
-        EXPECT_NE(r.exitCode, 0) << file;
-        EXPECT_TRUE(contains(r.out + r.err, message)) << file << ":\n" << r.out << r.err;
-    }
-    EXPECT_TRUE(stampOf(package) == before) << "nothing of a malformed file is applied";
 }
 
 TEST_F(BulkEditCli, ShortNamesFollowXmlEditsMadeBetweenAddFileLines) {

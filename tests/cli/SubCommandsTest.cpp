@@ -159,47 +159,97 @@ TEST_F(SubCommandCli, CommandFileWithQuotedPathsAndScripts) {
         << "txt stays for the user guide; an extension-less script is registered by its part name";
 }
 
-TEST_F(SubCommandCli, RefusedValuesEndTheRunAndLeaveThePackage) {
+// Every refusal of a bad value, path, file or edit: its message and exit code, no save, the
+// package byte for byte as it was, and (where a check needs no package) not even an extraction.
+TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
+    writeFile(dir / "src/notes.txt", "would replace the package's own notes.txt");
+    writeFile(dir / "clash/A.txt", "a");
+    writeFile(dir / "clash/a.txt", "a");
+    writeFile(dir / "plain.txt", "not a folder");
+    fs::create_directories(dir / "empty/sub");
+    fs::create_directories(dir / "srcdir");
+    writeFile(dir / "broken.reg",
+              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Applied]\n"
+              "\"Fine\"=dword:00000001\n\"Broken\"=hex:0g\n");
+    writeFile(dir / "noheader.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n");
+    writeFile(dir / "badroot.reg", "REGEDIT4\n\n[HKEY_NOWHERE\\X]\n");
+    writeFile(dir / "t.xsl",
+              "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"/>");
+    const std::string Set =
+        "Set-NodeText AppxManifest.xml -xpath //appx:Properties/appx:DisplayName -nodetext x";
     struct Case {
-        std::vector<std::string> args;
+        std::string line; // after "/Update demo.appv" unless it names its command; "+" is a space
         std::string message;
-        bool opened;
+        int opened = -1; // whether the package was extracted first: 1, 0, or -1 for either
+        int exitCode = 100;
     };
-    const std::vector<Case> cases = {
-        {{"Update-PackageHistory", "-packagingengine", "BuildBot"},
-         "Packaging engine and sequencer version are both mandatory when at lest one is specified.",
-         false},
-        {{"Update-PackageHistory", "-packagingengine", "BuildBot", "-sequencerversion", "1.2.3.4.5"},
-         "Invalid sequencer version: \"1.2.3.4.5\".",
-         false},
-        {{"Update-PackageIdentity", "-packageid", "1234"},
-         "Invalid parameter value: \"1234\". Expected \"auto\" or <guid_string>.",
-         true},
-        {{"Update-PackageIdentity", "-version", "70000.0.0.0"},
-         "Invalid parameter value: \"70000.0.0.0\". Expected \"auto\" or <version_string>.",
-         true},
-        {{"Add-File", "Root/VFS/a.txt", "build/LICENSE"},
-         "Invalid package path: \"Root/VFS/a.txt\". Expecting a backslash path.",
-         false},
-        {{"Add-File", R"(Root\VFS\)", "build/LICENSE"}, "Invalid file path: \"Root\\VFS\\\".", false},
-        {{"Add-File", Notes + R"(\a.txt)", "build/missing.txt"},
-         "File not found: \"build/missing.txt\".",
-         false},
-        {{"Del-File", Notes + R"(\gone.txt)"},
-         "Unable to remove file \"" + Notes + "\\gone.txt\". File not found.",
-         true},
-        {{"Set-RegistryKey", R"(HKEY_LOCAL_MACHINE\Software)"},
+    const Case cases[] = {
+        {"Update-PackageHistory -packagingengine BuildBot",
+         "Packaging engine and sequencer version are both mandatory when at lest one is specified.", 0},
+        {"Update-PackageHistory -packagingengine BuildBot -sequencerversion 1.2.3.4.5",
+         "Invalid sequencer version: \"1.2.3.4.5\".", 0},
+        {"Update-PackageIdentity -packageid 1234",
+         "Invalid parameter value: \"1234\". Expected \"auto\" or <guid_string>.", 1},
+        {"Update-PackageIdentity -version 70000.0.0.0",
+         "Invalid parameter value: \"70000.0.0.0\". Expected \"auto\" or <version_string>.", 1},
+        {"Add-File Root/VFS/a.txt build/LICENSE",
+         "Invalid package path: \"Root/VFS/a.txt\". Expecting a backslash path.", 0},
+        {R"(Add-File Root\VFS\ build/LICENSE)", "Invalid file path: \"Root\\VFS\\\".", 0},
+        {R"(Add-File Root\VFS\a.txt build/missing.txt)", "File not found: \"build/missing.txt\".", 0},
+        {R"(Del-File Root\VFS\gone.txt)", "Unable to remove file \"Root\\VFS\\gone.txt\". File not found.",
+         1},
+        {R"(Set-RegistryKey HKEY_LOCAL_MACHINE\Software)",
          "Invalid App-V 5.x registry key path. A valid App-V 5.x registry key path must start with "
-         "\"REGISTRY\\MACHINE\" or \"REGISTRY\\USER\".",
-         false},
+         "\"REGISTRY\\MACHINE\" or \"REGISTRY\\USER\"."},
+        {R"(Add-File Root\VFS\x srcdir)", "Cause: srcdir is a folder, not a file."},
+        {Set + " /Set-NodeText AppxManifest.xml -xpath //appx:[ -nodetext y",
+         "Invalid XPath expression: \"//appx:[\"."},
+        {"Del-SingleNode AppxManifest.xml -xpath //appx:Identity",
+         "\nValidation failed on AppxManifest.xml\n=====================", 1},
+        {Set + " /Del-Nodes AppxBlockMap.xml -xpath //x",
+         "Invalid \"appv_manifest_file\" parameter value: \"AppxBlockMap.xml\"."},
+        {"/BatchFileUpdate demo.appv missing.txt", "/missing.txt\".\n"},
+        {"TransformManifest AppxManifest.xml missing.xsl",
+         "Win32 Error [2]: \"The system cannot find the file specified.\"", -1, 2},
+        {"TransformManifest AppxManifest.xml t.xsl -a 1 b 2",
+         "Transform parameter name expected. Parameter name marker '-' expected."},
+        {"TransformManifest AppxManifest.xml t.xsl -a", "Transform parameter name value pair expected."},
+        {R"(Add-Folder Root\VFS\ProgramFilesX86\Demo+Notes src)",
+         "Unable to add file \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. File already "
+         "exists."},
+        {R"(Add-Folder Root\VFS\X clash)",
+         "Unable to add file \"Root\\VFS\\X\\a.txt\" to package. File already exists."},
+        {R"(Add-Folder Root\VFS\ProgramFilesX86\Demo+Notes\notes.txt\sub src)",
+         "Unable to add folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. A file of "
+         "that "
+         "path exists."},
+        {R"(Add-Folder Root\VFS\X plain.txt)", "Folder not found: \"plain.txt\"."},
+        {R"(Add-Folder Root\VFS\X missing)", "File not found: \"missing\"."},
+        {R"(Add-Folder Root\VFS\X empty)", "Folder \"empty\" holds no files to add."},
+        {R"(Add-Folder VFS\X src)", "A package path must start with \"Root\"."},
+        {R"(Del-Folder Root\VFS\Nowhere)",
+         "Unable to remove folder \"Root\\VFS\\Nowhere\". Folder not found."},
+        {R"(Del-Folder Root\VFS\ProgramFilesX86\Demo+Notes\notes.txt)",
+         "Unable to remove folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\". Folder not found."},
+        {"Del-Folder Root/VFS", "Expecting a backslash path."},
+        {"Import-Registry broken.reg",
+         "Invalid registry file \"broken.reg\", line 5: the hexadecimal bytes are not valid."},
+        {"Import-Registry noheader.reg", "line 1: the file must begin with"},
+        {"Import-Registry badroot.reg", "line 3: the key must begin with HKEY_LOCAL_MACHINE"},
+        {"Import-Registry missing.reg", "File not found: \"missing.reg\"."},
     };
     for (const Case& c : cases) {
-        std::vector<std::string> args{"/Update", "demo.appv"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
+        SCOPED_TRACE(c.line);
+        std::vector<std::string> args = c.line[0] == '/' ? words(c.line) : update(c.line);
+        for (auto& a : args)
+            std::replace(a.begin(), a.end(), '+', ' ');
         QuendleRun run = quendle(args);
-        EXPECT_EQ(run.result.exitCode, 100) << c.message;
-        EXPECT_TRUE(contains(run.result.out + run.result.err, c.message)) << run.result.out << run.result.err;
-        EXPECT_EQ(contains(run.result.out, "Extracting files..."), c.opened) << c.message;
+        const std::string out = run.result.out + run.result.err;
+        EXPECT_EQ(run.result.exitCode, c.exitCode) << out;
+        EXPECT_TRUE(contains(out, c.message)) << out;
+        EXPECT_FALSE(contains(out, "Package updated successfully") ||
+                     contains(out, "completed successfully"));
+        EXPECT_TRUE(c.opened < 0 || contains(out, "Extracting files...") == (c.opened == 1)) << out;
+        expectUntouched();
     }
-    expectUntouched();
 }
