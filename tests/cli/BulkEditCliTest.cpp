@@ -50,11 +50,11 @@ TEST_F(BulkEditCli, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndContentT
 
     RunResult r = quendle({"/Update", "demo.appv", "Add-Folder", Plugins + "\\", "src"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, "Added folder \"" + Plugins + "\" to package: 2003 files.\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n"));
-    EXPECT_TRUE(contains(r.out, "Added 2004 files in 2 folders to package.\n"));
-    EXPECT_TRUE(contains(r.out, "escape.txt\": it links to a place outside the folder.\n")) << r.out;
-    EXPECT_FALSE(contains(r.out, "Added file \"")) << "one line per folder, not per file";
+    EXPECT_HAS(r.out, "Added folder \"" + Plugins + "\" to package: 2003 files.\n");
+    EXPECT_HAS(r.out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n");
+    EXPECT_HAS(r.out, "Added 2004 files in 2 folders to package.\n");
+    EXPECT_HAS(r.out, "escape.txt\": it links to a place outside the folder.\n");
+    EXPECT_LACKS(r.out, "Added file \"") << "one line per folder, not per file";
 
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(metadataProblems(package), "");
@@ -80,19 +80,18 @@ TEST_F(BulkEditCli, DelFolderLeavesNoOrphanEntryOrContentType) {
     // Typed in another letter case: the files match as on Windows, and so do their entries.
     r = quendle({"/Update", "demo.appv", "Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\PLUGINS)"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, "from package: 4 files.\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "Removed element from [Content_Types].xml:\n"
-                                "<Default ContentType=\"appv/vfs-file\" Extension=\"uniq\"/>\n"))
-        << r.out;
+    EXPECT_HAS(r.out, "from package: 4 files.\n");
+    EXPECT_HAS(r.out, "Removed element from [Content_Types].xml:\n"
+                      "<Default ContentType=\"appv/vfs-file\" Extension=\"uniq\"/>\n");
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(metadataProblems(package), "") << "verify_metadata.py also reports orphan entries and types";
     // unzip reads "[...]" in an entry name as a pattern.
     const std::string types = entryBytes(package, "\\[Content_Types\\].xml");
-    EXPECT_FALSE(contains(types, "uniq"));
-    EXPECT_FALSE(contains(types, "LICENSE"));
-    EXPECT_TRUE(contains(types, "Extension=\"txt\"")) << "notes.txt still needs it";
+    EXPECT_LACKS(types, "uniq");
+    EXPECT_LACKS(types, "LICENSE");
+    EXPECT_HAS(types, "Extension=\"txt\"") << "notes.txt still needs it";
     EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/Kept/keep.me"), "stays");
-    EXPECT_FALSE(contains(entryBytes(package, "FilesystemMetadata.xml"), "Plugins"));
+    EXPECT_LACKS(entryBytes(package, "FilesystemMetadata.xml"), "Plugins");
 }
 
 TEST_F(BulkEditCli, VerifierCatchesAMissingEntryAndAWrongShortName) {
@@ -105,9 +104,8 @@ TEST_F(BulkEditCli, VerifierCatchesAMissingEntryAndAWrongShortName) {
                            "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='readme.md']"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     const std::string problems = metadataProblems(package);
-    EXPECT_TRUE(contains(problems, "no entry chain for Root/VFS/ProgramFilesX86/Demo Notes/readme.md"))
-        << problems;
-    EXPECT_TRUE(contains(problems, "duplicate short name LONGNA~1.TXT")) << problems;
+    EXPECT_HAS(problems, "no entry chain for Root/VFS/ProgramFilesX86/Demo Notes/readme.md");
+    EXPECT_HAS(problems, "duplicate short name LONGNA~1.TXT");
 }
 
 namespace {
@@ -181,10 +179,8 @@ TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
         writeFile(dir / name, bytes);
         r = quendle({"/Update", imported, "Import-Registry", name});
         ASSERT_EQ(r.exitCode, 0) << name << r.out << r.err;
-        EXPECT_TRUE(
-            contains(r.out, "Imported registry file \"" + name +
-                                "\": 2 keys written, 1 keys deleted, 7 values set, 1 values deleted.\n"))
-            << r.out;
+        EXPECT_HAS(r.out, "Imported registry file \"" + name +
+                              "\": 2 keys written, 1 keys deleted, 7 values set, 1 values deleted.\n");
         EXPECT_EQ(exportedHive(imported), expected) << name;
     }
 }
@@ -199,8 +195,8 @@ TEST_F(BulkEditCli, ImportRegistryKeepsAppVBits) {
                            "-type", "sz", "-value", "x", "-pathvariable", "/Import-Registry", "paths.reg"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     const std::string hive = exportedHive(package);
-    EXPECT_TRUE(contains(hive, "\"InstallFolder\"=hex(400001):")) << "the path-variable bit stays\n" << hive;
-    EXPECT_TRUE(contains(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80")) << hive;
+    EXPECT_HAS(hive, "\"InstallFolder\"=hex(400001):") << "the path-variable bit stays\n" << hive;
+    EXPECT_HAS(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80");
 }
 
 TEST_F(BulkEditCli, ShortNamesFollowXmlEditsMadeBetweenAddFileLines) {
@@ -244,11 +240,11 @@ TEST_F(BulkEditCli, ImportRegistryIntoARealHiveUsesItsOwnTopKeys) {
     RunResult r = quendle({"/Update", real, "Import-Registry", "office.reg"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     const std::string hive = exportedHive(real);
-    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n")) << "the hive's own spelling";
-    EXPECT_FALSE(contains(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]"));
-    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\MACHINE\\Software\\Classes\\.quendle]\n"));
-    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\USER\\[{AppVCurrentUserSID}]\\Software\\Quendle]\n"
-                               "\"b\"=dword:00000002\n"))
+    EXPECT_HAS(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n") << "the hive's own spelling";
+    EXPECT_LACKS(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]");
+    EXPECT_HAS(hive, "[\\REGISTRY\\MACHINE\\Software\\Classes\\.quendle]\n");
+    EXPECT_HAS(hive, "[\\REGISTRY\\USER\\[{AppVCurrentUserSID}]\\Software\\Quendle]\n"
+                     "\"b\"=dword:00000002\n")
         << hive.substr(hive.find("[\\REGISTRY\\USER"));
-    EXPECT_TRUE(contains(hive, "\"CachingOptions\"=dword:00000001")) << "what was there stays";
+    EXPECT_HAS(hive, "\"CachingOptions\"=dword:00000001") << "what was there stays";
 }

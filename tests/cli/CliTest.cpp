@@ -180,26 +180,6 @@ TEST_F(CliTest, CommandFileExitCodes) {
                                              generalUsage + "\n");
 }
 
-TEST_F(CliTest, HostileArgumentsEndWithAMessageNotACrash) {
-    const std::vector<std::vector<std::string>> cases = {
-        {""},
-        {"/"},
-        {"\xFF\xFE"},
-        {"/\xC3\xA9"},
-        {"/Update", "", ""},
-        {"/Update", package_, std::string(120000, 'x')},
-        {"/Update", package_, "/" + std::string(100000, '-')},
-        {"/Update", package_, "Set-NodeText", "AppxManifest.xml", "-xpath", "\xFF\xFF", "-nodetext", ""},
-        {"/BatchFileUpdate", package_, "\xC0\xAF"},
-        {"/Help", std::string(120000, 'H')},
-    };
-    for (const auto& args : cases) {
-        RunResult r = runQuendle(args);
-        EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 100) << args[0] << " -> " << r.exitCode << r.err;
-        EXPECT_EQ(r.err, "");
-    }
-}
-
 // --help, -h and --version answer as on any Linux tool, and only as the first argument: every
 // other command line keeps its meaning.
 TEST(StandardOptions, VersionPrintsOneLineWithTheBannersVersion) {
@@ -230,11 +210,11 @@ TEST(StandardOptions, HelpAndHPrintWhatSlashHelpPrints) {
 TEST(StandardOptions, AnywhereButFirstTheyAreOrdinaryArguments) {
     RunResult afterHelp = runQuendle({"/Help", "--help"});
     EXPECT_EQ(afterHelp.exitCode, 100);
-    EXPECT_TRUE(contains(afterHelp.out, "Unknown parameter: --help")) << afterHelp.out;
+    EXPECT_HAS(afterHelp.out, "Unknown parameter: --help");
     EXPECT_EQ(runQuendle({"/Help", "--version"}).exitCode, 100);
     // Spelt otherwise, they are misspelt commands as before.
     RunResult upper = runQuendle({"--Help"});
     EXPECT_EQ(upper.exitCode, 100);
-    EXPECT_TRUE(contains(upper.out, "Command \"-Help\" is unknown")) << upper.out;
+    EXPECT_HAS(upper.out, "Command \"-Help\" is unknown");
     EXPECT_EQ(runQuendle({"--versions"}).exitCode, 100);
 }

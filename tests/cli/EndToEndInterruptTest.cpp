@@ -91,7 +91,7 @@ TEST(EndToEndInterrupt, SignalsAndFaultsRemoveTheWorkspaceAndLeaveThePackage) {
         child.signal(sig);
         int endedBy = child.waitForSignal();
         if (sig == SIGSEGV)
-            EXPECT_TRUE(contains(readFile(out), "ACCESS_VIOLATION")) << readFile(out);
+            EXPECT_HAS(readFile(out), "ACCESS_VIOLATION");
         else
             EXPECT_EQ(endedBy, sig) << "the run ends by the signal, as the caller expects";
         close(writer);
@@ -129,7 +129,7 @@ TEST(EndToEndInterrupt, KillDashNineAtAnyMomentLeavesTheOldOrACompleteNewPackage
         }
         ++newSeen;
         EXPECT_EQ(verifyPackage(package), "") << "a changed package must be complete";
-        EXPECT_TRUE(contains(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Killed</DisplayName>"));
+        EXPECT_HAS(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Killed</DisplayName>");
     }
     std::printf("killed runs: %d left the old package, %d a new one\n", oldSeen, newSeen);
 }
@@ -165,10 +165,10 @@ TEST(EndToEndInterrupt, FullDiskAndReadOnlyFolderKeepTheOldPackageAndReport186Wi
             " /Update $M/pkg.appv Set-NodeText AppxManifest.xml -xpath " + DisplayNameXPath +
             " -nodetext Full; echo \"exit=$?\"; cmp -s $P $M/pkg.appv && echo same; ls -A $M";
         RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
-        EXPECT_TRUE(contains(r.out, c.reason)) << r.out;
-        EXPECT_TRUE(contains(r.out, "exit=100\n")) << r.out;
-        EXPECT_TRUE(contains(r.out, "same\npkg.appv\n")) << "old package kept, no temporary left:\n" << r.out;
-        EXPECT_FALSE(contains(r.out, "Package updated successfully"));
+        EXPECT_HAS(r.out, c.reason);
+        EXPECT_HAS(r.out, "exit=100\n");
+        EXPECT_HAS(r.out, "same\npkg.appv\n") << "old package kept, no temporary left:\n" << r.out;
+        EXPECT_LACKS(r.out, "Package updated successfully");
         EXPECT_TRUE(leftovers(tmp.path()).empty());
     }
 }

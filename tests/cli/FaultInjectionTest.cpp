@@ -40,9 +40,9 @@ TEST(FaultInjection, FullTempFolderWhileExtractingKeepsThePackageAndLeavesNothin
                          " /Update " + shellQuote(package) + " Set-NodeText AppxManifest.xml -xpath " +
                          DisplayNameXPath + " -nodetext Full; echo \"exit=$?\"; ls -A " + shellQuote(tmp);
     RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
-    EXPECT_TRUE(contains(r.out, "Failed to open: " + package + " (invalid file format).\nCause: ")) << r.out;
+    EXPECT_HAS(r.out, "Failed to open: " + package + " (invalid file format).\nCause: ");
     // The declared sizes do not fit: refused before the first byte is written.
-    EXPECT_TRUE(contains(r.out, "bytes that may be extracted into " + tmp + "/{")) << r.out;
+    EXPECT_HAS(r.out, "bytes that may be extracted into " + tmp + "/{");
     EXPECT_TRUE(r.out.ends_with("exit=100\n")) << "nothing left in the temp folder:\n" << r.out;
     EXPECT_TRUE(stampOf(package) == before);
 }
@@ -67,9 +67,9 @@ TEST(FaultInjection, FullTempFolderWhileSavingKeepsThePackageAndLeavesNothing) {
     RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
     // The archive goes beside the package; what fails is the block map, the one file the save
     // writes in the temp folder.
-    EXPECT_TRUE(contains(r.out, "File \"" + tmp + "/{")) << r.out;
-    EXPECT_TRUE(contains(r.out, "/AppxBlockMap.xml\" could not be written.\n")) << r.out;
-    EXPECT_FALSE(contains(r.out, "Package updated successfully")) << r.out;
+    EXPECT_HAS(r.out, "File \"" + tmp + "/{");
+    EXPECT_HAS(r.out, "/AppxBlockMap.xml\" could not be written.\n");
+    EXPECT_LACKS(r.out, "Package updated successfully");
     EXPECT_TRUE(r.out.ends_with("exit=100\n")) << "nothing left in the temp folder:\n" << r.out;
     EXPECT_TRUE(stampOf(package) == before);
 }
@@ -85,8 +85,8 @@ TEST(FaultInjection, SourceFileThatVanishesBeforeTheSaveFailsItAndKeepsThePackag
                  "Add-File \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\added.txt\" " + source + "\n",
                  "Added file", "rm " + shellQuote(source));
     RunResult r = runShell(script);
-    EXPECT_TRUE(contains(r.out, "Unable to add file to package: \"" + source + "\".")) << r.out;
-    EXPECT_FALSE(contains(r.out, "Package updated successfully")) << r.out;
+    EXPECT_HAS(r.out, "Unable to add file to package: \"" + source + "\".");
+    EXPECT_LACKS(r.out, "Package updated successfully");
     EXPECT_TRUE(r.out.ends_with("exit=100\n")) << r.out;
     EXPECT_TRUE(stampOf(package) == before);
     EXPECT_TRUE(leftovers(tmp.path()).empty());
@@ -118,67 +118,29 @@ TEST(FaultInjection, UnreadableSourceFileFailsTheSaveAndKeepsThePackage) {
         argv.push_back(a);
     MeasuredRun run = runMeasured(argv, tmp);
     EXPECT_EQ(run.exitCode, 100) << run.output;
-    EXPECT_TRUE(contains(run.output, "secret.txt")) << run.output;
-    EXPECT_FALSE(contains(run.output, "Package updated successfully")) << run.output;
-    EXPECT_FALSE(contains(run.output, "nobody may read this"));
+    EXPECT_HAS(run.output, "secret.txt");
+    EXPECT_LACKS(run.output, "Package updated successfully");
+    EXPECT_LACKS(run.output, "nobody may read this");
     EXPECT_TRUE(stampOf(package) == before);
     EXPECT_TRUE(run.tempLeftovers.empty());
 }
 
-TEST(FaultInjection, PackagePathsThatAreNotPlainWritableFiles) {
+TEST(FaultInjection, APackagePathThatIsAFolderOrADanglingLinkIsRefusedAndLeftAsItIs) {
     ScratchDir dir;
-    std::string pristine = packageWithPayload(dir, 1000);
-    auto edit = [](const std::string& package) {
-        return runQuendleMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath",
-                                   DisplayNameXPath, "-nodetext", "E"});
-    };
-    {
-        SCOPED_TRACE("a folder");
-        std::string folder = dir / "folder.appv";
-        fs::create_directories(folder + "/inside");
-        MeasuredRun run = edit(folder);
+    fs::create_directories(dir / "folder.appv/inside");
+    fs::create_symlink(dir / "nowhere.appv", dir / "dangling.appv");
+    const std::pair<std::string, std::string> cases[] = {
+        {dir / "folder.appv", "Failed to open: " + dir / "folder.appv" + " (invalid file format)."},
+        {dir / "dangling.appv", "File not found"}};
+    for (const auto& [package, message] : cases) {
+        MeasuredRun run = runQuendleMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml",
+                                              "-xpath", DisplayNameXPath, "-nodetext", "E"});
         EXPECT_EQ(run.exitCode, 100);
-        EXPECT_TRUE(contains(run.output, "Failed to open: " + folder + " (invalid file format)."))
-            << run.output;
-        EXPECT_TRUE(fs::is_directory(folder + "/inside"));
+        EXPECT_HAS(run.output, message);
         EXPECT_TRUE(run.tempLeftovers.empty());
     }
-    {
-        SCOPED_TRACE("a read-only file");
-        std::string package = dir / "readonly.appv";
-        fs::copy_file(pristine, package);
-        ::chmod(package.c_str(), 0444);
-        FileStamp before = stampOf(package);
-        MeasuredRun run = edit(package);
-        EXPECT_EQ(run.exitCode, 100);
-        EXPECT_TRUE(contains(run.output, "Unable to save App-V 5.x package. Access is denied."))
-            << run.output;
-        EXPECT_TRUE(stampOf(package) == before);
-        EXPECT_TRUE(run.tempLeftovers.empty());
-        for (const std::string& name : leftovers(dir.path()))
-            EXPECT_NE(name.rfind(".readonly.appv.", 0), 0u) << "a temporary left beside the package";
-        fs::remove(package);
-    }
-    {
-        SCOPED_TRACE("a symbolic link");
-        std::string real = dir / "real.appv", link = dir / "link.appv";
-        fs::copy_file(pristine, real);
-        fs::create_symlink(real, link);
-        MeasuredRun run = edit(link);
-        EXPECT_EQ(run.exitCode, 0) << run.output;
-        EXPECT_TRUE(fs::is_symlink(link)) << "the link stays a link";
-        EXPECT_TRUE(contains(entryBytes(real, "AppxManifest.xml"), "<DisplayName>E</DisplayName>"));
-        EXPECT_EQ(verifyPackage(real), "");
-    }
-    {
-        SCOPED_TRACE("a dangling symbolic link");
-        std::string link = dir / "dangling.appv";
-        fs::create_symlink(dir / "nowhere.appv", link);
-        MeasuredRun run = edit(link);
-        EXPECT_EQ(run.exitCode, 100);
-        EXPECT_TRUE(contains(run.output, "File not found")) << run.output;
-        EXPECT_FALSE(fs::exists(dir / "nowhere.appv"));
-    }
+    EXPECT_TRUE(fs::is_directory(dir / "folder.appv/inside"));
+    EXPECT_FALSE(fs::exists(dir / "nowhere.appv"));
 }
 
 TEST(FaultInjection, WhatAKilledRunLeavesIsRemovedByTheNextRun) {
@@ -202,10 +164,10 @@ TEST(FaultInjection, WhatAKilledRunLeavesIsRemovedByTheNextRun) {
         "Next >/dev/null; echo \"exit=$?\"; " + "echo 'after:'; ls -A " + t + " " + d;
     RunResult r = runShell(script + " 2>&1");
     std::string killed = r.out.substr(0, r.out.find("exit="));
-    EXPECT_TRUE(contains(killed, "killed:\n{")) << "the killed run left its workspace:\n" << r.out;
-    EXPECT_TRUE(contains(r.out, "exit=0\nafter:\n")) << r.out;
+    EXPECT_HAS(killed, "killed:\n{") << "the killed run left its workspace:\n" << r.out;
+    EXPECT_HAS(r.out, "exit=0\nafter:\n");
     std::string after = r.out.substr(r.out.find("after:"));
-    EXPECT_FALSE(contains(after, "{")) << after;
-    EXPECT_FALSE(contains(after, ".pkg.appv.")) << after;
-    EXPECT_TRUE(contains(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Next</DisplayName>"));
+    EXPECT_LACKS(after, "{");
+    EXPECT_LACKS(after, ".pkg.appv.");
+    EXPECT_HAS(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Next</DisplayName>");
 }

@@ -48,8 +48,8 @@ MeasuredRun editDisplayName(const std::string& package, const std::string& tempF
 void expectRefused(const MeasuredRun& run, const std::string& package, const FileStamp& before,
                    const std::string& message) {
     EXPECT_EQ(run.exitCode, 100) << run.output;
-    EXPECT_TRUE(contains(run.output, message)) << run.output;
-    EXPECT_FALSE(contains(run.output, "Package updated successfully")) << run.output;
+    EXPECT_HAS(run.output, message);
+    EXPECT_LACKS(run.output, "Package updated successfully");
     EXPECT_TRUE(stampOf(package) == before) << "the package file changed";
     EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
     EXPECT_LT(run.seconds, 60.0);
@@ -134,8 +134,8 @@ TEST(HostilePackage, EachAttackIsRefusedWithItsOwnCauseInBoundedTimeAndMemory) {
                 : editDisplayName(h.package);
         std::string message = c.message[0] == '\n' ? openFailure(h.package) + c.message : c.message;
         expectRefused(run, h.package, h.before, message);
-        EXPECT_TRUE(contains(run.output, c.cause)) << run.output;
-        EXPECT_FALSE(contains(run.output, "TOP-SECRET-CONTENT")) << run.output;
+        EXPECT_HAS(run.output, c.cause);
+        EXPECT_LACKS(run.output, "TOP-SECRET-CONTENT");
         EXPECT_LT(run.seconds, 20.0);
         EXPECT_LT(run.output.size(), 100000u);
     }
@@ -165,11 +165,11 @@ TEST(HostilePackage, ManifestWithASmallEntityIsSavedWithoutItsDtd) {
     Hostile h = hostile(dir, "entity-small");
     MeasuredRun run = editDisplayName(h.package);
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_TRUE(contains(run.output, "Replaced text \"Demo Notes\" with text \"Edited\"")) << run.output;
+    EXPECT_HAS(run.output, "Replaced text \"Demo Notes\" with text \"Edited\"");
     EXPECT_TRUE(run.tempLeftovers.empty());
     EXPECT_EQ(runShell("unzip -tq " + shellQuote(h.package)).exitCode, 0);
     RunResult manifest = runShell("unzip -p " + shellQuote(h.package) + " AppxManifest.xml");
-    EXPECT_FALSE(contains(manifest.out, "DOCTYPE")) << manifest.out;
+    EXPECT_LACKS(manifest.out, "DOCTYPE");
     EXPECT_EQ(
         runShell("unzip -p " + shellQuote(h.package) + " AppxManifest.xml | xmllint --noout -").exitCode, 0);
 }
@@ -192,5 +192,5 @@ TEST(HostilePackage, HiveFreeSpaceCostsNoMemory) {
               0);
     EXPECT_LT(fs::file_size(hive), 1u << 20);
     RunResult exported = runShell("hivexregedit --export " + shellQuote(hive) + " '\\\\' 2>&1");
-    EXPECT_TRUE(contains(exported.out, "\"Width\"=dword:00000001")) << exported.out;
+    EXPECT_HAS(exported.out, "\"Width\"=dword:00000001");
 }

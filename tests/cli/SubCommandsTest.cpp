@@ -136,12 +136,11 @@ TEST_F(SubCommandCli, CommandFileWithQuotedPathsAndScripts) {
     QuendleRun run = quendle({"/BatchFileUpdate", "demo.appv", "edit.qdc"});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
     const std::string& out = run.result.out;
-    EXPECT_TRUE(contains(out, "<Entry Long=\"user guide.txt\" Short=\"USERGU~1.TXT\"/>\n")) << out;
-    EXPECT_TRUE(contains(out, "Updated file \"Scripts\\setup.cmd\" in package.\n")) << out;
-    EXPECT_TRUE(contains(out, "Removed file \"Scripts\\setup.cmd\" from package.\n"
-                              "Removed element from [Content_Types].xml:\n"
-                              "<Default ContentType=\"appv/vfs-file\" Extension=\"cmd\"/>\n"))
-        << out;
+    EXPECT_HAS(out, "<Entry Long=\"user guide.txt\" Short=\"USERGU~1.TXT\"/>\n");
+    EXPECT_HAS(out, "Updated file \"Scripts\\setup.cmd\" in package.\n");
+    EXPECT_HAS(out, "Removed file \"Scripts\\setup.cmd\" from package.\n"
+                    "Removed element from [Content_Types].xml:\n"
+                    "<Default ContentType=\"appv/vfs-file\" Extension=\"cmd\"/>\n");
     EXPECT_EQ(verifyPackage(package), "");
     const auto names = entryNames(package);
     auto has = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) != names.end(); };
@@ -246,7 +245,7 @@ TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
         QuendleRun run = quendle(args);
         const std::string out = run.result.out + run.result.err;
         EXPECT_EQ(run.result.exitCode, c.exitCode) << out;
-        EXPECT_TRUE(contains(out, c.message)) << out;
+        EXPECT_HAS(out, c.message);
         EXPECT_FALSE(contains(out, "Package updated successfully") ||
                      contains(out, "completed successfully"));
         EXPECT_TRUE(c.opened < 0 || contains(out, "Extracting files...") == (c.opened == 1)) << out;

@@ -92,7 +92,7 @@ TEST(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
 
     EXPECT_EQ(snapshot(victim), before) << "something outside the workspace changed";
     EXPECT_EQ(verifyPackage(package), "");
-    EXPECT_FALSE(contains(entryBytes(package, "AppxManifest.xml"), "VICTIM-SECRET")) << "read through a link";
+    EXPECT_LACKS(entryBytes(package, "AppxManifest.xml"), "VICTIM-SECRET") << "read through a link";
     EXPECT_EQ(snapshot(planted), plantedBefore);
     fs::remove_all(planted);
     for (const auto& e : fs::directory_iterator(tmp.path()))
@@ -145,8 +145,8 @@ TEST(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun) {
     ::close(holder);
     const std::string out = run.result.out + run.result.err;
     EXPECT_EQ(run.result.exitCode, 100) << out;
-    EXPECT_TRUE(contains(out, "Waiting for another run (process " + std::to_string(getpid()))) << out;
-    EXPECT_TRUE(contains(out, "is in use by another run (process " + std::to_string(getpid()))) << out;
+    EXPECT_HAS(out, "Waiting for another run (process " + std::to_string(getpid()));
+    EXPECT_HAS(out, "is in use by another run (process " + std::to_string(getpid()));
     EXPECT_TRUE(stampOf(package) == before);
     EXPECT_TRUE(run.tempLeftovers.empty());
 
@@ -173,7 +173,7 @@ TEST(WorkspaceIsolation, AFileSizeLimitIsAClearErrorAndLeavesNothing) {
                          shellQuote(Notes + "\\big.bin") + " " + shellQuote(dir / "big.bin");
     RunResult r = runProgram({"/bin/sh", "-c", script + " 2>&1"});
     EXPECT_EQ(r.exitCode, 100) << "not ended by SIGXFSZ (153):\n" << r.out;
-    EXPECT_TRUE(contains(r.out, "The file size exceeds the limit allowed and cannot be saved.")) << r.out;
+    EXPECT_HAS(r.out, "The file size exceeds the limit allowed and cannot be saved.");
     EXPECT_TRUE(stampOf(package) == before);
     EXPECT_TRUE(leftovers(tmp.path()).empty());
     for (const auto& e : fs::directory_iterator(dir.path()))
@@ -211,9 +211,8 @@ TEST(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnythingIs
         runProgram({quendleExe(), "/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
                    RunOptions{{{"TMPDIR", dir / "missing"}, {"NO_COLOR", "1"}}, {}});
     EXPECT_EQ(r.exitCode, 100);
-    EXPECT_TRUE(
-        contains(r.out + r.err, "Unable to create a private workspace folder in \"" + dir / "missing" + "\""))
+    EXPECT_HAS(r.out + r.err, "Unable to create a private workspace folder in \"" + dir / "missing" + "\"")
         << r.out << r.err;
-    EXPECT_FALSE(contains(r.out, "Extracting files"));
+    EXPECT_LACKS(r.out, "Extracting files");
     EXPECT_TRUE(stampOf(package) == before);
 }

@@ -90,7 +90,7 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
     EXPECT_EQ(page.err, "") << "man --warnings reported problems";
     EXPECT_TRUE(contains(page.out, "SOURCE_DATE_EPOCH") && contains(page.out, "CLICOLOR_FORCE") &&
                 contains(page.out, "NO_COLOR") && contains(page.out, "TMPDIR"));
-    EXPECT_FALSE(contains(page.out, "@")) << "a template marker was left in the page";
+    EXPECT_LACKS(page.out, "@") << "a template marker was left in the page";
 
     auto topLevel = commandEntries(page.out, "COMMANDS");
     auto subCommands = commandEntries(page.out, "SUB-COMMANDS");
@@ -116,7 +116,7 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
                     << c.name() << " " << p.name;
             }
             for (const auto& v : p.allowedValues)
-                EXPECT_TRUE(contains(synopsis, v)) << c.name() << " " << v;
+                EXPECT_HAS(synopsis, v) << c.name() << " " << v;
         }
     }
 }
@@ -129,14 +129,14 @@ TEST(Install, ManualGeneratorRefusesProseForACommandThatDoesNotExist) {
     RunResult stale =
         runProgram({QUENDLE_COMMAND_REFERENCE, "man", d / "stale.1.in", d / "stale.1", "1", "2026"});
     EXPECT_EQ(stale.exitCode, 1);
-    EXPECT_TRUE(contains(stale.err, "Del-Everything")) << stale.err;
+    EXPECT_HAS(stale.err, "Del-Everything");
 
     // A command without prose of its own is still listed, with the way to its usage.
     writeFile(d / "bare.1.in", ".TH T 1\n.SH COMMANDS\n@SUB_COMMANDS@\n");
     RunResult bare =
         runProgram({QUENDLE_COMMAND_REFERENCE, "man", d / "bare.1.in", d / "bare.1", "1", "2026"});
     EXPECT_EQ(bare.exitCode, 0) << bare.err;
-    EXPECT_TRUE(contains(readFile(d / "bare.1"), "\\fBquendle /Help Del\\-RegistryKey\\fR"));
+    EXPECT_HAS(readFile(d / "bare.1"), "\\fBquendle /Help Del\\-RegistryKey\\fR");
 }
 
 TEST(Install, DebianPackageDependsOnTheLinkedLibrariesAndHoldsTheInstalledFiles) {
@@ -162,12 +162,12 @@ TEST(Install, DebianPackageDependsOnTheLinkedLibrariesAndHoldsTheInstalledFiles)
     EXPECT_EQ(field("Version"), QUENDLE_PROJECT_VERSION "\n");
     std::string depends = field("Depends");
     for (const char* library : {"libc6", "libzip4", "libxml2", "libxslt1.1", "libssl3", "libuuid1", "zlib1g"})
-        EXPECT_TRUE(contains(depends, library)) << depends;
+        EXPECT_HAS(depends, library);
 
     std::string listing = runProgram({"/usr/bin/dpkg-deb", "--contents", deb}).out;
     for (const char* file : {"./usr/bin/quendle", "./usr/share/man/man1/quendle.1.gz",
                              "./usr/share/bash-completion/completions/quendle"})
-        EXPECT_TRUE(contains(listing, file)) << listing;
+        EXPECT_HAS(listing, file);
     // Debian ships no folder or file writable by others and nothing outside /usr.
     std::istringstream lines(listing);
     for (std::string line; std::getline(lines, line);) {
