@@ -26,13 +26,6 @@ class BulkEditCli : public DemoPackageTest {
         RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/verify_metadata.py", appv});
         return r.exitCode == 0 ? "" : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
     }
-
-    // The hive of a package as hivexregedit exports it.
-    std::string exportedHive(const std::string& appv) {
-        const std::string hive = dir / "export.dat";
-        writeFile(hive, entryBytes(appv, "Registry.dat"));
-        return runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"}).out;
-    }
 };
 
 } // namespace
@@ -167,7 +160,7 @@ TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
                                 RunOptions{{{"QUENDLE_CRLF", "\r\n"}, {"APP", ""}}, dir.path()});
     RunResult r = run.result;
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    const std::string expected = exportedHive(byHand);
+    const std::string expected = hivexExport(byHand);
     ASSERT_TRUE(contains(expected, "\"Maximized\"=dword:00000001")) << expected;
 
     // regedit writes UTF-16LE with a byte-order mark; the older REGEDIT4 form is ANSI.
@@ -181,7 +174,7 @@ TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
         ASSERT_EQ(r.exitCode, 0) << name << r.out << r.err;
         EXPECT_HAS(r.out, "Imported registry file \"" + name +
                               "\": 2 keys written, 1 keys deleted, 7 values set, 1 values deleted.\n");
-        EXPECT_EQ(exportedHive(imported), expected) << name;
+        EXPECT_EQ(hivexExport(imported), expected) << name;
     }
 }
 
@@ -194,7 +187,7 @@ TEST_F(BulkEditCli, ImportRegistryKeepsAppVBits) {
     RunResult r = quendle({"/Update", "demo.appv", "Set-RegistryValue", key, "-valuename", "InstallFolder",
                            "-type", "sz", "-value", "x", "-pathvariable", "/Import-Registry", "paths.reg"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    const std::string hive = exportedHive(package);
+    const std::string hive = hivexExport(package);
     EXPECT_HAS(hive, "\"InstallFolder\"=hex(400001):") << "the path-variable bit stays\n" << hive;
     EXPECT_HAS(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80");
 }
@@ -239,7 +232,7 @@ TEST_F(BulkEditCli, ImportRegistryIntoARealHiveUsesItsOwnTopKeys) {
                                   "[HKEY_CURRENT_USER\\Software\\Quendle]\n\"b\"=dword:00000002\n");
     RunResult r = quendle({"/Update", real, "Import-Registry", "office.reg"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    const std::string hive = exportedHive(real);
+    const std::string hive = hivexExport(real);
     EXPECT_HAS(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n") << "the hive's own spelling";
     EXPECT_LACKS(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]");
     EXPECT_HAS(hive, "[\\REGISTRY\\MACHINE\\Software\\Classes\\.quendle]\n");

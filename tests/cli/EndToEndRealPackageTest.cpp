@@ -37,11 +37,6 @@ class EndToEndRealPackage : public ::testing::Test {
         originalHive = source + "/Registry.dat";
     }
 
-    // The hive of a package as hivexregedit exports it.
-    std::string hiveExport(const std::string& hivePath) {
-        return runProgram({"/usr/bin/hivexregedit", "--export", hivePath, "\\"}).out;
-    }
-
     std::string savedHive() {
         std::string path = dir / "saved.dat";
         writeFile(path, entryBytes(package, "Registry.dat"));
@@ -80,7 +75,7 @@ TEST_F(EndToEndRealPackage, CommandLineEditsReachTheManifestAndTheHiveAndNothing
         runProgram({"/usr/bin/hivexget", hive, R"(REGISTRY\MACHINE\Software\Quendle Test)", "Marker"}).out,
         "written by the test\n");
     // Every key and value of the real hive is still there.
-    std::set<std::string> before = lines(hiveExport(originalHive)), after = lines(hiveExport(hive));
+    std::set<std::string> before = lines(hivexExport(originalHive)), after = lines(hivexExport(hive));
     size_t missing = 0;
     for (const auto& line : before)
         missing += after.count(line) == 0;
@@ -127,5 +122,5 @@ TEST_F(EndToEndRealPackage, SchemaBreakingEditsAreRefusedAndCommandFileEditsAreS
     std::string hive = savedHive();
     RunResult value = runProgram({"/usr/bin/hivexget", hive, WordOptionsKey, "CachingOptions"});
     EXPECT_NE(value.exitCode, 0) << "the value is gone: " << value.out;
-    EXPECT_HAS(hiveExport(hive), "[\\" + std::string(WordOptionsKey) + "]") << "its key stays";
+    EXPECT_HAS(hivexExport(hive), "[\\" + std::string(WordOptionsKey) + "]") << "its key stays";
 }

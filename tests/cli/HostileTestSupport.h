@@ -80,6 +80,16 @@ inline const std::string& demoPackage() {
     return package;
 }
 
+// What hivexregedit exports of a hive file, or of a package's Registry.dat (read by unzip).
+inline std::string hivexExport(const std::string& path) {
+    if (path.ends_with(".appv")) {
+        ScratchDir hive;
+        writeFile(hive / "Registry.dat", entryBytes(path, "Registry.dat"));
+        return hivexExport(hive / "Registry.dat");
+    }
+    return runProgram({"/usr/bin/hivexregedit", "--export", path, "\\"}).out;
+}
+
 // A package of the real Office manifest, file-system metadata and one of its hives, with the
 // demo's other parts (and, when asked, its files), built from `folder`/sample-source.
 inline std::string samplePackage(const std::string& folder, const std::string& hive, bool withFiles = false) {

@@ -220,9 +220,7 @@ TEST_F(InspectCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
                        R"(REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Mine)", "-valuename", "List", "-type",
                        "multisz", "-value", "one\r\ntwo"});
     ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
-    std::string hive = dir / "Registry.dat";
-    writeFile(hive, entryBytes(package, "Registry.dat"));
-    writeFile(dir / "hivex.reg", runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"}).out);
+    writeFile(dir / "hivex.reg", hivexExport(package));
 
     std::string regFile = dir / "exported.reg";
     QuendleRun toFile = runQuendle({"/Export-Registry", package, regFile});
@@ -271,8 +269,7 @@ TEST_F(InspectCommands, RealSampleMetadataAndHivesPassEveryCommand) {
                                        work / "info.json"});
         EXPECT_EQ(parsed.out, "2014 16.0.17328.20206 36\n") << parsed.err << info.result.out;
 
-        writeFile(work / "hivex.reg",
-                  runProgram({"/usr/bin/hivexregedit", "--export", samples + "/vreg/" + hive, "\\"}).out);
+        writeFile(work / "hivex.reg", hivexExport(samples + "/vreg/" + hive));
         ASSERT_EQ(runQuendle({"/Export-Registry", office, work / "ours.reg"}).result.exitCode, 0);
         RunResult cmp = runProgram(
             {"/usr/bin/python3", cliScript("compare_reg.py"), work / "ours.reg", work / "hivex.reg"});

@@ -113,11 +113,7 @@ TEST_F(SubCommandCli, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) 
               "['cmd', 'dat', 'exe', 'ini', 'txt', 'xml']\n");
 
     // Registry, read back by hivex.
-    const std::string hive = dir / "Registry.dat";
-    writeFile(hive, entryBytes(package, "Registry.dat"));
-    RunResult exported = runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"});
-    ASSERT_EQ(exported.exitCode, 0) << exported.err;
-    const std::string& reg = exported.out;
+    const std::string reg = hivexExport(package);
     // hivexregedit writes strings as UTF-16LE hex; "Dark" and its terminator.
     EXPECT_NE(reg.find("\"Theme\"=hex(1):44,00,61,00,72,00,6b,00,00,00"), std::string::npos) << reg;
     EXPECT_EQ(reg.find("\"WindowWidth\""), std::string::npos) << reg;
