@@ -212,7 +212,8 @@ TEST_F(InspectCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
          R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Path -type expandsz -value )"
          R"("[{AppVPackageRoot}]\a ""quoted"" path that is long enough to wrap the hex lines of regedit" )"
          R"(-pathvariable)",
-         R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Bytes -type binary -value 00ff10)"});
+         R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Bytes -type binary -value 00ff10)",
+         R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Said -type sz -value "a ""b"" C:\d")"});
     QuendleRun edit = runQuendle({"/BatchFileUpdate", package, dir / "edits.qdc"});
     ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
     // A line end inside a value is given on the command line.
