@@ -13,24 +13,19 @@ long memoryBoundKiB() {
     return sanitizedBuild() ? 600 * 1024 : 200 * 1024;
 }
 
-// A hostile variant of the demo package, written by the attacker's script.
-std::string hostilePackage(const ScratchDir& dir, const std::string& kind, const std::string& target) {
-    std::string out = dir / (kind + ".appv");
-    RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/HostilePackages.py",
-                              demoPackage(), kind, out, target});
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    return out;
-}
-
-// A hostile package and its state before the run.
+// A hostile variant of the demo package, written by the attacker's script, and its state before
+// the run.
 struct Hostile {
     std::string package;
     FileStamp before;
 };
 
 Hostile hostile(const ScratchDir& dir, const std::string& kind, const std::string& target = {}) {
-    std::string package = hostilePackage(dir, kind, target.empty() ? dir / "unused" : target);
-    return {package, stampOf(package)};
+    std::string out = dir / (kind + ".appv");
+    RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/HostilePackages.py",
+                              demoPackage(), kind, out, target.empty() ? dir / "unused" : target});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    return {out, stampOf(out)};
 }
 
 std::string openFailure(const std::string& package) {
