@@ -170,16 +170,13 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
     RunOptions fromRoot;
     fromRoot.workingDir = sourceDir();
     ::chmod(package.c_str(), 0604);
-    std::vector<std::string> args =
-        update("Set-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) + " -nodetext",
-               {"Demo Notes 2"});
-    for (const auto& w : words("/Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename "
-                               "Version -attributevalue 1.0.1.0 /Set-RegistryValue"))
-        args.push_back(w);
-    args.push_back(R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)");
-    for (const auto& w : words("-valuename WindowWidth -type dword -value 1024"))
-        args.push_back(w);
-    QuendleRun first = runQuendle(args, fromRoot);
+    QuendleRun first = runQuendle(
+        update(
+            "Set-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) +
+            " -nodetext Demo+Notes+2 /Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
+            R"(-attributename Version -attributevalue 1.0.1.0 /Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\)"
+            "Quendle+Demo\\Notes -valuename WindowWidth -type dword -value 1024"),
+        fromRoot);
     ASSERT_EQ(first.result.exitCode, 0) << first.result.out;
     const std::string& out = first.result.out;
     EXPECT_HAS(out, "Replaced text \"Demo Notes\" with text \"Demo Notes 2\" in node \"DisplayName\".\n");
@@ -219,13 +216,12 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
 }
 
 TEST_F(EndToEndDemo, EditsReportEachChangeWithTheValuesItReplaced) {
-    QuendleRun run =
-        quendle(update("Set-NodeText FilesystemMetadata.xml -xpath //appv:Entry/@Short -nodetext "
-                       "SHORT~1 /Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
-                       "-attributename ResourceId -attributevalue demo /New-Element "
-                       "PackageHistory.xml -elementname Note -namespaceURI "
-                       "http://schemas.microsoft.com/appv/2010/PackageHistory -elementtext",
-                       {"appended to the root"}));
+    QuendleRun run = quendle(
+        update("Set-NodeText FilesystemMetadata.xml -xpath //appv:Entry/@Short -nodetext "
+               "SHORT~1 /Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
+               "-attributename ResourceId -attributevalue demo /New-Element "
+               "PackageHistory.xml -elementname Note -namespaceURI "
+               "http://schemas.microsoft.com/appv/2010/PackageHistory -elementtext appended+to+the+root"));
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
     const std::string& out = run.result.out;
     for (const char* old : {"PROGRA~1", "DEMONO~1", "SETTIN~1.INI"})

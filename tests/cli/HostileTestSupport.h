@@ -129,12 +129,11 @@ class DemoPackageTest : public ::testing::Test {
         return run;
     }
 
-    // "/Update <package>" and the words of `line`, then `tail`.
-    std::vector<std::string> update(const std::string& line, const std::vector<std::string>& tail = {}) {
+    // "/Update <package>" and the words of `line`, where "+" stands for a space inside a word.
+    std::vector<std::string> update(const std::string& line) {
         std::vector<std::string> args{"/Update", package};
-        for (const auto& w : words(line))
-            args.push_back(w);
-        args.insert(args.end(), tail.begin(), tail.end());
+        for (auto w : words(line))
+            args.push_back((std::replace(w.begin(), w.end(), '+', ' '), w));
         return args;
     }
 

@@ -216,10 +216,7 @@ TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
-        std::vector<std::string> args = c.line[0] == '/' ? words(c.line) : update(c.line);
-        for (auto& a : args)
-            std::replace(a.begin(), a.end(), '+', ' ');
-        QuendleRun run = quendle(args);
+        QuendleRun run = quendle(c.line[0] == '/' ? words(c.line) : update(c.line));
         const std::string out = run.result.out + run.result.err;
         EXPECT_EQ(run.result.exitCode, c.exitCode) << out;
         EXPECT_HAS(out, c.message);
