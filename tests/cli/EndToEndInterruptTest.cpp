@@ -67,8 +67,9 @@ bool waitForText(const std::string& path, const std::string& text, std::chrono::
 
 TEST(EndToEndInterrupt, SignalsAndFaultsRemoveTheWorkspaceAndLeaveThePackage) {
     // SIGSEGV stands for a hardware fault: reported by the fault handler, which then exits.
-    // Every signal that ends a process by default and can be caught cleans up alike.
-    for (int sig : {SIGTERM, SIGINT, SIGSEGV, SIGUSR1, SIGALRM, SIGXCPU, SIGRTMIN + 3}) {
+    // Every signal that ends a process by default and can be caught cleans up alike; what
+    // SIGKILL leaves, and a hidden temporary of an older killed save, the next run removes.
+    for (int sig : {SIGTERM, SIGINT, SIGSEGV, SIGUSR1, SIGALRM, SIGXCPU, SIGRTMIN + 3, SIGKILL}) {
         SCOPED_TRACE(strsignal(sig));
         ScratchDir dir, tmp;
         std::string package = dir / "demo.appv";
@@ -95,8 +96,20 @@ TEST(EndToEndInterrupt, SignalsAndFaultsRemoveTheWorkspaceAndLeaveThePackage) {
         else
             EXPECT_EQ(endedBy, sig) << "the run ends by the signal, as the caller expects";
         close(writer);
-        EXPECT_TRUE(leftovers(tmp.path()).empty()) << "workspace left: " << leftovers(tmp.path()).front();
         EXPECT_TRUE(stampOf(package) == before);
+        if (sig == SIGKILL) {
+            EXPECT_FALSE(leftovers(tmp.path()).empty()) << "a killed run cannot clean up";
+            writeFile(dir / ".demo.appv.0badf00d", "half");
+            fs::last_write_time(dir / ".demo.appv.0badf00d",
+                                fs::file_time_type::clock::now() - std::chrono::hours(1));
+            RunResult next = runProgram({quendleExe(), "/Update", package, "Set-NodeText", "AppxManifest.xml",
+                                         "-xpath", DisplayNameXPath, "-nodetext", "Next"},
+                                        {{{"TMPDIR", tmp.path()}, {"NO_COLOR", "1"}}, ""});
+            EXPECT_EQ(next.exitCode, 0) << next.out;
+            EXPECT_FALSE(fs::exists(dir / ".demo.appv.0badf00d"));
+            EXPECT_HAS(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Next</DisplayName>");
+        }
+        EXPECT_TRUE(leftovers(tmp.path()).empty()) << "workspace left: " << leftovers(tmp.path()).front();
     }
 }
 
