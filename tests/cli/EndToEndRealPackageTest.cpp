@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 
 using namespace quendle::test;
 
@@ -16,12 +17,9 @@ const char* const WordOptionsKey =
 
 std::set<std::string> lines(const std::string& text) {
     std::set<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t nl = text.find('\n', start);
-        out.insert(text.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
-        start = nl == std::string::npos ? text.size() : nl + 1;
-    }
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.insert(line);
     return out;
 }
 
