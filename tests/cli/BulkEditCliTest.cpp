@@ -26,13 +26,6 @@ class BulkEditCli : public DemoPackageTest {
         RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/verify_metadata.py", appv});
         return r.exitCode == 0 ? "" : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
     }
-
-    // The hive of a package as hivexregedit exports it.
-    std::string exportedHive(const std::string& appv) {
-        const std::string hive = dir / "export.dat";
-        writeFile(hive, entryBytes(appv, "Registry.dat"));
-        return runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"}).out;
-    }
 };
 
 } // namespace
@@ -50,11 +43,11 @@ TEST_F(BulkEditCli, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndContentT
 
     RunResult r = quendle({"/Update", "demo.appv", "Add-Folder", Plugins + "\\", "src"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, "Added folder \"" + Plugins + "\" to package: 2003 files.\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n"));
-    EXPECT_TRUE(contains(r.out, "Added 2004 files in 2 folders to package.\n"));
-    EXPECT_TRUE(contains(r.out, "escape.txt\": it links to a place outside the folder.\n")) << r.out;
-    EXPECT_FALSE(contains(r.out, "Added file \"")) << "one line per folder, not per file";
+    EXPECT_HAS(r.out, "Added folder \"" + Plugins + "\" to package: 2003 files.\n");
+    EXPECT_HAS(r.out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n");
+    EXPECT_HAS(r.out, "Added 2004 files in 2 folders to package.\n");
+    EXPECT_HAS(r.out, "escape.txt\": it links to a place outside the folder.\n");
+    EXPECT_LACKS(r.out, "Added file \"") << "one line per folder, not per file";
 
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(metadataProblems(package), "");
@@ -64,48 +57,6 @@ TEST_F(BulkEditCli, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndContentT
     EXPECT_EQ(entryBytes(package, base + ".config"), "hidden files are files");
     const auto names = entryNames(package);
     EXPECT_EQ(std::count(names.begin(), names.end(), base + "escape.txt"), 0);
-}
-
-TEST_F(BulkEditCli, AddFolderRefusesBadInputAndChangesNothing) {
-    writeFile(dir / "src/notes.txt", "would replace the package's own notes.txt");
-    writeFile(dir / "src/new.txt", "new");
-    writeFile(dir / "clash/A.txt", "a");
-    writeFile(dir / "clash/a.txt", "a");
-    writeFile(dir / "plain.txt", "not a folder");
-    std::filesystem::create_directories(dir / "empty/sub");
-    const FileStamp before = stampOf(package);
-
-    struct Case {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        {{"Add-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes)", "src"},
-         "Unable to add file \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. File already "
-         "exists."},
-        {{"Add-Folder", R"(Root\VFS\X)", "clash"},
-         "Unable to add file \"Root\\VFS\\X\\a.txt\" to package. File already exists."},
-        {{"Add-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt\sub)", "src"},
-         "Unable to add folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. A file of "
-         "that "
-         "path exists."},
-        {{"Add-Folder", R"(Root\VFS\X)", "plain.txt"}, "Folder not found: \"plain.txt\"."},
-        {{"Add-Folder", R"(Root\VFS\X)", "missing"}, "File not found: \"missing\"."},
-        {{"Add-Folder", R"(Root\VFS\X)", "empty"}, "Folder \"empty\" holds no files to add."},
-        {{"Add-Folder", R"(VFS\X)", "src"}, "A package path must start with \"Root\"."},
-        {{"Del-Folder", R"(Root\VFS\Nowhere)"},
-         "Unable to remove folder \"Root\\VFS\\Nowhere\". Folder not found."},
-        {{"Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\notes.txt)"},
-         "Unable to remove folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\". Folder not found."},
-        {{"Del-Folder", "Root/VFS"}, "Expecting a backslash path."},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args{"/Update", "demo.appv"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        RunResult r = quendle(args);
-        EXPECT_NE(r.exitCode, 0) << c.args[1];
-        EXPECT_TRUE(contains(r.out + r.err, c.message)) << c.args[1] << ":\n" << r.out << r.err;
-    }
-    EXPECT_TRUE(stampOf(package) == before) << "a refused folder leaves the package as it was";
 }
 
 TEST_F(BulkEditCli, DelFolderLeavesNoOrphanEntryOrContentType) {
@@ -122,19 +73,18 @@ TEST_F(BulkEditCli, DelFolderLeavesNoOrphanEntryOrContentType) {
     // Typed in another letter case: the files match as on Windows, and so do their entries.
     r = quendle({"/Update", "demo.appv", "Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\PLUGINS)"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_TRUE(contains(r.out, "from package: 4 files.\n")) << r.out;
-    EXPECT_TRUE(contains(r.out, "Removed element from [Content_Types].xml:\n"
-                                "<Default ContentType=\"appv/vfs-file\" Extension=\"uniq\"/>\n"))
-        << r.out;
+    EXPECT_HAS(r.out, "from package: 4 files.\n");
+    EXPECT_HAS(r.out, "Removed element from [Content_Types].xml:\n"
+                      "<Default ContentType=\"appv/vfs-file\" Extension=\"uniq\"/>\n");
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(metadataProblems(package), "") << "verify_metadata.py also reports orphan entries and types";
     // unzip reads "[...]" in an entry name as a pattern.
     const std::string types = entryBytes(package, "\\[Content_Types\\].xml");
-    EXPECT_FALSE(contains(types, "uniq"));
-    EXPECT_FALSE(contains(types, "LICENSE"));
-    EXPECT_TRUE(contains(types, "Extension=\"txt\"")) << "notes.txt still needs it";
+    EXPECT_LACKS(types, "uniq");
+    EXPECT_LACKS(types, "LICENSE");
+    EXPECT_HAS(types, "Extension=\"txt\"") << "notes.txt still needs it";
     EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/Kept/keep.me"), "stays");
-    EXPECT_FALSE(contains(entryBytes(package, "FilesystemMetadata.xml"), "Plugins"));
+    EXPECT_LACKS(entryBytes(package, "FilesystemMetadata.xml"), "Plugins");
 }
 
 TEST_F(BulkEditCli, VerifierCatchesAMissingEntryAndAWrongShortName) {
@@ -147,9 +97,8 @@ TEST_F(BulkEditCli, VerifierCatchesAMissingEntryAndAWrongShortName) {
                            "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='readme.md']"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     const std::string problems = metadataProblems(package);
-    EXPECT_TRUE(contains(problems, "no entry chain for Root/VFS/ProgramFilesX86/Demo Notes/readme.md"))
-        << problems;
-    EXPECT_TRUE(contains(problems, "duplicate short name LONGNA~1.TXT")) << problems;
+    EXPECT_HAS(problems, "no entry chain for Root/VFS/ProgramFilesX86/Demo Notes/readme.md");
+    EXPECT_HAS(problems, "duplicate short name LONGNA~1.TXT");
 }
 
 namespace {
@@ -211,7 +160,7 @@ TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
                                 RunOptions{{{"QUENDLE_CRLF", "\r\n"}, {"APP", ""}}, dir.path()});
     RunResult r = run.result;
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    const std::string expected = exportedHive(byHand);
+    const std::string expected = hivexExport(byHand);
     ASSERT_TRUE(contains(expected, "\"Maximized\"=dword:00000001")) << expected;
 
     // regedit writes UTF-16LE with a byte-order mark; the older REGEDIT4 form is ANSI.
@@ -223,15 +172,13 @@ TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
         writeFile(dir / name, bytes);
         r = quendle({"/Update", imported, "Import-Registry", name});
         ASSERT_EQ(r.exitCode, 0) << name << r.out << r.err;
-        EXPECT_TRUE(
-            contains(r.out, "Imported registry file \"" + name +
-                                "\": 2 keys written, 1 keys deleted, 7 values set, 1 values deleted.\n"))
-            << r.out;
-        EXPECT_EQ(exportedHive(imported), expected) << name;
+        EXPECT_HAS(r.out, "Imported registry file \"" + name +
+                              "\": 2 keys written, 1 keys deleted, 7 values set, 1 values deleted.\n");
+        EXPECT_EQ(hivexExport(imported), expected) << name;
     }
 }
 
-TEST_F(BulkEditCli, ImportRegistryKeepsAppVBitsAndRefusesAMalformedFileWhole) {
+TEST_F(BulkEditCli, ImportRegistryKeepsAppVBits) {
     const std::string key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
     writeFile(dir / "paths.reg", "Windows Registry Editor Version 5.00\n\n"
                                  "[HKLM\\SOFTWARE\\Quendle Demo\\Notes]\n"
@@ -240,29 +187,9 @@ TEST_F(BulkEditCli, ImportRegistryKeepsAppVBitsAndRefusesAMalformedFileWhole) {
     RunResult r = quendle({"/Update", "demo.appv", "Set-RegistryValue", key, "-valuename", "InstallFolder",
                            "-type", "sz", "-value", "x", "-pathvariable", "/Import-Registry", "paths.reg"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    const std::string hive = exportedHive(package);
-    EXPECT_TRUE(contains(hive, "\"InstallFolder\"=hex(400001):")) << "the path-variable bit stays\n" << hive;
-    EXPECT_TRUE(contains(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80")) << hive;
-
-    const FileStamp before = stampOf(package);
-    writeFile(dir / "broken.reg", "Windows Registry Editor Version 5.00\n\n"
-                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Applied]\n"
-                                  "\"Fine\"=dword:00000001\n"
-                                  "\"Broken\"=hex:0g\n");
-    writeFile(dir / "noheader.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n");
-    writeFile(dir / "badroot.reg", "REGEDIT4\n\n[HKEY_NOWHERE\\X]\n");
-    const std::pair<std::string, std::string> cases[] = {
-        {"broken.reg", "Invalid registry file \"broken.reg\", line 5: the hexadecimal bytes are not valid."},
-        {"noheader.reg", "line 1: the file must begin with"},
-        {"badroot.reg", "line 3: the key must begin with HKEY_LOCAL_MACHINE"},
-        {"missing.reg", "File not found: \"missing.reg\"."},
-    };
-    for (const auto& [file, message] : cases) {
-        r = quendle({"/Update", "demo.appv", "Import-Registry", file});
-        EXPECT_NE(r.exitCode, 0) << file;
-        EXPECT_TRUE(contains(r.out + r.err, message)) << file << ":\n" << r.out << r.err;
-    }
-    EXPECT_TRUE(stampOf(package) == before) << "nothing of a malformed file is applied";
+    const std::string hive = hivexExport(package);
+    EXPECT_HAS(hive, "\"InstallFolder\"=hex(400001):") << "the path-variable bit stays\n" << hive;
+    EXPECT_HAS(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80");
 }
 
 TEST_F(BulkEditCli, ShortNamesFollowXmlEditsMadeBetweenAddFileLines) {
@@ -305,12 +232,12 @@ TEST_F(BulkEditCli, ImportRegistryIntoARealHiveUsesItsOwnTopKeys) {
                                   "[HKEY_CURRENT_USER\\Software\\Quendle]\n\"b\"=dword:00000002\n");
     RunResult r = quendle({"/Update", real, "Import-Registry", "office.reg"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    const std::string hive = exportedHive(real);
-    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n")) << "the hive's own spelling";
-    EXPECT_FALSE(contains(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]"));
-    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\MACHINE\\Software\\Classes\\.quendle]\n"));
-    EXPECT_TRUE(contains(hive, "[\\REGISTRY\\USER\\[{AppVCurrentUserSID}]\\Software\\Quendle]\n"
-                               "\"b\"=dword:00000002\n"))
+    const std::string hive = hivexExport(real);
+    EXPECT_HAS(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n") << "the hive's own spelling";
+    EXPECT_LACKS(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]");
+    EXPECT_HAS(hive, "[\\REGISTRY\\MACHINE\\Software\\Classes\\.quendle]\n");
+    EXPECT_HAS(hive, "[\\REGISTRY\\USER\\[{AppVCurrentUserSID}]\\Software\\Quendle]\n"
+                     "\"b\"=dword:00000002\n")
         << hive.substr(hive.find("[\\REGISTRY\\USER"));
-    EXPECT_TRUE(contains(hive, "\"CachingOptions\"=dword:00000001")) << "what was there stays";
+    EXPECT_HAS(hive, "\"CachingOptions\"=dword:00000001") << "what was there stays";
 }

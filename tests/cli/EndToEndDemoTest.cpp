@@ -31,18 +31,18 @@ TEST_F(EndToEndDemo, CommandFileRunsEveryLineAndNofailGoesOnPastAFailingLine) {
 
     QuendleRun failing = quendle({"/BatchFileUpdate", package, commands});
     EXPECT_EQ(failing.result.exitCode, 100);
-    EXPECT_TRUE(contains(failing.result.out, "Invalid XPath expression: \"//appx:Properties[\"."));
-    EXPECT_FALSE(contains(failing.result.out, "Package updated successfully"));
+    EXPECT_HAS(failing.result.out, "Invalid XPath expression: \"//appx:Properties[\".");
+    EXPECT_LACKS(failing.result.out, "Package updated successfully");
     expectUntouched();
 
     QuendleRun run = quendle({"/BatchFileUpdate", package, commands, "-nofail"});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_TRUE(contains(run.result.out, "Invalid XPath expression: \"//appx:Properties[\"."));
-    EXPECT_TRUE(contains(run.result.out, "Package updated successfully"));
+    EXPECT_HAS(run.result.out, "Invalid XPath expression: \"//appx:Properties[\".");
+    EXPECT_HAS(run.result.out, "Package updated successfully");
     EXPECT_EQ(verifyPackage(package), "");
     std::string manifest = entryBytes(package, "AppxManifest.xml");
-    EXPECT_TRUE(contains(manifest, "<DisplayName>Demo \"Notes\" 3</DisplayName>"));
-    EXPECT_TRUE(contains(manifest, "<Description>Edited</Description>"));
+    EXPECT_HAS(manifest, "<DisplayName>Demo \"Notes\" 3</DisplayName>");
+    EXPECT_HAS(manifest, "<Description>Edited</Description>");
 }
 
 TEST_F(EndToEndDemo, ARunThatChangesNothingLeavesTheFileAsItWas) {
@@ -51,13 +51,13 @@ TEST_F(EndToEndDemo, ARunThatChangesNothingLeavesTheFileAsItWas) {
                                     "AppxManifest.xml -xpath //appx:NoSuchParent -elementname Extra "
                                     "-namespaceURI http://schemas.microsoft.com/appx/2010/manifest"));
     EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_FALSE(contains(run.result.out, "Packing files"));
-    EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
+    EXPECT_LACKS(run.result.out, "Packing files");
+    EXPECT_LACKS(run.result.out, "Package updated successfully");
     expectUntouched();
 
     QuendleRun help = quendle({"/Update", package, "/Help"});
     EXPECT_EQ(help.result.exitCode, 0);
-    EXPECT_TRUE(contains(help.result.out, "Usage:"));
+    EXPECT_HAS(help.result.out, "Usage:");
     expectUntouched();
 }
 
@@ -69,7 +69,7 @@ TEST_F(EndToEndDemo, NewElementWithCreateIfNotExistAddsOnlyOnce) {
     FileStamp once = stampOf(package);
     QuendleRun again = quendle(add);
     EXPECT_EQ(again.result.exitCode, 0);
-    EXPECT_FALSE(contains(again.result.out, "Created XML element"));
+    EXPECT_LACKS(again.result.out, "Created XML element");
     EXPECT_TRUE(stampOf(package) == once) << "the second run found the element and saved nothing";
 
     // Without the switch a duplicate is appended; both then go away with one Del-Nodes.
@@ -83,7 +83,7 @@ TEST_F(EndToEndDemo, NewElementWithCreateIfNotExistAddsOnlyOnce) {
     EXPECT_EQ(
         occurrences(removed.result.out, "Removed XML node \"FeatureBlock\" from parent \"StreamMap\".\n"),
         2u);
-    EXPECT_FALSE(contains(entryBytes(package, "StreamMap.xml"), "<FeatureBlock"));
+    EXPECT_LACKS(entryBytes(package, "StreamMap.xml"), "<FeatureBlock");
     EXPECT_EQ(verifyPackage(package), "");
 }
 
@@ -100,63 +100,11 @@ TEST_F(EndToEndDemo, TransformReplacesThePartAndLaterSubCommandsSeeTheResult) {
                               "Renamed", "/Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath,
                               "-nodetext", "Renamed twice"});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_TRUE(
-        contains(run.result.out, "Transform \"" + xsl +
-                                     "\" applied without errors to manifest file \"AppxManifest.xml\".\n"));
-    EXPECT_TRUE(contains(run.result.out, "Replaced text \"Renamed\" with text \"Renamed twice\""));
-    EXPECT_TRUE(
-        contains(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Renamed twice</DisplayName>"));
+    EXPECT_HAS(run.result.out,
+               "Transform \"" + xsl + "\" applied without errors to manifest file \"AppxManifest.xml\".\n");
+    EXPECT_HAS(run.result.out, "Replaced text \"Renamed\" with text \"Renamed twice\"");
+    EXPECT_HAS(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Renamed twice</DisplayName>");
     EXPECT_EQ(verifyPackage(package), "");
-    FileStamp saved = stampOf(package);
-
-    QuendleRun noMarker =
-        quendle({"/Update", package, "TransformManifest", "AppxManifest.xml", xsl, "-a", "1", "b", "2"});
-    EXPECT_EQ(noMarker.result.exitCode, 100);
-    EXPECT_TRUE(contains(noMarker.result.out,
-                         "Transform parameter name expected. Parameter name marker '-' expected."));
-    QuendleRun unpaired = quendle({"/Update", package, "TransformManifest", "AppxManifest.xml", xsl, "-a"});
-    EXPECT_EQ(unpaired.result.exitCode, 100);
-    EXPECT_TRUE(contains(unpaired.result.out, "Transform parameter name value pair expected."));
-    EXPECT_TRUE(stampOf(package) == saved);
-}
-
-TEST_F(EndToEndDemo, EveryFailureLeavesThePackageByteIdenticalWithItsMessageAndExitCode) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> args;
-        std::string message;
-        int exitCode = 100;
-    };
-    std::vector<Case> cases{
-        {"failing sub-command",
-         {"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath, "-nodetext",
-          "x", "/Set-NodeText", "AppxManifest.xml", "-xpath", "//appx:[", "-nodetext", "y"},
-         "Invalid XPath expression: \"//appx:[\"."},
-        {"schema-breaking edit",
-         {"/Update", package, "Del-SingleNode", "AppxManifest.xml", "-xpath", "//appx:Identity"},
-         "\nValidation failed on AppxManifest.xml\n====================="},
-        {"part that is not editable",
-         {"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath, "/Del-Nodes",
-          "AppxBlockMap.xml", "-xpath", "//x"},
-         "Invalid \"appv_manifest_file\" parameter value: \"AppxBlockMap.xml\"."},
-        {"missing command file", {"/BatchFileUpdate", package, dir / "missing.txt"}, "File not found: \""},
-        {"missing source file",
-         {"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath, "-nodetext",
-          "x", "/Add-File", R"(Root\VFS\new.txt)", dir / "missing-source.txt"},
-         "File not found: \"" + dir / "missing-source.txt" + "\"."},
-        {"missing stylesheet",
-         {"/Update", package, "TransformManifest", "AppxManifest.xml", dir / "missing.xsl"},
-         "Win32 Error [2]: \"The system cannot find the file specified.\"",
-         2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        QuendleRun run = quendle(c.args);
-        EXPECT_EQ(run.result.exitCode, c.exitCode) << run.result.out;
-        EXPECT_TRUE(contains(run.result.out + run.result.err, c.message)) << run.result.out << run.result.err;
-        EXPECT_FALSE(contains(run.result.out, "Package updated successfully"));
-        expectUntouched();
-    }
 }
 
 TEST_F(EndToEndDemo, PackagesThatCannotBeOpenedAreReportedAndLeftAlone) {
@@ -174,8 +122,7 @@ TEST_F(EndToEndDemo, PackagesThatCannotBeOpenedAreReportedAndLeftAlone) {
         QuendleRun run = quendle({"/Update", target, "Set-NodeText", "AppxManifest.xml", "-xpath",
                                   DisplayNameXPath, "-nodetext", "x"});
         EXPECT_EQ(run.result.exitCode, 100);
-        EXPECT_TRUE(contains(run.result.out, "Failed to open: " + target + " (invalid file format).\n"))
-            << run.result.out;
+        EXPECT_HAS(run.result.out, "Failed to open: " + target + " (invalid file format).\n");
         EXPECT_TRUE(stampOf(target) == before);
     }
     // With -nofail every line meets the same refusal; nothing is saved.
@@ -188,11 +135,6 @@ TEST_F(EndToEndDemo, PackagesThatCannotBeOpenedAreReportedAndLeftAlone) {
               2u)
         << batch.result.out;
     EXPECT_TRUE(stampOf(noManifest) == before);
-
-    QuendleRun missing =
-        quendle({"/Update", dir / "absent.appv", "Del-Nodes", "StreamMap.xml", "-xpath", "//x"});
-    EXPECT_EQ(missing.result.exitCode, 100);
-    EXPECT_TRUE(contains(missing.result.out, "File not found: \"" + dir / "absent.appv" + "\"."));
 }
 
 TEST_F(EndToEndDemo, ARootPartStoredInOtherLetterCaseIsFoundAndSavedUnderItsOwnName) {
@@ -217,8 +159,8 @@ TEST_F(EndToEndDemo, ARootPartStoredInOtherLetterCaseIsFoundAndSavedUnderItsOwnN
     EXPECT_EQ(std::count(names.begin(), names.end(), "AppxManifest.xml"), 1);
     EXPECT_EQ(std::count(names.begin(), names.end(), "StreamMap.xml"), 1);
     EXPECT_EQ(std::count(names.begin(), names.end(), "appxmanifest.XML"), 0);
-    EXPECT_TRUE(contains(entryBytes(renamed, "AppxManifest.xml"), "<DisplayName>Found</DisplayName>"));
-    EXPECT_TRUE(contains(entryBytes(renamed, "StreamMap.xml"), "FeatureBlock"));
+    EXPECT_HAS(entryBytes(renamed, "AppxManifest.xml"), "<DisplayName>Found</DisplayName>");
+    EXPECT_HAS(entryBytes(renamed, "StreamMap.xml"), "FeatureBlock");
     EXPECT_EQ(verifyPackage(renamed), "");
 }
 
@@ -228,26 +170,22 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
     RunOptions fromRoot;
     fromRoot.workingDir = sourceDir();
     ::chmod(package.c_str(), 0604);
-    std::vector<std::string> args =
-        update("Set-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) + " -nodetext",
-               {"Demo Notes 2"});
-    for (const auto& w : words("/Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename "
-                               "Version -attributevalue 1.0.1.0 /Set-RegistryValue"))
-        args.push_back(w);
-    args.push_back(R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)");
-    for (const auto& w : words("-valuename WindowWidth -type dword -value 1024"))
-        args.push_back(w);
-    QuendleRun first = runQuendle(args, fromRoot);
+    QuendleRun first = runQuendle(
+        update(
+            "Set-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) +
+            " -nodetext Demo+Notes+2 /Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
+            R"(-attributename Version -attributevalue 1.0.1.0 /Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\)"
+            "Quendle+Demo\\Notes -valuename WindowWidth -type dword -value 1024"),
+        fromRoot);
     ASSERT_EQ(first.result.exitCode, 0) << first.result.out;
     const std::string& out = first.result.out;
-    EXPECT_TRUE(
-        contains(out, "Replaced text \"Demo Notes\" with text \"Demo Notes 2\" in node \"DisplayName\".\n"));
-    EXPECT_TRUE(contains(out, "Set XML attribute \"Version\" from element \"Identity\" to value \"1.0.1.0\". "
-                              "Old value was \"1.0.0.0\".\n"));
+    EXPECT_HAS(out, "Replaced text \"Demo Notes\" with text \"Demo Notes 2\" in node \"DisplayName\".\n");
+    EXPECT_HAS(out, "Set XML attribute \"Version\" from element \"Identity\" to value \"1.0.1.0\". "
+                    "Old value was \"1.0.0.0\".\n");
     EXPECT_EQ(std::count(out.begin(), out.end(), '%'), 0)
         << "no percentages when the output is not a terminal";
-    EXPECT_TRUE(contains(out, "Extracting files...\n"));
-    EXPECT_TRUE(contains(out, "Packing files...\nPackage updated successfully\n"));
+    EXPECT_HAS(out, "Extracting files...\n");
+    EXPECT_HAS(out, "Packing files...\nPackage updated successfully\n");
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(stampOf(package).mode & 07777, 0604u) << "the package keeps its permissions";
     EXPECT_EQ(
@@ -267,8 +205,8 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
     EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/changes.txt"),
               readFile(demoDir() + "/extra/changes.txt"));
     std::string manifest = entryBytes(package, "AppxManifest.xml");
-    EXPECT_TRUE(contains(manifest, "<DisplayName>Demo Notes 2</DisplayName>"));
-    EXPECT_TRUE(contains(manifest, "<Description>Edited by the Quendle demo</Description>"));
+    EXPECT_HAS(manifest, "<DisplayName>Demo Notes 2</DisplayName>");
+    EXPECT_HAS(manifest, "<Description>Edited by the Quendle demo</Description>");
     std::string hive = dir / "Registry.dat";
     writeFile(hive, entryBytes(package, "Registry.dat"));
     const char* notes = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
@@ -278,26 +216,24 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
 }
 
 TEST_F(EndToEndDemo, EditsReportEachChangeWithTheValuesItReplaced) {
-    QuendleRun run =
-        quendle(update("Set-NodeText FilesystemMetadata.xml -xpath //appv:Entry/@Short -nodetext "
-                       "SHORT~1 /Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
-                       "-attributename ResourceId -attributevalue demo /New-Element "
-                       "PackageHistory.xml -elementname Note -namespaceURI "
-                       "http://schemas.microsoft.com/appv/2010/PackageHistory -elementtext",
-                       {"appended to the root"}));
+    QuendleRun run = quendle(
+        update("Set-NodeText FilesystemMetadata.xml -xpath //appv:Entry/@Short -nodetext "
+               "SHORT~1 /Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
+               "-attributename ResourceId -attributevalue demo /New-Element "
+               "PackageHistory.xml -elementname Note -namespaceURI "
+               "http://schemas.microsoft.com/appv/2010/PackageHistory -elementtext appended+to+the+root"));
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
     const std::string& out = run.result.out;
     for (const char* old : {"PROGRA~1", "DEMONO~1", "SETTIN~1.INI"})
-        EXPECT_TRUE(contains(out, "Replaced text \"" + std::string(old) +
-                                      "\" with text \"SHORT~1\" in node \"Short\".\n"))
+        EXPECT_HAS(out,
+                   "Replaced text \"" + std::string(old) + "\" with text \"SHORT~1\" in node \"Short\".\n")
             << old;
-    EXPECT_TRUE(contains(
-        out, "Set XML attribute \"ResourceId\" from element \"Identity\" to value \"demo\". Old value "
-             "was \"\".\n"));
-    EXPECT_TRUE(contains(out, "Created XML element \"Note\" with text \"appended to the root\" in parent "
-                              "\"PackageHistory\".\n"));
+    EXPECT_HAS(out, "Set XML attribute \"ResourceId\" from element \"Identity\" to value \"demo\". Old value "
+                    "was \"\".\n");
+    EXPECT_HAS(out, "Created XML element \"Note\" with text \"appended to the root\" in parent "
+                    "\"PackageHistory\".\n");
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(occurrences(entryBytes(package, "FilesystemMetadata.xml"), "Short=\"SHORT~1\""), 3u);
-    EXPECT_TRUE(contains(entryBytes(package, "PackageHistory.xml"),
-                         "<Note>appended to the root</Note>\n</PackageHistory>"));
+    EXPECT_HAS(entryBytes(package, "PackageHistory.xml"),
+               "<Note>appended to the root</Note>\n</PackageHistory>");
 }

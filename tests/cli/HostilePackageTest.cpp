@@ -13,24 +13,19 @@ long memoryBoundKiB() {
     return sanitizedBuild() ? 600 * 1024 : 200 * 1024;
 }
 
-// A hostile variant of the demo package, written by the attacker's script.
-std::string hostilePackage(const ScratchDir& dir, const std::string& kind, const std::string& target) {
-    std::string out = dir / (kind + ".appv");
-    RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/HostilePackages.py",
-                              demoPackage(), kind, out, target});
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    return out;
-}
-
-// A hostile package and its state before the run.
+// A hostile variant of the demo package, written by the attacker's script, and its state before
+// the run.
 struct Hostile {
     std::string package;
     FileStamp before;
 };
 
 Hostile hostile(const ScratchDir& dir, const std::string& kind, const std::string& target = {}) {
-    std::string package = hostilePackage(dir, kind, target.empty() ? dir / "unused" : target);
-    return {package, stampOf(package)};
+    std::string out = dir / (kind + ".appv");
+    RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/HostilePackages.py",
+                              demoPackage(), kind, out, target.empty() ? dir / "unused" : target});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    return {out, stampOf(out)};
 }
 
 std::string openFailure(const std::string& package) {
@@ -48,8 +43,8 @@ MeasuredRun editDisplayName(const std::string& package, const std::string& tempF
 void expectRefused(const MeasuredRun& run, const std::string& package, const FileStamp& before,
                    const std::string& message) {
     EXPECT_EQ(run.exitCode, 100) << run.output;
-    EXPECT_TRUE(contains(run.output, message)) << run.output;
-    EXPECT_FALSE(contains(run.output, "Package updated successfully")) << run.output;
+    EXPECT_HAS(run.output, message);
+    EXPECT_LACKS(run.output, "Package updated successfully");
     EXPECT_TRUE(stampOf(package) == before) << "the package file changed";
     EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
     EXPECT_LT(run.seconds, 60.0);
@@ -134,8 +129,8 @@ TEST(HostilePackage, EachAttackIsRefusedWithItsOwnCauseInBoundedTimeAndMemory) {
                 : editDisplayName(h.package);
         std::string message = c.message[0] == '\n' ? openFailure(h.package) + c.message : c.message;
         expectRefused(run, h.package, h.before, message);
-        EXPECT_TRUE(contains(run.output, c.cause)) << run.output;
-        EXPECT_FALSE(contains(run.output, "TOP-SECRET-CONTENT")) << run.output;
+        EXPECT_HAS(run.output, c.cause);
+        EXPECT_LACKS(run.output, "TOP-SECRET-CONTENT");
         EXPECT_LT(run.seconds, 20.0);
         EXPECT_LT(run.output.size(), 100000u);
     }
@@ -165,11 +160,11 @@ TEST(HostilePackage, ManifestWithASmallEntityIsSavedWithoutItsDtd) {
     Hostile h = hostile(dir, "entity-small");
     MeasuredRun run = editDisplayName(h.package);
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_TRUE(contains(run.output, "Replaced text \"Demo Notes\" with text \"Edited\"")) << run.output;
+    EXPECT_HAS(run.output, "Replaced text \"Demo Notes\" with text \"Edited\"");
     EXPECT_TRUE(run.tempLeftovers.empty());
     EXPECT_EQ(runShell("unzip -tq " + shellQuote(h.package)).exitCode, 0);
     RunResult manifest = runShell("unzip -p " + shellQuote(h.package) + " AppxManifest.xml");
-    EXPECT_FALSE(contains(manifest.out, "DOCTYPE")) << manifest.out;
+    EXPECT_LACKS(manifest.out, "DOCTYPE");
     EXPECT_EQ(
         runShell("unzip -p " + shellQuote(h.package) + " AppxManifest.xml | xmllint --noout -").exitCode, 0);
 }
@@ -192,5 +187,5 @@ TEST(HostilePackage, HiveFreeSpaceCostsNoMemory) {
               0);
     EXPECT_LT(fs::file_size(hive), 1u << 20);
     RunResult exported = runShell("hivexregedit --export " + shellQuote(hive) + " '\\\\' 2>&1");
-    EXPECT_TRUE(contains(exported.out, "\"Width\"=dword:00000001")) << exported.out;
+    EXPECT_HAS(exported.out, "\"Width\"=dword:00000001");
 }

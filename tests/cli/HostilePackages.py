@@ -6,12 +6,7 @@
 The entries of GOOD are copied (deflated again) and the case adds or changes what it names.
 TARGET is an absolute host path that a name tries to reach, or the file an external entity
 reads. The archive is written by hand so that names and sizes are exactly what the case wants
-(Python's zipfile would refuse some of them).
-
-Cases: slip, slip-backslash, slip-escaped, absolute, case-twins, external-entity,
-billion-laughs, bomb-lying, bomb-honest, hive-loop, attributes-manifest, attributes-types,
-entity-expansion, entity-small, hive-free-bin, hive-free-bins, shared-local-header, into-central-directory,
-nul-name, raw-nul-name, control-name, non-utf8-name, separator-twins.
+(Python's zipfile would refuse some of them). The cases are those of main().
 """
 import struct
 import sys
@@ -145,6 +140,30 @@ def hive_with_free_space(hive, bins):
         offset += size
 
 
+def billion_laughs():
+    entities = b'<!ENTITY l0 "lol">'
+    for i in range(1, 10):
+        entities += b'<!ENTITY l%d "%s">' % (i, (b"&l%d;" % (i - 1)) * 10)
+    return b"<!DOCTYPE Package [" + entities + b"]>\n"
+
+
+# The cases that change one entry of the good package: (entry, change of its bytes given TARGET).
+ENTRY_EDITS = {
+    "external-entity": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(
+        d, b'<!DOCTYPE Package [<!ENTITY secret SYSTEM "file://' + t.encode() + b'">]>\n', b"&secret;")),
+    "billion-laughs": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(d, billion_laughs(), b"&l9;")),
+    "hive-loop": ("Registry.dat", lambda d, t: looping_hive(d)),
+    "attributes-manifest": ("AppxManifest.xml", lambda d, t: with_attributes(d, b"Package ", 100000)),
+    "attributes-types": ("[Content_Types].xml", lambda d, t: with_attributes(d, b"Types", 100000)),
+    "entity-small": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(
+        d, b'<!DOCTYPE Package [<!ENTITY app "Demo">]>\n', b"&app; Notes")),
+    "entity-expansion": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(
+        d, b'<!DOCTYPE Package [<!ENTITY big "' + b"x" * 50000 + b'">]>\n', b"&big;" * 50000)),
+}
+# The cases whose hive grows by bins of free space (their sizes).
+FREE_BINS = {"hive-free-bin": [GIB], "hive-free-bins": [4096] * (256 << 8)}
+
+
 def main():
     good, case, out = sys.argv[1:4]
     target = sys.argv[4] if len(sys.argv) > 4 else "/tmp/quendle-hostile-target"
@@ -153,31 +172,10 @@ def main():
         entries = [(i.filename, source.read(i)) for i in source.infolist() if i.filename != "AppxBlockMap.xml"]
     archive = RawZip(out)
     for name, data in entries:
-        if case == "external-entity" and name == "AppxManifest.xml":
-            data = manifest_with_doctype(
-                data, b'<!DOCTYPE Package [<!ENTITY secret SYSTEM "file://' + target.encode() + b'">]>\n',
-                b"&secret;")
-        elif case == "billion-laughs" and name == "AppxManifest.xml":
-            entities = b'<!ENTITY l0 "lol">'
-            for i in range(1, 10):
-                entities += b'<!ENTITY l%d "%s">' % (i, (b"&l%d;" % (i - 1)) * 10)
-            data = manifest_with_doctype(data, b"<!DOCTYPE Package [" + entities + b"]>\n", b"&l9;")
-        elif case == "hive-loop" and name == "Registry.dat":
-            data = looping_hive(data)
-        elif case == "attributes-manifest" and name == "AppxManifest.xml":
-            data = with_attributes(data, b"Package ", 100000)
-        elif case == "attributes-types" and name == "[Content_Types].xml":
-            data = with_attributes(data, b"Types", 100000)
-        elif case == "entity-small" and name == "AppxManifest.xml":
-            data = manifest_with_doctype(data, b'<!DOCTYPE Package [<!ENTITY app "Demo">]>\n', b"&app; Notes")
-        elif case == "entity-expansion" and name == "AppxManifest.xml":
-            data = manifest_with_doctype(data, b'<!DOCTYPE Package [<!ENTITY big "' + b"x" * 50000 + b'">]>\n',
-                                         b"&big;" * 50000)
-        elif case == "hive-free-bin" and name == "Registry.dat":
-            archive.add_stream(name, hive_with_free_space(data, [GIB]))
-            continue
-        elif case == "hive-free-bins" and name == "Registry.dat":
-            archive.add_stream(name, hive_with_free_space(data, [4096] * (256 << 8)))
+        if case in ENTRY_EDITS and name == ENTRY_EDITS[case][0]:
+            data = ENTRY_EDITS[case][1](data, target)
+        elif case in FREE_BINS and name == "Registry.dat":
+            archive.add_stream(name, hive_with_free_space(data, FREE_BINS[case]))
             continue
         archive.add_file(name, data)
     if case == "slip":
@@ -220,8 +218,7 @@ def main():
         archive.add_file(b"Root/VFS/ProgramFilesX86/Demo Notes/bad\xff\xfe.txt", b"latin", flags=0)
     elif case == "separator-twins":
         archive.add_file("Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt", b"the later twin")
-    elif case not in ("external-entity", "billion-laughs", "hive-loop", "attributes-manifest",
-                      "attributes-types", "entity-expansion", "entity-small", "hive-free-bin", "hive-free-bins"):
+    elif case not in ENTRY_EDITS and case not in FREE_BINS:
         sys.exit("unknown case " + case)
     archive.close()
 

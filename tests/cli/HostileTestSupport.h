@@ -80,6 +80,32 @@ inline const std::string& demoPackage() {
     return package;
 }
 
+// What hivexregedit exports of a hive file, or of a package's Registry.dat (read by unzip).
+inline std::string hivexExport(const std::string& path) {
+    if (path.ends_with(".appv")) {
+        ScratchDir hive;
+        writeFile(hive / "Registry.dat", entryBytes(path, "Registry.dat"));
+        return hivexExport(hive / "Registry.dat");
+    }
+    return runProgram({"/usr/bin/hivexregedit", "--export", path, "\\"}).out;
+}
+
+// A package of the real Office manifest, file-system metadata and one of its hives, with the
+// demo's other parts (and, when asked, its files), built from `folder`/sample-source.
+inline std::string samplePackage(const std::string& folder, const std::string& hive, bool withFiles = false) {
+    std::string samples = samplesDir() + "/andest22__MARI", source = folder + "/sample-source";
+    fs::create_directories(source);
+    fs::copy_file(samples + "/AppXManifest.xml", source + "/AppxManifest.xml");
+    fs::copy_file(samples + "/FileSystemMetadata.xml", source + "/FilesystemMetadata.xml");
+    fs::copy_file(samples + "/vreg/" + hive, source + "/Registry.dat");
+    for (const char* part : {"PackageHistory.xml", "StreamMap.xml", "[Content_Types].xml"})
+        fs::copy_file(demoDir() + "/" + part, source + "/" + part);
+    if (withFiles)
+        fs::copy(demoDir() + "/Root", source + "/Root", fs::copy_options::recursive);
+    std::string package = folder + "/sample.appv";
+    return makePackage(source, package) ? package : std::string();
+}
+
 // Replaces the first `what` in a file; a missing `what` fails the test.
 inline void replaceInFile(const std::string& path, const std::string& what, const std::string& with) {
     std::string text = readFile(path);
@@ -103,12 +129,11 @@ class DemoPackageTest : public ::testing::Test {
         return run;
     }
 
-    // "/Update <package>" and the words of `line`, then `tail`.
-    std::vector<std::string> update(const std::string& line, const std::vector<std::string>& tail = {}) {
+    // "/Update <package>" and the words of `line`, where "+" stands for a space inside a word.
+    std::vector<std::string> update(const std::string& line) {
         std::vector<std::string> args{"/Update", package};
-        for (const auto& w : words(line))
-            args.push_back(w);
-        args.insert(args.end(), tail.begin(), tail.end());
+        for (auto w : words(line))
+            args.push_back((std::replace(w.begin(), w.end(), '+', ' '), w));
         return args;
     }
 

@@ -50,7 +50,7 @@ TEST_F(InspectCommands, VerifyPassesWhatQuendleSavesAndChangesNothing) {
 
     QuendleRun run = runQuendle({"/Verify", package});
     EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_TRUE(contains(run.result.out, "Package verified: " + package + " is sound.")) << run.result.out;
+    EXPECT_HAS(run.result.out, "Package verified: " + package + " is sound.");
     EXPECT_TRUE(stampOf(package) == before);
     EXPECT_TRUE(run.tempLeftovers.empty());
 }
@@ -105,8 +105,8 @@ TEST_F(InspectCommands, VerifyNamesEachPlantedDefect) {
         FileStamp before = stampOf(bad);
         QuendleRun run = runQuendle({"/Verify", bad});
         EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
-        EXPECT_TRUE(contains(run.result.out, expected)) << run.result.out;
-        EXPECT_TRUE(contains(run.result.out, "Problems found in " + bad + ": ")) << run.result.out;
+        EXPECT_HAS(run.result.out, expected);
+        EXPECT_HAS(run.result.out, "Problems found in " + bad + ": ");
         EXPECT_TRUE(stampOf(bad) == before);
     }
 }
@@ -115,18 +115,16 @@ TEST_F(InspectCommands, VerifyReportsInRedOnlyOnATerminalAndRefusesWhatIsNoPacka
     std::string bad = damaged("hash", {"block-hash", NotesEntry});
     RunResult colored = runProgram({quendleExe(), "/Verify", bad},
                                    RunOptions{{{"NO_COLOR", ""}, {"CLICOLOR_FORCE", "1"}}, ""});
-    EXPECT_TRUE(contains(colored.out, "\x1b[91m\"Root")) << colored.out;
-    EXPECT_FALSE(contains(runQuendle({"/Verify", bad}).result.out, "\x1b["))
-        << "no colours without a terminal";
+    EXPECT_HAS(colored.out, "\x1b[91m\"Root");
+    EXPECT_LACKS(runQuendle({"/Verify", bad}).result.out, "\x1b[") << "no colours without a terminal";
 
     writeFile(dir / "text.appv", "not an archive at all");
     QuendleRun notZip = runQuendle({"/Verify", dir / "text.appv"});
     EXPECT_EQ(notZip.result.exitCode, 100);
-    EXPECT_TRUE(contains(notZip.result.out, "The archive has no end of central directory record."))
-        << notZip.result.out;
+    EXPECT_HAS(notZip.result.out, "The archive has no end of central directory record.");
     QuendleRun missing = runQuendle({"/Verify", dir / "absent.appv"});
     EXPECT_EQ(missing.result.exitCode, 100);
-    EXPECT_TRUE(contains(missing.result.out, "File not found")) << missing.result.out;
+    EXPECT_HAS(missing.result.out, "File not found");
 }
 
 TEST_F(InspectCommands, InfoJsonIsOneDocumentThatAgreesWithZipfile) {
@@ -160,16 +158,16 @@ TEST_F(InspectCommands, InfoJsonIsOneDocumentThatAgreesWithZipfile) {
     EXPECT_EQ(check.exitCode, 0) << check.err << run.result.out;
 
     QuendleRun text = runQuendle({"/Info", package});
-    EXPECT_TRUE(contains(text.result.out, "Display name:            Demo Notes\n")) << text.result.out;
-    EXPECT_TRUE(contains(text.result.out, "Scripts:                 setup.cmd\n")) << text.result.out;
-    EXPECT_FALSE(contains(text.result.out, "notes.txt")) << "files are listed only with -files";
+    EXPECT_HAS(text.result.out, "Display name:            Demo Notes\n");
+    EXPECT_HAS(text.result.out, "Scripts:                 setup.cmd\n");
+    EXPECT_LACKS(text.result.out, "notes.txt") << "files are listed only with -files";
 }
 
 TEST_F(InspectCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
     std::string out = dir / "expanded";
     QuendleRun run = runQuendle({"/Expand", package, out});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_TRUE(contains(run.result.out, "Expanded 10 files of")) << run.result.out;
+    EXPECT_HAS(run.result.out, "Expanded 10 files of");
     RunResult check = runProgram({"/usr/bin/python3", "-c",
                                   "import os, sys, zipfile, urllib.parse\n"
                                   "z = zipfile.ZipFile(sys.argv[1])\n"
@@ -185,7 +183,7 @@ TEST_F(InspectCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
     writeFile(out + "/mine.txt", "keep");
     QuendleRun refused = runQuendle({"/Expand", package, out});
     EXPECT_EQ(refused.result.exitCode, 100);
-    EXPECT_TRUE(contains(refused.result.out, "is not empty. Add -force")) << refused.result.out;
+    EXPECT_HAS(refused.result.out, "is not empty. Add -force");
     EXPECT_EQ(runQuendle({"/Expand", package, out, "-force"}).result.exitCode, 0);
     EXPECT_EQ(readFile(out + "/mine.txt"), "keep");
 
@@ -214,7 +212,8 @@ TEST_F(InspectCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
          R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Path -type expandsz -value )"
          R"("[{AppVPackageRoot}]\a ""quoted"" path that is long enough to wrap the hex lines of regedit" )"
          R"(-pathvariable)",
-         R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Bytes -type binary -value 00ff10)"});
+         R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Bytes -type binary -value 00ff10)",
+         R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Said -type sz -value "a ""b"" C:\d")"});
     QuendleRun edit = runQuendle({"/BatchFileUpdate", package, dir / "edits.qdc"});
     ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
     // A line end inside a value is given on the command line.
@@ -222,9 +221,7 @@ TEST_F(InspectCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
                        R"(REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Mine)", "-valuename", "List", "-type",
                        "multisz", "-value", "one\r\ntwo"});
     ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
-    std::string hive = dir / "Registry.dat";
-    writeFile(hive, entryBytes(package, "Registry.dat"));
-    writeFile(dir / "hivex.reg", runProgram({"/usr/bin/hivexregedit", "--export", hive, "\\"}).out);
+    writeFile(dir / "hivex.reg", hivexExport(package));
 
     std::string regFile = dir / "exported.reg";
     QuendleRun toFile = runQuendle({"/Export-Registry", package, regFile});
@@ -241,20 +238,15 @@ TEST_F(InspectCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
         EXPECT_EQ(cmp.exitCode, 0) << ours << "\n" << cmp.out << cmp.err;
     }
     const std::string& text = toStdout.result.out;
-    EXPECT_TRUE(contains(text,
-                         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n; App-V: this key is virtualized as deleted\n"
-                         "@=hex(10000):00,00,00,00\n"))
-        << text;
-    EXPECT_TRUE(contains(text, "; App-V: virtualization level overwrite"));
-    EXPECT_TRUE(
-        contains(text, "; App-V: value \"Old\" is virtualized as deleted\n\"Old\"=hex(20000):00,00,00,00\n"));
-    EXPECT_TRUE(
-        contains(text, "; App-V: value \"Path\" holds App-V path variables\n\"Path\"=hex(400002):5b,00,"));
-    EXPECT_TRUE(
-        contains(text, "[HKEY_CURRENT_USER\\Software\\Mine]\n\"List\"=hex(7):6f,00,6e,00,65,00,00,00,74,00"));
-    EXPECT_TRUE(contains(text, "\"Bytes\"=hex:00,ff,10\n"));
-    EXPECT_TRUE(contains(text, "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Demo Notes\"\n"));
-    EXPECT_TRUE(contains(text, "\"WindowWidth\"=dword:00000320\n"));
+    EXPECT_HAS(text, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n; App-V: this key is virtualized as deleted\n"
+                     "@=hex(10000):00,00,00,00\n");
+    EXPECT_HAS(text, "; App-V: virtualization level overwrite");
+    EXPECT_HAS(text, "; App-V: value \"Old\" is virtualized as deleted\n\"Old\"=hex(20000):00,00,00,00\n");
+    EXPECT_HAS(text, "; App-V: value \"Path\" holds App-V path variables\n\"Path\"=hex(400002):5b,00,");
+    EXPECT_HAS(text, "[HKEY_CURRENT_USER\\Software\\Mine]\n\"List\"=hex(7):6f,00,6e,00,65,00,00,00,74,00");
+    EXPECT_HAS(text, "\"Bytes\"=hex:00,ff,10\n");
+    EXPECT_HAS(text, "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Demo Notes\"\n");
+    EXPECT_HAS(text, "\"WindowWidth\"=dword:00000320\n");
     for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
         EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
 }
@@ -266,15 +258,8 @@ TEST_F(InspectCommands, RealSampleMetadataAndHivesPassEveryCommand) {
     for (const char* hive : {"word.x-none.msi.16.x-none.vreg.dat", "proof.en-us.msi.16.en-us.vreg.dat"}) {
         SCOPED_TRACE(hive);
         ScratchDir work;
-        std::string source = work / "source";
-        fs::create_directories(source);
-        fs::copy_file(samples + "/AppXManifest.xml", source + "/AppxManifest.xml");
-        fs::copy_file(samples + "/FileSystemMetadata.xml", source + "/FilesystemMetadata.xml");
-        fs::copy_file(samples + "/vreg/" + hive, source + "/Registry.dat");
-        for (const char* part : {"PackageHistory.xml", "StreamMap.xml", "[Content_Types].xml"})
-            fs::copy_file(demoDir() + "/" + part, source + "/" + part);
-        std::string office = work / "office.appv";
-        ASSERT_TRUE(makePackage(source, office));
+        std::string office = samplePackage(work.path(), hive);
+        ASSERT_FALSE(office.empty());
         EXPECT_EQ(runQuendle({"/Verify", office}).result.exitCode, 0);
 
         QuendleRun info = runQuendle({"/Info", office, "-json"});
@@ -285,8 +270,7 @@ TEST_F(InspectCommands, RealSampleMetadataAndHivesPassEveryCommand) {
                                        work / "info.json"});
         EXPECT_EQ(parsed.out, "2014 16.0.17328.20206 36\n") << parsed.err << info.result.out;
 
-        writeFile(work / "hivex.reg",
-                  runProgram({"/usr/bin/hivexregedit", "--export", samples + "/vreg/" + hive, "\\"}).out);
+        writeFile(work / "hivex.reg", hivexExport(samples + "/vreg/" + hive));
         ASSERT_EQ(runQuendle({"/Export-Registry", office, work / "ours.reg"}).result.exitCode, 0);
         RunResult cmp = runProgram(
             {"/usr/bin/python3", cliScript("compare_reg.py"), work / "ours.reg", work / "hivex.reg"});
@@ -294,7 +278,7 @@ TEST_F(InspectCommands, RealSampleMetadataAndHivesPassEveryCommand) {
 
         QuendleRun expand = runQuendle({"/Expand", office, work / "expanded"});
         EXPECT_EQ(expand.result.exitCode, 0) << expand.result.out;
-        EXPECT_EQ(readFile(work / "expanded/AppxManifest.xml"), readFile(source + "/AppxManifest.xml"));
+        EXPECT_EQ(readFile(work / "expanded/AppxManifest.xml"), readFile(samples + "/AppXManifest.xml"));
     }
 }
 

@@ -1,7 +1,7 @@
 // The workspace in a shared temp folder and the package shared by parallel runs: an attacker who
 // plants links at and inside workspaces reaches nothing outside them, parallel runs never lose an
 // edit, and no way of ending a run (signals, a file-size limit, a very deep tree) leaves a trace.
-#include "package/PackageTestSupport.h"
+#include "HostileTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -52,12 +52,12 @@ void attack(const std::string& tmp, const std::string& victim, const std::atomic
     }
 }
 
+using WorkspaceIsolation = DemoPackageTest;
+
 } // namespace
 
-TEST(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
-    ScratchDir dir, tmp;
-    std::string package = dir / "demo.appv";
-    ASSERT_TRUE(makePackage(demoDir(), package));
+TEST_F(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
+    ScratchDir tmp;
     std::string victim = dir / "victim";
     writeFile(victim + "/secret.xml", "<secret>VICTIM-SECRET</secret>");
     writeFile(victim + "/sub/keep.txt", "keep me");
@@ -92,7 +92,7 @@ TEST(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
 
     EXPECT_EQ(snapshot(victim), before) << "something outside the workspace changed";
     EXPECT_EQ(verifyPackage(package), "");
-    EXPECT_FALSE(contains(entryBytes(package, "AppxManifest.xml"), "VICTIM-SECRET")) << "read through a link";
+    EXPECT_LACKS(entryBytes(package, "AppxManifest.xml"), "VICTIM-SECRET") << "read through a link";
     EXPECT_EQ(snapshot(planted), plantedBefore);
     fs::remove_all(planted);
     for (const auto& e : fs::directory_iterator(tmp.path()))
@@ -100,10 +100,8 @@ TEST(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside) {
     std::printf("%d of 200 attacked runs saved, the others refused the planted links\n", saved);
 }
 
-TEST(WorkspaceIsolation, ParallelRunsOnOnePackageNeverLoseAnEdit) {
-    ScratchDir dir, tmp;
-    std::string package = dir / "demo.appv";
-    ASSERT_TRUE(makePackage(demoDir(), package));
+TEST_F(WorkspaceIsolation, ParallelRunsOnOnePackageNeverLoseAnEdit) {
+    ScratchDir tmp;
     constexpr int Runs = 8;
     std::vector<RunResult> results(Runs);
     std::vector<std::thread> runs;
@@ -132,12 +130,8 @@ TEST(WorkspaceIsolation, ParallelRunsOnOnePackageNeverLoseAnEdit) {
     EXPECT_TRUE(leftovers(tmp.path()).empty());
 }
 
-TEST(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun) {
-    ScratchDir dir;
-    std::string package = dir / "demo.appv";
-    ASSERT_TRUE(makePackage(demoDir(), package));
+TEST_F(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun) {
     writeFile(dir / "new.txt", "new");
-    FileStamp before = stampOf(package);
     int holder = ::open(package.c_str(), O_RDONLY);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
     QuendleRun run = runQuendle({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
@@ -145,9 +139,9 @@ TEST(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun) {
     ::close(holder);
     const std::string out = run.result.out + run.result.err;
     EXPECT_EQ(run.result.exitCode, 100) << out;
-    EXPECT_TRUE(contains(out, "Waiting for another run (process " + std::to_string(getpid()))) << out;
-    EXPECT_TRUE(contains(out, "is in use by another run (process " + std::to_string(getpid()))) << out;
-    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_HAS(out, "Waiting for another run (process " + std::to_string(getpid()));
+    EXPECT_HAS(out, "is in use by another run (process " + std::to_string(getpid()));
+    EXPECT_TRUE(stampOf(package) == original);
     EXPECT_TRUE(run.tempLeftovers.empty());
 
     // Another package is not held up by it.
@@ -161,29 +155,24 @@ TEST(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun) {
     EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
 }
 
-TEST(WorkspaceIsolation, AFileSizeLimitIsAClearErrorAndLeavesNothing) {
-    ScratchDir dir, tmp;
-    std::string package = dir / "demo.appv";
-    ASSERT_TRUE(makePackage(demoDir(), package));
+TEST_F(WorkspaceIsolation, AFileSizeLimitIsAClearErrorAndLeavesNothing) {
+    ScratchDir tmp;
     writeFile(dir / "big.bin", randomBytes(300000, 42));
-    FileStamp before = stampOf(package);
     // 100 KiB: the extracted package fits, the new archive does not.
     std::string script = "ulimit -f 100; TMPDIR=" + shellQuote(tmp.path()) + " NO_COLOR=1 " +
                          shellQuote(quendleExe()) + " /Update " + shellQuote(package) + " Add-File " +
                          shellQuote(Notes + "\\big.bin") + " " + shellQuote(dir / "big.bin");
     RunResult r = runProgram({"/bin/sh", "-c", script + " 2>&1"});
     EXPECT_EQ(r.exitCode, 100) << "not ended by SIGXFSZ (153):\n" << r.out;
-    EXPECT_TRUE(contains(r.out, "The file size exceeds the limit allowed and cannot be saved.")) << r.out;
-    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_HAS(r.out, "The file size exceeds the limit allowed and cannot be saved.");
+    EXPECT_TRUE(stampOf(package) == original);
     EXPECT_TRUE(leftovers(tmp.path()).empty());
     for (const auto& e : fs::directory_iterator(dir.path()))
         EXPECT_FALSE(e.path().filename().string().starts_with(".demo.appv.")) << e.path();
 }
 
-TEST(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
-    ScratchDir dir, tmp;
-    std::string package = dir / "deep.appv";
-    ASSERT_TRUE(makePackage(demoDir(), package));
+TEST_F(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
+    ScratchDir tmp;
     std::string script = "import sys, zipfile\n"
                          "z = zipfile.ZipFile(sys.argv[1], 'a')\n"
                          "z.writestr('Root/' + 'd/' * 2500 + 'leaf.txt', b'deep')\n";
@@ -201,19 +190,14 @@ TEST(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
     EXPECT_EQ(runShell("7z t -bd " + shellQuote(package)).exitCode, 0);
 }
 
-TEST(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnythingIsRead) {
-    ScratchDir dir;
-    std::string package = dir / "demo.appv";
-    ASSERT_TRUE(makePackage(demoDir(), package));
+TEST_F(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnythingIsRead) {
     writeFile(dir / "new.txt", "new");
-    FileStamp before = stampOf(package);
     RunResult r =
         runProgram({quendleExe(), "/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
                    RunOptions{{{"TMPDIR", dir / "missing"}, {"NO_COLOR", "1"}}, {}});
     EXPECT_EQ(r.exitCode, 100);
-    EXPECT_TRUE(
-        contains(r.out + r.err, "Unable to create a private workspace folder in \"" + dir / "missing" + "\""))
+    EXPECT_HAS(r.out + r.err, "Unable to create a private workspace folder in \"" + dir / "missing" + "\"")
         << r.out << r.err;
-    EXPECT_FALSE(contains(r.out, "Extracting files"));
-    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_LACKS(r.out, "Extracting files");
+    EXPECT_TRUE(stampOf(package) == original);
 }

@@ -1,15 +1,19 @@
 #!/usr/bin/python3
-"""Writes a copy of a package with one planted defect, for the /Verify tests.
+"""Writes a copy of a package with one planted defect, for the /Verify and save tests.
 
 Usage: damage_package.py IN OUT DEFECT [ARG]
   flip-payload ENTRY     flips one byte in the middle of ENTRY's stored data
   block-hash ENTRY       changes the first block hash that AppxBlockMap.xml lists for ENTRY
-  block-size ENTRY       adds one to the compressed size of ENTRY's first block
+  block-size ENTRY       adds one to the compressed size of ENTRY's first block and takes one
+                         from its second (when it has one): the total stays right
   reorder A B            swaps entries A and B in the archive (data and directory)
   replace ENTRY FILE     stores FILE's bytes as ENTRY and describes them in AppxBlockMap.xml
   crc ENTRY              changes the CRC-32 that the central directory gives ENTRY
   gap ENTRY              puts 16 stray bytes in front of ENTRY's local header
   local-name ENTRY       changes the last letter of the name in ENTRY's local header
+  ordinary               every entry deflated again as an ordinary ZIP tool would (no flush per
+                         block), the old block map kept as it was
+  raw ENTRY              writes ENTRY's compressed bytes to OUT (nothing is damaged)
 
 Entries are copied as raw bytes (local header, data and descriptor), so everything not named
 stays exactly as written; the central directory is written anew in the classic form.
@@ -19,7 +23,6 @@ import hashlib
 import re
 import struct
 import sys
-import time
 import zipfile
 import zlib
 from urllib.parse import unquote
@@ -75,7 +78,17 @@ def main():
     data = open(src, "rb").read()
     z = zipfile.ZipFile(src)
     infos = z.infolist()
+    if defect == "ordinary":
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as target:
+            for info in infos:
+                target.writestr(info, z.read(info), compress_type=zipfile.ZIP_DEFLATED)
+        return
     raw = segments(data, infos)
+    if defect == "raw":
+        info = z.getinfo(args[0])
+        start = 30 + len(raw_name(info)) + struct.unpack("<H", raw[info.filename][28:30])[0]
+        open(out, "wb").write(raw[info.filename][start:start + info.compress_size])
+        return
     fields = {i.filename: (i.CRC, i.compress_size, i.file_size, i.compress_type, i.flag_bits) for i in infos}
     order = list(infos)
     if defect == "flip-payload":
@@ -94,8 +107,11 @@ def main():
             flipped = "B" if text[hash_at] != "B" else "C"
             text = text[:hash_at] + flipped + text[hash_at + 1:]
         else:
-            size = re.compile(r'Size="(\d+)"').search(text, block_at)
-            text = text[:size.start(1)] + str(int(size.group(1)) + 1) + text[size.end(1):]
+            end = text.index("</File>", file_at)
+            sizes = re.compile(r'Size="(\d+)"')
+            # From the back, so that a change of length does not move the other.
+            for delta, size in reversed(list(zip((1, -1), sizes.finditer(text, block_at, end)))):
+                text = text[:size.start(1)] + str(int(size.group(1)) + delta) + text[size.end(1):]
         raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
     elif defect == "replace":
         info = z.getinfo(args[0])

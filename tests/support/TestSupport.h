@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <random>
 #include <spawn.h>
@@ -60,6 +61,26 @@ inline std::string readFile(const std::string& path) {
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
+
+// For EXPECT_HAS and EXPECT_LACKS: a failure shows the whole text that was searched.
+inline ::testing::AssertionResult holdsText(const char* textExpr, const char* partExpr,
+                                            const std::string& text, const std::string& part, bool wanted) {
+    if (contains(text, part) == wanted)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << textExpr << (wanted ? " lacks " : " holds ") << partExpr << " \"" << part << "\" in:\n"
+           << text;
+}
+inline ::testing::AssertionResult holdsPart(const char* t, const char* p, const std::string& text,
+                                            const std::string& part) {
+    return holdsText(t, p, text, part, true);
+}
+inline ::testing::AssertionResult lacksPart(const char* t, const char* p, const std::string& text,
+                                            const std::string& part) {
+    return holdsText(t, p, text, part, false);
+}
+#define EXPECT_HAS(text, part) EXPECT_PRED_FORMAT2(::quendle::test::holdsPart, text, part)
+#define EXPECT_LACKS(text, part) EXPECT_PRED_FORMAT2(::quendle::test::lacksPart, text, part)
 
 inline size_t occurrences(const std::string& text, const std::string& part) {
     size_t n = 0;

@@ -1,6 +1,8 @@
-// What a user gets from `cmake --install` and from the Debian package: the files in Debian's
+// What a user gets from `cmake --install` and from the Debian package (the files in Debian's
 // places, a manual page that man renders without warnings and that lists exactly the commands of
-// the program's table, and a package whose Depends dpkg computed from the linked libraries.
+// the program's table, a package whose Depends dpkg computed from the linked libraries), and the
+// bash completion as bash itself runs it: the generated script sourced and its function called
+// with the words of a half-typed command line, in a folder with a few files.
 #include "cli/QuendleCommandContainer.h"
 #include "support/TestSupport.h"
 
@@ -88,7 +90,7 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
     EXPECT_EQ(page.err, "") << "man --warnings reported problems";
     EXPECT_TRUE(contains(page.out, "SOURCE_DATE_EPOCH") && contains(page.out, "CLICOLOR_FORCE") &&
                 contains(page.out, "NO_COLOR") && contains(page.out, "TMPDIR"));
-    EXPECT_FALSE(contains(page.out, "@")) << "a template marker was left in the page";
+    EXPECT_LACKS(page.out, "@") << "a template marker was left in the page";
 
     auto topLevel = commandEntries(page.out, "COMMANDS");
     auto subCommands = commandEntries(page.out, "SUB-COMMANDS");
@@ -114,7 +116,7 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
                     << c.name() << " " << p.name;
             }
             for (const auto& v : p.allowedValues)
-                EXPECT_TRUE(contains(synopsis, v)) << c.name() << " " << v;
+                EXPECT_HAS(synopsis, v) << c.name() << " " << v;
         }
     }
 }
@@ -127,14 +129,14 @@ TEST(Install, ManualGeneratorRefusesProseForACommandThatDoesNotExist) {
     RunResult stale =
         runProgram({QUENDLE_COMMAND_REFERENCE, "man", d / "stale.1.in", d / "stale.1", "1", "2026"});
     EXPECT_EQ(stale.exitCode, 1);
-    EXPECT_TRUE(contains(stale.err, "Del-Everything")) << stale.err;
+    EXPECT_HAS(stale.err, "Del-Everything");
 
     // A command without prose of its own is still listed, with the way to its usage.
     writeFile(d / "bare.1.in", ".TH T 1\n.SH COMMANDS\n@SUB_COMMANDS@\n");
     RunResult bare =
         runProgram({QUENDLE_COMMAND_REFERENCE, "man", d / "bare.1.in", d / "bare.1", "1", "2026"});
     EXPECT_EQ(bare.exitCode, 0) << bare.err;
-    EXPECT_TRUE(contains(readFile(d / "bare.1"), "\\fBquendle /Help Del\\-RegistryKey\\fR"));
+    EXPECT_HAS(readFile(d / "bare.1"), "\\fBquendle /Help Del\\-RegistryKey\\fR");
 }
 
 TEST(Install, DebianPackageDependsOnTheLinkedLibrariesAndHoldsTheInstalledFiles) {
@@ -160,16 +162,115 @@ TEST(Install, DebianPackageDependsOnTheLinkedLibrariesAndHoldsTheInstalledFiles)
     EXPECT_EQ(field("Version"), QUENDLE_PROJECT_VERSION "\n");
     std::string depends = field("Depends");
     for (const char* library : {"libc6", "libzip4", "libxml2", "libxslt1.1", "libssl3", "libuuid1", "zlib1g"})
-        EXPECT_TRUE(contains(depends, library)) << depends;
+        EXPECT_HAS(depends, library);
 
     std::string listing = runProgram({"/usr/bin/dpkg-deb", "--contents", deb}).out;
     for (const char* file : {"./usr/bin/quendle", "./usr/share/man/man1/quendle.1.gz",
                              "./usr/share/bash-completion/completions/quendle"})
-        EXPECT_TRUE(contains(listing, file)) << listing;
+        EXPECT_HAS(listing, file);
     // Debian ships no folder or file writable by others and nothing outside /usr.
     std::istringstream lines(listing);
     for (std::string line; std::getline(lines, line);) {
         EXPECT_NE(line[8], 'w') << line;
         EXPECT_TRUE(contains(line, " ./usr/") || line.ends_with(" ./")) << line;
     }
+}
+
+namespace {
+
+using Words = std::set<std::string>;
+
+class Completion : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        writeFile(dir_ / "app.appv", "");
+        writeFile(dir_ / "notes.txt", "");
+        writeFile(dir_ / "sub/inner.txt", "");
+    }
+
+    // What bash offers for the last word of `words` (the words after "quendle").
+    Words complete(const std::vector<std::string>& words) {
+        std::string script = "source " +
+                             shellQuote(std::string(QUENDLE_BUILD_DIR) + "/doc/quendle.bash-completion") +
+                             " || exit 9; COMP_WORDS=(quendle";
+        for (const auto& w : words)
+            script += " " + shellQuote(w);
+        script += "); COMP_CWORD=" + std::to_string(words.size()) +
+                  "; _quendle 2>/dev/null; printf '%s\\n' \"${COMPREPLY[@]}\"";
+        RunResult r = runProgram({"/bin/bash", "--norc", "-c", script}, {{}, dir_.path()});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        Words offered;
+        std::istringstream in(r.out);
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty())
+                offered.insert(line);
+        return offered;
+    }
+
+    ScratchDir dir_;
+};
+
+} // namespace
+
+TEST_F(Completion, CommandsAndSubCommandsComeFromTheTable) {
+    Words top = {"--help", "-h", "--version"}, subs, slashed;
+    for (const auto& c : commandTable()) {
+        if (c.isTopLevel())
+            top.insert("/" + c.name());
+        else
+            subs.insert(c.name()), slashed.insert("/" + c.name());
+    }
+    EXPECT_EQ(complete({""}), top);
+    EXPECT_EQ(complete({"/Update", "app.appv", ""}), slashed);
+    EXPECT_EQ(complete({"/Update", "app.appv", "Add-File", "Root\\a", "notes.txt", "/"}), slashed);
+    EXPECT_EQ(complete({"/Help", ""}), subs);
+    EXPECT_EQ(complete({"--help", ""}), subs);
+    // Names ignore the case of A to Z, as the program's do.
+    EXPECT_EQ(complete({"/update", "app.appv", "/add"}),
+              (Words{"/Add-File", "/Add-ScriptFile", "/Add-Folder"}));
+    EXPECT_EQ(complete({"/Update", "app.appv", "del-registryk"}),
+              (Words{"Del-RegistryKey", "Del-RegistryKeyAndSubkeys"}));
+}
+
+TEST_F(Completion, EverySubCommandOffersItsOwnNamedParameters) {
+    for (const auto& c : commandTable()) {
+        if (c.isTopLevel())
+            continue;
+        Words expected;
+        for (const auto& p : c.parameters())
+            if (!p.name.empty())
+                expected.insert(p.name);
+        EXPECT_EQ(complete({"/Update", "app.appv", "/" + c.name(), "-"}), expected) << c.name();
+    }
+    // One already given is not offered again.
+    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryValue", "REGISTRY\\MACHINE\\A", "-valuename",
+                        "x", "-Type", "sz", "-"}),
+              (Words{"-value", "-pathvariable"}));
+    EXPECT_EQ(complete({"/BatchFileUpdate", "app.appv", "notes.txt", ""}), Words{"-nofail"});
+}
+
+TEST_F(Completion, ListedValuesAreOfferedQuotedForTheShell) {
+    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryValue", "K", "-type", ""}),
+              (Words{"sz", "expandsz", "dword", "multisz", "binary"}));
+    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryKey", "K", "-virtualizationlevel", "o"}),
+              Words{"overwrite"});
+    EXPECT_EQ(complete({"/Update", "app.appv", "Set-NodeText", ""}),
+              (Words{"AppxManifest.xml", "FilesystemMetadata.xml", "PackageHistory.xml", "StreamMap.xml",
+                     "\\[Content_Types\\].xml"}));
+    EXPECT_EQ(complete({"/Update", "app.appv", "/Update-PackageIdentity", "-version", ""}), Words{"auto"});
+    // A free value or a path inside the package has nothing to offer.
+    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-NodeText", "StreamMap.xml", "-xpath", ""}), Words{});
+    EXPECT_EQ(complete({"/Update", "app.appv", "/Del-File", ""}), Words{});
+}
+
+TEST_F(Completion, HostPathsCompleteToFilesOfThisMachine) {
+    EXPECT_EQ(complete({"/Update", ""}), (Words{"app.appv", "sub"}));
+    EXPECT_EQ(complete({"/BatchFileUpdate", "app.appv", ""}), (Words{"app.appv", "notes.txt", "sub"}));
+    EXPECT_EQ(complete({"/Update", "app.appv", "/Add-File", "Root\\a.txt", "no"}), Words{"notes.txt"});
+    EXPECT_EQ(complete({"/Update", "app.appv", "Add-ScriptFile", "sub/"}), Words{"sub/inner.txt"});
+    EXPECT_EQ(complete({"/Update", "app.appv", "/TransformManifest", "AppxManifest.xml", "no"}),
+              Words{"notes.txt"});
+    // An absolute path is a file, not the start of a sub-command.
+    Words absolute = complete({"/Update", "app.appv", "/Add-File", "Root\\a.txt", dir_.path() + "/no"});
+    EXPECT_EQ(absolute, Words{dir_.path() + "/notes.txt"});
 }
