@@ -47,7 +47,7 @@ class UnchangedEntries : public ::testing::Test {
     }
 
     // The compressed bytes of an entry, cut out by the helper.
-    std::string rawBytes(const std::string& package, const std::string& entry) {
+    std::string rawBytes(const std::string& package, const std::string& entry = BigEntry) {
         return readFile(altered({"raw", entry}, package));
     }
 
