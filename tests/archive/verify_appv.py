@@ -14,6 +14,7 @@ import base64
 import hashlib
 import io
 import os
+import re
 import struct
 import sys
 import tempfile
@@ -29,23 +30,11 @@ UNMAPPED = ("AppxBlockMap.xml", "[Content_Types].xml")
 
 def decode_entry_name(raw: bytes) -> str:
     """Zip entry name bytes -> package path as the block map lists it."""
-    out = bytearray()
-    i = 0
-    while i < len(raw):
-        digits = raw[i + 1:i + 3]
-        if raw[i] == 0x25 and len(digits) == 2 and all(chr(c) in "0123456789abcdefABCDEF" for c in digits):
-            out.append(int(digits, 16))
-            i += 3
-        else:
-            out.append(raw[i])
-            i += 1
-    return out.decode("utf-8").replace("/", "\\")
+    return re.sub(rb"%([0-9a-fA-F]{2})", lambda m: bytes([int(m[1], 16)]), raw).decode("utf-8").replace("/", "\\")
 
 
 def raw_name(info: zipfile.ZipInfo) -> bytes:
-    if info.flag_bits & 0x800:
-        return info.filename.encode("utf-8")
-    return info.filename.encode("cp437")
+    return info.filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
 
 
 def verify(path: str) -> list:
@@ -67,9 +56,7 @@ def verify(path: str) -> list:
         files = root.findall("{%s}File" % BLOCKMAP_NS)
         if len(files) != len(mapped):
             errors.append(f"block map lists {len(files)} files, archive has {len(mapped)} before it")
-        for element in files:
-            if element.get("Name") in UNMAPPED:
-                errors.append(f"{element.get('Name')} must not be listed")
+        errors += [f"{e.get('Name')} must not be listed" for e in files if e.get("Name") in UNMAPPED]
         with open(path, "rb") as raw:
             for info, element in zip(mapped, files):
                 errors += verify_file(raw, info, element)
@@ -85,13 +72,13 @@ def verify_file(raw, info: zipfile.ZipInfo, element) -> list:
     if element.get("Size") != str(info.file_size):
         errors.append(f"{label}: Size {element.get('Size')}, entry has {info.file_size}")
     raw.seek(info.header_offset)
-    header = raw.read(30)
-    sig, _, _, method, _, _, _, _, _, name_len, extra_len = struct.unpack("<IHHHHHIIIHH", header)
+    sig, _, _, method, _, _, _, _, _, name_len, extra_len = struct.unpack("<IHHHHHIIIHH", raw.read(30))
     if sig != 0x04034B50:
         return errors + [f"{label}: no local header at {info.header_offset}"]
-    if element.get("LfhSize") != str(30 + name_len + extra_len):
-        errors.append(f"{label}: LfhSize {element.get('LfhSize')}, local header is {30 + name_len + extra_len}")
-    raw.seek(info.header_offset + 30 + name_len + extra_len)
+    lfh = 30 + name_len + extra_len
+    if element.get("LfhSize") != str(lfh):
+        errors.append(f"{label}: LfhSize {element.get('LfhSize')}, local header is {lfh}")
+    raw.seek(info.header_offset + lfh)
     blocks = element.findall("{%s}Block" % BLOCKMAP_NS)
     expected_blocks = (info.file_size + CHUNK - 1) // CHUNK
     if len(blocks) != expected_blocks:
@@ -102,19 +89,16 @@ def verify_file(raw, info: zipfile.ZipInfo, element) -> list:
         if method == 8:
             size = block.get("Size")
             if size is None:
-                errors.append(f"{label}: block {n} of a deflated entry has no Size")
-                return errors
+                return errors + [f"{label}: block {n} of a deflated entry has no Size"]
             piece = raw.read(int(size))
             consumed += int(size)
             try:
                 d = zlib.decompressobj(-15)
                 chunk = d.decompress(piece) + d.flush(zlib.Z_SYNC_FLUSH)
             except zlib.error as e:
-                errors.append(f"{label}: block {n} does not inflate on its own: {e}")
-                return errors
+                return errors + [f"{label}: block {n} does not inflate on its own: {e}"]
             if len(chunk) != length:
-                errors.append(f"{label}: block {n} inflates to {len(chunk)} bytes, expected {length}")
-                return errors
+                return errors + [f"{label}: block {n} inflates to {len(chunk)} bytes, expected {length}"]
         else:
             if block.get("Size") is not None:
                 errors.append(f"{label}: block {n} of a stored entry has a Size")
@@ -132,16 +116,13 @@ def self_test() -> int:
     """Builds a small container in Python and checks that each planted fault is caught."""
     def pack(mutate=None, compress=True):
         data = os.urandom(CHUNK) + b"x" * (CHUNK + 10)
-        if compress:
-            c = zlib.compressobj(1, zlib.DEFLATED, -15)
-            pieces = []
-            for k in range(0, len(data), CHUNK):
-                pieces.append(c.compress(data[k:k + CHUNK]) + c.flush(zlib.Z_FULL_FLUSH))
+        c = zlib.compressobj(1, zlib.DEFLATED, -15)
+        chunks = [data[k:k + CHUNK] for k in range(0, len(data), CHUNK)]
         entry_name = "Root/My%20App/a.bin"
         blocks = []
-        for n, k in enumerate(range(0, len(data), CHUNK)):
-            h = base64.b64encode(hashlib.sha256(data[k:k + CHUNK]).digest()).decode()
-            size = f' Size="{len(pieces[n])}"' if compress else ""
+        for chunk in chunks:
+            h = base64.b64encode(hashlib.sha256(chunk).digest()).decode()
+            size = f' Size="{len(c.compress(chunk) + c.flush(zlib.Z_FULL_FLUSH))}"' if compress else ""
             blocks.append(f'<Block Hash="{h}"{size}/>')
         lfh = 30 + len(entry_name)
         xml = (f'<?xml version="1.0" encoding="UTF-8" standalone="no"?>\n'
@@ -177,11 +158,10 @@ def self_test() -> int:
     # only right for the stored variant; the deflated variant checks that bad sizes are caught.
     expect("stored entry with a correct map passes", pack(compress=False), True)
     expect("deflated entry whose blocks are not independently inflatable fails", pack(compress=True), False)
-    expect("wrong hash fails", pack(lambda x: x.replace('Hash="', 'Hash="A', 1), compress=False), False)
-    expect("wrong Size fails", pack(lambda x: x.replace('Size="131082"', 'Size="131081"'), compress=False), False)
-    expect("wrong LfhSize fails", pack(lambda x: x.replace('LfhSize="', 'LfhSize="1', 1), compress=False), False)
-    expect("undecoded Name fails", pack(lambda x: x.replace("My App", "My%20App"), compress=False), False)
-    expect("missing block fails", pack(lambda x: x.replace("<Block", "<Gone", 1), compress=False), False)
+    for label, old, new in (("wrong hash", 'Hash="', 'Hash="A'), ("wrong Size", 'Size="131082"', 'Size="131081"'),
+                            ("wrong LfhSize", 'LfhSize="', 'LfhSize="1'), ("undecoded Name", "My App", "My%20App"),
+                            ("missing block", "<Block", "<Gone")):
+        expect(label + " fails", pack(lambda x: x.replace(old, new, 1), compress=False), False)
     return 1 if failures else 0
 
 

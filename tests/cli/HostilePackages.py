@@ -123,20 +123,16 @@ def hive_with_free_space(hive, bins):
     total = sum(bins)
     struct.pack_into("<I", data, 0x28, bins_size + total)
     checksum = 0
-    for i in range(0, 0x1FC, 4):
-        checksum ^= struct.unpack_from("<I", data, i)[0]
+    for (word,) in struct.iter_unpack("<I", bytes(data[:0x1FC])):
+        checksum ^= word
     checksum = {0: 1, 0xFFFFFFFF: 0xFFFFFFFE}.get(checksum, checksum)
     struct.pack_into("<I", data, 0x1FC, checksum)
     yield bytes(data)
     zeros = b"\0" * (8 << 20)
     for size in bins:
-        header = struct.pack("<4sIIQQI", b"hbin", offset, size, 0, 0, 0) + struct.pack("<i", size - 32)
-        yield header
-        left = size - len(header)
-        while left:
-            piece = min(left, len(zeros))
-            yield zeros[:piece]
-            left -= piece
+        yield struct.pack("<4sIIQQIi", b"hbin", offset, size, 0, 0, 0, size - 32)
+        for left in range(size - 36, 0, -len(zeros)):
+            yield zeros[:min(left, len(zeros))]
         offset += size
 
 
@@ -178,46 +174,43 @@ def main():
             archive.add_stream(name, hive_with_free_space(data, FREE_BINS[case]))
             continue
         archive.add_file(name, data)
-    if case == "slip":
-        archive.add_file(climb, b"escaped")
-        archive.add_file("Root/../../../../../../../../../../../../" + target.lstrip("/"), b"escaped")
-    elif case == "slip-backslash":
-        archive.add_file(climb.replace("/", "\\"), b"escaped")
-    elif case == "slip-escaped":
-        archive.add_file("Root/" + "%2E%2E/" * 24 + target.lstrip("/"), b"escaped")
-    elif case == "absolute":
-        archive.add_file(target, b"escaped")
+    notes = "Root/VFS/ProgramFilesX86/Demo Notes/"
+    # The cases that only add entries: (name, data, flags).
+    added = {
+        "slip": [(climb, b"escaped"), ("Root/" + "../" * 12 + target.lstrip("/"), b"escaped")],
+        "slip-backslash": [(climb.replace("/", "\\"), b"escaped")],
+        "slip-escaped": [("Root/" + "%2E%2E/" * 24 + target.lstrip("/"), b"escaped")],
+        "absolute": [(target, b"escaped")],
+        "nul-name": [(notes + "a%00b.txt", b"nul")],
+        "raw-nul-name": [(notes.encode() + b"a\0b.txt", b"nul")],
+        "control-name": [(notes + "line%0Abreak.txt", b"newline")],
+        # Not marked UTF-8, as an old tool would write it: a reader might guess code page 437.
+        "non-utf8-name": [(notes.encode() + b"bad\xff\xfe.txt", b"latin", 0)],
+        "separator-twins": [(notes.replace("/", "\\") + "notes.txt", b"the later twin")],
+    }
+    if case in added:
+        for name, data, *flags in added[case]:
+            archive.add_file(name, data, *flags)
     elif case == "case-twins":
-        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/NOTES.TXT", b"the later twin")
+        archive.add_file(notes + "NOTES.TXT", b"the later twin")
         manifest = dict(entries)["AppxManifest.xml"]
         archive.add_file("appxmanifest.xml", manifest.replace(b"<DisplayName>Demo Notes<",
                                                               b"<DisplayName>Later Twin<"))
     elif case == "bomb-lying":
         # Declares one mebibyte; the stream inflates to ten gibibytes.
-        archive.add("Root/VFS/ProgramFilesX86/Demo Notes/bomb.bin", zeros_bomb(10 * GIB), 1 << 20, 0)
+        archive.add(notes + "bomb.bin", zeros_bomb(10 * GIB), 1 << 20, 0)
     elif case == "bomb-honest":
         # Declares all ten gibibytes (the CRC is never reached: the size is refused first).
-        archive.add("Root/VFS/ProgramFilesX86/Demo Notes/bomb.bin", zeros_bomb(10 * GIB), 10 * GIB, 0)
+        archive.add(notes + "bomb.bin", zeros_bomb(10 * GIB), 10 * GIB, 0)
     elif case == "shared-local-header":
         # 200 files whose central entries all point at one local header of 64 MiB of zeros.
-        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/zeros.bin", b"\0" * (64 << 20))
+        archive.add_file(notes + "zeros.bin", b"\0" * (64 << 20))
         archive.repeat_central(len(archive.central) - 1,
-                               ["Root/VFS/ProgramFilesX86/Demo Notes/zeros%03d.bin" % i for i in range(200)])
+                               [notes + "zeros%03d.bin" % i for i in range(200)])
     elif case == "into-central-directory":
-        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/last.txt", b"last")
+        archive.add_file(notes + "last.txt", b"last")
         archive.close(overrun=64)
         return
-    elif case == "nul-name":
-        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/a%00b.txt", b"nul")
-    elif case == "raw-nul-name":
-        archive.add_file(b"Root/VFS/ProgramFilesX86/Demo Notes/a\0b.txt", b"nul")
-    elif case == "control-name":
-        archive.add_file("Root/VFS/ProgramFilesX86/Demo Notes/line%0Abreak.txt", b"newline")
-    elif case == "non-utf8-name":
-        # Not marked UTF-8, as an old tool would write it: a reader might guess code page 437.
-        archive.add_file(b"Root/VFS/ProgramFilesX86/Demo Notes/bad\xff\xfe.txt", b"latin", flags=0)
-    elif case == "separator-twins":
-        archive.add_file("Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt", b"the later twin")
     elif case not in ENTRY_EDITS and case not in FREE_BINS:
         sys.exit("unknown case " + case)
     archive.close()

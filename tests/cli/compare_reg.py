@@ -14,9 +14,7 @@ import sys
 
 def read_text(path):
     data = open(path, "rb").read()
-    if data.startswith(b"\xff\xfe"):
-        return data[2:].decode("utf-16-le")
-    return data.decode("utf-8")
+    return data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("utf-8")
 
 
 def unquote(text):
@@ -54,11 +52,8 @@ def parse(path):
         if line.startswith("["):
             current = keys.setdefault(key_name(line[1:-1]), {})
             continue
-        if line.startswith("@="):
-            name, rest = "", line[2:]
-        else:
-            name, rest = unquote(line)
-            rest = rest[1:]
+        name, rest = ("", line[2:]) if line.startswith("@=") else unquote(line)
+        rest = rest.lstrip("=")
         if rest.startswith('"'):
             value = (1, unquote(rest)[0].encode("utf-16-le") + b"\0\0")
         elif rest.startswith("dword:"):

@@ -35,14 +35,7 @@ def clean(text):
 
 
 def part(text, maximum):
-    out = ""
-    for c in text:
-        if len(out) >= maximum:
-            break
-        if c in DROPPED:
-            continue
-        out += "_" if c in REPLACED else c.upper()
-    return out
+    return "".join("_" if c in REPLACED else c.upper() for c in text if c not in DROPPED)[:maximum]
 
 
 def expected_short(long_name, taken, first_free):
@@ -55,12 +48,8 @@ def expected_short(long_name, taken, first_free):
     n = first_free.get(key, 1)
     while True:
         suffix = "~%d" % n
-        if len(suffix) >= 8:
-            candidate = suffix
-        else:
-            candidate = part(stem, 8 - len(suffix)) + suffix
-            if part(ext, 3):
-                candidate += "." + part(ext, 3)
+        candidate = suffix if len(suffix) >= 8 else \
+            part(stem, 8 - len(suffix)) + suffix + ("." + part(ext, 3) if part(ext, 3) else "")
         if candidate not in taken:
             first_free[key] = n
             return candidate
@@ -97,9 +86,7 @@ def main(path):
                 break
 
     def walk(node, chain):
-        taken = set()
-        first_free = {}
-        seen_short = set()
+        taken, first_free, seen_short = set(), {}, set()
         for entry in node.findall(FSM + "Entry"):
             long_name = entry.get("Long") or ""
             here = chain + (long_name,)
@@ -140,10 +127,8 @@ def main(path):
                 problems.append("no content type for " + name)
         elif "/" + raw not in overrides:
             problems.append("no override for " + name)
-    for ext in sorted(defaults - used):
-        problems.append("content type for unused extension " + ext)
-    for name in sorted(overrides - parts):
-        problems.append("override for a missing part " + name)
+    problems += ["content type for unused extension " + e for e in sorted(defaults - used)]
+    problems += ["override for a missing part " + n for n in sorted(overrides - parts)]
 
     for p in problems[:50]:
         print(p)

@@ -12,6 +12,7 @@ Run with Debian's /usr/bin/python3: python3-hivex and python3-libregf load only 
 
 import argparse
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -44,11 +45,8 @@ def dump_hivex(path):
     keys = {}
 
     def walk(node, at):
-        values = []
-        for v in h.node_values(node):
-            t, data = h.value_value(v)
-            values.append((h.value_key(v), t & 0xFFFFFFFF, bytes(data)))
-        keys[at] = values
+        keys[at] = [(h.value_key(v), t & 0xFFFFFFFF, bytes(d))
+                    for v in h.node_values(node) for t, d in [h.value_value(v)]]
         for child in h.node_children(node):
             walk(child, at + (h.node_name(child),))
 
@@ -66,21 +64,17 @@ def dump_libregf(path):
         # This libregf build flags keys of hives written by Windows as corrupt too, so the flag is
         # compared with the original's rather than required to be clear.
         flags[at] = key.is_corrupted()
-        values = []
-        for i in range(key.number_of_values):
-            v = key.get_value(i)
-            values.append((v.name or "", v.type & 0xFFFFFFFF, bytes(v.data or b"")))
-        keys[at] = values
+        keys[at] = [(v.name or "", v.type & 0xFFFFFFFF, bytes(v.data or b""))
+                    for v in map(key.get_value, range(key.number_of_values))]
         for i in range(key.number_of_sub_keys):
             sub = key.get_sub_key(i)
             walk(sub, at + (sub.name,))
 
     root = f.get_root_key()
     walk(root, ())
-    name = root.name
     f.close()
     dump_libregf.flags = flags
-    return name, keys
+    return root.name, keys
 
 
 def run_tool(args):
@@ -94,10 +88,8 @@ def run_tool(args):
 
 def reglookup_lines(path):
     code, out, err = run_tool(["reglookup", "-H", path])
-    # reglookup writes names in US-ASCII only and warns about every other name; that is all
-    # it may say.
-    # It also warns that it cannot interpret the data of types with App-V bits; check_reglookup
-    # counts those against the model.
+    # reglookup warns about every name outside US-ASCII, and about data of types with App-V
+    # bits (check_reglookup counts those against the model); that is all it may say.
     complaints = [l for l in err.splitlines()
                   if l.strip() and "to encoding US-ASCII" not in l and "Data could not be interpreted" not in l]
     if code != 0 or complaints:
@@ -133,10 +125,7 @@ class Model:
         return at
 
     def get(self, key, name):
-        for v in self.keys[key]:
-            if v[0].upper() == name.upper():
-                return v
-        return None
+        return next((v for v in self.keys[key] if v[0].upper() == name.upper()), None)
 
     def set(self, key, name, type_, data):
         self.touched.add(key)
@@ -171,15 +160,9 @@ def text_data(vtype, text):
         return bytes(int(text[i:i + 2], 16) for i in range(0, len(text), 2))
     if vtype == 7:
         return b"".join(p.encode("utf-16le") + b"\0\0" for p in text.split("\r\n") if p) + b"\0\0"
-    digits = text.lstrip(" \t")
-    sign = -1 if digits[:1] == "-" else 1
-    digits = digits[1:] if digits[:1] in "+-" and digits else digits
-    n = 0
-    for c in digits:
-        if not c.isdigit():
-            break
-        n = n * 10 + int(c)
-    return struct.pack("<i", max(-2**31, min(2**31 - 1, sign * n)))
+    sign, digits = re.match(r"[ \t]*([+-]?)([0-9]*)", text).groups()
+    n = int(digits or 0) * (-1 if sign == "-" else 1)
+    return struct.pack("<i", max(-2**31, min(2**31 - 1, n)))
 
 
 def apply(model, op):
@@ -212,13 +195,9 @@ def apply(model, op):
         key = model.find(args[0])
         assert key is not None and model.get(key, args[1]), op
         model.delete_value(key, args[1])
-    elif kind == "DeleteRegistryKey":
+    elif kind in ("DeleteRegistryKey", "DeleteRegistryKeyTree"):
         key = model.find(args[0])
-        assert key is not None and not model.children.get(key), op
-        model.delete_tree(key)
-    elif kind == "DeleteRegistryKeyTree":
-        key = model.find(args[0])
-        assert key is not None, op
+        assert key is not None and (kind.endswith("Tree") or not model.children.get(key)), op
         model.delete_tree(key)
     elif kind == "CreateKeys":
         for i in range(int(args[2])):
@@ -234,8 +213,7 @@ def escape(field):
 def run_helper(helper, source, target, ops, workdir):
     edits = os.path.join(workdir, "edits.txt")
     with open(edits, "w", encoding="utf-8") as f:
-        for op in ops:
-            f.write("\t".join(escape(x) for x in op) + "\n")
+        f.writelines("\t".join(map(escape, op)) + "\n" for op in ops)
     r = subprocess.run([helper, source, target, edits], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if r.returncode != 0:
         fail(f"helper failed on {source}: {r.stderr.decode(errors='replace')}")
@@ -267,20 +245,17 @@ def reglookup_key(line):
 
 def render(key):
     """A key path as reglookup prints it, for the ASCII names the checks need."""
-    special = set(',"\\/%')
-    out = []
-    for part in key:
-        out.append("".join(c if (0x20 <= ord(c) < 0x7F and c not in special) else "".join(f"%{b:02X}" for b in c.encode()) for c in part))
-    return "/" + "/".join(out)
+    plain = lambda c: 0x20 <= ord(c) < 0x7F and c not in ',"\\/%'
+    return "/" + "/".join("".join(c if plain(c) else "".join(f"%{b:02X}" for b in c.encode()) for c in part)
+                          for part in key)
 
 
 def check_reglookup(original_lines, path, model):
     lines = reglookup_lines(path)
     keys = sum(1 for l in lines if l.split(",", 2)[1] == "KEY")
-    values = sum(1 for l in lines if l.split(",", 2)[1] != "KEY")
-    if keys != len(model.keys) or values != sum(len(v) for v in model.keys.values()):
-        fail(f"reglookup {path}: {keys} keys and {values} values, expected {len(model.keys)} and "
-             f"{sum(len(v) for v in model.keys.values())}")
+    counts, expected = (keys, len(lines) - keys), (len(model.keys), sum(map(len, model.keys.values())))
+    if counts != expected:
+        fail(f"reglookup {path}: (keys, values) {counts}, expected {expected}")
     marked = sum(1 for values in model.keys.values() for _, t, _ in values if t > 0xFFFF)
     if reglookup_lines.uninterpreted > marked:
         fail(f"reglookup {path}: {reglookup_lines.uninterpreted} values it cannot interpret, only {marked} "
@@ -290,12 +265,9 @@ def check_reglookup(original_lines, path, model):
     got = set(lines)
     for line in original_lines:
         key = reglookup_key(line)
-        if key in changed or any(key == d or key.startswith(d + "/") for d in deleted):
-            continue
-        if line not in got:
+        if not (key in changed or any(key == d or key.startswith(d + "/") for d in deleted) or line in got):
             fail(f"reglookup {path}: unchanged line lost or altered: {line[:200]}")
             break
-    return lines
 
 
 def verify(path, root_name, model, original_lines, ops, libregf_original=None):
@@ -314,16 +286,15 @@ def verify(path, root_name, model, original_lines, ops, libregf_original=None):
 # ---- scenarios ------------------------------------------------------------------------------
 
 def open_and_save(helper, sample, workdir):
-    out = os.path.join(workdir, "saved-" + os.path.basename(sample))
+    name = os.path.basename(sample)
+    out = os.path.join(workdir, "saved-" + name)
     if not run_helper(helper, sample, out, [], workdir):
         return
-    if dump_hivex(sample) != dump_hivex(out):
-        fail(f"hivex: {os.path.basename(sample)} reads differently after open and save")
-    before, flags = dump_libregf(sample), dump_libregf.flags
-    if before != dump_libregf(out) or flags != dump_libregf.flags:
-        fail(f"libregf: {os.path.basename(sample)} reads differently or has other keys flagged after open and save")
-    if reglookup_lines(sample) != reglookup_lines(out):
-        fail(f"reglookup: {os.path.basename(sample)} differs after open and save (keys, values or times)")
+    libregf = lambda p: (dump_libregf(p), dump_libregf.flags)
+    for reader, read in (("hivex", dump_hivex), ("libregf (with corrupt flags)", libregf),
+                         ("reglookup (with times)", reglookup_lines)):
+        if read(sample) != read(out):
+            fail(f"{reader}: {name} reads differently after open and save")
 
 
 def pick(keys, parent, leaf):
@@ -337,13 +308,8 @@ def pick(keys, parent, leaf):
 
 
 def first_value(keys, vtype, exclude):
-    for k in sorted(keys):
-        if any(k[: len(e)] == e for e in exclude):
-            continue
-        for name, t, _ in keys[k]:
-            if t == vtype and name:
-                return k, name
-    raise LookupError(vtype)
+    return next((k, name) for k in sorted(keys) if not any(k[: len(e)] == e for e in exclude)
+                for name, t, _ in keys[k] if t == vtype and name)
 
 
 def edit_scenario(helper, sample, workdir):
@@ -426,15 +392,13 @@ def new_hive_scenario(helper, minor, workdir):
         verify(out, f"{{root-{minor}}}", model, [], ops)
         with open(out, "rb") as f:
             data = f.read()
-        signatures = {data[i + 4:i + 6] for i in range(4096 + 32, len(data) - 6, 8)}
-        wanted, unwanted = ((b"lh", b"db"), (b"lf",)) if minor >= 5 else ((b"lf", b"ri"), (b"lh", b"db"))
         # A cheap scan: cell starts are 8-aligned, so the kinds of list and record show up here.
-        for sig in wanted:
-            if sig not in signatures:
-                fail(f"new 1.{minor} hive has no {sig} cell")
-        for sig in unwanted:
-            if sig in signatures:
-                fail(f"new 1.{minor} hive has a {sig} cell")
+        signatures = {data[i + 4:i + 6] for i in range(4096 + 32, len(data) - 6, 8)}
+        wanted = {b"lh": True, b"db": True, b"lf": False} if minor >= 5 else \
+            {b"lf": True, b"ri": True, b"lh": False, b"db": False}
+        for sig, present in wanted.items():
+            if (sig in signatures) != present:
+                fail(f"new 1.{minor} hive {'lacks' if present else 'has'} a {sig} cell")
 
 
 def main():
