@@ -130,10 +130,8 @@ std::string regText(bool regedit4) {
 
 std::string utf16le(const std::string& ascii) {
     std::string out = "\xFF\xFE";
-    for (char c : ascii) {
-        out += c;
-        out += '\0';
-    }
+    for (char c : ascii)
+        out += std::string{c, '\0'};
     return out;
 }
 

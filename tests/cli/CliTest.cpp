@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-using quendle::test::contains;
 using quendle::test::RunResult;
 using quendle::test::runShell;
 using quendle::test::shellQuote;
@@ -65,50 +64,41 @@ class CliTest : public testing::Test {
 
 } // namespace
 
-TEST_F(CliTest, HelpPrintsTheBannerAndTheGeneralUsageByteForByte) {
-    RunResult r = runQuendle({"/Help"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(afterBanner(r.out), generalUsage + "\n");
-    EXPECT_EQ(r.err, "");
-    // Lower case after the slash finds the command too.
-    EXPECT_EQ(afterBanner(runQuendle({"/help"}).out), generalUsage + "\n");
-}
-
-TEST_F(CliTest, HelpForOneCommand) {
-    RunResult r = runQuendle({"/Help", "set-registryvalue"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(afterBanner(r.out), topLevelUsage() + usageLineOf("Set-RegistryValue") + "\n");
-    EXPECT_EQ(afterBanner(runQuendle({"/Help", "Update"}).out), "\n");
-    EXPECT_EQ(afterBanner(runQuendle({"/Help", "No-Such-Command"}).out), "\n");
-}
-
-TEST_F(CliTest, NoArgumentsShowsTheGeneralUsageInBrightRedAndFails) {
-    RunResult plain = runQuendle({});
-    EXPECT_EQ(plain.exitCode, 100);
-    EXPECT_EQ(afterBanner(plain.out), generalUsage + "\n");
-    RunResult coloured = runQuendle({}, {{"CLICOLOR_FORCE", "1"}});
-    EXPECT_EQ(coloured.exitCode, 100);
-    EXPECT_EQ(afterBanner(coloured.out), red + generalUsage + "\n" + reset);
-    RunResult optedOut = runQuendle({}, {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", "1"}});
-    EXPECT_EQ(afterBanner(optedOut.out), generalUsage + "\n");
-}
-
-// Every refusal of a command line or a command file, with its exit code and the whole output
-// after the banner; the sub-commands' errors are shown with colours forced on.
-TEST_F(CliTest, RefusedCommandLinesShowTheirMessageAndTheRightUsage) {
+// Every help and every refusal of a command line or a command file, with its exit code and the
+// whole output after the banner; --help, -h and --version count only as the first argument.
+TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
     ::mkdir((dir_ + "/sub").c_str(), 0700);
     const std::string G = generalUsage + "\n";
     // A command's own usage as a parameter error ends it, in colour.
     auto usageOf = [](const std::string& command) {
         return topLevelUsage() + usageLineOf(command) + "\n" + reset;
     };
+    const std::string one = topLevelUsage() + usageLineOf("Set-RegistryValue") + "\n";
+    enum Colour { Plain, Forced, OptedOut };
     struct Case {
         std::vector<std::string> args;
         int exitCode;
         std::string output; // empty: only the exit code is checked
-        bool colour = false;
+        Colour colour = Plain;
     };
     const Case cases[] = {
+        {{"/Help"}, 0, G},
+        {{"/help"}, 0, G},
+        {{"--help"}, 0, G},
+        {{"-h"}, 0, G},
+        {{"/Help", "set-registryvalue"}, 0, one},
+        {{"--help", "set-registryvalue"}, 0, one},
+        {{"-h", "Set-RegistryValue"}, 0, one},
+        {{"/Help", "Update"}, 0, "\n"},
+        {{"/Help", "No-Such-Command"}, 0, "\n"},
+        {{}, 100, G},
+        {{}, 100, red + G + reset, Forced},
+        {{}, 100, G, OptedOut},
+        {{"/Help", "--help"}, 100, "Unknown parameter: --help. \n\n\n" + G},
+        {{"/Help", "--version"}, 100, ""},
+        // Spelt otherwise, they are misspelt commands.
+        {{"--Help"}, 100, "Command \"-Help\" is unknown. Maybe you should use instead \"Help\"\n\n" + G},
+        {{"--versions"}, 100, ""},
         {{"/Updte", package_},
          100,
          "Command \"Updte\" is unknown. Maybe you should use instead \"Update\"\n\n" + G},
@@ -124,16 +114,16 @@ TEST_F(CliTest, RefusedCommandLinesShowTheirMessageAndTheRightUsage) {
         {{"/Update", package_, "Set-RegistryValue", "REGISTRY\\MACHINE\\K", "-type", "REG_SZ"},
          100,
          red + "Invalid \"-type\" parameter value: \"REG_SZ\".\n\n" + usageOf("Set-RegistryValue"),
-         true},
+         Forced},
         {{"/Update", package_, "Set-RegistryKey", "REGISTRY\\MACHINE\\K", "-virtualizationlevel", "none"},
          100,
          red + "Invalid \"-virtualizationlevel\" parameter value: \"none\".\n\n" + usageOf("Set-RegistryKey"),
-         true},
+         Forced},
         {{"/Update", package_, "New-Element", "AppxManifest.xml", "-elementname", "e"},
          100,
          red + "A required argument is missing: -namespaceURI <xml_namespaceuri>.\n\n\n" +
              usageOf("New-Element"),
-         true},
+         Forced},
         {{"/Update", dir_ + "/none.appv", "Del-File", "Root\\a"},
          100,
          "File not found: \"" + dir_ + "/none.appv\".\n"},
@@ -153,19 +143,18 @@ TEST_F(CliTest, RefusedCommandLinesShowTheirMessageAndTheRightUsage) {
          "Add-Fil a b\nCommand \"Add-Fil\" is unknown. Maybe you should use instead \"Add-File\"\n\n" + G},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.args[0] + " " + c.args.back());
-        RunResult r =
-            runQuendle(c.args, c.colour ? std::map<std::string, std::string>{{"CLICOLOR_FORCE", "1"}}
-                                        : std::map<std::string, std::string>{});
+        SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + " " + c.args.back());
+        std::map<std::string, std::string> env;
+        if (c.colour != Plain)
+            env = {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", c.colour == OptedOut ? "1" : ""}};
+        RunResult r = runQuendle(c.args, env);
         EXPECT_EQ(r.exitCode, c.exitCode);
-        if (!c.output.empty()) {
+        EXPECT_EQ(r.err, "");
+        if (!c.output.empty())
             EXPECT_EQ(afterBanner(r.out), c.output);
-        }
     }
 }
 
-// --help, -h and --version answer as on any Linux tool, and only as the first argument: every
-// other command line keeps its meaning.
 TEST(StandardOptions, VersionPrintsOneLineWithTheBannersVersion) {
     RunResult version = runQuendle({"--version"});
     EXPECT_EQ(version.exitCode, 0);
@@ -176,29 +165,4 @@ TEST(StandardOptions, VersionPrintsOneLineWithTheBannersVersion) {
     EXPECT_EQ(version.out, "quendle " + number + "\n") << banner;
     // A version that cannot be written is a failure, as for every other output.
     EXPECT_EQ(runShell(shellQuote(QUENDLE_EXE) + " --version >/dev/full").exitCode, 100);
-}
-
-TEST(StandardOptions, HelpAndHPrintWhatSlashHelpPrints) {
-    RunResult general = runQuendle({"/Help"}), one = runQuendle({"/Help", "Set-RegistryValue"});
-    ASSERT_EQ(general.exitCode, 0);
-    for (const char* option : {"--help", "-h"}) {
-        RunResult r = runQuendle({option});
-        EXPECT_EQ(r.exitCode, 0) << option;
-        EXPECT_EQ(r.out, general.out) << option;
-        RunResult s = runQuendle({option, "set-registryvalue"});
-        EXPECT_EQ(s.exitCode, 0) << option;
-        EXPECT_EQ(s.out, one.out) << option;
-    }
-}
-
-TEST(StandardOptions, AnywhereButFirstTheyAreOrdinaryArguments) {
-    RunResult afterHelp = runQuendle({"/Help", "--help"});
-    EXPECT_EQ(afterHelp.exitCode, 100);
-    EXPECT_HAS(afterHelp.out, "Unknown parameter: --help");
-    EXPECT_EQ(runQuendle({"/Help", "--version"}).exitCode, 100);
-    // Spelt otherwise, they are misspelt commands as before.
-    RunResult upper = runQuendle({"--Help"});
-    EXPECT_EQ(upper.exitCode, 100);
-    EXPECT_HAS(upper.out, "Command \"-Help\" is unknown");
-    EXPECT_EQ(runQuendle({"--versions"}).exitCode, 100);
 }

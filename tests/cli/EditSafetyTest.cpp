@@ -113,10 +113,11 @@ TEST_F(EditSafety, BytesThatAreNotUtf8AreReadAsInCommandFilesAndStdoutStaysUtf8)
     writeFile(dir / "stdout.txt", run.result.out);
     EXPECT_EQ(runProgram({"/usr/bin/python3", "-c", check, dir / "stdout.txt"}).exitCode, 0)
         << "standard output is not UTF-8";
-    EXPECT_EQ(
-        query("AppxManifest.xml",
-              "print([e.text for e in r.iter() if e.tag.endswith('DisplayName')][0].encode('utf-8').hex())"),
-        "436166c3a920c3bf\n")
+    auto hexOf = [&](const std::string& tag) {
+        return query("AppxManifest.xml", "print([e.text for e in r.iter() if e.tag.endswith('" + tag +
+                                             "')][0].encode('utf-8').hex())");
+    };
+    EXPECT_EQ(hexOf("DisplayName"), "436166c3a920c3bf\n")
         << "the same Windows-1252 reading as in command files";
 
     // The same bytes in a command file give the same text.
@@ -125,10 +126,7 @@ TEST_F(EditSafety, BytesThatAreNotUtf8AreReadAsInCommandFilesAndStdoutStaysUtf8)
                   name + "\"\n");
     run = quendle({"/BatchFileUpdate", "demo.appv", "cmds"});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_EQ(
-        query("AppxManifest.xml",
-              "print([e.text for e in r.iter() if e.tag.endswith('Description')][0].encode('utf-8').hex())"),
-        "436166c3a920c3bf\n");
+    EXPECT_EQ(hexOf("Description"), "436166c3a920c3bf\n");
 }
 
 TEST_F(EditSafety, APackageNameWithPercentDigitsIsThatFileAndNeedsNoCause) {

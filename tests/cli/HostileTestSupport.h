@@ -106,6 +106,16 @@ inline std::string samplePackage(const std::string& folder, const std::string& h
     return makePackage(source, package) ? package : std::string();
 }
 
+// An archive of the named entries as Python's zipfile writes them; false when it could not.
+inline bool zipOf(const std::string& path, const std::vector<std::string>& namesAndTexts) {
+    std::vector<std::string> argv{"/usr/bin/python3", "-c",
+                                  "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                                  "    for n, d in zip(sys.argv[2::2], sys.argv[3::2]): z.writestr(n, d)\n",
+                                  path};
+    argv.insert(argv.end(), namesAndTexts.begin(), namesAndTexts.end());
+    return runProgram(argv).exitCode == 0;
+}
+
 // Replaces the first `what` in a file; a missing `what` fails the test.
 inline void replaceInFile(const std::string& path, const std::string& what, const std::string& with) {
     std::string text = readFile(path);

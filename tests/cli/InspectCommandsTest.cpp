@@ -61,15 +61,7 @@ TEST_F(InspectCommands, VerifyNamesEachPlantedDefect) {
     ASSERT_GT(goodHive.size(), 4200u);
     writeFile(hive, goodHive.substr(0, 4200) + std::string(16, '\xFF') + goodHive.substr(4216));
     std::string duplicate = dir / "duplicate.appv";
-    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c",
-                          "import sys, zipfile\n"
-                          "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
-                          "z.writestr('Root/a.txt', '1')\n"
-                          "z.writestr('ROOT/A.TXT', '2')\n"
-                          "z.writestr('Root/../../outside.txt', '3')\n",
-                          duplicate})
-                  .exitCode,
-              0);
+    ASSERT_TRUE(zipOf(duplicate, {"Root/a.txt", "1", "ROOT/A.TXT", "2", "Root/../../outside.txt", "3"}));
     auto without = [&](const std::string& name, const std::string& part, const std::string& text) {
         return built(name, [&](const std::string& s) { replaceInFile(s + "/" + part, text, ""); });
     };
@@ -189,14 +181,7 @@ TEST_F(InspectCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
 
     // The reader's checks hold: an entry that climbs out of the folder stops everything.
     std::string hostile = dir / "hostile.appv";
-    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c",
-                          "import sys, zipfile\n"
-                          "z = zipfile.ZipFile(sys.argv[1], 'w')\n"
-                          "z.writestr('AppxManifest.xml', '<Package/>')\n"
-                          "z.writestr('Root/%2E%2E/%2E%2E/escaped.txt', 'out')\n",
-                          hostile})
-                  .exitCode,
-              0);
+    ASSERT_TRUE(zipOf(hostile, {"AppxManifest.xml", "<Package/>", "Root/%2E%2E/%2E%2E/escaped.txt", "out"}));
     QuendleRun escaped = runQuendle({"/Expand", hostile, dir / "hostile"});
     EXPECT_EQ(escaped.result.exitCode, 100);
     EXPECT_FALSE(fs::exists(dir / "escaped.txt"));

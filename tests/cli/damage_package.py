@@ -44,6 +44,14 @@ def raw_name(info):
     return info.filename.encode("utf-8" if info.flag_bits & 0x800 else "cp437")
 
 
+def payload_start(info, segment):
+    return 30 + len(raw_name(info)) + struct.unpack("<H", segment[28:30])[0]
+
+
+def blockmap_name(entry):
+    return unquote(entry).replace("/", "\\")
+
+
 def stored_entry(info, content):
     """A fresh local header and data for an entry replaced by `content`, stored."""
     name = raw_name(info)
@@ -54,8 +62,7 @@ def stored_entry(info, content):
 
 
 def write(out_path, order, raw, fields):
-    body = bytearray()
-    directory = bytearray()
+    body, directory = bytearray(), bytearray()
     for info in order:
         offset = len(body) + raw[info.filename].find(b"PK\x03\x04")
         body += raw[info.filename]
@@ -84,23 +91,21 @@ def main():
                 target.writestr(info, z.read(info), compress_type=zipfile.ZIP_DEFLATED)
         return
     raw = segments(data, infos)
+    info = z.getinfo(args[0]) if args else None
     if defect == "raw":
-        info = z.getinfo(args[0])
-        start = 30 + len(raw_name(info)) + struct.unpack("<H", raw[info.filename][28:30])[0]
+        start = payload_start(info, raw[info.filename])
         open(out, "wb").write(raw[info.filename][start:start + info.compress_size])
         return
     fields = {i.filename: (i.CRC, i.compress_size, i.file_size, i.compress_type, i.flag_bits) for i in infos}
     order = list(infos)
+    blockmap = z.getinfo("AppxBlockMap.xml")
+    text = z.read(blockmap).decode("utf-8")
     if defect == "flip-payload":
-        info = z.getinfo(args[0])
         segment = bytearray(raw[info.filename])
-        start = 30 + len(raw_name(info)) + struct.unpack("<H", segment[28:30])[0]
-        segment[start + info.compress_size // 2] ^= 0x01
+        segment[payload_start(info, segment) + info.compress_size // 2] ^= 0x01
         raw[info.filename] = bytes(segment)
     elif defect in ("block-hash", "block-size"):
-        blockmap = z.getinfo("AppxBlockMap.xml")
-        text = z.read(blockmap).decode("utf-8")
-        file_at = text.index('Name="' + unquote(args[0]).replace("/", "\\") + '"')
+        file_at = text.index('Name="' + blockmap_name(args[0]) + '"')
         block_at = text.index("<Block ", file_at)
         if defect == "block-hash":
             hash_at = text.index('Hash="', block_at) + 6
@@ -114,17 +119,14 @@ def main():
                 text = text[:size.start(1)] + str(int(size.group(1)) + delta) + text[size.end(1):]
         raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
     elif defect == "replace":
-        info = z.getinfo(args[0])
         content = open(args[1], "rb").read()
         raw[info.filename], fields[info.filename] = stored_entry(info, content)
-        blockmap = z.getinfo("AppxBlockMap.xml")
-        text = z.read(blockmap).decode("utf-8")
-        listed = re.compile(r'<File Name="' + re.escape(unquote(info.filename).replace("/", "\\")) +
-                            r'"[^>]*?(/>|>.*?</File>)', re.S)
+        name = blockmap_name(info.filename)
+        listed = re.compile(r'<File Name="' + re.escape(name) + r'"[^>]*?(/>|>.*?</File>)', re.S)
         blocks = "".join('<Block Hash="%s"/>' % base64.b64encode(hashlib.sha256(content[i:i + 65536]).digest()).decode()
                          for i in range(0, len(content), 65536))
         element = '<File Name="%s" Size="%d" LfhSize="%d">%s</File>' % (
-            unquote(info.filename).replace("/", "\\"), len(content), 30 + len(raw_name(info)), blocks)
+            name, len(content), 30 + len(raw_name(info)), blocks)
         text, count = listed.subn(lambda m: element, text)
         assert count == 1
         raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
@@ -134,7 +136,6 @@ def main():
     elif defect == "gap":
         raw[args[0]] = b"\0" * 16 + raw[args[0]]
     elif defect == "local-name":
-        info = z.getinfo(args[0])
         segment = bytearray(raw[info.filename])
         segment[30 + len(raw_name(info)) - 1] ^= 0x20
         raw[info.filename] = bytes(segment)
