@@ -138,17 +138,16 @@ TEST_F(EditSafety, APackageNameWithPercentDigitsIsThatFileAndNeedsNoCause) {
 
 TEST_F(EditSafety, ASignatureIsRemovedWithOneLineSinceTheEditInvalidatesIt) {
     // Signed as a real package is: the signature entry with its own Override.
-    std::string script =
-        "import sys, zipfile\n"
-        "src, dst = sys.argv[1], sys.argv[2]\n"
-        "with zipfile.ZipFile(src) as a, zipfile.ZipFile(dst, 'w', zipfile.ZIP_DEFLATED) as b:\n"
-        "  for i in a.infolist():\n"
-        "    data = a.read(i)\n"
-        "    if i.filename == '[Content_Types].xml':\n"
-        "      data = data.replace(b'</Types>', b'<Override PartName=\"/AppxSignature.p7x\" "
-        "ContentType=\"application/vnd.ms-appx.signature\" /></Types>')\n"
-        "      b.writestr('AppxSignature.p7x', b'PKCX' + bytes(200))\n"
-        "    b.writestr(i, data)\n";
+    const char* script = R"py(import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as a, zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as b:
+  for i in a.infolist():
+    data = a.read(i)
+    if i.filename == '[Content_Types].xml':
+      data = data.replace(b'</Types>', b'<Override PartName="/AppxSignature.p7x" '
+                          b'ContentType="application/vnd.ms-appx.signature" /></Types>')
+      b.writestr('AppxSignature.p7x', b'PKCX' + bytes(200))
+    b.writestr(i, data)
+)py";
     std::string signedPackage = dir / "signed.appv";
     ASSERT_EQ(runProgram({"/usr/bin/python3", "-c", script, package, signedPackage}).exitCode, 0);
     QuendleRun run = quendle({"/Update", "signed.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"});

@@ -114,18 +114,13 @@ TEST_F(EndToEndDemo, PackagesThatCannotBeOpenedAreReportedAndLeftAlone) {
 
 TEST_F(EndToEndDemo, ARootPartStoredInOtherLetterCaseIsFoundAndSavedUnderItsOwnName) {
     std::string renamed = dir / "lower.appv";
-    ASSERT_EQ(
-        runProgram(
-            {"/usr/bin/python3", "-c",
-             "import sys,zipfile\nsrc=zipfile.ZipFile(sys.argv[1])\n"
-             "with zipfile.ZipFile(sys.argv[2],'w') as z:\n"
-             " for i in src.infolist():\n"
-             "  n={'AppxManifest.xml':'appxmanifest.XML','StreamMap.xml':'STREAMMAP.xml'}.get(i.filename,"
-             "i.filename)\n"
-             "  z.writestr(n,src.read(i.filename))",
-             package, renamed})
-            .exitCode,
-        0);
+    const char* script = R"py(import sys, zipfile
+src = zipfile.ZipFile(sys.argv[1])
+names = {'AppxManifest.xml': 'appxmanifest.XML', 'StreamMap.xml': 'STREAMMAP.xml'}
+with zipfile.ZipFile(sys.argv[2], 'w') as z:
+    for i in src.infolist(): z.writestr(names.get(i.filename, i.filename), src.read(i.filename))
+)py";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c", script, package, renamed}).exitCode, 0);
     QuendleRun run = quendle({"/Update", renamed, "Set-NodeText", "AppxManifest.xml", "-xpath",
                               DisplayNameXPath, "-nodetext", "Found", "/New-Element", "streammap.XML",
                               "-elementname", "FeatureBlock", "-namespaceURI", StreamMapNs});

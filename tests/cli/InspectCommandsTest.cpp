@@ -126,27 +126,22 @@ TEST_F(InspectCommands, InfoJsonIsOneDocumentThatAgreesWithZipfile) {
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
     writeFile(dir / "info.json", run.result.out);
     // The whole of standard output must parse: no banner, no progress, nothing else.
-    RunResult check = runProgram(
-        {"/usr/bin/python3", "-c",
-         "import json, sys, zipfile\n"
-         "info = json.load(open(sys.argv[1], encoding='utf-8'))\n"
-         "z = zipfile.ZipFile(sys.argv[2])\n"
-         "zipped = [(i.filename, i.file_size, i.compress_size) for i in z.infolist()]\n"
-         "ours = [(f['entry'], f['size'], f['compressedSize']) for f in info['files']]\n"
-         "assert ours == zipped, (ours, zipped)\n"
-         "assert info['entryCount'] == len(zipped)\n"
-         "assert info['size'] == sum(i[1] for i in zipped) and info['compressedSize'] == sum(i[2] for i in "
-         "zipped)\n"
-         "assert info['fileCount'] == sum(1 for n in z.namelist() if n.startswith('Root/'))\n"
-         "assert info['scripts'] == ['setup.cmd'], info['scripts']\n"
-         "idn = info['identity']\n"
-         "assert (idn['name'], idn['version'], idn['manifestSchemaVersion']) == ('QuendleDemoNotes', "
-         "'1.0.0.0', '2010'), idn\n"
-         "assert idn['packageId'] == '3F2B8C41-6D0E-4A57-9B13-7C5E2A90D418', idn\n"
-         "assert [h['packagingEngine'] for h in info['history']][0] == 'make_demo_package', info['history']\n"
-         "assert info['files'][1]['path'] == 'Root\\\\VFS\\\\ProgramFilesX86\\\\Demo "
-         "Notes\\\\config\\\\settings.ini', info['files'][1]\n",
-         dir / "info.json", package});
+    const char* script = R"py(import json, sys, zipfile
+info = json.load(open(sys.argv[1], encoding='utf-8'))
+z = zipfile.ZipFile(sys.argv[2])
+zipped = [(i.filename, i.file_size, i.compress_size) for i in z.infolist()]
+assert [(f['entry'], f['size'], f['compressedSize']) for f in info['files']] == zipped, info['files']
+assert (info['entryCount'], info['size'], info['compressedSize']) == \
+    (len(zipped), sum(i[1] for i in zipped), sum(i[2] for i in zipped)), info
+assert info['fileCount'] == sum(1 for n in z.namelist() if n.startswith('Root/'))
+assert info['scripts'] == ['setup.cmd'], info['scripts']
+idn = info['identity']
+assert (idn['name'], idn['version'], idn['manifestSchemaVersion'], idn['packageId']) == \
+    ('QuendleDemoNotes', '1.0.0.0', '2010', '3F2B8C41-6D0E-4A57-9B13-7C5E2A90D418'), idn
+assert info['history'][0]['packagingEngine'] == 'make_demo_package', info['history']
+assert info['files'][1]['path'] == r'Root\VFS\ProgramFilesX86\Demo Notes\config\settings.ini', info['files'][1]
+)py";
+    RunResult check = runProgram({"/usr/bin/python3", "-c", script, dir / "info.json", package});
     EXPECT_EQ(check.exitCode, 0) << check.err << run.result.out;
 
     QuendleRun text = runQuendle({"/Info", package});
@@ -160,15 +155,14 @@ TEST_F(InspectCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
     QuendleRun run = runQuendle({"/Expand", package, out});
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
     EXPECT_HAS(run.result.out, "Expanded 10 files of");
-    RunResult check = runProgram({"/usr/bin/python3", "-c",
-                                  "import os, sys, zipfile, urllib.parse\n"
-                                  "z = zipfile.ZipFile(sys.argv[1])\n"
-                                  "for n in z.namelist():\n"
-                                  "    path = os.path.join(sys.argv[2], urllib.parse.unquote(n))\n"
-                                  "    assert open(path, 'rb').read() == z.read(n), n\n"
-                                  "count = sum(len(f) for _, _, f in os.walk(sys.argv[2]))\n"
-                                  "assert count == len(z.namelist()), count\n",
-                                  package, out});
+    const char* script = R"py(import os, sys, zipfile, urllib.parse
+z = zipfile.ZipFile(sys.argv[1])
+for n in z.namelist():
+    assert open(os.path.join(sys.argv[2], urllib.parse.unquote(n)), 'rb').read() == z.read(n), n
+count = sum(len(f) for _, _, f in os.walk(sys.argv[2]))
+assert count == len(z.namelist()), count
+)py";
+    RunResult check = runProgram({"/usr/bin/python3", "-c", script, package, out});
     EXPECT_EQ(check.exitCode, 0) << check.err;
 
     // A folder that holds something is kept unless the user says otherwise.
