@@ -299,12 +299,8 @@ def open_and_save(helper, sample, workdir):
 
 def pick(keys, parent, leaf):
     """The first child of `parent` without (leaf) or with subkeys."""
-    for k in sorted(keys):
-        if len(k) == len(parent) + 1 and k[:-1] == parent:
-            has = any(len(j) > len(k) and j[: len(k)] == k for j in keys)
-            if has != leaf:
-                return k
-    raise LookupError(parent)
+    return next(k for k in sorted(keys)
+                if k[:-1] == parent and leaf != any(len(j) > len(k) and j[: len(k)] == k for j in keys))
 
 
 def first_value(keys, vtype, exclude):
