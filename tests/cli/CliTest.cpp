@@ -130,8 +130,7 @@ TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
         {{"/BatchFileUpdate", package_, file("bad.txt", ";QDC\nDel-File Root\\a\n")},
          106,
          "Unsupported command file format. The supported file formats are: ANSI, Unicode Big Endian and "
-         "Unicode "
-         "Little Endian. The first line of the file must begin with \";qdc\".\n"},
+         "Unicode Little Endian. The first line of the file must begin with \";qdc\".\n"},
         {{"/BatchFileUpdate", package_, file("bom.txt", "\xEF\xBB\xBF;qdc\n")}, 106, ""},
         {{"/BatchFileUpdate", package_, dir_ + "/none.txt"},
          100,
@@ -150,8 +149,9 @@ TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
         RunResult r = runQuendle(c.args, env);
         EXPECT_EQ(r.exitCode, c.exitCode);
         EXPECT_EQ(r.err, "");
-        if (!c.output.empty())
+        if (!c.output.empty()) {
             EXPECT_EQ(afterBanner(r.out), c.output);
+        }
     }
 }
 

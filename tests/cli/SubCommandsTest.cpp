@@ -198,8 +198,7 @@ TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
          "Unable to add file \"Root\\VFS\\X\\a.txt\" to package. File already exists."},
         {R"(Add-Folder Root\VFS\ProgramFilesX86\Demo+Notes\notes.txt\sub src)",
          "Unable to add folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\" to package. A file of "
-         "that "
-         "path exists."},
+         "that path exists."},
         {R"(Add-Folder Root\VFS\X plain.txt)", "Folder not found: \"plain.txt\"."},
         {R"(Add-Folder Root\VFS\X missing)", "File not found: \"missing\"."},
         {R"(Add-Folder Root\VFS\X empty)", "Folder \"empty\" holds no files to add."},
