@@ -32,15 +32,14 @@ TEST_F(SubCommandCli, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) 
     writeFile(dir / "scripts/setup.cmd", "@echo setup\r\n");
     writeFile(dir / "scripts/cleanup.bat", "@echo cleanup\r\n");
     writeFile(dir / "build/setup2.cmd", "@echo setup 2\r\n");
-    writeFile(
-        dir / "rename.xsl",
-        "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"\n"
-        "    xmlns:appx=\"http://schemas.microsoft.com/appx/2010/manifest\">\n"
-        "  <xsl:param name=\"name\"/>\n"
-        "  <xsl:template match=\"@*|node()\"><xsl:copy><xsl:apply-templates "
-        "select=\"@*|node()\"/></xsl:copy></xsl:template>\n"
-        "  <xsl:template match=\"appx:DisplayName/text()\"><xsl:value-of select=\"$name\"/></xsl:template>\n"
-        "</xsl:stylesheet>\n");
+    writeFile(dir / "rename.xsl",
+              R"xsl(<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform"
+    xmlns:appx="http://schemas.microsoft.com/appx/2010/manifest">
+  <xsl:param name="name"/>
+  <xsl:template match="@*|node()"><xsl:copy><xsl:apply-templates select="@*|node()"/></xsl:copy></xsl:template>
+  <xsl:template match="appx:DisplayName/text()"><xsl:value-of select="$name"/></xsl:template>
+</xsl:stylesheet>
+)xsl");
     writeCommandFile(
         dir / "all.qdc",
         {"TransformManifest AppxManifest.xml rename.xsl -name \"Renamed Notes\"",

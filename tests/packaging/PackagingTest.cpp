@@ -94,15 +94,14 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
 
     auto topLevel = commandEntries(page.out, "COMMANDS");
     auto subCommands = commandEntries(page.out, "SUB-COMMANDS");
-    std::vector<std::string> expectedTop, expectedSub, listedTop, listedSub;
+    std::vector<std::string> expected[2], listed[2];
     for (const auto& c : commandTable())
-        (c.isTopLevel() ? expectedTop : expectedSub).push_back(c.name());
-    for (const auto& [name, synopsis] : topLevel)
-        listedTop.push_back(name);
-    for (const auto& [name, synopsis] : subCommands)
-        listedSub.push_back(name);
-    EXPECT_EQ(listedTop, expectedTop);
-    EXPECT_EQ(listedSub, expectedSub);
+        expected[c.isTopLevel()].push_back(c.name());
+    for (int top : {0, 1})
+        for (const auto& [name, synopsis] : top ? topLevel : subCommands)
+            listed[top].push_back(name);
+    EXPECT_EQ(listed[1], expected[1]) << "COMMANDS";
+    EXPECT_EQ(listed[0], expected[0]) << "SUB-COMMANDS";
 
     // Every parameter name and listed value of a command is in its synopsis, as man shows it.
     std::map<std::string, std::string> synopses(topLevel.begin(), topLevel.end());
