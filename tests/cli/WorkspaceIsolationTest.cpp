@@ -172,18 +172,16 @@ TEST_F(WorkspaceIsolation, AFileSizeLimitIsAClearErrorAndLeavesNothing) {
 
 TEST_F(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
     ScratchDir tmp;
-    std::string script = "import sys, zipfile\n"
-                         "z = zipfile.ZipFile(sys.argv[1], 'a')\n"
-                         "z.writestr('Root/' + 'd/' * 2500 + 'leaf.txt', b'deep')\n";
-    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c", script, package}).exitCode, 0);
+    const char* deep =
+        "import sys, zipfile\nzipfile.ZipFile(sys.argv[1], 'a').writestr('Root/' + 'd/' * 2500 + "
+        "'leaf.txt', b'deep')\n";
+    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c", deep, package}).exitCode, 0);
     writeFile(dir / "new.txt", "new");
     QuendleRun run = runQuendle({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"});
     EXPECT_TRUE(run.tempLeftovers.empty()) << "left behind: " << run.tempLeftovers.front();
     ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
     // unzip truncates names this long; Python and 7-Zip read them whole.
-    std::string check = "import sys, zipfile\n"
-                        "z = zipfile.ZipFile(sys.argv[1])\n"
-                        "assert z.testzip() is None\n"
+    const char* check = "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
                         "print(z.read('Root/' + 'd/' * 2500 + 'leaf.txt').decode())\n";
     EXPECT_EQ(runProgram({"/usr/bin/python3", "-c", check, package}).out, "deep\n");
     EXPECT_EQ(runShell("7z t -bd " + shellQuote(package)).exitCode, 0);
