@@ -126,25 +126,22 @@ TEST(HostileArchive, NamesLeavingTheDestinationAreRefusedBeforeAnythingIsWritten
 
 TEST(HostileArchive, TwoEntriesForOneFileAreRefusedWhateverTheirSpelling) {
     ScratchDir dir;
-    struct Case {
-        std::string first, second, expected;
-    };
-    for (const Case& c :
-         {Case{"Root/notes.txt", "Root/notes.txt", "appears twice"},
-          Case{"Root/notes.txt", "ROOT/Notes.TXT", "differ only in case"},
-          Case{"Root/a b.txt", "Root/a%20B.txt", "differ only in case"},
-          Case{"Root/\xc3\xa9t\xc3\xa9.txt", "Root/\xc3\x89T\xc3\x89.txt", "differ only in case"},
-          Case{"Root\\dir\\x", "root/DIR/X", "differ only in case and separators"},
-          Case{"Root/dir/x", "Root\\dir\\x", "differ only in separators"},
-          Case{"Root/./dir//x", "Root/dir/x", "differ only in separators"}}) {
-        SCOPED_TRACE(c.second);
-        std::string archive = packRaw(dir, {{c.first, "first"}, {c.second, "second"}});
+    for (const auto& [first, second, expected] :
+         {std::tuple{"Root/notes.txt", "Root/notes.txt", "appears twice"},
+          {"Root/notes.txt", "ROOT/Notes.TXT", "differ only in case"},
+          {"Root/a b.txt", "Root/a%20B.txt", "differ only in case"},
+          {"Root/\xc3\xa9t\xc3\xa9.txt", "Root/\xc3\x89T\xc3\x89.txt", "differ only in case"},
+          {"Root\\dir\\x", "root/DIR/X", "differ only in case and separators"},
+          {"Root/dir/x", "Root\\dir\\x", "differ only in separators"},
+          {"Root/./dir//x", "Root/dir/x", "differ only in separators"}}) {
+        SCOPED_TRACE(second);
+        std::string archive = packRaw(dir, {{first, "first"}, {second, "second"}});
         ZipReader reader;
         ASSERT_TRUE(reader.open(archive));
         std::vector<std::string> extracted;
         std::string dest = dir / "dest";
         EXPECT_FALSE(reader.extractAll(dest, extracted));
-        EXPECT_HAS(reader.errorText(), c.expected);
+        EXPECT_HAS(reader.errorText(), expected);
         EXPECT_TRUE(folderIsEmpty(dest));
     }
     // Folder entries may repeat: they name no bytes.

@@ -20,16 +20,12 @@ void setModified(const std::string& path, time_t when) {
     ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-std::string fromHex(const std::string& hex) {
+// Pairs of hex digits, spaces between them ignored.
+std::string fromHex(std::string hex) {
+    std::erase(hex, ' ');
     std::string out;
-    for (size_t i = 0; i < hex.size();) {
-        if (hex[i] == ' ' || hex[i] == '\n') {
-            ++i;
-            continue;
-        }
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
         out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-        i += 2;
-    }
     return out;
 }
 

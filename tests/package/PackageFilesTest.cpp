@@ -144,18 +144,15 @@ TEST(KnownParts, MatchIgnoringOnlyAsciiCaseAndMapToTheirOwnSpelling) {
 namespace {
 
 // Generates names for long names added one after another to the same folder.
-class Folder {
-  public:
+struct Folder {
     std::string add(const std::string& longName) {
         std::string shortName = ShortNameGenerator::makeShortName(
-            longName, [this](const std::string& candidate) { return taken_.count(candidate) != 0; });
+            longName, [this](const std::string& candidate) { return taken.count(candidate) != 0; });
         if (!shortName.empty())
-            taken_.insert(shortName);
+            taken.insert(shortName);
         return shortName;
     }
-
-  private:
-    std::set<std::string> taken_;
+    std::set<std::string> taken;
 };
 
 std::string alone(const std::string& longName) {

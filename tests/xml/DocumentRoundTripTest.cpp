@@ -184,19 +184,21 @@ const char* Manifest =
   <appv:Extensions><appv:Extension Category="AppV.Fonts"/></appv:Extensions>
 </Package>)";
 
-MsXmlDomDocument& loaded(MsXmlDomDocument& doc, const std::string& text, const std::string& prefix,
-                         NamespaceMap& map) {
-    doc.LoadXml(text);
-    doc.SetupSelectionNamespaces(prefix, map);
-    return doc;
-}
+// The manifest above, loaded with "appx" for its default namespace.
+struct LoadedManifest {
+    LoadedManifest() {
+        doc.LoadXml(Manifest);
+        doc.SetupSelectionNamespaces("appx", map);
+    }
+    MsXmlDomDocument doc{"AppxManifest.xml"};
+    NamespaceMap map;
+};
 
 } // namespace
 
 TEST(XPathNamespaces, RootDeclarationsBecomeSelectionNamespacesAndTheTable) {
-    MsXmlDomDocument doc("AppxManifest.xml");
-    NamespaceMap map;
-    loaded(doc, Manifest, "appx", map);
+    LoadedManifest manifest;
+    auto& [doc, map] = manifest;
     EXPECT_EQ(doc.GetProperty("SelectionNamespaces"),
               "xmlns:appx='http://schemas.microsoft.com/appx/2010/manifest' "
               "xmlns:appv='http://schemas.microsoft.com/appv/2010/manifest'");
@@ -228,9 +230,8 @@ TEST(XPathNamespaces, RootDeclarationsBecomeSelectionNamespacesAndTheTable) {
 }
 
 TEST(XPathNamespaces, RejectedExpressionsRaise65024WithTheExpression) {
-    MsXmlDomDocument doc("AppxManifest.xml");
-    NamespaceMap map;
-    loaded(doc, Manifest, "appx", map);
+    LoadedManifest manifest;
+    auto& [doc, map] = manifest;
     auto root = doc.GetDocumentElement();
     for (const std::string expr :
          {"appx:Identity[@Name='n'", "unknown:Identity", "count(appx:Identity)", "///"}) {
@@ -241,9 +242,8 @@ TEST(XPathNamespaces, RejectedExpressionsRaise65024WithTheExpression) {
 }
 
 TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
-    MsXmlDomDocument doc("AppxManifest.xml");
-    NamespaceMap map;
-    loaded(doc, Manifest, "appx", map);
+    LoadedManifest manifest;
+    auto& [doc, map] = manifest;
     auto extensions = doc.GetDocumentElement()->SelectSingleElement("appv:Extensions");
     auto added =
         extensions->AppendChildElement("appv:Extension", "http://schemas.microsoft.com/appv/2010/manifest");
