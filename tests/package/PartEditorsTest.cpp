@@ -1,12 +1,11 @@
 // The editors of the XML parts: file system metadata, content types, identity and history.
-#include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "os/StationInfo.h"
 #include "package/ContentTypes.h"
 #include "package/FilesystemMetadata.h"
 #include "package/PackageHistory.h"
 #include "package/PackageIdentity.h"
-#include "support/TestSupport.h"
+#include "package/PackageTestSupport.h"
 #include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
@@ -31,13 +30,6 @@ class PartTest : public testing::Test {
     }
     std::function<void()> counter() {
         return [this] { ++changes; };
-    }
-    // What `action` prints on the console.
-    static std::string printed(const std::function<void()>& action) {
-        ConsoleWriter::install();
-        testing::internal::CaptureStdout();
-        action();
-        return testing::internal::GetCapturedStdout();
     }
     int count(const std::string& xpath) {
         return document->GetDocumentElement()->SelectNodes(xpath)->GetLength();
