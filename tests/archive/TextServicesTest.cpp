@@ -113,7 +113,7 @@ TEST(XmlOutput, FileErrorsBecomeExceptionsWithThePath) {
         FAIL() << "opened a file in a missing folder";
     } catch (const Exception& e) {
         EXPECT_EQ(e.message(), "Error opening file: \"" + path + "\".");
-        EXPECT_NE(e.sourceFile().find("XmlOutput"), std::string::npos);
+        EXPECT_HAS(e.sourceFile(), "XmlOutput");
     }
     if (std::filesystem::exists("/dev/full")) {
         XmlOutput full(ExceptionFileErrorReporter::instance(), "/dev/full");

@@ -27,90 +27,71 @@ TEST(CommandParser, ValuesComeInDeclarationOrderWithDefaultsForAbsentParameters)
     c.executeCommand("Set-NodeText", {"StreamMap.xml", "-xpath", ""}); // an empty value is a value
     c.executeCommand("Pick", {"-right", "r"});
     c.executeCommand("uPdAtE", {"p", "Help"});
-    ASSERT_EQ(c.calls.size(), 7u);
-    EXPECT_EQ(c.calls[0].command, "Set-NodeText");
-    EXPECT_EQ(c.calls[0].values, (CommandValues{"appxmanifest.XML", "//a", ""})); // passed on as typed
-    EXPECT_EQ(c.calls[1].values, (CommandValues{"REGISTRY\\MACHINE\\x", "DWORD", "true", ""}));
-    EXPECT_EQ(c.calls[2].values, (CommandValues{"REGISTRY\\USER\\y", "", "false", "-5"}));
-    EXPECT_EQ(c.calls[3].values, (CommandValues{"p.appv", "/Del-File", "Root\\a", "-x"}));
-    EXPECT_EQ(c.calls[4].values, (CommandValues{"StreamMap.xml", "", ""}));
-    EXPECT_EQ(c.calls[5].values, (CommandValues{"", "r", "false"}));
-    EXPECT_EQ(c.calls[6].command, "Update") << "command names ignore ASCII case";
+    // Values are passed on as typed; command names ignore ASCII case.
+    std::vector<std::pair<std::string, CommandValues>> calls;
+    for (const auto& call : c.calls)
+        calls.emplace_back(call.command, call.values);
+    EXPECT_EQ(calls, (std::vector<std::pair<std::string, CommandValues>>{
+                         {"Set-NodeText", {"appxmanifest.XML", "//a", ""}},
+                         {"Set-RegistryValue", {"REGISTRY\\MACHINE\\x", "DWORD", "true", ""}},
+                         {"Set-RegistryValue", {"REGISTRY\\USER\\y", "", "false", "-5"}},
+                         {"Update", {"p.appv", "/Del-File", "Root\\a", "-x"}},
+                         {"Set-NodeText", {"StreamMap.xml", "", ""}},
+                         {"Pick", {"", "r", "false"}},
+                         {"Update", {"p", "Help"}}}));
 }
 
 TEST(CommandParser, EachCommandLineErrorShowsItsMessageAndTheRightUsage) {
     RecordingContainer c;
     struct Case {
-        std::string command;
-        std::vector<std::string> args;
+        std::string command, args;    // the arguments joined by single spaces
         std::string message, usageOf; // the command whose usage follows; "" for the general usage
     };
+    const std::string missingXpath = "Value is missing for the parameter -xpath.\n", node = "Set-NodeText",
+                      unknownXpath = "Unknown parameter: -xpath. Maybe you should use instead: -xpath. \n";
     const Case cases[] = {
         // A positional parameter is taken only at its own index.
-        {"Add-File", {"-x", "b"}, "A required argument is missing: <file_package_path>.\n", "Add-File"},
-        {"Update", {"p.appv"}, "A required argument is missing: <command>.\n", ""},
-        {"Update", {"p.appv", "Del-File", ""}, "", ""}, // the rest never takes an empty argument
-        {"Updte", {}, "Command \"Updte\" is unknown. Maybe you should use instead \"Update\"", ""},
+        {"Add-File", "-x b", "A required argument is missing: <file_package_path>.\n", "Add-File"},
+        {"Update", "p.appv", "A required argument is missing: <command>.\n", ""},
+        {"Update", "p.appv Del-File ", "", ""}, // the rest never takes an empty argument
+        {"Updte", "", "Command \"Updte\" is unknown. Maybe you should use instead \"Update\"", ""},
         // Within three edits of both Add-File (1) and Del-File (3): the later one in the table wins.
-        {"Xdd-File", {}, "Command \"Xdd-File\" is unknown. Maybe you should use instead \"Del-File\"", ""},
-        {"Completely-Else", {}, "", ""},
-        {"", {}, "", ""},
+        {"Xdd-File", "", "Command \"Xdd-File\" is unknown. Maybe you should use instead \"Del-File\"", ""},
+        {"Completely-Else", "", "", ""},
+        {"", "", "", ""},
         // A huge typed name is rejected without a suggestion search over its whole length.
-        {std::string(2'000'000, 'U'), {}, "", ""},
-        {"Set-NodeText",
-         {"StreamMap.xml", "-xpath"},
-         "Value is missing for the parameter -xpath.\n",
-         "Set-NodeText"},
+        {std::string(2'000'000, 'U'), "", "", ""},
+        {node, "StreamMap.xml -xpath", missingXpath, node},
         // The next argument begins with '-': it is not taken as the value.
-        {"Set-NodeText",
-         {"StreamMap.xml", "-xpath", "-nodetext", "t"},
-         "Value is missing for the parameter -xpath.\n",
-         "Set-NodeText"},
-        {"Set-NodeText",
-         {"StreamMap.xml", "-nodetext", "t"},
-         "A required argument is missing: -xpath <xml_xpath_expression>.\n",
-         "Set-NodeText"},
-        {"Set-RegistryValue",
-         {"K", "-type", "REG_SZ"},
-         "Invalid \"-type\" parameter value: \"REG_SZ\".",
+        {node, "StreamMap.xml -xpath -nodetext t", missingXpath, node},
+        {node, "StreamMap.xml -nodetext t",
+         "A required argument is missing: -xpath <xml_xpath_expression>.\n", node},
+        {"Set-RegistryValue", "K -type REG_SZ", "Invalid \"-type\" parameter value: \"REG_SZ\".",
          "Set-RegistryValue"},
         // A positional parameter has no name: its placeholder stands in for it.
-        {"Set-NodeText",
-         {"Foo.xml", "-xpath", "x"},
-         "Invalid \"appv_manifest_file\" parameter value: \"Foo.xml\".",
-         "Set-NodeText"},
-        {"Set-NodeText",
-         {"StreamMap.xml", "-xpath", "a", "-xpth", "b"},
-         "Unknown parameter: -xpth. Maybe you should use instead: -xpath. \n",
-         "Set-NodeText"},
+        {node, "Foo.xml -xpath x", "Invalid \"appv_manifest_file\" parameter value: \"Foo.xml\".", node},
+        {node, "StreamMap.xml -xpath a -xpth b",
+         "Unknown parameter: -xpth. Maybe you should use instead: -xpath. \n", node},
         // A repeated parameter: the first one is used, the second is left over.
-        {"Set-NodeText",
-         {"StreamMap.xml", "-xpath", "a", "-xpath", "b"},
-         "Unknown parameter: -xpath. Maybe you should use instead: -xpath. \n",
-         "Set-NodeText"},
+        {node, "StreamMap.xml -xpath a -xpath b", unknownXpath, node},
         // Three edits away still earns a suggestion; four do not.
-        {"Set-NodeText",
-         {"StreamMap.xml", "-xpath", "a", "-xp"},
-         "Unknown parameter: -xp. Maybe you should use instead: -xpath. \n",
-         "Set-NodeText"},
-        {"Set-NodeText", {"StreamMap.xml", "-xpath", "a", "-x"}, "Unknown parameter: -x. \n", "Set-NodeText"},
+        {node, "StreamMap.xml -xpath a -xp",
+         "Unknown parameter: -xp. Maybe you should use instead: -xpath. \n", node},
+        {node, "StreamMap.xml -xpath a -x", "Unknown parameter: -x. \n", node},
         // Several leftovers, of which only dashed ones are named.
-        {"Set-NodeText",
-         {"StreamMap.xml", "-xpath", "a", "-verbose", "loose", "-q"},
-         "Unknown parameter: -verbose. \nUnknown parameter: -q. \n",
-         "Set-NodeText"},
-        {"Del-File", {"Root\\a", "stray"}, "", "Del-File"},
-        {"Pick",
-         {"-flag"},
-         "One of the following parameters is required:\n-left <xml_xpath_expression> | -right\n",
-         "Pick"},
-        {"Pick", {"-left", "l", "-right", "r"}, "", "Pick"},
+        {node, "StreamMap.xml -xpath a -verbose loose -q",
+         "Unknown parameter: -verbose. \nUnknown parameter: -q. \n", node},
+        {"Del-File", "Root\\a stray", "", "Del-File"},
+        {"Pick", "-flag",
+         "One of the following parameters is required:\n-left <xml_xpath_expression> | -right\n", "Pick"},
+        {"Pick", "-left l -right r", "", "Pick"},
     };
     for (const Case& k : cases) {
-        SCOPED_TRACE(k.command.substr(0, 20) + " " + (k.args.empty() ? "" : k.args.back()));
+        SCOPED_TRACE(k.command.substr(0, 20) + " " + k.args);
         uint32_t code = 0;
         const std::string usage = k.usageOf.empty() ? c.getGeneralUsage() : c.getCommandUsage(k.usageOf);
-        EXPECT_EQ(presentedError([&] { c.executeCommand(k.command, k.args); }, &code),
+        const std::vector<std::string> args = k.args.empty() ? std::vector<std::string>{} : words(k.args);
+        EXPECT_EQ(presentedError([&] { c.executeCommand(k.command, args); }, &code),
                   errorOutput(k.message, usage));
         EXPECT_EQ(code, GenericErrorCode);
     }
@@ -125,7 +106,7 @@ TEST(CommandParser, RunDropsTheFirstCharacterOfTheCommandWhateverItIs) {
     ASSERT_EQ(c.calls.size(), 1u);
     EXPECT_EQ(c.calls[0].values, (CommandValues{"Root\\a"}));
     char* argv2[] = {prog0.data(), noSlash.data()};
-    EXPECT_TRUE(contains(presentedError([&] { c.run(2, argv2); }), "Command \"pdate\" is unknown."));
+    EXPECT_HAS(presentedError([&] { c.run(2, argv2); }), "Command \"pdate\" is unknown.");
     EXPECT_EQ(presentedError([&] { c.run(1, argv2); }), errorOutput("", c.getGeneralUsage()));
 }
 
@@ -165,8 +146,7 @@ TEST(CommandParser, ErrorsAreBrightRedAndAMissingHandlerIsAnOrdinaryError) {
         EXPECT_EQ(text.substr(text.size() - 5), "\n\x1b[0m");
     }
     uint32_t code = 0;
-    EXPECT_TRUE(
-        contains(presentedError([&] { c.executeCommand("Broken", {}); }, &code), "bad_function_call"));
+    EXPECT_HAS(presentedError([&] { c.executeCommand("Broken", {}); }, &code), "bad_function_call");
     EXPECT_EQ(code, GenericErrorCode);
 }
 
@@ -181,9 +161,7 @@ TEST(CommandBinding, ValuesArriveTypedInOrderAndAWrongCountIsAnInternalError) {
         seenSwitch = create;
     });
     EXPECT_EQ(fixed({"StreamMap.xml", "//a", "false"}), 0u);
-    EXPECT_EQ(seenPart, "StreamMap.xml");
-    EXPECT_EQ(seenXpath, "//a");
-    EXPECT_FALSE(seenSwitch);
+    EXPECT_EQ(std::tuple(seenPart, seenXpath, seenSwitch), std::tuple("StreamMap.xml", "//a", false));
     fixed({"p", "x", "true"});
     EXPECT_TRUE(seenSwitch);
 

@@ -1,5 +1,6 @@
 #include "core/ConsoleWriter.h"
 #include "os/ExceptionHandling.h"
+#include "support/TestSupport.h"
 
 #include <csignal>
 #include <gtest/gtest.h>
@@ -89,10 +90,9 @@ TEST(FaultHandler, EachFaultIsReportedByItsKindWithExitCode100) {
         EXPECT_EQ(r.output.rfind(c.start, 0), 0u) << r.output.substr(0, 300);
         outputs.push_back(r.output);
     }
-    EXPECT_NE(outputs.front().find("\n*** Stack Trace (x86) ***\n\n[0x"), std::string::npos);
-    EXPECT_NE(outputs.front().find("]  MODULE_BASE_ADDRESS\n"), std::string::npos);
-    EXPECT_NE(outputs.back().find("<--------------------MORE--FRAMES-------------------->\n"),
-              std::string::npos);
+    EXPECT_HAS(outputs.front(), "\n*** Stack Trace (x86) ***\n\n[0x");
+    EXPECT_HAS(outputs.front(), "]  MODULE_BASE_ADDRESS\n");
+    EXPECT_HAS(outputs.back(), "<--------------------MORE--FRAMES-------------------->\n");
 }
 
 TEST(FaultHandler, CleanupRunsAfterTheReport) {

@@ -1,5 +1,6 @@
 #include "util/strings/StringSystem.h"
 #include "core/Exception.h"
+#include "support/TestSupport.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringTable.h"
 
@@ -78,7 +79,7 @@ TEST(Exception, CarriesCodeAndRaisingSite) {
     } catch (const Exception& e) {
         EXPECT_EQ(e.message(), "Null pointer exception.");
         EXPECT_EQ(e.code(), GenericErrorCode);
-        EXPECT_NE(e.sourceLocationText().find("StringSystemTest.cpp:"), std::string::npos);
+        EXPECT_HAS(e.sourceLocationText(), "StringSystemTest.cpp:");
     }
     WindowsException w(5);
     EXPECT_EQ(w.message(), "Win32 Error [5]: \"Access is denied.\"");

@@ -71,7 +71,7 @@ TEST(ValueText, BinaryIsHexPairsAndBadTextNamesItself) {
             regtext::dataFromText(regtype::Binary, bad);
             ADD_FAILURE() << bad;
         } catch (const Exception& e) {
-            EXPECT_NE(e.message().find(std::string("\"") + bad + "\""), std::string::npos) << e.message();
+            EXPECT_HAS(e.message(), std::string("\"") + bad + "\"");
             EXPECT_EQ(e.code(), GenericErrorCode);
         }
     }
@@ -178,8 +178,7 @@ TEST(RegFileReader, MalformedLinesNameTheFileAndLine) {
     for (const auto& [text, message] : cases) {
         const std::string failure = failureOf([&] { RegFileReader::parse(text, "dir/in.reg"); });
         EXPECT_TRUE(failure.starts_with("Invalid registry file \"dir/in.reg\", ")) << failure;
-        EXPECT_NE(failure.find(message), std::string::npos) << text << "\n" << failure;
+        EXPECT_HAS(failure, message) << text;
     }
-    EXPECT_NE(failureOf([] { RegFileReader::parse("\xFF\xFE\x41", "odd.reg"); }).find("odd.reg"),
-              std::string::npos);
+    EXPECT_HAS(failureOf([] { RegFileReader::parse("\xFF\xFE\x41", "odd.reg"); }), "odd.reg");
 }

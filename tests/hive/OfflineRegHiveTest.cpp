@@ -100,7 +100,7 @@ TEST(OfflineRegKey, MissingKeysAndValuesFailWithError2AndItsText) {
     } catch (const Exception& e) {
         EXPECT_EQ(e.message(), "The system cannot find the file specified.\n");
         EXPECT_EQ(e.code(), GenericErrorCode);
-        EXPECT_TRUE(contains(e.sourceLocationText(), "OfflineRegKey.cpp:"));
+        EXPECT_HAS(e.sourceLocationText(), "OfflineRegKey.cpp:");
     }
 }
 

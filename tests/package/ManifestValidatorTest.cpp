@@ -89,8 +89,8 @@ TEST(ManifestWriteBack, EverySampleManifestPassesAndIsSavedWithItsOwnNamespaces)
             ManifestValidator::WriteBackXmlParts(Cache{{"AppxManifest.xml", manifest}}, content.path()));
         // The saved manifest is the edited one, not the normalized copy that was checked.
         const std::string saved = readFile(content / "AppxManifest.xml");
-        EXPECT_TRUE(contains(saved, "xmlns:appv=\"http://schemas.microsoft.com/appv/2010/manifest\""));
-        EXPECT_FALSE(contains(saved, "xmlns=\"http://schemas.microsoft.com/appv/2014/manifest\""));
+        EXPECT_HAS(saved, "xmlns:appv=\"http://schemas.microsoft.com/appv/2010/manifest\"");
+        EXPECT_LACKS(saved, "xmlns=\"http://schemas.microsoft.com/appv/2014/manifest\"");
 
         // An independent validator agrees on the normalized copy.
         MsXmlDomDocument normalized("AppxManifest.xml");
@@ -154,7 +154,7 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
         EXPECT_TRUE(reasonMentions(*failure, c.mentioned)) << failure->reportText();
         EXPECT_GT(failure->errors().front().line, 0);
         EXPECT_FALSE(failure->content().empty());
-        EXPECT_TRUE(contains(failure->reportText(), "\nValidation failed on AppxManifest.xml"));
+        EXPECT_HAS(failure->reportText(), "\nValidation failed on AppxManifest.xml");
     }
 
     // The same in the big manifest: a misspelt extension, found on its own line.
@@ -164,7 +164,7 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
     auto failure = writeBackOf("AppxManifest.xml", big);
     ASSERT_TRUE(failure);
     ASSERT_EQ(failure->errors().size(), 1u);
-    EXPECT_TRUE(contains(failure->errors()[0].sourceText, "Extention")) << failure->errors()[0].sourceText;
+    EXPECT_HAS(failure->errors()[0].sourceText, "Extention");
 }
 
 TEST(ManifestWriteBack, IgnorableForeignContentIsRemovedOnlyFromTheCheckedCopy) {
@@ -180,7 +180,7 @@ TEST(ManifestWriteBack, IgnorableForeignContentIsRemovedOnlyFromTheCheckedCopy) 
     ScratchDir content;
     ManifestValidator::WriteBackXmlParts(
         Cache{{"AppxManifest.xml", partFromText(dir, "AppxManifest.xml", manifest)}}, content.path());
-    EXPECT_TRUE(contains(readFile(content / "AppxManifest.xml"), "<x:FutureThing>"));
+    EXPECT_HAS(readFile(content / "AppxManifest.xml"), "<x:FutureThing>");
 
     // Not declared ignorable, the same element is judged by the schema and refused.
     std::string strict = replaced(manifest, " appv:IgnorableNamespaces=\"x\"", "");
@@ -213,7 +213,7 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
     auto failure = writeBackOf("StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"));
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->fileName(), "StreamMap.xml");
-    EXPECT_TRUE(contains(failure->reportText(), "\nValidation failed on StreamMap.xml"));
+    EXPECT_HAS(failure->reportText(), "\nValidation failed on StreamMap.xml");
 
     // A part name in other letter case is still the part that is checked.
     EXPECT_TRUE(
@@ -233,5 +233,5 @@ TEST(MetadataWriteBack, FirstFailureStopsTheWriteBack) {
     EXPECT_THROW(ManifestValidator::WriteBackXmlParts(cache, content.path()), XmlParseException);
     EXPECT_FALSE(fs::exists(content / "PackageHistory.xml"));
     // What is left is the normalized copy that failed; the workspace is discarded anyway.
-    EXPECT_TRUE(contains(readFile(content / "AppxManifest.xml"), "appx/2010/manifest"));
+    EXPECT_HAS(readFile(content / "AppxManifest.xml"), "appx/2010/manifest");
 }

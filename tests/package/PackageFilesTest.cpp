@@ -1,9 +1,8 @@
 #include "package/PackageFiles.h"
-#include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "package/KnownParts.h"
+#include "package/PackageTestSupport.h"
 #include "package/ShortNameGenerator.h"
-#include "support/TestSupport.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -14,16 +13,9 @@
 
 using namespace quendle;
 using test::failureOf;
+using test::printed;
 
 namespace {
-
-// What `action` writes to the console.
-std::string outputOf(const std::function<void()>& action) {
-    ConsoleWriter::install();
-    testing::internal::CaptureStdout();
-    action();
-    return testing::internal::GetCapturedStdout();
-}
 
 std::vector<std::string> split(std::string_view path) {
     return splitPackagePath(path);
@@ -67,7 +59,7 @@ TEST(PackageFiles, ValidatePackagePathMessages) {
 
 TEST(PackageFiles, AddUpdateAndRemoveIgnoreCaseAndRefuseWhatCannotBeDone) {
     FileTable files;
-    EXPECT_EQ(outputOf([&] { addFile(files, R"(Root\VFS\a.TXT)", "/src/a.txt"); }),
+    EXPECT_EQ(printed([&] { addFile(files, R"(Root\VFS\a.TXT)", "/src/a.txt"); }),
               "Added file \"Root\\VFS\\a.TXT\" to package.\n");
     EXPECT_EQ(failureOf([&] { addFile(files, R"(Root\VFS\A.txt)", "/src/other.txt"); }),
               "Unable to add file \"Root\\VFS\\A.txt\" to package. File already exists.");
@@ -78,13 +70,13 @@ TEST(PackageFiles, AddUpdateAndRemoveIgnoreCaseAndRefuseWhatCannotBeDone) {
     files = FileTable();
     files.insert(R"(Root\VFS\App\tool.exe)", "/ws/res/Root/VFS/App/tool.exe");
     UpdateOutcome outcome{};
-    EXPECT_EQ(outputOf([&] { outcome = updateFile(files, R"(Root\VFS\APP\Tool.exe)", "/src/tool.exe"); }),
+    EXPECT_EQ(printed([&] { outcome = updateFile(files, R"(Root\VFS\APP\Tool.exe)", "/src/tool.exe"); }),
               "Updated file \"Root\\VFS\\APP\\Tool.exe\" in package.\n");
     EXPECT_EQ(outcome, UpdateOutcome::Replaced);
     EXPECT_EQ(files.begin()->packagePath, R"(Root\VFS\App\tool.exe)") << "the stored key keeps its spelling";
     EXPECT_EQ(files.begin()->sourcePath, "/src/tool.exe");
 
-    EXPECT_EQ(outputOf([&] { outcome = updateFile(files, R"(Root\VFS\App\new.dll)", "/src/new.dll"); }),
+    EXPECT_EQ(printed([&] { outcome = updateFile(files, R"(Root\VFS\App\new.dll)", "/src/new.dll"); }),
               "Added file \"Root\\VFS\\App\\new.dll\" to package.\n");
     EXPECT_EQ(outcome, UpdateOutcome::Added);
     EXPECT_EQ(files.size(), 2u);
@@ -97,7 +89,7 @@ TEST(PackageFiles, AddUpdateAndRemoveIgnoreCaseAndRefuseWhatCannotBeDone) {
     EXPECT_EQ(failureOf([&] { removeFile(files, R"(Scripts\other.cmd)"); }),
               "Unable to remove file \"Scripts\\other.cmd\". File not found.");
     EXPECT_EQ(files.size(), 3u);
-    EXPECT_EQ(outputOf([&] { removeFile(files, R"(scripts\SETUP.cmd)"); }),
+    EXPECT_EQ(printed([&] { removeFile(files, R"(scripts\SETUP.cmd)"); }),
               "Removed file \"scripts\\SETUP.cmd\" from package.\n");
     EXPECT_EQ(files.size(), 2u);
 }
@@ -144,18 +136,15 @@ TEST(KnownParts, MatchIgnoringOnlyAsciiCaseAndMapToTheirOwnSpelling) {
 namespace {
 
 // Generates names for long names added one after another to the same folder.
-class Folder {
-  public:
+struct Folder {
     std::string add(const std::string& longName) {
         std::string shortName = ShortNameGenerator::makeShortName(
-            longName, [this](const std::string& candidate) { return taken_.count(candidate) != 0; });
+            longName, [this](const std::string& candidate) { return taken.count(candidate) != 0; });
         if (!shortName.empty())
-            taken_.insert(shortName);
+            taken.insert(shortName);
         return shortName;
     }
-
-  private:
-    std::set<std::string> taken_;
+    std::set<std::string> taken;
 };
 
 std::string alone(const std::string& longName) {

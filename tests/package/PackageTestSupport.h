@@ -1,6 +1,7 @@
 #pragma once
 // Helpers of the package and end-to-end tests: the project's own executables and the independent
 // verifiers a saved package must pass.
+#include "core/ConsoleWriter.h"
 #include "support/TestSupport.h"
 
 #include <string>
@@ -121,6 +122,19 @@ inline std::string packageWithPayload(const ScratchDir& dir, size_t bytes,
         package.clear();
     fs::remove_all(source);
     return package;
+}
+
+// What `action` writes on the console; an exception passes through with the capture ended.
+inline std::string printed(const std::function<void()>& action) {
+    ConsoleWriter::install();
+    testing::internal::CaptureStdout();
+    try {
+        action();
+    } catch (...) {
+        testing::internal::GetCapturedStdout();
+        throw;
+    }
+    return testing::internal::GetCapturedStdout();
 }
 
 // Sets or (with nullptr) unsets an environment variable for one scope.

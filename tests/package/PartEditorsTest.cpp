@@ -1,12 +1,11 @@
 // The editors of the XML parts: file system metadata, content types, identity and history.
-#include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "os/StationInfo.h"
 #include "package/ContentTypes.h"
 #include "package/FilesystemMetadata.h"
 #include "package/PackageHistory.h"
 #include "package/PackageIdentity.h"
-#include "support/TestSupport.h"
+#include "package/PackageTestSupport.h"
 #include "xml/MsXmlDomDocument.h"
 
 #include <gtest/gtest.h>
@@ -31,13 +30,6 @@ class PartTest : public testing::Test {
     }
     std::function<void()> counter() {
         return [this] { ++changes; };
-    }
-    // What `action` prints on the console.
-    static std::string printed(const std::function<void()>& action) {
-        ConsoleWriter::install();
-        testing::internal::CaptureStdout();
-        action();
-        return testing::internal::GetCapturedStdout();
     }
     int count(const std::string& xpath) {
         return document->GetDocumentElement()->SelectNodes(xpath)->GetLength();
@@ -400,12 +392,12 @@ TEST(PackageIdentityValues, GuidsAndVersionsAreCheckedBeforeAnyChange) {
     EXPECT_EQ(check("auto", "AuTo", "AUTO"), "");
     EXPECT_EQ(check(PackageId, "9AC08E99-230B-47E8-9721-4577B7F124EA", "1.2.3.4"), "");
     // Braces are added by the check itself.
-    for (const char* bad :
-         {"1234", "{9ac08e99-230b-47e8-9721-4577b7f124ea}", "9ac08e99-230b-47e8-9721-4577b7f124eg", "autox"})
-        EXPECT_EQ(check("", bad, ""), std::string("Invalid parameter value: \"") + bad +
-                                          "\". Expected \"auto\" or <guid_string>.");
-    EXPECT_EQ(check("1234", "", ""),
-              "Invalid parameter value: \"1234\". Expected \"auto\" or <guid_string>.");
+    for (const char* bad : {"1234", "{9ac08e99-230b-47e8-9721-4577b7f124ea}",
+                            "9ac08e99-230b-47e8-9721-4577b7f124eg", "autox"}) {
+        const std::string refusal =
+            std::string("Invalid parameter value: \"") + bad + "\". Expected \"auto\" or <guid_string>.";
+        EXPECT_EQ(check(bad, "", "") + "|" + check("", bad, ""), refusal + "|" + refusal);
+    }
     for (const char* bad : {"1.2.3.4.5", "1..2", "1.2.3.123456", "70000.0.0.0", "1.65536", "1.2.65536.1",
                             "v1", "1.2.", ".1", " 1", "1,2"})
         EXPECT_EQ(check("", "", bad), std::string("Invalid parameter value: \"") + bad +

@@ -1,17 +1,30 @@
 #include "XmlTestSupport.h"
 #include "xml/MsXmlDomDocument.h"
 
+#include <memory>
+
 using namespace quendle;
 using namespace quendle::xmltest;
 
 namespace {
 
-std::string saveBytes(const std::string& input, ScratchDir& dir, const std::string& name = "doc.xml") {
-    writeFile(dir / ("in-" + name), input);
-    MsXmlDomDocument doc(name);
-    doc.Load(dir / ("in-" + name));
+// A document loaded from `bytes`, written first to dir/name.
+std::unique_ptr<MsXmlDomDocument> fromFile(ScratchDir& dir, const std::string& name,
+                                           const std::string& bytes) {
+    writeFile(dir / name, bytes);
+    auto doc = std::make_unique<MsXmlDomDocument>(name);
+    doc->Load(dir / name);
+    return doc;
+}
+
+// What `doc` saves to dir/name.
+std::string savedBytes(MsXmlDomDocument& doc, ScratchDir& dir, const std::string& name) {
     doc.Save(dir / name);
     return readFile(dir / name);
+}
+
+std::string saveBytes(const std::string& input, ScratchDir& dir, const std::string& name = "doc.xml") {
+    return savedBytes(*fromFile(dir, "in-" + name, input), dir, name);
 }
 
 std::string firstLine(const std::string& text) {
@@ -35,8 +48,8 @@ TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
     std::string saved =
         saveBytes("<?xml version=\"1.0\" encoding=\"Windows-1252\"?>\n<a>caf\xE9</a>", dir, "w.xml");
     EXPECT_EQ(firstLine(saved), R"(<?xml version="1.0" encoding="Windows-1252" standalone="yes"?>)");
-    EXPECT_NE(saved.find("caf\xE9<"), std::string::npos);
-    EXPECT_EQ(saved.find("\xC3\xA9"), std::string::npos);
+    EXPECT_HAS(saved, "caf\xE9<");
+    EXPECT_LACKS(saved, "\xC3\xA9");
     test::RunResult lint = runShell("xmllint --noout " + shellQuote(dir / "w.xml"));
     ASSERT_EQ(lint.exitCode, 0) << lint.out;
 }
@@ -44,20 +57,12 @@ TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
 TEST(XmlLoad, ReadsUtf16AndUtf8WithByteOrderMarks) {
     ScratchDir dir;
     // "<r>é€</r>" in UTF-16LE with BOM and no declaration.
-    std::string utf16("\xFF\xFE<\0r\0>\0\xE9\0\xAC\x20<\0/\0r\0>\0", 20);
-    writeFile(dir / "u16.xml", utf16);
-    MsXmlDomDocument doc("u16.xml");
-    doc.Load(dir / "u16.xml");
-    EXPECT_EQ(doc.GetDocumentElement()->GetText(), "\xC3\xA9\xE2\x82\xAC");
+    auto doc = fromFile(dir, "u16.xml", std::string("\xFF\xFE<\0r\0>\0\xE9\0\xAC\x20<\0/\0r\0>\0", 20));
+    EXPECT_EQ(doc->GetDocumentElement()->GetText(), "\xC3\xA9\xE2\x82\xAC");
     // Without a declaration it is saved as UTF-8.
-    doc.Save(dir / "u16-saved.xml");
-    EXPECT_NE(readFile(dir / "u16-saved.xml").find("<r>\xC3\xA9\xE2\x82\xAC</r>"), std::string::npos);
-
-    writeFile(dir / "bom8.xml", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><r>x</r>");
-    MsXmlDomDocument bom("bom8.xml");
-    bom.Load(dir / "bom8.xml");
-    EXPECT_EQ(bom.encoding(), "utf-8");
-    EXPECT_EQ(bom.GetDocumentElement()->GetText(), "x");
+    EXPECT_HAS(savedBytes(*doc, dir, "u16-saved.xml"), "<r>\xC3\xA9\xE2\x82\xAC</r>");
+    auto bom = fromFile(dir, "bom8.xml", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><r>x</r>");
+    EXPECT_EQ(bom->encoding() + bom->GetDocumentElement()->GetText(), "utf-8x");
 }
 
 TEST(XmlSave, IsStableAndIndentsNewElementsLikeTheirSiblings) {
@@ -65,24 +70,16 @@ TEST(XmlSave, IsStableAndIndentsNewElementsLikeTheirSiblings) {
     const std::string input = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<root xmlns=\"urn:t\">\r\n"
                               "    <item a=\"1\">text</item>\r\n  <item><deep>x</deep></item>\r\n"
                               "<!-- note --><keep xml:space=\"preserve\">  <in/>  </keep></root>";
-    writeFile(dir / "in.xml", input);
-    MsXmlDomDocument first("in.xml");
-    first.Load(dir / "in.xml");
-    first.Save(dir / "one.xml");
-    MsXmlDomDocument second("one.xml");
-    second.Load(dir / "one.xml");
-    second.Save(dir / "two.xml");
-    EXPECT_EQ(readFile(dir / "one.xml"), readFile(dir / "two.xml"));
-    EXPECT_NE(readFile(dir / "one.xml").find("<keep xml:space=\"preserve\">  <in/>  </keep>"),
-              std::string::npos);
+    const std::string one = saveBytes(input, dir, "one.xml");
+    auto second = fromFile(dir, "one.xml", one);
+    EXPECT_EQ(savedBytes(*second, dir, "two.xml"), one);
+    EXPECT_HAS(one, "<keep xml:space=\"preserve\">  <in/>  </keep>");
 
     NamespaceMap map;
-    second.SetupSelectionNamespaces("t", map);
-    auto added = second.GetDocumentElement()->AppendChildElement("item", "urn:t");
-    added->SetText("new");
-    second.Save(dir / "three.xml");
-    const std::string three = readFile(dir / "three.xml");
-    EXPECT_NE(three.find("\n\t<item>new</item>\n</root>"), std::string::npos) << three;
+    second->SetupSelectionNamespaces("t", map);
+    second->GetDocumentElement()->AppendChildElement("item", "urn:t")->SetText("new");
+    const std::string three = savedBytes(*second, dir, "three.xml");
+    EXPECT_HAS(three, "\n\t<item>new</item>\n</root>");
     EXPECT_EQ(three.find("xmlns=\"urn:t\"", three.find("<item>new")), std::string::npos)
         << "the new element reuses the parent's default namespace";
 }
@@ -96,9 +93,9 @@ TEST(XmlLoad, NotWellFormedFileGivesOneReportWithoutContent) {
     EXPECT_TRUE(e.content().empty());
     ASSERT_FALSE(e.errors().empty());
     EXPECT_EQ(e.errors()[0].line, 3);
-    EXPECT_NE(e.errors()[0].reason.find("mismatch"), std::string::npos);
+    EXPECT_HAS(e.errors()[0].reason, "mismatch");
     EXPECT_EQ(e.errors()[0].sourceText, "</a>");
-    EXPECT_NE(e.reportText().find("Validation failed on"), std::string::npos);
+    EXPECT_HAS(e.reportText(), "Validation failed on");
 
     // A file that does not exist is a Windows-style error, not a parse report.
     auto missing = thrown<WindowsException>([&] { doc.Load(dir / "missing.xml"); });
@@ -115,23 +112,22 @@ TEST(XmlSecurity, EntityBombsAndExternalEntitiesFailWithoutReadingFiles) {
             lol += "&l" + std::to_string(i - 1) + ";";
         lol += "\">\n";
     }
-    writeFile(dir / "bomb.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE z [" + lol + "]>\n<z>&l9;</z>\n");
-    MsXmlDomDocument bomb("bomb.xml");
-    auto e = thrown<XmlParseException>([&] { bomb.Load(dir / "bomb.xml"); });
+    auto e = thrown<XmlParseException>([&] {
+        fromFile(dir, "bomb.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE z [" + lol + "]>\n<z>&l9;</z>\n");
+    });
     EXPECT_FALSE(e.errors().empty());
 
     for (const std::string& decl : {"<!ENTITY x SYSTEM \"file://" + dir / "secret.txt" + "\">",
                                     "<!ENTITY x SYSTEM \"" + dir / "secret.txt" + "\">",
                                     "<!ENTITY % p SYSTEM \"" + dir / "secret.txt" + "\"> %p;"}) {
-        writeFile(dir / "ext.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE a [" + decl + "]>\n<a>&x;</a>\n");
-        MsXmlDomDocument ext("ext.xml");
-        auto x = thrown<XmlParseException>([&] { ext.Load(dir / "ext.xml"); });
+        auto x = thrown<XmlParseException>([&] {
+            fromFile(dir, "ext.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE a [" + decl + "]>\n<a>&x;</a>\n");
+        });
         ASSERT_FALSE(x.errors().empty()) << decl;
-        EXPECT_EQ(x.reportText().find("TOP-SECRET-TEXT"), std::string::npos);
+        EXPECT_LACKS(x.reportText(), "TOP-SECRET-TEXT");
     }
-    writeFile(dir / "dtd.xml", "<!DOCTYPE a SYSTEM \"" + dir / "secret.txt" + "\"><a/>");
-    MsXmlDomDocument dtd("dtd.xml");
-    EXPECT_THROW(dtd.Load(dir / "dtd.xml"), XmlParseException);
+    EXPECT_THROW(fromFile(dir, "dtd.xml", "<!DOCTYPE a SYSTEM \"" + dir / "secret.txt" + "\"><a/>"),
+                 XmlParseException);
 }
 
 TEST(XmlResources, EmbeddedSchemasAndStylesheetLoad) {
@@ -154,16 +150,14 @@ TEST(EncodingReadBack, AnEncodingThatCannotBeReadBackIsSavedAsUtf8) {
     // UTF-7 encodes "<" as "+ADw-": saved in it, the part would be unreadable by anyone.
     for (const char* name : {"UTF-7", "utf-7"}) {
         SCOPED_TRACE(name);
-        writeFile(dir / "in.xml", std::string("<?xml version=\"1.0\" encoding=\"") + name +
-                                      "\"?>\n<PackageHistory a=\"1\"><Item>text</Item></PackageHistory>");
-        MsXmlDomDocument doc("PackageHistory.xml");
-        doc.Load(dir / "in.xml");
-        doc.Save(dir / "out.xml");
-        std::string saved = readFile(dir / "out.xml");
+        const std::string saved =
+            saveBytes(std::string("<?xml version=\"1.0\" encoding=\"") + name +
+                          "\"?>\n<PackageHistory a=\"1\"><Item>text</Item></PackageHistory>",
+                      dir, "PackageHistory.xml");
         EXPECT_EQ(saved.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"", 0), 0u) << saved;
-        MsXmlDomDocument again("PackageHistory.xml");
-        ASSERT_NO_THROW(again.Load(dir / "out.xml"));
-        EXPECT_EQ(again.GetDocumentElement()->SelectSingleNode("Item")->GetText(), "text");
+        EXPECT_EQ(
+            fromFile(dir, "again.xml", saved)->GetDocumentElement()->SelectSingleNode("Item")->GetText(),
+            "text");
     }
     // Encodings a parser recognises from the first bytes keep their declaration.
     for (const char* name : {"ISO-8859-1", "UTF-16"}) {
@@ -175,13 +169,9 @@ TEST(EncodingReadBack, AnEncodingThatCannotBeReadBackIsSavedAsUtf8) {
                 wide += std::string{c, '\0'};
             text = wide;
         }
-        writeFile(dir / "in.xml", text);
-        MsXmlDomDocument doc("doc.xml");
-        doc.Load(dir / "in.xml");
-        EXPECT_EQ(doc.encoding(), name);
-        doc.Save(dir / "out.xml");
-        MsXmlDomDocument again("doc.xml");
-        ASSERT_NO_THROW(again.Load(dir / "out.xml"));
+        auto doc = fromFile(dir, "in.xml", text);
+        EXPECT_EQ(doc->encoding(), name);
+        EXPECT_NO_THROW(fromFile(dir, "again.xml", savedBytes(*doc, dir, "out.xml")));
     }
 }
 
@@ -194,19 +184,21 @@ const char* Manifest =
   <appv:Extensions><appv:Extension Category="AppV.Fonts"/></appv:Extensions>
 </Package>)";
 
-MsXmlDomDocument& loaded(MsXmlDomDocument& doc, const std::string& text, const std::string& prefix,
-                         NamespaceMap& map) {
-    doc.LoadXml(text);
-    doc.SetupSelectionNamespaces(prefix, map);
-    return doc;
-}
+// The manifest above, loaded with "appx" for its default namespace.
+struct LoadedManifest {
+    LoadedManifest() {
+        doc.LoadXml(Manifest);
+        doc.SetupSelectionNamespaces("appx", map);
+    }
+    MsXmlDomDocument doc{"AppxManifest.xml"};
+    NamespaceMap map;
+};
 
 } // namespace
 
 TEST(XPathNamespaces, RootDeclarationsBecomeSelectionNamespacesAndTheTable) {
-    MsXmlDomDocument doc("AppxManifest.xml");
-    NamespaceMap map;
-    loaded(doc, Manifest, "appx", map);
+    LoadedManifest manifest;
+    auto& [doc, map] = manifest;
     EXPECT_EQ(doc.GetProperty("SelectionNamespaces"),
               "xmlns:appx='http://schemas.microsoft.com/appx/2010/manifest' "
               "xmlns:appv='http://schemas.microsoft.com/appv/2010/manifest'");
@@ -238,9 +230,8 @@ TEST(XPathNamespaces, RootDeclarationsBecomeSelectionNamespacesAndTheTable) {
 }
 
 TEST(XPathNamespaces, RejectedExpressionsRaise65024WithTheExpression) {
-    MsXmlDomDocument doc("AppxManifest.xml");
-    NamespaceMap map;
-    loaded(doc, Manifest, "appx", map);
+    LoadedManifest manifest;
+    auto& [doc, map] = manifest;
     auto root = doc.GetDocumentElement();
     for (const std::string expr :
          {"appx:Identity[@Name='n'", "unknown:Identity", "count(appx:Identity)", "///"}) {
@@ -251,9 +242,8 @@ TEST(XPathNamespaces, RejectedExpressionsRaise65024WithTheExpression) {
 }
 
 TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
-    MsXmlDomDocument doc("AppxManifest.xml");
-    NamespaceMap map;
-    loaded(doc, Manifest, "appx", map);
+    LoadedManifest manifest;
+    auto& [doc, map] = manifest;
     auto extensions = doc.GetDocumentElement()->SelectSingleElement("appv:Extensions");
     auto added =
         extensions->AppendChildElement("appv:Extension", "http://schemas.microsoft.com/appv/2010/manifest");
@@ -299,11 +289,8 @@ TEST(BigSample, ManifestSavesStablyStaysEquivalentAndKeepsTheReboundAppvPrefixAp
     ScratchDir dir;
     MsXmlDomDocument doc("AppxManifest.xml");
     doc.Load(samplesDir() + "/andest22__MARI/AppXManifest.xml");
-    doc.Save(dir / "one.xml");
-    MsXmlDomDocument again("one.xml");
-    again.Load(dir / "one.xml");
-    again.Save(dir / "two.xml");
-    EXPECT_EQ(readFile(dir / "one.xml"), readFile(dir / "two.xml"));
+    const std::string one = savedBytes(doc, dir, "one.xml");
+    EXPECT_EQ(savedBytes(*fromFile(dir, "again.xml", one), dir, "two.xml"), one);
     // An independent reader sees the same elements, attributes and texts as in the original.
     const std::string script =
         "import sys, xml.etree.ElementTree as E\n"
@@ -321,10 +308,11 @@ TEST(BigSample, ManifestSavesStablyStaysEquivalentAndKeepsTheReboundAppvPrefixAp
     EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2013/manifest"), "appv1.1");
     auto root = doc.GetDocumentElement();
     // appv in XPath is the root's 2010 binding, whatever deeper elements rebind it to.
-    EXPECT_EQ(root->SelectNodes("//appv1.1:ImplementedCategories")->GetLength(), 74);
-    EXPECT_EQ(root->SelectNodes("//appv:ImplementedCategories")->GetLength(), 0);
-    EXPECT_EQ(root->SelectNodes("appv:Extensions/appv:Extension")->GetLength(), 2663);
-    EXPECT_EQ(root->SelectNodes("appv:Applications/appv:Application")->GetLength(), 9);
+    for (const auto& [xpath, count] : {std::pair{"//appv1.1:ImplementedCategories", 74},
+                                       {"//appv:ImplementedCategories", 0},
+                                       {"appv:Extensions/appv:Extension", 2663},
+                                       {"appv:Applications/appv:Application", 9}})
+        EXPECT_EQ(root->SelectNodes(xpath)->GetLength(), count) << xpath;
     EXPECT_EQ(root->SelectSingleElement("appx:Identity")->GetAttribute("appv:PackageId"),
               "9AC08E99-230B-47e8-9721-4577B7F124EA");
     auto list = root->SelectNodes("appv:Applications/appv:Application/@Id");

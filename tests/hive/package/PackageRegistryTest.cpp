@@ -141,8 +141,8 @@ TEST(PackageRegistry, SetRegistryValueKeepsPathAndKeyBitsButNotTheDeletedMark) {
 
     // Invalid binary text fails before the value is written.
     const int before = w.changes;
-    EXPECT_TRUE(contains(
-        failureOf([&] { printed([&] { r.SetRegistryValue(Key, "bin", 3, "0aF", false); }); }), "\"0aF\""));
+    EXPECT_HAS(failureOf([&] { printed([&] { r.SetRegistryValue(Key, "bin", 3, "0aF", false); }); }),
+               "\"0aF\"");
     EXPECT_EQ(w.value("bin"), Stored(true, 3u, Bytes{0x0A, 0xFF}));
     EXPECT_EQ(w.changes, before);
 
