@@ -67,8 +67,10 @@ size_t CheckedCopy::threadCount() {
         if (n >= 1 && n <= 64)
             return static_cast<size_t>(n);
     }
+    // The calling thread takes blocks too once its reading and writing are done, so one helper
+    // fewer than the processors keeps them all busy without threads crowding each other.
     unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : n > 16 ? 16 : n;
+    return n <= 2 ? 1 : n > 17 ? 16 : n - 1;
 }
 
 void CheckedCopy::checkPiece(Worker& worker, const uint8_t* input, Piece& p) {

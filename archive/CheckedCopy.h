@@ -51,8 +51,8 @@ class CheckedCopy {
     // Blocks whose hash in the old block map disagreed with their data.
     size_t wrongOldHashes() const { return wrongOldHashes_; }
 
-    // Threads that check blocks: QUENDLE_THREADS when set, else the processors online. The
-    // result never depends on it.
+    // Helper threads that check blocks: QUENDLE_THREADS when set, else one fewer than the
+    // processors online (at least one). The result never depends on it.
     static size_t threadCount();
 
     // A deflated block may not be larger than this: 64 KiB stored, with headers and the flush.
