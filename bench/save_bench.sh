@@ -78,7 +78,10 @@ declare -A T R D
 run3() { # key, command... (the command may use $n, the run number)
     local key=$1; shift
     local out=() n
-    for n in 1 2 3; do out+=("$(measure "$@")"); eval "${pre_next:-true}"; done
+    # Every run starts with nothing left to write back: the previous run's output (and the fresh
+    # copy of the package) would otherwise be flushed by the kernel during the next measurement.
+    sync
+    for n in 1 2 3; do out+=("$(measure "$@")"); eval "${pre_next:-true}"; sync; done
     T[$key]=$(printf '%s\n' "${out[@]}" | awk '{print $1}' | median)
     R[$key]=$(printf '%s\n' "${out[@]}" | awk '{print $2}' | sort -n | tail -1)
     D[$key]=$(printf '%s\n' "${out[@]}" | awk '{print $3}' | sort -n | tail -1)
@@ -104,7 +107,7 @@ run3 "quendle adding a 512 MiB compressible file" bash -c 'n=1; big'
 pre_next=
 run3 "zip -1 of that file alone" bash -c 'rm -f "$work/one.zip"; zip -1 -q "$work/one.zip" "$work/compressible.txt"'
 
-ratio() { python3 -c "print('%.1f' % ($1 / $2))"; }
+ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
 echo
 echo "ratios: one-edit save $(ratio "${T[unzip -q + zip -1 -r -q of the package]}" "${T[quendle one-edit save]}")x faster than unzip+zip," \
     "$(ratio "${T[quendle one-edit save]}" "${T[cp of the package]}")x the time of cp;" \
