@@ -64,8 +64,8 @@ void ZipCentralDirectory::compareWithLibrary(const std::string& archivePath,
         zip_stat_init(&st);
         const ZipDirectoryEntry& e = entries_[i];
         if (zip_stat_index(archive.get(), i, ZIP_FL_ENC_RAW, &st) != 0 || !st.name ||
-            e.storedName != st.name || st.size != e.size || st.comp_size != e.compressedSize ||
-            st.crc != e.crc) {
+            e.stored.name != st.name || st.size != e.stored.size || st.comp_size != e.stored.compressedSize ||
+            st.crc != e.stored.crc) {
             problem(text(Msg::ArchiveLibraryDisagrees, {e.name, "its name, sizes or CRC"}));
             return;
         }
@@ -117,17 +117,10 @@ bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
             break;
         }
         ZipDirectoryEntry e;
-        e.flags = record.flags;
-        e.method = record.method;
-        e.crc = record.crc;
-        e.compressedSize = record.compressedSize;
-        e.size = record.size;
-        e.externalAttributes = record.externalAttributes;
-        e.localHeaderOffset = record.localHeaderOffset;
-        e.storedName = std::move(record.name);
-        e.name = percentDecode(e.storedName);
+        e.stored = std::move(record);
+        e.name = percentDecode(e.stored.name);
         std::replace(e.name.begin(), e.name.end(), '/', '\\');
-        if (record.zip64Missing)
+        if (e.stored.zip64Missing)
             problem(text(Msg::ArchiveZip64FieldMissing, {e.name}));
         entries_.push_back(std::move(e));
     }
@@ -156,32 +149,32 @@ void ZipCentralDirectory::readLocalHeaders(const ProblemSink& problem) {
     std::vector<uint8_t> name;
     for (ZipDirectoryEntry& e : entries_) {
         uint8_t h[30];
-        if (!readAt(e.localHeaderOffset, h, sizeof h) || get32(h) != LocalSignature) {
+        if (!readAt(e.stored.localHeaderOffset, h, sizeof h) || get32(h) != LocalSignature) {
             problem(text(Msg::ArchiveLocalHeaderDamaged, {e.name}));
             continue;
         }
         size_t nameLength = get16(h + 26), extraLength = get16(h + 28);
         name.resize(nameLength);
-        if (!readAt(e.localHeaderOffset + 30, name.data(), nameLength)) {
+        if (!readAt(e.stored.localHeaderOffset + 30, name.data(), nameLength)) {
             problem(text(Msg::ArchiveLocalHeaderDamaged, {e.name}));
             continue;
         }
         e.localHeaderSize = static_cast<uint32_t>(30 + nameLength + extraLength);
-        e.dataOffset = e.localHeaderOffset + e.localHeaderSize;
-        if (std::string(name.begin(), name.end()) != e.storedName)
+        e.dataOffset = e.stored.localHeaderOffset + e.localHeaderSize;
+        if (std::string(name.begin(), name.end()) != e.stored.name)
             problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "name"}));
-        if (get16(h + 8) != e.method)
+        if (get16(h + 8) != e.stored.method)
             problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "compression method"}));
-        if (get16(h + 6) != e.flags)
+        if (get16(h + 6) != e.stored.flags)
             problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "flags"}));
         // Without a data descriptor the local header carries the CRC and sizes itself.
-        if (!(e.flags & 0x0008)) {
+        if (!(e.stored.flags & 0x0008)) {
             uint32_t size = get32(h + 22), compressed = get32(h + 18);
-            if (get32(h + 14) != e.crc || (size != 0xFFFFFFFF && size != e.size) ||
-                (compressed != 0xFFFFFFFF && compressed != e.compressedSize))
+            if (get32(h + 14) != e.stored.crc || (size != 0xFFFFFFFF && size != e.stored.size) ||
+                (compressed != 0xFFFFFFFF && compressed != e.stored.compressedSize))
                 problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "CRC or sizes"}));
         }
-        if (e.dataOffset > location_.offset || e.compressedSize > location_.offset - e.dataOffset) {
+        if (e.dataOffset > location_.offset || e.stored.compressedSize > location_.offset - e.dataOffset) {
             problem(text(Msg::ArchiveDirectoryOutside));
             e.localHeaderSize = 0;
         }
@@ -199,12 +192,12 @@ uint64_t ZipCentralDirectory::descriptorLength(const ZipDirectoryEntry& entry, u
     bool signature = available >= 4 && get32(d) == DescriptorSignature;
     const uint8_t* p = signature ? d + 4 : d;
     size_t left = available - (signature ? 4 : 0);
-    if (left < 12 || get32(p) != entry.crc)
+    if (left < 12 || get32(p) != entry.stored.crc)
         return 0;
-    if (left >= 20 && get64(p + 4) == entry.compressedSize && get64(p + 12) == entry.size)
+    if (left >= 20 && get64(p + 4) == entry.stored.compressedSize && get64(p + 12) == entry.stored.size)
         return (signature ? 4 : 0) + 20;
-    if (get32(p + 4) == static_cast<uint32_t>(entry.compressedSize) &&
-        get32(p + 8) == static_cast<uint32_t>(entry.size))
+    if (get32(p + 4) == static_cast<uint32_t>(entry.stored.compressedSize) &&
+        get32(p + 8) == static_cast<uint32_t>(entry.stored.size))
         return (signature ? 4 : 0) + 12;
     return 0;
 }
@@ -214,9 +207,9 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
     const ZipDirectoryEntry* previous = nullptr;
     for (const ZipDirectoryEntry& e : entries_) {
         if (previous && previous->localHeaderSize) {
-            uint64_t end = previous->dataOffset + previous->compressedSize;
+            uint64_t end = previous->dataOffset + previous->stored.compressedSize;
             expected = end;
-            if (previous->flags & 0x0008) {
+            if (previous->stored.flags & 0x0008) {
                 uint64_t length = descriptorLength(*previous, end);
                 if (length == 0) {
                     problem(text(Msg::ArchiveDescriptorDiffers, {previous->name}));
@@ -227,17 +220,18 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
         }
         // After an unreadable local header nothing says where the next entry should begin.
         if (previous && !previous->localHeaderSize)
-            expected = e.localHeaderOffset;
-        if (e.localHeaderOffset < expected)
+            expected = e.stored.localHeaderOffset;
+        if (e.stored.localHeaderOffset < expected)
             problem(text(Msg::ArchiveEntryOverlap, {e.name}));
-        else if (e.localHeaderOffset > expected)
-            problem(text(Msg::ArchiveEntryGap, {e.name, std::to_string(e.localHeaderOffset - expected)}));
-        expected = e.localHeaderOffset;
+        else if (e.stored.localHeaderOffset > expected)
+            problem(
+                text(Msg::ArchiveEntryGap, {e.name, std::to_string(e.stored.localHeaderOffset - expected)}));
+        expected = e.stored.localHeaderOffset;
         previous = &e;
     }
     if (previous && previous->localHeaderSize) {
-        uint64_t end = previous->dataOffset + previous->compressedSize;
-        uint64_t descriptor = (previous->flags & 0x0008) ? descriptorLength(*previous, end) : 0;
+        uint64_t end = previous->dataOffset + previous->stored.compressedSize;
+        uint64_t descriptor = (previous->stored.flags & 0x0008) ? descriptorLength(*previous, end) : 0;
         if (location_.offset != end + descriptor)
             problem(text(Msg::ArchiveLastEntryGap));
     }

@@ -13,15 +13,8 @@ namespace quendle {
 // One entry as the central directory describes it, with the ZIP64 extra already applied and
 // the fields of its local header read beside it.
 struct ZipDirectoryEntry {
-    std::string storedName; // the name bytes as stored
+    DirectoryRecord stored; // the record as stored, its name's bytes included
     std::string name;       // percent-decoded, with "\" separators: the package path
-    uint16_t flags = 0;
-    uint16_t method = 0;
-    uint32_t crc = 0;
-    uint64_t compressedSize = 0;
-    uint64_t size = 0;
-    uint64_t localHeaderOffset = 0;
-    uint32_t externalAttributes = 0;
     // From the local header (0 when it could not be read).
     uint32_t localHeaderSize = 0; // 30 + name + extra
     uint64_t dataOffset = 0;

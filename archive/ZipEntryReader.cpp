@@ -25,7 +25,7 @@ struct InflateEnd {
 bool forEachPiece(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
                   std::vector<uint8_t>& buffer, std::string& why,
                   const std::function<bool(const uint8_t*, size_t)>& piece) {
-    for (uint64_t offset = entry.dataOffset, left = entry.compressedSize; left > 0;) {
+    for (uint64_t offset = entry.dataOffset, left = entry.stored.compressedSize; left > 0;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
         if (!archive.readAt(offset, buffer.data(), n)) {
             why = "its data cannot be read";
@@ -48,18 +48,18 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
         why = "its local header cannot be read";
         return false;
     }
-    if (entry.method != MethodStored && entry.method != MethodDeflated) {
-        why = "compression method " + std::to_string(entry.method) + " is not supported";
+    if (entry.stored.method != MethodStored && entry.stored.method != MethodDeflated) {
+        why = "compression method " + std::to_string(entry.stored.method) + " is not supported";
         return false;
     }
     // A stored entry is its payload: no more may reach the data sink than the entry declares.
-    if (entry.method == MethodStored && entry.compressedSize != entry.size) {
-        why = "it is stored with " + std::to_string(entry.compressedSize) + " bytes but declares " +
-              std::to_string(entry.size);
+    if (entry.stored.method == MethodStored && entry.stored.compressedSize != entry.stored.size) {
+        why = "it is stored with " + std::to_string(entry.stored.compressedSize) + " bytes but declares " +
+              std::to_string(entry.stored.size);
         return false;
     }
     std::unique_ptr<z_stream, InflateEnd> stream;
-    if (entry.method == MethodDeflated) {
+    if (entry.stored.method == MethodDeflated) {
         stream.reset(new z_stream{});
         if (inflateInit2(stream.get(), -MAX_WBITS) != Z_OK) {
             why = "inflate cannot start";
@@ -68,7 +68,7 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
     }
     std::vector<uint8_t> in(PieceSize), out(PieceSize);
     uint64_t produced = 0;
-    bool ended = entry.method == MethodStored;
+    bool ended = entry.stored.method == MethodStored;
     const bool allRead = forEachPiece(archive, entry, in, why, [&](const uint8_t* piece, size_t n) {
         if (payload && !payload(piece, n))
             return false;
@@ -93,8 +93,9 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
             }
             size_t got = out.size() - stream->avail_out;
             produced += got;
-            if (produced > entry.size) {
-                why = "it inflates to more than the " + std::to_string(entry.size) + " bytes it declares";
+            if (produced > entry.stored.size) {
+                why = "it inflates to more than the " + std::to_string(entry.stored.size) +
+                      " bytes it declares";
                 return false;
             }
             if (got > 0 && data && !data(out.data(), got))
@@ -115,9 +116,9 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
         why = "its deflate stream is cut short";
         return false;
     }
-    if (produced != entry.size) {
-        why = "it holds " + std::to_string(produced) + " bytes, not the " + std::to_string(entry.size) +
-              " it declares";
+    if (produced != entry.stored.size) {
+        why = "it holds " + std::to_string(produced) + " bytes, not the " +
+              std::to_string(entry.stored.size) + " it declares";
         return false;
     }
     return true;
@@ -137,13 +138,13 @@ bool ZipEntryReader::readPayload(const ZipCentralDirectory& archive, const ZipDi
 bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
                              uint64_t maxBytes, std::string& out, std::string& why) {
     out.clear();
-    if (entry.size > maxBytes) {
-        why = "it declares " + std::to_string(entry.size) + " bytes, more than the " +
+    if (entry.stored.size > maxBytes) {
+        why = "it declares " + std::to_string(entry.stored.size) + " bytes, more than the " +
               std::to_string(maxBytes) + " read for a check";
         return false;
     }
     // The declared size is only a claim: memory grows with the bytes that really arrive.
-    out.reserve(static_cast<size_t>(std::min<uint64_t>(entry.size, 16u << 20)));
+    out.reserve(static_cast<size_t>(std::min<uint64_t>(entry.stored.size, 16u << 20)));
     return read(
         archive, entry, {},
         [&](const uint8_t* p, size_t n) {

@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             archive, entry, {},
             [&](const uint8_t*, size_t n) {
                 streamed += n;
-                return streamed <= entry.size || (std::abort(), false);
+                return streamed <= entry.stored.size || (std::abort(), false);
             },
             why);
     }

@@ -57,7 +57,7 @@ class BlockVerifier {
     BlockVerifier(const ZipDirectoryEntry& entry, const MapFile& file, SHA256& sha,
                   const BlockMapCheck::ProblemSink& problem)
         : entry_(entry), file_(file), sha_(sha), problem_(problem) {
-        uint64_t expected = (entry.size + BlockSize - 1) / BlockSize;
+        uint64_t expected = (entry.stored.size + BlockSize - 1) / BlockSize;
         if (file.blocks.size() != expected) {
             problem(text(Msg::BlockMapBlockCountWrong,
                          {entry.name, std::to_string(file.blocks.size()), std::to_string(expected)}));
@@ -131,7 +131,7 @@ class BlockVerifier {
 
   private:
     void inflateBlock() {
-        uint64_t left = entry_.size - static_cast<uint64_t>(index_) * BlockSize;
+        uint64_t left = entry_.stored.size - static_cast<uint64_t>(index_) * BlockSize;
         size_t expected = static_cast<size_t>(std::min<uint64_t>(left, BlockSize));
         out_.resize(BlockSize + 1);
         DeflateBlockInflater::Result r =
@@ -246,7 +246,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
 
     SHA256 sha;
     for (const ZipDirectoryEntry& e : archive.entries()) {
-        if (e.isFolder() && e.size == 0)
+        if (e.isFolder() && e.stored.size == 0)
             continue;
         const MapFile* file = nullptr;
         if (files && &e != mapEntry && !equalsIgnoreCaseAscii(e.name, ContentTypesPart)) {
@@ -254,8 +254,9 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             file = it == byName.end() ? nullptr : it->second;
         }
         if (file) {
-            if (file->size != std::to_string(e.size))
-                problem(text(Msg::BlockMapFileSizeWrong, {e.name, file->size, std::to_string(e.size)}));
+            if (file->size != std::to_string(e.stored.size))
+                problem(
+                    text(Msg::BlockMapFileSizeWrong, {e.name, file->size, std::to_string(e.stored.size)}));
             if (e.localHeaderSize && file->lfhSize != std::to_string(e.localHeaderSize))
                 problem(text(Msg::BlockMapHeaderSizeWrong,
                              {e.name, file->lfhSize, std::to_string(e.localHeaderSize)}));
@@ -263,8 +264,8 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
         std::optional<BlockVerifier> blocks;
         if (file)
             blocks.emplace(e, *file, sha, problem);
-        bool stored = e.method == MethodStored;
-        if (blocks && e.method == MethodDeflated) {
+        bool stored = e.stored.method == MethodStored;
+        if (blocks && e.stored.method == MethodDeflated) {
             std::string why;
             bool read = ZipEntryReader::readPayload(
                 archive, e,
@@ -274,7 +275,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
                 },
                 why);
             if (read && blocks->blocksAreTheStream()) {
-                if (blocks->crc() != e.crc)
+                if (blocks->crc() != e.stored.crc)
                     problem(text(Msg::EntryCrcWrong, {e.name}));
                 continue;
             }
@@ -301,7 +302,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             problem(text(Msg::EntryUnreadable, {e.name, why}));
             continue;
         }
-        if (crc != e.crc)
+        if (crc != e.stored.crc)
             problem(text(Msg::EntryCrcWrong, {e.name}));
         if (blocks)
             blocks->finish(stored);

@@ -121,9 +121,9 @@ PackageInfo PackageInfo::read(const std::string& packagePath) {
         throw Exception(Msg::PackageOpenFailed, packagePath);
     info.packageSize = archive.fileSize();
     for (const ZipDirectoryEntry& e : archive.entries()) {
-        info.entries.push_back({e.name, e.storedName, e.size, e.compressedSize});
-        info.size += e.size;
-        info.compressedSize += e.compressedSize;
+        info.entries.push_back({e.name, e.stored.name, e.stored.size, e.stored.compressedSize});
+        info.size += e.stored.size;
+        info.compressedSize += e.stored.compressedSize;
         if (e.isFolder())
             continue;
         if (startsWithIgnoreCaseAscii(e.name, "Root\\"))

@@ -114,7 +114,7 @@ class PartsCheck {
             std::string last = e.name.substr(e.name.find_last_of('\\') + 1);
             size_t dot = last.find_last_of('.');
             std::string extension = dot == std::string::npos ? "" : toLowerAscii(last.substr(dot + 1));
-            bool covered = parts.count(partKey("/" + e.storedName)) ||
+            bool covered = parts.count(partKey("/" + e.stored.name)) ||
                            (!extension.empty() && extensions.count(extension));
             if (!covered)
                 problem_(text(Msg::ContentTypeMissing, {e.name}));
