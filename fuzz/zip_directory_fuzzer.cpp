@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }))
         return 0;
     for (const ZipDirectoryEntry& entry : archive.entries()) {
-        if (entry.localHeaderSize && entry.dataOffset + entry.compressedSize > archive.fileSize())
+        if (entry.localHeaderSize && entry.dataOffset + entry.stored.compressedSize > archive.fileSize())
             std::abort(); // kept an entry that lies beyond the file
         uint64_t streamed = 0;
         std::string why;
