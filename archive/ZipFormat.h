@@ -1,8 +1,10 @@
 #pragma once
+#include "util/LittleEndian.h"
+
 #include <cstddef>
 #include <cstdint>
 
-// Record signatures and little-endian field reads of the ZIP format, shared by every reader of
+// Record signatures and the little-endian field reads of the ZIP format, shared by every reader of
 // raw archive bytes.
 namespace quendle::zipformat {
 
@@ -15,14 +17,8 @@ constexpr uint32_t DescriptorSignature = 0x08074B50;
 constexpr uint16_t Zip64ExtraId = 0x0001;
 constexpr uint16_t UnicodePathExtraId = 0x7075;
 
-inline uint16_t get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t get32(const uint8_t* p) {
-    return get16(p) | static_cast<uint32_t>(get16(p + 2)) << 16;
-}
-inline uint64_t get64(const uint8_t* p) {
-    return get32(p) | static_cast<uint64_t>(get32(p + 4)) << 32;
-}
+using littleendian::get16;
+using littleendian::get32;
+using littleendian::get64;
 
 } // namespace quendle::zipformat

@@ -1,4 +1,5 @@
 #pragma once
+#include "util/LittleEndian.h"
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -83,28 +84,12 @@ constexpr size_t MaxKeyNameLength = 255;
 constexpr size_t MaxValueNameLength = 16383;
 constexpr uint32_t MaxTreeDepth = 512;
 
-inline uint16_t get16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t get32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline uint64_t get64(const uint8_t* p) {
-    return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32);
-}
-inline void put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void put32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-inline void put64(uint8_t* p, uint64_t v) {
-    put32(p, static_cast<uint32_t>(v));
-    put32(p + 4, static_cast<uint32_t>(v >> 32));
-}
+using littleendian::get16;
+using littleendian::get32;
+using littleendian::get64;
+using littleendian::put16;
+using littleendian::put32;
+using littleendian::put64;
 
 // XOR of the first 127 double words, never 0 or all ones.
 inline uint32_t baseBlockChecksum(const uint8_t* block) {
