@@ -229,19 +229,22 @@ CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry
     for (const ArchivedEntry::OldBlock& block : entry.blocks)
         trailer -= block.compressedSize;
     std::vector<uint8_t>& spare = input_[0];
-    if (trailer > 0) {
-        if (ended)
-            return Result::NotAligned;
-        if (!compressed.readExact(spare.data(), static_cast<size_t>(trailer)))
-            return Result::ReadFailed;
-        if (!inflateBlock(*workers_[0], spare.data(), static_cast<size_t>(trailer), 0, true, ended) || !ended)
-            return Result::NotAligned;
-        if (!archive.append(spare.data(), static_cast<size_t>(trailer)))
-            return Result::WriteFailed;
-    } else if (!ended) {
+    if (trailer > 0 && !ended && !compressed.readExact(spare.data(), static_cast<size_t>(trailer)))
+        return Result::ReadFailed;
+    if (!endsStream(*workers_[0], spare.data(), static_cast<size_t>(trailer), ended))
         return Result::NotAligned;
-    }
+    if (trailer > 0 && !archive.append(spare.data(), static_cast<size_t>(trailer)))
+        return Result::WriteFailed;
     return crc == entry.crc ? Result::Copied : Result::CrcMismatch;
+}
+
+// The few bytes after the last block must end the stream and give nothing; when there are none,
+// the last block must have ended it itself.
+bool CheckedCopy::endsStream(Worker& worker, const uint8_t* trailer, size_t length, bool blocksEnded) {
+    if (length == 0)
+        return blocksEnded;
+    bool ended = false;
+    return !blocksEnded && inflateBlock(worker, trailer, length, 0, true, ended) && ended;
 }
 
 CheckedCopy::Result CheckedCopy::checkWhole(Worker& worker, const uint8_t* payload,
@@ -250,14 +253,8 @@ CheckedCopy::Result CheckedCopy::checkWhole(Worker& worker, const uint8_t* paylo
     checkPiece(worker, payload, p);
     if (!p.ok)
         return Result::NotAligned;
-    size_t trailer = static_cast<size_t>(entry.compressedSize - p.size);
-    if (trailer > 0) {
-        bool ended = false;
-        if (p.ended || !inflateBlock(worker, payload + p.size, trailer, 0, true, ended) || !ended)
-            return Result::NotAligned;
-    } else if (!p.ended) {
+    if (!endsStream(worker, payload + p.size, static_cast<size_t>(entry.compressedSize - p.size), p.ended))
         return Result::NotAligned;
-    }
     block = {p.hash, p.size};
     return p.crc == entry.crc ? Result::Copied : Result::CrcMismatch;
 }

@@ -67,6 +67,7 @@ class CheckedCopy {
     static bool inflateBlock(Worker& worker, const uint8_t* data, size_t length, size_t expected, bool last,
                              bool& ended);
     static void checkPiece(Worker& worker, const uint8_t* input, Piece& piece);
+    static bool endsStream(Worker& worker, const uint8_t* trailer, size_t length, bool blocksEnded);
     static Result checkWhole(Worker& worker, const uint8_t* payload, const ArchivedEntry& entry,
                              Block& block);
     void checkWindow(size_t from, const RawOpener& open);
