@@ -65,6 +65,9 @@ TEST(StringSystem, TrimRemovesAsciiWhiteSpaceOnly) {
 
 TEST(MessageFormat, InsertsAndStringTable) {
     EXPECT_EQ(formatMessageId(Msg::FileNotFound, {"a b"}), "File not found: \"a b\".");
+    // A text of the table with printf inserts, raised by id.
+    EXPECT_EQ(formatMessageId(Msg::PackageOpenFailed, {"p.appv"}),
+              "Failed to open: p.appv (invalid file format).");
     EXPECT_EQ(formatString(loadString(Msg::ParameterValueInvalid), {"-type", "x"}),
               "Invalid \"-type\" parameter value: \"x\".");
     EXPECT_EQ(formatString(loadString(Msg::ProgressPercent), {42}), " 42%");

@@ -108,8 +108,29 @@ std::string formatString(std::string_view templ, const MessageArgs& args) {
     return out;
 }
 
+namespace {
+
+// Whether a template writes its inserts printf style ("%s", "%d") rather than "%1".
+bool printfStyle(std::string_view templ) {
+    bool printf = false;
+    for (size_t i = 0; i + 1 < templ.size(); ++i) {
+        if (templ[i] != '%')
+            continue;
+        char next = templ[++i];
+        if (next >= '1' && next <= '9')
+            return false;
+        printf = printf || next == 's' || next == 'd';
+    }
+    return printf;
+}
+
+} // namespace
+
 std::string formatMessageId(uint32_t id, const MessageArgs& args) {
-    return formatMessage(loadString(id), args);
+    // Some of the table's texts keep the printf inserts they always had; either kind of text may
+    // be raised by id.
+    std::string templ = loadString(id);
+    return printfStyle(templ) ? formatString(templ, args) : formatMessage(templ, args);
 }
 
 std::string formatStringId(uint32_t id, const MessageArgs& args) {
