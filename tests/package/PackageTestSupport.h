@@ -124,19 +124,6 @@ inline std::string packageWithPayload(const ScratchDir& dir, size_t bytes,
     return package;
 }
 
-// What `action` writes on the console; an exception passes through with the capture ended.
-inline std::string printed(const std::function<void()>& action) {
-    ConsoleWriter::install();
-    testing::internal::CaptureStdout();
-    try {
-        action();
-    } catch (...) {
-        testing::internal::GetCapturedStdout();
-        throw;
-    }
-    return testing::internal::GetCapturedStdout();
-}
-
 // Sets or (with nullptr) unsets an environment variable for one scope.
 class ScopedEnv {
   public:

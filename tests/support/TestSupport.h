@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the test areas: temporary folders, whole-file reads and writes, and running
 // programs (the independent verifiers, the project's own executables) without a shell's quirks.
+#include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 
 #include <algorithm>
@@ -26,6 +27,19 @@ extern char** environ;
 namespace quendle::test {
 
 namespace fs = std::filesystem;
+
+// What `action` writes on the console; an exception passes through with the capture ended.
+inline std::string printed(const std::function<void()>& action) {
+    ConsoleWriter::install();
+    testing::internal::CaptureStdout();
+    try {
+        action();
+    } catch (...) {
+        testing::internal::GetCapturedStdout();
+        throw;
+    }
+    return testing::internal::GetCapturedStdout();
+}
 
 // A fresh folder, removed with everything in it.
 class ScratchDir {

@@ -43,19 +43,6 @@ struct Workspace {
     std::unique_ptr<PackageRegistry> registry;
 };
 
-// What a call printed on standard output.
-std::string printed(const std::function<void()>& f) {
-    ConsoleWriter::install();
-    testing::internal::CaptureStdout();
-    try {
-        f();
-    } catch (...) {
-        testing::internal::GetCapturedStdout();
-        throw;
-    }
-    return testing::internal::GetCapturedStdout();
-}
-
 uint32_t win32ErrorOf(const std::function<void()>& f) {
     try {
         f();
