@@ -90,12 +90,10 @@ bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
             listener_->entryDone(compressed_);
         return true;
     }
-#ifdef QUENDLE_HAVE_ISAL
-    // The package save's blocks: ISA-L compresses them about four times as fast as zlib, and its
-    // full flush keeps every block independent all the same.
-    if (level_ == 1 && flushMode_ == Z_FULL_FLUSH && chunkSize_ <= 65536)
-        return writeFast(source, archive);
-#endif
+    // A full flush after every chunk makes each chunk's bytes independent of the others, so
+    // the chunks can be compressed on all threads and still give exactly the serial stream.
+    if (flushMode_ == Z_FULL_FLUSH && chunkSize_ <= 65536)
+        return writeParallel(source, archive);
     DeflateStream deflater(level_);
     if (!deflater.ok())
         return false;
@@ -156,14 +154,31 @@ bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
     return true;
 }
 
-#ifdef QUENDLE_HAVE_ISAL
 namespace {
 
-// Compresses one 64 KiB chunk on its own, with a fresh stream, into non-final blocks that end
-// byte-aligned: the bytes depend on the chunk alone, so any thread may do it.
+// Compresses one chunk of at most 64 KiB on its own, from a fresh stream, into non-final blocks
+// that end byte-aligned after a full flush: the bytes depend on the chunk alone, so any thread
+// may do it. zlib's stream restarted after a full flush gives these same bytes, which is what
+// keeps the parallel output equal to the serial one.
 class ChunkCompressor {
   public:
-    ChunkCompressor() : level_(std::make_unique_for_overwrite<uint8_t[]>(ISAL_DEF_LVL1_DEFAULT)) {}
+    // Level 1 goes to ISA-L where the build has it: about four times as fast as zlib.
+    explicit ChunkCompressor(int level) : level_(level) {
+#ifdef QUENDLE_HAVE_ISAL
+        if (level_ == 1) {
+            isalLevel_ = std::make_unique_for_overwrite<uint8_t[]>(ISAL_DEF_LVL1_DEFAULT);
+            return;
+        }
+#endif
+        zlibReady_ = deflateInit2(&zlib_, level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+    }
+    ~ChunkCompressor() {
+        if (zlibReady_)
+            deflateEnd(&zlib_);
+    }
+    ChunkCompressor(const ChunkCompressor&) = delete;
+    ChunkCompressor& operator=(const ChunkCompressor&) = delete;
+
     // Room for any 64 KiB chunk: stored blocks with their headers, and the flush.
     static constexpr size_t Capacity = 65536 + 65536 / 8 + 1024;
     struct Output {
@@ -171,29 +186,50 @@ class ChunkCompressor {
         size_t size = 0;
     };
     bool compress(const uint8_t* data, size_t length, Output& out) {
-        isal_deflate_init(&stream_);
-        stream_.level = 1;
-        stream_.level_buf = level_.get();
-        stream_.level_buf_size = ISAL_DEF_LVL1_DEFAULT;
-        stream_.flush = FULL_FLUSH;
-        stream_.next_in = const_cast<uint8_t*>(data);
-        stream_.avail_in = static_cast<uint32_t>(length);
-        stream_.next_out = out.data.get();
-        stream_.avail_out = static_cast<uint32_t>(Capacity);
-        if (isal_deflate(&stream_) != COMP_OK || stream_.avail_in != 0 || stream_.avail_out == 0)
+#ifdef QUENDLE_HAVE_ISAL
+        if (isalLevel_)
+            return compressIsal(data, length, out);
+#endif
+        if (!zlibReady_ || deflateReset(&zlib_) != Z_OK)
             return false;
-        out.size = Capacity - stream_.avail_out;
+        zlib_.next_in = const_cast<uint8_t*>(data);
+        zlib_.avail_in = static_cast<uInt>(length);
+        zlib_.next_out = out.data.get();
+        zlib_.avail_out = static_cast<uInt>(Capacity);
+        if (deflate(&zlib_, Z_FULL_FLUSH) != Z_OK || zlib_.avail_in != 0 || zlib_.avail_out == 0)
+            return false;
+        out.size = Capacity - zlib_.avail_out;
         return true;
     }
 
   private:
-    isal_zstream stream_{};
-    std::unique_ptr<uint8_t[]> level_;
+#ifdef QUENDLE_HAVE_ISAL
+    bool compressIsal(const uint8_t* data, size_t length, Output& out) {
+        isal_deflate_init(&isal_);
+        isal_.level = 1;
+        isal_.level_buf = isalLevel_.get();
+        isal_.level_buf_size = ISAL_DEF_LVL1_DEFAULT;
+        isal_.flush = FULL_FLUSH;
+        isal_.next_in = const_cast<uint8_t*>(data);
+        isal_.avail_in = static_cast<uint32_t>(length);
+        isal_.next_out = out.data.get();
+        isal_.avail_out = static_cast<uint32_t>(Capacity);
+        if (isal_deflate(&isal_) != COMP_OK || isal_.avail_in != 0 || isal_.avail_out == 0)
+            return false;
+        out.size = Capacity - isal_.avail_out;
+        return true;
+    }
+    isal_zstream isal_{};
+    std::unique_ptr<uint8_t[]> isalLevel_;
+#endif
+    int level_;
+    z_stream zlib_{};
+    bool zlibReady_ = false;
 };
 
 } // namespace
 
-bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
+bool DeflatedEntryData::writeParallel(ByteSource& source, ArchiveFile& archive) {
     std::unique_ptr<WorkerPool> ownPool;
     if (!pool_)
         ownPool = std::make_unique<WorkerPool>(CheckedCopy::threadCount());
@@ -205,13 +241,12 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
     // A block map takes each chunk's hash from the thread that compressed it.
     const bool hashes = listener_ && listener_->wantsChunkHashes();
     struct Worker {
+        explicit Worker(int level) : compressor(level) {}
         ChunkCompressor compressor;
         std::unique_ptr<SHA256> sha;
     };
-    std::vector<Worker> workers(threads);
-    if (hashes)
-        for (Worker& worker : workers)
-            worker.sha = std::make_unique<SHA256>();
+    // Made by each thread when it first takes a chunk: an entry of one chunk needs one.
+    std::vector<std::unique_ptr<Worker>> workers(threads);
     struct Chunk {
         ChunkCompressor::Output output;
         size_t length = 0;
@@ -269,7 +304,12 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
         pool.run(
             current->count,
             [&](size_t slot, size_t i) {
-                Worker& worker = workers[slot];
+                if (!workers[slot]) {
+                    workers[slot] = std::make_unique<Worker>(level_);
+                    if (hashes)
+                        workers[slot]->sha = std::make_unique<SHA256>();
+                }
+                Worker& worker = *workers[slot];
                 Chunk& chunk = current->chunks[i];
                 const uint8_t* data = current->input.get() + i * chunkSize_;
                 chunk.ok = worker.compressor.compress(data, chunk.length, chunk.output);
@@ -294,7 +334,6 @@ bool DeflatedEntryData::writeFast(ByteSource& source, ArchiveFile& archive) {
         listener_->entryDone(compressed_);
     return true;
 }
-#endif
 
 std::unique_ptr<EntryData> makeEntryData(ZipCompression compression, ZipWriterHooks* hooks,
                                          ZipEntryListener* listener, WorkerPool* pool) {

@@ -51,7 +51,7 @@ class DeflatedEntryData : public EntryData {
     bool write(ByteSource& source, ArchiveFile& archive) override;
 
   private:
-    bool writeFast(ByteSource& source, ArchiveFile& archive);
+    bool writeParallel(ByteSource& source, ArchiveFile& archive);
 
     size_t outputSize_;
     int level_;

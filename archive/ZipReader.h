@@ -86,6 +86,8 @@ class ZipReader {
                         std::vector<std::string>& extracted, int destinationFd = -1);
     // nullptr (errorText() says why) when the entry cannot be opened.
     std::unique_ptr<EntryStream> openEntry(const ArchivedEntry& entry, bool raw);
+    // The archive's bytes before `offset` are done with (a save copies entries front to back).
+    void doneBefore(uint64_t offset) { file_.forgetBefore(offset); }
 
     // Open, extract and close; false when any of them fails.
     static bool extract(const std::string& archivePath, const std::string& destination,

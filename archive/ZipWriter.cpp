@@ -239,6 +239,7 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     CentralDirectoryHeader header(local, name.bytes, offset);
     header.set(crc, compressedSize, entry.size);
     keepCentral(header);
+    reader.doneBefore(entry.localHeaderOffset);
     return true;
 }
 

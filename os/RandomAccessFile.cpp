@@ -14,6 +14,7 @@ bool RandomAccessFile::open(const std::string& path) {
         return false;
     }
     size_ = static_cast<uint64_t>(st.st_size);
+    forgotten_ = 0;
     return true;
 }
 
@@ -30,6 +31,16 @@ bool RandomAccessFile::readAt(uint64_t offset, void* buffer, size_t length) cons
         length -= static_cast<size_t>(n);
     }
     return true;
+}
+
+void RandomAccessFile::forgetBefore(uint64_t offset) {
+    constexpr uint64_t Step = 8 << 20;
+    if (!fd_ || offset < forgotten_ + Step)
+        return;
+    // Only advice: a failure changes nothing but the timing.
+    (void)::posix_fadvise(fd_.get(), static_cast<off_t>(forgotten_), static_cast<off_t>(offset - forgotten_),
+                          POSIX_FADV_DONTNEED);
+    forgotten_ = offset;
 }
 
 } // namespace quendle

@@ -16,10 +16,15 @@ class RandomAccessFile {
     uint64_t size() const { return size_; }
     // False at a read error or when the range does not lie inside the file.
     bool readAt(uint64_t offset, void* buffer, size_t length) const;
+    // Tells the system that the bytes before `offset` will not be read again, so that their
+    // cached pages go now, a few MiB at a time, instead of all at once when a replaced file is
+    // finally deleted.
+    void forgetBefore(uint64_t offset);
 
   private:
     UniqueFd fd_;
     uint64_t size_ = 0;
+    uint64_t forgotten_ = 0;
 };
 
 } // namespace quendle
