@@ -102,6 +102,8 @@ bool ZipReader::EntryStream::readExact(void* buffer, size_t length) {
         }
         next_ += length;
         left_ -= length;
+        if (forgetBehind_)
+            file_.forgetBefore(next_);
     } else {
         size_t produced = 0;
         if (!inflateInto(out, length, produced) || produced < length)

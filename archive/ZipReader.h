@@ -44,6 +44,9 @@ class ZipReader {
         bool atCleanEnd();
         // Why a read failed; empty when the data simply stopped short or ran on.
         std::string errorText() const { return error_; }
+        // The archive's bytes before what this stream has read will not be needed again (a save
+        // copies the entries front to back): their cached pages may go as the stream moves on.
+        void forgetBehind() { forgetBehind_ = true; }
 
       private:
         friend class ZipReader;
@@ -60,6 +63,7 @@ class ZipReader {
         uint32_t expectedCrc_;
         uint32_t crc_ = 0;
         bool raw_;
+        bool forgetBehind_ = false;
         std::unique_ptr<Inflater> inflater_; // only for a deflated entry read inflated
         std::string error_;
     };
@@ -86,8 +90,6 @@ class ZipReader {
                         std::vector<std::string>& extracted, int destinationFd = -1);
     // nullptr (errorText() says why) when the entry cannot be opened.
     std::unique_ptr<EntryStream> openEntry(const ArchivedEntry& entry, bool raw);
-    // The archive's bytes before `offset` are done with (a save copies entries front to back).
-    void doneBefore(uint64_t offset) { file_.forgetBefore(offset); }
 
     // Open, extract and close; false when any of them fails.
     static bool extract(const std::string& archivePath, const std::string& destination,

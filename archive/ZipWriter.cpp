@@ -181,15 +181,19 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
             listener->endFile();
         }
     };
-    auto openRaw = [&](const ArchivedEntry& e) -> std::unique_ptr<ByteSource> {
-        return reader.openEntry(e, true);
+    // The copy reads the old archive once, front to back.
+    auto openRaw = [&](const ArchivedEntry& e) {
+        std::unique_ptr<ZipReader::EntryStream> raw = reader.openEntry(e, true);
+        if (raw)
+            raw->forgetBehind();
+        return raw;
     };
     if (const uint8_t* payload = copy.checkedAhead(entry, openRaw)) {
         if (!archive_.append(payload, static_cast<size_t>(entry.compressedSize)))
             return failWriting();
         copied();
     } else if (CheckedCopy::canCopy(entry)) {
-        std::unique_ptr<ZipReader::EntryStream> raw = reader.openEntry(entry, true);
+        std::unique_ptr<ZipReader::EntryStream> raw = openRaw(entry);
         if (!raw)
             return damaged(reader.errorText());
         switch (copy.run(*raw, entry, archive_)) {
@@ -239,7 +243,6 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     CentralDirectoryHeader header(local, name.bytes, offset);
     header.set(crc, compressedSize, entry.size);
     keepCentral(header);
-    reader.doneBefore(entry.localHeaderOffset);
     return true;
 }
 

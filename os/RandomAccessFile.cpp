@@ -33,7 +33,7 @@ bool RandomAccessFile::readAt(uint64_t offset, void* buffer, size_t length) cons
     return true;
 }
 
-void RandomAccessFile::forgetBefore(uint64_t offset) {
+void RandomAccessFile::forgetBefore(uint64_t offset) const {
     constexpr uint64_t Step = 8 << 20;
     if (!fd_ || offset < forgotten_ + Step)
         return;

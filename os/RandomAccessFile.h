@@ -19,12 +19,12 @@ class RandomAccessFile {
     // Tells the system that the bytes before `offset` will not be read again, so that their
     // cached pages go now, a few MiB at a time, instead of all at once when a replaced file is
     // finally deleted.
-    void forgetBefore(uint64_t offset);
+    void forgetBefore(uint64_t offset) const;
 
   private:
     UniqueFd fd_;
     uint64_t size_ = 0;
-    uint64_t forgotten_ = 0;
+    mutable uint64_t forgotten_ = 0; // advice only: not part of what the file is
 };
 
 } // namespace quendle

@@ -70,6 +70,12 @@ template <typename Map> std::string mapCodePoints(std::string_view text, Map map
     out.reserve(text.size());
     size_t pos = 0;
     while (pos < text.size()) {
+        // Package paths are nearly all ASCII: one byte, one code point, no decoding.
+        if (auto byte = static_cast<unsigned char>(text[pos]); byte < 0x80) {
+            out += static_cast<char>(map(byte));
+            ++pos;
+            continue;
+        }
         size_t start = pos;
         char32_t cp;
         if (validSequenceLength(text, pos, cp) == 0) {
