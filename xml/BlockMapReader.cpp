@@ -1,33 +1,29 @@
 #include "xml/BlockMapReader.h"
 
+#include "os/SourceFile.h"
 #include "xml/XmlLibrary.h"
 
 #include <charconv>
 #include <cstring>
-#include <libxml/xmlreader.h>
+#include <libxml/parser.h>
 #include <memory>
 #include <openssl/evp.h>
+#include <string_view>
 
 namespace quendle {
 
 namespace {
 
-struct ReaderFree {
-    void operator()(xmlTextReader* r) const { xmlFreeTextReader(r); }
+struct ContextFree {
+    void operator()(xmlParserCtxt* c) const { xmlFreeParserCtxt(c); }
 };
 
-std::string attribute(xmlTextReader* reader, const char* name) {
-    std::unique_ptr<xmlChar, xmllib::XmlCharFree> value(
-        xmlTextReaderGetAttribute(reader, reinterpret_cast<const xmlChar*>(name)));
-    return value ? reinterpret_cast<const char*>(value.get()) : std::string();
-}
-
-template <typename T> bool parseNumber(const std::string& text, T& out) {
+template <typename T> bool parseNumber(std::string_view text, T& out) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
-bool decodeHash(const std::string& text, std::array<uint8_t, 32>& out) {
+bool decodeHash(std::string_view text, std::array<uint8_t, 32>& out) {
     if (text.size() != 44 || text[43] != '=' || text[42] == '=')
         return false;
     unsigned char decoded[33];
@@ -37,52 +33,91 @@ bool decodeHash(const std::string& text, std::array<uint8_t, 32>& out) {
     return true;
 }
 
-bool isElement(xmlTextReader* reader, const char* name) {
-    return xmlTextReaderNodeType(reader) == XML_READER_TYPE_ELEMENT &&
-           std::strcmp(reinterpret_cast<const char*>(xmlTextReaderConstLocalName(reader)), name) == 0;
-}
+// Follows the document through libxml2's SAX callbacks: a text reader allocates every attribute
+// it hands out, and the map of a big package has a Block element for every 64 KiB.
+struct MapParser {
+    explicit MapParser(const std::function<void(BlockMapFile&&)>& handler) : onFile(handler) {}
+
+    const std::function<void(BlockMapFile&&)>& onFile;
+    int depth = 0;
+    BlockMapFile file;
+    bool inFile = false, usable = false;
+
+    void flush() {
+        if (inFile && usable)
+            onFile(std::move(file));
+        file = BlockMapFile();
+        inFile = false;
+    }
+
+    // SAX2 passes each attribute as five pointers: local name, prefix, URI, value, value end.
+    static std::string_view attribute(int count, const xmlChar** attributes, const char* name) {
+        for (int i = 0; i < count; ++i, attributes += 5)
+            if (std::strcmp(reinterpret_cast<const char*>(attributes[0]), name) == 0)
+                return {reinterpret_cast<const char*>(attributes[3]),
+                        static_cast<size_t>(attributes[4] - attributes[3])};
+        return {};
+    }
+
+    void start(const char* name, int count, const xmlChar** attributes) {
+        const int at = depth++;
+        if (at == 1 && std::strcmp(name, "File") == 0) {
+            flush();
+            inFile = true;
+            file.name = attribute(count, attributes, "Name");
+            usable = !file.name.empty() && parseNumber(attribute(count, attributes, "Size"), file.size);
+        } else if (at == 2 && inFile && usable && std::strcmp(name, "Block") == 0) {
+            std::array<uint8_t, 32> hash;
+            if (!decodeHash(attribute(count, attributes, "Hash"), hash)) {
+                usable = false;
+                return;
+            }
+            file.blockHashes.push_back(hash);
+            uint32_t size = 0;
+            if (!parseNumber(attribute(count, attributes, "Size"), size))
+                file.sized = false;
+            file.blockSizes.push_back(size);
+        }
+    }
+
+    static void startElement(void* self, const xmlChar* localName, const xmlChar*, const xmlChar*, int,
+                             const xmlChar**, int count, int, const xmlChar** attributes) {
+        static_cast<MapParser*>(self)->start(reinterpret_cast<const char*>(localName), count, attributes);
+    }
+    static void endElement(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
+        --static_cast<MapParser*>(self)->depth;
+    }
+};
 
 } // namespace
 
 bool readBlockMap(const std::string& path, const std::function<void(BlockMapFile&&)>& onFile) {
     xmllib::initialize();
-    std::unique_ptr<xmlTextReader, ReaderFree> reader(xmlReaderForFile(
-        path.c_str(), nullptr, xmllib::ParseOptions | XML_PARSE_NOERROR | XML_PARSE_NOWARNING));
-    if (!reader)
+    SourceFile source;
+    if (!source.open(path))
         return false;
-    xmlTextReader* r = reader.get();
-    BlockMapFile file;
-    bool inFile = false, usable = false;
-    auto flush = [&] {
-        if (inFile && usable)
-            onFile(std::move(file));
-        file = BlockMapFile();
-        inFile = false;
-    };
-    int rc;
-    while ((rc = xmlTextReaderRead(r)) == 1) {
-        int depth = xmlTextReaderDepth(r);
-        if (depth == 1 && isElement(r, "File")) {
-            flush();
-            inFile = true;
-            file.name = attribute(r, "Name");
-            usable = !file.name.empty() && parseNumber(attribute(r, "Size"), file.size);
-        } else if (depth == 2 && inFile && usable && isElement(r, "Block")) {
-            std::array<uint8_t, 32> hash;
-            if (!decodeHash(attribute(r, "Hash"), hash)) {
-                usable = false;
-                continue;
-            }
-            file.blockHashes.push_back(hash);
-            uint32_t size = 0;
-            std::string sizeText = attribute(r, "Size");
-            if (sizeText.empty() || !parseNumber(sizeText, size))
-                file.sized = false;
-            file.blockSizes.push_back(size);
-        }
+    MapParser parser(onFile);
+    xmlSAXHandler sax{};
+    sax.initialized = XML_SAX2_MAGIC;
+    sax.startElementNs = MapParser::startElement;
+    sax.endElementNs = MapParser::endElement;
+    std::unique_ptr<xmlParserCtxt, ContextFree> context(
+        xmlCreatePushParserCtxt(&sax, &parser, nullptr, 0, path.c_str()));
+    if (!context)
+        return false;
+    xmlCtxtUseOptions(context.get(), xmllib::ParseOptions | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    constexpr size_t Chunk = 65536;
+    auto buffer = std::make_unique_for_overwrite<char[]>(Chunk);
+    bool ok = true;
+    for (uint64_t left = source.size(); ok && left > 0;) {
+        size_t n = static_cast<size_t>(std::min<uint64_t>(left, Chunk));
+        ok = source.readExact(buffer.get(), n) &&
+             xmlParseChunk(context.get(), buffer.get(), static_cast<int>(n), 0) == 0;
+        left -= n;
     }
-    flush();
-    return rc == 0;
+    ok = ok && xmlParseChunk(context.get(), nullptr, 0, 1) == 0 && context->wellFormed;
+    parser.flush();
+    return ok;
 }
 
 } // namespace quendle
