@@ -59,12 +59,28 @@ struct MapParser {
         return {};
     }
 
+    // Without entity substitution libxml2 hands every "&" of a value over as "&#38;" (for its
+    // own tree to expand later), and nothing else in that form.
+    static std::string text(std::string_view value) {
+        std::string out;
+        out.reserve(value.size());
+        for (size_t at = 0; at < value.size();) {
+            if (value.compare(at, 5, "&#38;") == 0) {
+                out += '&';
+                at += 5;
+            } else {
+                out += value[at++];
+            }
+        }
+        return out;
+    }
+
     void start(const char* name, int count, const xmlChar** attributes) {
         const int at = depth++;
         if (at == 1 && std::strcmp(name, "File") == 0) {
             flush();
             inFile = true;
-            file.name = attribute(count, attributes, "Name");
+            file.name = text(attribute(count, attributes, "Name"));
             usable = !file.name.empty() && parseNumber(attribute(count, attributes, "Size"), file.size);
         } else if (at == 2 && inFile && usable && std::strcmp(name, "Block") == 0) {
             std::array<uint8_t, 32> hash;
