@@ -94,7 +94,10 @@ CheckedCopy::CheckedCopy(WorkerPool& pool) : pool_(pool) {
         workers_.push_back(std::make_unique<Worker>());
 }
 
-CheckedCopy::~CheckedCopy() = default;
+CheckedCopy::~CheckedCopy() {
+    // The window after may still be checked on the helpers, with this object's buffers.
+    pool_.finish();
+}
 
 bool CheckedCopy::canCopy(const ArchivedEntry& entry) {
     if (!entry.mapped || entry.method != MethodDeflated || entry.blocks.size() != entry.blockCount())
@@ -260,53 +263,93 @@ CheckedCopy::Result CheckedCopy::checkWhole(Worker& worker, const uint8_t* paylo
 }
 
 void CheckedCopy::plan(std::vector<const ArchivedEntry*> order) {
+    pool_.finish();
     plan_ = std::move(order);
     planned_ = 0;
-    window_.clear();
-    windowStart_ = 0;
+    for (Window& window : windows_) {
+        window.entries.clear();
+        window.checking = false;
+    }
 }
 
-void CheckedCopy::checkWindow(size_t from, const RawOpener& open) {
-    window_.clear();
-    windowStart_ = from;
-    if (aheadInput_.empty())
-        aheadInput_.resize(CopyBatchBytes + MaxBlockBytes + MaxTrailerBytes);
+// Reads the payloads of the entries of a single block from plan_[from] on, as many as fit.
+void CheckedCopy::readWindow(Window& window, size_t from, const RawOpener& open) {
+    window.entries.clear();
+    window.start = from;
+    if (window.input.empty())
+        window.input.resize(CopyBatchBytes + MaxBlockBytes + MaxTrailerBytes);
     size_t used = 0;
     for (size_t i = from; i < plan_.size(); ++i) {
         const ArchivedEntry& entry = *plan_[i];
-        if (entry.blocks.size() != 1 || !canCopy(entry) || used + entry.compressedSize > aheadInput_.size())
+        if (entry.blocks.size() != 1 || !canCopy(entry) || used + entry.compressedSize > window.input.size())
             break;
         auto size = static_cast<size_t>(entry.compressedSize);
         std::unique_ptr<ByteSource> raw = open(entry);
         // A read that fails is left to run(), which reports it.
-        bool read = raw && raw->readExact(aheadInput_.data() + used, size);
-        window_.push_back({used, read ? Result::Copied : Result::ReadFailed, {}});
+        bool read = raw && raw->readExact(window.input.data() + used, size);
+        window.entries.push_back({used, read ? Result::Copied : Result::ReadFailed, {}});
         used += size;
     }
-    pool_.run(window_.size(), [&](size_t slot, size_t i) {
-        Ahead& ahead = window_[i];
+}
+
+void CheckedCopy::startCheck(Window& window) {
+    checkNext_ = [this, &window](size_t slot, size_t i) {
+        Ahead& ahead = window.entries[i];
         if (ahead.result == Result::Copied)
-            ahead.result =
-                checkWhole(*workers_[slot], aheadInput_.data() + ahead.at, *plan_[from + i], ahead.block);
-    });
+            ahead.result = checkWhole(*workers_[slot], window.input.data() + ahead.at,
+                                      *plan_[window.start + i], ahead.block);
+    };
+    window.checking = true;
+    pool_.start(window.entries.size(), checkNext_);
 }
 
 const uint8_t* CheckedCopy::checkedAhead(const ArchivedEntry& entry, const RawOpener& open) {
     auto found = std::find(plan_.begin() + static_cast<std::ptrdiff_t>(planned_), plan_.end(), &entry);
-    if (found == plan_.end())
+    if (found == plan_.end()) {
+        pool_.finish();
         return nullptr;
+    }
     auto at = static_cast<size_t>(found - plan_.begin());
     planned_ = at + 1;
-    if (at < windowStart_ || at >= windowStart_ + window_.size())
-        checkWindow(at, open);
-    if (at >= windowStart_ + window_.size())
-        return nullptr; // not an entry of a single block
-    const Ahead& ahead = window_[at - windowStart_];
+    auto holds = [at](const Window& w) { return at >= w.start && at < w.start + w.entries.size(); };
+    Window* window = &windows_[current_];
+    if (!holds(*window)) {
+        // The current window's payloads are all written: its buffer takes the window after the
+        // next while the helpers still check the next.
+        Window& next = windows_[1 - current_];
+        if (next.checking && holds(next) && at == next.start) {
+            const size_t after = next.start + next.entries.size();
+            readWindow(*window, after, open);
+            pool_.finish();
+            next.checking = false;
+            current_ = 1 - current_;
+            if (!window->entries.empty())
+                startCheck(*window);
+            window = &next;
+        } else {
+            pool_.finish();
+            next.checking = false;
+            readWindow(*window, at, open);
+            startCheck(*window);
+            pool_.finish();
+            window->checking = false;
+            if (!window->entries.empty() && window->start + window->entries.size() < plan_.size()) {
+                readWindow(next, window->start + window->entries.size(), open);
+                if (!next.entries.empty())
+                    startCheck(next);
+            }
+        }
+    }
+    if (!holds(*window)) {
+        pool_.finish(); // the caller copies this one itself, on all threads
+        return nullptr;
+    }
+    const Ahead& ahead = window->entries[at - window->start];
     if (ahead.result != Result::Copied)
         return nullptr;
     blocks_.assign(1, ahead.block);
     wrongOldHashes_ = ahead.block.hash != entry.blocks[0].hash ? 1 : 0;
-    return aheadInput_.data() + ahead.at;
+    return window->input.data() + ahead.at;
 }
 
 } // namespace quendle

@@ -70,22 +70,31 @@ class CheckedCopy {
     static bool endsStream(Worker& worker, const uint8_t* trailer, size_t length, bool blocksEnded);
     static Result checkWhole(Worker& worker, const uint8_t* payload, const ArchivedEntry& entry,
                              Block& block);
-    void checkWindow(size_t from, const RawOpener& open);
+    struct Window;
+    void readWindow(Window& window, size_t from, const RawOpener& open);
+    void startCheck(Window& window);
 
     WorkerPool& pool_;
     std::vector<std::unique_ptr<Worker>> workers_; // one per pool slot
     std::vector<const ArchivedEntry*> plan_;
     size_t planned_ = 0; // the first entry of the plan not reached yet
-    // The entries checked ahead: plan_[windowStart_ ...], their payloads in aheadInput_.
+    // Two windows of entries checked ahead: the one being copied, and the one after it, read
+    // and then checked by the helpers while this thread writes out the first.
     struct Ahead {
         size_t at;
         Result result;
         Block block;
     };
-    std::vector<Ahead> window_;
-    size_t windowStart_ = 0;
-    std::vector<uint8_t> aheadInput_;
-    std::vector<uint8_t> input_[2]; // one batch is read while the other is checked
+    struct Window {
+        size_t start = 0; // plan_[start ...]
+        std::vector<Ahead> entries;
+        std::vector<uint8_t> input; // their payloads
+        bool checking = false;      // started on the pool, not finished yet
+    };
+    Window windows_[2];
+    int current_ = 0;
+    std::function<void(size_t, size_t)> checkNext_; // the pool's work for the window after
+    std::vector<uint8_t> input_[2];                 // one batch is read while the other is checked
     std::vector<Block> blocks_;
     size_t wrongOldHashes_ = 0;
 };

@@ -8,6 +8,7 @@ WorkerPool::WorkerPool(size_t helpers) {
 }
 
 WorkerPool::~WorkerPool() {
+    finish();
     {
         std::lock_guard lock(mutex_);
         stopping_ = true;
@@ -40,6 +41,7 @@ void WorkerPool::helperLoop(size_t slot) {
 
 void WorkerPool::run(size_t count, const std::function<void(size_t, size_t)>& work,
                      const std::function<void()>& meanwhile) {
+    finish();
     if (threads_.empty() || count < 2) {
         if (meanwhile)
             meanwhile();
@@ -47,6 +49,14 @@ void WorkerPool::run(size_t count, const std::function<void(size_t, size_t)>& wo
             work(threads_.size(), i);
         return;
     }
+    start(count, work);
+    if (meanwhile)
+        meanwhile();
+    finish();
+}
+
+void WorkerPool::start(size_t count, const std::function<void(size_t, size_t)>& work) {
+    finish();
     {
         std::lock_guard lock(mutex_);
         work_ = &work;
@@ -54,9 +64,15 @@ void WorkerPool::run(size_t count, const std::function<void(size_t, size_t)>& wo
         next_ = 0;
         ++generation_;
     }
-    wake_.notify_all();
-    if (meanwhile)
-        meanwhile();
+    started_ = true;
+    if (!threads_.empty())
+        wake_.notify_all();
+}
+
+void WorkerPool::finish() {
+    if (!started_)
+        return;
+    started_ = false;
     takeItems(threads_.size());
     std::unique_lock lock(mutex_);
     // A helper that wakes late finds no item left and leaves at once; all must be out before

@@ -29,6 +29,13 @@ class WorkerPool {
     void run(size_t count, const std::function<void(size_t slot, size_t item)>& work,
              const std::function<void()>& meanwhile = {});
 
+    // The same in two halves, for a caller with work of its own that is not a function: start()
+    // gives the items to the helpers and returns at once; finish() takes what is left with the
+    // caller and waits. `work` must live until then. A run() (or start()) in between first
+    // finishes the batch started before; finish() without a batch does nothing.
+    void start(size_t count, const std::function<void(size_t slot, size_t item)>& work);
+    void finish();
+
   private:
     void helperLoop(size_t slot);
     void takeItems(size_t slot);
@@ -42,6 +49,7 @@ class WorkerPool {
     size_t generation_ = 0;
     size_t busy_ = 0;
     bool stopping_ = false;
+    bool started_ = false; // a batch of start() not finished yet
 };
 
 } // namespace quendle
