@@ -33,8 +33,7 @@ class CommandFileTest : public testing::Test {
     Lines runFile(const std::string& bytes, bool noFail = false) {
         RecordingContainer container;
         CommandFile file(CommandFileMarker, &container);
-        CapturedOutput capture;
-        file.run(write(bytes), noFail);
+        printed([&] { file.run(write(bytes), noFail); });
         Lines lines;
         for (const auto& call : container.calls)
             lines.push_back(call.values);
@@ -184,8 +183,7 @@ TEST_F(CommandFileTest, HugeLineEndsQuicklyAndANamedPipeIsReadOnceItsWriterComes
     });
     RecordingContainer container;
     CommandFile file(CommandFileMarker, &container);
-    CapturedOutput capture;
-    file.run(fifo, false);
+    printed([&] { file.run(fifo, false); });
     writer.join();
     ASSERT_EQ(container.calls.size(), 1u);
     EXPECT_EQ(container.calls[0].values, (CommandValues{"a"}));

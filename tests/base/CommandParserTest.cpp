@@ -126,22 +126,15 @@ TEST(CommandParser, UsageLinesAndHelp) {
     EXPECT_EQ(c.getCommandUsage("del-file"), topLevelUsage + "  /Del-File   <file_package_path>\n\n");
     for (const auto& [topic, expected] :
          {std::pair<std::string, std::string>{"", c.getGeneralUsage() + "\n"}, {"Update", "\n"}}) {
-        CapturedOutput out;
-        c.printHelp(topic);
-        EXPECT_EQ(out.take(), expected) << topic;
+        EXPECT_EQ(printed([&] { c.printHelp(topic); }), expected) << topic;
     }
 }
 
 TEST(CommandParser, ErrorsAreBrightRedAndAMissingHandlerIsAnOrdinaryError) {
     RecordingContainer c;
     {
-        CapturedOutput out(true);
-        try {
-            c.executeCommand("Del-File", {});
-        } catch (...) {
-            handleCurrentException();
-        }
-        std::string text = out.take();
+        ColorsOn colors;
+        std::string text = presentedError([&] { c.executeCommand("Del-File", {}); });
         EXPECT_EQ(text.rfind("\x1b[91mA required argument is missing: <file_package_path>.\n", 0), 0u);
         EXPECT_EQ(text.substr(text.size() - 5), "\n\x1b[0m");
     }

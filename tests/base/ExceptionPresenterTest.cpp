@@ -59,16 +59,8 @@ TEST(ValidationReport, StaysBoundedForThousandsOfErrorsOnOneHugeLine) {
 TEST(ValidationReport, ErrorLineIsRedAndContextLinesGrey) {
     XmlParseException e("m.xml", "<a>\n<b/>\n</a>", {{"why", "<b/>", 2}});
     uint32_t code = 0;
-    std::string out;
-    {
-        CapturedOutput capture(true);
-        try {
-            e.Throw();
-        } catch (...) {
-            code = handleCurrentException();
-        }
-        out = capture.take();
-    }
+    ColorsOn colors;
+    const std::string out = presentedError([&] { e.Throw(); }, &code);
     EXPECT_EQ(code, GenericErrorCode);
     EXPECT_EQ(out, std::string(red) + "\nValidation failed on m.xml\n=====================" + reset + red +
                        "\nReason: why\nSource: <b/>\nLine: 2\n" + reset + grey + "1: <a>\n" + reset + red +
@@ -102,26 +94,29 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
 }
 
 TEST(ConsoleWriter, LineEndsBecomeLfAndALoneCarriageReturnStays) {
-    CapturedOutput capture;
-    ConsoleWriter* w = ConsoleWriter::installed();
-    w->write("a\r\nb\n");
-    w->write("\rprogress 50%");
-    w->writeLine("\xC3\xA9t\xC3\xA9\r\n");
-    EXPECT_EQ(capture.take(), "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n");
+    EXPECT_EQ(printed([] {
+                  ConsoleWriter* w = ConsoleWriter::installed();
+                  w->write("a\r\nb\n");
+                  w->write("\rprogress 50%");
+                  w->writeLine("\xC3\xA9t\xC3\xA9\r\n");
+              }),
+              "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n");
 }
 
 TEST(ConsoleWriter, ColourScopesNestAndRestore) {
-    CapturedOutput capture(true);
-    ConsoleWriter* w = ConsoleWriter::installed();
-    {
-        ConsoleColorScope green(AttributeGreen);
-        w->write("g");
-        {
-            ConsoleColorScope grey(AttributeGrey);
-            w->write("x");
-        }
-        w->write("g");
-    }
-    w->write("plain");
-    EXPECT_EQ(capture.take(), "\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
+    ColorsOn colors;
+    EXPECT_EQ(printed([] {
+                  ConsoleWriter* w = ConsoleWriter::installed();
+                  {
+                      ConsoleColorScope green(AttributeGreen);
+                      w->write("g");
+                      {
+                          ConsoleColorScope grey(AttributeGrey);
+                          w->write("x");
+                      }
+                      w->write("g");
+                  }
+                  w->write("plain");
+              }),
+              "\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
 }

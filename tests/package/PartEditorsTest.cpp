@@ -31,6 +31,13 @@ class PartTest : public testing::Test {
     std::function<void()> counter() {
         return [this] { ++changes; };
     }
+    // What an edit prints, and whether it reports a change.
+    using Outcome = std::pair<std::string, bool>;
+    static Outcome outcome(const std::function<bool()>& edit) {
+        bool changed = false;
+        std::string out = printed([&] { changed = edit(); });
+        return {out, changed};
+    }
     int count(const std::string& xpath) {
         return document->GetDocumentElement()->SelectNodes(xpath)->GetLength();
     }
@@ -69,19 +76,13 @@ class FilesystemMetadataTest : public PartTest {
   protected:
     FilesystemMetadataTest() : PartTest("FilesystemMetadata.xml", "appv") { load(MetadataXml); }
 
-    std::string add(std::string_view path, bool* changed = nullptr) {
-        return edit([&](FilesystemMetadata& m) { return m.addEntries(path); }, changed);
-    }
-    std::string remove(std::string_view path, bool* changed = nullptr) {
-        return edit([&](FilesystemMetadata& m) { return m.removeEntry(path); }, changed);
-    }
-    std::string edit(const std::function<bool(FilesystemMetadata&)>& f, bool* changed) {
+    Outcome add(std::string_view path) {
         FilesystemMetadata metadata(*document, counter());
-        bool result = false;
-        std::string out = printed([&] { result = f(metadata); });
-        if (changed)
-            *changed = result;
-        return out;
+        return outcome([&] { return metadata.addEntries(path); });
+    }
+    Outcome remove(std::string_view path) {
+        FilesystemMetadata metadata(*document, counter());
+        return outcome([&] { return metadata.removeEntry(path); });
     }
     // The "Short" of the entry reached by the chain of long names (a\b\c), "-" when absent, "?"
     // when there is no such entry.
@@ -99,8 +100,7 @@ class FilesystemMetadataTest : public PartTest {
 } // namespace
 
 TEST_F(FilesystemMetadataTest, AddCreatesEveryMissingLevelInOrderWithShortNamesNumberedAmongSiblings) {
-    bool changed = false;
-    const std::string out = add(R"(Root\VFS\ProgramFilesX86\App\a.exe)", &changed);
+    const auto [out, changed] = add(R"(Root\VFS\ProgramFilesX86\App\a.exe)");
     EXPECT_TRUE(changed);
     EXPECT_EQ(changes, 3);
     EXPECT_EQ(occurrences(out, "Added element to FilesystemMetadata.xml:\n"), 3u) << out;
@@ -110,9 +110,8 @@ TEST_F(FilesystemMetadataTest, AddCreatesEveryMissingLevelInOrderWithShortNamesN
     EXPECT_EQ(shortOf(R"(Root\VFS\ProgramFilesX86\App\a.exe)"), "-") << "valid 8.3 names carry no Short";
     EXPECT_EQ(shortOf(R"(Root\VFS\ProgramFilesX86)"), "PROGRA~1");
     // A second file of the same folder only adds itself; a complete path changes and prints nothing.
-    EXPECT_EQ(occurrences(add(R"(Root\VFS\ProgramFilesX86\App\b.dll)"), "Added element"), 1u);
-    EXPECT_EQ(add(R"(Root\VFS\ProgramFilesX86\App\b.dll)", &changed), "");
-    EXPECT_FALSE(changed);
+    EXPECT_EQ(occurrences(add(R"(Root\VFS\ProgramFilesX86\App\b.dll)").first, "Added element"), 1u);
+    EXPECT_EQ(add(R"(Root\VFS\ProgramFilesX86\App\b.dll)"), Outcome("", false));
     EXPECT_EQ(changes, 4);
 
     add(R"(Root\VFS\Common Desktop\x.txt)");
@@ -126,11 +125,11 @@ TEST_F(FilesystemMetadataTest, AddCreatesEveryMissingLevelInOrderWithShortNamesN
 }
 
 TEST_F(FilesystemMetadataTest, NamesWithQuotesAreSelectedAndMatched) {
-    const std::string out = add(R"(Root\VFS\O'Brien's "Tools"\it's.txt)");
+    const std::string out = add(R"(Root\VFS\O'Brien's "Tools"\it's.txt)").first;
     EXPECT_EQ(occurrences(out, "Added element"), 2u) << out;
-    EXPECT_TRUE(contains(out, R"(Long="it's.txt")")) << out;
-    EXPECT_EQ(add(R"(Root\VFS\O'Brien's "Tools"\it's.txt)"), "") << "found again, not added twice";
-    EXPECT_NE(remove(R"(Root\VFS\O'Brien's "Tools"\it's.txt)"), "");
+    EXPECT_HAS(out, R"(Long="it's.txt")");
+    EXPECT_EQ(add(R"(Root\VFS\O'Brien's "Tools"\it's.txt)").first, "") << "found again, not added twice";
+    EXPECT_TRUE(remove(R"(Root\VFS\O'Brien's "Tools"\it's.txt)").second);
     EXPECT_EQ(count("appv:Filesystem/appv:Entry/appv:Entry/appv:Entry"), 1) << "pruned again";
 }
 
@@ -138,32 +137,29 @@ TEST_F(FilesystemMetadataTest, RemovePrunesEmptiedFoldersOnlyAndTheLastFileTakes
     add(R"(Root\VFS\ProgramFilesX86\App\bin\a.exe)");
     add(R"(Root\VFS\ProgramFilesX86\App\b.dll)");
     changes = 0;
-    bool changed = false;
-    std::string out = remove(R"(Root\VFS\ProgramFilesX86\App\bin\a.exe)", &changed);
+    const auto [out, changed] = remove(R"(Root\VFS\ProgramFilesX86\App\bin\a.exe)");
     EXPECT_TRUE(changed);
     EXPECT_EQ(occurrences(out, "Removed element from FilesystemMetadata.xml:\n"), 2u) << "the file and bin";
     EXPECT_LT(out.find(R"(Long="a.exe")"), out.find(R"(Long="bin")")) << out;
     EXPECT_EQ(changes, 2);
-    EXPECT_EQ(shortOf(R"(Root\VFS\ProgramFilesX86\App)"), "-") << "App still holds b.dll";
-    EXPECT_EQ(shortOf(R"(Root\VFS\ProgramFilesX86\App\bin)"), "?");
-    EXPECT_EQ(remove(R"(Root\VFS\ProgramFilesX86\App\missing.dll)", &changed), "");
-    EXPECT_FALSE(changed) << "an unknown path is no error";
+    // App still holds b.dll; an unknown path is no error.
+    EXPECT_EQ(shortOf(R"(Root\VFS\ProgramFilesX86\App)") + shortOf(R"(Root\VFS\ProgramFilesX86\App\bin)"),
+              "-?");
+    EXPECT_EQ(remove(R"(Root\VFS\ProgramFilesX86\App\missing.dll)"), Outcome("", false));
 
     load(
         R"(<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata"><Filesystem Root="C:\x"/></Metadata>)");
     add(R"(Root\VFS\a.txt)");
     EXPECT_EQ(shortOf("Root"), "-");
-    EXPECT_EQ(occurrences(remove(R"(Root\VFS\a.txt)"), "Removed element"), 3u);
+    EXPECT_EQ(occurrences(remove(R"(Root\VFS\a.txt)").first, "Removed element"), 3u);
     EXPECT_EQ(shortOf("Root"), "?");
     EXPECT_EQ(count("appv:Filesystem"), 1) << "Filesystem stays";
 
     // Without a Filesystem element nothing happens.
     load(
         R"(<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata"><EmptyDirectories/></Metadata>)");
-    EXPECT_EQ(add(R"(Root\a.txt)", &changed), "");
-    EXPECT_FALSE(changed);
-    EXPECT_EQ(remove(R"(Root\a.txt)", &changed), "");
-    EXPECT_FALSE(changed);
+    EXPECT_EQ(add(R"(Root\a.txt)"), Outcome("", false));
+    EXPECT_EQ(remove(R"(Root\a.txt)"), Outcome("", false));
 }
 
 TEST_F(FilesystemMetadataTest, SavedTreeReadsBackWithPythonAndRealMetadataStaysValid) {
@@ -212,14 +208,13 @@ class ContentTypesTest : public PartTest {
   <Override PartName="/Root/VFS/App/NOTICE" ContentType="appv/vfs-file"/>
 </Types>)");
     }
-    // What adding (or, with `remove`, removing) the file printed; its result in `changed`.
-    std::string edit(std::string_view path, bool remove = false, bool* changed = nullptr) {
+    Outcome add(std::string_view path) {
         ContentTypes types(*document, counter());
-        bool result = false;
-        std::string out = printed([&] { result = remove ? types.remove(path, files) : types.add(path); });
-        if (changed)
-            *changed = result;
-        return out;
+        return outcome([&] { return types.add(path); });
+    }
+    std::string remove(std::string_view path) {
+        ContentTypes types(*document, counter());
+        return outcome([&] { return types.remove(path, files); }).first;
     }
     FileTable files;
 };
@@ -244,49 +239,45 @@ TEST(ContentTypesNames, ExtensionPartNameAndExtensionInUse) {
 }
 
 TEST_F(ContentTypesTest, AddRegistersEachExtensionOnceInLowerCaseAndExtensionlessFilesByName) {
-    bool changed = false;
-    const std::string out = edit(R"(Root\VFS\App\Tool.EXE)", false, &changed);
-    EXPECT_TRUE(changed);
-    EXPECT_EQ(out.rfind("Added element to [Content_Types].xml:\n", 0), 0u) << out;
-    EXPECT_TRUE(contains(out, R"(ContentType="appv/vfs-file" Extension="exe")")) << out;
-    EXPECT_EQ(count("appv:Default[@Extension='exe']"), 1);
-    EXPECT_EQ(edit(R"(Root\VFS\Other\second.exe)", false, &changed), "");
-    EXPECT_FALSE(changed);
-    EXPECT_EQ(edit(R"(Root\VFS\Other\lib.DLL)"), "") << "dll is there already";
+    EXPECT_EQ(add(R"(Root\VFS\App\Tool.EXE)"),
+              Outcome("Added element to [Content_Types].xml:\n<Default ContentType=\"appv/vfs-file\" "
+                      "Extension=\"exe\"/>\n",
+                      true));
+    EXPECT_EQ(add(R"(Root\VFS\Other\second.exe)"), Outcome("", false));
+    EXPECT_EQ(add(R"(Root\VFS\Other\lib.DLL)").first, "") << "dll is there already";
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(count("appv:Default"), 3);
 
-    EXPECT_TRUE(contains(edit(R"(Root\VFS\App Data\LICENSE)"),
-                         R"(PartName="/Root/VFS/App%20Data/LICENSE" ContentType="appv/vfs-file")"));
-    edit(R"(Root\VFS\App.old\README)");
+    EXPECT_HAS(add(R"(Root\VFS\App Data\LICENSE)").first,
+               R"(PartName="/Root/VFS/App%20Data/LICENSE" ContentType="appv/vfs-file")");
+    add(R"(Root\VFS\App.old\README)");
     EXPECT_EQ(count("appv:Override[@PartName='/Root/VFS/App.old/README']"), 1);
     EXPECT_EQ(changes, 3);
 }
 
 TEST_F(ContentTypesTest, RemoveKeepsWhatOtherFilesStillUse) {
-    edit(R"(Root\a.exe)");
+    add(R"(Root\a.exe)");
     files.insert(R"(Root\b.exe)", "/x");
     changes = 0;
-    EXPECT_EQ(edit(R"(Root\a.exe)", true), "");
+    EXPECT_EQ(remove(R"(Root\a.exe)"), "");
     EXPECT_EQ(count("appv:Default[@Extension='exe']"), 1);
     files.erase(R"(Root\b.exe)");
-    const std::string out = edit(R"(Root\b.EXE)", true);
-    EXPECT_EQ(out.rfind("Removed element from [Content_Types].xml:\n", 0), 0u) << out;
-    EXPECT_TRUE(contains(out, R"(Extension="exe")")) << out;
+    EXPECT_EQ(remove(R"(Root\b.EXE)"),
+              "Removed element from [Content_Types].xml:\n<Default ContentType=\"appv/vfs-file\" "
+              "Extension=\"exe\"/>\n");
     EXPECT_EQ(count("appv:Default[@Extension='exe']"), 0);
     // The package's own parts keep xml whatever the table holds; an unknown one is nothing to do.
-    EXPECT_EQ(edit(R"(Root\config.xml)", true), "");
+    EXPECT_EQ(remove(R"(Root\config.xml)") + remove(R"(Root\x.ocx)"), "");
     EXPECT_EQ(count("appv:Default[@Extension='xml']"), 1);
-    EXPECT_EQ(edit(R"(Root\x.ocx)", true), "");
     EXPECT_EQ(changes, 1);
     // The override of an extensionless file goes with it.
-    EXPECT_TRUE(contains(edit(R"(Root\VFS\App\NOTICE)", true), "/Root/VFS/App/NOTICE"));
+    EXPECT_HAS(remove(R"(Root\VFS\App\NOTICE)"), "/Root/VFS/App/NOTICE");
     EXPECT_EQ(count("appv:Override"), 0);
 }
 
 TEST_F(ContentTypesTest, SavedDocumentReadsBackInTheOpcNamespace) {
-    edit(R"(Root\VFS\App\Tool.exe)");
-    edit(R"(Root\VFS\App\LICENSE)");
+    add(R"(Root\VFS\App\Tool.exe)");
+    add(R"(Root\VFS\App\LICENSE)");
     // Every element in the content-types namespace, unprefixed attributes as OPC requires.
     EXPECT_EQ(readByPython("ns='{http://schemas.openxmlformats.org/package/2006/content-types}'\n"
                            "r=E.parse(sys.argv[1]).getroot()\n"
@@ -329,27 +320,22 @@ class PackageIdentityTest : public PartTest {
 
 } // namespace
 
-TEST_F(PackageIdentityTest, AutoVersionIncrementsWithCarry) {
+// The increment itself is the version number's; here the attribute it reads and writes.
+TEST_F(PackageIdentityTest, AutoVersionIncrementsTheAttributeAndLeavesTheIds) {
     EXPECT_EQ(update("", "", "auto"), "Updated package identity information: Version=\"1.0.0.1\"\n");
     EXPECT_EQ(changes, 1);
-    EXPECT_EQ(attribute("appv:PackageId"), PackageId) << "ids stay untouched";
-    EXPECT_EQ(attribute("appv:VersionId"), VersionId);
-    for (const auto& [before, after] : std::vector<std::pair<std::string, std::string>>{
-             {"Version=\"16.0.17328.20206\"", "16.0.17328.20207"},
-             {"", "0.0.0.1"},
-             {"Version=\"3.1\"", "3.1.0.1"}}) {
-        loadWithVersion(before);
-        update("", "", "AUTO");
-        EXPECT_EQ(attribute("Version"), after) << before;
-    }
+    EXPECT_EQ(attribute("appv:PackageId") + " " + attribute("appv:VersionId"),
+              std::string(PackageId) + " " + VersionId);
+    loadWithVersion("");
+    update("", "", "AUTO");
+    EXPECT_EQ(attribute("Version"), "0.0.0.1");
 }
 
 TEST_F(PackageIdentityTest, AutoIdsAreFreshLowerCaseGuidsAndGivenValuesAreWrittenInFieldOrder) {
     const std::string out = update("AUTO", "auto", "");
     const std::string first = attribute("appv:PackageId"), firstVersionId = attribute("appv:VersionId");
     const std::regex guid("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
-    EXPECT_TRUE(std::regex_match(first, guid)) << first;
-    EXPECT_TRUE(std::regex_match(firstVersionId, guid)) << firstVersionId;
+    EXPECT_TRUE(std::regex_match(first, guid) && std::regex_match(firstVersionId, guid)) << out;
     EXPECT_NE(first, firstVersionId);
     EXPECT_EQ(out, "Updated package identity information: appv:PackageId=\"" + first +
                        "\"\nUpdated package identity information: appv:VersionId=\"" + firstVersionId +
@@ -424,8 +410,7 @@ StationInfo fixedStation() {
     return s;
 }
 
-class PackageHistoryTest : public PartTest {
-  protected:
+struct PackageHistoryTest : PartTest {
     PackageHistoryTest() : PartTest("PackageHistory.xml", "appv") {}
 };
 
@@ -435,13 +420,10 @@ TEST(PackageHistoryValues, BothOrNeitherAndAValidVersion) {
     auto check = [](std::string_view engine, std::string_view version) {
         return failureOf([&] { validateHistoryValues(engine, version); });
     };
-    EXPECT_EQ(check("", ""), "");
-    EXPECT_EQ(check("MyTool", "2.5"), "");
+    EXPECT_EQ(check("", "") + check("MyTool", "2.5"), "");
     const std::string both =
         "Packaging engine and sequencer version are both mandatory when at lest one is specified.";
-    EXPECT_EQ(check("MyTool", ""), both);
-    EXPECT_EQ(check("", "2.5"), both);
-    EXPECT_EQ(check("MyTool", "2..5"), "Invalid sequencer version: \"2..5\".");
+    EXPECT_EQ(check("MyTool", "") + "|" + check("", "2.5"), both + "|" + both);
     EXPECT_EQ(check("MyTool", "70000.1"), "Invalid sequencer version: \"70000.1\".");
 }
 
@@ -455,12 +437,8 @@ TEST_F(PackageHistoryTest, AppendsOneItemWithEveryAttributeInOrderToTheRootOnly)
         printed([&] { editor.appendItem("1a8308c7-90d1-4200-b16e-646f163a08e8", "", "", fixedStation()); });
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(out.rfind("Added element to PackageHistory.xml:\n<PackageHistoryItem ", 0), 0u) << out;
-    StationInfo later = fixedStation();
-    later.time = "2026-12-06T06:00:00.42Z";
-    later.sequencerUser = "builder";
-    printed([&] { editor.appendItem("v2", "MyTool", "2.5", later); });
-
-    // One line per item, attributes in document order.
+    // One line per item, attributes in document order; a given engine and version are the
+    // command-line tests' part.
     EXPECT_EQ(
         readByPython("ns='{http://schemas.microsoft.com/appv/2010/PackageHistory}'\n"
                      "for i in E.parse(sys.argv[1]).getroot():\n"
@@ -471,12 +449,8 @@ TEST_F(PackageHistoryTest, AppendsOneItemWithEveryAttributeInOrderToTheRootOnly)
         "SequencerVersion=14.1 SequencerUser=CORP\\builder SequencingStation=buildhost "
         "WindowsVersion=6.1.0-13-amd64 SystemFolder= WindowsFolder= UserFolder=/home/builder SystemType= "
         "Processor=2 X Test CPU LastRebootNormal=0 TerminalServices=0 RemoteSession=0 NetFrameworkVersion= "
-        "IEVersion= PackageOSBitness=64 PackagingEngine=Quendle Locale=en-us InUpgrade=false SaveMode=eSave\n"
-        "Time=2026-12-06T06:00:00.42Z PackageVersion=v2 SequencerVersion=2.5 SequencerUser=builder "
-        "SequencingStation=buildhost WindowsVersion=6.1.0-13-amd64 SystemFolder= WindowsFolder= "
-        "UserFolder=/home/builder SystemType= Processor=2 X Test CPU LastRebootNormal=0 TerminalServices=0 "
-        "RemoteSession=0 NetFrameworkVersion= IEVersion= PackageOSBitness=64 PackagingEngine=MyTool "
-        "Locale=en-us InUpgrade=false SaveMode=eSave\n");
+        "IEVersion= PackageOSBitness=64 PackagingEngine=Quendle Locale=en-us InUpgrade=false "
+        "SaveMode=eSave\n");
     // A document without a root element is a null pointer.
     MsXmlDomDocument empty("PackageHistory.xml");
     EXPECT_EQ(failureOf([&] { PackageHistory(empty).appendItem("v", "", "", fixedStation()); }),

