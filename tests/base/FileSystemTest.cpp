@@ -14,13 +14,7 @@ using namespace quendle::test;
 
 namespace {
 
-// What `f` makes of each input (a pair is two arguments), joined by "|".
-template <typename F> std::string each(F f, std::initializer_list<std::string> inputs) {
-    std::string out;
-    for (const std::string& in : inputs)
-        out += (out.empty() ? "" : "|") + f(in);
-    return out;
-}
+// What `f` makes of each pair of arguments, joined by "|".
 template <typename F>
 std::string eachPair(F f, std::initializer_list<std::pair<std::string, std::string>> inputs) {
     std::string out;

@@ -31,23 +31,18 @@ std::shared_ptr<MsXmlDomDocument> partFromText(const ScratchDir& dir, const std:
     return loadPart(part, dir / ("source-" + part));
 }
 
-// The write-back of one part into a fresh content folder; its exception, if any.
-std::optional<XmlParseException> writeBackFails(const std::string& part,
-                                                std::shared_ptr<MsXmlDomDocument> doc) {
-    ScratchDir content;
+// The write-back of one part given as text (loaded under the name `loadAs`, by default the
+// part's own) into a fresh content folder; its exception, if any.
+std::optional<XmlParseException> writeBackOf(const std::string& part, const std::string& text,
+                                             const std::string& loadAs = "") {
+    ScratchDir dir;
     try {
-        ManifestValidator::WriteBackXmlParts(Cache{{part, std::move(doc)}}, content.path());
+        ManifestValidator::WriteBackXmlParts(
+            Cache{{part, partFromText(dir, loadAs.empty() ? part : loadAs, text)}}, dir.path());
     } catch (const XmlParseException& e) {
         return e;
     }
     return std::nullopt;
-}
-
-// The same for a part given as text (loaded under the name `loadAs`, by default the part's own).
-std::optional<XmlParseException> writeBackOf(const std::string& part, const std::string& text,
-                                             const std::string& loadAs = "") {
-    ScratchDir dir;
-    return writeBackFails(part, partFromText(dir, loadAs.empty() ? part : loadAs, text));
 }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -150,10 +145,8 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
         }
         auto failure = writeBackOf("AppxManifest.xml", text);
         ASSERT_TRUE(failure);
-        EXPECT_EQ(failure->fileName(), "AppxManifest.xml");
         EXPECT_TRUE(reasonMentions(*failure, c.mentioned)) << failure->reportText();
         EXPECT_GT(failure->errors().front().line, 0);
-        EXPECT_FALSE(failure->content().empty());
         EXPECT_HAS(failure->reportText(), "\nValidation failed on AppxManifest.xml");
     }
 
@@ -212,7 +205,6 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
     EXPECT_FALSE(writeBackOf("StreamMap.xml", streamMap));
     auto failure = writeBackOf("StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"));
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->fileName(), "StreamMap.xml");
     EXPECT_HAS(failure->reportText(), "\nValidation failed on StreamMap.xml");
 
     // A part name in other letter case is still the part that is checked.

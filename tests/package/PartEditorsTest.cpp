@@ -222,20 +222,17 @@ class ContentTypesTest : public PartTest {
 } // namespace
 
 TEST(ContentTypesNames, ExtensionPartNameAndExtensionInUse) {
-    EXPECT_EQ(extensionOf(R"(Root\VFS\App\Tool.EXE)"), "EXE");
-    EXPECT_EQ(extensionOf(R"(Root\VFS\App.old\README)"), "") << "a dot in a folder is no extension";
-    EXPECT_EQ(extensionOf(R"(Root\VFS\App\archive.tar.gz)"), "gz");
-    EXPECT_EQ(extensionOf(R"(Root\VFS\App\name.)"), "");
-    EXPECT_EQ(extensionOf("LICENSE"), "");
-    EXPECT_EQ(partNameOf(R"(Root\VFS\My App\READ ME)"), "/Root/VFS/My%20App/READ%20ME");
-    EXPECT_EQ(partNameOf(R"(\Root\x)"), "/Root/x") << "normalized first";
+    // A dot in a folder is no extension.
+    EXPECT_EQ(each(extensionOf, {R"(Root\VFS\App\Tool.EXE)", R"(Root\VFS\App.old\README)",
+                                 R"(Root\VFS\App\archive.tar.gz)", R"(Root\VFS\App\name.)", "LICENSE"}),
+              "EXE||gz||");
+    EXPECT_EQ(each(partNameOf, {R"(Root\VFS\My App\READ ME)", R"(\Root\x)"}),
+              "/Root/VFS/My%20App/READ%20ME|/Root/x");
     FileTable files;
     files.insert(R"(Root\VFS\App\a.EXE)", "/x");
-    EXPECT_TRUE(isExtensionInUse("exe", files));
-    EXPECT_TRUE(isExtensionInUse("Exe", files));
-    EXPECT_FALSE(isExtensionInUse("dll", files));
-    EXPECT_TRUE(isExtensionInUse("XML", files)) << "the package's own parts use xml";
-    EXPECT_TRUE(isExtensionInUse("dat", files)) << "and dat";
+    // The package's own parts use xml and dat.
+    auto inUse = [&](const std::string& extension) { return isExtensionInUse(extension, files) ? "1" : "0"; };
+    EXPECT_EQ(each(inUse, {"exe", "Exe", "dll", "XML", "dat"}), "1|1|0|1|1");
 }
 
 TEST_F(ContentTypesTest, AddRegistersEachExtensionOnceInLowerCaseAndExtensionlessFilesByName) {

@@ -29,11 +29,13 @@ std::chrono::system_clock::time_point at(long long seconds, long long millis) {
 } // namespace
 
 TEST(StationInfo, TimeHasMillisecondsWithoutLeadingZeros) {
-    // 2021-03-04T05:06:07 UTC
-    EXPECT_EQ(formatStationTime(at(1614834367, 5)), "2021-03-04T05:06:07.5Z");
-    EXPECT_EQ(formatStationTime(at(1614834367, 0)), "2021-03-04T05:06:07.0Z");
-    EXPECT_EQ(formatStationTime(at(1614834367, 50)), "2021-03-04T05:06:07.50Z");
-    EXPECT_EQ(formatStationTime(at(1614834367, 999)), "2021-03-04T05:06:07.999Z");
+    // 2021-03-04T05:06:07 UTC with some milliseconds.
+    auto time = [](const std::string& millis) {
+        return formatStationTime(at(1614834367, std::stoi(millis)));
+    };
+    EXPECT_EQ(
+        test::each(time, {"5", "0", "50", "999"}),
+        "2021-03-04T05:06:07.5Z|2021-03-04T05:06:07.0Z|2021-03-04T05:06:07.50Z|2021-03-04T05:06:07.999Z");
     EXPECT_EQ(formatStationTime(at(0, 0)), "1970-01-01T00:00:00.0Z");
     const std::regex shape(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.[1-9]?\d{0,2}Z)");
     EXPECT_TRUE(std::regex_match(StationInfo::query().time, shape)) << StationInfo::query().time;
@@ -57,10 +59,8 @@ TEST(StationInfo, UserWithAndWithoutDomain) {
 }
 
 TEST(StationInfo, LocaleFromPosixSettings) {
-    std::string names;
-    for (const char* setting : {"en_US.UTF-8", "de_DE@euro", "fr_CA", "C.UTF-8", "POSIX", ""})
-        names += localeNameFromPosix(setting) + "|";
-    EXPECT_EQ(names, "en-us|de-de|fr-ca||||");
+    EXPECT_EQ(test::each(localeNameFromPosix, {"en_US.UTF-8", "de_DE@euro", "fr_CA", "C.UTF-8", "POSIX", ""}),
+              "en-us|de-de|fr-ca|||");
     {
         ScopedEnv all("LC_ALL", "pt_BR.UTF-8");
         ScopedEnv lang("LANG", "en_GB.UTF-8");

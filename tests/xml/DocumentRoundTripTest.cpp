@@ -1,10 +1,10 @@
-#include "XmlTestSupport.h"
+#include "support/TestSupport.h"
 #include "xml/MsXmlDomDocument.h"
 
 #include <memory>
 
 using namespace quendle;
-using namespace quendle::xmltest;
+using namespace quendle::test;
 
 namespace {
 
