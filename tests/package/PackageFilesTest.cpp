@@ -72,17 +72,15 @@ TEST(PackageFiles, AddUpdateAndRemoveIgnoreCaseAndRefuseWhatCannotBeDone) {
     UpdateOutcome outcome{};
     EXPECT_EQ(printed([&] { outcome = updateFile(files, R"(Root\VFS\APP\Tool.exe)", "/src/tool.exe"); }),
               "Updated file \"Root\\VFS\\APP\\Tool.exe\" in package.\n");
-    EXPECT_EQ(outcome, UpdateOutcome::Replaced);
-    EXPECT_EQ(files.begin()->packagePath, R"(Root\VFS\App\tool.exe)") << "the stored key keeps its spelling";
-    EXPECT_EQ(files.begin()->sourcePath, "/src/tool.exe");
+    // The stored key keeps its spelling.
+    EXPECT_EQ(std::tuple(outcome, files.begin()->packagePath, files.begin()->sourcePath),
+              std::tuple(UpdateOutcome::Replaced, R"(Root\VFS\App\tool.exe)", "/src/tool.exe"));
 
     EXPECT_EQ(printed([&] { outcome = updateFile(files, R"(Root\VFS\App\new.dll)", "/src/new.dll"); }),
               "Added file \"Root\\VFS\\App\\new.dll\" to package.\n");
-    EXPECT_EQ(outcome, UpdateOutcome::Added);
-    EXPECT_EQ(files.size(), 2u);
-    EXPECT_FALSE(files.replaceSource(R"(Root\other.exe)", "/x"));
-    EXPECT_FALSE(files.erase(R"(Root\other.exe)"));
-    EXPECT_EQ(files.find(R"(Root\other.exe)"), nullptr);
+    EXPECT_EQ(std::pair(outcome, files.size()), std::pair(UpdateOutcome::Added, size_t{2}));
+    EXPECT_FALSE(files.replaceSource(R"(Root\other.exe)", "/x") || files.erase(R"(Root\other.exe)") ||
+                 files.find(R"(Root\other.exe)"));
 
     // Removing a missing file fails and changes nothing.
     files.insert(R"(Scripts\setup.cmd)", "/ws/res/Scripts/setup.cmd");
@@ -97,12 +95,11 @@ TEST(PackageFiles, AddUpdateAndRemoveIgnoreCaseAndRefuseWhatCannotBeDone) {
 TEST(FileTable, LookupsIgnoreCaseIncludingNonAsciiLetters) {
     FileTable table;
     ASSERT_TRUE(table.insert(R"(Root\VFS\Übung\Straße.TXT)", "/ws/a"));
-    EXPECT_TRUE(table.contains(R"(root\vfs\übung\straße.txt)"));
-    EXPECT_FALSE(table.contains(R"(ROOT\VFS\ÜBUNG\STRASSE.TXT)")) << "no multi-letter folding";
-    EXPECT_FALSE(table.insert(R"(ROOT\vfs\ÜBUNG\straße.txt)", "/ws/b")) << "a case variant is the same file";
-    EXPECT_EQ(table.find(R"(Root\VFS\Übung\Straße.TXT)")->sourcePath, "/ws/a");
-    EXPECT_FALSE(table.contains(R"(Root\VFS\Ubung\Straße.TXT)"))
-        << "letters differing beyond case stay apart";
+    // A case variant is the same file; no multi-letter folding; letters differing beyond case stay apart.
+    EXPECT_FALSE(table.insert(R"(ROOT\vfs\ÜBUNG\straße.txt)", "/ws/b"));
+    EXPECT_EQ(table.find(R"(root\vfs\übung\straße.txt)")->sourcePath, "/ws/a");
+    EXPECT_FALSE(table.contains(R"(ROOT\VFS\ÜBUNG\STRASSE.TXT)") ||
+                 table.contains(R"(Root\VFS\Ubung\Straße.TXT)"));
 }
 
 TEST(FileTable, KeepsInsertionOrderSoThatSavedEntryOrderIsDeterministic) {
@@ -120,17 +117,15 @@ TEST(FileTable, KeepsInsertionOrderSoThatSavedEntryOrderIsDeterministic) {
 }
 
 TEST(KnownParts, MatchIgnoringOnlyAsciiCaseAndMapToTheirOwnSpelling) {
-    EXPECT_EQ(canonicalKnownPart("appxmanifest.XML"), "AppxManifest.xml");
-    EXPECT_EQ(canonicalKnownPart("[content_types].xml"), "[Content_Types].xml");
-    EXPECT_TRUE(canonicalKnownPart(R"(Root\AppxManifest.xml)").empty())
-        << "known parts live at the root only";
-    EXPECT_TRUE(canonicalKnownPart("AppxManifest.xml ").empty());
+    // Known parts live at the root only.
+    EXPECT_EQ(test::each(canonicalKnownPart, {"appxmanifest.XML", "[content_types].xml",
+                                              R"(Root\AppxManifest.xml)", "AppxManifest.xml "}),
+              "AppxManifest.xml|[Content_Types].xml||");
     EXPECT_TRUE(isKnownPart("REGISTRY.DAT"));
-    EXPECT_FALSE(isEditableXmlPart("Registry.dat"));
-    EXPECT_FALSE(isEditableXmlPart("AppxBlockMap.xml")) << "the block map is generated, never edited";
-    EXPECT_TRUE(isEditableXmlPart("streammap.xml"));
-    EXPECT_EQ(xpathPrefixFor("APPXMANIFEST.xml"), "appx");
-    EXPECT_EQ(xpathPrefixFor("StreamMap.xml"), "appv");
+    // The block map is generated, never edited.
+    auto editable = [](const std::string& part) { return isEditableXmlPart(part) ? "1" : "0"; };
+    EXPECT_EQ(test::each(editable, {"Registry.dat", "AppxBlockMap.xml", "streammap.xml"}), "0|0|1");
+    EXPECT_EQ(test::each(xpathPrefixFor, {"APPXMANIFEST.xml", "StreamMap.xml"}), "appx|appv");
 }
 
 namespace {

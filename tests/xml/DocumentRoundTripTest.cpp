@@ -35,14 +35,14 @@ std::string firstLine(const std::string& text) {
 
 TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
     ScratchDir dir;
-    // No declaration at all: the defaults.
-    EXPECT_EQ(firstLine(saveBytes("<a><b/></a>", dir)),
-              R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)");
-    // standalone="no" disappears; a declaration without standalone gets standalone yes.
-    EXPECT_EQ(firstLine(saveBytes("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><a/>", dir)),
-              R"(<?xml version="1.0" encoding="UTF-8"?>)");
-    EXPECT_EQ(firstLine(saveBytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", dir)),
-              R"(<?xml version="1.0" encoding="utf-8" standalone="yes"?>)");
+    // No declaration at all gets the defaults; standalone="no" disappears; a declaration without
+    // standalone gets standalone yes.
+    EXPECT_EQ(
+        each([&](const std::string& in) { return firstLine(saveBytes(in, dir)); },
+             {"<a><b/></a>", R"(<?xml version="1.0" encoding="UTF-8" standalone="no"?><a/>)",
+              R"(<?xml version="1.0" encoding="utf-8"?><a/>)"}),
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>|<?xml version="1.0" encoding="UTF-8"?>|)"
+        R"(<?xml version="1.0" encoding="utf-8" standalone="yes"?>)");
 
     // Windows-1252 stays Windows-1252: e-acute is the single byte E9, not UTF-8's C3 A9.
     std::string saved =
