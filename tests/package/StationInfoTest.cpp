@@ -73,13 +73,13 @@ TEST(StationInfo, LocaleFromPosixSettings) {
 
 TEST(StationInfo, CpuModelNameFromCpuInfo) {
     EXPECT_EQ(
-        cpuModelNameFromCpuInfo("processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Xeon(R) "
-                                "CPU @ 2.20GHz\nflags\t\t: fpu\n\nprocessor\t: 1\nmodel name\t: other\n"),
+        cpuModelNameFromCpuInfo("processor\t: 0\nmodel name\t: Intel(R) Xeon(R) CPU @ 2.20GHz\nflags\t\t: "
+                                "fpu\n\nprocessor\t: 1\nmodel name\t: other\n"),
         "Intel(R) Xeon(R) CPU @ 2.20GHz");
-    EXPECT_EQ(cpuModelNameFromCpuInfo("Processor\t: ARMv7 Processor rev 4 (v7l)\nBogoMIPS\t: 38.40\n"),
-              "ARMv7 Processor rev 4 (v7l)");
-    EXPECT_EQ(cpuModelNameFromCpuInfo(""), "");
-    EXPECT_EQ(cpuModelNameFromCpuInfo("garbage without colons\n\n\n"), "");
+    EXPECT_EQ(
+        test::each(cpuModelNameFromCpuInfo,
+                   {"Processor\t: ARMv7 Processor rev 4 (v7l)\nBogoMIPS\t: 38.40\n", "", "garbage\n\n\n"}),
+        "ARMv7 Processor rev 4 (v7l)||");
 }
 
 TEST(StationInfo, MachineValuesMatchTheSystemTools) {
