@@ -54,11 +54,8 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 }
 
 bool reasonMentions(const XmlParseException& e, const std::string& word) {
-    for (const auto& r : e.errors()) {
-        if (contains(r.reason, word))
-            return true;
-    }
-    return false;
+    return std::any_of(e.errors().begin(), e.errors().end(),
+                       [&](auto& r) { return contains(r.reason, word); });
 }
 
 std::vector<std::string> sampleManifests() {

@@ -19,14 +19,13 @@ using namespace quendle::test;
 namespace {
 
 // One part loaded from text with its selection namespaces; counts the editors' change calls.
-class PartTest : public testing::Test {
-  protected:
-    PartTest(const char* name, const char* prefix) : name_(name), prefix_(prefix) {}
+struct PartTest : testing::Test {
+    PartTest(const char* name, const char* prefix) : name(name), prefix(prefix) {}
 
     void load(const std::string& xml) {
-        document = std::make_unique<MsXmlDomDocument>(name_);
+        document = std::make_unique<MsXmlDomDocument>(name);
         document->LoadXml(xml);
-        document->SetupSelectionNamespaces(prefix_, namespaces);
+        document->SetupSelectionNamespaces(prefix, namespaces);
     }
     std::function<void()> counter() {
         return [this] { ++changes; };
@@ -48,28 +47,19 @@ class PartTest : public testing::Test {
         return pythonOutput("import sys, xml.etree.ElementTree as E\n" + script, dir / "part.xml");
     }
 
+    const char *name, *prefix;
     std::unique_ptr<MsXmlDomDocument> document;
     NamespaceMap namespaces;
     int changes = 0;
-
-  private:
-    const char* name_;
-    const char* prefix_;
 };
 
 // ---- FilesystemMetadata.xml ----------------------------------------------------------------
 
-constexpr const char* MetadataXml = R"(<?xml version="1.0" encoding="utf-8"?>
-<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata">
+constexpr const char* MetadataXml =
+    R"(<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata">
   <Filesystem Root="C:\Program Files\App">
-    <Entry Long="Root">
-      <Entry Long="VFS">
-        <Entry Long="Common AppData" Short="COMMON~1"/>
-      </Entry>
-    </Entry>
+    <Entry Long="Root"><Entry Long="VFS"><Entry Long="Common AppData" Short="COMMON~1"/></Entry></Entry>
   </Filesystem>
-  <EmptyDirectories/>
-  <OpaqueDirectories/>
 </Metadata>)";
 
 class FilesystemMetadataTest : public PartTest {
@@ -190,8 +180,7 @@ namespace {
 class ContentTypesTest : public PartTest {
   protected:
     ContentTypesTest() : PartTest("[Content_Types].xml", "appv") {
-        load(R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
-<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">
+        load(R"(<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">
   <Default Extension="xml" ContentType="application/xml"/>
   <Default ContentType="appv/vfs-file" Extension="dll"/>
 </Types>)");
@@ -267,17 +256,12 @@ class PackageIdentityTest : public PartTest {
 } // namespace
 
 // The increment itself is the version number's; here the attribute it reads and writes.
-TEST_F(PackageIdentityTest, AutoVersionIncrementsTheAttributeAndLeavesTheIds) {
+TEST_F(PackageIdentityTest, AutoValuesAreFreshAndGivenValuesAreWrittenInFieldOrder) {
     EXPECT_EQ(update("", "", "auto"), "Updated package identity information: Version=\"1.0.0.1\"\n");
     EXPECT_EQ(changes, 1);
     EXPECT_EQ(attribute("appv:PackageId") + " " + attribute("appv:VersionId"),
               std::string(PackageId) + " " + VersionId);
-    loadWithVersion("");
-    update("", "", "AUTO");
-    EXPECT_EQ(attribute("Version"), "0.0.0.1");
-}
 
-TEST_F(PackageIdentityTest, AutoIdsAreFreshLowerCaseGuidsAndGivenValuesAreWrittenInFieldOrder) {
     const std::string out = update("AUTO", "auto", "");
     const std::string first = attribute("appv:PackageId"), firstVersionId = attribute("appv:VersionId");
     const std::regex guid("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
@@ -303,6 +287,9 @@ TEST_F(PackageIdentityTest, AutoIdsAreFreshLowerCaseGuidsAndGivenValuesAreWritte
               "appv:PackageId=\"11111111-2222-3333-4444-555555555555\" "
               "appv:VersionId=\"AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE\"/>")
         << "replaced in place, never added twice";
+    loadWithVersion("");
+    update("", "", "AUTO");
+    EXPECT_EQ(attribute("Version"), "0.0.0.1");
 }
 
 TEST_F(PackageIdentityTest, WithoutIdentityNothingChanges) {
@@ -373,8 +360,7 @@ TEST(PackageHistoryValues, BothOrNeitherAndAValidVersion) {
 }
 
 TEST_F(PackageHistoryTest, AppendsOneItemWithEveryAttributeInOrderToTheRootOnly) {
-    load(R"(<?xml version="1.0" encoding="utf-8"?>
-<PackageHistory xmlns="http://schemas.microsoft.com/appv/2010/PackageHistory">
+    load(R"(<PackageHistory xmlns="http://schemas.microsoft.com/appv/2010/PackageHistory">
   <PackageHistoryItem Time="2020-01-01T00:00:00.1Z" PackageVersion="old" SequencerVersion="5.1"/>
 </PackageHistory>)");
     PackageHistory editor(*document, counter());
