@@ -43,32 +43,26 @@ TEST(StationInfo, TimeHasMillisecondsWithoutLeadingZeros) {
 
 TEST(StationInfo, UserWithAndWithoutDomain) {
     ScopedEnv user("USER", "builder");
-    {
-        ScopedEnv domain("USERDOMAIN", "CORP");
-        EXPECT_EQ(stationUserName(), "CORP\\builder");
-    }
-    {
-        ScopedEnv domain("USERDOMAIN", "");
-        EXPECT_EQ(stationUserName(), "builder") << "an empty domain counts as unset";
-    }
-    ScopedEnv domain("USERDOMAIN", nullptr);
-    EXPECT_EQ(stationUserName(), "builder");
-    EXPECT_EQ(StationInfo::query().sequencerUser, "builder");
-    ScopedEnv noUser("USER", nullptr);
+    auto userWith = [](const char* domain) {
+        ScopedEnv scope("USERDOMAIN", domain);
+        return stationUserName() + "," + StationInfo::query().sequencerUser;
+    };
+    // An empty domain counts as unset.
+    EXPECT_EQ(userWith("CORP") + "|" + userWith("") + "|" + userWith(nullptr),
+              "CORP\\builder,CORP\\builder|builder,builder|builder,builder");
+    ScopedEnv domain("USERDOMAIN", nullptr), noUser("USER", nullptr);
     EXPECT_EQ(stationUserName(), commandOutput("id -un")) << "without $USER, the account name";
 }
 
 TEST(StationInfo, LocaleFromPosixSettings) {
     EXPECT_EQ(test::each(localeNameFromPosix, {"en_US.UTF-8", "de_DE@euro", "fr_CA", "C.UTF-8", "POSIX", ""}),
               "en-us|de-de|fr-ca|||");
-    {
-        ScopedEnv all("LC_ALL", "pt_BR.UTF-8");
-        ScopedEnv lang("LANG", "en_GB.UTF-8");
-        EXPECT_EQ(StationInfo::query().locale, "pt-br") << "LC_ALL wins over LANG";
-    }
-    ScopedEnv all("LC_ALL", nullptr);
-    ScopedEnv lang("LANG", "en_GB.UTF-8");
-    EXPECT_EQ(StationInfo::query().locale, "en-gb");
+    auto localeWith = [](const char* all) {
+        ScopedEnv allScope("LC_ALL", all), lang("LANG", "en_GB.UTF-8");
+        return StationInfo::query().locale;
+    };
+    EXPECT_EQ(localeWith("pt_BR.UTF-8") + "|" + localeWith(nullptr), "pt-br|en-gb")
+        << "LC_ALL wins over LANG";
 }
 
 TEST(StationInfo, CpuModelNameFromCpuInfo) {
