@@ -92,20 +92,13 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
     }
 }
 
-TEST(ConsoleWriter, LineEndsBecomeLfAndALoneCarriageReturnStays) {
+TEST(ConsoleWriter, LineEndsBecomeLfALoneCarriageReturnStaysAndColourScopesNest) {
+    ColorsOn colors;
     EXPECT_EQ(printed([] {
                   ConsoleWriter* w = ConsoleWriter::installed();
                   w->write("a\r\nb\n");
                   w->write("\rprogress 50%");
                   w->writeLine("\xC3\xA9t\xC3\xA9\r\n");
-              }),
-              "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n");
-}
-
-TEST(ConsoleWriter, ColourScopesNestAndRestore) {
-    ColorsOn colors;
-    EXPECT_EQ(printed([] {
-                  ConsoleWriter* w = ConsoleWriter::installed();
                   {
                       ConsoleColorScope green(AttributeGreen);
                       w->write("g");
@@ -117,5 +110,5 @@ TEST(ConsoleWriter, ColourScopesNestAndRestore) {
                   }
                   w->write("plain");
               }),
-              "\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
+              "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
 }

@@ -190,17 +190,13 @@ TEST(ShortNameGenerator, NamesAloneInTheirFolder) {
         EXPECT_EQ(alone(longName), expected) << longName;
 }
 
+// Numbering restarts per folder: FilesystemMetadataTest.
 TEST(ShortNameGenerator, NumberingAmongSiblingsOnly) {
-    Folder programFiles;
-    EXPECT_EQ(programFiles.add("Program Files"), "PROGRA~1");
-    EXPECT_EQ(programFiles.add("Program Files (x86)"), "PROGRA~2");
     Folder folder;
-    EXPECT_EQ(folder.add("Document One.txt"), "DOCUME~1.TXT");
-    EXPECT_EQ(folder.add("Document Two.txt"), "DOCUME~2.TXT");
-    EXPECT_EQ(folder.add("Document Three.doc"), "DOCUME~1.DOC") << "another extension is another name";
-    EXPECT_EQ(folder.add("setup.exe"), "") << "valid names take no number";
-    Folder other;
-    EXPECT_EQ(other.add("Document Two.txt"), "DOCUME~1.TXT") << "numbering restarts per folder";
+    // Another extension is another name; valid names take no number.
+    EXPECT_EQ(test::each([&](const std::string& name) { return folder.add(name); },
+                         {"Document One.txt", "Document Two.txt", "Document Three.doc", "setup.exe"}),
+              "DOCUME~1.TXT|DOCUME~2.TXT|DOCUME~1.DOC|");
 }
 
 // Skipping taken names and the numbers of thousands of siblings are checked on saved packages
