@@ -146,15 +146,12 @@ TEST_F(CommandFileTest, UnreadableFilesAndOddUtf16) {
     RecordingContainer container;
     CommandFile file(CommandFileMarker, &container);
     uint32_t code = 0;
-    std::vector<std::string> unopenable = {dir_ / "none.txt", dir_.path()};
+    // A missing file and a folder are CliTest's; an unreadable one needs a user other than root.
+    const std::string unreadable = write(";qdc\n");
+    ::chmod(unreadable.c_str(), 0);
     if (::geteuid() != 0) {
-        unopenable.push_back(write(";qdc\n"));
-        ::chmod(unopenable.back().c_str(), 0);
-    }
-    for (const std::string& path : unopenable) {
-        EXPECT_EQ(presentedError([&] { file.run(path, false); }, &code),
-                  "File not found: \"" + path + "\".\n");
-        EXPECT_EQ(code, GenericErrorCode);
+        EXPECT_EQ(presentedError([&] { file.run(unreadable, false); }),
+                  "File not found: \"" + unreadable + "\".\n");
     }
     EXPECT_EQ(presentedError([&] { file.run(std::string("a\0b", 3), false); }).rfind("File not found", 0),
               0u);
