@@ -74,14 +74,8 @@ TEST(HostFiles, ExistenceAndSmallFileReading) {
     EXPECT_EQ(hostpath::readSmallFile(file), std::string("a\0b", 3));
     EXPECT_EQ(hostpath::fileSize(file), 3u);
     EXPECT_THROW(hostpath::readSmallFile(file, 2), Exception);
-    for (const auto& [path, code] : {std::pair{missing, 2u}, std::pair{dir.path(), 5u}}) {
-        try {
-            hostpath::readSmallFile(path);
-            ADD_FAILURE() << path;
-        } catch (const WindowsException& e) {
-            EXPECT_EQ(e.code(), code);
-        }
-    }
+    for (const auto& [path, code] : {std::pair{missing, 2u}, std::pair{dir.path(), 5u}})
+        EXPECT_EQ(thrown<WindowsException>([&] { hostpath::readSmallFile(path); }).code(), code) << path;
 }
 
 // Leftovers of killed runs: only what no living run holds, only what looks like ours. Planted

@@ -133,13 +133,9 @@ TEST(PackageReplacement, AFailedInstallLeavesThePackageAsItWas) {
         if (source == archive)
             ::chmod(package.c_str(), 0444);
         FileStamp before = stampOf(package);
-        try {
-            PackageReplacement(package).install(source);
-            ADD_FAILURE() << "no exception for " << source;
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.message().rfind(message, 0), 0u) << e.message();
-            EXPECT_EQ(e.code(), GenericErrorCode);
-        }
+        const Exception e = thrown<Exception>([&] { PackageReplacement(package).install(source); });
+        EXPECT_EQ(e.message().rfind(message, 0), 0u) << e.message();
+        EXPECT_EQ(e.code(), GenericErrorCode);
         EXPECT_TRUE(stampOf(package) == before);
         EXPECT_EQ(leftovers(dir.path()).size(), 2u);
     }

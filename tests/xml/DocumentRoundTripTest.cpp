@@ -225,9 +225,8 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
     EXPECT_EQ(doc.GetDocumentElement()->SelectNodes("appv:Extensions/appv:Extension")->GetLength(), 2);
 
     // Inserted before the first extension; SetText keeps markup characters literal.
-    auto first = extensions->GetFirstChild();
     auto before = extensions->InsertChildElementBefore(
-        "appv:Note", "http://schemas.microsoft.com/appv/2010/manifest", *first);
+        "appv:Note", "http://schemas.microsoft.com/appv/2010/manifest", *extensions->GetFirstChild());
     before->SetText("a < b & \"c\"");
     EXPECT_EQ(extensions->GetFirstChild()->GetName(), "appv:Note");
     EXPECT_EQ(before->GetXml(), "<appv:Note>a &lt; b &amp; \"c\"</appv:Note>");
