@@ -78,8 +78,8 @@ TEST(HostFiles, ExistenceAndSmallFileReading) {
         EXPECT_EQ(thrown<WindowsException>([&] { hostpath::readSmallFile(path); }).code(), code) << path;
 }
 
-// Leftovers of killed runs: only what no living run holds, only what looks like ours. Planted
-// links and lock-less look-alikes in a shared temp folder are the isolation tests' part.
+// Leftovers of killed runs: only what no living run holds, only what looks like ours. Lock-less
+// look-alikes and links to folders without a lock are the isolation tests' part.
 namespace {
 
 const char* const WorkspaceA = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
@@ -103,10 +103,14 @@ TEST(StaleLeftovers, OnlyWorkspacesNoLivingRunHoldsAreRemoved) {
     // Ours by their lock file but not by their name: a folder that is no GUID, a GUID that is a file.
     writeFile(tmp / "not-a-guid" + lockName, "");
     writeFile(tmp / "{33333333-2222-3333-4444-555555555555}", "a file, not a folder");
+    // A link named like a workspace, to a folder that looks abandoned: never followed.
+    writeFile(tmp / "victim" + lockName, "");
+    fs::create_directory_symlink(tmp / "victim", tmp / "{66666666-2222-3333-4444-555555555555}");
 
     EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
-    EXPECT_EQ(present({a + lockName, b, tmp / "not-a-guid", tmp / "{33333333-2222-3333-4444-555555555555}"}),
-              "1011");
+    EXPECT_EQ(present({a + lockName, b, tmp / "not-a-guid", tmp / "{33333333-2222-3333-4444-555555555555}",
+                       tmp / "victim" + lockName}),
+              "10111");
     // The living run ends without cleaning up (as under SIGKILL): the next sweep takes it.
     living = {};
     EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
