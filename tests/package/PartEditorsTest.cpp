@@ -207,7 +207,7 @@ TEST(ContentTypesNames, ExtensionPartNameAndExtensionInUse) {
     EXPECT_EQ(each(inUse, {"exe", "Exe", "dll", "XML", "dat"}), "1|1|0|1|1");
 }
 
-// What a removal keeps, and the saved part as Python reads it, are checked on saved packages by
+// What a removal drops, and the saved part as Python reads it, are checked on saved packages by
 // verify_metadata.py (BulkEditCli.DelFolderLeavesNoOrphanEntryOrContentType).
 TEST_F(ContentTypesTest, AddRegistersEachExtensionOnceInLowerCaseAndExtensionlessFilesByName) {
     EXPECT_EQ(add(R"(Root\VFS\App\Tool.EXE)"),
@@ -224,6 +224,15 @@ TEST_F(ContentTypesTest, AddRegistersEachExtensionOnceInLowerCaseAndExtensionles
     add(R"(Root\VFS\App.old\README)");
     EXPECT_EQ(count("appv:Override[@PartName='/Root/VFS/App.old/README']"), 1);
     EXPECT_EQ(changes, 3);
+}
+
+// removeContentType asks the same question first, so a slip here shows in no saved package.
+TEST_F(ContentTypesTest, RemoveKeepsAnExtensionAnotherFileStillUses) {
+    add(R"(Root\a.exe)");
+    FileTable files;
+    files.insert(R"(Root\b.exe)", "/x");
+    EXPECT_FALSE(ContentTypes(*document).remove(R"(Root\a.exe)", files));
+    EXPECT_EQ(count("appv:Default[@Extension='exe']"), 1);
 }
 
 // ---- the identity in AppxManifest.xml --------------------------------------------------------
