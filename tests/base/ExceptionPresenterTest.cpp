@@ -9,13 +9,6 @@ using namespace quendle::test;
 
 namespace {
 
-std::string numberedLines(int count) {
-    std::string text;
-    for (int i = 1; i <= count; ++i)
-        text += "<line" + std::to_string(i) + "/>\n";
-    return text;
-}
-
 const char* const red = "\x1b[91m";
 const char* const grey = "\x1b[90m";
 const char* const reset = "\x1b[0m";
@@ -29,7 +22,10 @@ TEST(ValidationReport, ListsTheDocumentAroundEachErrorLine) {
                               "\nReason: Attribute value expected.\nSource: <c x=>\nLine: 3\n"
                               "1: <a>\n2: <b>\n3: <c x=>\n4: </b>\n5: </a>\n");
 
-    XmlParseException big("big.xml", numberedLines(100), {{"r", "s", 50}, {"second", "", 0}});
+    std::string hundredLines;
+    for (int i = 1; i <= 100; ++i)
+        hundredLines += "<line" + std::to_string(i) + "/>\n";
+    XmlParseException big("big.xml", hundredLines, {{"r", "s", 50}, {"second", "", 0}});
     std::string report = big.reportText();
     EXPECT_HAS(report, "\n40: <line40/>\n");
     EXPECT_LACKS(report, "39: ");

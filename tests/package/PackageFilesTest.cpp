@@ -15,25 +15,18 @@ using namespace quendle;
 using test::failureOf;
 using test::printed;
 
-namespace {
-
-std::vector<std::string> split(std::string_view path) {
-    return splitPackagePath(path);
-}
-
-} // namespace
-
 TEST(PackageFiles, SplitPackagePathAndScriptPath) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(split(R"(Root\VFS\ProgramFilesX86\App\a.exe)"),
+    EXPECT_EQ(splitPackagePath(R"(Root\VFS\ProgramFilesX86\App\a.exe)"),
               (V{"Root", "VFS", "ProgramFilesX86", "App", "a.exe"}));
-    EXPECT_EQ(split("Root"), (V{"Root"}));
-    EXPECT_EQ(split(""), V{});
-    EXPECT_EQ(split(R"(Root\VFS\)"), V{}) << "an unnormalized trailing backslash ends the walk at once";
-    EXPECT_EQ(split(R"(Root\\VFS\a)"), (V{"VFS", "a"})) << "only what follows a doubled separator";
-    EXPECT_EQ(split(R"(\Root\a)"), (V{R"(\Root)", "a"}))
+    EXPECT_EQ(splitPackagePath("Root"), (V{"Root"}));
+    EXPECT_EQ(splitPackagePath(""), V{});
+    EXPECT_EQ(splitPackagePath(R"(Root\VFS\)"), V{})
+        << "an unnormalized trailing backslash ends the walk at once";
+    EXPECT_EQ(splitPackagePath(R"(Root\\VFS\a)"), (V{"VFS", "a"})) << "only what follows a doubled separator";
+    EXPECT_EQ(splitPackagePath(R"(\Root\a)"), (V{R"(\Root)", "a"}))
         << "a leading backslash stays on the first component";
-    EXPECT_EQ(split(R"(\\server\share)"), (V{R"(\\server)", "share"}));
+    EXPECT_EQ(splitPackagePath(R"(\\server\share)"), (V{R"(\\server)", "share"}));
     EXPECT_EQ(scriptPackagePath("setup.cmd"), R"(Scripts\setup.cmd)");
     EXPECT_EQ(scriptPackagePath(R"(\launch.ps1)"), R"(Scripts\launch.ps1)");
 }

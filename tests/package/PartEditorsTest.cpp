@@ -98,7 +98,6 @@ TEST_F(FilesystemMetadataTest, AddCreatesEveryMissingLevelInOrderWithShortNamesN
     const size_t second = out.find(R"(Long="App")"), third = out.find(R"(Long="a.exe")");
     EXPECT_TRUE(first < second && second < third && third != std::string::npos) << out;
     EXPECT_EQ(shortOf(R"(Root\VFS\ProgramFilesX86\App\a.exe)"), "-") << "valid 8.3 names carry no Short";
-    EXPECT_EQ(shortOf(R"(Root\VFS\ProgramFilesX86)"), "PROGRA~1");
     // A second file of the same folder only adds itself; a complete path changes and prints nothing.
     EXPECT_EQ(occurrences(add(R"(Root\VFS\ProgramFilesX86\App\b.dll)").first, "Added element"), 1u);
     EXPECT_EQ(add(R"(Root\VFS\ProgramFilesX86\App\b.dll)"), Outcome("", false));
@@ -315,9 +314,9 @@ TEST(PackageIdentityValues, GuidsAndVersionsAreCheckedBeforeAnyChange) {
     auto check = [](std::string_view id, std::string_view versionId, std::string_view version) {
         return failureOf([&] { validateIdentityValues(id, versionId, version); });
     };
-    EXPECT_EQ(check("", "", ""), "");
-    EXPECT_EQ(check("auto", "AuTo", "AUTO"), "");
-    EXPECT_EQ(check(PackageId, "9AC08E99-230B-47E8-9721-4577B7F124EA", "1.2.3.4"), "");
+    EXPECT_EQ(check("", "", "") + check("auto", "AuTo", "AUTO") +
+                  check(PackageId, "9AC08E99-230B-47E8-9721-4577B7F124EA", "1.2.3.4"),
+              "");
     // Braces are added by the check itself.
     for (const char* bad : {"1234", "{9ac08e99-230b-47e8-9721-4577b7f124ea}",
                             "9ac08e99-230b-47e8-9721-4577b7f124eg", "autox"}) {
