@@ -98,90 +98,28 @@ TEST(CommandParser, EachCommandLineErrorShowsItsMessageAndTheRightUsage) {
     EXPECT_TRUE(c.calls.empty());
 }
 
-TEST(CommandParser, RunDropsTheFirstCharacterOfTheCommandWhateverItIs) {
+// The real table's usage lines, help and colours are checked whole on the program's output
+// (CliTest, against general-usage.txt); here what only this table has: a one-of group and a
+// command without a handler.
+TEST(CommandParser, OneOfUsageAndAMissingHandlerIsAnOrdinaryError) {
     RecordingContainer c;
-    std::string prog0 = "prog", del = "-Del-File", path = "Root\\a", noSlash = "Update";
-    char* argv[] = {prog0.data(), del.data(), path.data()};
-    c.run(3, argv);
-    ASSERT_EQ(c.calls.size(), 1u);
-    EXPECT_EQ(c.calls[0].values, (CommandValues{"Root\\a"}));
-    char* argv2[] = {prog0.data(), noSlash.data()};
-    EXPECT_HAS(presentedError([&] { c.run(2, argv2); }), "Command \"pdate\" is unknown.");
-    EXPECT_EQ(presentedError([&] { c.run(1, argv2); }), errorOutput("", c.getGeneralUsage()));
-}
-
-TEST(CommandParser, UsageLinesAndHelp) {
-    RecordingContainer c;
-    EXPECT_EQ(c.getCommands()[2].getUsage(), "  /Add-File   <file_package_path>  <file_source_path>\n\n");
-    EXPECT_EQ(c.getCommands()[4].getUsage(),
-              "  /Set-NodeText   <AppxManifest.xml|StreamMap.xml> -xpath <xml_xpath_expression> [-nodetext "
-              "<xml_node_text>]\n\n");
-    EXPECT_EQ(c.getCommands()[5].getUsage(),
-              "  /Set-RegistryValue   <registry_key_path> [-type <sz|dword>] [-pathvariable] [-offset "
-              "<registry_value>]\n\n");
     EXPECT_EQ(c.getCommandUsage("Pick"),
               topLevelUsage + "  /Pick  { -left <xml_xpath_expression> | -right <Pick> }\n\n");
-    EXPECT_EQ(c.getCommandUsage("Update"), ""); // top-level commands have no usage of their own
-    EXPECT_EQ(c.getCommandUsage("No-Such"), "");
     EXPECT_EQ(c.getCommandUsage("del-file"), topLevelUsage + "  /Del-File   <file_package_path>\n\n");
-    for (const auto& [topic, expected] :
-         {std::pair<std::string, std::string>{"", c.getGeneralUsage() + "\n"}, {"Update", "\n"}}) {
-        CapturedOutput out;
-        c.printHelp(topic);
-        EXPECT_EQ(out.take(), expected) << topic;
-    }
-}
-
-TEST(CommandParser, ErrorsAreBrightRedAndAMissingHandlerIsAnOrdinaryError) {
-    RecordingContainer c;
-    {
-        CapturedOutput out(true);
-        try {
-            c.executeCommand("Del-File", {});
-        } catch (...) {
-            handleCurrentException();
-        }
-        std::string text = out.take();
-        EXPECT_EQ(text.rfind("\x1b[91mA required argument is missing: <file_package_path>.\n", 0), 0u);
-        EXPECT_EQ(text.substr(text.size() - 5), "\n\x1b[0m");
-    }
     uint32_t code = 0;
     EXPECT_HAS(presentedError([&] { c.executeCommand("Broken", {}); }, &code), "bad_function_call");
     EXPECT_EQ(code, GenericErrorCode);
 }
 
-// The table hands the parsed values to typed functions; a slip in the unpacking would give a
-// handler the wrong value, a switch the wrong truth or a rest parameter too few words.
-TEST(CommandBinding, ValuesArriveTypedInOrderAndAWrongCountIsAnInternalError) {
-    std::string seenPart, seenXpath;
-    bool seenSwitch = true;
-    CommandHandler fixed = typedHandler([&](const std::string& part, std::string_view xpath, bool create) {
-        seenPart = part;
-        seenXpath = std::string(xpath);
-        seenSwitch = create;
-    });
-    EXPECT_EQ(fixed({"StreamMap.xml", "//a", "false"}), 0u);
-    EXPECT_EQ(std::tuple(seenPart, seenXpath, seenSwitch), std::tuple("StreamMap.xml", "//a", false));
-    fixed({"p", "x", "true"});
-    EXPECT_TRUE(seenSwitch);
-
-    std::vector<std::string> seenRest;
-    CommandHandler rest = typedHandler([&](const std::string&, const std::vector<std::string>& words) {
-        seenRest = words;
-        return 7u; // a handler's own result passes through
-    });
-    EXPECT_EQ(rest({"pkg", "Del-File", "Root\\a"}), 7u);
-    EXPECT_EQ(seenRest, (std::vector<std::string>{"Del-File", "Root\\a"}));
-    rest({"pkg"});
-    EXPECT_TRUE(seenRest.empty());
-
-    for (const CommandValues& wrong : {CommandValues{"a", "b"}, CommandValues{"a", "b", "true", "d"}}) {
-        try {
-            fixed(wrong);
-            ADD_FAILURE() << "no error for " << wrong.size() << " values";
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.message(), loadString(Msg::UnexpectedException));
-        }
-    }
+// The table hands the parsed values to typed functions. That they arrive in order, a switch as
+// its truth and a rest parameter whole, every command-line test shows (NewElementWithCreateIfNotExist
+// runs with and without the switch); here what no command line can reach: a wrong count.
+TEST(CommandBinding, AWrongCountIsAnInternalErrorAndAHandlersResultPassesThrough) {
+    CommandHandler fixed = typedHandler([](const std::string&, std::string_view, bool) {});
+    CommandHandler rest =
+        typedHandler([](const std::string&, const std::vector<std::string>&) { return 7u; });
+    EXPECT_EQ(rest({"pkg"}), 7u);
+    for (const CommandValues& wrong : {CommandValues{"a", "b"}, CommandValues{"a", "b", "true", "d"}})
+        EXPECT_EQ(failureOf([&] { fixed(wrong); }), loadString(Msg::UnexpectedException)) << wrong.size();
     EXPECT_THROW(rest({}), Exception);
 }

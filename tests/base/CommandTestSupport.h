@@ -63,41 +63,30 @@ class RecordingContainer : public CommandContainerImpl {
     std::vector<Command> commands_;
 };
 
-// Installs the console writer (once per process) and captures what is written while it lives.
-class CapturedOutput {
-  public:
-    explicit CapturedOutput(bool colors = false) {
+// The console writes colours while it lives.
+struct ColorsOn {
+    ColorsOn() {
         ConsoleWriter::install();
-        ConsoleWriter::installed()->setColorsEnabled(colors);
-        testing::internal::CaptureStdout();
+        ConsoleWriter::installed()->setColorsEnabled(true);
     }
-    ~CapturedOutput() {
-        if (!taken_)
-            testing::internal::GetCapturedStdout();
-        ConsoleWriter::installed()->setColorsEnabled(false);
-    }
-    std::string take() {
-        taken_ = true;
-        return testing::internal::GetCapturedStdout();
-    }
-
-  private:
-    bool taken_ = false;
+    ~ColorsOn() { ConsoleWriter::installed()->setColorsEnabled(false); }
 };
 
 // The exception a call throws, presented as the program would present it.
 template <typename F> std::string presentedError(F&& f, uint32_t* code = nullptr) {
-    CapturedOutput out;
-    try {
-        f();
-    } catch (...) {
-        uint32_t c = handleCurrentException();
-        if (code)
-            *code = c;
-        return out.take();
-    }
-    ADD_FAILURE() << "no exception";
-    return out.take();
+    bool raised = false;
+    std::string out = printed([&] {
+        try {
+            f();
+        } catch (...) {
+            raised = true;
+            uint32_t c = handleCurrentException();
+            if (code)
+                *code = c;
+        }
+    });
+    EXPECT_TRUE(raised) << "no exception";
+    return out;
 }
 
 } // namespace quendle::test

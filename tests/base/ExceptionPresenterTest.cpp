@@ -9,13 +9,6 @@ using namespace quendle::test;
 
 namespace {
 
-std::string numberedLines(int count) {
-    std::string text;
-    for (int i = 1; i <= count; ++i)
-        text += "<line" + std::to_string(i) + "/>\n";
-    return text;
-}
-
 const char* const red = "\x1b[91m";
 const char* const grey = "\x1b[90m";
 const char* const reset = "\x1b[0m";
@@ -29,7 +22,10 @@ TEST(ValidationReport, ListsTheDocumentAroundEachErrorLine) {
                               "\nReason: Attribute value expected.\nSource: <c x=>\nLine: 3\n"
                               "1: <a>\n2: <b>\n3: <c x=>\n4: </b>\n5: </a>\n");
 
-    XmlParseException big("big.xml", numberedLines(100), {{"r", "s", 50}, {"second", "", 0}});
+    std::string hundredLines;
+    for (int i = 1; i <= 100; ++i)
+        hundredLines += "<line" + std::to_string(i) + "/>\n";
+    XmlParseException big("big.xml", hundredLines, {{"r", "s", 50}, {"second", "", 0}});
     std::string report = big.reportText();
     EXPECT_HAS(report, "\n40: <line40/>\n");
     EXPECT_LACKS(report, "39: ");
@@ -41,6 +37,16 @@ TEST(ValidationReport, ListsTheDocumentAroundEachErrorLine) {
     XmlParseException noContent("x.xml", "", {{"r", "s", 2}});
     EXPECT_EQ(noContent.reportText(),
               "\nValidation failed on x.xml\n=====================\nReason: r\nSource: s\nLine: 2\n");
+
+    // On the console the error line is red and the context lines grey.
+    XmlParseException shown("m.xml", "<a>\n<b/>\n</a>", {{"why", "<b/>", 2}});
+    uint32_t code = 0;
+    ColorsOn colors;
+    EXPECT_EQ(presentedError([&] { shown.Throw(); }, &code),
+              std::string(red) + "\nValidation failed on m.xml\n=====================" + reset + red +
+                  "\nReason: why\nSource: <b/>\nLine: 2\n" + reset + grey + "1: <a>\n" + reset + red +
+                  "2: <b/>\n" + reset + grey + "3: </a>\n" + reset);
+    EXPECT_EQ(code, GenericErrorCode);
 }
 
 TEST(ValidationReport, StaysBoundedForThousandsOfErrorsOnOneHugeLine) {
@@ -54,25 +60,6 @@ TEST(ValidationReport, StaysBoundedForThousandsOfErrorsOnOneHugeLine) {
     EXPECT_HAS(report, "\nSource: <r aaa");
     EXPECT_HAS(report, "a [...]\nLine: 1\n");
     EXPECT_HAS(report, "\n1: <r aaa");
-}
-
-TEST(ValidationReport, ErrorLineIsRedAndContextLinesGrey) {
-    XmlParseException e("m.xml", "<a>\n<b/>\n</a>", {{"why", "<b/>", 2}});
-    uint32_t code = 0;
-    std::string out;
-    {
-        CapturedOutput capture(true);
-        try {
-            e.Throw();
-        } catch (...) {
-            code = handleCurrentException();
-        }
-        out = capture.take();
-    }
-    EXPECT_EQ(code, GenericErrorCode);
-    EXPECT_EQ(out, std::string(red) + "\nValidation failed on m.xml\n=====================" + reset + red +
-                       "\nReason: why\nSource: <b/>\nLine: 2\n" + reset + grey + "1: <a>\n" + reset + red +
-                       "2: <b/>\n" + reset + grey + "3: </a>\n" + reset);
 }
 
 TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
@@ -101,27 +88,23 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
     }
 }
 
-TEST(ConsoleWriter, LineEndsBecomeLfAndALoneCarriageReturnStays) {
-    CapturedOutput capture;
-    ConsoleWriter* w = ConsoleWriter::installed();
-    w->write("a\r\nb\n");
-    w->write("\rprogress 50%");
-    w->writeLine("\xC3\xA9t\xC3\xA9\r\n");
-    EXPECT_EQ(capture.take(), "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n");
-}
-
-TEST(ConsoleWriter, ColourScopesNestAndRestore) {
-    CapturedOutput capture(true);
-    ConsoleWriter* w = ConsoleWriter::installed();
-    {
-        ConsoleColorScope green(AttributeGreen);
-        w->write("g");
-        {
-            ConsoleColorScope grey(AttributeGrey);
-            w->write("x");
-        }
-        w->write("g");
-    }
-    w->write("plain");
-    EXPECT_EQ(capture.take(), "\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
+TEST(ConsoleWriter, LineEndsBecomeLfALoneCarriageReturnStaysAndColourScopesNest) {
+    ColorsOn colors;
+    EXPECT_EQ(printed([] {
+                  ConsoleWriter* w = ConsoleWriter::installed();
+                  w->write("a\r\nb\n");
+                  w->write("\rprogress 50%");
+                  w->writeLine("\xC3\xA9t\xC3\xA9\r\n");
+                  {
+                      ConsoleColorScope green(AttributeGreen);
+                      w->write("g");
+                      {
+                          ConsoleColorScope grey(AttributeGrey);
+                          w->write("x");
+                      }
+                      w->write("g");
+                  }
+                  w->write("plain");
+              }),
+              "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
 }

@@ -31,23 +31,18 @@ std::shared_ptr<MsXmlDomDocument> partFromText(const ScratchDir& dir, const std:
     return loadPart(part, dir / ("source-" + part));
 }
 
-// The write-back of one part into a fresh content folder; its exception, if any.
-std::optional<XmlParseException> writeBackFails(const std::string& part,
-                                                std::shared_ptr<MsXmlDomDocument> doc) {
-    ScratchDir content;
+// The write-back of one part given as text (loaded under the name `loadAs`, by default the
+// part's own) into a fresh content folder; its exception, if any.
+std::optional<XmlParseException> writeBackOf(const std::string& part, const std::string& text,
+                                             const std::string& loadAs = "") {
+    ScratchDir dir;
     try {
-        ManifestValidator::WriteBackXmlParts(Cache{{part, std::move(doc)}}, content.path());
+        ManifestValidator::WriteBackXmlParts(
+            Cache{{part, partFromText(dir, loadAs.empty() ? part : loadAs, text)}}, dir.path());
     } catch (const XmlParseException& e) {
         return e;
     }
     return std::nullopt;
-}
-
-// The same for a part given as text (loaded under the name `loadAs`, by default the part's own).
-std::optional<XmlParseException> writeBackOf(const std::string& part, const std::string& text,
-                                             const std::string& loadAs = "") {
-    ScratchDir dir;
-    return writeBackFails(part, partFromText(dir, loadAs.empty() ? part : loadAs, text));
 }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -59,11 +54,8 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 }
 
 bool reasonMentions(const XmlParseException& e, const std::string& word) {
-    for (const auto& r : e.errors()) {
-        if (contains(r.reason, word))
-            return true;
-    }
-    return false;
+    return std::any_of(e.errors().begin(), e.errors().end(),
+                       [&](auto& r) { return contains(r.reason, word); });
 }
 
 std::vector<std::string> sampleManifests() {
@@ -150,10 +142,8 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
         }
         auto failure = writeBackOf("AppxManifest.xml", text);
         ASSERT_TRUE(failure);
-        EXPECT_EQ(failure->fileName(), "AppxManifest.xml");
         EXPECT_TRUE(reasonMentions(*failure, c.mentioned)) << failure->reportText();
         EXPECT_GT(failure->errors().front().line, 0);
-        EXPECT_FALSE(failure->content().empty());
         EXPECT_HAS(failure->reportText(), "\nValidation failed on AppxManifest.xml");
     }
 
@@ -198,9 +188,9 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
         EXPECT_FALSE(writeBackOf("FilesystemMetadata.xml", sampleText));
         auto failure = writeBackOf("FilesystemMetadata.xml", replaced(sampleText, "Long=", "Lung="));
         ASSERT_TRUE(failure);
-        EXPECT_EQ(failure->fileName(), "FilesystemMetadata.xml");
         EXPECT_TRUE(reasonMentions(*failure, "Long"));
-        EXPECT_EQ(failure->errors()[0].line, 4);
+        EXPECT_EQ(failure->fileName() + ":" + std::to_string(failure->errors()[0].line),
+                  "FilesystemMetadata.xml:4");
     }
     const std::string fsm =
         R"(<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata"><Filesystem Root="C:\x"><Entry Long="Root"><Entry Long="Program Files" Short="PROGRA~1"/></Entry></Filesystem></Metadata>)";
@@ -212,7 +202,6 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
     EXPECT_FALSE(writeBackOf("StreamMap.xml", streamMap));
     auto failure = writeBackOf("StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"));
     ASSERT_TRUE(failure);
-    EXPECT_EQ(failure->fileName(), "StreamMap.xml");
     EXPECT_HAS(failure->reportText(), "\nValidation failed on StreamMap.xml");
 
     // A part name in other letter case is still the part that is checked.
@@ -224,8 +213,7 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
 }
 
 TEST(MetadataWriteBack, FirstFailureStopsTheWriteBack) {
-    ScratchDir dir;
-    ScratchDir content;
+    ScratchDir dir, content;
     Cache cache{{"AppxManifest.xml",
                  partFromText(dir, "AppxManifest.xml",
                               "<Package xmlns=\"http://schemas.microsoft.com/appx/2010/manifest\"/>")},

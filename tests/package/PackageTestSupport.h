@@ -58,11 +58,9 @@ inline std::vector<std::string> entryNames(const std::string& package) {
         {"/usr/bin/python3", "-c",
          "import sys,zipfile\nfor n in zipfile.ZipFile(sys.argv[1]).namelist(): print(n)", package});
     std::vector<std::string> names;
-    size_t start = 0;
-    while (start < r.out.size()) {
-        size_t nl = r.out.find('\n', start);
+    for (size_t start = 0, nl; start < r.out.size(); start = nl + 1) {
+        nl = std::min(r.out.find('\n', start), r.out.size());
         names.push_back(r.out.substr(start, nl - start));
-        start = nl == std::string::npos ? r.out.size() : nl + 1;
     }
     return names;
 }

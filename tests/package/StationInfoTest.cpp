@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <regex>
 #include <string>
 
@@ -29,11 +28,13 @@ std::chrono::system_clock::time_point at(long long seconds, long long millis) {
 } // namespace
 
 TEST(StationInfo, TimeHasMillisecondsWithoutLeadingZeros) {
-    // 2021-03-04T05:06:07 UTC
-    EXPECT_EQ(formatStationTime(at(1614834367, 5)), "2021-03-04T05:06:07.5Z");
-    EXPECT_EQ(formatStationTime(at(1614834367, 0)), "2021-03-04T05:06:07.0Z");
-    EXPECT_EQ(formatStationTime(at(1614834367, 50)), "2021-03-04T05:06:07.50Z");
-    EXPECT_EQ(formatStationTime(at(1614834367, 999)), "2021-03-04T05:06:07.999Z");
+    // 2021-03-04T05:06:07 UTC with some milliseconds.
+    auto time = [](const std::string& millis) {
+        return formatStationTime(at(1614834367, std::stoi(millis)));
+    };
+    EXPECT_EQ(
+        test::each(time, {"5", "0", "50", "999"}),
+        "2021-03-04T05:06:07.5Z|2021-03-04T05:06:07.0Z|2021-03-04T05:06:07.50Z|2021-03-04T05:06:07.999Z");
     EXPECT_EQ(formatStationTime(at(0, 0)), "1970-01-01T00:00:00.0Z");
     const std::regex shape(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.[1-9]?\d{0,2}Z)");
     EXPECT_TRUE(std::regex_match(StationInfo::query().time, shape)) << StationInfo::query().time;
@@ -41,45 +42,37 @@ TEST(StationInfo, TimeHasMillisecondsWithoutLeadingZeros) {
 
 TEST(StationInfo, UserWithAndWithoutDomain) {
     ScopedEnv user("USER", "builder");
-    {
-        ScopedEnv domain("USERDOMAIN", "CORP");
-        EXPECT_EQ(stationUserName(), "CORP\\builder");
-    }
-    {
-        ScopedEnv domain("USERDOMAIN", "");
-        EXPECT_EQ(stationUserName(), "builder") << "an empty domain counts as unset";
-    }
-    ScopedEnv domain("USERDOMAIN", nullptr);
-    EXPECT_EQ(stationUserName(), "builder");
-    EXPECT_EQ(StationInfo::query().sequencerUser, "builder");
-    ScopedEnv noUser("USER", nullptr);
+    auto userWith = [](const char* domain) {
+        ScopedEnv scope("USERDOMAIN", domain);
+        return stationUserName() + "," + StationInfo::query().sequencerUser;
+    };
+    // An empty domain counts as unset.
+    EXPECT_EQ(userWith("CORP") + "|" + userWith("") + "|" + userWith(nullptr),
+              "CORP\\builder,CORP\\builder|builder,builder|builder,builder");
+    ScopedEnv domain("USERDOMAIN", nullptr), noUser("USER", nullptr);
     EXPECT_EQ(stationUserName(), commandOutput("id -un")) << "without $USER, the account name";
 }
 
 TEST(StationInfo, LocaleFromPosixSettings) {
-    std::string names;
-    for (const char* setting : {"en_US.UTF-8", "de_DE@euro", "fr_CA", "C.UTF-8", "POSIX", ""})
-        names += localeNameFromPosix(setting) + "|";
-    EXPECT_EQ(names, "en-us|de-de|fr-ca||||");
-    {
-        ScopedEnv all("LC_ALL", "pt_BR.UTF-8");
-        ScopedEnv lang("LANG", "en_GB.UTF-8");
-        EXPECT_EQ(StationInfo::query().locale, "pt-br") << "LC_ALL wins over LANG";
-    }
-    ScopedEnv all("LC_ALL", nullptr);
-    ScopedEnv lang("LANG", "en_GB.UTF-8");
-    EXPECT_EQ(StationInfo::query().locale, "en-gb");
+    EXPECT_EQ(test::each(localeNameFromPosix, {"en_US.UTF-8", "de_DE@euro", "fr_CA", "C.UTF-8", "POSIX", ""}),
+              "en-us|de-de|fr-ca|||");
+    auto localeWith = [](const char* all) {
+        ScopedEnv allScope("LC_ALL", all), lang("LANG", "en_GB.UTF-8");
+        return StationInfo::query().locale;
+    };
+    EXPECT_EQ(localeWith("pt_BR.UTF-8") + "|" + localeWith(nullptr), "pt-br|en-gb")
+        << "LC_ALL wins over LANG";
 }
 
 TEST(StationInfo, CpuModelNameFromCpuInfo) {
     EXPECT_EQ(
-        cpuModelNameFromCpuInfo("processor\t: 0\nvendor_id\t: GenuineIntel\nmodel name\t: Intel(R) Xeon(R) "
-                                "CPU @ 2.20GHz\nflags\t\t: fpu\n\nprocessor\t: 1\nmodel name\t: other\n"),
+        cpuModelNameFromCpuInfo("processor\t: 0\nmodel name\t: Intel(R) Xeon(R) CPU @ 2.20GHz\nflags\t\t: "
+                                "fpu\n\nprocessor\t: 1\nmodel name\t: other\n"),
         "Intel(R) Xeon(R) CPU @ 2.20GHz");
-    EXPECT_EQ(cpuModelNameFromCpuInfo("Processor\t: ARMv7 Processor rev 4 (v7l)\nBogoMIPS\t: 38.40\n"),
-              "ARMv7 Processor rev 4 (v7l)");
-    EXPECT_EQ(cpuModelNameFromCpuInfo(""), "");
-    EXPECT_EQ(cpuModelNameFromCpuInfo("garbage without colons\n\n\n"), "");
+    EXPECT_EQ(
+        test::each(cpuModelNameFromCpuInfo,
+                   {"Processor\t: ARMv7 Processor rev 4 (v7l)\nBogoMIPS\t: 38.40\n", "", "garbage\n\n\n"}),
+        "ARMv7 Processor rev 4 (v7l)||");
 }
 
 TEST(StationInfo, MachineValuesMatchTheSystemTools) {

@@ -15,6 +15,7 @@
 #include <map>
 #include <random>
 #include <spawn.h>
+#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -230,6 +231,25 @@ inline std::string pythonOutput(const std::string& script, const std::string& fi
 // Whether a verifier is installed; tests that need one skip their check without it.
 inline bool haveTool(const std::string& tool) {
     return runShell("command -v " + shellQuote(tool)).exitCode == 0;
+}
+
+// What `f` makes of each input, joined by "|": one comparison for a row of cases.
+template <typename F> std::string each(F f, std::initializer_list<std::string> inputs) {
+    std::string out;
+    for (const std::string& in : inputs)
+        out += (out.empty() ? "" : "|") + std::string(f(in));
+    return out;
+}
+
+// The exception of type E a statement throws, for checks on its message, code and records.
+template <typename E, typename F> E thrown(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e;
+    }
+    ADD_FAILURE() << "expected an exception";
+    throw std::runtime_error("no exception");
 }
 
 } // namespace quendle::test

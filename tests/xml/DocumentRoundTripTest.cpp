@@ -1,10 +1,10 @@
-#include "XmlTestSupport.h"
+#include "support/TestSupport.h"
 #include "xml/MsXmlDomDocument.h"
 
 #include <memory>
 
 using namespace quendle;
-using namespace quendle::xmltest;
+using namespace quendle::test;
 
 namespace {
 
@@ -35,14 +35,14 @@ std::string firstLine(const std::string& text) {
 
 TEST(XmlDeclaration, IsWrittenBackByTheRulesOfTheLoadedFile) {
     ScratchDir dir;
-    // No declaration at all: the defaults.
-    EXPECT_EQ(firstLine(saveBytes("<a><b/></a>", dir)),
-              R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>)");
-    // standalone="no" disappears; a declaration without standalone gets standalone yes.
-    EXPECT_EQ(firstLine(saveBytes("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?><a/>", dir)),
-              R"(<?xml version="1.0" encoding="UTF-8"?>)");
-    EXPECT_EQ(firstLine(saveBytes("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>", dir)),
-              R"(<?xml version="1.0" encoding="utf-8" standalone="yes"?>)");
+    // No declaration at all gets the defaults; standalone="no" disappears; a declaration without
+    // standalone gets standalone yes.
+    EXPECT_EQ(
+        each([&](const std::string& in) { return firstLine(saveBytes(in, dir)); },
+             {"<a><b/></a>", R"(<?xml version="1.0" encoding="UTF-8" standalone="no"?><a/>)",
+              R"(<?xml version="1.0" encoding="utf-8"?><a/>)"}),
+        R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>|<?xml version="1.0" encoding="UTF-8"?>|)"
+        R"(<?xml version="1.0" encoding="utf-8" standalone="yes"?>)");
 
     // Windows-1252 stays Windows-1252: e-acute is the single byte E9, not UTF-8's C3 A9.
     std::string saved =
@@ -84,22 +84,16 @@ TEST(XmlSave, IsStableAndIndentsNewElementsLikeTheirSiblings) {
         << "the new element reuses the parent's default namespace";
 }
 
+// A file that is not there is a Win32 error with its own exit code: SubCommandCli's refusals.
 TEST(XmlLoad, NotWellFormedFileGivesOneReportWithoutContent) {
     ScratchDir dir;
     writeFile(dir / "bad.xml", "<a>\n  <b>\n</a>\n");
     MsXmlDomDocument doc(dir / "bad.xml");
     auto e = thrown<XmlParseException>([&] { doc.Load(dir / "bad.xml"); });
-    EXPECT_EQ(e.fileName(), dir / "bad.xml");
-    EXPECT_TRUE(e.content().empty());
     ASSERT_FALSE(e.errors().empty());
-    EXPECT_EQ(e.errors()[0].line, 3);
+    EXPECT_EQ(std::tuple(e.fileName(), e.content(), e.errors()[0].line, e.errors()[0].sourceText),
+              std::tuple(dir / "bad.xml", "", 3, "</a>"));
     EXPECT_HAS(e.errors()[0].reason, "mismatch");
-    EXPECT_EQ(e.errors()[0].sourceText, "</a>");
-    EXPECT_HAS(e.reportText(), "Validation failed on");
-
-    // A file that does not exist is a Windows-style error, not a parse report.
-    auto missing = thrown<WindowsException>([&] { doc.Load(dir / "missing.xml"); });
-    EXPECT_EQ(missing.code(), 2u);
 }
 
 TEST(XmlSecurity, EntityBombsAndExternalEntitiesFailWithoutReadingFiles) {
@@ -130,19 +124,6 @@ TEST(XmlSecurity, EntityBombsAndExternalEntitiesFailWithoutReadingFiles) {
                  XmlParseException);
 }
 
-TEST(XmlResources, EmbeddedSchemasAndStylesheetLoad) {
-    for (int id = 101; id <= 105; ++id) {
-        MsXmlDomDocument doc;
-        doc.LoadFromResource(id);
-        EXPECT_FALSE(doc.GetDocumentElement()->IsEmpty()) << id;
-    }
-    MsXmlDomDocument none;
-    EXPECT_THROW(none.LoadFromResource(999), WindowsException);
-    // Operations that need a DOM fail on a document that never loaded one.
-    EXPECT_THROW(none.Save("/nonexistent/x.xml"), Exception);
-    EXPECT_THROW(none.GetDocumentElement()->GetName(), Exception);
-}
-
 // A part is saved in the encoding its declaration names only when a parser can read that
 // encoding back; found by fuzzing the XML parts.
 TEST(EncodingReadBack, AnEncodingThatCannotBeReadBackIsSavedAsUtf8) {
@@ -160,18 +141,15 @@ TEST(EncodingReadBack, AnEncodingThatCannotBeReadBackIsSavedAsUtf8) {
             "text");
     }
     // Encodings a parser recognises from the first bytes keep their declaration.
-    for (const char* name : {"ISO-8859-1", "UTF-16"}) {
-        SCOPED_TRACE(name);
-        std::string text = std::string("<?xml version=\"1.0\" encoding=\"") + name + "\"?><r>x</r>";
-        if (std::string(name) == "UTF-16") {
-            std::string wide = "\xFF\xFE";
-            for (char c : text)
-                wide += std::string{c, '\0'};
-            text = wide;
-        }
+    std::string utf16 = "\xFF\xFE";
+    for (char c : std::string("<?xml version=\"1.0\" encoding=\"UTF-16\"?><r>x</r>"))
+        utf16 += std::string{c, '\0'};
+    for (const auto& [name, text] :
+         {std::pair<std::string, std::string>{"UTF-16", utf16},
+          {"ISO-8859-1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><r>x</r>"}}) {
         auto doc = fromFile(dir, "in.xml", text);
         EXPECT_EQ(doc->encoding(), name);
-        EXPECT_NO_THROW(fromFile(dir, "again.xml", savedBytes(*doc, dir, "out.xml")));
+        EXPECT_NO_THROW(fromFile(dir, "again.xml", savedBytes(*doc, dir, "out.xml"))) << name;
     }
 }
 
@@ -202,20 +180,19 @@ TEST(XPathNamespaces, RootDeclarationsBecomeSelectionNamespacesAndTheTable) {
     EXPECT_EQ(doc.GetProperty("SelectionNamespaces"),
               "xmlns:appx='http://schemas.microsoft.com/appx/2010/manifest' "
               "xmlns:appv='http://schemas.microsoft.com/appv/2010/manifest'");
-    EXPECT_EQ(map.at("http://schemas.microsoft.com/appx/2010/manifest"), "appx");
-    EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2010/manifest"), "appv");
+    EXPECT_EQ(map, (NamespaceMap{{"http://schemas.microsoft.com/appx/2010/manifest", "appx"},
+                                 {"http://schemas.microsoft.com/appv/2010/manifest", "appv"}}));
 
     auto root = doc.GetDocumentElement();
     auto identity = root->SelectSingleElement("appx:Identity");
     ASSERT_TRUE(identity);
-    EXPECT_EQ(identity->GetAttribute("appv:PackageId"), "p-1");
-    EXPECT_EQ(identity->GetAttribute("Missing"), "");
-    EXPECT_EQ(root->SelectSingleNode("appx:Properties/appx:Description")->GetText(), "");
+    EXPECT_EQ(identity->GetAttribute("appv:PackageId") + "|" + identity->GetAttribute("Missing") + "|" +
+                  root->SelectSingleNode("appx:Properties/appx:Description")->GetText(),
+              "p-1||");
     EXPECT_EQ(root->SelectNodes("appv:Extensions/appv:Extension")->GetLength(), 1);
-    // The default namespace has no name of its own in XPath: unprefixed steps find nothing.
+    // The default namespace has no name of its own in XPath: unprefixed steps find nothing. An
+    // attribute or a text match is not an element.
     EXPECT_EQ(root->SelectSingleNode("Identity"), nullptr);
-
-    // An attribute or a text match is not an element.
     EXPECT_EQ(root->SelectSingleElement("appx:Identity/@Name"), nullptr);
     EXPECT_EQ(root->SelectSingleElement("appx:Properties/appx:DisplayName/text()"), nullptr);
     ASSERT_TRUE(root->SelectSingleNode("appx:Identity/@Name"));
@@ -225,20 +202,16 @@ TEST(XPathNamespaces, RootDeclarationsBecomeSelectionNamespacesAndTheTable) {
     auto top = root->GetParent();
     ASSERT_TRUE(top);
     EXPECT_EQ(top->GetName(), "#document");
-    EXPECT_TRUE(top->SelectSingleNode("/appx:Package/appx:Identity"));
-    EXPECT_TRUE(top->HasChildNodes());
+    EXPECT_TRUE(top->SelectSingleNode("/appx:Package/appx:Identity") && top->HasChildNodes());
 }
 
-TEST(XPathNamespaces, RejectedExpressionsRaise65024WithTheExpression) {
+TEST(XPathNamespaces, RejectedExpressionsNameTheExpression) {
     LoadedManifest manifest;
     auto& [doc, map] = manifest;
     auto root = doc.GetDocumentElement();
     for (const std::string expr :
-         {"appx:Identity[@Name='n'", "unknown:Identity", "count(appx:Identity)", "///"}) {
-        auto e = thrown<Exception>([&] { root->SelectNodes(expr); });
-        EXPECT_EQ(e.message(), "Invalid XPath expression: \"" + expr + "\".") << expr;
-        EXPECT_EQ(e.code(), GenericErrorCode);
-    }
+         {"appx:Identity[@Name='n'", "unknown:Identity", "count(appx:Identity)", "///"})
+        EXPECT_EQ(failureOf([&] { root->SelectNodes(expr); }), "Invalid XPath expression: \"" + expr + "\".");
 }
 
 TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
@@ -252,12 +225,10 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
     EXPECT_EQ(doc.GetDocumentElement()->SelectNodes("appv:Extensions/appv:Extension")->GetLength(), 2);
 
     // Inserted before the first extension; SetText keeps markup characters literal.
-    auto first = extensions->GetFirstChild();
     auto before = extensions->InsertChildElementBefore(
-        "appv:Note", "http://schemas.microsoft.com/appv/2010/manifest", *first);
+        "appv:Note", "http://schemas.microsoft.com/appv/2010/manifest", *extensions->GetFirstChild());
     before->SetText("a < b & \"c\"");
     EXPECT_EQ(extensions->GetFirstChild()->GetName(), "appv:Note");
-    EXPECT_EQ(before->GetText(), "a < b & \"c\"");
     EXPECT_EQ(before->GetXml(), "<appv:Note>a &lt; b &amp; \"c\"</appv:Note>");
 
     // New attributes with a declared prefix land in its namespace; existing ones are replaced.
@@ -277,10 +248,9 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
     EXPECT_EQ(removed->GetText(), "a < b & \"c\"");
     EXPECT_EQ(extensions->SelectNodes("appv:Note")->GetLength(), 0);
 
-    // Empty wrappers refuse every operation with 65022.
+    // Empty wrappers refuse every operation.
     MsXmlDomElement empty;
-    auto e = thrown<Exception>([&] { empty.GetAttribute("x"); });
-    EXPECT_EQ(e.message(), "Null pointer exception.");
+    EXPECT_EQ(failureOf([&] { empty.GetAttribute("x"); }), "Null pointer exception.");
 }
 
 TEST(BigSample, ManifestSavesStablyStaysEquivalentAndKeepsTheReboundAppvPrefixApart) {
@@ -304,8 +274,9 @@ TEST(BigSample, ManifestSavesStablyStaysEquivalentAndKeepsTheReboundAppvPrefixAp
 
     NamespaceMap map;
     doc.SetupSelectionNamespaces("appx", map);
-    EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2010/manifest"), "appv");
-    EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2013/manifest"), "appv1.1");
+    EXPECT_EQ(map.at("http://schemas.microsoft.com/appv/2010/manifest") + "|" +
+                  map.at("http://schemas.microsoft.com/appv/2013/manifest"),
+              "appv|appv1.1");
     auto root = doc.GetDocumentElement();
     // appv in XPath is the root's 2010 binding, whatever deeper elements rebind it to.
     for (const auto& [xpath, count] : {std::pair{"//appv1.1:ImplementedCategories", 74},
