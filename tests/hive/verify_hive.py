@@ -77,17 +77,13 @@ def dump_libregf(path):
     return root.name, keys
 
 
-def run_tool(args):
-    # Through files: the tools write in small pieces, which a pipe makes slow.
+def reglookup_lines(path):
+    # Through files: the tool writes in small pieces, which a pipe makes slow.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        code = subprocess.run(args, stdout=out, stderr=err).returncode
+        code = subprocess.run(["reglookup", "-H", path], stdout=out, stderr=err).returncode
         out.seek(0)
         err.seek(0)
-        return code, out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
-
-
-def reglookup_lines(path):
-    code, out, err = run_tool(["reglookup", "-H", path])
+        out, err = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
     # reglookup warns about every name outside US-ASCII, and about data of types with App-V
     # bits (check_reglookup counts those against the model); that is all it may say.
     complaints = [l for l in err.splitlines()
@@ -108,6 +104,7 @@ class Model:
             if k:
                 self.children.setdefault(k[:-1], {})[k[-1].upper()] = k
         self.touched = set()  # keys whose own line may change (values, subkeys, time)
+        self.removed = []
 
     def find(self, path, create=False):
         at = ()
@@ -157,7 +154,7 @@ def text_data(vtype, text):
     if vtype in (1, 2):
         return text.encode("utf-16le") + b"\0\0"
     if vtype == 3:
-        return bytes(int(text[i:i + 2], 16) for i in range(0, len(text), 2))
+        return bytes.fromhex(text)
     if vtype == 7:
         return b"".join(p.encode("utf-16le") + b"\0\0" for p in text.split("\r\n") if p) + b"\0\0"
     sign, digits = re.match(r"[ \t]*([+-]?)([0-9]*)", text).groups()
@@ -206,19 +203,15 @@ def apply(model, op):
         raise ValueError(kind)
 
 
-def escape(field):
-    return field.replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n").replace("\r", "\\r")
-
-
 def run_helper(helper, source, target, ops, workdir):
+    # Each field ends at 0x1F and each operation at 0x1E: no edit text holds either.
     edits = os.path.join(workdir, "edits.txt")
-    with open(edits, "w", encoding="utf-8") as f:
-        f.writelines("\t".join(map(escape, op)) + "\n" for op in ops)
+    with open(edits, "w", encoding="utf-8", newline="") as f:
+        f.write("".join("".join(field + "\x1f" for field in op) + "\x1e" for op in ops))
     r = subprocess.run([helper, source, target, edits], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if r.returncode != 0:
         fail(f"helper failed on {source}: {r.stderr.decode(errors='replace')}")
-        return False
-    return True
+    return r.returncode == 0
 
 
 # ---- comparisons ----------------------------------------------------------------------------
@@ -261,7 +254,7 @@ def check_reglookup(original_lines, path, model):
         fail(f"reglookup {path}: {reglookup_lines.uninterpreted} values it cannot interpret, only {marked} "
              "carry App-V type bits")
     changed = {render(k) for k in model.touched}
-    deleted = [render(k) for k in getattr(model, "removed", [])]
+    deleted = [render(k) for k in model.removed]
     got = set(lines)
     for line in original_lines:
         key = reglookup_key(line)
@@ -297,12 +290,6 @@ def open_and_save(helper, sample, workdir):
             fail(f"{reader}: {name} reads differently after open and save")
 
 
-def pick(keys, parent, leaf):
-    """The first child of `parent` without (leaf) or with subkeys."""
-    return next(k for k in sorted(keys)
-                if k[:-1] == parent and leaf != any(len(j) > len(k) and j[: len(k)] == k for j in keys))
-
-
 def first_value(keys, vtype, exclude):
     return next((k, name) for k in sorted(keys) if not any(k[: len(e)] == e for e in exclude)
                 for name, t, _ in keys[k] if t == vtype and name)
@@ -310,19 +297,18 @@ def first_value(keys, vtype, exclude):
 
 def edit_scenario(helper, sample, workdir):
     root_name, keys = dump_hivex(sample)
+    kids = {}
+    for k in sorted(keys):
+        kids.setdefault(k[:-1], []).append(k)
+    sub = lambda k: kids.get(k, [])
     machine = ("REGISTRY", "MACHINE", "Software")
     interface = machine + ("Classes", "Interface")
     components = machine + ("Microsoft", "Windows", "CurrentVersion", "Installer", "UserData", "S-1-5-18", "Components")
     as_path = lambda k: "\\".join(k)
     # Interface and Components use "li" lists in this hive.
-    emptied = next(k for k in sorted(keys) if len(k) == len(interface) + 1 and k[:-1] == interface
-                   and any(j[:-1] == k for j in keys)
-                   and not any(len(j) > len(k) + 1 and j[: len(k)] == k for j in keys))
-    grandchildren = sorted(j for j in keys if j[:-1] == emptied)
-    tree = pick(keys, interface, False)
-    if tree == emptied:
-        tree = next(k for k in sorted(keys) if k[:-1] == interface and k != emptied and any(j[:-1] == k for j in keys))
-    component = pick(keys, components, True)
+    emptied = next(k for k in sub(interface) if sub(k) and not any(sub(j) for j in sub(k)))
+    tree = next(k for k in sub(interface) if k != emptied and sub(k))
+    component = next(k for k in sub(components) if not sub(k))
     protected = [interface, components]
     sz_key, sz_name = first_value(keys, 1, protected)
     dw_key, dw_name = first_value(keys, 4, protected + [sz_key])
@@ -333,7 +319,7 @@ def edit_scenario(helper, sample, workdir):
     test = PATH + "\\Quendle Test"
     unicode_key = PATH + "\\Ünïcødé Ключ\\日本語"
     ops = [
-        *[("DeleteRegistryKey", as_path(g)) for g in grandchildren],
+        *[("DeleteRegistryKey", as_path(g)) for g in sub(emptied)],
         ("DeleteRegistryKey", as_path(emptied)),
         ("DeleteRegistryKeyTree", as_path(tree)),
         ("DeleteRegistryKey", as_path(component)),
@@ -372,11 +358,11 @@ def edit_scenario(helper, sample, workdir):
 
 
 def new_hive_scenario(helper, minor, workdir):
+    app = "REGISTRY\\MACHINE\\Software\\Vendor\\App"
     ops = [
-        ("SetRegistryKey", "REGISTRY\\MACHINE\\Software\\Vendor\\App", "overwrite"),
-        ("SetRegistryValue", "REGISTRY\\MACHINE\\Software\\Vendor\\App", "Big", "binary",
-         bytes(range(256)).hex() * 300, "false"),
-        ("SetRegistryValue", "REGISTRY\\MACHINE\\Software\\Vendor\\App", "Version", "sz", "1.0", "false"),
+        ("SetRegistryKey", app, "overwrite"),
+        ("SetRegistryValue", app, "Big", "binary", bytes(range(256)).hex() * 300, "false"),
+        ("SetRegistryValue", app, "Version", "sz", "1.0", "false"),
         ("SetRegistryValue", "REGISTRY\\MACHINE\\Software\\Vendor\\Ключ", "Größe", "dword", "7", "true"),
         ("CreateKeys", "REGISTRY\\USER\\Many", "Key", "777"),
     ]
@@ -412,8 +398,7 @@ def main():
             samples = sorted(os.path.join(args.samples, n) for n in os.listdir(args.samples) if n.endswith(".dat"))
             for sample in samples:
                 open_and_save(args.helper, sample, workdir)
-            largest = max(samples, key=os.path.getsize)
-            edit_scenario(args.helper, largest, workdir)
+            edit_scenario(args.helper, max(samples, key=os.path.getsize), workdir)
         else:
             print("samples absent: only new hives checked")
     if failures:

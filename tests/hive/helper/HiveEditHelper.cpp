@@ -1,7 +1,6 @@
 // Applies a list of registry edits to a hive, for the verifier that reads the result back with
 // other programs. Usage: hive_edit_helper <input hive | new:MINOR:ROOTNAME> <output hive> <edits>
-// Each line of the edits file is one operation, its fields separated by tabs; "\t", "\n", "\r"
-// and "\\" stand for themselves inside a field.
+// Each operation of the edits file ends at 0x1E, each of its fields at 0x1F.
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "hive/OfflineRegHive.h"
@@ -11,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,19 +18,12 @@ using namespace quendle;
 
 namespace {
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> out(1);
-    for (size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
-        if (c == '\t') {
-            out.emplace_back();
-        } else if (c == '\\' && i + 1 < line.size()) {
-            char n = line[++i];
-            out.back() += n == 't' ? '\t' : n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-        } else {
-            out.back() += c;
-        }
-    }
+// Each field ends at 0x1F: no edit text holds it, so nothing needs escaping.
+std::vector<std::string> fields(const std::string& record) {
+    std::vector<std::string> out;
+    std::istringstream in(record);
+    for (std::string field; std::getline(in, field, '\x1f');)
+        out.push_back(field);
     return out;
 }
 
@@ -78,11 +71,8 @@ int main(int argc, char** argv) {
         }
         PackageRegistry registry(output);
         std::ifstream edits(argv[3]);
-        std::string line;
-        while (std::getline(edits, line)) {
-            if (!line.empty())
-                applyEdit(registry, fields(line));
-        }
+        for (std::string record; std::getline(edits, record, '\x1e');)
+            applyEdit(registry, fields(record));
         registry.hive();
         registry.save();
     } catch (const Exception& e) {
