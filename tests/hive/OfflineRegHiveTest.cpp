@@ -33,13 +33,6 @@ std::vector<uint8_t> bytesOf(std::string_view s) {
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-OfflineRegHive reopened(const OfflineRegHive& hive, ScratchDir& dir, const std::string& name) {
-    hive.Save(dir / name);
-    OfflineRegHive again;
-    again.Open(dir / name);
-    return again;
-}
-
 } // namespace
 
 TEST(OfflineRegKey, CreateMakesEveryMissingLevelAndOpenFindsItIgnoringCase) {
@@ -49,14 +42,11 @@ TEST(OfflineRegKey, CreateMakesEveryMissingLevelAndOpenFindsItIgnoringCase) {
     EXPECT_EQ(hive.RootKey().Open("REGISTRY\\MACHINE").EnumSubkeys(), std::vector<std::string>{"Software"});
     EXPECT_EQ(hive.RootKey().Open("registry\\machine\\software").EnumSubkeys(),
               std::vector<std::string>{"A"});
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
     // Leading, trailing and doubled backslashes name no key of their own.
     OfflineRegKey again = hive.RootKey().Open("\\registry\\\\MACHINE\\software\\a\\b\\");
-    ASSERT_TRUE(again.GetValue("V", type, data));
-    EXPECT_EQ(type, 4u);
-    EXPECT_EQ(data, bytesOf("\x01\x02\x03\x04"));
+    EXPECT_EQ(storedValue(again, "V"), StoredValue(true, 4u, bytesOf("\x01\x02\x03\x04")));
     // Creating an existing path opens it and keeps what is there.
+    uint32_t type = 0;
     EXPECT_TRUE(hive.RootKey().Create("REGISTRY\\Machine\\Software\\A\\B").GetType("v", type));
     EXPECT_EQ(hive.RootKey().Open("REGISTRY\\MACHINE\\Software\\A\\B").Name(), "B");
 }
@@ -90,9 +80,8 @@ TEST(OfflineRegKey, MissingKeysAndValuesFailWithError2AndItsText) {
     OfflineRegKey sw = root.Open("REGISTRY\\MACHINE\\Software");
     EXPECT_EQ(errorOf([&] { sw.DeleteValue("absent"); }), 2u);
     // Reading a default value that is not there is no error.
-    uint32_t type = 99;
-    std::vector<uint8_t> data{1};
-    EXPECT_FALSE(sw.GetValue("", type, data));
+    uint32_t type = 0;
+    EXPECT_EQ(storedValue(sw, ""), StoredValue(false, 0u, {}));
     EXPECT_FALSE(sw.GetType("", type));
     try {
         root.Open("REGISTRY\\x");
@@ -126,17 +115,10 @@ TEST(OfflineRegHive, DeleteKeyRefusesSubkeysAndRootWhileDeleteKeyTreeRemovesAll)
 TEST(OfflineRegHive, OperationsOnWhatIsNotOpenRaiseTheNotOpenMessage) {
     OfflineRegHive hive;
     OfflineRegKey key;
-    for (auto f : std::vector<std::function<void()>>{[&] { hive.RootKey(); }, [&] { hive.Save("/tmp/x"); },
-                                                     [&] { hive.DeleteKey("a"); },
-                                                     [&] { key.SetValue("a", 1, nullptr, 0); },
-                                                     [&] { key.EnumSubkeys(); }, [&] { key.Create("a"); }}) {
-        try {
-            f();
-            ADD_FAILURE();
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.message(), HiveNotOpenText);
-        }
-    }
+    for (auto f : std::vector<std::function<void()>>{
+             [&] { hive.RootKey(); }, [&] { hive.Save("/tmp/x"); }, [&] { hive.DeleteKey("a"); },
+             [&] { key.SetValue("a", 1, nullptr, 0); }, [&] { key.EnumSubkeys(); }, [&] { key.Create("a"); }})
+        EXPECT_EQ(failureOf(f), HiveNotOpenText);
 }
 
 TEST(OfflineRegHive, OpenAndSaveReportFileErrors) {
@@ -161,38 +143,33 @@ TEST(OfflineRegHive, ValuesKeepEveryTypeBitAndTheirExactDataInBothFormats) {
         ScratchDir dir;
         OfflineRegHive hive = newHive(minor);
         OfflineRegKey k = hive.RootKey().Create("REGISTRY\\MACHINE\\Software\\Types");
-        std::vector<uint8_t> big(1 << 20);
-        for (size_t i = 0; i < big.size(); ++i)
-            big[i] = static_cast<uint8_t>(i * 131 + i / 977);
-        std::vector<std::pair<uint32_t, std::vector<uint8_t>>> cases = {
-            {0x10000, {0, 0, 0, 0}},
-            {0x20000, {0, 0, 0, 0}},
-            {0x40000, {}},
-            {0x400001, bytesOf("C\0:\0\0\0")},
-            {0xFFFFFFFF, {7}},
-            {3, std::vector<uint8_t>(5, 9)},
-            {3, std::vector<uint8_t>(16344, 1)},
-            {3, std::vector<uint8_t>(16345, 2)},
-            {3, std::vector<uint8_t>(40000, 3)},
-            {3, big},
+        // Around the largest value one cell holds (16,344 bytes), and a big-data record of 1 MiB.
+        const std::vector<StoredValue> cases = {
+            {true, 0x40001, bytesOf("d\0\0\0")},
+            {true, 0x10000, {0, 0, 0, 0}},
+            {true, 0x20000, {0, 0, 0, 0}},
+            {true, 0x40000, {}},
+            {true, 0x400001, bytesOf("C\0:\0\0\0")},
+            {true, 0xFFFFFFFF, {7}},
+            {true, 3, std::vector<uint8_t>(5, 9)},
+            {true, 3, std::vector<uint8_t>(16344, 1)},
+            {true, 3, std::vector<uint8_t>(16345, 2)},
+            {true, 3, std::vector<uint8_t>(40000, 3)},
+            {true, 3, bytesOf(randomBytes(1 << 20))},
         };
+        // The first is the default value.
         for (size_t i = 0; i < cases.size(); ++i)
-            k.SetValue("v" + std::to_string(i), cases[i].first, cases[i].second);
-        k.SetValue("", 0x40001, bytesOf("d\0\0\0"));
-        OfflineRegHive again = reopened(hive, dir, "out.dat");
+            k.SetValue(i ? "v" + std::to_string(i) : "", std::get<1>(cases[i]), std::get<2>(cases[i]));
+        hive.Save(dir / "out.dat");
+        OfflineRegHive again;
+        again.Open(dir / "out.dat");
         EXPECT_EQ(again.formatMinorVersion(), minor);
         OfflineRegKey r = again.RootKey().Open("REGISTRY\\MACHINE\\Software\\Types");
-        for (size_t i = 0; i < cases.size(); ++i) {
-            uint32_t type = 0;
-            std::vector<uint8_t> data;
-            ASSERT_TRUE(r.GetValue("v" + std::to_string(i), type, data));
-            EXPECT_EQ(type, cases[i].first) << i;
-            EXPECT_EQ(data, cases[i].second) << i;
-        }
-        uint32_t type = 0;
-        EXPECT_TRUE(r.GetType("", type));
-        EXPECT_EQ(type, 0x40001u);
-        EXPECT_EQ(r.EnumValues().size(), cases.size() + 1);
+        std::vector<StoredValue> read;
+        for (size_t i = 0; i < cases.size(); ++i)
+            read.push_back(storedValue(r, i ? "v" + std::to_string(i) : ""));
+        EXPECT_EQ(read, cases);
+        EXPECT_EQ(r.EnumValues().size(), cases.size());
     }
 }
 
