@@ -60,20 +60,6 @@ std::string craftDeflated(const std::string& name, const std::string& payload, u
     return out + text(zip64End) + text(locator) + text(end);
 }
 
-struct RecordingProgress : ExtractProgress {
-    int64_t total = -1, stepped = 0;
-    int finished = 0;
-    std::vector<uint32_t> errors;
-    void setRange(int, int64_t t, int) override { total = t; }
-    void finish(int, int) override { ++finished; }
-    void step(int64_t count) override { stepped += count; }
-    bool cancelled() override { return false; }
-    int reportError(int, uint32_t code, int) override {
-        errors.push_back(code);
-        return 0;
-    }
-};
-
 // Raw deflate of `data` ending with `flush` (Z_FINISH for a whole stream).
 std::string rawDeflate(const std::string& data, int level, int flush) {
     std::string out(compressBound(data.size()), '\0');
@@ -227,16 +213,14 @@ TEST(HostileArchive, TruncatedOrCorruptArchivesFailCleanly) {
     }
 }
 
-TEST(HostileArchive, EmptyArchivesFailToOpenOrExtract) {
+// An empty file is the damaged archive truncated at 0 above.
+TEST(HostileArchive, ArchivesWithoutEntriesOrWithoutAFileFailToExtract) {
     ScratchDir dir;
-    writeFile(dir / "zero.zip", "");
     std::vector<std::string> extracted;
-    EXPECT_FALSE(ZipReader::extract(dir / "zero.zip", dir / "d1", nullptr, extracted));
-    std::string noEntries = packRaw(dir, {}, "none.zip");
     RecordingProgress progress;
-    EXPECT_FALSE(ZipReader::extract(noEntries, dir / "d2", &progress, extracted));
+    EXPECT_FALSE(ZipReader::extract(packRaw(dir, {}, "none.zip"), dir / "d1", &progress, extracted));
     EXPECT_EQ(progress.errors, std::vector<uint32_t>{ExtractErrorCode});
-    EXPECT_FALSE(ZipReader::extract(dir / "missing.zip", dir / "d3", nullptr, extracted));
+    EXPECT_FALSE(ZipReader::extract(dir / "missing.zip", dir / "d2", nullptr, extracted));
 }
 
 TEST(HostileArchive, EntryClaimingFourGiBIsRefusedOrStopsWithoutWritingIt) {
@@ -264,36 +248,31 @@ TEST(HostileArchive, ZipBombIsStoppedAtItsDeclaredSizeOrRefusedOutright) {
     // 10 GiB of zeros as 10,240 repeats of one independent deflate block of 1 MiB, about 10 MiB.
     const std::string zeros(1 << 20, '\0'), block = rawDeflate(zeros, 9, Z_FULL_FLUSH);
     constexpr int repeats = 10240;
-    std::string payload;
-    payload.reserve(block.size() * repeats + 2);
-    for (int k = 0; k < repeats; ++k)
-        payload += block;
-    payload += std::string("\x03\x00", 2);
     const uint32_t blockCrc = crcOf(zeros);
+    std::string payload;
     uint32_t crc = 0;
-    for (int k = 0; k < repeats; ++k)
+    for (int k = 0; k < repeats; ++k) {
+        payload += block;
         crc = static_cast<uint32_t>(crc32_combine(crc, blockCrc, static_cast<z_off_t>(zeros.size())));
+    }
+    payload += std::string("\x03\x00", 2);
     const uint64_t inflated = uint64_t{repeats} << 20;
 
     ScratchDir dir;
-    struct Case {
-        std::string label;
-        uint64_t declared;
-        uint64_t limit;
-        std::string expected;
-    };
-    for (const Case& c : {Case{"lies about its size", 1 << 20, 0, "more data than the 1048576 bytes"},
-                          Case{"declares 10 GiB over the limit", inflated, 256 << 20, "10737418240 bytes"},
-                          Case{"declares more than the disk holds", 1ull << 44, 0, "17592186044416 bytes"}}) {
-        SCOPED_TRACE(c.label);
-        writeFile(dir / "bomb.zip", craftDeflated("bomb.bin", payload, crc, c.declared));
+    using Bomb = std::tuple<const char*, uint64_t, uint64_t, const char*>; // declared, limit, message
+    for (const auto& [label, declared, limit, expected] :
+         {Bomb{"lies about its size", 1 << 20, 0, "more data than the 1048576 bytes"},
+          Bomb{"declares 10 GiB over the limit", inflated, 256 << 20, "10737418240 bytes"},
+          Bomb{"declares more than the disk holds", 1ull << 44, 0, "17592186044416 bytes"}}) {
+        SCOPED_TRACE(label);
+        writeFile(dir / "bomb.zip", craftDeflated("bomb.bin", payload, crc, declared));
         auto started = std::chrono::steady_clock::now();
         ZipReader reader;
-        reader.setExtractionLimit(c.limit);
+        reader.setExtractionLimit(limit);
         ASSERT_TRUE(reader.open(dir / "bomb.zip"));
         std::vector<std::string> extracted;
         EXPECT_FALSE(reader.extractAll(dir / "dest", extracted));
-        EXPECT_HAS(reader.errorText(), c.expected);
+        EXPECT_HAS(reader.errorText(), expected);
         EXPECT_FALSE(std::filesystem::exists(dir / "dest/bomb.bin"));
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     }
@@ -302,31 +281,14 @@ TEST(HostileArchive, ZipBombIsStoppedAtItsDeclaredSizeOrRefusedOutright) {
     EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "peak RSS in KiB";
 }
 
-TEST(HostileArchive, TenThousandEntriesAndDeepFolders) {
+// Ten thousand entries are extracted in ZipWriterLayout.ManyEntriesAndManyBatchesReadBackAlikeOnAnyThreads.
+TEST(HostileArchive, DeepFoldersAreExtracted) {
     ScratchDir dir;
-    writeFile(dir / "one", "1");
-    {
-        ZipWriter writer;
-        ASSERT_EQ(writer.open(dir / "many.zip"), 0u);
-        for (int k = 0; k < 10000; ++k)
-            ASSERT_TRUE(writer.addEntry(dir / "one",
-                                        "d" + std::to_string(k % 100) + "\\f" + std::to_string(k),
-                                        ZipCompression::SuperFast));
-        ASSERT_TRUE(writer.close());
-    }
-    RecordingProgress progress;
-    std::vector<std::string> extracted;
-    ASSERT_TRUE(ZipReader::extract(dir / "many.zip", dir / "many", &progress, extracted));
-    EXPECT_EQ(std::tuple(extracted.size(), progress.total, progress.stepped, progress.finished,
-                         progress.errors.size()),
-              std::tuple(size_t{10000}, int64_t{10000}, int64_t{10000}, 1, size_t{0}));
-    EXPECT_EQ(readFile(dir / "many/d99/f9999"), "1");
-
     std::string deep;
     for (int k = 0; k < 1000; ++k)
         deep += "d/";
     std::string archive = packRaw(dir, {{deep + "leaf.txt", "deep"}, {deep + "folder/", ""}}, "deep.zip");
-    extracted.clear();
+    std::vector<std::string> extracted;
     ASSERT_TRUE(ZipReader::extract(archive, dir / "deep", nullptr, extracted));
     ASSERT_EQ(extracted.size(), 1u);
     EXPECT_EQ(readFile(extracted[0]), "deep");
