@@ -280,17 +280,3 @@ TEST(HostileArchive, ZipBombIsStoppedAtItsDeclaredSizeOrRefusedOutright) {
     getrusage(RUSAGE_SELF, &usage);
     EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "peak RSS in KiB";
 }
-
-// Ten thousand entries are extracted in ZipWriterLayout.ManyEntriesAndManyBatchesReadBackAlikeOnAnyThreads.
-TEST(HostileArchive, DeepFoldersAreExtracted) {
-    ScratchDir dir;
-    std::string deep;
-    for (int k = 0; k < 1000; ++k)
-        deep += "d/";
-    std::string archive = packRaw(dir, {{deep + "leaf.txt", "deep"}, {deep + "folder/", ""}}, "deep.zip");
-    std::vector<std::string> extracted;
-    ASSERT_TRUE(ZipReader::extract(archive, dir / "deep", nullptr, extracted));
-    ASSERT_EQ(extracted.size(), 1u);
-    EXPECT_EQ(readFile(extracted[0]), "deep");
-    EXPECT_TRUE(std::filesystem::is_directory(dir / ("deep/" + deep + "folder")));
-}

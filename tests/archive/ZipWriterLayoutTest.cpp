@@ -139,16 +139,6 @@ TEST(ZipWriterLayout, UnknownCompressionAndMissingSourceAreRefusedWithoutWriting
     EXPECT_EQ(le64(bytes, bytes.size() - 98 + 32), 1u);
 }
 
-TEST(ZipWriterLayout, NamesWithoutHooksUseSlashesAndFlagUtf8OnlyWhenNeeded) {
-    ScratchDir dir;
-    std::string ascii = packOne(dir, "x", "Root\\VFS\\a b.txt", ZipCompression::Stored);
-    EXPECT_EQ(ascii.substr(30, le16(ascii, 26)), "Root/VFS/a b.txt");
-    EXPECT_EQ(le16(ascii, 6) & 0x0800, 0);
-    std::string accented = packOne(dir, "x", "Root\\caf\xC3\xA9.txt", ZipCompression::Stored);
-    EXPECT_EQ(accented.substr(30, le16(accented, 26)), "Root/caf\xC3\xA9.txt");
-    EXPECT_EQ(le16(accented, 6) & 0x0800, 0x0800);
-}
-
 TEST(ZipWriterLayout, ChunksAre64KiBWithAShortLastChunkAndAnEmptyFileHasNone) {
     ScratchDir dir;
     struct Case {
