@@ -137,39 +137,24 @@ TEST(OfflineRegHive, OpenAndSaveReportFileErrors) {
     EXPECT_EQ(errorOf([&] { hive.Save(dir / "no-such-folder/Registry.dat"); }), 3u);
 }
 
-TEST(OfflineRegHive, ValuesKeepEveryTypeBitAndTheirExactDataInBothFormats) {
+// verify_hive.py stores every type bit and sizes from none to 1 MiB in both formats and reads them
+// back with hivex, libregf and reglookup. Two cases are judged here: libregf reads inline data
+// shorter than four bytes as zeros, and hivex and libregf read a big-data segment only up to four
+// bytes short of its cell's end, so they cut the one-byte last segment of a 16,345-byte value.
+TEST(OfflineRegHive, OneByteValuesAndTheSmallestBigDataRecordKeepTheirData) {
     for (uint32_t minor : {3u, 5u}) {
         SCOPED_TRACE(minor);
         ScratchDir dir;
         OfflineRegHive hive = newHive(minor);
         OfflineRegKey k = hive.RootKey().Create("REGISTRY\\MACHINE\\Software\\Types");
-        // Around the largest value one cell holds (16,344 bytes), and a big-data record of 1 MiB.
-        const std::vector<StoredValue> cases = {
-            {true, 0x40001, bytesOf("d\0\0\0")},
-            {true, 0x10000, {0, 0, 0, 0}},
-            {true, 0x20000, {0, 0, 0, 0}},
-            {true, 0x40000, {}},
-            {true, 0x400001, bytesOf("C\0:\0\0\0")},
-            {true, 0xFFFFFFFF, {7}},
-            {true, 3, std::vector<uint8_t>(5, 9)},
-            {true, 3, std::vector<uint8_t>(16344, 1)},
-            {true, 3, std::vector<uint8_t>(16345, 2)},
-            {true, 3, std::vector<uint8_t>(40000, 3)},
-            {true, 3, bytesOf(randomBytes(1 << 20))},
-        };
-        // The first is the default value.
-        for (size_t i = 0; i < cases.size(); ++i)
-            k.SetValue(i ? "v" + std::to_string(i) : "", std::get<1>(cases[i]), std::get<2>(cases[i]));
+        const StoredValue one{true, 0xFFFFFFFF, {7}}, big{true, 3, bytesOf(randomBytes(16345))};
+        k.SetValue("one", std::get<1>(one), std::get<2>(one));
+        k.SetValue("big", std::get<1>(big), std::get<2>(big));
         hive.Save(dir / "out.dat");
         OfflineRegHive again;
         again.Open(dir / "out.dat");
-        EXPECT_EQ(again.formatMinorVersion(), minor);
         OfflineRegKey r = again.RootKey().Open("REGISTRY\\MACHINE\\Software\\Types");
-        std::vector<StoredValue> read;
-        for (size_t i = 0; i < cases.size(); ++i)
-            read.push_back(storedValue(r, i ? "v" + std::to_string(i) : ""));
-        EXPECT_EQ(read, cases);
-        EXPECT_EQ(r.EnumValues().size(), cases.size());
+        EXPECT_EQ(std::tuple(storedValue(r, "one"), storedValue(r, "big")), std::tuple(one, big));
     }
 }
 

@@ -196,6 +196,8 @@ def apply(model, op):
         key = model.find(args[0])
         assert key is not None and (kind.endswith("Tree") or not model.children.get(key)), op
         model.delete_tree(key)
+    elif kind == "SetRawValue":
+        model.set(model.find(args[0], True), args[1], int(args[2]), bytes.fromhex(args[3]))
     elif kind == "CreateKeys":
         for i in range(int(args[2])):
             model.find(args[0] + "\\" + args[1] + str(i), True)
@@ -357,6 +359,22 @@ def edit_scenario(helper, sample, workdir):
             compare_dumps("hivex (second save)", root_name, model.keys, dump_hivex(again))
 
 
+# Steps of one key's values through the levels and markers; key n of "Levels" takes the first n + 1
+# of them, so that every state on the way is read back.
+LEVEL_STEPS = [("SetRegistryKey", "overwrite"), ("SetRegistryKey", "merge"), ("SetRegistryKey", "none"),
+               ("SetRegistryValue", "", "sz", "x", "false"), ("SetRegistryKey", "overwrite"),
+               ("SetRegistryValue", "", "multisz", "a", "false"), ("SetRegistryKey", "merge"),
+               ("SetRegistryKey", "deleted"), ("SetRegistryKey", "overwrite"), ("SetRegistryKey", "deleted"),
+               ("SetRegistryKey", "merge"), ("SetRegistryValue", "p", "expandsz", "[{Windows}]", "true"),
+               ("SetRegistryValue", "p", "sz", "plain", "false"), ("SetVirtualizeRegValueDeleted", "p"),
+               ("SetRegistryValue", "p", "dword", "1", "false")]
+# Every type bit, empty data, and sizes up to the largest value one cell holds (16,344) and beyond.
+# The data rise byte by byte, so no list or record signature shows up in them for the scan below.
+RAW_VALUES = [(0x40001, b"d\0\0\0"), (0x10000, b"\0" * 4), (0x20000, b"\0" * 4), (0x40000, b""),
+              (0x400001, "C:".encode("utf-16le") + b"\0\0"), (0xFFFFFFFF, b"\7\0\0\0"), (3, b"\x09" * 5),
+              (3, b"\1" * 16344), (3, b"\3" * 40000), (3, bytes(i % 251 for i in range(1 << 20)))]
+
+
 def new_hive_scenario(helper, minor, workdir):
     app = "REGISTRY\\MACHINE\\Software\\Vendor\\App"
     ops = [
@@ -364,7 +382,11 @@ def new_hive_scenario(helper, minor, workdir):
         ("SetRegistryValue", app, "Big", "binary", bytes(range(256)).hex() * 300, "false"),
         ("SetRegistryValue", app, "Version", "sz", "1.0", "false"),
         ("SetRegistryValue", "REGISTRY\\MACHINE\\Software\\Vendor\\Ключ", "Größe", "dword", "7", "true"),
+        ("SetVirtualizeRegValueDeleted", "REGISTRY\\USER\\New\\Key", "v"),
         ("CreateKeys", "REGISTRY\\USER\\Many", "Key", "777"),
+        *[(kind, f"{PATH}\\Levels\\{n}", *rest) for n in range(len(LEVEL_STEPS))
+          for kind, *rest in LEVEL_STEPS[: n + 1]],
+        *[("SetRawValue", PATH + "\\Types", f"v{i}" if i else "", str(t), d.hex()) for i, (t, d) in enumerate(RAW_VALUES)],
     ]
     model = Model({(): []})
     for op in ops:
@@ -374,6 +396,8 @@ def new_hive_scenario(helper, minor, workdir):
         verify(out, f"{{root-{minor}}}", model, [], ops)
         with open(out, "rb") as f:
             data = f.read()
+        if struct.unpack_from("<II", data, 20) != (1, minor):
+            fail(f"new 1.{minor} hive is version {struct.unpack_from('<II', data, 20)}")
         # A cheap scan: cell starts are 8-aligned, so the kinds of list and record show up here.
         signatures = {data[i + 4:i + 6] for i in range(4096 + 32, len(data) - 6, 8)}
         wanted = {b"lh": True, b"db": True, b"lf": False} if minor >= 5 else \

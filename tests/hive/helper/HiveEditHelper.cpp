@@ -4,6 +4,7 @@
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "hive/OfflineRegHive.h"
+#include "hive/RegistryValueText.h"
 #include "package/PackageRegistry.h"
 
 #include <cstdio>
@@ -42,6 +43,10 @@ void applyEdit(PackageRegistry& registry, const std::vector<std::string>& f) {
         registry.DeleteRegistryKey(f.at(1));
     else if (op == "DeleteRegistryKeyTree")
         registry.DeleteRegistryKeyTree(f.at(1));
+    else if (op == "SetRawValue") // path, name, type in decimal, data in hex: what no command writes
+        registry.hive().RootKey().Create(f.at(1)).SetValue(f.at(2),
+                                                           static_cast<uint32_t>(std::stoul(f.at(3))),
+                                                           regtext::dataFromText(regtype::Binary, f.at(4)));
     else if (op == "CreateKeys") // path, name prefix, count
         for (int i = 0, n = std::stoi(f.at(3)); i < n; ++i)
             registry.hive().RootKey().Create(f.at(1) + "\\" + f.at(2) + std::to_string(i));
