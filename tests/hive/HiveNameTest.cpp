@@ -86,7 +86,8 @@ namespace {
 // The conversion is HiveName's, checked on its own above.
 std::string utf16(const std::string& text, bool littleEndian) {
     std::string out = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
-    for (char16_t unit : *hivename::fromUtf8(text)) {
+    const std::u16string units = hivename::fromUtf8(text).value();
+    for (char16_t unit : units) {
         const char lo = static_cast<char>(unit & 0xFF), hi = static_cast<char>(unit >> 8);
         out += littleEndian ? std::string{lo, hi} : std::string{hi, lo};
     }
