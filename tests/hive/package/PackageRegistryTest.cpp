@@ -16,7 +16,6 @@ using Stored = StoredValue;
 namespace {
 
 const std::string Key = "REGISTRY\\MACHINE\\Software\\Vendor";
-const Bytes Zero4{0, 0, 0, 0};
 
 // A workspace content folder with a small Registry.dat, and a registry over it.
 struct Workspace {
@@ -28,12 +27,7 @@ struct Workspace {
         hive.Save(dir / fileName);
         registry = std::make_unique<PackageRegistry>(dir / "", [this] { ++changes; });
     }
-    Stored value(const std::string& name, const std::string& key = Key) {
-        return storedValue(registry->hive().RootKey().Open(key), name);
-    }
-    void setRaw(const std::string& name, uint32_t type, const Bytes& data) {
-        registry->hive().RootKey().Create(Key).SetValue(name, type, data);
-    }
+    Stored value(const std::string& name) { return storedValue(registry->hive().RootKey().Open(Key), name); }
 
     ScratchDir dir;
     int changes = 0;
@@ -47,13 +41,6 @@ uint32_t win32ErrorOf(const std::function<void()>& f) {
         return e.win32Error();
     }
     return 0;
-}
-
-Bytes sz(const std::u16string& s) {
-    Bytes b;
-    for (char16_t c : s + u'\0')
-        b.insert(b.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8)});
-    return b;
 }
 
 } // namespace
@@ -83,7 +70,7 @@ TEST(PackageRegistry, SetRegistryValueAndVirtualizeDeletedPrintWhatTheyDid) {
 TEST(PackageRegistry, DeletionsNeedWhatTheyDeleteAndPrintOnlyOnSuccess) {
     Workspace w;
     auto& r = *w.registry;
-    w.setRaw("v", 1, sz(u"x"));
+    w.registry->hive().RootKey().Open(Key).SetValue("v", 1, Bytes{1});
     std::string out = printed([&] {
         EXPECT_EQ(win32ErrorOf([&] { r.DeleteRegistryValue(Key + "\\Missing", "v"); }), 2u);
         EXPECT_EQ(win32ErrorOf([&] { r.DeleteRegistryValue(Key, "absent"); }), 2u);
