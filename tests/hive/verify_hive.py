@@ -96,27 +96,26 @@ def reglookup_lines(path):
 class Model:
     def __init__(self, keys):
         self.keys = {k: list(v) for k, v in keys.items()}
-        self.children = {}
-        for k in self.keys:
-            if k:
-                self.children.setdefault(k[:-1], {})[k[-1].upper()] = k
+        self.index = {tuple(p.upper() for p in k): k for k in self.keys}  # names compare ignoring case
         self.touched = set()  # keys whose own line may change (values, subkeys, time)
         self.removed = []
 
     def find(self, path, create=False):
-        at = ()
+        at, upper = (), ()
         for part in [p for p in path.split("\\") if p]:
-            match = self.children.get(at, {}).get(part.upper())
+            upper += (part.upper(),)
+            match = self.index.get(upper)
             if match is None:
                 if not create:
                     return None
-                self.touched.add(at)
-                match = at + (part,)
+                self.touched.update((at, at + (part,)))
+                match = self.index[upper] = at + (part,)
                 self.keys[match] = []
-                self.children.setdefault(at, {})[part.upper()] = match
-                self.touched.add(match)
             at = match
         return at
+
+    def below(self, key):
+        return [k for k in self.keys if len(k) > len(key) and k[: len(key)] == key]
 
     def get(self, key, name):
         return next((v for v in self.keys[key] if v[0].upper() == name.upper()), None)
@@ -136,11 +135,9 @@ class Model:
 
     def delete_tree(self, key):
         self.touched.add(key[:-1])
-        for child in list(self.children.get(key, {}).values()):
-            self.delete_tree(child)
-        self.children.pop(key, None)
-        del self.children[key[:-1]][key[-1].upper()]
-        del self.keys[key]
+        for k in self.below(key) + [key]:
+            del self.keys[k]
+            del self.index[tuple(p.upper() for p in k)]
 
 
 def value_type(text):
@@ -191,7 +188,7 @@ def apply(model, op):
         model.delete_value(key, args[1])
     elif kind in ("DeleteRegistryKey", "DeleteRegistryKeyTree"):
         key = model.find(args[0])
-        assert key is not None and (kind.endswith("Tree") or not model.children.get(key)), op
+        assert key is not None and (kind.endswith("Tree") or not model.below(key)), op
         model.delete_tree(key)
     elif kind == "SetRawValue":
         model.set(model.find(args[0], True), args[1], int(args[2]), bytes.fromhex(args[3]))
