@@ -7,7 +7,6 @@
 #include "hive/RegistryValueText.h"
 #include "package/PackageRegistry.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -80,11 +79,8 @@ int main(int argc, char** argv) {
             applyEdit(registry, fields(record));
         registry.hive();
         registry.save();
-    } catch (const Exception& e) {
+    } catch (const Exception& e) { // anything else ends the program with its text, as loudly
         std::cerr << "error: " << e.message() << "\n";
-        return 1;
-    } catch (const std::exception& e) {
-        std::cerr << "error: " << e.what() << "\n";
         return 1;
     }
     return 0;
