@@ -72,15 +72,14 @@ TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifierAndReadsBackAlike
         EXPECT_EQ(r.exitCode, 0) << r.out;
         EXPECT_HAS(r.out, verdict);
     }
-    RunResult py = runShell("/usr/bin/python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
-                            "bad = z.testzip(); print([i.filename for i in z.infolist()]); "
-                            "sys.exit(1 if bad else 0)\" " +
-                            shellQuote(archive));
-    EXPECT_EQ(py.exitCode, 0) << py.out;
-    for (const char* name :
-         {"'Root/VFS/My%20App/random.bin'", "'Root/%5Bbrackets%5D%20%26%20more.txt'",
+    const std::string py =
+        pythonOutput("import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nprint(z.testzip(), [i.filename "
+                     "for i in z.infolist()])\n",
+                     archive);
+    for (const char* part :
+         {"None [", "'Root/VFS/My%20App/random.bin'", "'Root/%5Bbrackets%5D%20%26%20more.txt'",
           "'Root/caf%C3%A9%20%E2%82%AC.txt'", "'AppxBlockMap.xml', '[Content_Types].xml']"})
-        EXPECT_HAS(py.out, name);
+        EXPECT_HAS(py, part);
 
     RunResult verify = runShell("/usr/bin/python3 " + shellQuote(verifierPath()) + " " + shellQuote(archive));
     EXPECT_EQ(verify.exitCode, 0) << verify.out;
