@@ -33,7 +33,7 @@ std::vector<uint8_t> smallHive() {
 
 // Where things are, found by walking the written hive.
 struct Layout {
-    uint32_t root, registry, machine, machineList, a, aValues, longValue;
+    uint32_t machine, machineList, a, aValues, longValue;
 };
 
 uint8_t* payload(std::vector<uint8_t>& h, uint32_t cell) {
@@ -46,9 +46,7 @@ uint32_t firstChild(std::vector<uint8_t>& h, uint32_t nk) {
 
 Layout layoutOf(std::vector<uint8_t>& h) {
     Layout l{};
-    l.root = get32(h.data() + OffRootCell);
-    l.registry = firstChild(h, l.root);
-    l.machine = firstChild(h, l.registry);
+    l.machine = firstChild(h, firstChild(h, get32(h.data() + OffRootCell))); // below REGISTRY
     l.machineList = get32(payload(h, l.machine) + NkSubkeyList);
     l.a = firstChild(h, l.machine);
     l.aValues = get32(payload(h, l.a) + NkValueList);
