@@ -334,8 +334,6 @@ def edit_scenario(helper, sample, workdir):
         ("SetRegistryValue", unicode_key, "", "sz", "Vorgabe", "false"),
         ("SetRegistryKey", unicode_key, "overwrite"),
         ("SetRegistryKey", "REGISTRY\\USER\\Quendle", "overwrite"),
-        ("SetVirtualizeRegValueDeleted", test, "Gone"),
-        ("SetRegistryValue", test, "Gone", "sz", "back", "false"),
         ("CreateKeys", test + "\\Many", "k", "1200"),
         ("DeleteRegistryKey", test + "\\Many\\k7"),
     ]
@@ -372,7 +370,6 @@ RAW_VALUES = [(0x40001, b"d\0\0\0"), (0x10000, b"\0" * 4), (0x20000, b"\0" * 4),
 def new_hive_scenario(helper, minor, workdir):
     app = "REGISTRY\\MACHINE\\Software\\Vendor\\App"
     ops = [
-        ("SetRegistryKey", app, "overwrite"),
         ("SetRegistryValue", app, "Big", "binary", bytes(range(256)).hex() * 300, "false"),
         ("SetRegistryValue", app, "Version", "sz", "1.0", "false"),
         ("SetRegistryValue", "REGISTRY\\MACHINE\\Software\\Vendor\\Ключ", "Größe", "dword", "7", "true"),
