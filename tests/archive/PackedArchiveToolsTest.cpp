@@ -31,18 +31,13 @@ std::vector<SampleFile> sampleFiles() {
     };
 }
 
-struct BuiltMap {
-    std::string archive;
-    std::string xml; // the block map as it was on disk before it was packed
-};
-
 // Packs the files the way a package save does: the mapped entries, the block map, then
-// "[Content_Types].xml" outside the map.
-BuiltMap pack(const ScratchDir& dir, const std::vector<SampleFile>& files) {
-    BuiltMap out{dir / "out/package.appv", {}};
+// "[Content_Types].xml" outside the map. The block map stays beside the archive.
+std::string pack(const ScratchDir& dir, const std::vector<SampleFile>& files) {
+    std::string archive = dir / "out/package.appv";
     std::filesystem::create_directories(dir / "out");
     BlockMapBuilder builder;
-    EXPECT_EQ(builder.open(out.archive), 0u);
+    EXPECT_EQ(builder.open(archive), 0u);
     int n = 0;
     for (const SampleFile& f : files) {
         std::string source = dir / ("src/" + std::to_string(n++));
@@ -51,19 +46,18 @@ BuiltMap pack(const ScratchDir& dir, const std::vector<SampleFile>& files) {
             << f.packagePath;
     }
     EXPECT_TRUE(builder.finish());
-    out.xml = readFile(builder.blockMapPath());
     std::string types = dir / "src/types.xml";
     writeFile(types, "<?xml version=\"1.0\"?><Types/>");
     EXPECT_TRUE(builder.writer().addEntry(types, "[Content_Types].xml", ZipCompression::SuperFast));
     EXPECT_TRUE(builder.writer().close());
-    return out;
+    return archive;
 }
 
 } // namespace
 
 TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifierAndReadsBackAlike) {
     ScratchDir dir;
-    std::string archive = pack(dir, sampleFiles()).archive;
+    std::string archive = pack(dir, sampleFiles());
     for (const auto& [tool, test, verdict] :
          {std::tuple{"unzip", " -t ", "No errors detected"}, std::tuple{"7z", " t ", "Everything is Ok"}}) {
         if (!haveTool(tool))
@@ -126,20 +120,21 @@ TEST(PackedArchive, ReaderExtractsArchivesOfOtherTools) {
 TEST(BlockMap, DocumentLayoutNamesSizesAndBlocks) {
     ScratchDir dir;
     std::string data = randomBytes(100000, 7);
-    BuiltMap map = pack(dir, {{"Root\\VFS\\A B.txt", data, ZipCompression::SuperFast},
-                              {"Root\\empty.txt", "", ZipCompression::SuperFast},
-                              {"Root\\stored.bin", data, ZipCompression::Stored}});
+    pack(dir, {{"Root\\VFS\\A B.txt", data, ZipCompression::SuperFast},
+               {"Root\\empty.txt", "", ZipCompression::SuperFast},
+               {"Root\\stored.bin", data, ZipCompression::Stored}});
+    const std::string xml = readFile(dir / "out/AppxBlockMap.xml");
     std::string expectedStart = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
                                 "<BlockMap xmlns=\"http://schemas.microsoft.com/appx/2010/blockmap\" "
                                 "HashMethod=\"http://www.w3.org/2001/04/xmlenc#sha256\">\n"
                                 "  <File Name=\"Root\\VFS\\A B.txt\" Size=\"100000\" LfhSize=\"48\">\n"
                                 "    <Block Hash=\"";
-    EXPECT_EQ(map.xml.substr(0, expectedStart.size()), expectedStart);
+    EXPECT_EQ(xml.substr(0, expectedStart.size()), expectedStart);
     // An empty file still has its File element, with an end tag and no blocks.
-    EXPECT_HAS(map.xml, "  <File Name=\"Root\\empty.txt\" Size=\"0\" LfhSize=\"44\">\n  </File>\n");
+    EXPECT_HAS(xml, "  <File Name=\"Root\\empty.txt\" Size=\"0\" LfhSize=\"44\">\n  </File>\n");
     // The hashes, sizes and counts of the blocks are checked by verify_appv.py in the packed-archive
     // test, on entries of every shape.
-    EXPECT_EQ(map.xml.substr(map.xml.size() - 12), "</BlockMap>\n");
+    EXPECT_EQ(xml.substr(xml.size() - 12), "</BlockMap>\n");
 }
 
 TEST(BlockMap, FailedArchiveCreationBuildsNoMap) {
