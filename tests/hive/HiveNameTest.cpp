@@ -119,8 +119,8 @@ TEST(RegFileReader, ReadsEveryFormOfKeyAndValueInBothEncodings) {
                   std::tuple("", Bytes{'d', 0, 0xE9, 0, 0, 0}));
         EXPECT_EQ(std::tuple(edits[2].valueName, edits[2].type, edits[2].data),
                   std::tuple("q\"\\", 4u, Bytes{0xFF, 0xFF, 0, 0}));
-        EXPECT_EQ(edits[3].data, (Bytes{1, 2, 3})) << "a continued line joins the next";
-        EXPECT_EQ(edits[3].line, 6);
+        EXPECT_EQ(std::pair(edits[3].data, edits[3].line), std::pair(Bytes{1, 2, 3}, 6))
+            << "a continued line joins the next";
         EXPECT_EQ(std::tuple(edits[4].type, edits[5].type, edits[5].data),
                   std::tuple(0x400001u, 0u, Bytes{}));
         EXPECT_EQ(std::tuple(edits[6].kind, edits[6].root),
