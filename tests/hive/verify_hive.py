@@ -372,6 +372,11 @@ def new_hive_scenario(helper, minor, workdir):
     ops = [
         ("SetRegistryValue", app, "Big", "binary", bytes(range(256)).hex() * 300, "false"),
         ("SetRegistryValue", app, "Version", "sz", "1.0", "false"),
+        # The value texts, here too, for a run without the samples.
+        ("SetRegistryValue", app, "Text", "sz", "Grüße 世界 €", "false"),
+        ("SetRegistryValue", app, "Saturated", "dword", "4294967295", "false"),
+        ("SetRegistryValue", app, "Negative", "DWORD", "-5", "false"),
+        ("SetRegistryValue", app, "List", "multisz", "a\r\n\r\nb", "false"),
         ("SetRegistryValue", "REGISTRY\\MACHINE\\Software\\Vendor\\Ключ", "Größe", "dword", "7", "true"),
         ("SetVirtualizeRegValueDeleted", "REGISTRY\\USER\\New\\Key", "v"),
         ("CreateKeys", "REGISTRY\\USER\\Many", "Key", "777"),
