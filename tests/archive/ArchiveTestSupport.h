@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/ExtractProgress.h"
 #include "support/TestSupport.h"
 
 #include <cstdint>
@@ -24,6 +25,21 @@ inline uint32_t le32(const std::string& b, size_t at) {
 inline uint64_t le64(const std::string& b, size_t at) {
     return le32(b, at) | static_cast<uint64_t>(le32(b, at + 4)) << 32;
 }
+
+// What an extraction reports.
+struct RecordingProgress : ExtractProgress {
+    int64_t total = -1, stepped = 0;
+    int finished = 0;
+    std::vector<uint32_t> errors;
+    void setRange(int, int64_t t, int) override { total = t; }
+    void finish(int, int) override { ++finished; }
+    void step(int64_t count) override { stepped += count; }
+    bool cancelled() override { return false; }
+    int reportError(int, uint32_t code, int) override {
+        errors.push_back(code);
+        return 0;
+    }
+};
 
 inline std::string verifierPath() {
     return sourceDir() + "/tests/archive/verify_appv.py";

@@ -60,20 +60,6 @@ std::string craftDeflated(const std::string& name, const std::string& payload, u
     return out + text(zip64End) + text(locator) + text(end);
 }
 
-struct RecordingProgress : ExtractProgress {
-    int64_t total = -1, stepped = 0;
-    int finished = 0;
-    std::vector<uint32_t> errors;
-    void setRange(int, int64_t t, int) override { total = t; }
-    void finish(int, int) override { ++finished; }
-    void step(int64_t count) override { stepped += count; }
-    bool cancelled() override { return false; }
-    int reportError(int, uint32_t code, int) override {
-        errors.push_back(code);
-        return 0;
-    }
-};
-
 // Raw deflate of `data` ending with `flush` (Z_FINISH for a whole stream).
 std::string rawDeflate(const std::string& data, int level, int flush) {
     std::string out(compressBound(data.size()), '\0');
@@ -99,16 +85,28 @@ bool folderIsEmpty(const std::string& path) {
 
 } // namespace
 
-TEST(HostileArchive, NamesLeavingTheDestinationAreRefusedBeforeAnythingIsWritten) {
+// Names that climb out or are absolute, and two entries for one file: refused before anything is
+// written, the good entry before them included.
+TEST(HostileArchive, NamesLeavingTheDestinationOrNamingOneFileTwiceAreRefusedBeforeAnythingIsWritten) {
     ScratchDir dir;
-    std::string outside = dir / "evil.txt";
-    std::vector<std::string> hostile = {
-        "../evil.txt", "x/../../evil.txt", "..\\evil.txt", "%2E%2E/evil.txt", "x/%2e%2e/%2E%2E/evil.txt",
-        outside,       "/evil.txt",        "\\evil.txt",   "C:/evil.txt",     "c:evil.txt",
-        "%2Fevil.txt"};
-    for (const std::string& name : hostile) {
-        SCOPED_TRACE(name);
-        std::string archive = packRaw(dir, {{"good.txt", "fine"}, {name, "owned"}});
+    const std::string outside = dir / "evil.txt", out = "outside the destination";
+    using Case = std::tuple<std::string, std::string, std::string>; // first name, second name, refusal
+    std::vector<Case> cases{{"good.txt", outside, out}};
+    for (const char* name :
+         {"../evil.txt", "x/../../evil.txt", "..\\evil.txt", "%2E%2E/evil.txt", "x/%2e%2e/%2E%2E/evil.txt",
+          "/evil.txt", "\\evil.txt", "C:/evil.txt", "c:evil.txt", "%2Fevil.txt"})
+        cases.emplace_back("good.txt", name, out);
+    cases.insert(cases.end(),
+                 {Case{"Root/notes.txt", "Root/notes.txt", "appears twice"},
+                  Case{"Root/notes.txt", "ROOT/Notes.TXT", "differ only in case"},
+                  Case{"Root/a b.txt", "Root/a%20B.txt", "differ only in case"},
+                  Case{"Root/\xc3\xa9t\xc3\xa9.txt", "Root/\xc3\x89T\xc3\x89.txt", "differ only in case"},
+                  Case{"Root\\dir\\x", "root/DIR/X", "differ only in case and separators"},
+                  Case{"Root/dir/x", "Root\\dir\\x", "differ only in separators"},
+                  Case{"Root/./dir//x", "Root/dir/x", "differ only in separators"}});
+    for (const auto& [first, second, refusal] : cases) {
+        SCOPED_TRACE(second);
+        std::string archive = packRaw(dir, {{first, "first"}, {second, "second"}});
         RecordingProgress progress;
         ZipReader reader(&progress);
         ASSERT_TRUE(reader.open(archive));
@@ -116,33 +114,11 @@ TEST(HostileArchive, NamesLeavingTheDestinationAreRefusedBeforeAnythingIsWritten
         std::string dest = dir / "dest/res";
         EXPECT_FALSE(reader.extractAll(dest, extracted));
         EXPECT_TRUE(extracted.empty());
-        EXPECT_TRUE(folderIsEmpty(dest)) << "the good entry before it was not written either";
+        EXPECT_TRUE(folderIsEmpty(dest));
         EXPECT_EQ(progress.errors, std::vector<uint32_t>{ExtractErrorCode});
-        EXPECT_HAS(reader.errorText(), "outside the destination");
+        EXPECT_HAS(reader.errorText(), refusal);
         for (const std::string& written : {outside, dir / "dest/evil.txt", std::string("/evil.txt")})
             EXPECT_FALSE(std::filesystem::exists(written)) << written;
-    }
-}
-
-TEST(HostileArchive, TwoEntriesForOneFileAreRefusedWhateverTheirSpelling) {
-    ScratchDir dir;
-    for (const auto& [first, second, expected] :
-         {std::tuple{"Root/notes.txt", "Root/notes.txt", "appears twice"},
-          {"Root/notes.txt", "ROOT/Notes.TXT", "differ only in case"},
-          {"Root/a b.txt", "Root/a%20B.txt", "differ only in case"},
-          {"Root/\xc3\xa9t\xc3\xa9.txt", "Root/\xc3\x89T\xc3\x89.txt", "differ only in case"},
-          {"Root\\dir\\x", "root/DIR/X", "differ only in case and separators"},
-          {"Root/dir/x", "Root\\dir\\x", "differ only in separators"},
-          {"Root/./dir//x", "Root/dir/x", "differ only in separators"}}) {
-        SCOPED_TRACE(second);
-        std::string archive = packRaw(dir, {{first, "first"}, {second, "second"}});
-        ZipReader reader;
-        ASSERT_TRUE(reader.open(archive));
-        std::vector<std::string> extracted;
-        std::string dest = dir / "dest";
-        EXPECT_FALSE(reader.extractAll(dest, extracted));
-        EXPECT_HAS(reader.errorText(), expected);
-        EXPECT_TRUE(folderIsEmpty(dest));
     }
     // Folder entries may repeat: they name no bytes.
     std::string folders = packRaw(dir, {{"Root/", ""}, {"root/", ""}, {"Root/a.txt", "a"}}, "folders.zip");
@@ -227,108 +203,56 @@ TEST(HostileArchive, TruncatedOrCorruptArchivesFailCleanly) {
     }
 }
 
-TEST(HostileArchive, EmptyArchivesFailToOpenOrExtract) {
+// An empty file is the damaged archive truncated at 0 above.
+TEST(HostileArchive, ArchivesWithoutEntriesOrWithoutAFileFailToExtract) {
     ScratchDir dir;
-    writeFile(dir / "zero.zip", "");
     std::vector<std::string> extracted;
-    EXPECT_FALSE(ZipReader::extract(dir / "zero.zip", dir / "d1", nullptr, extracted));
-    std::string noEntries = packRaw(dir, {}, "none.zip");
     RecordingProgress progress;
-    EXPECT_FALSE(ZipReader::extract(noEntries, dir / "d2", &progress, extracted));
+    EXPECT_FALSE(ZipReader::extract(packRaw(dir, {}, "none.zip"), dir / "d1", &progress, extracted));
     EXPECT_EQ(progress.errors, std::vector<uint32_t>{ExtractErrorCode});
-    EXPECT_FALSE(ZipReader::extract(dir / "missing.zip", dir / "d3", nullptr, extracted));
+    EXPECT_FALSE(ZipReader::extract(dir / "missing.zip", dir / "d2", nullptr, extracted));
 }
 
-TEST(HostileArchive, EntryClaimingFourGiBIsRefusedOrStopsWithoutWritingIt) {
-    ScratchDir dir;
-    const std::string data = compressibleText(5000);
-    writeFile(dir / "claim.zip",
-              craftDeflated("big.bin", rawDeflate(data, 1, Z_FINISH), crcOf(data), 4ull << 30));
-
-    ZipReader limited;
-    limited.setExtractionLimit(64 << 20);
-    ASSERT_TRUE(limited.open(dir / "claim.zip"));
-    std::vector<std::string> extracted;
-    EXPECT_FALSE(limited.extractAll(dir / "d1", extracted));
-    EXPECT_HAS(limited.errorText(), "4294967296 bytes");
-    EXPECT_TRUE(folderIsEmpty(dir / "d1"));
-
-    // Within the free space, the short data contradicts the claim and the file is removed.
-    ZipReader reader;
-    ASSERT_TRUE(reader.open(dir / "claim.zip"));
-    EXPECT_FALSE(reader.extractAll(dir / "d2", extracted));
-    EXPECT_FALSE(std::filesystem::exists(dir / "d2/big.bin"));
-}
-
-TEST(HostileArchive, ZipBombIsStoppedAtItsDeclaredSizeOrRefusedOutright) {
-    // 10 GiB of zeros as 10,240 repeats of one independent deflate block of 1 MiB, about 10 MiB.
-    const std::string zeros(1 << 20, '\0'), block = rawDeflate(zeros, 9, Z_FULL_FLUSH);
+// A short entry that claims 4 GiB, and a bomb of 10 GiB of zeros as 10,240 repeats of one
+// independent deflate block of 1 MiB (about 10 MiB).
+TEST(HostileArchive, EntriesClaimingOrHidingGibibytesAreStoppedWithoutWritingThem) {
+    const std::string text = compressibleText(5000), zeros(1 << 20, '\0');
+    const std::string block = rawDeflate(zeros, 9, Z_FULL_FLUSH), shortData = rawDeflate(text, 1, Z_FINISH);
     constexpr int repeats = 10240;
-    std::string payload;
-    payload.reserve(block.size() * repeats + 2);
-    for (int k = 0; k < repeats; ++k)
-        payload += block;
-    payload += std::string("\x03\x00", 2);
     const uint32_t blockCrc = crcOf(zeros);
+    std::string bomb;
     uint32_t crc = 0;
-    for (int k = 0; k < repeats; ++k)
+    for (int k = 0; k < repeats; ++k) {
+        bomb += block;
         crc = static_cast<uint32_t>(crc32_combine(crc, blockCrc, static_cast<z_off_t>(zeros.size())));
+    }
+    bomb += std::string("\x03\x00", 2);
     const uint64_t inflated = uint64_t{repeats} << 20;
 
     ScratchDir dir;
-    struct Case {
-        std::string label;
-        uint64_t declared;
-        uint64_t limit;
-        std::string expected;
-    };
-    for (const Case& c : {Case{"lies about its size", 1 << 20, 0, "more data than the 1048576 bytes"},
-                          Case{"declares 10 GiB over the limit", inflated, 256 << 20, "10737418240 bytes"},
-                          Case{"declares more than the disk holds", 1ull << 44, 0, "17592186044416 bytes"}}) {
-        SCOPED_TRACE(c.label);
-        writeFile(dir / "bomb.zip", craftDeflated("bomb.bin", payload, crc, c.declared));
+    // label, payload, its CRC, declared size, extraction limit, the refusal
+    using Case = std::tuple<const char*, const std::string&, uint32_t, uint64_t, uint64_t, const char*>;
+    for (const auto& [label, payload, payloadCrc, declared, limit, expected] :
+         {Case{"claims 4 GiB over the limit", shortData, crcOf(text), 4ull << 30, 64 << 20,
+               "4294967296 bytes"},
+          // Within the free space, the short data contradict the claim.
+          Case{"claims 4 GiB and holds less", shortData, crcOf(text), 4ull << 30, 0, ""},
+          Case{"lies about its size", bomb, crc, 1 << 20, 0, "more data than the 1048576 bytes"},
+          Case{"declares 10 GiB over the limit", bomb, crc, inflated, 256 << 20, "10737418240 bytes"},
+          Case{"declares more than the disk holds", bomb, crc, 1ull << 44, 0, "17592186044416 bytes"}}) {
+        SCOPED_TRACE(label);
+        writeFile(dir / "bomb.zip", craftDeflated("bomb.bin", payload, payloadCrc, declared));
         auto started = std::chrono::steady_clock::now();
         ZipReader reader;
-        reader.setExtractionLimit(c.limit);
+        reader.setExtractionLimit(limit);
         ASSERT_TRUE(reader.open(dir / "bomb.zip"));
         std::vector<std::string> extracted;
         EXPECT_FALSE(reader.extractAll(dir / "dest", extracted));
-        EXPECT_HAS(reader.errorText(), c.expected);
-        EXPECT_FALSE(std::filesystem::exists(dir / "dest/bomb.bin"));
+        EXPECT_HAS(reader.errorText(), expected);
+        EXPECT_TRUE(folderIsEmpty(dir / "dest"));
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
     }
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     EXPECT_LT(usage.ru_maxrss, 256 * 1024) << "peak RSS in KiB";
-}
-
-TEST(HostileArchive, TenThousandEntriesAndDeepFolders) {
-    ScratchDir dir;
-    writeFile(dir / "one", "1");
-    {
-        ZipWriter writer;
-        ASSERT_EQ(writer.open(dir / "many.zip"), 0u);
-        for (int k = 0; k < 10000; ++k)
-            ASSERT_TRUE(writer.addEntry(dir / "one",
-                                        "d" + std::to_string(k % 100) + "\\f" + std::to_string(k),
-                                        ZipCompression::SuperFast));
-        ASSERT_TRUE(writer.close());
-    }
-    RecordingProgress progress;
-    std::vector<std::string> extracted;
-    ASSERT_TRUE(ZipReader::extract(dir / "many.zip", dir / "many", &progress, extracted));
-    EXPECT_EQ(std::tuple(extracted.size(), progress.total, progress.stepped, progress.finished,
-                         progress.errors.size()),
-              std::tuple(size_t{10000}, int64_t{10000}, int64_t{10000}, 1, size_t{0}));
-    EXPECT_EQ(readFile(dir / "many/d99/f9999"), "1");
-
-    std::string deep;
-    for (int k = 0; k < 1000; ++k)
-        deep += "d/";
-    std::string archive = packRaw(dir, {{deep + "leaf.txt", "deep"}, {deep + "folder/", ""}}, "deep.zip");
-    extracted.clear();
-    ASSERT_TRUE(ZipReader::extract(archive, dir / "deep", nullptr, extracted));
-    ASSERT_EQ(extracted.size(), 1u);
-    EXPECT_EQ(readFile(extracted[0]), "deep");
-    EXPECT_TRUE(std::filesystem::is_directory(dir / ("deep/" + deep + "folder")));
 }

@@ -4,7 +4,6 @@
 #include "archive/ZipReader.h"
 
 #include <gtest/gtest.h>
-#include <regex>
 #include <tuple>
 
 using namespace quendle;
@@ -32,18 +31,13 @@ std::vector<SampleFile> sampleFiles() {
     };
 }
 
-struct BuiltMap {
-    std::string archive;
-    std::string xml; // the block map as it was on disk before it was packed
-};
-
 // Packs the files the way a package save does: the mapped entries, the block map, then
-// "[Content_Types].xml" outside the map.
-BuiltMap pack(const ScratchDir& dir, const std::vector<SampleFile>& files) {
-    BuiltMap out{dir / "out/package.appv", {}};
+// "[Content_Types].xml" outside the map. The block map stays beside the archive.
+std::string pack(const ScratchDir& dir, const std::vector<SampleFile>& files) {
+    std::string archive = dir / "out/package.appv";
     std::filesystem::create_directories(dir / "out");
     BlockMapBuilder builder;
-    EXPECT_EQ(builder.open(out.archive), 0u);
+    EXPECT_EQ(builder.open(archive), 0u);
     int n = 0;
     for (const SampleFile& f : files) {
         std::string source = dir / ("src/" + std::to_string(n++));
@@ -52,19 +46,18 @@ BuiltMap pack(const ScratchDir& dir, const std::vector<SampleFile>& files) {
             << f.packagePath;
     }
     EXPECT_TRUE(builder.finish());
-    out.xml = readFile(builder.blockMapPath());
     std::string types = dir / "src/types.xml";
     writeFile(types, "<?xml version=\"1.0\"?><Types/>");
     EXPECT_TRUE(builder.writer().addEntry(types, "[Content_Types].xml", ZipCompression::SuperFast));
     EXPECT_TRUE(builder.writer().close());
-    return out;
+    return archive;
 }
 
 } // namespace
 
 TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifierAndReadsBackAlike) {
     ScratchDir dir;
-    std::string archive = pack(dir, sampleFiles()).archive;
+    std::string archive = pack(dir, sampleFiles());
     for (const auto& [tool, test, verdict] :
          {std::tuple{"unzip", " -t ", "No errors detected"}, std::tuple{"7z", " t ", "Everything is Ok"}}) {
         if (!haveTool(tool))
@@ -73,38 +66,26 @@ TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifierAndReadsBackAlike
         EXPECT_EQ(r.exitCode, 0) << r.out;
         EXPECT_HAS(r.out, verdict);
     }
-    RunResult py = runShell("/usr/bin/python3 -c \"import sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); "
-                            "bad = z.testzip(); print([i.filename for i in z.infolist()]); "
-                            "sys.exit(1 if bad else 0)\" " +
-                            shellQuote(archive));
-    EXPECT_EQ(py.exitCode, 0) << py.out;
-    for (const char* name :
-         {"'Root/VFS/My%20App/random.bin'", "'Root/%5Bbrackets%5D%20%26%20more.txt'",
+    const std::string py =
+        pythonOutput("import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nprint(z.testzip(), [i.filename "
+                     "for i in z.infolist()])\n",
+                     archive);
+    for (const char* part :
+         {"None [", "'Root/VFS/My%20App/random.bin'", "'Root/%5Bbrackets%5D%20%26%20more.txt'",
           "'Root/caf%C3%A9%20%E2%82%AC.txt'", "'AppxBlockMap.xml', '[Content_Types].xml']"})
-        EXPECT_HAS(py.out, name);
+        EXPECT_HAS(py, part);
 
     RunResult verify = runShell("/usr/bin/python3 " + shellQuote(verifierPath()) + " " + shellQuote(archive));
     EXPECT_EQ(verify.exitCode, 0) << verify.out;
 
-    // Our reader and unzip extract the same bytes.
-    std::vector<std::string> extracted;
-    ASSERT_TRUE(ZipReader::extract(archive, dir / "ours", nullptr, extracted));
-    EXPECT_EQ(extracted.size(), sampleFiles().size() + 2);
-    bool unzip = haveTool("unzip");
-    if (unzip)
-        runShell("unzip -q -o " + shellQuote(archive) + " -d " + shellQuote(dir / "theirs"));
+    // unzip extracts the bytes that were packed, under the percent-encoded names that were stored.
+    if (!haveTool("unzip"))
+        return;
+    runShell("unzip -q -o " + shellQuote(archive) + " -d " + shellQuote(dir / "theirs"));
     for (const SampleFile& f : sampleFiles()) {
-        std::string relative = f.packagePath;
-        std::replace(relative.begin(), relative.end(), '\\', '/');
-        std::string ours = dir / ("ours/" + relative);
-        EXPECT_EQ(readFile(ours), f.content) << relative;
-        EXPECT_EQ(std::ranges::count(extracted, ours), 1) << ours;
-        if (unzip) {
-            // unzip keeps the escapes: the stored names are percent-encoded.
-            std::string theirs =
-                dir / ("theirs/" + percentEncodeEntryName(percentEncodePackagePath(f.packagePath)));
-            EXPECT_EQ(readFile(theirs), f.content) << theirs;
-        }
+        std::string theirs =
+            dir / ("theirs/" + percentEncodeEntryName(percentEncodePackagePath(f.packagePath)));
+        EXPECT_EQ(readFile(theirs), f.content) << theirs;
     }
 }
 
@@ -114,30 +95,16 @@ TEST(PackedArchive, ReaderExtractsArchivesOfOtherTools) {
     writeFile(dir / "tree/sub/b.bin", randomBytes(200000));
     writeFile(dir / "tree/sub/deeper/c.txt", compressibleText(150000));
     std::filesystem::create_directories(dir / "tree/emptydir");
-    struct Maker {
-        std::string tool;
-        std::string command;
-    };
-    std::vector<Maker> makers = {
+    // Python's zipfile writes the archives of the Unicode-path test below.
+    const std::pair<std::string, std::string> makers[] = {
         {"zip", "cd " + shellQuote(dir / "tree") + " && zip -q -r " + shellQuote(dir / "zip.zip") + " ."},
         {"7z", "cd " + shellQuote(dir / "tree") + " && 7z a -tzip -bd " + shellQuote(dir / "7z.zip") +
                    " . >/dev/null"},
-        {"/usr/bin/python3",
-         "cd " + shellQuote(dir / "tree") +
-             " && /usr/bin/python3 -c \"import os, sys, zipfile\n"
-             "with zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED) as z:\n"
-             "    for r, ds, fs in os.walk('.'):\n"
-             "        for d in ds: z.writestr(os.path.join(r, d)[2:] + '/', b'')\n"
-             "        for f in fs:\n"
-             "            with z.open(os.path.join(r, f)[2:], 'w', force_zip64=True) as o:\n"
-             "                o.write(open(os.path.join(r, f), 'rb').read())\n\" " +
-             shellQuote(dir / "py.zip")},
     };
-    for (const Maker& m : makers) {
-        if (!haveTool(m.tool))
+    for (const auto& [name, command] : makers) {
+        if (!haveTool(name))
             continue;
-        std::string name = m.tool == "zip" ? "zip" : m.tool == "7z" ? "7z" : "py";
-        RunResult made = runShell(m.command);
+        RunResult made = runShell(command);
         ASSERT_EQ(made.exitCode, 0) << made.out;
         std::vector<std::string> extracted;
         std::string out = dir / ("out-" + name);
@@ -153,37 +120,21 @@ TEST(PackedArchive, ReaderExtractsArchivesOfOtherTools) {
 TEST(BlockMap, DocumentLayoutNamesSizesAndBlocks) {
     ScratchDir dir;
     std::string data = randomBytes(100000, 7);
-    BuiltMap map = pack(dir, {{"Root\\VFS\\A B.txt", data, ZipCompression::SuperFast},
-                              {"Root\\empty.txt", "", ZipCompression::SuperFast},
-                              {"Root\\stored.bin", data, ZipCompression::Stored}});
+    pack(dir, {{"Root\\VFS\\A B.txt", data, ZipCompression::SuperFast},
+               {"Root\\empty.txt", "", ZipCompression::SuperFast},
+               {"Root\\stored.bin", data, ZipCompression::Stored}});
+    const std::string xml = readFile(dir / "out/AppxBlockMap.xml");
     std::string expectedStart = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
                                 "<BlockMap xmlns=\"http://schemas.microsoft.com/appx/2010/blockmap\" "
                                 "HashMethod=\"http://www.w3.org/2001/04/xmlenc#sha256\">\n"
                                 "  <File Name=\"Root\\VFS\\A B.txt\" Size=\"100000\" LfhSize=\"48\">\n"
                                 "    <Block Hash=\"";
-    EXPECT_EQ(map.xml.substr(0, expectedStart.size()), expectedStart);
+    EXPECT_EQ(xml.substr(0, expectedStart.size()), expectedStart);
     // An empty file still has its File element, with an end tag and no blocks.
-    EXPECT_HAS(map.xml, "  <File Name=\"Root\\empty.txt\" Size=\"0\" LfhSize=\"44\">\n  </File>\n");
-    // Each block is a SHA-256 in base64; deflated blocks carry their compressed size, stored ones never.
-    const std::regex sized(R"(\n    <Block Hash="[A-Za-z0-9+/]{43}=" Size="[1-9][0-9]*"/>)"),
-        unsized(R"(\n    <Block Hash="[A-Za-z0-9+/]{43}="/>)");
-    auto matches = [&](const std::regex& r) {
-        return std::distance(std::sregex_iterator(map.xml.begin(), map.xml.end(), r), std::sregex_iterator());
-    };
-    EXPECT_EQ(occurrences(map.xml, "<Block "), 4u);
-    EXPECT_EQ(matches(sized), 2) << map.xml;
-    EXPECT_EQ(matches(unsized), 2) << map.xml;
-    EXPECT_EQ(map.xml.substr(map.xml.size() - 12), "</BlockMap>\n");
-    EXPECT_LACKS(map.xml, "AppxBlockMap.xml");
-    EXPECT_LACKS(map.xml, "Content_Types");
-
-    if (haveTool("xmllint")) {
-        RunResult lint = runShell("xmllint --noout " + shellQuote(dir / "out/AppxBlockMap.xml"));
-        EXPECT_EQ(lint.exitCode, 0) << lint.out;
-    }
-    RunResult verify =
-        runShell("/usr/bin/python3 " + shellQuote(verifierPath()) + " " + shellQuote(map.archive));
-    EXPECT_EQ(verify.exitCode, 0) << verify.out;
+    EXPECT_HAS(xml, "  <File Name=\"Root\\empty.txt\" Size=\"0\" LfhSize=\"44\">\n  </File>\n");
+    // The hashes, sizes and counts of the blocks are checked by verify_appv.py in the packed-archive
+    // test, on entries of every shape.
+    EXPECT_EQ(xml.substr(xml.size() - 12), "</BlockMap>\n");
 }
 
 TEST(BlockMap, FailedArchiveCreationBuildsNoMap) {
@@ -194,7 +145,6 @@ TEST(BlockMap, FailedArchiveCreationBuildsNoMap) {
     EXPECT_FALSE(builder.writer().addEntry(dir / "a", "Root\\a", ZipCompression::SuperFast));
     EXPECT_FALSE(builder.finish());
     EXPECT_FALSE(builder.writer().close());
-    EXPECT_FALSE(std::filesystem::exists(dir / "missing-folder/AppxBlockMap.xml"));
 }
 
 TEST(PackedArchive, ReaderTakesAUnicodePathOnlyForItsOwnNameAndReadsStoredEntriesBeforeAComment) {

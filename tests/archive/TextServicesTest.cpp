@@ -9,7 +9,6 @@ using namespace quendle;
 using namespace quendle::test;
 
 TEST(PercentEncoding, PackagePathsAndEntryNames) {
-    EXPECT_EQ(percentEncodePackagePath("Root\\VFS\\My App\\[x].txt"), "Root\\VFS\\My%20App\\%5Bx%5D.txt");
     EXPECT_EQ(percentEncodePackagePath(" @$+,/:;=?&%<>{}[]()#^!*'"),
               "%20%40%24%2B%2C%2F%3A%3B%3D%3F%26%25%3C%3E%7B%7D%5B%5D%28%29%23%5E%21%2A%27");
     EXPECT_EQ(percentEncodePackagePath("Root\\caf\xC3\xA9-_.~"), "Root\\caf\xC3\xA9-_.~");
@@ -118,11 +117,6 @@ TEST(XmlOutput, FileErrorsBecomeExceptionsWithThePath) {
     if (std::filesystem::exists("/dev/full")) {
         XmlOutput full(ExceptionFileErrorReporter::instance(), "/dev/full");
         full.StartElement("a", {}, {}, true);
-        try {
-            full.Close();
-            FAIL() << "a full device took the data";
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.message(), "File \"/dev/full\" could not be written.");
-        }
+        EXPECT_EQ(failureOf([&] { full.Close(); }), "File \"/dev/full\" could not be written.");
     }
 }

@@ -1,4 +1,5 @@
 #include "ArchiveTestSupport.h"
+#include "archive/ZipReader.h"
 #include "archive/ZipWriter.h"
 
 #include <fcntl.h>
@@ -53,13 +54,7 @@ struct RecordingListener : ZipEntryListener, ZipWriterHooks {
     int flushMode() override { return Z_FULL_FLUSH; }
     size_t readChunkSize() override { return 0; }
     size_t outputBufferSize() override { return 0; }
-    std::string encodeEntryName(const std::string& name) override {
-        std::string s = name;
-        for (char& c : s)
-            if (c == '\\')
-                c = '/';
-        return s;
-    }
+    std::string encodeEntryName(const std::string& name) override { return name; }
 };
 
 std::string packOne(const ScratchDir& dir, const std::string& content, const std::string& name,
@@ -98,42 +93,36 @@ TEST(ZipWriterLayout, TinyStoredArchiveMatchesGoldenBytes) {
         "504B0607 00000000 8F00000000000000 01000000"
         // end record: every count, size and offset 0xFF
         "504B0506 FFFF FFFF FFFF FFFF FFFFFFFF FFFFFFFF 0000");
-    EXPECT_EQ(bytes.size(), golden.size());
     EXPECT_EQ(bytes, golden);
 }
 
 TEST(ZipWriterLayout, CompressionChoiceSetsMethodAndFlags) {
-    struct Case {
-        ZipCompression compression;
-        uint16_t flags;
-        uint16_t method;
-    };
-    for (Case c : {Case{ZipCompression::Stored, 0x0008, 0}, Case{ZipCompression::SuperFast, 0x000E, 8},
-                   Case{ZipCompression::Maximum, 0x000A, 8}, Case{ZipCompression::Normal, 0x0008, 8}}) {
+    for (auto [compression, flags, method] :
+         {std::tuple<ZipCompression, uint16_t, uint16_t>{ZipCompression::Stored, 0x0008, 0},
+          {ZipCompression::SuperFast, 0x000E, 8},
+          {ZipCompression::Maximum, 0x000A, 8},
+          {ZipCompression::Normal, 0x0008, 8}}) {
         ScratchDir dir;
-        std::string bytes = packOne(dir, compressibleText(70000), "f.txt", c.compression);
-        SCOPED_TRACE(static_cast<int>(c.compression));
+        std::string bytes = packOne(dir, compressibleText(70000), "f.txt", compression);
+        SCOPED_TRACE(static_cast<int>(compression));
         size_t central = le64(bytes, bytes.size() - 22 - 20 - 56 + 48);
         EXPECT_EQ(
             std::tuple(le16(bytes, 6), le16(bytes, 8), le16(bytes, central + 8), le16(bytes, central + 10)),
-            std::tuple(c.flags, c.method, c.flags, c.method));
+            std::tuple(flags, method, flags, method));
         // The payload and its CRC are checked by unzip, 7-Zip and zipfile in the packed-archive test.
     }
 }
 
-TEST(ZipWriterLayout, UnknownCompressionAndMissingSourceAreRefusedWithoutWriting) {
+TEST(ZipWriterLayout, AMissingSourceOrAFolderIsRefusedWithoutWriting) {
     ScratchDir dir;
     std::string source = dir / "s.txt";
     writeFile(source, "data");
     ZipWriter writer;
-    EXPECT_FALSE(writer.addEntry(source, "s.txt", ZipCompression::Stored)) << "not open yet";
     ASSERT_EQ(writer.open(dir / "out.zip"), 0u);
-    EXPECT_FALSE(writer.addEntry(source, "s.txt", static_cast<ZipCompression>(4)));
     EXPECT_FALSE(writer.addEntry(dir / "missing.txt", "m.txt", ZipCompression::SuperFast));
     EXPECT_FALSE(writer.addEntry(dir.path(), "folder", ZipCompression::SuperFast));
     EXPECT_TRUE(writer.addEntry(source, "s.txt", ZipCompression::Stored));
     EXPECT_TRUE(writer.close());
-    EXPECT_FALSE(writer.close()) << "closing twice";
     std::string bytes = readFile(dir / "out.zip");
     // Only the one good entry: its header starts the file and the directory counts one entry.
     EXPECT_EQ(le32(bytes, 0), 0x04034B50u);
@@ -141,40 +130,26 @@ TEST(ZipWriterLayout, UnknownCompressionAndMissingSourceAreRefusedWithoutWriting
     EXPECT_EQ(le64(bytes, bytes.size() - 98 + 32), 1u);
 }
 
-TEST(ZipWriterLayout, NamesWithoutHooksUseSlashesAndFlagUtf8OnlyWhenNeeded) {
-    ScratchDir dir;
-    std::string ascii = packOne(dir, "x", "Root\\VFS\\a b.txt", ZipCompression::Stored);
-    EXPECT_EQ(ascii.substr(30, le16(ascii, 26)), "Root/VFS/a b.txt");
-    EXPECT_EQ(le16(ascii, 6) & 0x0800, 0);
-    std::string accented = packOne(dir, "x", "Root\\caf\xC3\xA9.txt", ZipCompression::Stored);
-    EXPECT_EQ(accented.substr(30, le16(accented, 26)), "Root/caf\xC3\xA9.txt");
-    EXPECT_EQ(le16(accented, 6) & 0x0800, 0x0800);
-}
-
 TEST(ZipWriterLayout, ChunksAre64KiBWithAShortLastChunkAndAnEmptyFileHasNone) {
     ScratchDir dir;
-    struct Case {
-        size_t size;
-        ZipCompression compression;
-        std::vector<size_t> chunks;
-    };
-    for (const Case& c :
+    using Case = std::tuple<size_t, ZipCompression, std::vector<size_t>>; // size, compression, chunks
+    for (const auto& [size, compression, chunks] :
          {Case{0, ZipCompression::SuperFast, {}}, Case{0, ZipCompression::Stored, {}},
           Case{65536, ZipCompression::SuperFast, {65536}}, Case{65537, ZipCompression::SuperFast, {65536, 1}},
           Case{3 * 65536 + 5, ZipCompression::Stored, {65536, 65536, 65536, 5}}}) {
-        SCOPED_TRACE(c.size);
+        SCOPED_TRACE(size);
         RecordingListener hooks;
-        std::string bytes = packOne(dir, randomBytes(c.size), "e.txt", c.compression, &hooks);
-        EXPECT_EQ(hooks.chunkLengths, c.chunks);
+        std::string bytes = packOne(dir, randomBytes(size), "e.txt", compression, &hooks);
+        EXPECT_EQ(hooks.chunkLengths, chunks);
         EXPECT_EQ(std::tuple(hooks.begun, hooks.ended, hooks.fileSize, hooks.headerSize),
-                  std::tuple(1, 1, uint64_t{c.size}, uint64_t{35}));
+                  std::tuple(1, 1, uint64_t{size}, uint64_t{35}));
         // The descriptor follows the payload and repeats its compressed size.
         EXPECT_EQ(le32(bytes, 35 + hooks.compressedSize), 0x08074B50u);
         EXPECT_EQ(le64(bytes, 35 + hooks.compressedSize + 8), hooks.compressedSize);
-        EXPECT_EQ(le64(bytes, 35 + hooks.compressedSize + 16), c.size);
-        if (c.compression == ZipCompression::Stored) {
-            EXPECT_EQ(hooks.compressedSize, c.size);
-        } else if (c.size == 0) {
+        EXPECT_EQ(le64(bytes, 35 + hooks.compressedSize + 16), size);
+        if (compression == ZipCompression::Stored) {
+            EXPECT_EQ(hooks.compressedSize, size);
+        } else if (size == 0) {
             EXPECT_EQ(bytes.substr(35, 2), std::string("\x03\x00", 2)) << "the empty deflate block";
             EXPECT_EQ(le32(bytes, 41), 0u) << "CRC of nothing";
         } else {
@@ -188,7 +163,7 @@ TEST(ZipWriterLayout, ChunksAre64KiBWithAShortLastChunkAndAnEmptyFileHasNone) {
 }
 
 // A central directory far beyond one held piece and an entry of many compression batches, checked
-// by Python's zipfile; the big entry's bytes must not depend on the number of threads.
+// by Python's zipfile and our reader; the big entry's bytes must not depend on the number of threads.
 TEST(ZipWriterLayout, ManyEntriesAndManyBatchesReadBackAlikeOnAnyThreads) {
     ScratchDir dir;
     std::string tiny = dir / "tiny.txt";
@@ -209,7 +184,7 @@ TEST(ZipWriterLayout, ManyEntriesAndManyBatchesReadBackAlikeOnAnyThreads) {
         EXPECT_EQ(listener.chunkLengths.size(), (text.size() + (1u << 20) + 65535) / 65536);
         for (int i = 0; i < 12000; ++i)
             EXPECT_TRUE(
-                writer.addEntry(tiny, "d\\" + longName + std::to_string(i), ZipCompression::SuperFast));
+                writer.addEntry(tiny, "d/" + longName + std::to_string(i), ZipCompression::SuperFast));
         EXPECT_TRUE(writer.close());
         unsetenv("QUENDLE_THREADS");
         return archive;
@@ -222,4 +197,13 @@ TEST(ZipWriterLayout, ManyEntriesAndManyBatchesReadBackAlikeOnAnyThreads) {
                            "      zlib.crc32(z.read('big.bin')) == z.getinfo('big.bin').CRC)",
                            one),
               "12001 None n11999 True\n");
+    // Our reader extracts them all, its progress counting every byte once.
+    RecordingProgress progress;
+    std::vector<std::string> extracted;
+    ASSERT_TRUE(ZipReader::extract(one, dir / "many", &progress, extracted));
+    const auto bytes = static_cast<int64_t>(text.size() + (1u << 20) + 12000 * 4);
+    EXPECT_EQ(std::tuple(extracted.size(), progress.total, progress.stepped, progress.finished,
+                         progress.errors.size()),
+              std::tuple(size_t{12001}, bytes, bytes, 1, size_t{0}));
+    EXPECT_EQ(readFile(dir / ("many/d/" + longName + "11999")), "tiny");
 }

@@ -8,6 +8,8 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
+#include <tuple>
 
 using namespace quendle;
 using namespace quendle::test;
@@ -31,13 +33,7 @@ std::vector<uint8_t> smallHive() {
 
 // Where things are, found by walking the written hive.
 struct Layout {
-    uint32_t root;
-    uint32_t registry;
-    uint32_t machine;
-    uint32_t machineList;
-    uint32_t a;
-    uint32_t aValues;
-    uint32_t longValue;
+    uint32_t machine, machineList, a, aValues, longValue;
 };
 
 uint8_t* payload(std::vector<uint8_t>& h, uint32_t cell) {
@@ -50,9 +46,7 @@ uint32_t firstChild(std::vector<uint8_t>& h, uint32_t nk) {
 
 Layout layoutOf(std::vector<uint8_t>& h) {
     Layout l{};
-    l.root = get32(h.data() + OffRootCell);
-    l.registry = firstChild(h, l.root);
-    l.machine = firstChild(h, l.registry);
+    l.machine = firstChild(h, firstChild(h, get32(h.data() + OffRootCell))); // below REGISTRY
     l.machineList = get32(payload(h, l.machine) + NkSubkeyList);
     l.a = firstChild(h, l.machine);
     l.aValues = get32(payload(h, l.a) + NkValueList);
@@ -96,58 +90,56 @@ TEST(DamagedHive, TruncatedAtAnyOffsetIsRefused) {
 
 TEST(DamagedHive, EachDamagedFieldIsRefusedWithItsError) {
     using Hive = std::vector<uint8_t>;
+    using Damage = std::function<void(Hive&)>;
     const Hive base = smallHive();
     Hive copy = base;
     const Layout l = layoutOf(copy);
     // The undamaged base reads, and the layout found in it is right.
     ASSERT_EQ(refusal(base), 0u);
     ASSERT_EQ(std::string(reinterpret_cast<char*>(payload(copy, l.a)) + NkName, 1), "A");
-    struct Case {
-        const char* what;
-        std::function<void(Hive&)> damage;
-        uint32_t error;
+    auto header = [](size_t field, uint32_t value) {
+        return [=](Hive& h) { put32(h.data() + field, value), fixChecksum(h); };
     };
-    const Case cases[] = {
-        {"base block signature", [](Hive& h) { h[0] = 'R'; }, 1009},
-        {"checksum", [](Hive& h) { h[OffChecksum] ^= 1; }, 1009},
-        {"format version", [](Hive& h) { put32(h.data() + OffMinor, 9), fixChecksum(h); }, 1009},
-        {"root cell far outside", [](Hive& h) { put32(h.data() + OffRootCell, 0x7FFFFFF8), fixChecksum(h); },
-         1009},
-        {"bins size", [](Hive& h) { put32(h.data() + OffBinsSize, 0x10000000), fixChecksum(h); }, 1015},
-        {"hbin signature", [](Hive& h) { h[BaseBlockSize] = 'x'; }, 1015},
-        {"nk signature", [&](Hive& h) { payload(h, l.a)[0] = 'x'; }, 1015},
-        {"vk signature", [&](Hive& h) { payload(h, l.longValue)[1] = 'x'; }, 1015},
-        {"lf signature", [&](Hive& h) { payload(h, l.machineList)[0] = 'x'; }, 1015},
-        {"cell beyond its bin", [&](Hive& h) { put32(h.data() + BaseBlockSize + l.a, uint32_t(-0x100000)); },
-         1015},
-        {"cell size not a multiple of 8",
-         [&](Hive& h) { put32(h.data() + BaseBlockSize + l.a, uint32_t(-12)); }, 1015},
-        {"value list outside", [&](Hive& h) { put32(payload(h, l.a) + NkValueList, 0x7FFF0000); }, 1015},
-        {"value list inside a cell", [&](Hive& h) { put32(payload(h, l.a) + NkValueList, l.aValues + 8); },
-         1015},
-        {"more values than the list holds",
-         [&](Hive& h) { put32(payload(h, l.a) + NkValueCount, 0xFFFFFFFF); }, 1015},
-        {"name length", [&](Hive& h) { put16(payload(h, l.a) + NkNameLength, 0xFFFF); }, 1015},
-        {"value length one more", [&](Hive& h) { put32(payload(h, l.longValue) + VkDataLength, 301); }, 1015},
-        {"value length huge", [&](Hive& h) { put32(payload(h, l.longValue) + VkDataLength, 0x7FFFFFFF); },
-         1015},
-        {"value length inline and huge",
-         [&](Hive& h) { put32(payload(h, l.longValue) + VkDataLength, 0x80000005); }, 1015},
-        // Subkey lists that loop: an ancestor's list, the key itself; and a count that disagrees.
-        {"subkeys are an ancestor's",
-         [&](Hive& h) {
-             put32(payload(h, l.a) + NkSubkeyCount, 2);
-             put32(payload(h, l.a) + NkSubkeyList, l.machineList);
-         },
-         1015},
-        {"subkeys hold the key itself", [&](Hive& h) { put32(payload(h, l.machineList) + 4, l.machine); },
-         1015},
-        {"subkey count", [&](Hive& h) { put32(payload(h, l.machine) + NkSubkeyCount, 3); }, 1015},
+    auto field = [](uint32_t cell, std::ptrdiff_t at, uint32_t value) {
+        return [=](Hive& h) { put32(payload(h, cell) + at, value); };
     };
-    for (const Case& c : cases) {
-        Hive h = base;
-        c.damage(h);
-        EXPECT_EQ(refusal(h), c.error) << c.what;
+    const std::pair<uint32_t, std::vector<std::pair<const char*, Damage>>> groups[] = {
+        {1009,
+         {{"base block signature", [](Hive& h) { h[0] = 'R'; }},
+          {"checksum", [](Hive& h) { h[OffChecksum] ^= 1; }},
+          {"format version", header(OffMinor, 9)},
+          {"root cell far outside", header(OffRootCell, 0x7FFFFFF8)}}},
+        {1015,
+         {{"bins size", header(OffBinsSize, 0x10000000)},
+          {"hbin signature", [](Hive& h) { h[BaseBlockSize] = 'x'; }},
+          {"nk signature", [&](Hive& h) { payload(h, l.a)[0] = 'x'; }},
+          {"vk signature", [&](Hive& h) { payload(h, l.longValue)[1] = 'x'; }},
+          {"lf signature", [&](Hive& h) { payload(h, l.machineList)[0] = 'x'; }},
+          // A cell's size field sits just before its payload.
+          {"cell beyond its bin", field(l.a, -4, uint32_t(-0x100000))},
+          {"cell size not a multiple of 8", field(l.a, -4, uint32_t(-12))},
+          {"value list outside", field(l.a, NkValueList, 0x7FFF0000)},
+          {"value list inside a cell", field(l.a, NkValueList, l.aValues + 8)},
+          {"more values than the list holds", field(l.a, NkValueCount, 0xFFFFFFFF)},
+          {"name length", [&](Hive& h) { put16(payload(h, l.a) + NkNameLength, 0xFFFF); }},
+          {"value length one more", field(l.longValue, VkDataLength, 301)},
+          {"value length huge", field(l.longValue, VkDataLength, 0x7FFFFFFF)},
+          {"value length inline and huge", field(l.longValue, VkDataLength, 0x80000005)},
+          // Subkey lists that loop: an ancestor's list, the key itself; and a count that disagrees.
+          {"subkeys are an ancestor's",
+           [&](Hive& h) {
+               put32(payload(h, l.a) + NkSubkeyCount, 2);
+               put32(payload(h, l.a) + NkSubkeyList, l.machineList);
+           }},
+          {"subkeys hold the key itself", field(l.machineList, 4, l.machine)},
+          {"subkey count", field(l.machine, NkSubkeyCount, 3)}}},
+    };
+    for (const auto& [error, cases] : groups) {
+        for (const auto& [what, damage] : cases) {
+            Hive h = base;
+            damage(h);
+            EXPECT_EQ(refusal(h), error) << what;
+        }
     }
 }
 
@@ -192,12 +184,11 @@ std::vector<CellInfo> cellsOf(const std::vector<uint8_t>& h) {
     std::vector<CellInfo> cells;
     uint32_t bins = get32(&h[OffBinsSize]);
     EXPECT_EQ(h.size(), BaseBlockSize + bins);
-    uint32_t at = 0;
-    while (at < bins) {
+    for (uint32_t at = 0, size; at < bins; at += size) {
         const uint8_t* bin = &h[BaseBlockSize + at];
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(bin), 4), "hbin");
         EXPECT_EQ(get32(bin + 4), at);
-        uint32_t size = get32(bin + 8);
+        size = get32(bin + 8);
         EXPECT_EQ(size % 4096, 0u);
         uint32_t pos = at + 32;
         while (pos < at + size) {
@@ -211,17 +202,16 @@ std::vector<CellInfo> cellsOf(const std::vector<uint8_t>& h) {
             pos += length;
         }
         EXPECT_EQ(pos, at + size);
-        at += size;
     }
     return cells;
 }
 
 std::map<std::string, int> signatures(const std::vector<CellInfo>& cells) {
+    static const std::set<std::string> kinds{"nk", "vk", "sk", "lf", "lh", "li", "ri", "db"};
     std::map<std::string, int> count;
     for (const auto& c : cells) {
         std::string sig(reinterpret_cast<const char*>(c.payload), 2);
-        if (sig == "nk" || sig == "vk" || sig == "sk" || sig == "lf" || sig == "lh" || sig == "li" ||
-            sig == "ri" || sig == "db")
+        if (kinds.contains(sig))
             ++count[sig];
     }
     return count;
@@ -245,20 +235,15 @@ std::shared_ptr<HiveTree> treeWithManyKeys(uint32_t minor) {
 } // namespace
 
 TEST(RegfWriterLayout, ListAndRecordKindsFollowTheFormatVersion) {
-    struct Expect {
-        uint32_t minor;
-        const char* leaf;
-        bool bigData;
-    };
-    for (Expect e :
-         {Expect{2, "li", false}, Expect{3, "lf", false}, Expect{4, "lf", true}, Expect{5, "lh", true}}) {
-        SCOPED_TRACE(e.minor);
-        auto bytes = hiveBytes(*treeWithManyKeys(e.minor));
-        EXPECT_EQ(get32(&bytes[OffMinor]), e.minor);
+    for (const auto& [minor, leaf, bigData] : {std::tuple{2u, "li", false}, std::tuple{3u, "lf", false},
+                                               std::tuple{4u, "lf", true}, std::tuple{5u, "lh", true}}) {
+        SCOPED_TRACE(minor);
+        auto bytes = hiveBytes(*treeWithManyKeys(minor));
+        EXPECT_EQ(get32(&bytes[OffMinor]), minor);
         // 1,100 subkeys: an index root over three leaves of at most 500, and one leaf for the root
         // key's two subkeys.
-        std::map<std::string, int> kinds{{"ri", 1}, {e.leaf, 4}, {"nk", 1103}, {"sk", 1}, {"vk", 3}};
-        if (e.bigData)
+        std::map<std::string, int> kinds{{"ri", 1}, {leaf, 4}, {"nk", 1103}, {"sk", 1}, {"vk", 3}};
+        if (bigData)
             kinds["db"] = 1;
         EXPECT_EQ(signatures(cellsOf(bytes)), kinds);
         auto again = RegfReader::read(bytes);
@@ -270,8 +255,6 @@ TEST(RegfWriterLayout, ListAndRecordKindsFollowTheFormatVersion) {
 
 TEST(RegfWriterLayout, HeaderNamesFlagsHashesAndSecurityReferences) {
     auto bytes = hiveBytes(*treeWithManyKeys(5));
-    EXPECT_EQ(get32(&bytes[OffChecksum]), baseBlockChecksum(bytes.data()));
-    EXPECT_EQ(get32(&bytes[OffSequence1]), get32(&bytes[OffSequence2]));
     EXPECT_EQ(get32(&bytes[OffMajor]), 1u);
     for (const auto& c : cellsOf(bytes)) {
         std::string sig(reinterpret_cast<const char*>(c.payload), 2);

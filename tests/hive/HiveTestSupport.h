@@ -1,11 +1,13 @@
 #pragma once
 #include "hive/HiveTree.h"
+#include "hive/OfflineRegKey.h"
 #include "hive/RegfWriter.h"
 #include "support/TestSupport.h"
 
 #include <cstdint>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace quendle::test {
@@ -31,6 +33,15 @@ inline std::vector<uint8_t> hiveBytes(const HiveTree& tree) {
     std::vector<uint8_t> out;
     RegfWriter::write(tree, [&](std::span<const uint8_t> b) { out.insert(out.end(), b.begin(), b.end()); });
     return out;
+}
+
+// A value as one comparable whole: whether it exists, its type and its data.
+using StoredValue = std::tuple<bool, uint32_t, std::vector<uint8_t>>;
+inline StoredValue storedValue(const OfflineRegKey& key, const std::string& name) {
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+    bool exists = key.GetValue(name, type, data);
+    return {exists, type, data};
 }
 
 } // namespace quendle::test

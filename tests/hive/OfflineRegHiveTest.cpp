@@ -33,13 +33,6 @@ std::vector<uint8_t> bytesOf(std::string_view s) {
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
-OfflineRegHive reopened(const OfflineRegHive& hive, ScratchDir& dir, const std::string& name) {
-    hive.Save(dir / name);
-    OfflineRegHive again;
-    again.Open(dir / name);
-    return again;
-}
-
 } // namespace
 
 TEST(OfflineRegKey, CreateMakesEveryMissingLevelAndOpenFindsItIgnoringCase) {
@@ -47,16 +40,11 @@ TEST(OfflineRegKey, CreateMakesEveryMissingLevelAndOpenFindsItIgnoringCase) {
     OfflineRegKey b = hive.RootKey().Create("REGISTRY\\MACHINE\\SOFTWARE\\A\\B");
     b.SetValue("v", 4, bytesOf("\x01\x02\x03\x04"));
     EXPECT_EQ(hive.RootKey().Open("REGISTRY\\MACHINE").EnumSubkeys(), std::vector<std::string>{"Software"});
-    EXPECT_EQ(hive.RootKey().Open("registry\\machine\\software").EnumSubkeys(),
-              std::vector<std::string>{"A"});
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
     // Leading, trailing and doubled backslashes name no key of their own.
     OfflineRegKey again = hive.RootKey().Open("\\registry\\\\MACHINE\\software\\a\\b\\");
-    ASSERT_TRUE(again.GetValue("V", type, data));
-    EXPECT_EQ(type, 4u);
-    EXPECT_EQ(data, bytesOf("\x01\x02\x03\x04"));
+    EXPECT_EQ(storedValue(again, "V"), StoredValue(true, 4u, bytesOf("\x01\x02\x03\x04")));
     // Creating an existing path opens it and keeps what is there.
+    uint32_t type = 0;
     EXPECT_TRUE(hive.RootKey().Create("REGISTRY\\Machine\\Software\\A\\B").GetType("v", type));
     EXPECT_EQ(hive.RootKey().Open("REGISTRY\\MACHINE\\Software\\A\\B").Name(), "B");
 }
@@ -83,16 +71,14 @@ TEST(OfflineRegKey, SubkeysAreListedInTheRegistrysOrderAndCompareIgnoringCaseBey
 TEST(OfflineRegKey, MissingKeysAndValuesFailWithError2AndItsText) {
     OfflineRegHive hive = newHive();
     OfflineRegKey root = hive.RootKey();
-    EXPECT_EQ(errorOf([&] { root.Open("REGISTRY\\MACHINE\\Nope"); }), 2u);
     EXPECT_EQ(errorOf([&] { root.Open("REGISTRY\\MACHINE\\Nope\\Deeper"); }), 2u);
     EXPECT_EQ(errorOf([&] { hive.DeleteKey("REGISTRY\\MACHINE\\Nope"); }), 2u);
     EXPECT_EQ(errorOf([&] { hive.DeleteKeyTree("REGISTRY\\MACHINE\\Nope"); }), 2u);
     OfflineRegKey sw = root.Open("REGISTRY\\MACHINE\\Software");
     EXPECT_EQ(errorOf([&] { sw.DeleteValue("absent"); }), 2u);
     // Reading a default value that is not there is no error.
-    uint32_t type = 99;
-    std::vector<uint8_t> data{1};
-    EXPECT_FALSE(sw.GetValue("", type, data));
+    uint32_t type = 0;
+    EXPECT_EQ(storedValue(sw, ""), StoredValue(false, 0u, {}));
     EXPECT_FALSE(sw.GetType("", type));
     try {
         root.Open("REGISTRY\\x");
@@ -126,17 +112,10 @@ TEST(OfflineRegHive, DeleteKeyRefusesSubkeysAndRootWhileDeleteKeyTreeRemovesAll)
 TEST(OfflineRegHive, OperationsOnWhatIsNotOpenRaiseTheNotOpenMessage) {
     OfflineRegHive hive;
     OfflineRegKey key;
-    for (auto f : std::vector<std::function<void()>>{[&] { hive.RootKey(); }, [&] { hive.Save("/tmp/x"); },
-                                                     [&] { hive.DeleteKey("a"); },
-                                                     [&] { key.SetValue("a", 1, nullptr, 0); },
-                                                     [&] { key.EnumSubkeys(); }, [&] { key.Create("a"); }}) {
-        try {
-            f();
-            ADD_FAILURE();
-        } catch (const Exception& e) {
-            EXPECT_EQ(e.message(), HiveNotOpenText);
-        }
-    }
+    for (auto f : std::vector<std::function<void()>>{
+             [&] { hive.RootKey(); }, [&] { hive.Save("/tmp/x"); }, [&] { hive.DeleteKey("a"); },
+             [&] { key.SetValue("a", 1, nullptr, 0); }, [&] { key.EnumSubkeys(); }, [&] { key.Create("a"); }})
+        EXPECT_EQ(failureOf(f), HiveNotOpenText);
 }
 
 TEST(OfflineRegHive, OpenAndSaveReportFileErrors) {
@@ -155,44 +134,24 @@ TEST(OfflineRegHive, OpenAndSaveReportFileErrors) {
     EXPECT_EQ(errorOf([&] { hive.Save(dir / "no-such-folder/Registry.dat"); }), 3u);
 }
 
-TEST(OfflineRegHive, ValuesKeepEveryTypeBitAndTheirExactDataInBothFormats) {
+// verify_hive.py stores every type bit and sizes from none to 1 MiB in both formats and reads them
+// back with hivex, libregf and reglookup. Two cases are judged here: libregf reads inline data
+// shorter than four bytes as zeros, and hivex and libregf read a big-data segment only up to four
+// bytes short of its cell's end, so they cut the one-byte last segment of a 16,345-byte value.
+TEST(OfflineRegHive, OneByteValuesAndTheSmallestBigDataRecordKeepTheirData) {
     for (uint32_t minor : {3u, 5u}) {
         SCOPED_TRACE(minor);
         ScratchDir dir;
         OfflineRegHive hive = newHive(minor);
         OfflineRegKey k = hive.RootKey().Create("REGISTRY\\MACHINE\\Software\\Types");
-        std::vector<uint8_t> big(1 << 20);
-        for (size_t i = 0; i < big.size(); ++i)
-            big[i] = static_cast<uint8_t>(i * 131 + i / 977);
-        std::vector<std::pair<uint32_t, std::vector<uint8_t>>> cases = {
-            {0x10000, {0, 0, 0, 0}},
-            {0x20000, {0, 0, 0, 0}},
-            {0x40000, {}},
-            {0x400001, bytesOf("C\0:\0\0\0")},
-            {0xFFFFFFFF, {7}},
-            {3, std::vector<uint8_t>(5, 9)},
-            {3, std::vector<uint8_t>(16344, 1)},
-            {3, std::vector<uint8_t>(16345, 2)},
-            {3, std::vector<uint8_t>(40000, 3)},
-            {3, big},
-        };
-        for (size_t i = 0; i < cases.size(); ++i)
-            k.SetValue("v" + std::to_string(i), cases[i].first, cases[i].second);
-        k.SetValue("", 0x40001, bytesOf("d\0\0\0"));
-        OfflineRegHive again = reopened(hive, dir, "out.dat");
-        EXPECT_EQ(again.formatMinorVersion(), minor);
+        const StoredValue one{true, 0xFFFFFFFF, {7}}, big{true, 3, bytesOf(randomBytes(16345))};
+        k.SetValue("one", std::get<1>(one), std::get<2>(one));
+        k.SetValue("big", std::get<1>(big), std::get<2>(big));
+        hive.Save(dir / "out.dat");
+        OfflineRegHive again;
+        again.Open(dir / "out.dat");
         OfflineRegKey r = again.RootKey().Open("REGISTRY\\MACHINE\\Software\\Types");
-        for (size_t i = 0; i < cases.size(); ++i) {
-            uint32_t type = 0;
-            std::vector<uint8_t> data;
-            ASSERT_TRUE(r.GetValue("v" + std::to_string(i), type, data));
-            EXPECT_EQ(type, cases[i].first) << i;
-            EXPECT_EQ(data, cases[i].second) << i;
-        }
-        uint32_t type = 0;
-        EXPECT_TRUE(r.GetType("", type));
-        EXPECT_EQ(type, 0x40001u);
-        EXPECT_EQ(r.EnumValues().size(), cases.size() + 1);
+        EXPECT_EQ(std::tuple(storedValue(r, "one"), storedValue(r, "big")), std::tuple(one, big));
     }
 }
 

@@ -1,16 +1,16 @@
 // Applies a list of registry edits to a hive, for the verifier that reads the result back with
 // other programs. Usage: hive_edit_helper <input hive | new:MINOR:ROOTNAME> <output hive> <edits>
-// Each line of the edits file is one operation, its fields separated by tabs; "\t", "\n", "\r"
-// and "\\" stand for themselves inside a field.
+// Each operation of the edits file ends at 0x1E, each of its fields at 0x1F.
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "hive/OfflineRegHive.h"
+#include "hive/RegistryValueText.h"
 #include "package/PackageRegistry.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,19 +18,12 @@ using namespace quendle;
 
 namespace {
 
-std::vector<std::string> fields(const std::string& line) {
-    std::vector<std::string> out(1);
-    for (size_t i = 0; i < line.size(); ++i) {
-        char c = line[i];
-        if (c == '\t') {
-            out.emplace_back();
-        } else if (c == '\\' && i + 1 < line.size()) {
-            char n = line[++i];
-            out.back() += n == 't' ? '\t' : n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-        } else {
-            out.back() += c;
-        }
-    }
+// Each field ends at 0x1F: no edit text holds it, so nothing needs escaping.
+std::vector<std::string> fields(const std::string& record) {
+    std::vector<std::string> out;
+    std::istringstream in(record);
+    for (std::string field; std::getline(in, field, '\x1f');)
+        out.push_back(field);
     return out;
 }
 
@@ -49,6 +42,10 @@ void applyEdit(PackageRegistry& registry, const std::vector<std::string>& f) {
         registry.DeleteRegistryKey(f.at(1));
     else if (op == "DeleteRegistryKeyTree")
         registry.DeleteRegistryKeyTree(f.at(1));
+    else if (op == "SetRawValue") // path, name, type in decimal, data in hex: what no command writes
+        registry.hive().RootKey().Create(f.at(1)).SetValue(f.at(2),
+                                                           static_cast<uint32_t>(std::stoul(f.at(3))),
+                                                           regtext::dataFromText(regtype::Binary, f.at(4)));
     else if (op == "CreateKeys") // path, name prefix, count
         for (int i = 0, n = std::stoi(f.at(3)); i < n; ++i)
             registry.hive().RootKey().Create(f.at(1) + "\\" + f.at(2) + std::to_string(i));
@@ -78,18 +75,12 @@ int main(int argc, char** argv) {
         }
         PackageRegistry registry(output);
         std::ifstream edits(argv[3]);
-        std::string line;
-        while (std::getline(edits, line)) {
-            if (!line.empty())
-                applyEdit(registry, fields(line));
-        }
+        for (std::string record; std::getline(edits, record, '\x1e');)
+            applyEdit(registry, fields(record));
         registry.hive();
         registry.save();
-    } catch (const Exception& e) {
+    } catch (const Exception& e) { // anything else ends the program with its text, as loudly
         std::cerr << "error: " << e.message() << "\n";
-        return 1;
-    } catch (const std::exception& e) {
-        std::cerr << "error: " << e.what() << "\n";
         return 1;
     }
     return 0;
