@@ -209,7 +209,9 @@ class Layout {
             v.segmentList = place(Kind::SegmentList, 4 * uint64_t{segments}, &key, i);
             for (uint32_t s = 0; s < segments; ++s) {
                 size_t take = std::min<size_t>(BigDataSegmentSize, length - size_t{s} * BigDataSegmentSize);
-                v.segments.push_back(place(Kind::Segment, take, &key, i, s));
+                // hivex and libregf read a segment only up to four bytes before its cell ends;
+                // a full segment's cell has those four bytes anyway, the last one gets them too.
+                v.segments.push_back(place(Kind::Segment, take + 4, &key, i, s));
             }
         } else {
             v.data = place(Kind::Data, length, &key, i);

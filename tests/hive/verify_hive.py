@@ -360,11 +360,13 @@ LEVEL_STEPS = [("SetRegistryKey", "overwrite"), ("SetRegistryKey", "merge"), ("S
                ("SetRegistryKey", "merge"), ("SetRegistryValue", "p", "expandsz", "[{Windows}]", "true"),
                ("SetRegistryValue", "p", "sz", "plain", "false"), ("SetVirtualizeRegValueDeleted", "p"),
                ("SetRegistryValue", "p", "dword", "1", "false")]
-# Every type bit, empty data, and sizes up to the largest value one cell holds (16,344) and beyond.
+# Every type bit, empty data, and sizes up to the largest value one cell holds (16,344) and beyond,
+# with last segments of 1 and 9 bytes (these readers stop four bytes before a segment's cell ends).
 # The data rise byte by byte, so no list or record signature shows up in them for the scan below.
 RAW_VALUES = [(0x40001, b"d\0\0\0"), (0x10000, b"\0" * 4), (0x20000, b"\0" * 4), (0x40000, b""),
               (0x400001, "C:".encode("utf-16le") + b"\0\0"), (0xFFFFFFFF, b"\7\0\0\0"), (3, b"\x09" * 5),
-              (3, b"\1" * 16344), (3, b"\3" * 40000), (3, bytes(i % 251 for i in range(1 << 20)))]
+              (3, b"\1" * 16344), (3, b"\5" * 16345), (3, b"\6" * 16353), (3, b"\3" * 40000),
+              (3, bytes(i % 251 for i in range(1 << 20)))]
 
 
 def new_hive_scenario(helper, minor, workdir):
