@@ -170,14 +170,8 @@ class ChunkCompressor {
             return;
         }
 #endif
-        zlibReady_ = deflateInit2(&zlib_, level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+        zlib_ = std::make_unique<DeflateStream>(level_);
     }
-    ~ChunkCompressor() {
-        if (zlibReady_)
-            deflateEnd(&zlib_);
-    }
-    ChunkCompressor(const ChunkCompressor&) = delete;
-    ChunkCompressor& operator=(const ChunkCompressor&) = delete;
 
     // Room for any 64 KiB chunk: stored blocks with their headers, and the flush.
     static constexpr size_t Capacity = 65536 + 65536 / 8 + 1024;
@@ -190,15 +184,16 @@ class ChunkCompressor {
         if (isalLevel_)
             return compressIsal(data, length, out);
 #endif
-        if (!zlibReady_ || deflateReset(&zlib_) != Z_OK)
+        z_stream* z = zlib_->get();
+        if (!zlib_->ok() || deflateReset(z) != Z_OK)
             return false;
-        zlib_.next_in = const_cast<uint8_t*>(data);
-        zlib_.avail_in = static_cast<uInt>(length);
-        zlib_.next_out = out.data.get();
-        zlib_.avail_out = static_cast<uInt>(Capacity);
-        if (deflate(&zlib_, Z_FULL_FLUSH) != Z_OK || zlib_.avail_in != 0 || zlib_.avail_out == 0)
+        z->next_in = const_cast<uint8_t*>(data);
+        z->avail_in = static_cast<uInt>(length);
+        z->next_out = out.data.get();
+        z->avail_out = static_cast<uInt>(Capacity);
+        if (deflate(z, Z_FULL_FLUSH) != Z_OK || z->avail_in != 0 || z->avail_out == 0)
             return false;
-        out.size = Capacity - zlib_.avail_out;
+        out.size = Capacity - z->avail_out;
         return true;
     }
 
@@ -223,8 +218,7 @@ class ChunkCompressor {
     std::unique_ptr<uint8_t[]> isalLevel_;
 #endif
     int level_;
-    z_stream zlib_{};
-    bool zlibReady_ = false;
+    std::unique_ptr<DeflateStream> zlib_;
 };
 
 } // namespace
