@@ -21,6 +21,8 @@ constexpr uint64_t MaxTrailerBytes = 64;
 // Raw bytes read, checked on all threads and written to the new archive at a time (two such
 // batches are in flight: one checked while the next is read).
 constexpr size_t CopyBatchBytes = 2 << 20;
+// Each of the two windows of small entries checked ahead: together as much as one batch.
+constexpr size_t WindowBytes = CopyBatchBytes / 2;
 
 #ifndef QUENDLE_HAVE_ISAL
 // inflate's data_type: unused bits (low 6), the final block (64), stopped at a block boundary (128).
@@ -277,7 +279,7 @@ void CheckedCopy::readWindow(Window& window, size_t from, const RawOpener& open)
     window.entries.clear();
     window.start = from;
     if (window.input.empty())
-        window.input.resize(CopyBatchBytes + MaxBlockBytes + MaxTrailerBytes);
+        window.input.resize(WindowBytes + MaxBlockBytes + MaxTrailerBytes);
     size_t used = 0;
     for (size_t i = from; i < plan_.size(); ++i) {
         const ArchivedEntry& entry = *plan_[i];

@@ -138,9 +138,11 @@ bool DirectWriter::truncateTo(uint64_t size) {
 }
 
 bool DirectWriter::worksFor(int fd) {
-    Buffer probe;
-    std::memset(probe.data, 0, Alignment);
-    bool works = writeFully(fd, probe.data, Alignment, 0) == 0;
+    std::unique_ptr<void, decltype(&std::free)> probe(std::aligned_alloc(Alignment, Alignment), &std::free);
+    if (!probe)
+        return false;
+    std::memset(probe.get(), 0, Alignment);
+    bool works = writeFully(fd, static_cast<const uint8_t*>(probe.get()), Alignment, 0) == 0;
     return ::ftruncate(fd, 0) == 0 && works;
 }
 

@@ -17,7 +17,7 @@ class DirectWriter {
   public:
     // Buffer addresses, file offsets and lengths of direct I/O are multiples of this.
     static constexpr size_t Alignment = 4096;
-    static constexpr size_t BufferSize = 2 << 20;
+    static constexpr size_t BufferSize = 1 << 20;
 
     // `fd` is an empty file open for reading and writing with O_DIRECT; it stays the caller's.
     explicit DirectWriter(int fd);
