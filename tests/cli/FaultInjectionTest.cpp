@@ -1,8 +1,7 @@
 // Faults around a run: a full temp folder while extracting and while saving, a source file that
-// cannot be read or vanishes before the save, and a package path that is a folder or a dangling
-// link. Each ends with a clear message and the failure code, the package file as it was, and no
-// workspace left. (A full or read-only package folder, signals and kill -9 are covered by the
-// interruption tests.)
+// cannot be read or vanishes before the save. Each ends with a clear message and the failure
+// code, the package file as it was, and no workspace left. (A full or read-only package folder,
+// signals and kill -9 are covered by the interruption tests.)
 #include "HostileTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -27,51 +26,61 @@ std::string pipedRun(const std::string& dir, const std::string& tmp, const std::
 
 } // namespace
 
-TEST(FaultInjection, FullTempFolderWhileExtractingKeepsThePackageAndLeavesNothing) {
+TEST(FaultInjection, AFullTempFolderWhileExtractingOrSavingKeepsThePackageAndLeavesNothing) {
     if (!canMountPrivately())
         GTEST_SKIP() << "needs root and mount namespaces";
-    ScratchDir dir;
-    std::string package = packageWithPayload(dir, 2 << 20);
-    FileStamp before = stampOf(package);
-    std::string tmp = dir / "tmp";
-    fs::create_directories(tmp);
-    std::string script = "mount -t tmpfs -o size=1m tmpfs " + shellQuote(tmp) +
-                         " && TMPDIR=" + shellQuote(tmp) + " NO_COLOR=1 " + shellQuote(quendleExe()) +
-                         " /Update " + shellQuote(package) + " Set-NodeText AppxManifest.xml -xpath " +
-                         DisplayNameXPath + " -nodetext Full; echo \"exit=$?\"; ls -A " + shellQuote(tmp);
-    RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
-    EXPECT_HAS(r.out, "Failed to open: " + package + " (invalid file format).\nCause: ");
-    // The declared sizes do not fit: refused before the first byte is written.
-    EXPECT_HAS(r.out, "bytes that may be extracted into " + tmp + "/{");
-    EXPECT_TRUE(r.out.ends_with("exit=100\n")) << "nothing left in the temp folder:\n" << r.out;
-    EXPECT_TRUE(stampOf(package) == before);
-}
-
-TEST(FaultInjection, FullTempFolderWhileSavingKeepsThePackageAndLeavesNothing) {
-    if (!canMountPrivately())
-        GTEST_SKIP() << "needs root and mount namespaces";
-    ScratchDir dir;
-    std::string package = packageWithPayload(dir, 1 << 20);
-    FileStamp before = stampOf(package);
-    std::string tmp = dir / "tmp";
-    fs::create_directories(tmp);
-    // Extracted and edited with room to spare; then the temp folder's file system is filled up,
-    // and only then does the command file end and the save begin.
-    std::string script =
-        "mount -t tmpfs -o size=300m tmpfs " + shellQuote(tmp) + " && " +
-        pipedRun(
-            dir.path(), tmp, package,
-            std::string("Set-NodeText AppxManifest.xml -xpath ") + DisplayNameXPath + " -nodetext Full\n",
-            "Replaced text", "dd if=/dev/zero of=" + shellQuote(tmp + "/filler") + " bs=1M 2>/dev/null") +
-        "; rm " + shellQuote(tmp + "/filler") + "; ls -A " + shellQuote(tmp);
-    RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
-    // The archive goes beside the package; what fails is the block map, the one file the save
-    // writes in the temp folder.
-    EXPECT_HAS(r.out, "File \"" + tmp + "/{");
-    EXPECT_HAS(r.out, "/AppxBlockMap.xml\" could not be written.\n");
-    EXPECT_LACKS(r.out, "Package updated successfully");
-    EXPECT_TRUE(r.out.ends_with("exit=100\n")) << "nothing left in the temp folder:\n" << r.out;
-    EXPECT_TRUE(stampOf(package) == before);
+    struct Case {
+        const char* name;
+        size_t payload;
+        const char* tmpfsSize;
+        std::string waitFor, meanwhile;
+        std::vector<std::string> messages; // "@" stands for the temp folder, "%" for the package
+    };
+    const Case cases[] = {
+        // The declared sizes do not fit: refused before the first byte is written.
+        {"extracting",
+         2 << 20,
+         "1m",
+         "exit=",
+         "true",
+         {"Failed to open: % (invalid file format).\nCause: ", "bytes that may be extracted into @/{"}},
+        // Extracted and edited with room to spare; then the temp folder's file system is filled up,
+        // and only then does the command file end and the save begin. The archive goes beside the
+        // package; what fails is the block map, the one file the save writes in the temp folder.
+        {"saving",
+         1 << 20,
+         "300m",
+         "Replaced text",
+         "dd if=/dev/zero of=@/filler bs=1M 2>/dev/null",
+         {"File \"@/{", "/AppxBlockMap.xml\" could not be written.\n"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchDir dir;
+        std::string package = packageWithPayload(dir, c.payload);
+        FileStamp before = stampOf(package);
+        std::string tmp = dir / "tmp";
+        fs::create_directories(tmp);
+        auto fill = [&](std::string text) {
+            for (auto [mark, with] : {std::pair{"@", tmp}, std::pair{"%", package}})
+                for (size_t at; (at = text.find(mark)) != std::string::npos;)
+                    text.replace(at, 1, with);
+            return text;
+        };
+        std::string script = "mount -t tmpfs -o size=" + std::string(c.tmpfsSize) + " tmpfs " +
+                             shellQuote(tmp) + " && " +
+                             pipedRun(dir.path(), tmp, package,
+                                      std::string("Set-NodeText AppxManifest.xml -xpath ") +
+                                          DisplayNameXPath + " -nodetext Full\n",
+                                      c.waitFor, fill(c.meanwhile)) +
+                             "; rm -f " + shellQuote(tmp + "/filler") + "; ls -A " + shellQuote(tmp);
+        RunResult r = runProgram({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script + " 2>&1"});
+        for (const std::string& message : c.messages)
+            EXPECT_HAS(r.out, fill(message));
+        EXPECT_LACKS(r.out, "Package updated successfully");
+        EXPECT_TRUE(r.out.ends_with("exit=100\n")) << "nothing left in the temp folder:\n" << r.out;
+        EXPECT_TRUE(stampOf(package) == before);
+    }
 }
 
 TEST(FaultInjection, SourceFileThatVanishesBeforeTheSaveFailsItAndKeepsThePackage) {
@@ -123,22 +132,4 @@ TEST(FaultInjection, UnreadableSourceFileFailsTheSaveAndKeepsThePackage) {
     EXPECT_LACKS(run.output, "nobody may read this");
     EXPECT_TRUE(stampOf(package) == before);
     EXPECT_TRUE(run.tempLeftovers.empty());
-}
-
-TEST(FaultInjection, APackagePathThatIsAFolderOrADanglingLinkIsRefusedAndLeftAsItIs) {
-    ScratchDir dir;
-    fs::create_directories(dir / "folder.appv/inside");
-    fs::create_symlink(dir / "nowhere.appv", dir / "dangling.appv");
-    const std::pair<std::string, std::string> cases[] = {
-        {dir / "folder.appv", "Failed to open: " + dir / "folder.appv" + " (invalid file format)."},
-        {dir / "dangling.appv", "File not found"}};
-    for (const auto& [package, message] : cases) {
-        MeasuredRun run = runQuendleMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml",
-                                              "-xpath", DisplayNameXPath, "-nodetext", "E"});
-        EXPECT_EQ(run.exitCode, 100);
-        EXPECT_HAS(run.output, message);
-        EXPECT_TRUE(run.tempLeftovers.empty());
-    }
-    EXPECT_TRUE(fs::is_directory(dir / "folder.appv/inside"));
-    EXPECT_FALSE(fs::exists(dir / "nowhere.appv"));
 }

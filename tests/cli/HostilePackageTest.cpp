@@ -158,20 +158,6 @@ TEST(HostilePackage, TenGibibyteZipBombDeclaredHonestlyIsRefusedBeforeFillingThe
     EXPECT_LT(run.seconds, 20.0);
 }
 
-TEST(HostilePackage, ManifestWithASmallEntityIsSavedWithoutItsDtd) {
-    ASSERT_FALSE(demoPackage().empty());
-    ScratchDir dir;
-    Hostile h = hostile(dir, "entity-small");
-    MeasuredRun run = editDisplayName(h.package);
-    ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_HAS(run.output, "Replaced text \"Demo Notes\" with text \"Edited\"");
-    EXPECT_TRUE(run.tempLeftovers.empty());
-    EXPECT_EQ(runShell("unzip -tq " + shellQuote(h.package)).exitCode, 0);
-    EXPECT_LACKS(entryBytes(h.package, "AppxManifest.xml"), "DOCTYPE");
-    EXPECT_EQ(
-        runShell("unzip -p " + shellQuote(h.package) + " AppxManifest.xml | xmllint --noout -").exitCode, 0);
-}
-
 TEST(HostilePackage, HiveFreeSpaceCostsNoMemory) {
     ASSERT_FALSE(demoPackage().empty());
     // 256 MiB of one-page bins, each a free cell: scanned, never held, and not saved again.

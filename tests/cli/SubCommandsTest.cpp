@@ -153,6 +153,8 @@ TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
               "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"/>");
     const std::string Set =
         "Set-NodeText AppxManifest.xml -xpath //appx:Properties/appx:DisplayName -nodetext x";
+    // Without -nofail a failing line ends the command file before the save.
+    writeCommandFile(dir / "halt.qdc", {Set, "Del-Nodes AppxManifest.xml -xpath //appx:Properties["});
     struct Case {
         std::string line; // after "/Update demo.appv" unless it names its command; "+" is a space
         std::string message;
@@ -185,6 +187,7 @@ TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
         {Set + " /Del-Nodes AppxBlockMap.xml -xpath //x",
          "Invalid \"appv_manifest_file\" parameter value: \"AppxBlockMap.xml\"."},
         {"/BatchFileUpdate demo.appv missing.txt", "/missing.txt\".\n"},
+        {"/BatchFileUpdate demo.appv halt.qdc", "Invalid XPath expression: \"//appx:Properties[\".", 1},
         {"TransformManifest AppxManifest.xml missing.xsl",
          "Win32 Error [2]: \"The system cannot find the file specified.\"", -1, 2},
         {"TransformManifest AppxManifest.xml t.xsl -a 1 b 2",
