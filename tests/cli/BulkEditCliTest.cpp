@@ -15,16 +15,13 @@ const std::string Plugins = R"(Root\VFS\ProgramFilesX86\Demo Notes\Plugins)";
 
 class BulkEditCli : public DemoPackageTest {
   protected:
-    RunResult quendle(const std::vector<std::string>& args) {
-        QuendleRun run = runQuendle(args, RunOptions{{{"LANG", "en_US.UTF-8"}}, dir.path()});
-        EXPECT_TRUE(run.tempLeftovers.empty());
-        return run.result;
+    std::string quendle(const std::vector<std::string>& args) {
+        return succeeded(args, RunOptions{{{"LANG", "en_US.UTF-8"}}, dir.path()});
     }
 
     // Empty when the metadata and content types agree with the files; otherwise the reasons.
     std::string metadataProblems(const std::string& appv) {
-        RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/verify_metadata.py", appv});
-        return r.exitCode == 0 ? "" : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
+        return scriptProblems("verify_metadata.py", {appv});
     }
 };
 
@@ -41,13 +38,12 @@ TEST_F(BulkEditCli, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndContentT
     std::filesystem::create_symlink("../outside.txt", dir / "src/escape.txt");
     std::filesystem::create_symlink("LICENSE", dir / "src/COPYING");
 
-    RunResult r = quendle({"/Update", "demo.appv", "Add-Folder", Plugins + "\\", "src"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_HAS(r.out, "Added folder \"" + Plugins + "\" to package: 2003 files.\n");
-    EXPECT_HAS(r.out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n");
-    EXPECT_HAS(r.out, "Added 2004 files in 2 folders to package.\n");
-    EXPECT_HAS(r.out, "escape.txt\": it links to a place outside the folder.\n");
-    EXPECT_LACKS(r.out, "Added file \"") << "one line per folder, not per file";
+    std::string out = quendle({"/Update", "demo.appv", "Add-Folder", Plugins + "\\", "src"});
+    EXPECT_HAS(out, "Added folder \"" + Plugins + "\" to package: 2003 files.\n");
+    EXPECT_HAS(out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n");
+    EXPECT_HAS(out, "Added 2004 files in 2 folders to package.\n");
+    EXPECT_HAS(out, "escape.txt\": it links to a place outside the folder.\n");
+    EXPECT_LACKS(out, "Added file \"") << "one line per folder, not per file";
 
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(metadataProblems(package), "");
@@ -65,17 +61,16 @@ TEST_F(BulkEditCli, DelFolderLeavesNoOrphanEntryOrContentType) {
     writeFile(dir / "src/doc/guide.txt", "txt is used by the package's notes.txt too");
     writeFile(dir / "src/doc/LICENSE", "extension-less: an Override");
     writeFile(dir / "keep/keep.me", "stays");
-    RunResult r = quendle({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Add-Folder",
-                           R"(Root\VFS\ProgramFilesX86\Demo Notes\Kept)", "keep"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    quendle({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Add-Folder",
+             R"(Root\VFS\ProgramFilesX86\Demo Notes\Kept)", "keep"});
     ASSERT_EQ(metadataProblems(package), "");
 
     // Typed in another letter case: the files match as on Windows, and so do their entries.
-    r = quendle({"/Update", "demo.appv", "Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\PLUGINS)"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_HAS(r.out, "from package: 4 files.\n");
-    EXPECT_HAS(r.out, "Removed element from [Content_Types].xml:\n"
-                      "<Default ContentType=\"appv/vfs-file\" Extension=\"uniq\"/>\n");
+    const std::string out =
+        quendle({"/Update", "demo.appv", "Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\PLUGINS)"});
+    EXPECT_HAS(out, "from package: 4 files.\n");
+    EXPECT_HAS(out, "Removed element from [Content_Types].xml:\n"
+                    "<Default ContentType=\"appv/vfs-file\" Extension=\"uniq\"/>\n");
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(metadataProblems(package), "") << "verify_metadata.py also reports orphan entries and types";
     // unzip reads "[...]" in an entry name as a pattern.
@@ -91,11 +86,10 @@ TEST_F(BulkEditCli, VerifierCatchesAMissingEntryAndAWrongShortName) {
     // The checks above are only worth something if the verifier fails on a broken package.
     writeFile(dir / "src/longname_one.txt", "1");
     writeFile(dir / "src/longname_two.txt", "2");
-    RunResult r = quendle({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Set-ElementAttribute",
-                           "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='longname_two.txt']",
-                           "-attributename", "Short", "-attributevalue", "LONGNA~1.TXT", "/Del-SingleNode",
-                           "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='readme.md']"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    quendle({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Set-ElementAttribute",
+             "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='longname_two.txt']", "-attributename",
+             "Short", "-attributevalue", "LONGNA~1.TXT", "/Del-SingleNode", "FilesystemMetadata.xml",
+             "-xpath", "//appv:Entry[@Long='readme.md']"});
     const std::string problems = metadataProblems(package);
     EXPECT_HAS(problems, "no entry chain for Root/VFS/ProgramFilesX86/Demo Notes/readme.md");
     EXPECT_HAS(problems, "duplicate short name LONGNA~1.TXT");
@@ -127,8 +121,7 @@ TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
          "Del-RegistryKeyAndSubkeys \"" + key + "\\Fonts\"",
          R"(Set-RegistryValue "REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Quendle Demo\Window" )"
          "-valuename Maximized -type dword -value 1"});
-    RunResult r = quendle({"/BatchFileUpdate", "byhand.appv", "byhand.qdc"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    quendle({"/BatchFileUpdate", "byhand.appv", "byhand.qdc"});
     const std::string expected = hivexExport(byHand);
     EXPECT_HAS(expected, "\"Maximized\"=dword:00000001");
 
@@ -142,10 +135,9 @@ TEST_F(BulkEditCli, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
                                          "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle Demo\\Notes\\Fonts]\r\n\r\n"
                                          "[HKEY_CURRENT_USER\\Software\\Quendle Demo\\Window]\r\n"
                                          "\"Maximized\"=dword:00000001\r\n"));
-    r = quendle({"/Update", "demo.appv", "Import-Registry", "edits.reg"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_HAS(r.out, "Imported registry file \"edits.reg\": 2 keys written, 1 keys deleted, 4 values set, 1 "
-                      "values deleted.\n");
+    const std::string out = quendle({"/Update", "demo.appv", "Import-Registry", "edits.reg"});
+    EXPECT_HAS(out, "Imported registry file \"edits.reg\": 2 keys written, 1 keys deleted, 4 values set, 1 "
+                    "values deleted.\n");
     EXPECT_EQ(hivexExport(package), expected);
 }
 
@@ -155,9 +147,8 @@ TEST_F(BulkEditCli, ImportRegistryKeepsAppVBits) {
                                  "[HKLM\\SOFTWARE\\Quendle Demo\\Notes]\n"
                                  "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Other\"\n"
                                  "\"Big\"=hex(b):01,00,00,00,00,00,00,80\n");
-    RunResult r = quendle({"/Update", "demo.appv", "Set-RegistryValue", key, "-valuename", "InstallFolder",
-                           "-type", "sz", "-value", "x", "-pathvariable", "/Import-Registry", "paths.reg"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    quendle({"/Update", "demo.appv", "Set-RegistryValue", key, "-valuename", "InstallFolder", "-type", "sz",
+             "-value", "x", "-pathvariable", "/Import-Registry", "paths.reg"});
     const std::string hive = hivexExport(package);
     EXPECT_HAS(hive, "\"InstallFolder\"=hex(400001):") << "the path-variable bit stays\n" << hive;
     EXPECT_HAS(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80");
@@ -176,8 +167,7 @@ TEST_F(BulkEditCli, ShortNamesFollowXmlEditsMadeBetweenAddFileLines) {
          "-attributename Short -attributevalue LONGNA~3.TXT",
          "Add-File \"" + folder + "longname_c.txt\" f.txt", "Add-File \"" + folder + "longname_d.txt\" f.txt",
          "Add-File \"" + folder + "longname_e.txt\" f.txt"});
-    RunResult r = quendle({"/BatchFileUpdate", "demo.appv", "edits.qdc"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    quendle({"/BatchFileUpdate", "demo.appv", "edits.qdc"});
     EXPECT_EQ(
         queryPart(package, "FilesystemMetadata.xml",
                   "ns = '{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
@@ -201,8 +191,7 @@ TEST_F(BulkEditCli, ImportRegistryIntoARealHiveUsesItsOwnTopKeys) {
                                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle]\n\"a\"=\"1\"\n\n"
                                   "[HKEY_CLASSES_ROOT\\.quendle]\n@=\"Quendle.File\"\n\n"
                                   "[HKEY_CURRENT_USER\\Software\\Quendle]\n\"b\"=dword:00000002\n");
-    RunResult r = quendle({"/Update", real, "Import-Registry", "office.reg"});
-    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    quendle({"/Update", real, "Import-Registry", "office.reg"});
     const std::string hive = hivexExport(real);
     EXPECT_HAS(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n") << "the hive's own spelling";
     EXPECT_LACKS(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]");

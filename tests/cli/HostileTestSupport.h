@@ -124,6 +124,39 @@ inline void replaceInFile(const std::string& path, const std::string& what, cons
     writeFile(path, text.replace(at, what.size(), with));
 }
 
+// A run that must succeed and leave its temp folder empty: its standard output and error.
+inline std::string succeeded(const std::vector<std::string>& args, const RunOptions& options = {}) {
+    QuendleRun run = runQuendle(args, options);
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
+    return run.result.out + run.result.err;
+}
+
+// The standard output of a Python script given `args`, with its error text when it failed.
+inline std::string pythonRun(const std::string& script, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/python3", "-c", script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = runProgram(argv);
+    return r.exitCode == 0 ? r.out : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
+}
+
+// What a helper script of tests/cli says when it fails (with its exit code), or "" when it succeeds.
+inline std::string scriptProblems(const std::string& script, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/python3", sourceDir() + "/tests/cli/" + script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = runProgram(argv);
+    return r.exitCode == 0 ? "" : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
+}
+
+// A copy of a package with one defect planted by the independent helper.
+inline std::string damagedCopy(const std::string& from, const std::string& out,
+                               const std::vector<std::string>& defect) {
+    std::vector<std::string> args{from, out};
+    args.insert(args.end(), defect.begin(), defect.end());
+    EXPECT_EQ(scriptProblems("damage_package.py", args), "");
+    return out;
+}
+
 // A fresh copy of the demo package for each test, and runs that must leave their temp folder empty.
 class DemoPackageTest : public ::testing::Test {
   protected:
@@ -138,6 +171,8 @@ class DemoPackageTest : public ::testing::Test {
         EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
         return run;
     }
+
+    std::string saved(const std::vector<std::string>& args) { return succeeded(args, runOptions); }
 
     // "/Update <package>" and the words of `line`, where "+" stands for a space inside a word.
     std::vector<std::string> update(const std::string& line) {

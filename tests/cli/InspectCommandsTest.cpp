@@ -11,20 +11,10 @@ namespace {
 const std::string NotesEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt";
 const std::string ReadmeEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/readme.md";
 
-std::string cliScript(const std::string& name) {
-    return sourceDir() + "/tests/cli/" + name;
-}
-
 class InspectCommands : public DemoPackageTest {
   protected:
-    // A copy of the package with one defect planted by the independent helper.
     std::string damaged(const std::string& name, const std::vector<std::string>& defect) {
-        std::string out = dir / (name + ".appv");
-        std::vector<std::string> argv{"/usr/bin/python3", cliScript("damage_package.py"), package, out};
-        argv.insert(argv.end(), defect.begin(), defect.end());
-        RunResult r = runProgram(argv);
-        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-        return out;
+        return damagedCopy(package, dir / (name + ".appv"), defect);
     }
 
     // A package built from the demo folder after `edit` changed a copy of it.
@@ -40,19 +30,13 @@ class InspectCommands : public DemoPackageTest {
 
 TEST_F(InspectCommands, VerifyPassesWhatQuendleSavesAndChangesNothing) {
     writeFile(dir / "big.bin", std::string(300000, 'b') + std::string(70000, 'c'));
-    QuendleRun edit =
-        runQuendle({"/Update", package, "Add-File", R"(Root\VFS\ProgramFilesX86\My App\big data.bin)",
-                    dir / "big.bin", "/Set-RegistryKey", R"(REGISTRY\MACHINE\SOFTWARE\Gone)",
-                    "-virtualizationlevel", "deleted", "/Add-ScriptFile", dir / "big.bin"});
-    ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
+    succeeded({"/Update", package, "Add-File", R"(Root\VFS\ProgramFilesX86\My App\big data.bin)",
+               dir / "big.bin", "/Set-RegistryKey", R"(REGISTRY\MACHINE\SOFTWARE\Gone)",
+               "-virtualizationlevel", "deleted", "/Add-ScriptFile", dir / "big.bin"});
     ASSERT_EQ(verifyPackage(package), "");
-    FileStamp before = stampOf(package);
-
-    QuendleRun run = runQuendle({"/Verify", package});
-    EXPECT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_HAS(run.result.out, "Package verified: " + package + " is sound.");
-    EXPECT_TRUE(stampOf(package) == before);
-    EXPECT_TRUE(run.tempLeftovers.empty());
+    original = stampOf(package);
+    EXPECT_HAS(succeeded({"/Verify", package}), "Package verified: " + package + " is sound.");
+    expectUntouched();
 }
 
 TEST_F(InspectCommands, VerifyNamesEachPlantedDefect) {
@@ -111,20 +95,20 @@ TEST_F(InspectCommands, VerifyReportsInRedOnlyOnATerminalAndRefusesWhatIsNoPacka
     EXPECT_LACKS(runQuendle({"/Verify", bad}).result.out, "\x1b[") << "no colours without a terminal";
 
     writeFile(dir / "text.appv", "not an archive at all");
-    QuendleRun notZip = runQuendle({"/Verify", dir / "text.appv"});
-    EXPECT_EQ(notZip.result.exitCode, 100);
-    EXPECT_HAS(notZip.result.out, "The archive has no end of central directory record.");
-    QuendleRun missing = runQuendle({"/Verify", dir / "absent.appv"});
-    EXPECT_EQ(missing.result.exitCode, 100);
-    EXPECT_HAS(missing.result.out, "File not found");
+    for (auto [name, message] :
+         {std::pair{"text.appv", "The archive has no end of central directory record."},
+          std::pair{"absent.appv", "File not found"}}) {
+        QuendleRun refused = runQuendle({"/Verify", dir / name});
+        EXPECT_EQ(refused.result.exitCode, 100);
+        EXPECT_HAS(refused.result.out, message);
+    }
 }
 
 TEST_F(InspectCommands, InfoJsonIsOneDocumentThatAgreesWithZipfile) {
     writeFile(dir / "setup.cmd", "@echo off\r\n");
-    ASSERT_EQ(runQuendle({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"}).result.exitCode, 0);
-    QuendleRun run = runQuendle({"/Info", package, "-json", "-files"});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    writeFile(dir / "info.json", run.result.out);
+    succeeded({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"});
+    const std::string json = succeeded({"/Info", package, "-json", "-files"});
+    writeFile(dir / "info.json", json);
     // The whole of standard output must parse: no banner, no progress, nothing else.
     const char* script = R"py(import json, sys, zipfile
 info = json.load(open(sys.argv[1], encoding='utf-8'))
@@ -141,20 +125,17 @@ assert (idn['name'], idn['version'], idn['manifestSchemaVersion'], idn['packageI
 assert info['history'][0]['packagingEngine'] == 'make_demo_package', info['history']
 assert info['files'][1]['path'] == r'Root\VFS\ProgramFilesX86\Demo Notes\config\settings.ini', info['files'][1]
 )py";
-    RunResult check = runProgram({"/usr/bin/python3", "-c", script, dir / "info.json", package});
-    EXPECT_EQ(check.exitCode, 0) << check.err << run.result.out;
+    EXPECT_EQ(pythonRun(script, {dir / "info.json", package}), "") << json;
 
-    QuendleRun text = runQuendle({"/Info", package});
-    EXPECT_HAS(text.result.out, "Display name:            Demo Notes\n");
-    EXPECT_HAS(text.result.out, "Scripts:                 setup.cmd\n");
-    EXPECT_LACKS(text.result.out, "notes.txt") << "files are listed only with -files";
+    const std::string text = succeeded({"/Info", package});
+    EXPECT_HAS(text, "Display name:            Demo Notes\n");
+    EXPECT_HAS(text, "Scripts:                 setup.cmd\n");
+    EXPECT_LACKS(text, "notes.txt") << "files are listed only with -files";
 }
 
 TEST_F(InspectCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
     std::string out = dir / "expanded";
-    QuendleRun run = runQuendle({"/Expand", package, out});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_HAS(run.result.out, "Expanded 10 files of");
+    EXPECT_HAS(succeeded({"/Expand", package, out}), "Expanded 10 files of");
     const char* script = R"py(import os, sys, zipfile, urllib.parse
 z = zipfile.ZipFile(sys.argv[1])
 for n in z.namelist():
@@ -162,15 +143,14 @@ for n in z.namelist():
 count = sum(len(f) for _, _, f in os.walk(sys.argv[2]))
 assert count == len(z.namelist()), count
 )py";
-    RunResult check = runProgram({"/usr/bin/python3", "-c", script, package, out});
-    EXPECT_EQ(check.exitCode, 0) << check.err;
+    EXPECT_EQ(pythonRun(script, {package, out}), "");
 
     // A folder that holds something is kept unless the user says otherwise.
     writeFile(out + "/mine.txt", "keep");
     QuendleRun refused = runQuendle({"/Expand", package, out});
     EXPECT_EQ(refused.result.exitCode, 100);
     EXPECT_HAS(refused.result.out, "is not empty. Add -force");
-    EXPECT_EQ(runQuendle({"/Expand", package, out, "-force"}).result.exitCode, 0);
+    succeeded({"/Expand", package, out, "-force"});
     EXPECT_EQ(readFile(out + "/mine.txt"), "keep");
 
     // The reader's checks hold: an entry that climbs out of the folder stops everything.
@@ -193,30 +173,21 @@ TEST_F(InspectCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
          R"(-pathvariable)",
          R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Bytes -type binary -value 00ff10)",
          R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Said -type sz -value "a ""b"" C:\d")"});
-    QuendleRun edit = runQuendle({"/BatchFileUpdate", package, dir / "edits.qdc"});
-    ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
+    succeeded({"/BatchFileUpdate", package, dir / "edits.qdc"});
     // A line end inside a value is given on the command line.
-    edit = runQuendle({"/Update", package, "Set-RegistryValue",
-                       R"(REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Mine)", "-valuename", "List", "-type",
-                       "multisz", "-value", "one\r\ntwo"});
-    ASSERT_EQ(edit.result.exitCode, 0) << edit.result.out;
+    succeeded({"/Update", package, "Set-RegistryValue",
+               R"(REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Mine)", "-valuename", "List", "-type",
+               "multisz", "-value", "one\r\ntwo"});
     writeFile(dir / "hivex.reg", hivexExport(package));
 
     std::string regFile = dir / "exported.reg";
-    QuendleRun toFile = runQuendle({"/Export-Registry", package, regFile});
-    ASSERT_EQ(toFile.result.exitCode, 0) << toFile.result.out;
+    succeeded({"/Export-Registry", package, regFile});
     EXPECT_EQ(readFile(regFile).substr(0, 12), std::string("\xFF\xFEW\0i\0n\0d\0o\0w\0", 12));
-    QuendleRun toStdout = runQuendle({"/Export-Registry", package});
-    ASSERT_EQ(toStdout.result.exitCode, 0);
-    writeFile(dir / "stdout.reg", toStdout.result.out);
-    EXPECT_EQ(toStdout.result.out.substr(0, 38), "Windows Registry Editor Version 5.00\n\n");
-
-    for (const std::string& ours : {regFile, dir / "stdout.reg"}) {
-        RunResult cmp =
-            runProgram({"/usr/bin/python3", cliScript("compare_reg.py"), ours, dir / "hivex.reg"});
-        EXPECT_EQ(cmp.exitCode, 0) << ours << "\n" << cmp.out << cmp.err;
-    }
-    const std::string& text = toStdout.result.out;
+    const std::string text = succeeded({"/Export-Registry", package});
+    writeFile(dir / "stdout.reg", text);
+    EXPECT_EQ(text.substr(0, 38), "Windows Registry Editor Version 5.00\n\n");
+    for (const std::string& ours : {regFile, dir / "stdout.reg"})
+        EXPECT_EQ(scriptProblems("compare_reg.py", {ours, dir / "hivex.reg"}), "") << ours;
     EXPECT_HAS(text, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n; App-V: this key is virtualized as deleted\n"
                      "@=hex(10000):00,00,00,00\n");
     EXPECT_HAS(text, "; App-V: virtualization level overwrite");
@@ -239,24 +210,16 @@ TEST_F(InspectCommands, RealSampleMetadataAndHivesPassEveryCommand) {
         ScratchDir work;
         std::string office = samplePackage(work.path(), hive);
         ASSERT_FALSE(office.empty());
-        EXPECT_EQ(runQuendle({"/Verify", office}).result.exitCode, 0);
-
-        QuendleRun info = runQuendle({"/Info", office, "-json"});
-        writeFile(work / "info.json", info.result.out);
-        RunResult parsed = runProgram({"/usr/bin/python3", "-c",
-                                       "import json, sys\ni = json.load(open(sys.argv[1]))['identity']\n"
-                                       "print(i['manifestSchemaVersion'], i['version'], len(i['packageId']))",
-                                       work / "info.json"});
-        EXPECT_EQ(parsed.out, "2014 16.0.17328.20206 36\n") << parsed.err << info.result.out;
-
+        succeeded({"/Verify", office});
+        writeFile(work / "info.json", succeeded({"/Info", office, "-json"}));
+        EXPECT_EQ(pythonRun("import json, sys\ni = json.load(open(sys.argv[1]))['identity']\n"
+                            "print(i['manifestSchemaVersion'], i['version'], len(i['packageId']))",
+                            {work / "info.json"}),
+                  "2014 16.0.17328.20206 36\n");
         writeFile(work / "hivex.reg", hivexExport(samples + "/vreg/" + hive));
-        ASSERT_EQ(runQuendle({"/Export-Registry", office, work / "ours.reg"}).result.exitCode, 0);
-        RunResult cmp = runProgram(
-            {"/usr/bin/python3", cliScript("compare_reg.py"), work / "ours.reg", work / "hivex.reg"});
-        EXPECT_EQ(cmp.exitCode, 0) << cmp.out << cmp.err;
-
-        QuendleRun expand = runQuendle({"/Expand", office, work / "expanded"});
-        EXPECT_EQ(expand.result.exitCode, 0) << expand.result.out;
+        succeeded({"/Export-Registry", office, work / "ours.reg"});
+        EXPECT_EQ(scriptProblems("compare_reg.py", {work / "ours.reg", work / "hivex.reg"}), "");
+        succeeded({"/Expand", office, work / "expanded"});
         EXPECT_EQ(readFile(work / "expanded/AppxManifest.xml"), readFile(samples + "/AppXManifest.xml"));
     }
 }
