@@ -42,10 +42,8 @@ const char* const Types = "\\[Content_Types\\].xml";
 } // namespace
 
 TEST_F(EditSafety, NamesThatDifferOnlyInCaseAreOneFileOrFolder) {
-    QuendleRun run =
-        quendle({"/Update", "demo.appv", "Del-File", R"(Root\VFS\PROGRAMFILESX86\DEMO NOTES\license)",
-                 "/Add-File", R"(Root\VFS\programfilesx86\demo notes\new.txt)", "new.txt"});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
+    saved({"/Update", "demo.appv", "Del-File", R"(Root\VFS\PROGRAMFILESX86\DEMO NOTES\license)", "/Add-File",
+           R"(Root\VFS\programfilesx86\demo notes\new.txt)", "new.txt"});
     EXPECT_EQ(verifyPackage(package), "");
     // The deleted file keeps no entry, and the new one went into the existing folder entry.
     EXPECT_EQ(
@@ -58,9 +56,8 @@ TEST_F(EditSafety, NamesThatDifferOnlyInCaseAreOneFileOrFolder) {
 }
 
 TEST_F(EditSafety, UpdateScriptFileOfANewScriptAddsItLikeAddScriptFile) {
-    QuendleRun run = quendle({"/Update", "demo.appv", "Update-ScriptFile", "setup.cmd", "setup.cmd"});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_HAS(run.result.out, "Added file \"Scripts\\setup.cmd\" to package.\n");
+    EXPECT_HAS(saved({"/Update", "demo.appv", "Update-ScriptFile", "setup.cmd", "setup.cmd"}),
+               "Added file \"Scripts\\setup.cmd\" to package.\n");
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(entryBytes(package, "Scripts/setup.cmd"), "@echo off\r\n");
     EXPECT_LACKS(entryBytes(package, "FilesystemMetadata.xml"), "Scripts");
@@ -78,20 +75,16 @@ TEST_F(EditSafety, ACommandFileThatRunsItselfIsRefused) {
     writeCommandFile(dir / "outer", {"BatchFileUpdate demo.appv inner -nofail",
                                      "Add-File \"" + Notes + R"(\new.txt" new.txt)"});
     writeCommandFile(dir / "inner", {"BatchFileUpdate demo.appv outer -nofail"});
-    run = quendle({"/BatchFileUpdate", "demo.appv", "outer", "-nofail"});
-    EXPECT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
-    EXPECT_HAS(run.result.out + run.result.err, "is already being run");
+    EXPECT_HAS(saved({"/BatchFileUpdate", "demo.appv", "outer", "-nofail"}), "is already being run");
     EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/new.txt"), "new\n");
 }
 
 TEST_F(EditSafety, BytesThatAreNotUtf8AreReadAsInCommandFilesAndStdoutStaysUtf8) {
     const std::string name = "Caf\xE9 \xFF";
-    QuendleRun run = quendle({"/Update", "demo.appv", "Set-NodeText", "AppxManifest.xml", "-xpath",
-                              "//appx:Properties/appx:DisplayName", "-nodetext", name});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    std::string check = "import sys; sys.stdout.write(open(sys.argv[1], 'rb').read().decode('utf-8'))";
-    writeFile(dir / "stdout.txt", run.result.out);
-    EXPECT_EQ(runProgram({"/usr/bin/python3", "-c", check, dir / "stdout.txt"}).exitCode, 0)
+    writeFile(dir / "stdout.txt", saved({"/Update", "demo.appv", "Set-NodeText", "AppxManifest.xml", "-xpath",
+                                         DisplayNameXPath, "-nodetext", name}));
+    EXPECT_EQ(pythonRun("import sys; open(sys.argv[1], 'rb').read().decode('utf-8')", {dir / "stdout.txt"}),
+              "")
         << "standard output is not UTF-8";
     EXPECT_EQ(query("AppxManifest.xml", "print([e.text for e in r.iter() if e.tag.endswith('DisplayName')]"
                                         "[0].encode('utf-8').hex())"),
@@ -101,9 +94,7 @@ TEST_F(EditSafety, BytesThatAreNotUtf8AreReadAsInCommandFilesAndStdoutStaysUtf8)
 
 TEST_F(EditSafety, APackageNameWithPercentDigitsIsThatFileAndNeedsNoCause) {
     fs::copy_file(package, dir / "50%41.appv");
-    QuendleRun run = quendle({"/Update", "50%41.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"});
-    EXPECT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
-    EXPECT_LACKS(run.result.out + run.result.err, "Cause:");
+    EXPECT_LACKS(saved({"/Update", "50%41.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"}), "Cause:");
 }
 
 TEST_F(EditSafety, ASignatureIsRemovedWithOneLineSinceTheEditInvalidatesIt) {
@@ -119,10 +110,9 @@ with zipfile.ZipFile(sys.argv[1]) as a, zipfile.ZipFile(sys.argv[2], 'w', zipfil
     b.writestr(i, data)
 )py";
     std::string signedPackage = dir / "signed.appv";
-    ASSERT_EQ(runProgram({"/usr/bin/python3", "-c", script, package, signedPackage}).exitCode, 0);
-    QuendleRun run = quendle({"/Update", "signed.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
-    EXPECT_HAS(run.result.out, "Removed the package signature \"AppxSignature.p7x\"");
+    ASSERT_EQ(pythonRun(script, {package, signedPackage}), "");
+    EXPECT_HAS(saved({"/Update", "signed.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"}),
+               "Removed the package signature \"AppxSignature.p7x\"");
     EXPECT_EQ(verifyPackage(signedPackage), "");
     for (const std::string& name : entryNames(signedPackage))
         EXPECT_NE(name, "AppxSignature.p7x");
