@@ -145,8 +145,6 @@ TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
     writeFile(dir / "broken.reg",
               "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Applied]\n"
               "\"Fine\"=dword:00000001\n\"Broken\"=hex:0g\n");
-    writeFile(dir / "noheader.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\X]\n");
-    writeFile(dir / "badroot.reg", "REGEDIT4\n\n[HKEY_NOWHERE\\X]\n");
     writeFile(dir / "t.xsl",
               "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"/>");
     const std::string Set =
@@ -174,9 +172,6 @@ TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
         {R"(Add-File Root\VFS\a.txt build/missing.txt)", "File not found: \"build/missing.txt\".", 0},
         {R"(Del-File Root\VFS\gone.txt)", "Unable to remove file \"Root\\VFS\\gone.txt\". File not found.",
          1},
-        {R"(Set-RegistryKey HKEY_LOCAL_MACHINE\Software)",
-         "Invalid App-V 5.x registry key path. A valid App-V 5.x registry key path must start with "
-         "\"REGISTRY\\MACHINE\" or \"REGISTRY\\USER\"."},
         {R"(Add-File Root\VFS\x srcdir)", "Cause: srcdir is a folder, not a file."},
         {Set + " /Set-NodeText AppxManifest.xml -xpath //appx:[ -nodetext y",
          "Invalid XPath expression: \"//appx:[\"."},
@@ -210,8 +205,6 @@ TEST_F(SubCommandCli, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
         {"Del-Folder Root/VFS", "Expecting a backslash path."},
         {"Import-Registry broken.reg",
          "Invalid registry file \"broken.reg\", line 5: the hexadecimal bytes are not valid."},
-        {"Import-Registry noheader.reg", "line 1: the file must begin with"},
-        {"Import-Registry badroot.reg", "line 3: the key must begin with HKEY_LOCAL_MACHINE"},
         {"Import-Registry missing.reg", "File not found: \"missing.reg\"."},
     };
     for (const Case& c : cases) {
