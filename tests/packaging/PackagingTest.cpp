@@ -88,8 +88,8 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
     RunResult page = renderManual(dest.path() + "/usr/share/man/man1/quendle.1.gz");
     ASSERT_EQ(page.exitCode, 0) << page.err;
     EXPECT_EQ(page.err, "") << "man --warnings reported problems";
-    EXPECT_TRUE(contains(page.out, "SOURCE_DATE_EPOCH") && contains(page.out, "CLICOLOR_FORCE") &&
-                contains(page.out, "NO_COLOR") && contains(page.out, "TMPDIR"));
+    for (const char* variable : {"SOURCE_DATE_EPOCH", "CLICOLOR_FORCE", "NO_COLOR", "TMPDIR"})
+        EXPECT_HAS(page.out, variable);
     EXPECT_LACKS(page.out, "@") << "a template marker was left in the page";
 
     auto topLevel = commandEntries(page.out, "COMMANDS");
@@ -211,7 +211,9 @@ class Completion : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Completion, CommandsAndSubCommandsComeFromTheTable) {
+// What bash offers, by the words typed so far: names and parameters from the table, listed values
+// quoted for the shell, files of this machine for host paths, and nothing for a free value.
+TEST_F(Completion, OffersWhatTheTableAndTheFolderHoldForTheWordBeingTyped) {
     Words top = {"--help", "-h", "--version"}, subs, slashed;
     for (const auto& c : commandTable()) {
         if (c.isTopLevel())
@@ -219,19 +221,41 @@ TEST_F(Completion, CommandsAndSubCommandsComeFromTheTable) {
         else
             subs.insert(c.name()), slashed.insert("/" + c.name());
     }
-    EXPECT_EQ(complete({""}), top);
-    EXPECT_EQ(complete({"/Update", "app.appv", ""}), slashed);
-    EXPECT_EQ(complete({"/Update", "app.appv", "Add-File", "Root\\a", "notes.txt", "/"}), slashed);
-    EXPECT_EQ(complete({"/Help", ""}), subs);
-    EXPECT_EQ(complete({"--help", ""}), subs);
-    // Names ignore the case of A to Z, as the program's do.
-    EXPECT_EQ(complete({"/update", "app.appv", "/add"}),
-              (Words{"/Add-File", "/Add-ScriptFile", "/Add-Folder"}));
-    EXPECT_EQ(complete({"/Update", "app.appv", "del-registryk"}),
-              (Words{"Del-RegistryKey", "Del-RegistryKeyAndSubkeys"}));
-}
+    const std::pair<std::vector<std::string>, Words> cases[] = {
+        {{""}, top},
+        {{"/Update", "app.appv", ""}, slashed},
+        {{"/Update", "app.appv", "Add-File", "Root\\a", "notes.txt", "/"}, slashed},
+        {{"/Help", ""}, subs},
+        {{"--help", ""}, subs},
+        // Names ignore the case of A to Z, as the program's do.
+        {{"/update", "app.appv", "/add"}, {"/Add-File", "/Add-ScriptFile", "/Add-Folder"}},
+        {{"/Update", "app.appv", "del-registryk"}, {"Del-RegistryKey", "Del-RegistryKeyAndSubkeys"}},
+        // A parameter already given is not offered again.
+        {{"/Update", "app.appv", "/Set-RegistryValue", "REGISTRY\\MACHINE\\A", "-valuename", "x", "-Type",
+          "sz", "-"},
+         {"-value", "-pathvariable"}},
+        {{"/BatchFileUpdate", "app.appv", "notes.txt", ""}, {"-nofail"}},
+        {{"/Update", "app.appv", "/Set-RegistryValue", "K", "-type", ""},
+         {"sz", "expandsz", "dword", "multisz", "binary"}},
+        {{"/Update", "app.appv", "/Set-RegistryKey", "K", "-virtualizationlevel", "o"}, {"overwrite"}},
+        {{"/Update", "app.appv", "Set-NodeText", ""},
+         {"AppxManifest.xml", "FilesystemMetadata.xml", "PackageHistory.xml", "StreamMap.xml",
+          "\\[Content_Types\\].xml"}},
+        {{"/Update", "app.appv", "/Update-PackageIdentity", "-version", ""}, {"auto"}},
+        {{"/Update", "app.appv", "/Set-NodeText", "StreamMap.xml", "-xpath", ""}, {}},
+        {{"/Update", "app.appv", "/Del-File", ""}, {}},
+        {{"/Update", ""}, {"app.appv", "sub"}},
+        {{"/BatchFileUpdate", "app.appv", ""}, {"app.appv", "notes.txt", "sub"}},
+        {{"/Update", "app.appv", "/Add-File", "Root\\a.txt", "no"}, {"notes.txt"}},
+        {{"/Update", "app.appv", "Add-ScriptFile", "sub/"}, {"sub/inner.txt"}},
+        {{"/Update", "app.appv", "/TransformManifest", "AppxManifest.xml", "no"}, {"notes.txt"}},
+        // An absolute path is a file, not the start of a sub-command.
+        {{"/Update", "app.appv", "/Add-File", "Root\\a.txt", dir_.path() + "/no"},
+         {dir_.path() + "/notes.txt"}},
+    };
+    for (const auto& [typed, offered] : cases)
+        EXPECT_EQ(complete(typed), offered) << typed.front() << " ... " << typed.back();
 
-TEST_F(Completion, EverySubCommandOffersItsOwnNamedParameters) {
     for (const auto& c : commandTable()) {
         if (c.isTopLevel())
             continue;
@@ -241,35 +265,4 @@ TEST_F(Completion, EverySubCommandOffersItsOwnNamedParameters) {
                 expected.insert(p.name);
         EXPECT_EQ(complete({"/Update", "app.appv", "/" + c.name(), "-"}), expected) << c.name();
     }
-    // One already given is not offered again.
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryValue", "REGISTRY\\MACHINE\\A", "-valuename",
-                        "x", "-Type", "sz", "-"}),
-              (Words{"-value", "-pathvariable"}));
-    EXPECT_EQ(complete({"/BatchFileUpdate", "app.appv", "notes.txt", ""}), Words{"-nofail"});
-}
-
-TEST_F(Completion, ListedValuesAreOfferedQuotedForTheShell) {
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryValue", "K", "-type", ""}),
-              (Words{"sz", "expandsz", "dword", "multisz", "binary"}));
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryKey", "K", "-virtualizationlevel", "o"}),
-              Words{"overwrite"});
-    EXPECT_EQ(complete({"/Update", "app.appv", "Set-NodeText", ""}),
-              (Words{"AppxManifest.xml", "FilesystemMetadata.xml", "PackageHistory.xml", "StreamMap.xml",
-                     "\\[Content_Types\\].xml"}));
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Update-PackageIdentity", "-version", ""}), Words{"auto"});
-    // A free value or a path inside the package has nothing to offer.
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-NodeText", "StreamMap.xml", "-xpath", ""}), Words{});
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Del-File", ""}), Words{});
-}
-
-TEST_F(Completion, HostPathsCompleteToFilesOfThisMachine) {
-    EXPECT_EQ(complete({"/Update", ""}), (Words{"app.appv", "sub"}));
-    EXPECT_EQ(complete({"/BatchFileUpdate", "app.appv", ""}), (Words{"app.appv", "notes.txt", "sub"}));
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Add-File", "Root\\a.txt", "no"}), Words{"notes.txt"});
-    EXPECT_EQ(complete({"/Update", "app.appv", "Add-ScriptFile", "sub/"}), Words{"sub/inner.txt"});
-    EXPECT_EQ(complete({"/Update", "app.appv", "/TransformManifest", "AppxManifest.xml", "no"}),
-              Words{"notes.txt"});
-    // An absolute path is a file, not the start of a sub-command.
-    Words absolute = complete({"/Update", "app.appv", "/Add-File", "Root\\a.txt", dir_.path() + "/no"});
-    EXPECT_EQ(absolute, Words{dir_.path() + "/notes.txt"});
 }
