@@ -51,13 +51,11 @@ class EndToEndRealPackage : public ::testing::Test {
 } // namespace
 
 TEST_F(EndToEndRealPackage, CommandLineEditsReachTheManifestAndTheHiveAndNothingElseIsLost) {
-    QuendleRun run = runQuendle({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath",
-                                 "//appx:Properties/appx:DisplayName", "-nodetext", "Office, edited",
-                                 "/Set-RegistryValue", R"(REGISTRY\MACHINE\Software\Quendle Test)",
-                                 "-valuename", "Marker", "-type", "sz", "-value", "written by the test"});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_TRUE(run.tempLeftovers.empty());
-    EXPECT_HAS(run.result.out, "Package updated successfully");
+    EXPECT_HAS(succeeded({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath,
+                          "-nodetext", "Office, edited", "/Set-RegistryValue",
+                          R"(REGISTRY\MACHINE\Software\Quendle Test)", "-valuename", "Marker", "-type", "sz",
+                          "-value", "written by the test"}),
+               "Package updated successfully");
     EXPECT_EQ(verifyPackage(package), "");
 
     std::string manifest = entryBytes(package, "AppxManifest.xml");
@@ -80,33 +78,33 @@ TEST_F(EndToEndRealPackage, CommandLineEditsReachTheManifestAndTheHiveAndNothing
 }
 
 TEST_F(EndToEndRealPackage, SchemaBreakingEditsAreRefusedAndCommandFileEditsAreSavedOnce) {
-    std::string commands = dir / "office.txt";
-    std::vector<std::string> edits{
-        "Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename "
-        "Version -attributevalue 16.0.17328.20207",
-        std::string("Del-RegistryValue ") + WordOptionsKey + " CachingOptions"};
-    writeCommandFile(commands, {edits[0], edits[1],
-                                "New-Element FilesystemMetadata.xml -xpath //appv:Filesystem/appv:Entry "
-                                "-elementname Entry -namespaceURI "
-                                "http://schemas.microsoft.com/appv/2010/FilesystemMetadata"});
+    const std::vector<std::string> edits{"Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
+                                         "-attributename Version -attributevalue 16.0.17328.20207",
+                                         std::string("Del-RegistryValue ") + WordOptionsKey +
+                                             " CachingOptions"};
+    std::vector<std::string> broken = edits;
+    // An Entry without Long breaks the metadata schema.
+    broken.push_back("New-Element FilesystemMetadata.xml -xpath //appv:Filesystem/appv:Entry -elementname "
+                     "Entry -namespaceURI http://schemas.microsoft.com/appv/2010/FilesystemMetadata");
+    writeCommandFile(dir / "broken.txt", broken);
     FileStamp before = stampOf(package);
-    QuendleRun run =
-        runQuendle({"/Update", package, "Del-SingleNode", "AppxManifest.xml", "-xpath", "//appx:Identity"});
-    EXPECT_EQ(run.result.exitCode, 100);
-    EXPECT_HAS(run.result.out, "Removed XML node \"Identity\" from parent \"Package\".");
-    EXPECT_HAS(run.result.out, "\nValidation failed on AppxManifest.xml\n");
-    EXPECT_TRUE(stampOf(package) == before) << "the real package stays byte-identical";
-    run = runQuendle({"/BatchFileUpdate", package, commands});
-    EXPECT_EQ(run.result.exitCode, 100) << "an Entry without Long breaks the metadata schema:\n"
-                                        << run.result.out;
-    EXPECT_HAS(run.result.out, "Validation failed on FilesystemMetadata.xml");
-    EXPECT_TRUE(stampOf(package) == before);
-    EXPECT_TRUE(run.tempLeftovers.empty());
+    const std::pair<std::vector<std::string>, std::string> refusals[] = {
+        {{"/Update", package, "Del-SingleNode", "AppxManifest.xml", "-xpath", "//appx:Identity"},
+         "\nValidation failed on AppxManifest.xml\n"},
+        {{"/BatchFileUpdate", package, dir / "broken.txt"},
+         "\nValidation failed on FilesystemMetadata.xml\n"}};
+    for (const auto& [args, message] : refusals) {
+        QuendleRun run = runQuendle(args);
+        EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
+        EXPECT_HAS(run.result.out, message);
+        EXPECT_TRUE(stampOf(package) == before) << "the real package stays byte-identical";
+        EXPECT_TRUE(run.tempLeftovers.empty());
+    }
 
-    writeCommandFile(commands, edits);
-    run = runQuendle({"/BatchFileUpdate", package, commands});
-    ASSERT_EQ(run.result.exitCode, 0) << run.result.out;
-    EXPECT_EQ(occurrences(run.result.out, "Package updated successfully"), 1u);
+    writeCommandFile(dir / "office.txt", edits);
+    EXPECT_EQ(occurrences(succeeded({"/BatchFileUpdate", package, dir / "office.txt"}),
+                          "Package updated successfully"),
+              1u);
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_HAS(entryBytes(package, "AppxManifest.xml"), "Version=\"16.0.17328.20207\"");
     std::string hive = savedHive();
