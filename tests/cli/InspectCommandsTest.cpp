@@ -40,10 +40,9 @@ TEST_F(InspectCommands, VerifyPassesWhatQuendleSavesAndChangesNothing) {
 }
 
 TEST_F(InspectCommands, VerifyNamesEachPlantedDefect) {
-    std::string hive = dir / "damaged.dat";
-    std::string goodHive = entryBytes(package, "Registry.dat");
-    ASSERT_GT(goodHive.size(), 4200u);
-    writeFile(hive, goodHive.substr(0, 4200) + std::string(16, '\xFF') + goodHive.substr(4216));
+    std::string hive = entryBytes(package, "Registry.dat");
+    ASSERT_GT(hive.size(), 4200u);
+    hive.replace(4200, 16, std::string(16, '\xFF'));
     std::string duplicate = dir / "duplicate.appv";
     ASSERT_TRUE(zipOf(duplicate, {"Root/a.txt", "1", "ROOT/A.TXT", "2", "Root/../../outside.txt", "3"}));
     auto without = [&](const std::string& name, const std::string& part, const std::string& text) {
@@ -60,7 +59,12 @@ TEST_F(InspectCommands, VerifyNamesEachPlantedDefect) {
         {damaged("reordered", {"reorder", NotesEntry, ReadmeEntry}),
          "File 3 of AppxBlockMap.xml is " + notes +
              R"(", where the archive has "Root\VFS\ProgramFilesX86\Demo Notes\readme.md".)"},
-        {damaged("hive", {"replace", "Registry.dat", hive}), "Registry.dat cannot be read: "},
+        {built("hive",
+               [&](const std::string& s) {
+                   fs::remove(s + "/Registry.txt");
+                   writeFile(s + "/Registry.dat", hive);
+               }),
+         "Registry.dat cannot be read: "},
         {without("types", "[Content_Types].xml", R"(<Default ContentType="appv/vfs-file" Extension="md" />)"),
          R"(No content type in [Content_Types].xml covers "Root\VFS\ProgramFilesX86\Demo Notes\readme.md".)"},
         {without("metadata", "FilesystemMetadata.xml", R"(<Entry Long="notes.txt" />)"),
