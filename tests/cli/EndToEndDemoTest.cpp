@@ -1,5 +1,7 @@
-// Edits of the demo package through the command line and command files, checked with tools
-// that share no code with Quendle (unzip, 7-Zip, Python's zipfile, the block-map verifier,
+// Edits of the demo package through the command line and command files, and edits that must
+// never be lost or misapplied: names that differ only in case, scripts, command files that run
+// themselves, bytes that are not UTF-8, signatures. Each is checked on the saved package with
+// tools that share no code with Quendle (unzip, 7-Zip, Python's zipfile, the block-map verifier,
 // hivex).
 #include "HostileTestSupport.h"
 
@@ -12,8 +14,20 @@ using namespace quendle::test;
 namespace {
 
 const char* const StreamMapNs = "http://schemas.microsoft.com/appv/2010/streammap";
+const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes)";
+// unzip reads "[...]" in an entry name as a pattern.
+const char* const Types = "\\[Content_Types\\].xml";
 
-using EndToEndDemo = DemoPackageTest;
+// Runs start in the test folder, which holds two source files.
+class EndToEndDemo : public DemoPackageTest {
+  protected:
+    void SetUp() override {
+        DemoPackageTest::SetUp();
+        runOptions.workingDir = dir.path();
+        writeFile(dir / "new.txt", "new\n");
+        writeFile(dir / "setup.cmd", "@echo off\r\n");
+    }
+};
 
 } // namespace
 
@@ -155,4 +169,85 @@ TEST_F(EndToEndDemo, EditsReportEachChangeWithTheValuesItReplaced) {
     EXPECT_EQ(occurrences(entryBytes(package, "FilesystemMetadata.xml"), "Short=\"SHORT~1\""), 3u);
     EXPECT_HAS(entryBytes(package, "PackageHistory.xml"),
                "<Note>appended to the root</Note>\n</PackageHistory>");
+}
+
+TEST_F(EndToEndDemo, NamesThatDifferOnlyInCaseAreOneFileOrFolder) {
+    saved({"/Update", "demo.appv", "Del-File", R"(Root\VFS\PROGRAMFILESX86\DEMO NOTES\README.MD)",
+           "/Add-File", R"(Root\VFS\programfilesx86\demo notes\new.txt)", "new.txt"});
+    EXPECT_EQ(verifyPackage(package), "");
+    // The deleted file keeps no entry, and the new one went into the existing folder entry.
+    EXPECT_EQ(
+        queryPart(
+            package, "FilesystemMetadata.xml",
+            "ns='{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
+            "print([e.get('Long') for e in r.iter(ns+'Entry') if e.get('Long') in ('readme.md', 'new.txt')],"
+            " [e.get('Long') for e in r.iter(ns+'Entry') if any(c.get('Long')=='new.txt' for c in e)])"),
+        "['new.txt'] ['Demo Notes']\n");
+    EXPECT_LACKS(entryBytes(package, Types), "Extension=\"md\"");
+}
+
+TEST_F(EndToEndDemo, UpdateScriptFileOfANewScriptAddsItLikeAddScriptFile) {
+    EXPECT_HAS(saved({"/Update", "demo.appv", "Update-ScriptFile", "setup.cmd", "setup.cmd"}),
+               "Added file \"Scripts\\setup.cmd\" to package.\n");
+    EXPECT_EQ(verifyPackage(package), "");
+    EXPECT_EQ(entryBytes(package, "Scripts/setup.cmd"), "@echo off\r\n");
+    EXPECT_LACKS(entryBytes(package, "FilesystemMetadata.xml"), "Scripts");
+    EXPECT_HAS(entryBytes(package, Types), "Extension=\"cmd\"");
+}
+
+TEST_F(EndToEndDemo, ACommandFileThatRunsItselfIsRefused) {
+    writeCommandFile(dir / "cself", {"BatchFileUpdate demo.appv cself"});
+    QuendleRun run = quendle({"/BatchFileUpdate", "demo.appv", "cself"});
+    EXPECT_EQ(run.result.exitCode, 100) << run.result.out << run.result.err;
+    EXPECT_HAS(run.result.out + run.result.err, "is already being run") << run.result.out;
+    EXPECT_LACKS(run.result.out + run.result.err, "STACK_OVERFLOW");
+
+    // Through another file, with -nofail: that line fails, the next one still runs.
+    writeCommandFile(dir / "outer", {"BatchFileUpdate demo.appv inner -nofail",
+                                     "Add-File \"" + Notes + R"(\new.txt" new.txt)"});
+    writeCommandFile(dir / "inner", {"BatchFileUpdate demo.appv outer -nofail"});
+    EXPECT_HAS(saved({"/BatchFileUpdate", "demo.appv", "outer", "-nofail"}), "is already being run");
+    EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/new.txt"), "new\n");
+}
+
+TEST_F(EndToEndDemo, BytesThatAreNotUtf8AreReadAsInCommandFilesAndStdoutStaysUtf8) {
+    const std::string name = "Caf\xE9 \xFF";
+    writeFile(dir / "stdout.txt", saved({"/Update", "demo.appv", "Set-NodeText", "AppxManifest.xml", "-xpath",
+                                         DisplayNameXPath, "-nodetext", name}));
+    EXPECT_EQ(pythonRun("import sys; open(sys.argv[1], 'rb').read().decode('utf-8')", {dir / "stdout.txt"}),
+              "")
+        << "standard output is not UTF-8";
+    EXPECT_EQ(queryPart(package, "AppxManifest.xml",
+                        "print([e.text for e in r.iter() if e.tag.endswith('DisplayName')]"
+                        "[0].encode('utf-8').hex())"),
+              "436166c3a920c3bf\n")
+        << "the same Windows-1252 reading as in command files";
+}
+
+TEST_F(EndToEndDemo, APackageNameWithPercentDigitsIsThatFileAndNeedsNoCause) {
+    fs::copy_file(package, dir / "50%41.appv");
+    EXPECT_LACKS(saved({"/Update", "50%41.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"}), "Cause:");
+}
+
+TEST_F(EndToEndDemo, ASignatureIsRemovedWithOneLineSinceTheEditInvalidatesIt) {
+    // Signed as a real package is: the signature entry with its own Override.
+    const char* script = R"py(import sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as a, zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as b:
+  for i in a.infolist():
+    data = a.read(i)
+    if i.filename == '[Content_Types].xml':
+      data = data.replace(b'</Types>', b'<Override PartName="/AppxSignature.p7x" '
+                          b'ContentType="application/vnd.ms-appx.signature" /></Types>')
+      b.writestr('AppxSignature.p7x', b'PKCX' + bytes(200))
+    b.writestr(i, data)
+)py";
+    std::string signedPackage = dir / "signed.appv";
+    ASSERT_EQ(pythonRun(script, {package, signedPackage}), "");
+    EXPECT_HAS(saved({"/Update", "signed.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"}),
+               "Removed the package signature \"AppxSignature.p7x\"");
+    EXPECT_EQ(verifyPackage(signedPackage), "");
+    for (const std::string& name : entryNames(signedPackage))
+        EXPECT_NE(name, "AppxSignature.p7x");
+    EXPECT_LACKS(entryBytes(signedPackage, Types), "AppxSignature");
+    EXPECT_LACKS(entryBytes(signedPackage, "AppxBlockMap.xml"), "AppxSignature");
 }

@@ -34,7 +34,7 @@ class Child {
         }
     }
     ~Child() {
-        if (pid_ > 0 && !reaped_) {
+        if (pid_ > 0) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
         }
@@ -43,14 +43,12 @@ class Child {
     // The signal that ended the child, or 0 when it exited.
     int waitForSignal() {
         int status = 0;
-        waitpid(pid_, &status, 0);
-        reaped_ = true;
+        waitpid(std::exchange(pid_, -1), &status, 0);
         return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     }
 
   private:
     pid_t pid_ = -1;
-    bool reaped_ = false;
 };
 
 bool waitForText(const std::string& path, const std::string& text, std::chrono::seconds timeout) {
