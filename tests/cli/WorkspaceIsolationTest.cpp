@@ -52,17 +52,7 @@ void attack(const std::string& tmp, const std::string& victim, const std::atomic
     }
 }
 
-class WorkspaceIsolation : public DemoPackageTest {
-  protected:
-    void SetUp() override {
-        DemoPackageTest::SetUp();
-        writeFile(dir / "new.txt", "new");
-    }
-    // The words of a run that adds new.txt to `appv`.
-    std::vector<std::string> addNew(const std::string& appv) {
-        return {"/Update", appv, "Add-File", Notes + "\\new.txt", dir / "new.txt"};
-    }
-};
+using WorkspaceIsolation = DemoPackageTest;
 
 } // namespace
 
@@ -140,9 +130,11 @@ TEST_F(WorkspaceIsolation, ParallelRunsOnOnePackageNeverLoseAnEdit) {
 }
 
 TEST_F(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun) {
+    writeFile(dir / "new.txt", "new");
     int holder = ::open(package.c_str(), O_RDONLY);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    QuendleRun run = runQuendle(addNew(package), RunOptions{{{"QUENDLE_LOCK_WAIT", "1"}}, {}});
+    QuendleRun run = runQuendle({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
+                                RunOptions{{{"QUENDLE_LOCK_WAIT", "1"}}, {}});
     ::close(holder);
     const std::string out = run.result.out + run.result.err;
     EXPECT_EQ(run.result.exitCode, 100) << out;
@@ -156,7 +148,8 @@ TEST_F(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun)
     fs::copy_file(package, other);
     holder = ::open(package.c_str(), O_RDONLY);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
-    succeeded(addNew(other), RunOptions{{{"QUENDLE_LOCK_WAIT", "0"}}, {}});
+    succeeded({"/Update", other, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
+              RunOptions{{{"QUENDLE_LOCK_WAIT", "0"}}, {}});
     ::close(holder);
 }
 
@@ -181,7 +174,8 @@ TEST_F(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
         "import sys, zipfile\nzipfile.ZipFile(sys.argv[1], 'a').writestr('Root/' + 'd/' * 2500 + "
         "'leaf.txt', b'deep')\n";
     ASSERT_EQ(pythonRun(deep, {package}), "");
-    saved(addNew(package));
+    writeFile(dir / "new.txt", "new");
+    saved({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"});
     // unzip truncates names this long; Python and 7-Zip read them whole.
     const char* check = "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nassert z.testzip() is None\n"
                         "print(z.read('Root/' + 'd/' * 2500 + 'leaf.txt').decode())\n";
@@ -190,9 +184,10 @@ TEST_F(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
 }
 
 TEST_F(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnythingIsRead) {
-    std::vector<std::string> argv = addNew(package);
-    argv.insert(argv.begin(), quendleExe());
-    RunResult r = runProgram(argv, RunOptions{{{"TMPDIR", dir / "missing"}, {"NO_COLOR", "1"}}, {}});
+    writeFile(dir / "new.txt", "new");
+    RunResult r =
+        runProgram({quendleExe(), "/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
+                   RunOptions{{{"TMPDIR", dir / "missing"}, {"NO_COLOR", "1"}}, {}});
     EXPECT_EQ(r.exitCode, 100);
     EXPECT_HAS(r.out + r.err, "Unable to create a private workspace folder in \"" + dir / "missing" + "\"")
         << r.out << r.err;
