@@ -150,7 +150,6 @@ ENTRY_EDITS = {
     "billion-laughs": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(d, billion_laughs(), b"&l9;")),
     "hive-loop": ("Registry.dat", lambda d, t: looping_hive(d)),
     "attributes-manifest": ("AppxManifest.xml", lambda d, t: with_attributes(d, b"Package ", 100000)),
-    "attributes-types": ("[Content_Types].xml", lambda d, t: with_attributes(d, b"Types", 100000)),
     "entity-expansion": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(
         d, b'<!DOCTYPE Package [<!ENTITY big "' + b"x" * 50000 + b'">]>\n', b"&big;" * 50000)),
 }
