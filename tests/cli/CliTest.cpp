@@ -2,24 +2,19 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-using quendle::test::RunResult;
-using quendle::test::runShell;
-using quendle::test::shellQuote;
+using namespace quendle::test;
 
 namespace {
 
 // The built program with stdout a pipe, not a terminal; `env` entries override (or, when empty,
 // remove) variables, and the caller's colour settings never leak in.
-RunResult runQuendle(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
+RunResult cli(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
     env.emplace("NO_COLOR", "");
     std::vector<std::string> argv{QUENDLE_EXE};
     argv.insert(argv.end(), args.begin(), args.end());
-    return quendle::test::runProgram(argv, {env, {}});
+    return runProgram(argv, {env, {}});
 }
-
-using quendle::test::readFile;
 
 const std::string generalUsage = readFile(QUENDLE_SOURCE_DIR "/tests/cli/general-usage.txt");
 const std::string red = "\x1b[91m";
@@ -48,18 +43,14 @@ std::string usageLineOf(const std::string& command) {
 
 class CliTest : public testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_FALSE(generalUsage.empty()) << "golden usage file missing";
-        dir_ = scratch_.path();
-        package_ = file("p.appv", "not a zip");
-    }
+    void SetUp() override { ASSERT_FALSE(generalUsage.empty()) << "golden usage file missing"; }
     std::string file(const std::string& name, const std::string& bytes) {
-        quendle::test::writeFile(scratch_ / name, bytes);
+        writeFile(scratch_ / name, bytes);
         return scratch_ / name;
     }
 
-    quendle::test::ScratchDir scratch_;
-    std::string dir_, package_;
+    ScratchDir scratch_;
+    const std::string dir_ = scratch_.path(), package_ = file("p.appv", "not a zip");
 };
 
 } // namespace
@@ -127,7 +118,7 @@ TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
         std::map<std::string, std::string> env;
         if (c.colour != Plain)
             env = {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", c.colour == OptedOut ? "1" : ""}};
-        RunResult r = runQuendle(c.args, env);
+        RunResult r = cli(c.args, env);
         EXPECT_EQ(r.exitCode, c.exitCode);
         EXPECT_EQ(r.err, "");
         if (!c.output.empty()) {
@@ -137,11 +128,11 @@ TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
 }
 
 TEST(StandardOptions, VersionPrintsOneLineWithTheBannersVersion) {
-    RunResult version = runQuendle({"--version"});
+    RunResult version = cli({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.err, "");
     // The banner of any run names the same version.
-    std::string banner = runQuendle({"/Help"}).out;
+    std::string banner = cli({"/Help"}).out;
     std::string number = banner.substr(8, banner.find(' ', 8) - 8);
     EXPECT_EQ(version.out, "quendle " + number + "\n") << banner;
     // A version that cannot be written is a failure, as for every other output.

