@@ -196,15 +196,6 @@ TEST_F(EndToEndDemo, NamesThatDifferOnlyInCaseAreOneFileOrFolder) {
     EXPECT_LACKS(entryBytes(package, Types), "Extension=\"md\"");
 }
 
-TEST_F(EndToEndDemo, UpdateScriptFileOfANewScriptAddsItLikeAddScriptFile) {
-    EXPECT_HAS(saved({"/Update", "demo.appv", "Update-ScriptFile", "setup.cmd", "setup.cmd"}),
-               "Added file \"Scripts\\setup.cmd\" to package.\n");
-    EXPECT_EQ(verifyPackage(package), "");
-    EXPECT_EQ(entryBytes(package, "Scripts/setup.cmd"), "@echo off\r\n");
-    EXPECT_LACKS(entryBytes(package, "FilesystemMetadata.xml"), "Scripts");
-    EXPECT_HAS(entryBytes(package, Types), "Extension=\"cmd\"");
-}
-
 TEST_F(EndToEndDemo, ACommandFileThatRunsItselfIsRefused) {
     writeCommandFile(dir / "cself", {"BatchFileUpdate demo.appv cself"});
     QuendleRun run = quendle({"/BatchFileUpdate", "demo.appv", "cself"});
@@ -296,7 +287,8 @@ TEST_F(EndToEndDemo, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
          "Update-File \"" + Notes + "\\notes.txt\" build/notes.txt", "Del-File \"" + Notes + "\\readme.md\"",
          "Add-ScriptFile scripts/setup.cmd", "Add-ScriptFile scripts/cleanup.bat",
          "Add-ScriptFile build/LICENSE", "Update-ScriptFile setup.cmd build/setup2.cmd",
-         "Del-ScriptFile cleanup.bat",
+         // Of a script the package lacks: added like Add-ScriptFile, with its content type.
+         "Update-ScriptFile start.ps1 build/setup2.cmd", "Del-ScriptFile cleanup.bat",
          "Set-RegistryKey \"" + Key + "\\Notes\" -virtualizationlevel overwrite",
          "Set-RegistryValue \"" + Key + "\\Notes\" -valuename Theme -type sz -value Dark",
          "Set-VirtualizeRegValueDeleted \"" + Key + "\\Notes\" Legacy",
@@ -310,6 +302,7 @@ TEST_F(EndToEndDemo, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
     EXPECT_HAS(out, "Replaced text \"Renamed Notes\" with text \"Renamed twice\"");
     EXPECT_HAS(out, "<Entry Long=\"user guide.txt\" Short=\"USERGU~1.TXT\"/>\n");
     EXPECT_HAS(out, "Updated file \"Scripts\\setup.cmd\" in package.\n");
+    EXPECT_HAS(out, "Added file \"Scripts\\start.ps1\" to package.\n");
     EXPECT_HAS(out, "Removed file \"Scripts\\cleanup.bat\" from package.\nRemoved element from "
                     "[Content_Types].xml:\n<Default ContentType=\"appv/vfs-file\" Extension=\"bat\"/>\n");
     EXPECT_EQ(occurrences(out, "Extracting files..."), 1u) << out;
@@ -347,18 +340,20 @@ TEST_F(EndToEndDemo, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
                  : name.starts_with("Scripts/") ? name + " "
                                                 : "";
     EXPECT_EQ(files, "config/settings.ini notes.txt bin/tool.exe docs/user%20guide.txt Scripts/setup.cmd "
-                     "Scripts/LICENSE ");
+                     "Scripts/LICENSE Scripts/start.ps1 ");
     EXPECT_EQ(entryBytes(package, notes + "bin/tool.exe"), std::string(150000, 'x'));
     EXPECT_EQ(entryBytes(package, notes + "notes.txt"), "new notes\n");
     EXPECT_EQ(entryBytes(package, "Scripts/setup.cmd"), "@echo setup 2\r\n");
     EXPECT_EQ(entryBytes(package, "Scripts/LICENSE"), "license\n");
+    EXPECT_EQ(entryBytes(package, "Scripts/start.ps1"), "@echo setup 2\r\n");
+    EXPECT_LACKS(entryBytes(package, "FilesystemMetadata.xml"), "Scripts") << "scripts have no metadata";
     const std::string ct = "{http://schemas.openxmlformats.org/package/2006/content-types}";
     EXPECT_EQ(queryPart(package, "[Content_Types].xml",
                         "print(sorted(e.get('Extension') for e in r.findall('" + ct +
                             "Default')))\n"
                             "print([e.get('PartName') for e in r.findall('" +
                             ct + "Override')][2:])\n"),
-              "['cmd', 'dat', 'exe', 'ini', 'txt', 'xml']\n['/Scripts/LICENSE']\n")
+              "['cmd', 'dat', 'exe', 'ini', 'ps1', 'txt', 'xml']\n['/Scripts/LICENSE']\n")
         << "an extension-less script is registered by its part name";
 
     // Registry, read back by hivex.
@@ -507,7 +502,7 @@ TEST(EndToEndRealPackage, SchemaBreakingEditsAreRefusedAndEditsReachTheManifestA
         "written by the test\n");
     // Every key and value of the real hive is still there.
     std::set<std::string> old = lines(hivexExport(dir / "sample-source/Registry.dat")),
-                          now = lines(hivexExport(savedHive()));
+                          now = lines(hivexExport(package));
     EXPECT_TRUE(std::includes(now.begin(), now.end(), old.begin(), old.end()));
     EXPECT_EQ(now.size(), old.size() + 2) << "one new key and one new value";
 
@@ -521,8 +516,7 @@ TEST(EndToEndRealPackage, SchemaBreakingEditsAreRefusedAndEditsReachTheManifestA
               1u);
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_HAS(entryBytes(package, "AppxManifest.xml"), "Version=\"16.0.17328.20207\"");
-    const std::string hive = savedHive();
-    RunResult value = runProgram({"/usr/bin/hivexget", hive, WordOptionsKey, "CachingOptions"});
+    RunResult value = runProgram({"/usr/bin/hivexget", savedHive(), WordOptionsKey, "CachingOptions"});
     EXPECT_NE(value.exitCode, 0) << "the value is gone: " << value.out;
-    EXPECT_HAS(hivexExport(hive), "[\\" + std::string(WordOptionsKey) + "]") << "its key stays";
+    EXPECT_HAS(hivexExport(package), "[\\" + std::string(WordOptionsKey) + "]") << "its key stays";
 }
