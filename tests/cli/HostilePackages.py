@@ -34,11 +34,9 @@ class RawZip:
         self.central.append((raw_name, method, crc, len(payload), size, offset, flags))
 
     def add_file(self, name, data, flags=0x800):
-        compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
-        payload = compressor.compress(data) + compressor.flush()
-        self.add(name, payload, len(data), zlib.crc32(data), flags=flags)
+        self.add_stream(name, [data], flags)
 
-    def add_stream(self, name, chunks):
+    def add_stream(self, name, chunks, flags=0x800):
         """An entry whose data comes in pieces, so that a gibibyte never sits in memory."""
         compressor = zlib.compressobj(1, zlib.DEFLATED, -15)
         pieces, size, crc = [], 0, 0
@@ -47,7 +45,7 @@ class RawZip:
             size += len(chunk)
             crc = zlib.crc32(chunk, crc)
         pieces.append(compressor.flush())
-        self.add(name, b"".join(pieces), size, crc)
+        self.add(name, b"".join(pieces), size, crc, flags=flags)
 
     def repeat_central(self, index, names):
         """More central entries for the local header of entry `index`: one data, many files."""
