@@ -16,8 +16,14 @@ const std::string NotesEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt"
 const std::string ReadmeEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/readme.md";
 const std::string Plugins = R"(Root\VFS\ProgramFilesX86\Demo Notes\Plugins)";
 
+// Runs start in the test folder.
 class NewerCommands : public DemoPackageTest {
   protected:
+    void SetUp() override {
+        DemoPackageTest::SetUp();
+        runOptions = {{{"LANG", "en_US.UTF-8"}}, dir.path()};
+    }
+
     std::string damaged(const std::string& name, const std::vector<std::string>& defect) {
         return damagedCopy(package, dir / (name + ".appv"), defect);
     }
@@ -30,11 +36,6 @@ class NewerCommands : public DemoPackageTest {
         std::string out = dir / (name + ".appv");
         EXPECT_TRUE(makePackage(source, out));
         return out;
-    }
-
-    // A run from the test folder that must succeed: its output.
-    std::string quendle(const std::vector<std::string>& args) {
-        return succeeded(args, RunOptions{{{"LANG", "en_US.UTF-8"}}, dir.path()});
     }
 
     // Empty when the metadata and content types agree with the files; otherwise the reasons.
@@ -162,8 +163,8 @@ TEST_F(NewerCommands, VerifyReportsInRedOnlyOnATerminalAndRefusesWhatIsNoPackage
 
 TEST_F(NewerCommands, InfoJsonIsOneDocumentThatAgreesWithZipfile) {
     writeFile(dir / "setup.cmd", "@echo off\r\n");
-    succeeded({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"});
-    const std::string json = succeeded({"/Info", package, "-json", "-files"});
+    saved({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"});
+    const std::string json = saved({"/Info", package, "-json", "-files"});
     writeFile(dir / "info.json", json);
     // The whole of standard output must parse: no banner, no progress, nothing else.
     const char* script = R"py(import json, sys, zipfile
@@ -183,7 +184,7 @@ assert info['files'][1]['path'] == r'Root\VFS\ProgramFilesX86\Demo Notes\config\
 )py";
     EXPECT_EQ(pythonRun(script, {dir / "info.json", package}), "") << json;
 
-    const std::string text = succeeded({"/Info", package});
+    const std::string text = saved({"/Info", package});
     EXPECT_HAS(text, "Display name:            Demo Notes\n");
     EXPECT_HAS(text, "Scripts:                 setup.cmd\n");
     EXPECT_LACKS(text, "notes.txt") << "files are listed only with -files";
@@ -191,7 +192,7 @@ assert info['files'][1]['path'] == r'Root\VFS\ProgramFilesX86\Demo Notes\config\
 
 TEST_F(NewerCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
     std::string out = dir / "expanded";
-    EXPECT_HAS(succeeded({"/Expand", package, out}), "Expanded 10 files of");
+    EXPECT_HAS(saved({"/Expand", package, out}), "Expanded 10 files of");
     const char* script = R"py(import os, sys, zipfile, urllib.parse
 z = zipfile.ZipFile(sys.argv[1])
 for n in z.namelist():
@@ -206,7 +207,7 @@ assert count == len(z.namelist()), count
     QuendleRun refused = runQuendle({"/Expand", package, out});
     EXPECT_EQ(refused.result.exitCode, 100);
     EXPECT_HAS(refused.result.out, "is not empty. Add -force");
-    succeeded({"/Expand", package, out, "-force"});
+    saved({"/Expand", package, out, "-force"});
     EXPECT_EQ(readFile(out + "/mine.txt"), "keep");
 
     // The reader's checks hold: an entry that climbs out of the folder stops everything.
@@ -229,17 +230,16 @@ TEST_F(NewerCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
          R"(-pathvariable)",
          R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Bytes -type binary -value 00ff10)",
          R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Said -type sz -value "a ""b"" C:\d")"});
-    succeeded({"/BatchFileUpdate", package, dir / "edits.qdc"});
+    saved({"/BatchFileUpdate", package, dir / "edits.qdc"});
     // A line end inside a value is given on the command line.
-    succeeded({"/Update", package, "Set-RegistryValue",
-               R"(REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Mine)", "-valuename", "List", "-type",
-               "multisz", "-value", "one\r\ntwo"});
+    saved({"/Update", package, "Set-RegistryValue", R"(REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Mine)",
+           "-valuename", "List", "-type", "multisz", "-value", "one\r\ntwo"});
     writeFile(dir / "hivex.reg", hivexExport(package));
 
     std::string regFile = dir / "exported.reg";
-    succeeded({"/Export-Registry", package, regFile});
+    saved({"/Export-Registry", package, regFile});
     EXPECT_EQ(readFile(regFile).substr(0, 12), std::string("\xFF\xFEW\0i\0n\0d\0o\0w\0", 12));
-    const std::string text = succeeded({"/Export-Registry", package});
+    const std::string text = saved({"/Export-Registry", package});
     writeFile(dir / "stdout.reg", text);
     EXPECT_EQ(text.substr(0, 38), "Windows Registry Editor Version 5.00\n\n");
     for (const std::string& ours : {regFile, dir / "stdout.reg"})
@@ -266,16 +266,16 @@ TEST_F(NewerCommands, RealSampleMetadataAndHivesPassEveryCommand) {
         ScratchDir work;
         std::string office = samplePackage(work.path(), hive);
         ASSERT_FALSE(office.empty());
-        succeeded({"/Verify", office});
-        writeFile(work / "info.json", succeeded({"/Info", office, "-json"}));
+        saved({"/Verify", office});
+        writeFile(work / "info.json", saved({"/Info", office, "-json"}));
         EXPECT_EQ(pythonRun("import json, sys\ni = json.load(open(sys.argv[1]))['identity']\n"
                             "print(i['manifestSchemaVersion'], i['version'], len(i['packageId']))",
                             {work / "info.json"}),
                   "2014 16.0.17328.20206 36\n");
         writeFile(work / "hivex.reg", hivexExport(samples + "/vreg/" + hive));
-        succeeded({"/Export-Registry", office, work / "ours.reg"});
+        saved({"/Export-Registry", office, work / "ours.reg"});
         EXPECT_EQ(scriptProblems("compare_reg.py", {work / "ours.reg", work / "hivex.reg"}), "");
-        succeeded({"/Expand", office, work / "expanded"});
+        saved({"/Expand", office, work / "expanded"});
         EXPECT_EQ(readFile(work / "expanded/AppxManifest.xml"), readFile(samples + "/AppXManifest.xml"));
     }
 }
@@ -291,7 +291,7 @@ TEST_F(NewerCommands, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndConten
     fs::create_symlink("../outside.txt", dir / "src/escape.txt");
     fs::create_symlink("LICENSE", dir / "src/COPYING");
 
-    std::string out = quendle({"/Update", "demo.appv", "Add-Folder", Plugins + "\\", "src"});
+    std::string out = saved({"/Update", "demo.appv", "Add-Folder", Plugins + "\\", "src"});
     EXPECT_HAS(out, "Added folder \"" + Plugins + "\" to package: 2003 files.\n");
     EXPECT_HAS(out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n");
     EXPECT_HAS(out, "Added 2004 files in 2 folders to package.\n");
@@ -314,13 +314,13 @@ TEST_F(NewerCommands, DelFolderLeavesNoOrphanEntryOrContentType) {
     writeFile(dir / "src/doc/guide.txt", "txt is used by the package's notes.txt too");
     writeFile(dir / "src/doc/LICENSE", "extension-less: an Override");
     writeFile(dir / "keep/keep.me", "stays");
-    quendle({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Add-Folder",
-             R"(Root\VFS\ProgramFilesX86\Demo Notes\Kept)", "keep"});
+    saved({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Add-Folder",
+           R"(Root\VFS\ProgramFilesX86\Demo Notes\Kept)", "keep"});
     ASSERT_EQ(metadataProblems(package), "");
 
     // Typed in another letter case: the files match as on Windows, and so do their entries.
     const std::string out =
-        quendle({"/Update", "demo.appv", "Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\PLUGINS)"});
+        saved({"/Update", "demo.appv", "Del-Folder", R"(Root\VFS\ProgramFilesX86\Demo Notes\PLUGINS)"});
     EXPECT_HAS(out, "from package: 4 files.\n");
     EXPECT_HAS(out, "Removed element from [Content_Types].xml:\n"
                     "<Default ContentType=\"appv/vfs-file\" Extension=\"uniq\"/>\n");
@@ -339,10 +339,10 @@ TEST_F(NewerCommands, VerifierCatchesAMissingEntryAndAWrongShortName) {
     // The checks above are only worth something if the verifier fails on a broken package.
     writeFile(dir / "src/longname_one.txt", "1");
     writeFile(dir / "src/longname_two.txt", "2");
-    quendle({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Set-ElementAttribute",
-             "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='longname_two.txt']", "-attributename",
-             "Short", "-attributevalue", "LONGNA~1.TXT", "/Del-SingleNode", "FilesystemMetadata.xml",
-             "-xpath", "//appv:Entry[@Long='readme.md']"});
+    saved({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Set-ElementAttribute",
+           "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='longname_two.txt']", "-attributename",
+           "Short", "-attributevalue", "LONGNA~1.TXT", "/Del-SingleNode", "FilesystemMetadata.xml", "-xpath",
+           "//appv:Entry[@Long='readme.md']"});
     const std::string problems = metadataProblems(package);
     EXPECT_HAS(problems, "no entry chain for Root/VFS/ProgramFilesX86/Demo Notes/readme.md");
     EXPECT_HAS(problems, "duplicate short name LONGNA~1.TXT");
@@ -374,7 +374,7 @@ TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue)
          "Del-RegistryKeyAndSubkeys \"" + key + "\\Fonts\"",
          R"(Set-RegistryValue "REGISTRY\USER\[{AppVCurrentUserSID}]\Software\Quendle Demo\Window" )"
          "-valuename Maximized -type dword -value 1"});
-    quendle({"/BatchFileUpdate", "byhand.appv", "byhand.qdc"});
+    saved({"/BatchFileUpdate", "byhand.appv", "byhand.qdc"});
     const std::string expected = hivexExport(byHand);
     EXPECT_HAS(expected, "\"Maximized\"=dword:00000001");
 
@@ -388,7 +388,7 @@ TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue)
                                          "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle Demo\\Notes\\Fonts]\r\n\r\n"
                                          "[HKEY_CURRENT_USER\\Software\\Quendle Demo\\Window]\r\n"
                                          "\"Maximized\"=dword:00000001\r\n"));
-    const std::string out = quendle({"/Update", "demo.appv", "Import-Registry", "edits.reg"});
+    const std::string out = saved({"/Update", "demo.appv", "Import-Registry", "edits.reg"});
     EXPECT_HAS(out, "Imported registry file \"edits.reg\": 2 keys written, 1 keys deleted, 4 values set, 1 "
                     "values deleted.\n");
     EXPECT_EQ(hivexExport(package), expected);
@@ -400,8 +400,8 @@ TEST_F(NewerCommands, ImportRegistryKeepsAppVBits) {
                                  "[HKLM\\SOFTWARE\\Quendle Demo\\Notes]\n"
                                  "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Other\"\n"
                                  "\"Big\"=hex(b):01,00,00,00,00,00,00,80\n");
-    quendle({"/Update", "demo.appv", "Set-RegistryValue", key, "-valuename", "InstallFolder", "-type", "sz",
-             "-value", "x", "-pathvariable", "/Import-Registry", "paths.reg"});
+    saved({"/Update", "demo.appv", "Set-RegistryValue", key, "-valuename", "InstallFolder", "-type", "sz",
+           "-value", "x", "-pathvariable", "/Import-Registry", "paths.reg"});
     const std::string hive = hivexExport(package);
     EXPECT_HAS(hive, "\"InstallFolder\"=hex(400001):") << "the path-variable bit stays\n" << hive;
     EXPECT_HAS(hive, "\"Big\"=hex(b):01,00,00,00,00,00,00,80");
@@ -420,7 +420,7 @@ TEST_F(NewerCommands, ShortNamesFollowXmlEditsMadeBetweenAddFileLines) {
          "-attributename Short -attributevalue LONGNA~3.TXT",
          "Add-File \"" + folder + "longname_c.txt\" f.txt", "Add-File \"" + folder + "longname_d.txt\" f.txt",
          "Add-File \"" + folder + "longname_e.txt\" f.txt"});
-    quendle({"/BatchFileUpdate", "demo.appv", "edits.qdc"});
+    saved({"/BatchFileUpdate", "demo.appv", "edits.qdc"});
     EXPECT_EQ(
         queryPart(package, "FilesystemMetadata.xml",
                   "ns = '{http://schemas.microsoft.com/appv/2010/FilesystemMetadata}'\n"
@@ -443,7 +443,7 @@ TEST_F(NewerCommands, ImportRegistryIntoARealHiveUsesItsOwnTopKeys) {
                                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle]\n\"a\"=\"1\"\n\n"
                                   "[HKEY_CLASSES_ROOT\\.quendle]\n@=\"Quendle.File\"\n\n"
                                   "[HKEY_CURRENT_USER\\Software\\Quendle]\n\"b\"=dword:00000002\n");
-    quendle({"/Update", real, "Import-Registry", "office.reg"});
+    saved({"/Update", real, "Import-Registry", "office.reg"});
     const std::string hive = hivexExport(real);
     EXPECT_HAS(hive, "[\\REGISTRY\\MACHINE\\Software\\Quendle]\n") << "the hive's own spelling";
     EXPECT_LACKS(hive, "[\\REGISTRY\\MACHINE\\SOFTWARE]");
