@@ -21,18 +21,6 @@ const std::vector<Command>& commandTable() {
     return container.getCommands();
 }
 
-// Installs the build tree as a Debian package would lay it out, under a scratch DESTDIR.
-RunResult installInto(const std::string& destdir) {
-    return runProgram({QUENDLE_CMAKE, "--install", QUENDLE_BUILD_DIR, "--prefix", "/usr"},
-                      {{{"DESTDIR", destdir}}, ""});
-}
-
-// The page as man shows it, as plain text wide enough that no command line wraps.
-RunResult renderManual(const std::string& page) {
-    return runProgram({"/usr/bin/man", "--warnings", "-E", "UTF-8", "-l", page},
-                      {{{"MANWIDTH", "250"}, {"LC_ALL", "C.UTF-8"}, {"MAN_KEEP_FORMATTING", ""}}, ""});
-}
-
 // The rendered entries of a section, by command name: each entry is its synopsis line.
 std::vector<std::pair<std::string, std::string>> commandEntries(const std::string& text,
                                                                 const std::string& section) {
@@ -63,8 +51,10 @@ std::vector<std::pair<std::string, std::string>> commandEntries(const std::strin
 } // namespace
 
 TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManualListsTheTable) {
+    // The build tree installed as a Debian package would lay it out, under a scratch DESTDIR.
     ScratchDir dest;
-    RunResult installed = installInto(dest.path());
+    RunResult installed = runProgram({QUENDLE_CMAKE, "--install", QUENDLE_BUILD_DIR, "--prefix", "/usr"},
+                                     {{{"DESTDIR", dest.path()}}, ""});
     ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
     for (const char* file : {"/usr/bin/quendle", "/usr/share/man/man1/quendle.1.gz",
                              "/usr/share/bash-completion/completions/quendle",
@@ -82,10 +72,13 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
     // gzip itself must accept the page, as man-db reads it through zcat.
     EXPECT_EQ(runProgram({"/bin/gzip", "-t", dest.path() + "/usr/share/man/man1/quendle.1.gz"}).exitCode, 0);
 
-    // The installed page renders without warnings and lists exactly the command table.
+    // The installed page renders without warnings and lists exactly the command table; as plain
+    // text wide enough that no command line wraps.
     if (!haveTool("man"))
         GTEST_SKIP() << "man is not installed";
-    RunResult page = renderManual(dest.path() + "/usr/share/man/man1/quendle.1.gz");
+    RunResult page = runProgram(
+        {"/usr/bin/man", "--warnings", "-E", "UTF-8", "-l", dest.path() + "/usr/share/man/man1/quendle.1.gz"},
+        {{{"MANWIDTH", "250"}, {"LC_ALL", "C.UTF-8"}, {"MAN_KEEP_FORMATTING", ""}}, ""});
     ASSERT_EQ(page.exitCode, 0) << page.err;
     EXPECT_EQ(page.err, "") << "man --warnings reported problems";
     for (const char* variable : {"SOURCE_DATE_EPOCH", "CLICOLOR_FORCE", "NO_COLOR", "TMPDIR"})
@@ -94,14 +87,15 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
 
     auto topLevel = commandEntries(page.out, "COMMANDS");
     auto subCommands = commandEntries(page.out, "SUB-COMMANDS");
-    std::vector<std::string> expected[2], listed[2];
-    for (const auto& c : commandTable())
-        expected[c.isTopLevel()].push_back(c.name());
-    for (int top : {0, 1})
-        for (const auto& [name, synopsis] : top ? topLevel : subCommands)
-            listed[top].push_back(name);
-    EXPECT_EQ(listed[1], expected[1]) << "COMMANDS";
-    EXPECT_EQ(listed[0], expected[0]) << "SUB-COMMANDS";
+    std::string expected, listed;
+    for (bool top : {true, false})
+        for (const auto& c : commandTable())
+            expected += c.isTopLevel() == top ? (top ? "COMMANDS " : "SUB-COMMANDS ") + c.name() + "\n" : "";
+    for (const auto& [name, synopsis] : topLevel)
+        listed += "COMMANDS " + name + "\n";
+    for (const auto& [name, synopsis] : subCommands)
+        listed += "SUB-COMMANDS " + name + "\n";
+    EXPECT_EQ(listed, expected);
 
     // Every parameter name and listed value of a command is in its synopsis, as man shows it.
     std::map<std::string, std::string> synopses(topLevel.begin(), topLevel.end());
