@@ -72,27 +72,26 @@ struct Hostile {
 
 Hostile hostile(const ScratchDir& dir, const std::string& kind, const std::string& target = {}) {
     std::string out = dir / (kind + ".appv");
-    RunResult r = runProgram({"/usr/bin/python3", sourceDir() + "/tests/cli/HostilePackages.py",
-                              demoPackage(), kind, out, target.empty() ? dir / "unused" : target});
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(scriptProblems("HostilePackages.py",
+                             {demoPackage(), kind, out, target.empty() ? dir / "unused" : target}),
+              "");
     return {out, stampOf(out)};
 }
 
 // A value edit reaches the hive.
 MeasuredRun setWidth(const std::string& package) {
-    return runQuendleMeasured({"/Update", package, "Set-RegistryValue",
-                               "REGISTRY\\MACHINE\\SOFTWARE\\Quendle Demo\\Notes", "-valuename", "Width",
-                               "-type", "dword", "-value", "1"});
+    return runMeasured({"/Update", package, "Set-RegistryValue",
+                        "REGISTRY\\MACHINE\\SOFTWARE\\Quendle Demo\\Notes", "-valuename", "Width", "-type",
+                        "dword", "-value", "1"});
 }
 
 std::string openFailure(const std::string& package) {
     return "Failed to open: " + package + " (invalid file format).";
 }
 
-MeasuredRun editDisplayName(const std::string& package, const std::string& tempFolder = {}) {
-    return runQuendleMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath",
-                               DisplayNameXPath, "-nodetext", "Edited"},
-                              tempFolder);
+MeasuredRun editDisplayName(const std::string& package) {
+    return runMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath,
+                        "-nodetext", "Edited"});
 }
 
 // What every refusal must show: the message, the failure code, an untouched package, no workspace

@@ -18,9 +18,11 @@ struct MeasuredRun {
     std::vector<std::string> tempLeftovers; // what the run left in its temp folder
 };
 
-// Runs argv (argv[0] a full path) with TMPDIR set to a fresh folder (or `tempFolder` when
-// given) and NO_COLOR, stdin from /dev/null.
-inline MeasuredRun runMeasured(const std::vector<std::string>& argv, const std::string& tempFolder = {}) {
+// Runs argv with TMPDIR set to a fresh folder (or `tempFolder` when given) and NO_COLOR, stdin
+// from /dev/null; argv[0] is a program's full path, or a command ("/Update") of quendle.
+inline MeasuredRun runMeasured(std::vector<std::string> argv, const std::string& tempFolder = {}) {
+    if (argv[0].find('/', 1) == std::string::npos)
+        argv.insert(argv.begin(), quendleExe());
     ScratchDir ownTemp;
     std::string temp = tempFolder.empty() ? ownTemp.path() : tempFolder;
     auto start = std::chrono::steady_clock::now();
@@ -33,13 +35,6 @@ inline MeasuredRun runMeasured(const std::vector<std::string>& argv, const std::
     if (fs::is_directory(temp))
         run.tempLeftovers = leftovers(temp);
     return run;
-}
-
-inline MeasuredRun runQuendleMeasured(const std::vector<std::string>& args,
-                                      const std::string& tempFolder = {}) {
-    std::vector<std::string> argv{quendleExe()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runMeasured(argv, tempFolder);
 }
 
 // How many files and links lie below a folder: what a run may have left there.
