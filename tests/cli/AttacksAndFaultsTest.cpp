@@ -505,11 +505,11 @@ TEST(EndToEndInterrupt, SignalsAndFaultsRemoveTheWorkspaceAndLeaveThePackage) {
         ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
         std::string out = dir / "out.txt";
         Child child({"/BatchFileUpdate", package, fifo}, tmp.path(), out);
-        int writer = open(fifo.c_str(), O_WRONLY);
-        ASSERT_GE(writer, 0);
-        std::string lines = std::string(";qdc\nSet-NodeText AppxManifest.xml -xpath ") + DisplayNameXPath +
-                            " -nodetext Interrupted\n";
-        ASSERT_EQ(write(writer, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+        // Open until the end of the round, after the run has ended.
+        std::ofstream writer(fifo);
+        writer << ";qdc\nSet-NodeText AppxManifest.xml -xpath " << DisplayNameXPath
+               << " -nodetext Interrupted\n"
+               << std::flush;
         ASSERT_TRUE(waitForText(out, "Replaced text", std::chrono::seconds(20))) << readFile(out);
         EXPECT_FALSE(leftovers(tmp.path()).empty()) << "the workspace exists while the run works";
 
@@ -519,7 +519,6 @@ TEST(EndToEndInterrupt, SignalsAndFaultsRemoveTheWorkspaceAndLeaveThePackage) {
             EXPECT_HAS(readFile(out), "ACCESS_VIOLATION");
         else
             EXPECT_EQ(endedBy, sig) << "the run ends by the signal, as the caller expects";
-        close(writer);
         EXPECT_TRUE(stampOf(package) == before);
         if (sig == SIGKILL) {
             EXPECT_FALSE(leftovers(tmp.path()).empty()) << "a killed run cannot clean up";
@@ -559,8 +558,7 @@ TEST(EndToEndInterrupt, KillDashNineAtAnyMomentLeavesTheOldOrACompleteNewPackage
         child.signal(SIGKILL);
         child.waitForSignal();
 
-        std::string bytes = readFile(package);
-        if (bytes == oldBytes) {
+        if (readFile(package) == oldBytes) {
             ++oldSeen;
             continue;
         }
