@@ -313,7 +313,6 @@ TEST_F(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnything
 
 // Each refusal leaves nothing written outside the workspace, nor anything read from outside it.
 TEST(HostilePackage, EachAttackIsRefusedWithItsOwnCauseInBoundedTimeAndMemory) {
-    ASSERT_FALSE(demoPackage().empty());
     struct Case {
         const char* kind;
         std::string message;       // the refusal
@@ -380,7 +379,6 @@ TEST(HostilePackage, TenGibibyteZipBombDeclaredHonestlyIsRefusedBeforeFillingThe
     // small file system of its own makes the check independent of this machine's disk.
     if (!canMountPrivately())
         GTEST_SKIP() << "needs root and mount namespaces";
-    ASSERT_FALSE(demoPackage().empty());
     ScratchDir dir;
     Hostile h = hostile(dir, "bomb-honest");
     std::string tmp = dir / "tmp";
@@ -394,7 +392,6 @@ TEST(HostilePackage, TenGibibyteZipBombDeclaredHonestlyIsRefusedBeforeFillingThe
 }
 
 TEST(HostilePackage, HiveFreeSpaceCostsNoMemory) {
-    ASSERT_FALSE(demoPackage().empty());
     // 256 MiB of one-page bins, each a free cell: scanned, never held, and not saved again.
     ScratchDir dir;
     Hostile h = hostile(dir, "hive-free-bins");
