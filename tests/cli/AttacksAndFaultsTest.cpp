@@ -219,15 +219,15 @@ TEST_F(WorkspaceIsolation, LinksPlantedAtAndInsideWorkspacesReachNothingOutside)
 TEST_F(WorkspaceIsolation, ParallelRunsOnOnePackageNeverLoseAnEdit) {
     ScratchDir tmp;
     constexpr int Runs = 8;
-    std::vector<RunResult> results(Runs);
+    std::vector<MeasuredRun> results(Runs);
     std::vector<std::thread> runs;
     for (int i = 0; i < Runs; ++i) {
         writeFile(dir / ("f" + std::to_string(i) + ".txt"), "file " + std::to_string(i));
         runs.emplace_back([&, i] {
-            results[i] = runProgram({quendleExe(), "/Update", package, "Add-File",
-                                     Notes + "\\f" + std::to_string(i) + ".txt",
-                                     dir / ("f" + std::to_string(i) + ".txt")},
-                                    RunOptions{{{"TMPDIR", tmp.path()}, {"NO_COLOR", "1"}}, {}});
+            results[i] =
+                runMeasured({"/Update", package, "Add-File", Notes + "\\f" + std::to_string(i) + ".txt",
+                             dir / ("f" + std::to_string(i) + ".txt")},
+                            tmp.path());
         });
     }
     for (auto& t : runs)
@@ -240,7 +240,7 @@ TEST_F(WorkspaceIsolation, ParallelRunsOnOnePackageNeverLoseAnEdit) {
         EXPECT_EQ(std::count(names.begin(), names.end(),
                              "Root/VFS/ProgramFilesX86/Demo%20Notes/f" + std::to_string(i) + ".txt"),
                   1);
-        EXPECT_EQ(results[i].exitCode, 0) << results[i].out;
+        EXPECT_EQ(results[i].exitCode, 0) << results[i].output;
     }
     EXPECT_TRUE(leftovers(tmp.path()).empty());
 }
@@ -301,13 +301,11 @@ TEST_F(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
 
 TEST_F(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnythingIsRead) {
     writeFile(dir / "new.txt", "new");
-    RunResult r =
-        runProgram({quendleExe(), "/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
-                   RunOptions{{{"TMPDIR", dir / "missing"}, {"NO_COLOR", "1"}}, {}});
-    EXPECT_EQ(r.exitCode, 100);
-    EXPECT_HAS(r.out + r.err, "Unable to create a private workspace folder in \"" + dir / "missing" + "\"")
-        << r.out << r.err;
-    EXPECT_LACKS(r.out, "Extracting files");
+    MeasuredRun run =
+        runMeasured({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"}, dir / "missing");
+    EXPECT_EQ(run.exitCode, 100);
+    EXPECT_HAS(run.output, "Unable to create a private workspace folder in \"" + dir / "missing" + "\"");
+    EXPECT_LACKS(run.output, "Extracting files");
     EXPECT_TRUE(stampOf(package) == original);
 }
 
@@ -522,10 +520,10 @@ TEST(EndToEndInterrupt, SignalsAndFaultsRemoveTheWorkspaceAndLeaveThePackage) {
             writeFile(dir / ".demo.appv.0badf00d", "half");
             fs::last_write_time(dir / ".demo.appv.0badf00d",
                                 fs::file_time_type::clock::now() - std::chrono::hours(1));
-            RunResult next = runProgram({quendleExe(), "/Update", package, "Set-NodeText", "AppxManifest.xml",
-                                         "-xpath", DisplayNameXPath, "-nodetext", "Next"},
-                                        {{{"TMPDIR", tmp.path()}, {"NO_COLOR", "1"}}, ""});
-            EXPECT_EQ(next.exitCode, 0) << next.out;
+            MeasuredRun next = runMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath",
+                                            DisplayNameXPath, "-nodetext", "Next"},
+                                           tmp.path());
+            EXPECT_EQ(next.exitCode, 0) << next.output;
             EXPECT_FALSE(fs::exists(dir / ".demo.appv.0badf00d"));
             EXPECT_HAS(entryBytes(package, "AppxManifest.xml"), "<DisplayName>Next</DisplayName>");
         }
