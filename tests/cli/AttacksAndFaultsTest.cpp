@@ -103,7 +103,7 @@ void expectRefused(const MeasuredRun& run, const std::string& package, const Fil
     EXPECT_LACKS(run.output, "Package updated successfully");
     EXPECT_TRUE(stampOf(package) == before) << "the package file changed";
     EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
-    EXPECT_LT(run.seconds, 60.0);
+    EXPECT_LT(run.seconds, 20.0);
     EXPECT_LT(run.peakKiB, memoryBoundKiB());
 }
 
@@ -367,7 +367,6 @@ TEST(HostilePackage, EachAttackIsRefusedWithItsOwnCauseInBoundedTimeAndMemory) {
         EXPECT_LACKS(run.output, "TOP-SECRET-CONTENT");
         EXPECT_EQ(readFile(secret), "TOP-SECRET-CONTENT");
         EXPECT_EQ(filesBelow(dir.path()), 2u) << "the package and secret.txt only";
-        EXPECT_LT(run.seconds, 20.0);
         EXPECT_LT(run.output.size(), 100000u);
     }
 }
@@ -386,7 +385,6 @@ TEST(HostilePackage, TenGibibyteZipBombDeclaredHonestlyIsRefusedBeforeFillingThe
                          " Set-NodeText AppxManifest.xml -xpath " + DisplayNameXPath + " -nodetext Edited";
     MeasuredRun run = runMeasured({"/usr/bin/unshare", "-m", "/bin/sh", "-c", script}, tmp);
     expectRefused(run, h.package, h.before, openFailure(h.package));
-    EXPECT_LT(run.seconds, 20.0);
 }
 
 TEST(HostilePackage, HiveFreeSpaceCostsNoMemory) {

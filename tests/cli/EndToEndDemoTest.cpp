@@ -93,11 +93,9 @@ TEST_F(EndToEndDemo, PackagesThatCannotBeOpenedAreReportedAndLeftAlone) {
     writeCommandFile(dir / "commands.txt",
                      {"Del-Nodes StreamMap.xml -xpath //x", "Del-Nodes StreamMap.xml -xpath //y"});
     FileStamp before = stampOf(noManifest);
-    QuendleRun batch = quendle({"/BatchFileUpdate", noManifest, dir / "commands.txt", "-nofail"});
-    EXPECT_EQ(batch.result.exitCode, 0);
-    EXPECT_EQ(occurrences(batch.result.out, "Failed to open: " + noManifest + " (invalid file format).\n"),
-              2u)
-        << batch.result.out;
+    EXPECT_EQ(occurrences(saved({"/BatchFileUpdate", noManifest, dir / "commands.txt", "-nofail"}),
+                          "Failed to open: " + noManifest + " (invalid file format).\n"),
+              2u);
     EXPECT_TRUE(stampOf(noManifest) == before);
 }
 
@@ -124,6 +122,7 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
     // source path holds; the first one's progress lines, permissions and entry order too.
     runOptions.workingDir = sourceDir();
     ::chmod(package.c_str(), 0604);
+    const std::vector<std::string> names = entryNames(package);
     const std::string out = saved(update(
         "Set-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) +
         " -nodetext Demo+Notes+2 /Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
@@ -135,14 +134,7 @@ TEST_F(EndToEndDemo, TheReadmeDemoRunsAsWritten) {
     EXPECT_HAS(out, "Packing files...\nPackage updated successfully\n");
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(stampOf(package).mode & 07777, 0604u) << "the package keeps its permissions";
-    EXPECT_EQ(
-        entryNames(package),
-        (std::vector<std::string>{"Registry.dat", "Root/VFS/ProgramFilesX86/Demo%20Notes/config/settings.ini",
-                                  "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt",
-                                  "Root/VFS/ProgramFilesX86/Demo%20Notes/readme.md", "FilesystemMetadata.xml",
-                                  "StreamMap.xml", "PackageHistory.xml", "AppxManifest.xml",
-                                  "AppxBlockMap.xml", "[Content_Types].xml"}))
-        << "entries keep their order";
+    EXPECT_EQ(entryNames(package), names) << "entries keep their order";
     EXPECT_EQ(occurrences(saved({"/BatchFileUpdate", package, "demo/commands.txt"}),
                           "Package updated successfully"),
               1u);
@@ -304,9 +296,8 @@ TEST_F(EndToEndDemo, OneCommandFileWithEveryCommandSavesOnceIntoAValidPackage) {
     EXPECT_HAS(out, "Added file \"Scripts\\start.ps1\" to package.\n");
     EXPECT_HAS(out, "Removed file \"Scripts\\cleanup.bat\" from package.\nRemoved element from "
                     "[Content_Types].xml:\n<Default ContentType=\"appv/vfs-file\" Extension=\"bat\"/>\n");
-    EXPECT_EQ(occurrences(out, "Extracting files..."), 1u) << out;
-    EXPECT_EQ(occurrences(out, "Packing files..."), 1u) << out;
-    EXPECT_EQ(occurrences(out, "Package updated successfully"), 1u) << out;
+    for (const char* once : {"Extracting files...", "Packing files...", "Package updated successfully"})
+        EXPECT_EQ(occurrences(out, once), 1u) << once << " in:\n" << out;
 
     EXPECT_EQ(verifyPackage(package), "");
 

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a hostile variant of a good package, as an attacker's tool would.
 
-    HostilePackages.py GOOD.appv CASE OUT.appv [TARGET]
+    HostilePackages.py GOOD.appv CASE OUT.appv TARGET
 
 The entries of GOOD are copied (deflated again) and the case adds or changes what it names.
 TARGET is an absolute host path that a name tries to reach, or the file an external entity
@@ -156,8 +156,7 @@ FREE_BINS = {"hive-free-bin": [GIB], "hive-free-bins": [4096] * (256 << 8)}
 
 
 def main():
-    good, case, out = sys.argv[1:4]
-    target = sys.argv[4] if len(sys.argv) > 4 else "/tmp/quendle-hostile-target"
+    good, case, out, target = sys.argv[1:5]
     climb = "../" * 24 + target.lstrip("/")
     with zipfile.ZipFile(good) as source:
         entries = [(i.filename, source.read(i)) for i in source.infolist() if i.filename != "AppxBlockMap.xml"]
