@@ -59,9 +59,7 @@ void attack(const std::string& tmp, const std::string& victim, const std::atomic
 using WorkspaceIsolation = DemoPackageTest;
 
 // Far more than a good run needs (a few megabytes), far less than any of the payloads.
-long memoryBoundKiB() {
-    return sanitizedBuild() ? 600 * 1024 : 200 * 1024;
-}
+const long MemoryBoundKiB = sanitizedBuild() ? 600 * 1024 : 200 * 1024;
 
 // A hostile variant of the demo package, written by the attacker's script, and its state before
 // the run.
@@ -104,7 +102,7 @@ void expectRefused(const MeasuredRun& run, const std::string& package, const Fil
     EXPECT_TRUE(stampOf(package) == before) << "the package file changed";
     EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
     EXPECT_LT(run.seconds, 20.0);
-    EXPECT_LT(run.peakKiB, memoryBoundKiB());
+    EXPECT_LT(run.peakKiB, MemoryBoundKiB);
 }
 
 // A running quendle with its own temp folder and captured output.
@@ -393,7 +391,7 @@ TEST(HostilePackage, HiveFreeSpaceCostsNoMemory) {
     Hostile h = hostile(dir, "hive-free-bins");
     MeasuredRun run = setWidth(h.package);
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_LT(run.peakKiB, memoryBoundKiB());
+    EXPECT_LT(run.peakKiB, MemoryBoundKiB);
     EXPECT_LT(run.seconds, 20.0);
     EXPECT_TRUE(run.tempLeftovers.empty());
     EXPECT_EQ(runShell("unzip -tq " + shellQuote(h.package)).exitCode, 0);

@@ -90,6 +90,14 @@ class CliTest : public testing::Test {
     const std::string dir_ = scratch_.path(), package_ = file("p.appv", "not a zip");
 };
 
+// A registry file as regedit writes it: UTF-16LE with a byte-order mark.
+std::string utf16le(const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii)
+        out += std::string{c, '\0'};
+    return out;
+}
+
 } // namespace
 
 // Each planted defect is named, and what is no package at all is refused.
@@ -344,17 +352,6 @@ TEST_F(NewerCommands, VerifierCatchesAMissingEntryAndAWrongShortName) {
     EXPECT_HAS(problems, "duplicate short name LONGNA~1.TXT");
 }
 
-namespace {
-
-std::string utf16le(const std::string& ascii) {
-    std::string out = "\xFF\xFE";
-    for (char c : ascii)
-        out += std::string{c, '\0'};
-    return out;
-}
-
-} // namespace
-
 // The file's reading of every value form is the reader's own test; here the edits must reach the
 // hive exactly as the same edits made one by one do.
 TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
@@ -374,7 +371,6 @@ TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue)
     const std::string expected = hivexExport(byHand);
     EXPECT_HAS(expected, "\"Maximized\"=dword:00000001");
 
-    // As regedit writes it: UTF-16LE with a byte-order mark.
     writeFile(dir / "edits.reg", utf16le("Windows Registry Editor Version 5.00\r\n\r\n"
                                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Quendle Demo\\Notes]\r\n"
                                          "\"WindowWidth\"=dword:00000400\r\n"
