@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes a hostile variant of a good package, as an attacker's tool would.
 
-    HostilePackages.py GOOD.appv CASE OUT.appv [TARGET]
+    HostilePackages.py GOOD.appv CASE OUT.appv TARGET
 
 The entries of GOOD are copied (deflated again) and the case adds or changes what it names.
 TARGET is an absolute host path that a name tries to reach, or the file an external entity
@@ -34,11 +34,9 @@ class RawZip:
         self.central.append((raw_name, method, crc, len(payload), size, offset, flags))
 
     def add_file(self, name, data, flags=0x800):
-        compressor = zlib.compressobj(6, zlib.DEFLATED, -15)
-        payload = compressor.compress(data) + compressor.flush()
-        self.add(name, payload, len(data), zlib.crc32(data), flags=flags)
+        self.add_stream(name, [data], flags)
 
-    def add_stream(self, name, chunks):
+    def add_stream(self, name, chunks, flags=0x800):
         """An entry whose data comes in pieces, so that a gibibyte never sits in memory."""
         compressor = zlib.compressobj(1, zlib.DEFLATED, -15)
         pieces, size, crc = [], 0, 0
@@ -47,7 +45,7 @@ class RawZip:
             size += len(chunk)
             crc = zlib.crc32(chunk, crc)
         pieces.append(compressor.flush())
-        self.add(name, b"".join(pieces), size, crc)
+        self.add(name, b"".join(pieces), size, crc, flags=flags)
 
     def repeat_central(self, index, names):
         """More central entries for the local header of entry `index`: one data, many files."""
@@ -150,9 +148,6 @@ ENTRY_EDITS = {
     "billion-laughs": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(d, billion_laughs(), b"&l9;")),
     "hive-loop": ("Registry.dat", lambda d, t: looping_hive(d)),
     "attributes-manifest": ("AppxManifest.xml", lambda d, t: with_attributes(d, b"Package ", 100000)),
-    "attributes-types": ("[Content_Types].xml", lambda d, t: with_attributes(d, b"Types", 100000)),
-    "entity-small": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(
-        d, b'<!DOCTYPE Package [<!ENTITY app "Demo">]>\n', b"&app; Notes")),
     "entity-expansion": ("AppxManifest.xml", lambda d, t: manifest_with_doctype(
         d, b'<!DOCTYPE Package [<!ENTITY big "' + b"x" * 50000 + b'">]>\n', b"&big;" * 50000)),
 }
@@ -161,8 +156,7 @@ FREE_BINS = {"hive-free-bin": [GIB], "hive-free-bins": [4096] * (256 << 8)}
 
 
 def main():
-    good, case, out = sys.argv[1:4]
-    target = sys.argv[4] if len(sys.argv) > 4 else "/tmp/quendle-hostile-target"
+    good, case, out, target = sys.argv[1:5]
     climb = "../" * 24 + target.lstrip("/")
     with zipfile.ZipFile(good) as source:
         entries = [(i.filename, source.read(i)) for i in source.infolist() if i.filename != "AppxBlockMap.xml"]

@@ -18,9 +18,11 @@ struct MeasuredRun {
     std::vector<std::string> tempLeftovers; // what the run left in its temp folder
 };
 
-// Runs argv (argv[0] a full path) with TMPDIR set to a fresh folder (or `tempFolder` when
-// given) and NO_COLOR, stdin from /dev/null.
-inline MeasuredRun runMeasured(const std::vector<std::string>& argv, const std::string& tempFolder = {}) {
+// Runs argv with TMPDIR set to a fresh folder (or `tempFolder` when given) and NO_COLOR, stdin
+// from /dev/null; argv[0] is a program's full path, or a command ("/Update") of quendle.
+inline MeasuredRun runMeasured(std::vector<std::string> argv, const std::string& tempFolder = {}) {
+    if (argv[0].find('/', 1) == std::string::npos)
+        argv.insert(argv.begin(), quendleExe());
     ScratchDir ownTemp;
     std::string temp = tempFolder.empty() ? ownTemp.path() : tempFolder;
     auto start = std::chrono::steady_clock::now();
@@ -35,24 +37,12 @@ inline MeasuredRun runMeasured(const std::vector<std::string>& argv, const std::
     return run;
 }
 
-inline MeasuredRun runQuendleMeasured(const std::vector<std::string>& args,
-                                      const std::string& tempFolder = {}) {
-    std::vector<std::string> argv{quendleExe()};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return runMeasured(argv, tempFolder);
-}
-
-// Every regular file and link below a folder, relative to it: what a run may have left there.
-inline std::vector<std::string> filesBelow(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(folder, ec); it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        if (!it->is_directory(ec))
-            names.push_back(fs::relative(it->path(), folder, ec).string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+// How many files and links lie below a folder: what a run may have left there.
+inline size_t filesBelow(const std::string& folder) {
+    size_t count = 0;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+        count += !e.is_directory();
+    return count;
 }
 
 // True when the sanitizers are compiled in: their shadow memory makes resident sets larger.
@@ -106,22 +96,54 @@ inline std::string samplePackage(const std::string& folder, const std::string& h
     return makePackage(source, package) ? package : std::string();
 }
 
-// An archive of the named entries as Python's zipfile writes them; false when it could not.
-inline bool zipOf(const std::string& path, const std::vector<std::string>& namesAndTexts) {
-    std::vector<std::string> argv{"/usr/bin/python3", "-c",
-                                  "import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
-                                  "    for n, d in zip(sys.argv[2::2], sys.argv[3::2]): z.writestr(n, d)\n",
-                                  path};
-    argv.insert(argv.end(), namesAndTexts.begin(), namesAndTexts.end());
-    return runProgram(argv).exitCode == 0;
-}
-
 // Replaces the first `what` in a file; a missing `what` fails the test.
 inline void replaceInFile(const std::string& path, const std::string& what, const std::string& with) {
     std::string text = readFile(path);
     size_t at = text.find(what);
     ASSERT_NE(at, std::string::npos) << path << ": " << what;
     writeFile(path, text.replace(at, what.size(), with));
+}
+
+// A run that must succeed and leave its temp folder empty: its standard output and error.
+inline std::string succeeded(const std::vector<std::string>& args, const RunOptions& options = {}) {
+    QuendleRun run = runQuendle(args, options);
+    EXPECT_EQ(run.result.exitCode, 0) << run.result.out << run.result.err;
+    EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
+    return run.result.out + run.result.err;
+}
+
+// The standard output of a Python script given `args`, with its error text when it failed.
+inline std::string pythonRun(const std::string& script, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/python3", "-c", script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = runProgram(argv);
+    return r.exitCode == 0 ? r.out : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
+}
+
+// An archive of the named entries as Python's zipfile writes them; false when it could not.
+inline bool zipOf(const std::string& path, std::vector<std::string> namesAndTexts) {
+    namesAndTexts.insert(namesAndTexts.begin(), path);
+    return pythonRun("import sys, zipfile\nwith zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+                     "    for n, d in zip(sys.argv[2::2], sys.argv[3::2]): z.writestr(n, d)\n",
+                     namesAndTexts)
+        .empty();
+}
+
+// What a helper script of tests/cli says when it fails (with its exit code), or "" when it succeeds.
+inline std::string scriptProblems(const std::string& script, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/python3", sourceDir() + "/tests/cli/" + script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = runProgram(argv);
+    return r.exitCode == 0 ? "" : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
+}
+
+// A copy of a package with one defect planted by the independent helper.
+inline std::string damagedCopy(const std::string& from, const std::string& out,
+                               const std::vector<std::string>& defect) {
+    std::vector<std::string> args{from, out};
+    args.insert(args.end(), defect.begin(), defect.end());
+    EXPECT_EQ(scriptProblems("damage_package.py", args), "");
+    return out;
 }
 
 // A fresh copy of the demo package for each test, and runs that must leave their temp folder empty.
@@ -138,6 +160,8 @@ class DemoPackageTest : public ::testing::Test {
         EXPECT_TRUE(run.tempLeftovers.empty()) << "left in the temp folder: " << run.tempLeftovers.front();
         return run;
     }
+
+    std::string saved(const std::vector<std::string>& args) { return succeeded(args, runOptions); }
 
     // "/Update <package>" and the words of `line`, where "+" stands for a space inside a word.
     std::vector<std::string> update(const std::string& line) {

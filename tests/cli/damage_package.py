@@ -7,7 +7,6 @@ Usage: damage_package.py IN OUT DEFECT [ARG]
   block-size ENTRY       adds one to the compressed size of ENTRY's first block and takes one
                          from its second (when it has one): the total stays right
   reorder A B            swaps entries A and B in the archive (data and directory)
-  replace ENTRY FILE     stores FILE's bytes as ENTRY and describes them in AppxBlockMap.xml
   crc ENTRY              changes the CRC-32 that the central directory gives ENTRY
   gap ENTRY              puts 16 stray bytes in front of ENTRY's local header
   local-name ENTRY       changes the last letter of the name in ENTRY's local header
@@ -18,8 +17,6 @@ Usage: damage_package.py IN OUT DEFECT [ARG]
 Entries are copied as raw bytes (local header, data and descriptor), so everything not named
 stays exactly as written; the central directory is written anew in the classic form.
 """
-import base64
-import hashlib
 import re
 import struct
 import sys
@@ -117,18 +114,6 @@ def main():
             # From the back, so that a change of length does not move the other.
             for delta, size in reversed(list(zip((1, -1), sizes.finditer(text, block_at, end)))):
                 text = text[:size.start(1)] + str(int(size.group(1)) + delta) + text[size.end(1):]
-        raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
-    elif defect == "replace":
-        content = open(args[1], "rb").read()
-        raw[info.filename], fields[info.filename] = stored_entry(info, content)
-        name = blockmap_name(info.filename)
-        listed = re.compile(r'<File Name="' + re.escape(name) + r'"[^>]*?(/>|>.*?</File>)', re.S)
-        blocks = "".join('<Block Hash="%s"/>' % base64.b64encode(hashlib.sha256(content[i:i + 65536]).digest()).decode()
-                         for i in range(0, len(content), 65536))
-        element = '<File Name="%s" Size="%d" LfhSize="%d">%s</File>' % (
-            name, len(content), 30 + len(raw_name(info)), blocks)
-        text, count = listed.subn(lambda m: element, text)
-        assert count == 1
         raw[blockmap.filename], fields[blockmap.filename] = stored_entry(blockmap, text.encode("utf-8"))
     elif defect == "crc":
         crc, *rest = fields[args[0]]

@@ -21,18 +21,6 @@ const std::vector<Command>& commandTable() {
     return container.getCommands();
 }
 
-// Installs the build tree as a Debian package would lay it out, under a scratch DESTDIR.
-RunResult installInto(const std::string& destdir) {
-    return runProgram({QUENDLE_CMAKE, "--install", QUENDLE_BUILD_DIR, "--prefix", "/usr"},
-                      {{{"DESTDIR", destdir}}, ""});
-}
-
-// The page as man shows it, as plain text wide enough that no command line wraps.
-RunResult renderManual(const std::string& page) {
-    return runProgram({"/usr/bin/man", "--warnings", "-E", "UTF-8", "-l", page},
-                      {{{"MANWIDTH", "250"}, {"LC_ALL", "C.UTF-8"}, {"MAN_KEEP_FORMATTING", ""}}, ""});
-}
-
 // The rendered entries of a section, by command name: each entry is its synopsis line.
 std::vector<std::pair<std::string, std::string>> commandEntries(const std::string& text,
                                                                 const std::string& section) {
@@ -63,8 +51,10 @@ std::vector<std::pair<std::string, std::string>> commandEntries(const std::strin
 } // namespace
 
 TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManualListsTheTable) {
+    // The build tree installed as a Debian package would lay it out, under a scratch DESTDIR.
     ScratchDir dest;
-    RunResult installed = installInto(dest.path());
+    RunResult installed = runProgram({QUENDLE_CMAKE, "--install", QUENDLE_BUILD_DIR, "--prefix", "/usr"},
+                                     {{{"DESTDIR", dest.path()}}, ""});
     ASSERT_EQ(installed.exitCode, 0) << installed.out << installed.err;
     for (const char* file : {"/usr/bin/quendle", "/usr/share/man/man1/quendle.1.gz",
                              "/usr/share/bash-completion/completions/quendle",
@@ -82,26 +72,30 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
     // gzip itself must accept the page, as man-db reads it through zcat.
     EXPECT_EQ(runProgram({"/bin/gzip", "-t", dest.path() + "/usr/share/man/man1/quendle.1.gz"}).exitCode, 0);
 
-    // The installed page renders without warnings and lists exactly the command table.
+    // The installed page renders without warnings and lists exactly the command table; as plain
+    // text wide enough that no command line wraps.
     if (!haveTool("man"))
         GTEST_SKIP() << "man is not installed";
-    RunResult page = renderManual(dest.path() + "/usr/share/man/man1/quendle.1.gz");
+    RunResult page = runProgram(
+        {"/usr/bin/man", "--warnings", "-E", "UTF-8", "-l", dest.path() + "/usr/share/man/man1/quendle.1.gz"},
+        {{{"MANWIDTH", "250"}, {"LC_ALL", "C.UTF-8"}, {"MAN_KEEP_FORMATTING", ""}}, ""});
     ASSERT_EQ(page.exitCode, 0) << page.err;
     EXPECT_EQ(page.err, "") << "man --warnings reported problems";
-    EXPECT_TRUE(contains(page.out, "SOURCE_DATE_EPOCH") && contains(page.out, "CLICOLOR_FORCE") &&
-                contains(page.out, "NO_COLOR") && contains(page.out, "TMPDIR"));
+    for (const char* variable : {"SOURCE_DATE_EPOCH", "CLICOLOR_FORCE", "NO_COLOR", "TMPDIR"})
+        EXPECT_HAS(page.out, variable);
     EXPECT_LACKS(page.out, "@") << "a template marker was left in the page";
 
     auto topLevel = commandEntries(page.out, "COMMANDS");
     auto subCommands = commandEntries(page.out, "SUB-COMMANDS");
-    std::vector<std::string> expected[2], listed[2];
-    for (const auto& c : commandTable())
-        expected[c.isTopLevel()].push_back(c.name());
-    for (int top : {0, 1})
-        for (const auto& [name, synopsis] : top ? topLevel : subCommands)
-            listed[top].push_back(name);
-    EXPECT_EQ(listed[1], expected[1]) << "COMMANDS";
-    EXPECT_EQ(listed[0], expected[0]) << "SUB-COMMANDS";
+    std::string expected, listed;
+    for (bool top : {true, false})
+        for (const auto& c : commandTable())
+            expected += c.isTopLevel() == top ? (top ? "COMMANDS " : "SUB-COMMANDS ") + c.name() + "\n" : "";
+    for (const auto& [name, synopsis] : topLevel)
+        listed += "COMMANDS " + name + "\n";
+    for (const auto& [name, synopsis] : subCommands)
+        listed += "SUB-COMMANDS " + name + "\n";
+    EXPECT_EQ(listed, expected);
 
     // Every parameter name and listed value of a command is in its synopsis, as man shows it.
     std::map<std::string, std::string> synopses(topLevel.begin(), topLevel.end());
@@ -163,12 +157,9 @@ TEST(Install, DebianPackageDependsOnTheLinkedLibrariesAndHoldsTheInstalledFiles)
     for (const char* library : {"libc6", "libzip4", "libxml2", "libxslt1.1", "libssl3", "libuuid1", "zlib1g"})
         EXPECT_HAS(depends, library);
 
-    std::string listing = runProgram({"/usr/bin/dpkg-deb", "--contents", deb}).out;
-    for (const char* file : {"./usr/bin/quendle", "./usr/share/man/man1/quendle.1.gz",
-                             "./usr/share/bash-completion/completions/quendle"})
-        EXPECT_HAS(listing, file);
-    // Debian ships no folder or file writable by others and nothing outside /usr.
-    std::istringstream lines(listing);
+    // Debian ships no folder or file writable by others and nothing outside /usr (the files are the
+    // installed ones: the Depends above come from the program inside).
+    std::istringstream lines(runProgram({"/usr/bin/dpkg-deb", "--contents", deb}).out);
     for (std::string line; std::getline(lines, line);) {
         EXPECT_NE(line[8], 'w') << line;
         EXPECT_TRUE(contains(line, " ./usr/") || line.ends_with(" ./")) << line;
@@ -211,7 +202,9 @@ class Completion : public ::testing::Test {
 
 } // namespace
 
-TEST_F(Completion, CommandsAndSubCommandsComeFromTheTable) {
+// What bash offers, by the words typed so far: names and parameters from the table, listed values
+// quoted for the shell, files of this machine for host paths, and nothing for a free value.
+TEST_F(Completion, OffersWhatTheTableAndTheFolderHoldForTheWordBeingTyped) {
     Words top = {"--help", "-h", "--version"}, subs, slashed;
     for (const auto& c : commandTable()) {
         if (c.isTopLevel())
@@ -219,19 +212,41 @@ TEST_F(Completion, CommandsAndSubCommandsComeFromTheTable) {
         else
             subs.insert(c.name()), slashed.insert("/" + c.name());
     }
-    EXPECT_EQ(complete({""}), top);
-    EXPECT_EQ(complete({"/Update", "app.appv", ""}), slashed);
-    EXPECT_EQ(complete({"/Update", "app.appv", "Add-File", "Root\\a", "notes.txt", "/"}), slashed);
-    EXPECT_EQ(complete({"/Help", ""}), subs);
-    EXPECT_EQ(complete({"--help", ""}), subs);
-    // Names ignore the case of A to Z, as the program's do.
-    EXPECT_EQ(complete({"/update", "app.appv", "/add"}),
-              (Words{"/Add-File", "/Add-ScriptFile", "/Add-Folder"}));
-    EXPECT_EQ(complete({"/Update", "app.appv", "del-registryk"}),
-              (Words{"Del-RegistryKey", "Del-RegistryKeyAndSubkeys"}));
-}
+    const std::pair<std::vector<std::string>, Words> cases[] = {
+        {{""}, top},
+        {{"/Update", "app.appv", ""}, slashed},
+        {{"/Update", "app.appv", "Add-File", "Root\\a", "notes.txt", "/"}, slashed},
+        {{"/Help", ""}, subs},
+        {{"--help", ""}, subs},
+        // Names ignore the case of A to Z, as the program's do.
+        {{"/update", "app.appv", "/add"}, {"/Add-File", "/Add-ScriptFile", "/Add-Folder"}},
+        {{"/Update", "app.appv", "del-registryk"}, {"Del-RegistryKey", "Del-RegistryKeyAndSubkeys"}},
+        // A parameter already given is not offered again.
+        {{"/Update", "app.appv", "/Set-RegistryValue", "REGISTRY\\MACHINE\\A", "-valuename", "x", "-Type",
+          "sz", "-"},
+         {"-value", "-pathvariable"}},
+        {{"/BatchFileUpdate", "app.appv", "notes.txt", ""}, {"-nofail"}},
+        {{"/Update", "app.appv", "/Set-RegistryValue", "K", "-type", ""},
+         {"sz", "expandsz", "dword", "multisz", "binary"}},
+        {{"/Update", "app.appv", "/Set-RegistryKey", "K", "-virtualizationlevel", "o"}, {"overwrite"}},
+        {{"/Update", "app.appv", "Set-NodeText", ""},
+         {"AppxManifest.xml", "FilesystemMetadata.xml", "PackageHistory.xml", "StreamMap.xml",
+          "\\[Content_Types\\].xml"}},
+        {{"/Update", "app.appv", "/Update-PackageIdentity", "-version", ""}, {"auto"}},
+        {{"/Update", "app.appv", "/Set-NodeText", "StreamMap.xml", "-xpath", ""}, {}},
+        {{"/Update", "app.appv", "/Del-File", ""}, {}},
+        {{"/Update", ""}, {"app.appv", "sub"}},
+        {{"/BatchFileUpdate", "app.appv", ""}, {"app.appv", "notes.txt", "sub"}},
+        {{"/Update", "app.appv", "/Add-File", "Root\\a.txt", "no"}, {"notes.txt"}},
+        {{"/Update", "app.appv", "Add-ScriptFile", "sub/"}, {"sub/inner.txt"}},
+        {{"/Update", "app.appv", "/TransformManifest", "AppxManifest.xml", "no"}, {"notes.txt"}},
+        // An absolute path is a file, not the start of a sub-command.
+        {{"/Update", "app.appv", "/Add-File", "Root\\a.txt", dir_.path() + "/no"},
+         {dir_.path() + "/notes.txt"}},
+    };
+    for (const auto& [typed, offered] : cases)
+        EXPECT_EQ(complete(typed), offered) << typed.front() << " ... " << typed.back();
 
-TEST_F(Completion, EverySubCommandOffersItsOwnNamedParameters) {
     for (const auto& c : commandTable()) {
         if (c.isTopLevel())
             continue;
@@ -241,35 +256,4 @@ TEST_F(Completion, EverySubCommandOffersItsOwnNamedParameters) {
                 expected.insert(p.name);
         EXPECT_EQ(complete({"/Update", "app.appv", "/" + c.name(), "-"}), expected) << c.name();
     }
-    // One already given is not offered again.
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryValue", "REGISTRY\\MACHINE\\A", "-valuename",
-                        "x", "-Type", "sz", "-"}),
-              (Words{"-value", "-pathvariable"}));
-    EXPECT_EQ(complete({"/BatchFileUpdate", "app.appv", "notes.txt", ""}), Words{"-nofail"});
-}
-
-TEST_F(Completion, ListedValuesAreOfferedQuotedForTheShell) {
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryValue", "K", "-type", ""}),
-              (Words{"sz", "expandsz", "dword", "multisz", "binary"}));
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-RegistryKey", "K", "-virtualizationlevel", "o"}),
-              Words{"overwrite"});
-    EXPECT_EQ(complete({"/Update", "app.appv", "Set-NodeText", ""}),
-              (Words{"AppxManifest.xml", "FilesystemMetadata.xml", "PackageHistory.xml", "StreamMap.xml",
-                     "\\[Content_Types\\].xml"}));
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Update-PackageIdentity", "-version", ""}), Words{"auto"});
-    // A free value or a path inside the package has nothing to offer.
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Set-NodeText", "StreamMap.xml", "-xpath", ""}), Words{});
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Del-File", ""}), Words{});
-}
-
-TEST_F(Completion, HostPathsCompleteToFilesOfThisMachine) {
-    EXPECT_EQ(complete({"/Update", ""}), (Words{"app.appv", "sub"}));
-    EXPECT_EQ(complete({"/BatchFileUpdate", "app.appv", ""}), (Words{"app.appv", "notes.txt", "sub"}));
-    EXPECT_EQ(complete({"/Update", "app.appv", "/Add-File", "Root\\a.txt", "no"}), Words{"notes.txt"});
-    EXPECT_EQ(complete({"/Update", "app.appv", "Add-ScriptFile", "sub/"}), Words{"sub/inner.txt"});
-    EXPECT_EQ(complete({"/Update", "app.appv", "/TransformManifest", "AppxManifest.xml", "no"}),
-              Words{"notes.txt"});
-    // An absolute path is a file, not the start of a sub-command.
-    Words absolute = complete({"/Update", "app.appv", "/Add-File", "Root\\a.txt", dir_.path() + "/no"});
-    EXPECT_EQ(absolute, Words{dir_.path() + "/notes.txt"});
 }
