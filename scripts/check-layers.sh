@@ -42,7 +42,7 @@ for name in files:
         m = local.search(line)
         if m and m.group(1) != top and m.group(1) in rank and rank[m.group(1)] >= rank[top]:
             problems.append(f"{name}:{n}: {top or 'top level'} includes {m.group(1)}/")
-TEST_SHARE_CEILING = 0.48
+TEST_SHARE_CEILING = 0.40
 tracked = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "*.cpp", "*.h", "*.py"],
                          capture_output=True, text=True, check=True).stdout.split()
 def line_count(name):

@@ -11,9 +11,10 @@ namespace {
 
 const char* const BigEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/big.txt";
 const char* const BigPath = "Root\\VFS\\ProgramFilesX86\\Demo Notes\\big.txt";
-// An entry of one block: those are checked ahead, many at a time.
-const char* const SmallEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/notes.txt";
-const char* const SmallPath = "Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt";
+// An entry of one block: those are checked ahead, many at a time. Its "&" is "&amp;" in the old
+// block map, and must still find the entry there.
+const char* const SmallEntry = "Root/VFS/ProgramFilesX86/Demo%20Notes/a%26b.txt";
+const char* const SmallPath = "Root\\VFS\\ProgramFilesX86\\Demo Notes\\a&b.txt";
 
 class UnchangedEntries : public ::testing::Test {
   protected:
@@ -26,6 +27,7 @@ class UnchangedEntries : public ::testing::Test {
             text += "line " + std::to_string(i) + " of the big file\n";
         writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/big.txt", text);
         writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/noise.bin", randomBytes(70000, 5));
+        writeFile(source + "/Root/VFS/ProgramFilesX86/Demo Notes/a&b.txt", text.substr(0, 30000));
         good = dir / "good.appv";
         ASSERT_TRUE(makePackage(source, good));
         added = dir / "added.txt";

@@ -46,7 +46,7 @@ def payload_start(info, segment):
 
 
 def blockmap_name(entry):
-    return unquote(entry).replace("/", "\\")
+    return unquote(entry).replace("/", "\\").replace("&", "&amp;")
 
 
 def stored_entry(info, content):
