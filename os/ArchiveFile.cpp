@@ -1,7 +1,6 @@
 #include "os/ArchiveFile.h"
 
 #include "core/SystemError.h"
-#include "os/DirectWriter.h"
 #include "os/FileSystem.h"
 
 #include <algorithm>
@@ -11,19 +10,10 @@
 
 namespace quendle {
 
-ArchiveFile::ArchiveFile() = default;
 ArchiveFile::~ArchiveFile() = default;
 
 uint32_t ArchiveFile::create(const std::string& path) {
-    direct_.reset();
-    // Read as well as written: a copy abandoned half-way reads back the block it is cut in.
-    fd_.reset(hostpath::openFile(path, O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_DIRECT, 0644));
-    if (fd_ && !DirectWriter::worksFor(fd_.get()))
-        fd_.reset(); // opened again below, without direct writes
-    if (fd_)
-        direct_ = std::make_unique<DirectWriter>(fd_.get());
-    else
-        fd_.reset(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644));
+    fd_.reset(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644));
     if (!fd_)
         return win32ErrorFromErrno(errno);
     size_ = 0;
@@ -40,12 +30,6 @@ constexpr uint64_t WritebackPiece = 8 << 20;
 } // namespace
 
 bool ArchiveFile::append(const void* data, size_t length) {
-    if (direct_) {
-        if (!direct_->append(data, length))
-            return false;
-        size_ += length;
-        return true;
-    }
     if (!fd_.writeAll(data, length))
         return false;
     size_ += length;
@@ -59,12 +43,6 @@ bool ArchiveFile::append(const void* data, size_t length) {
 }
 
 bool ArchiveFile::truncateTo(uint64_t size) {
-    if (direct_) {
-        if (size > size_ || !direct_->truncateTo(size))
-            return false;
-        size_ = size;
-        return true;
-    }
     if (size > size_ || ::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0 ||
         ::lseek(fd_.get(), static_cast<off_t>(size), SEEK_SET) < 0)
         return false;
@@ -74,9 +52,7 @@ bool ArchiveFile::truncateTo(uint64_t size) {
 }
 
 bool ArchiveFile::close() {
-    bool finished = !direct_ || direct_->finish();
-    direct_.reset();
-    return fd_.close() && finished;
+    return fd_.close();
 }
 
 } // namespace quendle

@@ -3,18 +3,15 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 namespace quendle {
 
 // The archive being written: append-only, its size counted as it grows so that every offset
 // comes from the bytes written and never from seeking back.
-class DirectWriter;
-
 class ArchiveFile {
   public:
-    ArchiveFile();
+    ArchiveFile() = default;
     ~ArchiveFile();
     ArchiveFile(const ArchiveFile&) = delete;
     ArchiveFile& operator=(const ArchiveFile&) = delete;
@@ -32,7 +29,6 @@ class ArchiveFile {
 
   private:
     UniqueFd fd_;
-    std::unique_ptr<DirectWriter> direct_; // where the file system takes direct writes
     uint64_t size_ = 0;
     uint64_t writebackStarted_ = 0; // bytes handed to the disk's writeback so far
 };
