@@ -268,10 +268,8 @@ void CheckedCopy::plan(std::vector<const ArchivedEntry*> order) {
     pool_.finish();
     plan_ = std::move(order);
     planned_ = 0;
-    for (Window& window : windows_) {
+    for (Window& window : windows_)
         window.entries.clear();
-        window.checking = false;
-    }
 }
 
 // Reads the payloads of the entries of a single block from plan_[from] on, as many as fit.
@@ -294,58 +292,49 @@ void CheckedCopy::readWindow(Window& window, size_t from, const RawOpener& open)
     }
 }
 
+// Starts the check of a window on the helpers; any later batch of the pool finishes it first.
 void CheckedCopy::startCheck(Window& window) {
+    if (window.entries.empty())
+        return;
     checkNext_ = [this, &window](size_t slot, size_t i) {
         Ahead& ahead = window.entries[i];
         if (ahead.result == Result::Copied)
             ahead.result = checkWhole(*workers_[slot], window.input.data() + ahead.at,
                                       *plan_[window.start + i], ahead.block);
     };
-    window.checking = true;
     pool_.start(window.entries.size(), checkNext_);
 }
 
 const uint8_t* CheckedCopy::checkedAhead(const ArchivedEntry& entry, const RawOpener& open) {
     auto found = std::find(plan_.begin() + static_cast<std::ptrdiff_t>(planned_), plan_.end(), &entry);
-    if (found == plan_.end()) {
-        pool_.finish();
+    if (found == plan_.end())
         return nullptr;
-    }
     auto at = static_cast<size_t>(found - plan_.begin());
     planned_ = at + 1;
     auto holds = [at](const Window& w) { return at >= w.start && at < w.start + w.entries.size(); };
     Window* window = &windows_[current_];
     if (!holds(*window)) {
-        // The current window's payloads are all written: its buffer takes the window after the
-        // next while the helpers still check the next.
         Window& next = windows_[1 - current_];
-        if (next.checking && holds(next) && at == next.start) {
-            const size_t after = next.start + next.entries.size();
-            readWindow(*window, after, open);
+        if (at == next.start && holds(next)) {
+            // The current window's payloads are all written: its buffer takes the window after
+            // the next while the helpers still check the next.
+            readWindow(*window, next.start + next.entries.size(), open);
             pool_.finish();
-            next.checking = false;
+            startCheck(*window);
             current_ = 1 - current_;
-            if (!window->entries.empty())
-                startCheck(*window);
             window = &next;
         } else {
             pool_.finish();
-            next.checking = false;
             readWindow(*window, at, open);
             startCheck(*window);
             pool_.finish();
-            window->checking = false;
-            if (!window->entries.empty() && window->start + window->entries.size() < plan_.size()) {
-                readWindow(next, window->start + window->entries.size(), open);
-                if (!next.entries.empty())
-                    startCheck(next);
-            }
+            readWindow(next, window->start + window->entries.size(), open);
+            startCheck(next);
         }
     }
-    if (!holds(*window)) {
-        pool_.finish(); // the caller copies this one itself, on all threads
+    // An entry of several blocks: the caller copies it itself, on all threads.
+    if (!holds(*window))
         return nullptr;
-    }
     const Ahead& ahead = window->entries[at - window->start];
     if (ahead.result != Result::Copied)
         return nullptr;

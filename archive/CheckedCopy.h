@@ -89,7 +89,6 @@ class CheckedCopy {
         size_t start = 0; // plan_[start ...]
         std::vector<Ahead> entries;
         std::vector<uint8_t> input; // their payloads
-        bool checking = false;      // started on the pool, not finished yet
     };
     Window windows_[2];
     int current_ = 0;
