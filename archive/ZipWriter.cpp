@@ -159,7 +159,7 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     // The reader gives no reason where the data simply ran on or stopped short.
     auto damaged = [&](std::string why, const char* otherwise = "its data are damaged") {
         outcome.damaged = true;
-        return fail(why.empty() || why == "No error" ? otherwise : std::move(why));
+        return fail(why.empty() ? otherwise : std::move(why));
     };
 
     uint64_t offset = archive_.size();
