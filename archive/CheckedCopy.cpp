@@ -1,5 +1,6 @@
 #include "archive/CheckedCopy.h"
 
+#include "archive/Crc32.h"
 #include "archive/WorkerPool.h"
 #include "archive/ZipRecords.h"
 
@@ -8,7 +9,6 @@
 #include <thread>
 #include <zlib.h>
 #ifdef QUENDLE_HAVE_ISAL
-#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #endif
 
@@ -79,16 +79,8 @@ void CheckedCopy::checkPiece(Worker& worker, const uint8_t* input, Piece& p) {
     p.ok = inflateBlock(worker, input + p.at, p.size, p.expected, p.last, p.ended);
     if (!p.ok)
         return;
-    p.crc = updateCrc(0, worker.output.data(), p.expected);
+    p.crc = crc32Update(0, worker.output.data(), p.expected);
     p.hash = worker.sha.hash(worker.output.data(), p.expected);
-}
-
-uint32_t CheckedCopy::updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
-#ifdef QUENDLE_HAVE_ISAL
-    return crc32_gzip_refl(crc, data, length);
-#else
-    return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
-#endif
 }
 
 CheckedCopy::CheckedCopy(WorkerPool& pool) : pool_(pool) {

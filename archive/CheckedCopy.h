@@ -63,7 +63,6 @@ class CheckedCopy {
     // One thread's tools: blocks are checked on all cores, each with its own.
     struct Worker;
     struct Piece;
-    static uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length);
     static bool inflateBlock(Worker& worker, const uint8_t* data, size_t length, size_t expected, bool last,
                              bool& ended);
     static void checkPiece(Worker& worker, const uint8_t* input, Piece& piece);

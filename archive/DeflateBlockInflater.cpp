@@ -52,8 +52,4 @@ bool DeflateBlockInflater::onlyEndsStream(const uint8_t* in, size_t length) {
     return ::inflate(&z, Z_FINISH) == Z_STREAM_END && z.avail_in == 0 && z.avail_out == sizeof none;
 }
 
-uint32_t crc32Update(uint32_t crc, const void* data, size_t length) {
-    return static_cast<uint32_t>(::crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(length)));
-}
-
 } // namespace quendle

@@ -29,7 +29,4 @@ class DeflateBlockInflater {
     std::unique_ptr<Stream> stream_;
 };
 
-// CRC-32 of the ZIP format, continued from `crc` (0 to start).
-uint32_t crc32Update(uint32_t crc, const void* data, size_t length);
-
 } // namespace quendle

@@ -1,6 +1,7 @@
 #include "archive/EntryData.h"
 
 #include "archive/CheckedCopy.h"
+#include "archive/Crc32.h"
 #include "archive/SHA256.h"
 #include "archive/WorkerPool.h"
 
@@ -10,7 +11,6 @@
 #include <vector>
 #include <zlib.h>
 #ifdef QUENDLE_HAVE_ISAL
-#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #endif
 
@@ -43,20 +43,6 @@ class DeflateStream {
     bool ok_ = false;
 };
 
-uint32_t updateCrc(uint32_t crc, const uint8_t* data, size_t length) {
-#ifdef QUENDLE_HAVE_ISAL
-    return crc32_gzip_refl(crc, data, length);
-#endif
-    // zlib's crc32 takes a 32-bit length.
-    while (length > 0) {
-        auto n = static_cast<uInt>(length > 0x40000000 ? 0x40000000 : length);
-        crc = static_cast<uint32_t>(crc32(crc, data, n));
-        data += n;
-        length -= n;
-    }
-    return crc;
-}
-
 } // namespace
 
 bool StoredEntryData::write(ByteSource& source, ArchiveFile& archive) {
@@ -66,7 +52,7 @@ bool StoredEntryData::write(ByteSource& source, ArchiveFile& archive) {
         size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
         if (!source.readExact(buffer.get(), n))
             return false;
-        crc_ = updateCrc(crc_, buffer.get(), n);
+        crc_ = crc32Update(crc_, buffer.get(), n);
         if (!archive.append(buffer.get(), n))
             return false;
         compressed_ += n;
@@ -135,7 +121,7 @@ bool DeflatedEntryData::write(ByteSource& source, ArchiveFile& archive) {
         size_t n = left < chunkSize_ ? static_cast<size_t>(left) : chunkSize_;
         if (!source.readExact(input.get(), n))
             return false;
-        crc_ = updateCrc(crc_, input.get(), n);
+        crc_ = crc32Update(crc_, input.get(), n);
         uLong before = z->total_out;
         z->next_in = input.get();
         z->avail_in = static_cast<uInt>(n);
@@ -307,7 +293,7 @@ bool DeflatedEntryData::writeParallel(ByteSource& source, ArchiveFile& archive) 
                 Chunk& chunk = current->chunks[i];
                 const uint8_t* data = current->input.get() + i * chunkSize_;
                 chunk.ok = worker.compressor.compress(data, chunk.length, chunk.output);
-                chunk.crc = updateCrc(0, data, chunk.length);
+                chunk.crc = crc32Update(0, data, chunk.length);
                 if (hashes)
                     chunk.hash = worker.sha->hash(data, chunk.length);
             },

@@ -1,5 +1,6 @@
 #include "archive/ZipReader.h"
 
+#include "archive/Crc32.h"
 #include "archive/DeflateBlockInflater.h"
 #include "archive/PercentEncoding.h"
 #include "archive/ZipFormat.h"
@@ -22,6 +23,17 @@ constexpr uint32_t DosDirectoryAttribute = 16;
 constexpr size_t InputPieceSize = 65536;
 
 using namespace zipformat;
+
+// Two names that differ only in case name the same file on Windows.
+std::string foldedPath(const std::vector<std::string>& components) {
+    std::string folded;
+    for (const std::string& component : components) {
+        if (!folded.empty())
+            folded += '/';
+        folded += foldCase(component);
+    }
+    return folded;
+}
 
 } // namespace
 
@@ -187,9 +199,7 @@ bool ZipReader::findDuplicates(DirectoryRecordReader& reader,
             std::vector<std::string> components;
             bool folder = false;
             splitEntryName(name, components, folder);
-            std::string folded;
-            for (const std::string& component : components)
-                folded += (folded.empty() ? "" : "/") + foldCase(component);
+            std::string folded = foldedPath(components);
             for (size_t m = 0; m < named.size(); ++m) {
                 if (named[m].first == folded && keys[k].second < bestSecond) {
                     bestSecond = keys[k].second;
@@ -233,10 +243,7 @@ bool ZipReader::readEntries(const std::function<void(Entry&&)>& onEntry) {
         if (!entry.isFolder && entry.components.empty())
             return fail("entry " + std::to_string(i) + " has no file name");
         if (!entry.isFolder) {
-            std::string folded;
-            for (const std::string& component : entry.components)
-                folded += (folded.empty() ? "" : "/") + foldCase(component);
-            files.emplace_back(std::hash<std::string>{}(folded), record.recordOffset);
+            files.emplace_back(std::hash<std::string>{}(foldedPath(entry.components)), record.recordOffset);
             // Saturating sums: a hostile directory may declare sizes that overflow.
             uint64_t size = entry.archived.size;
             uncompressed = uncompressed + size < uncompressed ? UINT64_MAX : uncompressed + size;

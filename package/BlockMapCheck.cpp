@@ -1,6 +1,7 @@
 #include "package/BlockMapCheck.h"
 #include "util/strings/StringSystem.h"
 
+#include "archive/Crc32.h"
 #include "archive/DeflateBlockInflater.h"
 #include "archive/PercentEncoding.h"
 #include "archive/SHA256.h"
