@@ -84,4 +84,10 @@ bool PackageLock::acquire(const std::string& path, int timeoutSeconds, const Wai
     }
 }
 
+UniqueFd PackageLock::unlockAndTake() {
+    if (fd_)
+        (void)::flock(fd_.get(), LOCK_UN);
+    return std::move(fd_);
+}
+
 } // namespace quendle

@@ -19,6 +19,8 @@ class PackageLock {
     // run that held it) or when the file cannot be opened at all (`holder` empty).
     bool acquire(const std::string& path, int timeoutSeconds, const WaitNotice& onWait, std::string& holder);
     void release() { fd_.reset(); }
+    // Unlocks and gives up the open package file, for a caller that closes it itself.
+    UniqueFd unlockAndTake();
     bool held() const { return static_cast<bool>(fd_); }
 
     // "process 1234 (quendle)" for the process holding a lock on the file open as `fd`.

@@ -3,6 +3,7 @@
 #include "archive/ZipReader.h"
 #include "core/ConsoleWriter.h"
 #include "core/ExceptionPresenter.h"
+#include "os/BackgroundRelease.h"
 #include "os/ExceptionHandling.h"
 #include "os/FileSystem.h"
 #include "package/ContentTypes.h"
@@ -65,6 +66,9 @@ AppV5Package::~AppV5Package() {
     registry_.reset();
     documents_.clear();
     workspace_.remove();
+    // After a save the old package has no name left, and the lock's handle is its last one.
+    original_.reset();
+    releaseInBackground(packageLock_.unlockAndTake());
 }
 
 void AppV5Package::setPackagePath(const std::string& path) {

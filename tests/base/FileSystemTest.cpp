@@ -1,4 +1,5 @@
 #include "os/FileSystem.h"
+#include "os/BackgroundRelease.h"
 #include "core/Exception.h"
 #include "os/StaleLeftovers.h"
 #include "package/PackageTestSupport.h"
@@ -6,6 +7,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <utime.h>
 
 using namespace quendle;
@@ -160,4 +162,40 @@ TEST(StaleLeftovers, OnlyOldUnlockedTemporariesOfThisPackageAreRemoved) {
     EXPECT_FALSE(fs::exists(held));
     EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(package, 0), 1)
         << "no age asked: the fresh one goes";
+}
+
+namespace {
+
+// How many processes, this one included, hold a handle of the file once named `path`.
+int holdersOf(const std::string& path) {
+    int holders = 0;
+    std::error_code ignored;
+    for (const auto& process : fs::directory_iterator("/proc", ignored)) {
+        if (!std::isdigit(static_cast<unsigned char>(process.path().filename().string()[0])))
+            continue; // "self" is this process once more
+        for (const auto& fd : fs::directory_iterator(process.path() / "fd", ignored))
+            if (fs::read_symlink(fd.path(), ignored).string() == path + " (deleted)") {
+                ++holders;
+                break;
+            }
+    }
+    return holders;
+}
+
+} // namespace
+
+// The child that frees a replaced package must let it go, and this process may keep no handle.
+TEST(BackgroundRelease, AnUnlinkedFileIsLetGoByEveryProcessSoon) {
+    ScratchDir tmp;
+    const std::string path = tmp / "old.appv";
+    writeFile(path, std::string(1 << 20, 'x'));
+    UniqueFd fd = UniqueFd::openForReading(path);
+    ASSERT_TRUE(fd);
+    fs::remove(path);
+    ASSERT_EQ(holdersOf(path), 1);
+    releaseInBackground(std::move(fd), 0);
+    int holders = 1;
+    for (int i = 0; i < 500 && holders > 0; ++i, usleep(10000))
+        holders = holdersOf(path);
+    EXPECT_EQ(holders, 0);
 }
