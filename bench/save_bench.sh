@@ -62,14 +62,14 @@ tmp=$work/tmp
 mkdir -p "$tmp"
 # Runs a command with /usr/bin/time; prints "seconds rssKiB peakTempKiB". The temp folder is
 # polled every 50 ms by one process: a du, cut and sleep started 20 times a second would take a
-# few per cent of a processor from the command measured.
+# few per cent of a processor from the command measured. That process starts the command itself,
+# once its own start-up is over: a python starting beside the command would take a processor
+# from it for the command's first few tens of milliseconds.
 measure() {
-    local log=$work/time.log peak
-    TMPDIR=$tmp NO_COLOR=1 /usr/bin/time -f '%e %M' -o "$log" "$@" > /dev/null 2>&1 &
-    local pid=$!
-    peak=$(python3 - "$pid" "$tmp" <<'PY'
-import os, sys, time
-pid, folder, peak = int(sys.argv[1]), sys.argv[2], 0
+    local log=$work/time.log result
+    result=$(TMPDIR=$tmp NO_COLOR=1 python3 - "$tmp" /usr/bin/time -f '%e %M' -o "$log" "$@" <<'PY'
+import os, subprocess, sys, time
+folder, peak = sys.argv[1], 0
 def used(): # as du counts it: files and folders
     total = 0
     for top, dirs, files in os.walk(folder):
@@ -79,19 +79,15 @@ def used(): # as du counts it: files and folders
             except OSError:
                 pass
     return total
-def running(): # a finished command stays a zombie until the shell waits for it
-    try:
-        return open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[0] != "Z"
-    except OSError:
-        return False
-while running():
+command = subprocess.Popen(sys.argv[2:], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+while command.poll() is None:
     peak = max(peak, used())
     time.sleep(0.05)
-print(peak >> 10)
+print(command.returncode, peak >> 10)
 PY
 )
-    wait "$pid" || { echo "failed: $*" >&2; exit 1; }
-    echo "$(cat "$log") $peak"
+    [ "${result%% *}" = 0 ] || { echo "failed: $*" >&2; exit 1; }
+    echo "$(cat "$log") ${result#* }"
 }
 median() { sort -n | sed -n 2p; }
 declare -A T R D
