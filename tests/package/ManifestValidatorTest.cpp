@@ -53,19 +53,22 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-bool reasonMentions(const XmlParseException& e, const std::string& word) {
-    return std::any_of(e.errors().begin(), e.errors().end(),
-                       [&](auto& r) { return contains(r.reason, word); });
+// The reasons of a refusal, one a line; "" when the part passed.
+std::string reasons(const std::optional<XmlParseException>& e) {
+    std::string out;
+    for (size_t i = 0; e && i < e->errors().size(); ++i)
+        out += e->errors()[i].reason + "\n";
+    return out;
 }
 
 std::vector<std::string> sampleManifests() {
-    return {samplesDir() + Mari + "AppXManifest.xml",
-            samplesDir() + Mari + "ThinAppXManifest.xml",
-            samplesDir() + "/tuneax1392__redesigned-octo-waddle/ThinAppXManifest.xml",
-            samplesDir() + Mari + "PackageManifests/AppXManifest.common.16.xml",
-            samplesDir() + Mari + "PackageManifests/AppXManifest.90160000-0015-0000-1000-0000000FF1CE.xml",
-            samplesDir() + Mari + "PackageManifests/AppXManifest.90160000-0015-0409-1000-0000000FF1CE.xml",
-            samplesDir() + Mari + "PackageManifests/AppXManifest.90160000-3101-0000-1000-0000000FF1CE.xml"};
+    std::vector<std::string> paths{samplesDir() + Mari + "AppXManifest.xml",
+                                   samplesDir() + Mari + "ThinAppXManifest.xml",
+                                   samplesDir() + "/tuneax1392__redesigned-octo-waddle/ThinAppXManifest.xml"};
+    for (const char* id : {"common.16", "90160000-0015-0000-1000-0000000FF1CE",
+                           "90160000-0015-0409-1000-0000000FF1CE", "90160000-3101-0000-1000-0000000FF1CE"})
+        paths.push_back(samplesDir() + Mari + "PackageManifests/AppXManifest." + id + ".xml");
+    return paths;
 }
 
 } // namespace
@@ -142,7 +145,7 @@ TEST(ManifestWriteBack, CorruptedManifestsAreRejectedWithAReport) {
         }
         auto failure = writeBackOf("AppxManifest.xml", text);
         ASSERT_TRUE(failure);
-        EXPECT_TRUE(reasonMentions(*failure, c.mentioned)) << failure->reportText();
+        EXPECT_HAS(reasons(failure), c.mentioned);
         EXPECT_GT(failure->errors().front().line, 0);
         EXPECT_HAS(failure->reportText(), "\nValidation failed on AppxManifest.xml");
     }
@@ -177,9 +180,7 @@ TEST(ManifestWriteBack, IgnorableForeignContentIsRemovedOnlyFromTheCheckedCopy) 
     EXPECT_TRUE(writeBackOf("AppxManifest.xml", strict));
     // A wrong type inside a known extension is found after the namespace upgrade.
     std::string badFont = replaced(manifest, "DelayLoad=\"true\"", "DelayLoad=\"later\"");
-    auto failure = writeBackOf("AppxManifest.xml", badFont);
-    ASSERT_TRUE(failure);
-    EXPECT_TRUE(reasonMentions(*failure, "DelayLoad"));
+    EXPECT_HAS(reasons(writeBackOf("AppxManifest.xml", badFont)), "DelayLoad");
 }
 
 TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved) {
@@ -188,7 +189,7 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
         EXPECT_FALSE(writeBackOf("FilesystemMetadata.xml", sampleText));
         auto failure = writeBackOf("FilesystemMetadata.xml", replaced(sampleText, "Long=", "Lung="));
         ASSERT_TRUE(failure);
-        EXPECT_TRUE(reasonMentions(*failure, "Long"));
+        EXPECT_HAS(reasons(failure), "Long");
         EXPECT_EQ(failure->fileName() + ":" + std::to_string(failure->errors()[0].line),
                   "FilesystemMetadata.xml:4");
     }
@@ -200,9 +201,8 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
     const std::string streamMap =
         R"(<StreamMap xmlns="http://schemas.microsoft.com/appv/2010/streammap"><PrimaryFeatureBlock/><FeatureBlock Id="1"/></StreamMap>)";
     EXPECT_FALSE(writeBackOf("StreamMap.xml", streamMap));
-    auto failure = writeBackOf("StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"));
-    ASSERT_TRUE(failure);
-    EXPECT_HAS(failure->reportText(), "\nValidation failed on StreamMap.xml");
+    const auto failure = writeBackOf("StreamMap.xml", replaced(streamMap, "<FeatureBlock", "<Bogus"));
+    EXPECT_HAS(failure ? failure->reportText() : "", "\nValidation failed on StreamMap.xml");
 
     // A part name in other letter case is still the part that is checked.
     EXPECT_TRUE(
