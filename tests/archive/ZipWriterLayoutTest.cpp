@@ -125,9 +125,8 @@ TEST(ZipWriterLayout, AMissingSourceOrAFolderIsRefusedWithoutWriting) {
     EXPECT_TRUE(writer.close());
     std::string bytes = readFile(dir / "out.zip");
     // Only the one good entry: its header starts the file and the directory counts one entry.
-    EXPECT_EQ(le32(bytes, 0), 0x04034B50u);
-    EXPECT_EQ(bytes.substr(30, 5), "s.txt");
-    EXPECT_EQ(le64(bytes, bytes.size() - 98 + 32), 1u);
+    EXPECT_EQ(std::tuple(le32(bytes, 0), bytes.substr(30, 5), le64(bytes, bytes.size() - 98 + 32)),
+              std::tuple(0x04034B50u, "s.txt", 1u));
 }
 
 TEST(ZipWriterLayout, ChunksAre64KiBWithAShortLastChunkAndAnEmptyFileHasNone) {
@@ -144,14 +143,14 @@ TEST(ZipWriterLayout, ChunksAre64KiBWithAShortLastChunkAndAnEmptyFileHasNone) {
         EXPECT_EQ(std::tuple(hooks.begun, hooks.ended, hooks.fileSize, hooks.headerSize),
                   std::tuple(1, 1, uint64_t{size}, uint64_t{35}));
         // The descriptor follows the payload and repeats its compressed size.
-        EXPECT_EQ(le32(bytes, 35 + hooks.compressedSize), 0x08074B50u);
-        EXPECT_EQ(le64(bytes, 35 + hooks.compressedSize + 8), hooks.compressedSize);
-        EXPECT_EQ(le64(bytes, 35 + hooks.compressedSize + 16), size);
+        const size_t at = 35 + hooks.compressedSize;
+        EXPECT_EQ(std::tuple(le32(bytes, at), le64(bytes, at + 8), le64(bytes, at + 16)),
+                  std::tuple(0x08074B50u, hooks.compressedSize, size));
         if (compression == ZipCompression::Stored) {
             EXPECT_EQ(hooks.compressedSize, size);
-        } else if (size == 0) {
-            EXPECT_EQ(bytes.substr(35, 2), std::string("\x03\x00", 2)) << "the empty deflate block";
-            EXPECT_EQ(le32(bytes, 41), 0u) << "CRC of nothing";
+        } else if (size == 0) { // the empty deflate block and the CRC of nothing
+            EXPECT_EQ(std::pair(bytes.substr(35, 2), le32(bytes, 41)),
+                      std::pair(std::string("\x03\x00", 2), 0u));
         } else {
             // The closing bytes of the stream belong to no chunk.
             uint64_t sum = 0;
