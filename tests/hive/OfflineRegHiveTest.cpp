@@ -71,23 +71,20 @@ TEST(OfflineRegKey, SubkeysAreListedInTheRegistrysOrderAndCompareIgnoringCaseBey
 TEST(OfflineRegKey, MissingKeysAndValuesFailWithError2AndItsText) {
     OfflineRegHive hive = newHive();
     OfflineRegKey root = hive.RootKey();
-    EXPECT_EQ(errorOf([&] { root.Open("REGISTRY\\MACHINE\\Nope\\Deeper"); }), 2u);
-    EXPECT_EQ(errorOf([&] { hive.DeleteKey("REGISTRY\\MACHINE\\Nope"); }), 2u);
-    EXPECT_EQ(errorOf([&] { hive.DeleteKeyTree("REGISTRY\\MACHINE\\Nope"); }), 2u);
     OfflineRegKey sw = root.Open("REGISTRY\\MACHINE\\Software");
-    EXPECT_EQ(errorOf([&] { sw.DeleteValue("absent"); }), 2u);
+    for (const auto& f : std::vector<std::function<void()>>{
+             [&] { root.Open("REGISTRY\\MACHINE\\Nope\\Deeper"); },
+             [&] { hive.DeleteKey("REGISTRY\\MACHINE\\Nope"); },
+             [&] { hive.DeleteKeyTree("REGISTRY\\MACHINE\\Nope"); }, [&] { sw.DeleteValue("absent"); }})
+        EXPECT_EQ(errorOf(f), 2u);
     // Reading a default value that is not there is no error.
     uint32_t type = 0;
     EXPECT_EQ(storedValue(sw, ""), StoredValue(false, 0u, {}));
     EXPECT_FALSE(sw.GetType("", type));
-    try {
-        root.Open("REGISTRY\\x");
-        ADD_FAILURE();
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.message(), "The system cannot find the file specified.\n");
-        EXPECT_EQ(e.code(), GenericErrorCode);
-        EXPECT_HAS(e.sourceLocationText(), "OfflineRegKey.cpp:");
-    }
+    auto e = thrown<Exception>([&] { root.Open("REGISTRY\\x"); });
+    EXPECT_EQ(std::pair(e.message(), e.code()),
+              std::pair(std::string("The system cannot find the file specified.\n"), GenericErrorCode));
+    EXPECT_HAS(e.sourceLocationText(), "OfflineRegKey.cpp:");
 }
 
 TEST(OfflineRegHive, DeleteKeyRefusesSubkeysAndRootWhileDeleteKeyTreeRemovesAll) {
