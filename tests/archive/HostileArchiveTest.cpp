@@ -197,8 +197,9 @@ TEST(HostileArchive, TruncatedOrCorruptArchivesFailCleanly) {
     std::string path = dir / "long.zip";
     writeFile(path, patched(extra + 12, std::string("\0\0\0\0\x01\0\0\0", 8)));
     std::vector<std::string> extracted;
-    if (ZipReader::extract(path, dir / "long", nullptr, extracted))
+    if (ZipReader::extract(path, dir / "long", nullptr, extracted)) {
         EXPECT_EQ(readFile(dir / "long/a.txt"), compressibleText(200000));
+    }
 }
 
 // An empty file is the damaged archive truncated at 0 above.

@@ -266,8 +266,9 @@ TEST(RegfWriterLayout, HeaderNamesFlagsHashesAndSecurityReferences) {
         } else if (sig == "vk") {
             uint16_t length = get16(c.payload + VkNameLength);
             EXPECT_EQ(get16(c.payload + VkFlags), length ? ValueCompressedName : 0);
-            if (length == 0) // the default value: four bytes held in the value itself
+            if (length == 0) { // the default value: four bytes held in the value itself
                 EXPECT_EQ(get32(c.payload + VkDataLength), 0x80000004u);
+            }
         } else if (sig == "lh") {
             for (uint32_t i = 0; i < get16(c.payload + 2); ++i) {
                 const uint8_t* child = &bytes[BaseBlockSize + get32(c.payload + 4 + 8 * i) + 4];
@@ -275,8 +276,9 @@ TEST(RegfWriterLayout, HeaderNamesFlagsHashesAndSecurityReferences) {
                 uint32_t h = 0;
                 for (char ch : name)
                     h = h * 37 + static_cast<uint32_t>(std::toupper(static_cast<unsigned char>(ch)));
-                if (get16(child + NkFlags) & KeyCompressedName)
+                if (get16(child + NkFlags) & KeyCompressedName) {
                     EXPECT_EQ(get32(c.payload + 8 + 8 * i), h) << name;
+                }
             }
         }
     }

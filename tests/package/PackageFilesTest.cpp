@@ -171,9 +171,9 @@ const std::pair<const char*, const char*> AloneCases[] = {
 TEST(ShortNameGenerator, NamesAloneInTheirFolder) {
     // Valid 8.3 names get none: eight and three characters, a tilde is an ordinary character, a
     // trailing dot leaves an empty extension, eight two-byte letters still fit.
-    EXPECT_EQ(test::each(alone, {"setup.exe", "SETUP.EXE", "abcdefgh.txt", "ABCDEFGH.TXT", "LICENSE", "a",
-                                 "x.y", "~tmp", "name.", "éééééééé.txt"}),
-              "|||||||||");
+    for (const char* name : {"setup.exe", "SETUP.EXE", "abcdefgh.txt", "ABCDEFGH.TXT", "LICENSE", "a", "x.y",
+                             "~tmp", "name.", "éééééééé.txt"})
+        EXPECT_EQ(alone(name), "") << name;
     for (const auto& [longName, expected] : AloneCases)
         EXPECT_EQ(alone(longName), expected) << longName;
 }
