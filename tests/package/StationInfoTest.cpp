@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <regex>
 #include <string>
+#include <tuple>
 
 using namespace quendle;
 using quendle::test::ScopedEnv;
@@ -78,14 +79,13 @@ TEST(StationInfo, CpuModelNameFromCpuInfo) {
 TEST(StationInfo, MachineValuesMatchTheSystemTools) {
     ScopedEnv home("HOME", "/home/packager");
     const StationInfo info = StationInfo::query();
-    EXPECT_EQ(info.sequencingStation, commandOutput("uname -n"));
-    EXPECT_EQ(info.windowsVersion, commandOutput("uname -r"));
-    EXPECT_EQ(info.userFolder, "/home/packager");
+    EXPECT_EQ(std::tuple(info.sequencingStation, info.windowsVersion, info.userFolder, info.osBitness),
+              std::tuple(commandOutput("uname -n"), commandOutput("uname -r"), "/home/packager",
+                         commandOutput("getconf LONG_BIT")));
     const std::string processors = commandOutput("getconf _NPROCESSORS_ONLN");
     EXPECT_EQ(info.processor.rfind(processors + " X ", 0), 0u) << info.processor;
     const std::string model = commandOutput("grep -m1 '^model name' /proc/cpuinfo | sed 's/^[^:]*: *//'");
     EXPECT_TRUE(model.empty() || info.processor == processors + " X " + model) << info.processor;
-    EXPECT_EQ(info.osBitness, commandOutput("getconf LONG_BIT"));
     // No Windows equivalent on Linux: these stay as documented.
     EXPECT_EQ(info.systemFolder + info.windowsFolder + info.systemType + info.netFrameworkVersion +
                   info.ieVersion,
