@@ -35,12 +35,7 @@ struct Workspace {
 };
 
 uint32_t win32ErrorOf(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const OfflineRegException& e) {
-        return e.win32Error();
-    }
-    return 0;
+    return thrown<OfflineRegException>(f).win32Error();
 }
 
 } // namespace
