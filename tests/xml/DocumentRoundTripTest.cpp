@@ -221,16 +221,15 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
     auto added =
         extensions->AppendChildElement("appv:Extension", "http://schemas.microsoft.com/appv/2010/manifest");
     added->SetAttribute("Category", "AppV.Shortcut");
-    EXPECT_EQ(std::pair(added->GetXml(), extensions->SelectNodes("appv:Extension")->GetLength()),
-              std::pair(std::string(R"(<appv:Extension Category="AppV.Shortcut"/>)"), 2));
+    EXPECT_EQ(added->GetXml(), R"(<appv:Extension Category="AppV.Shortcut"/>)");
+    EXPECT_EQ(doc.GetDocumentElement()->SelectNodes("appv:Extensions/appv:Extension")->GetLength(), 2);
 
     // Inserted before the first extension; SetText keeps markup characters literal.
     auto before = extensions->InsertChildElementBefore(
         "appv:Note", "http://schemas.microsoft.com/appv/2010/manifest", *extensions->GetFirstChild());
     before->SetText("a < b & \"c\"");
-    EXPECT_EQ(
-        std::pair(extensions->GetFirstChild()->GetName(), before->GetXml()),
-        std::pair(std::string("appv:Note"), std::string("<appv:Note>a &lt; b &amp; \"c\"</appv:Note>")));
+    EXPECT_EQ(extensions->GetFirstChild()->GetName(), "appv:Note");
+    EXPECT_EQ(before->GetXml(), "<appv:Note>a &lt; b &amp; \"c\"</appv:Note>");
 
     // New attributes with a declared prefix land in its namespace; existing ones are replaced.
     auto identity = doc.GetDocumentElement()->SelectSingleElement("appx:Identity");
@@ -246,8 +245,8 @@ TEST(XPathEdits, CreatedElementsCarryTheirNamespaceAndPrefix) {
 
     // Removing returns the node, which stays usable.
     auto removed = extensions->RemoveChild(*before);
-    EXPECT_EQ(std::pair(removed->GetText(), extensions->SelectNodes("appv:Note")->GetLength()),
-              std::pair(std::string("a < b & \"c\""), 0));
+    EXPECT_EQ(removed->GetText(), "a < b & \"c\"");
+    EXPECT_EQ(extensions->SelectNodes("appv:Note")->GetLength(), 0);
 
     // Empty wrappers refuse every operation.
     MsXmlDomElement empty;
