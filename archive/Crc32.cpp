@@ -1,8 +1,9 @@
 #include "archive/Crc32.h"
 
-#include <zlib.h>
 #ifdef QUENDLE_HAVE_ISAL
 #include <isa-l/crc.h>
+#else
+#include <zlib.h>
 #endif
 
 namespace quendle {
