@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <map>
-#include <zip.h>
 
 namespace quendle {
 
@@ -36,40 +35,7 @@ bool ZipCentralDirectory::read(const std::string& archivePath, const ProblemSink
         return false;
     readLocalHeaders(problem);
     checkLayout(problem);
-    compareWithLibrary(archivePath, problem);
     return true;
-}
-
-// A second reader's view: what libzip, with its own consistency checks, makes of the archive
-// must be what this reading found, or some client may read it differently.
-void ZipCentralDirectory::compareWithLibrary(const std::string& archivePath,
-                                             const ProblemSink& problem) const {
-    int error = 0;
-    std::unique_ptr<zip_t, int (*)(zip_t*)> archive(
-        zip_open(archivePath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error), zip_close);
-    if (!archive) {
-        zip_error_t details;
-        zip_error_init_with_code(&details, error);
-        problem(text(Msg::ArchiveLibraryRefuses, {zip_error_strerror(&details)}));
-        zip_error_fini(&details);
-        return;
-    }
-    auto count = static_cast<uint64_t>(zip_get_num_entries(archive.get(), 0));
-    if (count != entries_.size()) {
-        problem(text(Msg::ArchiveLibraryDisagrees, {"", std::to_string(count) + " entries"}));
-        return;
-    }
-    for (uint64_t i = 0; i < count; ++i) {
-        zip_stat_t st;
-        zip_stat_init(&st);
-        const ZipDirectoryEntry& e = entries_[i];
-        if (zip_stat_index(archive.get(), i, ZIP_FL_ENC_RAW, &st) != 0 || !st.name ||
-            e.stored.name != st.name || st.size != e.stored.size || st.comp_size != e.stored.compressedSize ||
-            st.crc != e.stored.crc) {
-            problem(text(Msg::ArchiveLibraryDisagrees, {e.name, "its name, sizes or CRC"}));
-            return;
-        }
-    }
 }
 
 bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
@@ -118,7 +84,9 @@ bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
         }
         ZipDirectoryEntry e;
         e.stored = std::move(record);
-        e.name = percentDecode(e.stored.name);
+        // The name every other command reads: the Unicode path field's where it vouches for the
+        // stored name.
+        e.name = percentDecode(e.stored.unicodeNameCurrent ? e.stored.unicodeName : e.stored.name);
         std::replace(e.name.begin(), e.name.end(), '/', '\\');
         if (e.stored.zip64Missing)
             problem(text(Msg::ArchiveZip64FieldMissing, {e.name}));

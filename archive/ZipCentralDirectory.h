@@ -46,7 +46,6 @@ class ZipCentralDirectory {
     void readLocalHeaders(const ProblemSink& problem);
     void checkLayout(const ProblemSink& problem);
     uint64_t descriptorLength(const ZipDirectoryEntry& entry, uint64_t at) const;
-    void compareWithLibrary(const std::string& archivePath, const ProblemSink& problem) const;
 
     RandomAccessFile file_;
     uint64_t fileSize_ = 0;

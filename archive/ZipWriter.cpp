@@ -50,6 +50,9 @@ CheckedCopy& ZipWriter::copier() {
 }
 
 void ZipWriter::planArchivedEntries(std::vector<const ArchivedEntry*> order) {
+    // Empty entries are written afresh, never copied: in the plan they would only cut the
+    // windows of small entries checked ahead.
+    std::erase_if(order, [](const ArchivedEntry* entry) { return entry->size == 0; });
     copier().plan(std::move(order));
 }
 
@@ -188,11 +191,14 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
             raw->forgetBehind();
         return raw;
     };
-    if (const uint8_t* payload = copy.checkedAhead(entry, openRaw)) {
+    // An empty file is written afresh as the two-byte empty stream, whatever valid empty stream
+    // (or none at all) the old archive had: every reader takes that one.
+    const bool copyable = entry.size > 0;
+    if (const uint8_t* payload = copyable ? copy.checkedAhead(entry, openRaw) : nullptr) {
         if (!archive_.append(payload, static_cast<size_t>(entry.compressedSize)))
             return failWriting();
         copied();
-    } else if (CheckedCopy::canCopy(entry)) {
+    } else if (copyable && CheckedCopy::canCopy(entry)) {
         std::unique_ptr<ZipReader::EntryStream> raw = openRaw(entry);
         if (!raw)
             return damaged(reader.errorText());

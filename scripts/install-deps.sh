@@ -6,7 +6,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 packages=(
     build-essential cmake pkg-config libgtest-dev
-    zlib1g-dev libzip-dev libxml2-dev libxslt1-dev libssl-dev uuid-dev libisal-dev
+    zlib1g-dev libxml2-dev libxslt1-dev libssl-dev uuid-dev libisal-dev
     # independent verifiers used by the tests
     python3 unzip zip p7zip-full libxml2-utils
     libhivex-bin libwin-hivex-perl python3-hivex libregf-utils python3-libregf reglookup

@@ -107,8 +107,6 @@ enum : uint32_t {
     ArchiveHostileName = 1412,
     ArchiveLastEntryGap = 1413,
     ArchiveDescriptorDiffers = 1414,
-    ArchiveLibraryRefuses = 1415,
-    ArchiveLibraryDisagrees = 1416,
     EntryUnreadable = 1420,
     EntryCrcWrong = 1421,
     BlockMapMissing = 1422,

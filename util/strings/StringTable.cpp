@@ -102,8 +102,6 @@ const StringEntry stringTable[] = {
     {1412, "Entry \"%s\" would be written outside the package folder."},
     {1413, "The last entry does not end where the central directory begins."},
     {1414, "The data descriptor of \"%s\" disagrees with its central directory record."},
-    {1415, "The ZIP library refuses the archive: %s."},
-    {1416, "The ZIP library reads entry \"%s\" differently: %s."},
     {1420, "Entry \"%s\" cannot be read: %s."},
     {1421, "Entry \"%s\" fails its CRC-32 check."},
     {1422, "The package has no AppxBlockMap.xml."},
