@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <string_view>
 #include <thread>
 #include <zlib.h>
 #ifdef QUENDLE_HAVE_ISAL
@@ -24,12 +25,10 @@ constexpr size_t CopyBatchBytes = 2 << 20;
 // Each of the two windows of small entries checked ahead: together as much as one batch.
 constexpr size_t WindowBytes = CopyBatchBytes / 2;
 
-#ifndef QUENDLE_HAVE_ISAL
 // inflate's data_type: unused bits (low 6), the final block (64), stopped at a block boundary (128).
 bool atByteAlignedBoundary(int dataType) {
     return (dataType & 0x1FF) == 128;
 }
-#endif
 
 } // namespace
 
@@ -62,6 +61,19 @@ struct CheckedCopy::Piece {
     uint32_t crc = 0;
     Sha256Digest hash{};
 };
+
+bool CheckedCopy::useIsal() {
+#ifdef QUENDLE_HAVE_ISAL
+    // QUENDLE_INFLATER=zlib checks with zlib instead, so that one build can test both inflaters.
+    static const bool isal = [] {
+        const char* choice = std::getenv("QUENDLE_INFLATER");
+        return !choice || std::string_view(choice) != "zlib";
+    }();
+    return isal;
+#else
+    return false;
+#endif
+}
 
 size_t CheckedCopy::threadCount() {
     if (const char* text = std::getenv("QUENDLE_THREADS"); text && *text) {
@@ -109,26 +121,27 @@ bool CheckedCopy::canCopy(const ArchivedEntry& entry) {
 // Inflates one piece with a fresh state. `ended` tells whether the piece closed the stream.
 bool CheckedCopy::inflateBlock(Worker& worker, const uint8_t* data, size_t length, size_t expected, bool last,
                                bool& ended) {
-    Inflater* inflater = &worker.inflater;
     std::vector<uint8_t>& output = worker.output;
 #ifdef QUENDLE_HAVE_ISAL
-    inflate_state& s = inflater->isal;
-    isal_inflate_init(&s);
-    s.next_in = const_cast<uint8_t*>(data);
-    s.avail_in = static_cast<uint32_t>(length);
-    s.next_out = output.data();
-    s.avail_out = static_cast<uint32_t>(expected + 1);
-    if (isal_inflate(&s) != ISAL_DECOMP_OK || s.avail_in != 0 || expected + 1 - s.avail_out != expected)
-        return false;
-    ended = s.block_state == ISAL_BLOCK_FINISH;
-    if (ended)
-        return last;
-    // Stopped where the next block's header would begin, with no bit of it read.
-    return (s.block_state == ISAL_BLOCK_NEW_HDR || s.block_state == ISAL_BLOCK_HDR) &&
-           s.read_in_length == 0 && s.tmp_in_size == 0 && !s.bfinal;
-#else
-    z_stream& z = inflater->z;
-    if (!inflater->ok || inflateReset(&z) != Z_OK)
+    if (useIsal()) {
+        inflate_state& s = worker.inflater.isal;
+        isal_inflate_init(&s);
+        s.next_in = const_cast<uint8_t*>(data);
+        s.avail_in = static_cast<uint32_t>(length);
+        s.next_out = output.data();
+        s.avail_out = static_cast<uint32_t>(expected + 1);
+        if (isal_inflate(&s) != ISAL_DECOMP_OK || s.avail_in != 0 || expected + 1 - s.avail_out != expected)
+            return false;
+        ended = s.block_state == ISAL_BLOCK_FINISH;
+        if (ended)
+            return last;
+        // Stopped where the next block's header would begin, with no bit of it read.
+        return (s.block_state == ISAL_BLOCK_NEW_HDR || s.block_state == ISAL_BLOCK_HDR) &&
+               s.read_in_length == 0 && s.tmp_in_size == 0 && !s.bfinal;
+    }
+#endif
+    z_stream& z = worker.inflater.z;
+    if (!worker.inflater.ok || inflateReset(&z) != Z_OK)
         return false;
     z.next_in = const_cast<uint8_t*>(data);
     z.avail_in = static_cast<uInt>(length);
@@ -154,7 +167,6 @@ bool CheckedCopy::inflateBlock(Worker& worker, const uint8_t* data, size_t lengt
     if (produced != expected || z.avail_in != 0)
         return false;
     return ended ? last : atByteAlignedBoundary(z.data_type);
-#endif
 }
 
 CheckedCopy::Result CheckedCopy::run(ByteSource& compressed, const ArchivedEntry& entry,

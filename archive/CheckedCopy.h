@@ -54,6 +54,8 @@ class CheckedCopy {
     // Helper threads that check blocks: QUENDLE_THREADS when set, else one fewer than the
     // processors online (at least one). The result never depends on it.
     static size_t threadCount();
+    // Whether blocks are inflated with ISA-L (when built with it) rather than zlib.
+    static bool useIsal();
 
     // A deflated block may not be larger than this: 64 KiB stored, with headers and the flush.
     static constexpr uint32_t MaxBlockBytes = BlockSize + 1024;

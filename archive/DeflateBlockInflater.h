@@ -18,6 +18,9 @@ class DeflateBlockInflater {
         bool ok = false;     // all input used, and it ends where a deflate block ends
         size_t produced = 0; // bytes written to the output
         bool streamEnded = false;
+        // The piece refers back to data before it: the writer kept the dictionary across the
+        // block boundary (a sync flush, not a full one).
+        bool reachesBack = false;
     };
     // Inflates `in` into `out`; more output than `capacity` leaves the result not ok.
     Result inflate(const uint8_t* in, size_t length, uint8_t* out, size_t capacity);

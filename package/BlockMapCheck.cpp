@@ -94,8 +94,17 @@ class BlockVerifier {
         }
     }
 
-    // Stored entries: the bytes themselves, cut into 64 KiB chunks.
+    // Stored entries: the bytes themselves, cut into 64 KiB chunks. Their blocks have no
+    // compressed size: a client would take one as the length of a deflated piece.
     void data(const uint8_t* p, size_t n) {
+        if (!sizesChecked_) {
+            sizesChecked_ = true;
+            for (size_t i = 0; i < file_.blocks.size(); ++i)
+                if (file_.blocks[i].size) {
+                    problem_(text(Msg::StoredBlockSized, {entry_.name, std::to_string(i + 1)}));
+                    break;
+                }
+        }
         while (n > 0 && !failed_) {
             size_t take = std::min(n, BlockSize - pending_.size());
             pending_.insert(pending_.end(), p, p + take);
@@ -139,7 +148,8 @@ class BlockVerifier {
             inflater_.inflate(pending_.data(), pending_.size(), out_.data(), out_.size());
         size_t produced = r.produced;
         if (!r.ok || produced != expected) {
-            problem_(text(Msg::BlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
+            problem_(text(r.reachesBack ? Msg::BlockReachesBack : Msg::BlockSizeWrong,
+                          {entry_.name, std::to_string(index_ + 1)}));
             failed_ = true;
             return;
         }
@@ -173,6 +183,7 @@ class BlockVerifier {
     bool failed_ = false;
     bool streamEnded_ = false;
     bool streamDiffers_ = false;
+    bool sizesChecked_ = false;
     uint32_t crc_ = 0;
 };
 
@@ -229,14 +240,19 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
 
     std::map<std::string, const MapFile*> byName;
     if (files) {
+        // Names are matched ignoring case, as the save matches them; a name whose case differs
+        // is still a problem of its own, one for each.
         for (const MapFile& f : *files)
-            byName.emplace(f.name, &f);
+            byName.emplace(foldCase(f.name), &f);
         // The first place where the lists part is enough to see entries missing or reordered.
         size_t common = std::min(files->size(), mapped.size());
         for (size_t i = 0; i <= common; ++i) {
             std::string listed = i < files->size() ? (*files)[i].name : "(nothing)";
             std::string stored = i < mapped.size() ? mapped[i]->name : "(nothing)";
-            if (listed != stored) {
+            bool caseOnly = i < common && listed != stored && foldCase(listed) == foldCase(stored);
+            if (caseOnly)
+                problem(text(Msg::BlockMapNameCase, {std::to_string(i + 1), listed, stored}));
+            else if (listed != stored) {
                 problem(text(Msg::BlockMapOrderWrong, {std::to_string(i + 1), listed, stored}));
                 break;
             }
@@ -251,7 +267,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             continue;
         const MapFile* file = nullptr;
         if (files && &e != mapEntry && !equalsIgnoreCaseAscii(e.name, ContentTypesPart)) {
-            auto it = byName.find(e.name);
+            auto it = byName.find(foldCase(e.name));
             file = it == byName.end() ? nullptr : it->second;
         }
         if (file) {

@@ -37,7 +37,7 @@ LAYOUTS = {
     "original": {},
     "empty-03-00": dict(empty="0300"),
     "empty-stored-final-block": dict(empty="010000ffff"),
-    "empty-no-descriptor": dict(descriptor="none"),
+    "empty-no-descriptor": dict(descriptor="zip64-but-empty"),
     "stored": dict(method=0),
     "stored-with-block-sizes": dict(method=0, stored_sizes=True),
     # One stream with no flush points cannot have a block map of its own: the old one stays.
@@ -147,7 +147,7 @@ def write(entries, out_path, o):
         packed, block_sizes = payload(data, o)
         method = o["method"]
         crc, csize, usize = zlib.crc32(data), len(packed), len(data)
-        described = o["descriptor"] != "none"
+        described = o["descriptor"] != "none" and (data or o["descriptor"] != "zip64-but-empty")
         flags = (0x0008 if described else 0) | (0x0006 if method == 8 and o["level"] == 1 else 0) | utf8
         local_sizes = (0, 0, 0) if described else (crc, csize, usize)
         if o["local_zip64"]:
@@ -157,7 +157,7 @@ def write(entries, out_path, o):
         offset = len(body)
         body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, flags, method, when[0], when[1], *local_sizes,
                             len(name_bytes), len(extra)) + name_bytes + extra + packed
-        if o["descriptor"] == "zip64":
+        if described and o["descriptor"].startswith("zip64"):
             body += struct.pack("<IIQQ", 0x08074B50, crc, csize, usize)
         elif o["descriptor"] == "sig32":
             body += struct.pack("<IIII", 0x08074B50, crc, csize, usize)
