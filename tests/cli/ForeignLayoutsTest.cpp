@@ -4,6 +4,8 @@
 // its block map describes and compressing the rest afresh, with either inflater.
 #include "HostileTestSupport.h"
 
+#include <cstring>
+#include <fstream>
 #include <gtest/gtest.h>
 
 using namespace quendle::test;
@@ -155,3 +157,38 @@ INSTANTIATE_TEST_SUITE_P(EveryWriter, ForeignLayout, ::testing::ValuesIn(Layouts
                          });
 
 } // namespace
+
+// A file past 4 GiB needs the ZIP64 fields everywhere a size is written; the original writer's
+// layout gives it no other room.
+TEST(ForeignLayouts, AFileOfFourGibibytesAndOneBlockInTheOriginalWritersLayoutIsReadAndCopied) {
+    ScratchDir dir;
+    std::string big = dir / "big.bin", base = dir / "base.appv", foreign = dir / "p.appv";
+    {
+        // Mostly zeros, so that it costs little to compress; a mark in every block keeps the
+        // blocks apart.
+        std::ofstream out(big, std::ios::binary);
+        std::string block(65536, '\0');
+        for (uint64_t i = 0; i < (4ull << 30) / 65536 + 1; ++i) {
+            std::memcpy(block.data(), &i, sizeof i);
+            out.write(block.data(), static_cast<std::streamsize>(block.size()));
+        }
+    }
+    ASSERT_TRUE(makePackage(demoDir(), base));
+    succeeded({"/Update", base, "Add-File", "Root\\VFS\\ProgramFilesX86\\Demo Notes\\big.bin", big});
+    fs::remove(big);
+    ASSERT_EQ(scriptProblems("foreign_layouts.py", {base, foreign, "original"}), "");
+    fs::remove(base);
+    succeeded({"/Verify", foreign});
+    // Copied, not compressed afresh: the compressed bytes keep their size.
+    const char* compressed = "import sys, zipfile\n"
+                             "print([i.compress_size for i in zipfile.ZipFile(sys.argv[1]).infolist()\n"
+                             "       if i.filename.endswith('big.bin')])";
+    std::string before = pythonRun(compressed, {foreign});
+    std::string added = dir / "n.txt";
+    writeFile(added, "added\n");
+    succeeded({"/Update", foreign, "Add-File", "Root\\VFS\\ProgramFilesX86\\Demo Notes\\n.txt", added});
+    EXPECT_EQ(verifyPackage(foreign), "");
+    std::string listing = runProgram({"/usr/bin/unzip", "-Zl", foreign}).out;
+    EXPECT_HAS(listing, std::to_string((4ull << 30) + 65536));
+    EXPECT_EQ(pythonRun(compressed, {foreign}), before);
+}

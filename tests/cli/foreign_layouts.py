@@ -65,15 +65,16 @@ LAYOUTS = {
 def deflate(data, level, flush):
     """The raw deflate stream of `data` and the compressed size of each 64 KiB chunk."""
     c = zlib.compressobj(level, zlib.DEFLATED, -15)
-    out, sizes = b"", []
+    out, sizes = [], []
     mode = {"full": zlib.Z_FULL_FLUSH, "sync": zlib.Z_SYNC_FLUSH}.get(flush)
     for at in range(0, len(data), CHUNK):
         piece = c.compress(data[at:at + CHUNK])
         if mode is not None:
             piece += c.flush(mode)
         sizes.append(len(piece))
-        out += piece
-    return out + c.flush(zlib.Z_FINISH), sizes
+        out.append(piece)
+    out.append(c.flush(zlib.Z_FINISH))
+    return b"".join(out), sizes
 
 
 def payload(data, o):
@@ -132,10 +133,16 @@ def hashes(data):
             for at in range(0, len(data), CHUNK)]
 
 
-def write(entries, out_path, o):
-    """entries: (percent-escaped name, data, (dos time, dos date)) in archive order."""
-    body, directory, mapped = bytearray(), bytearray(), []
-    for name, data, when in entries:
+def write(z, out_path, o):
+    """Every entry of the open package `z`, in its order, one at a time (packages may be large)."""
+    with open(out_path, "wb") as f:
+        write_to(z, f, o)
+
+
+def write_to(z, body, o):
+    directory, mapped = bytearray(), []
+    for info in z.infolist():
+        name, data, when = info.filename, z.read(info), dos(info.date_time)
         if name == "AppxBlockMap.xml" and not o["keep_map"]:
             data = block_map(mapped)
         name_bytes, utf8 = stored_name(name, o)
@@ -154,15 +161,15 @@ def write(entries, out_path, o):
             local_sizes = (local_sizes[0], 0xFFFFFFFF, 0xFFFFFFFF)
         extra = extra_fields(name_bytes, real_name, o, True, (usize if not described else 0,
                                                                 csize if not described else 0))
-        offset = len(body)
-        body += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, flags, method, when[0], when[1], *local_sizes,
-                            len(name_bytes), len(extra)) + name_bytes + extra + packed
+        offset = body.tell()
+        body.write(struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, flags, method, when[0], when[1], *local_sizes,
+                               len(name_bytes), len(extra)) + name_bytes + extra + packed)
         if described and o["descriptor"].startswith("zip64"):
-            body += struct.pack("<IIQQ", 0x08074B50, crc, csize, usize)
+            body.write(struct.pack("<IIQQ", 0x08074B50, crc, csize, usize))
         elif o["descriptor"] == "sig32":
-            body += struct.pack("<IIII", 0x08074B50, crc, csize, usize)
+            body.write(struct.pack("<IIII", 0x08074B50, crc, csize, usize))
         elif o["descriptor"] == "nosig32":
-            body += struct.pack("<III", crc, csize, usize)
+            body.write(struct.pack("<III", crc, csize, usize))
         if name not in UNMAPPED:
             blocks = list(zip(hashes(data), block_sizes))
             if o["stored_sizes"]:
@@ -182,7 +189,7 @@ def write(entries, out_path, o):
         directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, flags, method, when[0], when[1], crc,
                                  *fields, len(name_bytes), len(cextra), len(comment), 0, 0, 0x20, where)
         directory += name_bytes + cextra + comment
-    count, at, size = len(entries), len(body), len(directory)
+    count, at, size = len(z.infolist()), body.tell(), len(directory)
     tail = b""
     if o["central"] == "zip64":
         tail += struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, size, at)
@@ -191,11 +198,10 @@ def write(entries, out_path, o):
                             len(o["comment"]))
     else:
         tail += struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, count, count, size, at, len(o["comment"]))
-    with open(out_path, "wb") as f:
-        f.write(bytes(body) + bytes(directory) + tail + o["comment"])
+    body.write(bytes(directory) + tail + o["comment"])
 
 
-def repack(entries, source, out_path, tool):
+def repack(source, out_path, tool):
     """What a general ZIP tool makes of the package: every entry compressed its own way, the
     old block map kept as it was."""
     z = zipfile.ZipFile(source)
@@ -231,14 +237,11 @@ def main():
         print("\n".join(LAYOUTS))
         return
     source, out_path, layout = sys.argv[1:4]
-    z = zipfile.ZipFile(source)
-    entries = [(i.filename, z.read(i), struct.unpack("<HH", struct.pack("<HH", *dos(i.date_time))))
-               for i in z.infolist()]
     chosen = LAYOUTS[layout]
     if isinstance(chosen, str):
-        repack(entries, source, out_path, chosen)
+        repack(source, out_path, chosen)
     else:
-        write(entries, out_path, {**ORIGINAL, **chosen})
+        write(zipfile.ZipFile(source), out_path, {**ORIGINAL, **chosen})
 
 
 def dos(t):
