@@ -86,6 +86,7 @@ std::string extensionName(const std::string& category, const XmlElementView& ext
 
 ManifestSummary ManifestSummary::of(const XmlElementView& root) {
     ManifestSummary s;
+    s.present = !root.empty();
     XmlElementView identity = root.child("Identity");
     s.name = identity.attribute("Name");
     s.publisher = identity.attribute("Publisher");

@@ -30,6 +30,7 @@ struct ManifestSummary {
         size_t count = 0;
     };
 
+    bool present = false; // the package has a manifest
     std::string name, displayName, publisher, packageId, versionId, version;
     std::string manifestSchemaVersion; // the year of the newest App-V manifest namespace used
     std::string osMinVersion, osMaxVersionTested, processorArchitecture;
