@@ -25,7 +25,7 @@ struct ExtensionSubsystem {
     const char* category;
 };
 constexpr ExtensionSubsystem UserExtensionSubsystems[] = {
-    {"Shortcuts", "AppV.Shortcut"},      {"FileTypeAssociations", "AppV.FileTypeAssociation"},
+    {"Shortcuts", "AppV.Shortcut"},       {"FileTypeAssociations", "AppV.FileTypeAssociation"},
     {"URLProtocols", "AppV.URLProtocol"}, {"SoftwareClients", "AppV.SoftwareClient"},
     {"AppPaths", "AppV.AppPath"},
 };
@@ -171,8 +171,7 @@ class ConfigWriter {
 };
 
 // Writes through a temporary file beside the target, so that a failed write leaves no half file.
-template <typename Write>
-void writeReplacing(const std::string& path, const Write& write) {
+template <typename Write> void writeReplacing(const std::string& path, const Write& write) {
     const std::string temporary = path + "." + newGuidString() + ".tmp";
     try {
         write(temporary);
@@ -219,12 +218,16 @@ void DynamicConfiguration::exportConfigCommand(const std::string& packagePath, c
     PackageInfo info = PackageInfo::read(packagePath, false);
     if (!info.manifest.present)
         throw Exception(formatStringId(Msg::PartMissing, {ManifestPart}));
-    std::string target = folder.empty() ? hostpath::folderOf(hostpath::absolutePath(packagePath)) : folder;
-    if (!hostpath::folderExists(target) && !hostpath::createFolder(target))
+    // Beside the package unless told otherwise; a folder that is missing is made (one level).
+    const std::string target = folder.empty() ? hostpath::folderOf(packagePath) : folder;
+    if (!target.empty() && !hostpath::folderExists(target) && !hostpath::createFolder(target))
         throw Exception(Msg::SourceFolderNotFound, target);
+    auto inTarget = [&](const std::string& file) {
+        return target.empty() ? file : hostpath::joinPath(target, file);
+    };
     const std::string name = baseName(packagePath);
-    const std::string deployment = hostpath::joinPath(target, name + "_DeploymentConfig.xml");
-    const std::string user = hostpath::joinPath(target, name + "_UserConfig.xml");
+    const std::string deployment = inTarget(name + "_DeploymentConfig.xml");
+    const std::string user = inTarget(name + "_UserConfig.xml");
     for (const std::string& path : {deployment, user})
         if (!force && hostpath::pathExists(path))
             throw Exception(Msg::ConfigFileExists, path);

@@ -31,7 +31,8 @@ void newestManifestYear(const XmlElementView& element, std::string& year) {
 }
 
 // Every element of that local name below `element`, in document order.
-void descendants(const XmlElementView& element, std::string_view localName, std::vector<XmlElementView>& out) {
+void descendants(const XmlElementView& element, std::string_view localName,
+                 std::vector<XmlElementView>& out) {
     for (const XmlElementView& child : element.children()) {
         if (child.is(localName))
             out.push_back(child);
@@ -46,7 +47,8 @@ std::string firstText(const XmlElementView& element, std::string_view localName)
 }
 
 // The texts (or attribute values) of the named descendants, each once, joined by "; ".
-std::string joined(const XmlElementView& element, std::string_view localName, const char* attribute = nullptr) {
+std::string joined(const XmlElementView& element, std::string_view localName,
+                   const char* attribute = nullptr) {
     std::vector<XmlElementView> found;
     descendants(element, localName, found);
     std::vector<std::string> seen;
@@ -112,14 +114,14 @@ ManifestSummary ManifestSummary::of(const XmlElementView& root) {
     for (const XmlElementView& list : root.children("Applications"))
         for (const XmlElementView& app : list.children("Application")) {
             XmlElementView visual = app.child("VisualElements");
-            s.applications.push_back(
-                {app.attribute("Id"), visual.child("Name").text(), visual.child("Version").text(), app.child("Target").text()});
+            s.applications.push_back({app.attribute("Id"), visual.child("Name").text(),
+                                      visual.child("Version").text(), app.child("Target").text()});
         }
     for (const XmlElementView& list : root.children("Extensions"))
         for (const XmlElementView& extension : list.children("Extension")) {
             std::string category = extension.attribute("Category");
-            s.extensions.push_back(
-                {category, extensionName(category, extension), firstText(extension, "ApplicationId"), extension});
+            s.extensions.push_back({category, extensionName(category, extension),
+                                    firstText(extension, "ApplicationId"), extension});
         }
     s.userScripts = root.child("UserScripts");
     s.machineScripts = root.child("MachineScripts");
@@ -130,7 +132,8 @@ ManifestSummary ManifestSummary::of(const XmlElementView& root) {
 std::vector<ManifestSummary::CategoryCount> ManifestSummary::categories() const {
     std::vector<CategoryCount> out;
     for (const Extension& e : extensions) {
-        auto it = std::find_if(out.begin(), out.end(), [&](const CategoryCount& c) { return c.category == e.category; });
+        auto it = std::find_if(out.begin(), out.end(),
+                               [&](const CategoryCount& c) { return c.category == e.category; });
         if (it == out.end())
             out.push_back({e.category, 1});
         else
@@ -147,7 +150,8 @@ std::vector<const ManifestSummary::Extension*> ManifestSummary::ofCategory(std::
     return out;
 }
 
-std::unique_ptr<MsXmlDomDocument> ManifestSummary::loadPart(const ZipCentralDirectory& archive, std::string_view part) {
+std::unique_ptr<MsXmlDomDocument> ManifestSummary::loadPart(const ZipCentralDirectory& archive,
+                                                            std::string_view part) {
     for (const ZipDirectoryEntry& e : archive.entries()) {
         if (!equalsIgnoreCaseAscii(e.name, part))
             continue;

@@ -50,7 +50,8 @@ struct ManifestSummary {
 
     // One part of the archive as a document, or nullptr when the package has no such part.
     // A part that cannot be read or parsed raises its error.
-    static std::unique_ptr<MsXmlDomDocument> loadPart(const ZipCentralDirectory& archive, std::string_view part);
+    static std::unique_ptr<MsXmlDomDocument> loadPart(const ZipCentralDirectory& archive,
+                                                      std::string_view part);
 };
 
 } // namespace quendle

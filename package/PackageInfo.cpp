@@ -306,7 +306,8 @@ std::string PackageInfo::text(bool withFiles) const {
         line(label(LabelEntries), std::to_string(entries.size()));
         auto row = [&](const std::string& kind, const std::string& s, const std::string& packed,
                        const std::string& path) {
-            out += "  " + column(kind, 8) + rightAligned(s, 14) + " " + rightAligned(packed, 14) + "  " + path + "\n";
+            out += "  " + column(kind, 8) + rightAligned(s, 14) + " " + rightAligned(packed, 14) + "  " +
+                   path + "\n";
         };
         row(label(LabelKind), label(LabelSize), label(LabelPacked), label(LabelPath));
         uint64_t parts = 0;
@@ -322,7 +323,9 @@ std::string PackageInfo::text(bool withFiles) const {
 
 std::string PackageInfo::json(bool withFiles) const {
     const ManifestSummary& m = manifest;
-    auto field = [](const char* key, const std::string& value) { return "  " + jsonString(key) + ": " + value; };
+    auto field = [](const char* key, const std::string& value) {
+        return "  " + jsonString(key) + ": " + value;
+    };
     std::vector<std::string> top;
     top.push_back(field("formatVersion", std::to_string(FormatVersion)));
     top.push_back(field("package", jsonString(packagePath)));
@@ -336,7 +339,8 @@ std::string PackageInfo::json(bool withFiles) const {
                    {"version", jsonString(m.version)},
                    {"manifestSchemaVersion", jsonString(m.manifestSchemaVersion)}};
     for (size_t i = 0; i < ids.size(); ++i)
-        identity += "    " + jsonString(ids[i].first) + ": " + ids[i].second + (i + 1 < ids.size() ? ",\n" : "\n  }");
+        identity +=
+            "    " + jsonString(ids[i].first) + ": " + ids[i].second + (i + 1 < ids.size() ? ",\n" : "\n  }");
     top.push_back(field("identity", identity));
     top.push_back(field("entryCount", number(entries.size())));
     top.push_back(field("fileCount", number(fileCount)));
@@ -357,10 +361,11 @@ std::string PackageInfo::json(bool withFiles) const {
     std::string systems = "[";
     for (size_t i = 0; i < m.targetOSes.size(); ++i)
         systems += (i ? ", " : "") + jsonString(m.targetOSes[i]);
-    top.push_back(field("prerequisites", jsonObject({{"osMinVersion", jsonString(m.osMinVersion)},
-                                                     {"osMaxVersionTested", jsonString(m.osMaxVersionTested)},
-                                                     {"processorArchitecture", jsonString(m.processorArchitecture)},
-                                                     {"targetOSes", systems + "]"}})));
+    top.push_back(
+        field("prerequisites", jsonObject({{"osMinVersion", jsonString(m.osMinVersion)},
+                                           {"osMaxVersionTested", jsonString(m.osMaxVersionTested)},
+                                           {"processorArchitecture", jsonString(m.processorArchitecture)},
+                                           {"targetOSes", systems + "]"}})));
     using App = ManifestSummary::Application;
     top.push_back(field("applications", jsonArray<App>(m.applications, [](const App& a) {
                             return jsonObject({{"id", jsonString(a.id)},
@@ -369,9 +374,10 @@ std::string PackageInfo::json(bool withFiles) const {
                                                {"target", jsonString(a.target)}});
                         })));
     using Count = ManifestSummary::CategoryCount;
-    top.push_back(field("extensionPoints", jsonArray<Count>(m.categories(), [](const Count& c) {
-                            return jsonObject({{"category", jsonString(c.category)}, {"count", number(c.count)}});
-                        })));
+    top.push_back(
+        field("extensionPoints", jsonArray<Count>(m.categories(), [](const Count& c) {
+                  return jsonObject({{"category", jsonString(c.category)}, {"count", number(c.count)}});
+              })));
     using Ext = ManifestSummary::Extension;
     top.push_back(field("extensions", jsonArray<Ext>(m.extensions, [](const Ext& e) {
                             return jsonObject({{"category", jsonString(e.category)},
@@ -379,8 +385,9 @@ std::string PackageInfo::json(bool withFiles) const {
                                                {"applicationId", jsonString(e.applicationId)}});
                         })));
     top.push_back(field("registry", jsonArray<RegistryRoot>(registry, [](const RegistryRoot& r) {
-                            return jsonObject(
-                                {{"root", jsonString(r.path)}, {"keys", number(r.keys)}, {"values", number(r.values)}});
+                            return jsonObject({{"root", jsonString(r.path)},
+                                               {"keys", number(r.keys)},
+                                               {"values", number(r.values)}});
                         })));
     if (withFiles)
         top.push_back(field("files", jsonArray<Entry>(entries, [](const Entry& e) {

@@ -26,7 +26,8 @@ class ManifestViews : public DemoPackageTest {
 
     std::string configProblems(const std::string& pkg, const std::string& folder) {
         std::string name = fs::path(pkg).stem();
-        std::string deployment = folder + "/" + name + "_DeploymentConfig.xml", user = folder + "/" + name + "_UserConfig.xml";
+        std::string deployment = folder + "/" + name + "_DeploymentConfig.xml",
+                    user = folder + "/" + name + "_UserConfig.xml";
         RunResult lint = runProgram({"/usr/bin/xmllint", "--noout", deployment, user});
         return lint.out + lint.err + scriptProblems("verify_config.py", {pkg, deployment, user});
     }
@@ -39,13 +40,15 @@ TEST_F(ManifestViews, InfoJsonListsWhatTheManifestAndTheHiveDeclareAndOnlyDocume
         SCOPED_TRACE(pkg);
         ASSERT_FALSE(pkg.empty());
         writeFile(dir / "info.json", saved({"/Info", pkg, "-json", "-files"}));
-        EXPECT_EQ(scriptProblems("verify_info.py", {dir / "info.json", pkg, sourceDir() + "/docs/inspect.md"}), "");
+        EXPECT_EQ(
+            scriptProblems("verify_info.py", {dir / "info.json", pkg, sourceDir() + "/docs/inspect.md"}), "");
     }
     // The demo's own declarations, so that an empty list on both sides cannot pass.
     const std::string json = saved({"/Info", package, "-json"});
     EXPECT_HAS(json, R"("formatVersion": 2,)");
-    EXPECT_HAS(json, R"({"category": "AppV.Shortcut", "name": "[{Common Programs}]\\Demo Notes\\Read Me.lnk", )"
-                     R"("applicationId": "[{ProgramFilesX86}]\\Demo Notes\\readme.md"})");
+    EXPECT_HAS(json,
+               R"({"category": "AppV.Shortcut", "name": "[{Common Programs}]\\Demo Notes\\Read Me.lnk", )"
+               R"("applicationId": "[{ProgramFilesX86}]\\Demo Notes\\readme.md"})");
     EXPECT_HAS(json, R"({"category": "AppV.FileTypeAssociation", "name": ".dnote", )");
     EXPECT_HAS(json, R"({"id": "[{ProgramFilesX86}]\\Demo Notes\\readme.md", "name": "Demo Read Me", )");
     EXPECT_HAS(json, R"("targetOSes": ["Win7", "Win81"])");

@@ -16,7 +16,7 @@ problems = []
 
 def expect(what, ours, theirs):
     if ours != theirs:
-        problems.append(f'{what}: /Info says {ours!r}, the package says {theirs!r}')
+        problems.append(f"{what}: /Info says {str(ours)[:300]}, the package says {str(theirs)[:300]}")
 
 
 def local(e):
