@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "package/AppV5Package.h"
+#include "package/DynamicConfiguration.h"
 #include "package/PackageEditCommands.h"
 #include "package/PackageExpander.h"
 #include "package/PackageFiles.h"
@@ -170,6 +171,11 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
         onPackage(package, &addFolderCommand));
     add("Del-Folder", 0, {param(P, Msg::PhFolderPackagePath)}, onPackage(package, &deleteFolderCommand));
     add("Import-Registry", 0, {param(P, Msg::PhRegFilePath)}, onPackage(package, &importRegistryCommand));
+    add("Export-Config", CommandTopLevel,
+        {param(P, Msg::PhPackage), param(PO, Msg::PhFolder), named("-force", S, 0)},
+        typedHandler([](const std::string& packagePath, const std::string& folder, bool force) {
+            DynamicConfiguration::exportConfigCommand(hostPath(packagePath), hostPath(folder), force);
+        }));
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {

@@ -69,4 +69,19 @@ std::vector<std::string> XmlElementView::declaredNamespaces() const {
     return out;
 }
 
+std::vector<XmlElementView::Attribute> XmlElementView::attributes() const {
+    std::vector<Attribute> out;
+    for (xmlAttr* a = node_ ? node_->properties : nullptr; a; a = a->next)
+        out.push_back({str(a->name), a->ns ? str(a->ns->href) : std::string(),
+                       owned(xmlNodeListGetString(node_->doc, a->children, 1))});
+    return out;
+}
+
+bool XmlElementView::isLeaf() const {
+    for (xmlNode* c = node_ ? node_->children : nullptr; c; c = c->next)
+        if (c->type == XML_ELEMENT_NODE)
+            return false;
+    return true;
+}
+
 } // namespace quendle

@@ -36,6 +36,14 @@ class XmlElementView {
     // The namespace URIs declared on this element.
     std::vector<std::string> declaredNamespaces() const;
 
+    struct Attribute {
+        std::string name, namespaceUri, value;
+    };
+    // The element's attributes in document order (namespace declarations are not attributes).
+    std::vector<Attribute> attributes() const;
+    // True when the element holds no child elements (its text is then all it carries).
+    bool isLeaf() const;
+
   private:
     XmlElementView(std::shared_ptr<DomState> state, _xmlNode* node) : state_(std::move(state)), node_(node) {}
 

@@ -192,7 +192,7 @@ assert info['files'][1]['path'] == r'Root\VFS\ProgramFilesX86\Demo Notes\config\
     const std::string text = saved({"/Info", package});
     EXPECT_HAS(text, "Display name:            Demo Notes\n");
     EXPECT_HAS(text, "Scripts:                 setup.cmd\n");
-    EXPECT_LACKS(text, "notes.txt") << "files are listed only with -files";
+    EXPECT_LACKS(text, "settings.ini") << "files are listed only with -files";
 }
 
 TEST_F(NewerCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {

@@ -181,6 +181,12 @@ enum : uint32_t {
     InvalidAttributeName = 1636,
     UndeclaredAttributePrefix = 1637,
     FileTooLargeToRead = 1638,
+    InfoLabelMoreFirst = 1760,
+    InfoMoreNames = 1780,
+    InfoEntryTotals = 1781,
+    InfoRegistryCounts = 1782,
+    ConfigFileExists = 1790,
+    ConfigWritten = 1791,
 
     // The framework's texts.
     UnexpectedException = 65000,

@@ -1,0 +1,111 @@
+// What the manifest declares, shown by /Info and written out by /Export-Config, judged against
+// the package parsed without Quendle (ElementTree, hivex, zipfile: verify_info.py and
+// verify_config.py) on the demo package and on one built from the real Office manifest.
+#include "HostileTestSupport.h"
+
+#include <gtest/gtest.h>
+
+using namespace quendle::test;
+
+namespace {
+
+class ManifestViews : public DemoPackageTest {
+  protected:
+    void SetUp() override {
+        DemoPackageTest::SetUp();
+        runOptions = {{{"LANG", "en_US.UTF-8"}}, dir.path()};
+    }
+
+    // The packages to judge: the demo and, when the samples are there, the Office manifest.
+    std::vector<std::string> packages() {
+        std::vector<std::string> out{package};
+        if (haveSamples())
+            out.push_back(samplePackage(dir.path(), "proof.en-us.msi.16.en-us.vreg.dat"));
+        return out;
+    }
+
+    std::string configProblems(const std::string& pkg, const std::string& folder) {
+        std::string name = fs::path(pkg).stem();
+        std::string deployment = folder + "/" + name + "_DeploymentConfig.xml",
+                    user = folder + "/" + name + "_UserConfig.xml";
+        RunResult lint = runProgram({"/usr/bin/xmllint", "--noout", deployment, user});
+        return lint.out + lint.err + scriptProblems("verify_config.py", {pkg, deployment, user});
+    }
+};
+
+TEST_F(ManifestViews, InfoJsonListsWhatTheManifestAndTheHiveDeclareAndOnlyDocumentedKeys) {
+    writeFile(dir / "setup.cmd", "@echo off\r\n");
+    saved({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"});
+    for (const std::string& pkg : packages()) {
+        SCOPED_TRACE(pkg);
+        ASSERT_FALSE(pkg.empty());
+        writeFile(dir / "info.json", saved({"/Info", pkg, "-json", "-files"}));
+        EXPECT_EQ(
+            scriptProblems("verify_info.py", {dir / "info.json", pkg, sourceDir() + "/docs/inspect.md"}), "");
+    }
+    // The demo's own declarations, so that an empty list on both sides cannot pass.
+    const std::string json = saved({"/Info", package, "-json"});
+    EXPECT_HAS(json, R"("formatVersion": 2,)");
+    EXPECT_HAS(json,
+               R"({"category": "AppV.Shortcut", "name": "[{Common Programs}]\\Demo Notes\\Read Me.lnk", )"
+               R"("applicationId": "[{ProgramFilesX86}]\\Demo Notes\\readme.md"})");
+    EXPECT_HAS(json, R"({"category": "AppV.FileTypeAssociation", "name": ".dnote", )");
+    EXPECT_HAS(json, R"({"id": "[{ProgramFilesX86}]\\Demo Notes\\readme.md", "name": "Demo Read Me", )");
+    EXPECT_HAS(json, R"("targetOSes": ["Win7", "Win81"])");
+    EXPECT_HAS(json, R"({"root": "REGISTRY\\MACHINE", "keys": 4, "values": 3})");
+}
+
+TEST_F(ManifestViews, InfoFilesTellsPartsFilesAndScriptsApartUnderAHeaderWithTotals) {
+    writeFile(dir / "setup.cmd", "@echo off\r\n");
+    saved({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"});
+    writeFile(dir / "info.txt", saved({"/Info", package, "-files"}));
+    const char* script = R"py(import re, sys, zipfile
+z = zipfile.ZipFile(sys.argv[2])
+lines = open(sys.argv[1], encoding='utf-8').read().split('\n')
+at = next(i for i, l in enumerate(lines) if l.startswith('Entries:'))
+assert re.fullmatch(r'  kind +size +packed  path', lines[at + 1]), lines[at + 1]
+kinds = {'file': 0, 'script': 0, 'part': 0}
+for info, line in zip(z.infolist(), lines[at + 2:]):
+    n = info.filename
+    kind = 'file' if n.startswith('Root/') else 'script' if n.startswith('Scripts/') else 'part'
+    kinds[kind] += 1
+    assert line.split() [:3] == [kind, str(info.file_size), str(info.compress_size)], (line, n)
+total = lines[at + 2 + len(z.infolist())].split()
+assert total[:3] == ['total', str(sum(i.file_size for i in z.infolist())),
+                     str(sum(i.compress_size for i in z.infolist()))], total
+assert ' '.join(total[3:]) == '%d entries: %d files, %d scripts, %d parts' % (
+    len(z.infolist()), kinds['file'], kinds['script'], kinds['part']), total
+)py";
+    EXPECT_EQ(pythonRun(script, {dir / "info.txt", package}), "");
+}
+
+TEST_F(ManifestViews, ExportConfigCarriesEveryExtensionPointAndFollowsTheManifestsEdits) {
+    for (const std::string& pkg : packages()) {
+        SCOPED_TRACE(pkg);
+        ASSERT_FALSE(pkg.empty());
+        ScratchDir out;
+        EXPECT_HAS(saved({"/Export-Config", pkg, out.path()}), "_UserConfig.xml\"");
+        EXPECT_EQ(configProblems(pkg, out.path()), "");
+    }
+
+    // Beside the package by default; an existing file stays unless -force is given.
+    saved({"/Export-Config", package});
+    const std::string user = dir / "demo_UserConfig.xml";
+    EXPECT_HAS(readFile(user), "Read Me.lnk");
+    saved({"/Update", package, "Del-Nodes", "AppxManifest.xml", "-xpath",
+           "//appv:Extension[appv:Shortcut/appv:File[contains(., 'Read Me')]]"});
+    QuendleRun refused = quendle({"/Export-Config", package});
+    EXPECT_EQ(refused.result.exitCode, 100);
+    EXPECT_HAS(refused.result.out + refused.result.err, "demo_DeploymentConfig.xml\" exists. Add -force");
+    EXPECT_HAS(readFile(user), "Read Me.lnk") << "refused, so unchanged";
+    saved({"/Export-Config", package, "-force"});
+    EXPECT_EQ(configProblems(package, dir.path()), "");
+    for (const char* file : {"demo_UserConfig.xml", "demo_DeploymentConfig.xml"}) {
+        EXPECT_LACKS(readFile(dir / file), "Read Me.lnk");
+        EXPECT_HAS(readFile(dir / file), "Demo Notes.lnk");
+    }
+    EXPECT_TRUE(std::none_of(fs::directory_iterator(dir.path()), fs::directory_iterator(),
+                             [](const auto& e) { return e.path().extension() == ".tmp"; }));
+}
+
+} // namespace
