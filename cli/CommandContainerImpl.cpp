@@ -35,8 +35,9 @@ uint32_t CommandContainerImpl::executeCommand(const std::string& name,
     if (name.empty())
         throw CommandLineException(this);
     const Command* command = findCommand(name, true);
+    // Nothing near enough to suggest: the word that was not understood is still named.
     if (!command)
-        throw CommandLineException(this);
+        throw CommandLineException(this, "", formatStringId(Msg::CommandUnknown, {name}));
     CommandValues values = command->parseArguments(arguments);
     return command->handler()(values); // an empty handler raises std::bad_function_call
 }
@@ -113,12 +114,13 @@ void CommandContainerImpl::showError(const std::string& commandName, const std::
     } else {
         usage = getGeneralUsage();
     }
-    ConsoleWriter* w = ConsoleWriter::installed();
+    // Usage shown because of an error goes with the error, to standard error.
+    ConsoleWriter* w = ConsoleWriter::errors();
     if (!w) {
         showErrorReport("Error", message, usage);
         return;
     }
-    ConsoleColorScope red(AttributeBrightRed);
+    ConsoleColorScope red(w, AttributeBrightRed);
     if (!message.empty()) {
         w->writeLine(message);
         w->writeLine("");
