@@ -10,6 +10,18 @@
 #include <climits>
 
 namespace quendle {
+namespace {
+
+// A word as an error names it: a hostile command file may give one of megabytes.
+std::string shownWord(const std::string& word) {
+    constexpr size_t MaxShownCodePoints = 80;
+    size_t pos = 0;
+    for (size_t n = 0; n < MaxShownCodePoints && pos < word.size(); ++n)
+        nextCodePoint(word, pos);
+    return pos < word.size() ? word.substr(0, pos) + "..." : word;
+}
+
+} // namespace
 
 uint32_t CommandContainerImpl::run(int argc, char** argv) {
     std::string name;
@@ -37,7 +49,7 @@ uint32_t CommandContainerImpl::executeCommand(const std::string& name,
     const Command* command = findCommand(name, true);
     // Nothing near enough to suggest: the word that was not understood is still named.
     if (!command)
-        throw CommandLineException(this, "", formatStringId(Msg::CommandUnknown, {name}));
+        throw CommandLineException(this, "", formatStringId(Msg::CommandUnknown, {shownWord(name)}));
     CommandValues values = command->parseArguments(arguments);
     return command->handler()(values); // an empty handler raises std::bad_function_call
 }
