@@ -72,7 +72,7 @@ void ProgressLine::begin(const std::string& title, uint64_t totalEntries, uint64
     if (quiet() || !ConsoleWriter::errors())
         return;
     writer_ = ConsoleWriter::errors();
-    lastShown_ = Clock::now();
+    lastShown_ = now_();
     if (writer_->isTerminal()) {
         writer_->writeTransient(title_);
         shownLength_ = title_.size();
@@ -86,7 +86,7 @@ void ProgressLine::advance(uint64_t entries, uint64_t bytes) {
     bytes_ += bytes;
     if (!writer_)
         return;
-    Clock::time_point now = Clock::now();
+    Clock::time_point now = now_();
     if (now - lastShown_ >=
         (writer_->isTerminal() ? Clock::duration(TerminalInterval) : Clock::duration(LogInterval)))
         show(now);
@@ -113,7 +113,7 @@ void ProgressLine::end() {
         return;
     // The final figures stay on the terminal; a log has had its lines.
     if (writer_->isTerminal()) {
-        show(Clock::now());
+        show(now_());
         writer_->endTransient();
     }
     writer_ = nullptr;

@@ -1,6 +1,7 @@
 #pragma once
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace quendle {
@@ -21,7 +22,8 @@ class ProgressLine {
     static void setQuiet(bool quiet);
     static bool quiet();
 
-    ProgressLine() = default;
+    // `now` tells the time (a test passes its own clock).
+    explicit ProgressLine(std::function<Clock::time_point()> now = &Clock::now) : now_(std::move(now)) {}
     ~ProgressLine();
     ProgressLine(const ProgressLine&) = delete;
     ProgressLine& operator=(const ProgressLine&) = delete;
@@ -52,6 +54,7 @@ class ProgressLine {
     void show(Clock::time_point now);
     int percent() const;
 
+    std::function<Clock::time_point()> now_;
     ConsoleWriter* writer_ = nullptr; // null while no step is shown
     std::string title_;
     uint64_t totalEntries_ = 0, totalBytes_ = 0;
