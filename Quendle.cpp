@@ -1,7 +1,8 @@
 #include "cli/QuendleCommandContainer.h"
-#include "core/Exception.h"
 #include "core/ConsoleWriter.h"
+#include "core/Exception.h"
 #include "core/ExceptionPresenter.h"
+#include "core/ProgressLine.h"
 #include "os/ExceptionHandling.h"
 #include "os/UniqueFd.h"
 #include "package/AppV5Package.h"
@@ -30,6 +31,17 @@ void printBanner() {
 int main(int argc, char** argv) {
     // A closed pipe on standard output must end the run as a failed write, not silently kill it.
     std::signal(SIGPIPE, SIG_IGN);
+    // "-quiet" before the command turns the progress lines off; in that place it never meant
+    // anything else (a command name starts there).
+    std::vector<char*> quietArgv;
+    if (argc > 1 && argv[1] &&
+        (std::string_view(argv[1]) == "-quiet" || std::string_view(argv[1]) == "--quiet")) {
+        ProgressLine::setQuiet(true);
+        quietArgv.assign(argv, argv + argc + 1);
+        quietArgv.erase(quietArgv.begin() + 1);
+        argv = quietArgv.data();
+        --argc;
+    }
     // The options every Linux tool answers, recognised only as the first argument so that no
     // command line that meant something before changes its meaning.
     const std::string_view first = argc > 1 && argv[1] ? argv[1] : "";
@@ -51,7 +63,7 @@ int main(int argc, char** argv) {
         // The one package of the run outlives the container; its destructor removes the workspace.
         AppV5Package package;
         QuendleCommandContainer container(&package);
-        ConsoleWriter::install(standardOutputIsTerminal());
+        ConsoleWriter::install(standardOutputIsTerminal(), standardErrorIsTerminal());
         try {
             return static_cast<int>(container.run(argc, argv));
         } catch (...) {

@@ -6,6 +6,8 @@
 #     package, against cp of the package file;
 #   - quendle adding one 512 MiB compressible file, against zip -1 of that file alone;
 #   - the one-edit save again, of the package laid out as the format's original writer does;
+#   - the one-edit save with its progress line on a terminal (under script) against -quiet, so
+#     that the progress display is seen to cost nothing;
 #   - peak RSS and peak temporary disk of every quendle run;
 # and ends with the ratios on one line.
 #
@@ -21,7 +23,7 @@ mkdir -p "$work"
 work=$(realpath "$work")
 div=${QUENDLE_BENCH_SCALE:-1}
 trap 'rm -rf "$work"' EXIT
-for tool in "$build/quendle" "$build/make_demo_package" /usr/bin/time unzip zip python3; do
+for tool in "$build/quendle" "$build/make_demo_package" /usr/bin/time unzip zip python3 script; do
     [ -x "$tool" ] || command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
 
@@ -112,11 +114,15 @@ n=0
 edit() { n=$((n + 1)); "$build/quendle" /Update "$pkg" Add-File "Root\\VFS\\added$n.txt" "$work/small.txt"; }
 big() { n=$((n + 1)); "$build/quendle" /Update "$pkg" Add-File "Root\\VFS\\big$n.txt" "$work/compressible.txt"; }
 repack() { rm -rf "$work/x" "$work/re.zip"; unzip -q "$pkg" -d "$work/x" && (cd "$work/x" && zip -1 -r -q "$work/re.zip" .); rm -rf "$work/x"; }
-export -f edit big repack
+quiet_edit() { n=$((n + 1)); "$build/quendle" -quiet /Update "$pkg" Add-File "Root\\VFS\\quiet$n.txt" "$work/small.txt"; }
+tty_edit() { n=$((n + 1)); script -q -e -c "'$build/quendle' /Update '$pkg' Add-File 'Root\\VFS\\tty$n.txt' '$work/small.txt'" /dev/null; }
+export -f edit big repack quiet_edit tty_edit
 export build pkg work n
 
 run3 "quendle one-edit save" bash -c 'n=$(date +%s%N); edit'
 run3 "unzip -q + zip -1 -r -q of the package" bash -c repack
+run3 "quendle one-edit save, -quiet" bash -c 'n=$(date +%s%N); quiet_edit'
+run3 "quendle one-edit save, progress on a terminal" bash -c 'n=$(date +%s%N); tty_edit'
 run3 "cp of the package" cp "$pkg" "$work/copy.appv"
 rm -f "$work/copy.appv" "$work/re.zip"
 python3 tests/archive/verify_appv.py "$pkg" > /dev/null && echo "saved package: verify_appv.py ok"
@@ -136,6 +142,7 @@ echo
 echo "ratios: one-edit save $(ratio "${T[unzip -q + zip -1 -r -q of the package]}" "${T[quendle one-edit save]}")x faster than unzip+zip," \
     "$(ratio "${T[quendle one-edit save]}" "${T[cp of the package]}")x the time of cp;" \
     "original writer's layout $(ratio "${T[unzip -q + zip -1 -r -q of the package]}" "${T[quendle one-edit save, original writer's layout]}")x;" \
+    "progress on a terminal $(ratio "${T[quendle one-edit save, progress on a terminal]}" "${T[quendle one-edit save, -quiet]}")x the time of -quiet;" \
     "512 MiB add $(ratio "${T[zip -1 of that file alone]}" "${T[quendle adding a 512 MiB compressible file]}")x faster than zip -1;" \
     "peak RSS $(( ${R[quendle one-edit save]} >> 10 ))/$(( ${R[quendle adding a 512 MiB compressible file]} >> 10 )) MiB;" \
     "peak temp $(( ${D[quendle one-edit save]} >> 10 )) MiB of a $(( $(stat -c %s "$work/base.appv") >> 20 )) MiB package"

@@ -10,6 +10,18 @@
 #include <climits>
 
 namespace quendle {
+namespace {
+
+// A word as an error names it: a hostile command file may give one of megabytes.
+std::string shownWord(const std::string& word) {
+    constexpr size_t MaxShownCodePoints = 80;
+    size_t pos = 0;
+    for (size_t n = 0; n < MaxShownCodePoints && pos < word.size(); ++n)
+        nextCodePoint(word, pos);
+    return pos < word.size() ? word.substr(0, pos) + "..." : word;
+}
+
+} // namespace
 
 uint32_t CommandContainerImpl::run(int argc, char** argv) {
     std::string name;
@@ -35,8 +47,9 @@ uint32_t CommandContainerImpl::executeCommand(const std::string& name,
     if (name.empty())
         throw CommandLineException(this);
     const Command* command = findCommand(name, true);
+    // Nothing near enough to suggest: the word that was not understood is still named.
     if (!command)
-        throw CommandLineException(this);
+        throw CommandLineException(this, "", formatStringId(Msg::CommandUnknown, {shownWord(name)}));
     CommandValues values = command->parseArguments(arguments);
     return command->handler()(values); // an empty handler raises std::bad_function_call
 }
@@ -113,12 +126,13 @@ void CommandContainerImpl::showError(const std::string& commandName, const std::
     } else {
         usage = getGeneralUsage();
     }
-    ConsoleWriter* w = ConsoleWriter::installed();
+    // Usage shown because of an error goes with the error, to standard error.
+    ConsoleWriter* w = ConsoleWriter::errors();
     if (!w) {
         showErrorReport("Error", message, usage);
         return;
     }
-    ConsoleColorScope red(AttributeBrightRed);
+    ConsoleColorScope red(w, AttributeBrightRed);
     if (!message.empty()) {
         w->writeLine(message);
         w->writeLine("");

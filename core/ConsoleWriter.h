@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 
 namespace quendle {
@@ -12,20 +13,29 @@ enum ConsoleAttribute : uint16_t {
     AttributeBrightRed = 12,
 };
 
-// All output after the banner goes through the one installed writer: UTF-8 on standard output
-// with LF line ends ("\r\n" in a text is written as one "\n"; a lone "\r" stays, for progress).
+// All output after the banner goes through the two installed writers, both UTF-8 with LF line
+// ends ("\r\n" in a text is written as one "\n"; a lone "\r" stays, for progress): the one on
+// standard output carries what a command produces (usage asked for, reports, change lines, the
+// success line); the one on standard error carries errors, warnings and progress, so that a
+// pipeline reading standard output gets only the data.
 class ConsoleWriter {
   public:
-    // Installs the process-wide writer; later calls do nothing. Whether standard output is a
+    // Installs the process-wide writers; later calls do nothing. Whether each stream is a
     // terminal is handed in, since asking the system is the platform layer's business.
-    static void install(bool terminal = false);
-    // The installed writer, or nullptr before install().
+    static void install(bool outputTerminal = false, bool errorTerminal = false);
+    // The writer of standard output, or nullptr before install().
     static ConsoleWriter* installed();
+    // The writer of standard error, or nullptr before install().
+    static ConsoleWriter* errors();
 
     bool write(std::string_view text);
     bool writeLine(std::string_view text);
+    // A line that is rewritten in place (progress on a terminal): written without a line end,
+    // which the next ordinary text on the same screen, or endTransient(), adds first.
+    void writeTransient(std::string_view text);
+    void endTransient();
 
-    // Standard output is a terminal: progress may be rewritten in place.
+    // The stream is a terminal: progress may be rewritten in place.
     bool isTerminal() const { return terminal_; }
     // Colours are written: a terminal without NO_COLOR, or CLICOLOR_FORCE set.
     bool colorsEnabled() const { return colors_; }
@@ -37,22 +47,32 @@ class ConsoleWriter {
     void setAttribute(uint16_t attribute);
 
   private:
-    explicit ConsoleWriter(bool terminal);
+    ConsoleWriter(std::FILE* stream, bool terminal);
+    std::FILE* stream_;
     bool terminal_ = false;
     bool colors_ = false;
     uint16_t attribute_ = AttributeDefault;
+    bool transientOpen_ = false;
 };
 
-// Sets a colour for its lifetime and restores the previous one afterwards.
+// Sets a colour on one writer (standard output unless named) for its lifetime and restores the
+// previous one afterwards.
 class ConsoleColorScope {
   public:
     explicit ConsoleColorScope(uint16_t attribute);
+    ConsoleColorScope(ConsoleWriter* writer, uint16_t attribute);
     ~ConsoleColorScope();
     ConsoleColorScope(const ConsoleColorScope&) = delete;
     ConsoleColorScope& operator=(const ConsoleColorScope&) = delete;
 
   private:
+    ConsoleWriter* writer_;
     uint16_t previous_ = AttributeDefault;
 };
+
+// One line on standard error in bright red (an error) or in the console's colour (a warning or
+// notice); nothing before the writers are installed.
+void writeErrorLine(std::string_view text);
+void writeWarningLine(std::string_view text);
 
 } // namespace quendle

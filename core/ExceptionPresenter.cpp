@@ -25,9 +25,8 @@ const ExceptionPresenter& ExceptionPresenter::instance() {
 namespace {
 
 void presentText(const std::string& full, const std::string& shortMessage) {
-    if (ConsoleWriter* w = ConsoleWriter::installed()) {
-        ConsoleColorScope red(AttributeBrightRed);
-        w->writeLine(full);
+    if (ConsoleWriter::errors()) {
+        writeErrorLine(full);
         return;
     }
     showErrorReport("Error", shortMessage, full == shortMessage ? std::string() : full);
@@ -98,7 +97,8 @@ std::vector<ReportSegment> reportSegments(const XmlParseException& e) {
         const auto& r = e.errors()[index];
         if (index == MaxReportedErrors) {
             out.push_back({AttributeBrightRed,
-                           formatStringId(Msg::MoreErrorsNotShown, {static_cast<int>(e.errors().size() - MaxReportedErrors)})});
+                           formatStringId(Msg::MoreErrorsNotShown,
+                                          {static_cast<int>(e.errors().size() - MaxReportedErrors)})});
             break;
         }
         out.push_back({AttributeBrightRed, "\nReason: " + clipped(r.reason) +
@@ -140,13 +140,13 @@ void XmlParseExceptionPresenter::Present(const IException& e) const {
     const auto* ex = dynamic_cast<const XmlParseException*>(&e);
     if (!ex)
         return;
-    ConsoleWriter* w = ConsoleWriter::installed();
+    ConsoleWriter* w = ConsoleWriter::errors();
     if (!w) {
         showErrorReport("Error", ex->reportText(), std::string());
         return;
     }
     for (const auto& s : reportSegments(*ex)) {
-        ConsoleColorScope scope(s.attribute);
+        ConsoleColorScope scope(w, s.attribute);
         w->write(s.text);
     }
 }

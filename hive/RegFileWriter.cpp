@@ -18,6 +18,9 @@ constexpr uint32_t KeyDeletedBit = 0x10000;
 constexpr uint32_t ValueDeletedBit = 0x20000;
 constexpr uint32_t KeyOverwriteBit = 0x40000;
 constexpr uint32_t PathVariableBit = 0x400000;
+// The registry's own types live in the low word; App-V keeps its flags above them, which regedit
+// cannot import: the flags become comments and the value is written as its base type.
+constexpr uint32_t BaseTypeMask = 0xFFFF;
 // regedit keeps hex lines within 80 columns.
 constexpr size_t LineWidth = 80;
 constexpr std::string_view CurrentUser = "[{AppVCurrentUserSID}]";
@@ -89,10 +92,17 @@ void writeKey(const HiveKey& key, const std::string& path, const RegFileWriter::
             text += formatStringId(Msg::RegCommentKeyOverwrite, {}) + std::string(lineEnd);
         for (const HiveValue& v : key.values) {
             std::string name = v.name.empty() ? "@" : utf16ToUtf8(v.name);
+            uint32_t explained =
+                PathVariableBit | (v.name.empty() ? KeyDeletedBit | KeyOverwriteBit : ValueDeletedBit);
             if (!v.name.empty() && (v.type & ValueDeletedBit))
                 text += formatStringId(Msg::RegCommentValueDeleted, {name}) + std::string(lineEnd);
             if (v.type & PathVariableBit)
                 text += formatStringId(Msg::RegCommentPathVariables, {name}) + std::string(lineEnd);
+            if (v.type & ~BaseTypeMask & ~explained) {
+                char stored[16];
+                std::snprintf(stored, sizeof stored, "%x", v.type);
+                text += formatStringId(Msg::RegCommentStoredType, {name, stored}) + std::string(lineEnd);
+            }
             text += RegFileWriter::valueLine(v, lineEnd) + std::string(lineEnd);
         }
         sink(text + std::string(lineEnd));
@@ -128,20 +138,21 @@ std::string RegFileWriter::keyName(std::string_view hivePath) {
 std::string RegFileWriter::valueLine(const HiveValue& value, std::string_view lineEnd) {
     std::string head = nameOf(value) + "=";
     std::string text;
-    if (value.type == regtype::String && plainString(value.data, text))
+    const uint32_t type = value.type & BaseTypeMask;
+    if (type == regtype::String && plainString(value.data, text))
         return head + quoted(text);
-    if (value.type == regtype::Dword && value.data.size() == 4) {
+    if (type == regtype::Dword && value.data.size() == 4) {
         char buffer[16];
         uint32_t n = value.data[0] | (value.data[1] << 8) | (value.data[2] << 16) |
                      (static_cast<uint32_t>(value.data[3]) << 24);
         std::snprintf(buffer, sizeof buffer, "dword:%08x", n);
         return head + buffer;
     }
-    if (value.type == regtype::Binary)
+    if (type == regtype::Binary)
         return hexLine(head + "hex:", value.data, lineEnd);
-    char type[24];
-    std::snprintf(type, sizeof type, "hex(%x):", value.type);
-    return hexLine(head + type, value.data, lineEnd);
+    char form[24];
+    std::snprintf(form, sizeof form, "hex(%x):", type);
+    return hexLine(head + form, value.data, lineEnd);
 }
 
 void RegFileWriter::write(const HiveTree& tree, const Sink& sink, std::string_view lineEnd) {

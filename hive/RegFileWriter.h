@@ -24,7 +24,8 @@ class RegFileWriter {
     // "HKEY_LOCAL_MACHINE\Software"); keys outside REGISTRY\MACHINE and REGISTRY\USER keep
     // their path.
     static std::string keyName(std::string_view hivePath);
-    // One value line (without its line end), continuation lines joined by `lineEnd`.
+    // One value line (without its line end), continuation lines joined by `lineEnd`; the value is
+    // written as its base type (the App-V flags above the low word are the comments' business).
     static std::string valueLine(const HiveValue& value, std::string_view lineEnd);
 };
 

@@ -321,14 +321,14 @@ void onFault(int sig, siginfo_t* info, void* context) {
     }
     putTrace(out, frames, first, count, true);
 
-    ConsoleWriter* writer = ConsoleWriter::installed();
+    ConsoleWriter* writer = ConsoleWriter::errors();
     if (writer) {
         if (writer->colorsEnabled())
-            writeAll(STDOUT_FILENO, "\x1b[91m");
-        writeAll(STDOUT_FILENO, out.data(), out.size());
-        writeAll(STDOUT_FILENO, "\n");
+            writeAll(STDERR_FILENO, "\x1b[91m");
+        writeAll(STDERR_FILENO, out.data(), out.size());
+        writeAll(STDERR_FILENO, "\n");
         if (writer->colorsEnabled())
-            writeAll(STDOUT_FILENO, "\x1b[0m");
+            writeAll(STDERR_FILENO, "\x1b[0m");
     } else {
         writeAll(STDERR_FILENO, "Error\n");
         writeAll(STDERR_FILENO, unhandledMessage);
@@ -357,9 +357,8 @@ void onFault(int sig, siginfo_t* info, void* context) {
         }
     }
     text += currentStackTrace(); // begins with the line end
-    if (ConsoleWriter* writer = ConsoleWriter::installed()) {
-        ConsoleColorScope red(AttributeBrightRed);
-        writer->writeLine(text);
+    if (ConsoleWriter::errors()) {
+        writeErrorLine(text);
     } else {
         std::string report = std::string("Error\n") + unhandledMessage + "\n\n" + text + "\n";
         writeAll(STDERR_FILENO, report.data(), report.size());

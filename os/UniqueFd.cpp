@@ -14,6 +14,10 @@ bool standardOutputIsTerminal() {
     return ::isatty(STDOUT_FILENO) == 1;
 }
 
+bool standardErrorIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 void UniqueFd::reset(int fd) {
     if (fd_ >= 0)
         ::close(fd_);

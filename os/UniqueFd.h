@@ -7,8 +7,10 @@
 namespace quendle {
 
 // An owned file descriptor, with the read and write loops every user of one needs.
-// Standard output is a terminal (so progress may be rewritten in place and colours shown).
+// Standard output is a terminal (so colours are shown).
 bool standardOutputIsTerminal();
+// Standard error is a terminal (so progress may be rewritten in place and colours shown).
+bool standardErrorIsTerminal();
 
 class UniqueFd {
   public:

@@ -27,8 +27,6 @@ namespace quendle {
 
 namespace {
 
-constexpr int PackingOperation = 104;
-
 // How long a run waits for another run on the same package: QUENDLE_LOCK_WAIT seconds, else
 // five minutes, enough for a large package's save.
 int lockWaitSeconds() {
@@ -125,12 +123,16 @@ void AppV5Package::open() {
                   }
               });
     std::vector<const ZipReader::Entry*> parts;
-    for (const ZipReader::Entry& entry : knownParts)
+    std::vector<uint64_t> sizes;
+    for (const ZipReader::Entry& entry : knownParts) {
         parts.push_back(&entry);
+        sizes.push_back(entry.archived.size);
+    }
     if (!ok)
         fileTable_.clear();
+    opening_.expect(std::move(sizes));
     ok = ok && original_->extractEntries(content, parts, extracted, workspace_.contentFd());
-    endProgressLine();
+    opening_.end();
     if (!ok)
         throw Exception(
             withCause(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}),
@@ -153,8 +155,7 @@ void AppV5Package::open() {
 void AppV5Package::lockPackage() {
     std::string holder;
     auto notice = [](const std::string& other) {
-        if (ConsoleWriter* writer = ConsoleWriter::installed())
-            writer->writeLine(formatStringId(Msg::WaitingForPackage, {other}));
+        writeWarningLine(formatStringId(Msg::WaitingForPackage, {other}));
     };
     std::string path = hostpath::toLongPath(packagePath_);
     // A file that cannot even be opened is reported by the extraction, with its reason.
@@ -230,8 +231,12 @@ void AppV5Package::writeNewArchive(const std::string& archivePath) {
     for (const auto& [part, when] : knownPartTimes_)
         if (!documents_.count(part) && !(part == RegistryPart && registry_ && registry_->isOpen()))
             options.untouchedParts.emplace(part, when);
+    packing_.begin(loadString(Msg::Packing), PackageArchiveWriter::stepCount(fileTable_),
+                   PackageArchiveWriter::plannedBytes(contentFolder(), fileTable_));
     PackageArchiveWriter::write(
-        archivePath, contentFolder(), fileTable_, [this] { step(1); }, options);
+        archivePath, contentFolder(), fileTable_, [this](uint64_t bytes) { packing_.advance(1, bytes); },
+        options);
+    packing_.end();
 }
 
 void AppV5Package::dropSignature() {
@@ -247,66 +252,19 @@ void AppV5Package::dropSignature() {
 uint32_t AppV5Package::save() {
     try {
         dropSignature();
-        setRange(PackingOperation, PackageArchiveWriter::stepCount(fileTable_), 0);
         writeBackXmlParts();
         saveRegistry();
         // Written straight beside the package, into the file that is renamed over it: the
         // temp folder never holds a copy of the package.
         PackageReplacement replacement(packagePath_);
         writeNewArchive(replacement.prepare());
-        finish(PackingOperation, 0);
         replacement.commit();
     } catch (...) {
-        endProgressLine();
+        packing_.end();
         return handleCurrentException();
     }
     printChange(loadString(Msg::PackageUpdated));
     return 0;
-}
-
-void AppV5Package::setRange(int operation, int64_t total, int) {
-    operation_ = operation;
-    total_ = total;
-    done_ = 0;
-    lastPercent_ = 0;
-    progressText_.clear();
-    ConsoleWriter* writer = ConsoleWriter::installed();
-    if (!writer)
-        return;
-    std::string text = loadString(operation == PackingOperation ? Msg::Packing : Msg::Extracting);
-    if (!writer->isTerminal()) {
-        // Redirected output gets the message alone: a log has no use for rewritten numbers.
-        writer->writeLine(text);
-        return;
-    }
-    writer->write(text);
-    progressText_ = std::move(text);
-}
-
-void AppV5Package::step(int64_t count) {
-    if (progressText_.empty())
-        return;
-    done_ += count;
-    int percent = total_ > 0 ? static_cast<int>(done_ * 100 / total_) : 100;
-    if (percent <= lastPercent_)
-        return;
-    lastPercent_ = percent;
-    if (ConsoleWriter* writer = ConsoleWriter::installed())
-        writer->write("\r" + progressText_ + formatStringId(Msg::ProgressPercent, {percent}));
-    if (percent >= 100)
-        endProgressLine();
-}
-
-void AppV5Package::finish(int, int) {
-    endProgressLine();
-}
-
-void AppV5Package::endProgressLine() {
-    if (progressText_.empty())
-        return;
-    progressText_.clear();
-    if (ConsoleWriter* writer = ConsoleWriter::installed())
-        writer->write("\n");
 }
 
 } // namespace quendle

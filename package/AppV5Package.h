@@ -1,9 +1,10 @@
 #pragma once
 #include "archive/ExtractProgress.h"
 #include "archive/ZipRecords.h"
+#include "os/PackageLock.h"
 #include "os/TempFileTracker.h"
 #include "os/UniqueFd.h"
-#include "os/PackageLock.h"
+#include "package/ExtractionProgress.h"
 #include "package/FileTable.h"
 #include "package/Workspace.h"
 #include "xml/Namespaces.h"
@@ -77,10 +78,12 @@ class AppV5Package : public ExtractProgress {
     // otherwise 0.
     uint32_t save();
 
-    // ExtractProgress: the progress display of extracting (0) and packing (104).
-    void setRange(int operation, int64_t total, int reserved) override;
-    void finish(int operation, int reserved) override;
-    void step(int64_t count) override;
+    // ExtractProgress: the progress line of opening the package (the reader's bytes).
+    void setRange(int operation, int64_t total, int reserved) override {
+        opening_.setRange(operation, total, reserved);
+    }
+    void finish(int operation, int reserved) override { opening_.finish(operation, reserved); }
+    void step(int64_t bytes) override { opening_.step(bytes); }
     bool cancelled() override { return false; }
     int reportError(int, uint32_t, int) override { return 0; }
 
@@ -89,7 +92,6 @@ class AppV5Package : public ExtractProgress {
     void saveRegistry();
     void writeNewArchive(const std::string& archivePath);
     void readOldBlockMap();
-    void endProgressLine();
     void lockPackage();
     void dropSignature();
 
@@ -107,12 +109,9 @@ class AppV5Package : public ExtractProgress {
     bool modified_ = false;
     bool opened_ = false;
 
-    // Progress display.
-    int operation_ = 0;
-    int64_t total_ = 0;
-    int64_t done_ = 0;
-    int lastPercent_ = 0;
-    std::string progressText_; // the message the percentage follows; empty when silent
+    // The progress lines of opening and of packing.
+    ExtractionProgress opening_{Msg::Extracting};
+    ProgressLine packing_;
 };
 
 } // namespace quendle

@@ -10,12 +10,34 @@
 #include "util/strings/StringTable.h"
 
 namespace quendle {
+namespace {
+
+// For the progress figures only: a file that cannot be measured counts as empty.
+uint64_t sizeOrZero(const std::string& path) {
+    try {
+        return hostpath::fileSize(hostpath::toLongPath(path));
+    } catch (const Exception&) {
+        return 0;
+    }
+}
+
+} // namespace
+
+uint64_t PackageArchiveWriter::plannedBytes(const std::string& partsFolder, const FileTable& files) {
+    uint64_t total = 0;
+    for (const auto& entry : files)
+        total += entry.archived ? entry.archived->size : sizeOrZero(entry.sourcePath);
+    for (std::string_view part : {RegistryPart, FilesystemMetadataPart, StreamMapPart, PackageHistoryPart,
+                                  ManifestPart, ContentTypesPart})
+        total += sizeOrZero(hostpath::joinPath(partsFolder, part));
+    return total;
+}
 
 void PackageArchiveWriter::write(const std::string& archivePath, const std::string& partsFolder,
                                  const FileTable& files, const StepCallback& onStep, const Options& options) {
-    auto step = [&] {
+    auto step = [&](uint64_t bytes) {
         if (onStep)
-            onStep();
+            onStep(bytes);
     };
     BlockMapBuilder builder;
     // A failed create leaves the writer closed: every add and the close then fail, and the
@@ -30,9 +52,12 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
         std::optional<DosDateTime> when = options.changedTime;
         if (auto found = options.untouchedParts.find(part); found != options.untouchedParts.end())
             when = found->second;
-        if (hostpath::fileExists(source))
+        uint64_t bytes = 0;
+        if (hostpath::fileExists(source)) {
             (void)writer.addEntry(hostpath::toLongPath(source), std::string(part), compression, when);
-        step();
+            bytes = sizeOrZero(source);
+        }
+        step(bytes);
     };
 
     size_t wrongHashes = 0;
@@ -58,26 +83,27 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
             if (outcome.wrongOldHashes && wrongHashes == 0)
                 firstWrong = entry.packagePath;
             wrongHashes += outcome.wrongOldHashes;
-        } else if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath), name, ZipCompression::SuperFast,
-                                    options.changedTime)) {
+            step(entry.archived->size);
+            continue;
+        }
+        if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath), name, ZipCompression::SuperFast,
+                             options.changedTime))
             throw Exception(
                 withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.errorText()));
-        }
-        step();
+        step(sizeOrZero(entry.sourcePath));
     }
     addKnownPart(FilesystemMetadataPart, ZipCompression::SuperFast);
     addKnownPart(StreamMapPart, ZipCompression::SuperFast);
     addKnownPart(PackageHistoryPart, ZipCompression::SuperFast);
     addKnownPart(ManifestPart, ZipCompression::SuperFast);
     (void)builder.finish(options.changedTime);
-    step();
+    step(0); // built here, so not among the planned bytes
     addKnownPart(ContentTypesPart, ZipCompression::SuperFast);
     if (!writer.close())
         throw Exception(withCause(loadString(Msg::PackageSaveFailed), writer.errorText()));
     if (wrongHashes > 0)
-        if (ConsoleWriter* console = ConsoleWriter::installed())
-            console->writeLine(
-                formatStringId(Msg::WrongOldBlockHashes, {static_cast<int>(wrongHashes), firstWrong}));
+        writeWarningLine(
+            formatStringId(Msg::WrongOldBlockHashes, {static_cast<int>(wrongHashes), firstWrong}));
 }
 
 void PackageArchiveWriter::write(const std::string& archivePath, const std::string& partsFolder,

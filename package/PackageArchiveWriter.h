@@ -18,8 +18,8 @@ class ZipReader;
 // left out without a message. Files that no edit touched come from the original archive.
 class PackageArchiveWriter {
   public:
-    // Called after every entry (the progress display counts them).
-    using StepCallback = std::function<void()>;
+    // Called after every entry with its size (the progress line counts both).
+    using StepCallback = std::function<void(uint64_t bytes)>;
 
     struct Options {
         // The archive that table entries without a host file come from.
@@ -42,6 +42,8 @@ class PackageArchiveWriter {
 
     // Entries written per package: one per table file plus the seven root parts.
     static int64_t stepCount(const FileTable& files) { return static_cast<int64_t>(files.size()) + 7; }
+    // The bytes those entries hold, as far as they are known before the block map is built.
+    static uint64_t plannedBytes(const std::string& partsFolder, const FileTable& files);
 };
 
 } // namespace quendle

@@ -31,9 +31,9 @@ PackagePath checkedFolderPath(std::string_view typed) {
     return packagepath::normalizePath(path);
 }
 
+// A skipped source file is a warning: it goes with the errors, to standard error.
 void printNotice(const std::string& line) {
-    if (ConsoleWriter* console = ConsoleWriter::installed())
-        console->writeLine(line);
+    writeWarningLine(line);
 }
 
 uint32_t reasonText(SourceFolderScan::SkipReason reason) {
@@ -155,6 +155,9 @@ void addFolderCommand(AppV5Package& package, std::string_view folderPackagePath,
 
 void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePath) {
     const PackagePath folder = checkedFolderPath(folderPackagePath);
+    // Removing either would empty the package of every file it virtualizes.
+    if (equalsIgnoreCaseAscii(folder, "Root") || equalsIgnoreCaseAscii(folder, "Root\\VFS"))
+        throw Exception(formatStringId(Msg::FolderIsPackageRoot, {folder}));
     package.openOnDemand();
     const auto metadataDocument = requiredPart(package, FilesystemMetadataPart);
     // A file is no folder: its entry must not go while the file stays.

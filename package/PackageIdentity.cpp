@@ -35,6 +35,19 @@ std::shared_ptr<MsXmlDomDocument> manifestOf(AppV5Package& package) {
     return manifest;
 }
 
+// A new id in the letter case the package writes its ids in: the attribute's own, else the other
+// id's; lower case when neither shows one.
+std::string newIdLike(const MsXmlDomElement& identity, const char* attribute) {
+    for (const char* name : {attribute, "appv:PackageId", "appv:VersionId"}) {
+        const std::string value = identity.GetAttribute(name);
+        const bool upper = value.find_first_of("ABCDEF") != std::string::npos;
+        const bool lower = value.find_first_of("abcdef") != std::string::npos;
+        if (upper != lower)
+            return newGuidString(upper ? GuidCase::Upper : GuidCase::Lower, false);
+    }
+    return newGuidText();
+}
+
 } // namespace
 
 bool isAutoValue(std::string_view value) {
@@ -66,9 +79,11 @@ bool PackageIdentity::update(std::string_view packageId, std::string_view versio
         printChange(formatStringId(messageId, {value}));
     };
     if (!packageId.empty())
-        set("appv:PackageId", 191, isAutoValue(packageId) ? newGuidText() : std::string(packageId));
+        set("appv:PackageId", 191,
+            isAutoValue(packageId) ? newIdLike(*identity, "appv:PackageId") : std::string(packageId));
     if (!versionId.empty())
-        set("appv:VersionId", 190, isAutoValue(versionId) ? newGuidText() : std::string(versionId));
+        set("appv:VersionId", 190,
+            isAutoValue(versionId) ? newIdLike(*identity, "appv:VersionId") : std::string(versionId));
     if (!version.empty()) {
         std::string value(version);
         if (isAutoValue(version)) {

@@ -44,8 +44,10 @@ class CommandFileTest : public testing::Test {
         RecordingContainer own;
         CommandFile file(CommandFileMarker, container ? container : &own);
         std::string path = write(bytes);
-        return presentedError([&] { file.run(path, noFail); }, &code);
+        return presentedError([&] { file.run(path, noFail); }, &code, &echoed_);
     }
+
+    std::string echoed_; // what the last failing run printed on standard output
 
     ScratchDir dir_;
     int count_ = 0;
@@ -131,14 +133,17 @@ TEST_F(CommandFileTest, EchoesEachLineAndNoFailGoesOnAfterOrdinaryErrorsOnly) {
         ConsoleWriter::installed()->writeLine("ran " + name);
     };
     const std::string text = ";qdc note\nDel-File missing\n;x\nDel-File ok\nAdd-Fil x y\nDel-File never\n";
+    // The lines and what they print on standard output, the errors on standard error.
     EXPECT_EQ(failingRun(text, code, true, &container),
-              "Del-File missing\nFile not found: \"missing\".\nDel-File ok\nran Del-File\nAdd-Fil x y\n"
+              "File not found: \"missing\".\n"
               "Command \"Add-Fil\" is unknown. Maybe you should use instead \"Add-File\"\n\n" +
                   container.getGeneralUsage() + "\n");
+    EXPECT_EQ(echoed_, "Del-File missing\nDel-File ok\nran Del-File\nAdd-Fil x y\n");
     EXPECT_EQ(code, GenericErrorCode);
     EXPECT_EQ(container.calls.size(), 2u);
     container.calls.clear();
-    EXPECT_EQ(failingRun(text, code, false, &container), "Del-File missing\nFile not found: \"missing\".\n");
+    EXPECT_EQ(failingRun(text, code, false, &container), "File not found: \"missing\".\n");
+    EXPECT_EQ(echoed_, "Del-File missing\n");
     EXPECT_EQ(container.calls.size(), 1u);
 }
 
@@ -157,7 +162,8 @@ TEST_F(CommandFileTest, UnreadableFilesAndOddUtf16) {
               0u);
     // An odd byte count fails after the complete lines.
     EXPECT_EQ(failingRun(utf16(u";qdc\nDel-File a\nDel-File b", false) + "x", code, false, &container),
-              "Del-File a\nUnexpected exception.\n");
+              "Unexpected exception.\n");
+    EXPECT_EQ(echoed_, "Del-File a\n");
     EXPECT_EQ(code, GenericErrorCode);
     EXPECT_EQ(container.calls.size(), 1u);
 }

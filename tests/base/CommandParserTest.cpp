@@ -57,10 +57,12 @@ TEST(CommandParser, EachCommandLineErrorShowsItsMessageAndTheRightUsage) {
         {"Updte", "", "Command \"Updte\" is unknown. Maybe you should use instead \"Update\"", ""},
         // Within three edits of both Add-File (1) and Del-File (3): the later one in the table wins.
         {"Xdd-File", "", "Command \"Xdd-File\" is unknown. Maybe you should use instead \"Del-File\"", ""},
-        {"Completely-Else", "", "", ""},
+        // Nothing near: the word is still named.
+        {"Completely-Else", "", "Command \"Completely-Else\" is unknown.", ""},
         {"", "", "", ""},
-        // A huge typed name is rejected without a suggestion search over its whole length.
-        {std::string(2'000'000, 'U'), "", "", ""},
+        // A huge typed name is rejected without a suggestion search over its whole length, and
+        // named by its start.
+        {std::string(2'000'000, 'U'), "", "Command \"" + std::string(80, 'U') + "...\" is unknown.", ""},
         {node, "StreamMap.xml -xpath", missingXpath, node},
         // The next argument begins with '-': it is not taken as the value.
         {node, "StreamMap.xml -xpath -nodetext t", missingXpath, node},

@@ -68,25 +68,40 @@ struct ColorsOn {
     ColorsOn() {
         ConsoleWriter::install();
         ConsoleWriter::installed()->setColorsEnabled(true);
+        ConsoleWriter::errors()->setColorsEnabled(true);
     }
-    ~ColorsOn() { ConsoleWriter::installed()->setColorsEnabled(false); }
+    ~ColorsOn() {
+        ConsoleWriter::installed()->setColorsEnabled(false);
+        ConsoleWriter::errors()->setColorsEnabled(false);
+    }
 };
 
-// The exception a call throws, presented as the program would present it.
-template <typename F> std::string presentedError(F&& f, uint32_t* code = nullptr) {
+// The exception a call throws, presented as the program would present it: on standard error.
+// Standard output must stay empty, unless `out` takes what the call printed there.
+template <typename F>
+std::string presentedError(F&& f, uint32_t* code = nullptr, std::string* printedOut = nullptr) {
     bool raised = false;
-    std::string out = printed([&] {
-        try {
-            f();
-        } catch (...) {
-            raised = true;
-            uint32_t c = handleCurrentException();
-            if (code)
-                *code = c;
-        }
-    });
+    std::string out;
+    std::string errors = printed(
+        [&] {
+            out = printed([&] {
+                try {
+                    f();
+                } catch (...) {
+                    raised = true;
+                    uint32_t c = handleCurrentException();
+                    if (code)
+                        *code = c;
+                }
+            });
+        },
+        true);
     EXPECT_TRUE(raised) << "no exception";
-    return out;
+    if (printedOut)
+        *printedOut = out;
+    else
+        EXPECT_EQ(out, "") << "presented on standard output";
+    return errors;
 }
 
 } // namespace quendle::test

@@ -1,4 +1,5 @@
 #include "CommandTestSupport.h"
+#include "core/ProgressLine.h"
 #include "os/ExceptionHandling.h"
 #include "util/strings/MessageFormat.h"
 
@@ -107,4 +108,59 @@ TEST(ConsoleWriter, LineEndsBecomeLfALoneCarriageReturnStaysAndColourScopesNest)
                   w->write("plain");
               }),
               "a\nb\n\rprogress 50%\xC3\xA9t\xC3\xA9\n\n\x1b[32mg\x1b[90mx\x1b[32mg\x1b[0mplain");
+}
+
+TEST(ConsoleWriter, ALineRewrittenInPlaceIsEndedByTheNextTextOnItsStream) {
+    ConsoleWriter::install();
+    EXPECT_EQ(printed(
+                  [] {
+                      ConsoleWriter* e = ConsoleWriter::errors();
+                      e->writeTransient("\rA 1%");
+                      e->writeLine("B");
+                      e->writeTransient("\rC");
+                      ConsoleWriter::installed()->write(""); // standard output is no terminal here
+                      e->endTransient();
+                      e->endTransient();
+                  },
+                  true),
+              "\rA 1%\nB\n\rC\n");
+}
+
+TEST(ProgressLine, IntoAPipeTheTitleThenFiguresAtMostEveryFiveSecondsAndNothingWhenTurnedOff) {
+    using namespace std::chrono_literals;
+    ConsoleWriter::install();
+    ProgressLine::Clock::time_point t{};
+    auto run = [&] {
+        return printed(
+            [&] {
+                ProgressLine line([&t] { return t; });
+                line.begin("Packing files...", 1000, 1000ull << 20);
+                for (int i = 0; i < 1000; ++i) { // a minute of work, a MiB every 60 ms
+                    t += 60ms;
+                    line.advance(1, 1 << 20);
+                }
+                line.end();
+            },
+            true);
+    };
+    const std::string log = run();
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = log.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(log.substr(start, end - start));
+    ASSERT_EQ(lines.size(), 12u) << log; // the title and one line per 5.04 s
+    EXPECT_EQ(lines[0], "Packing files...");
+    EXPECT_EQ(lines[1], "Packing files... 8% (84 of 1000 entries, 84.0 MiB of 1000.0 MiB)");
+    EXPECT_EQ(lines[11], "Packing files... 92% (924 of 1000 entries, 924.0 MiB of 1000.0 MiB)");
+
+    ProgressLine::setQuiet(true);
+    EXPECT_EQ(run(), "");
+    ProgressLine::setQuiet(false);
+    ::setenv("QUENDLE_PROGRESS", "0", 1);
+    EXPECT_EQ(run(), "");
+    ::unsetenv("QUENDLE_PROGRESS");
+
+    const std::pair<uint64_t, const char*> sizes[] = {
+        {0, "0 bytes"}, {1023, "1023 bytes"}, {1024, "1.0 KiB"}, {1536, "1.5 KiB"}, {5ull << 30, "5.0 GiB"}};
+    for (const auto& [bytes, text] : sizes)
+        EXPECT_EQ(ProgressLine::sizeText(bytes), text);
 }

@@ -19,7 +19,8 @@ struct ChildResult {
     std::string output;
 };
 
-// Runs `fault` in a child process with the fault handlers and a console writer on a pipe.
+// Runs `fault` in a child process with the fault handlers and a console writer, its standard
+// error (where the report belongs) on a pipe.
 template <typename F> ChildResult runFaulting(F fault) {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -27,7 +28,7 @@ template <typename F> ChildResult runFaulting(F fault) {
     std::fflush(stdout);
     pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(fds[1], STDOUT_FILENO);
+        ::dup2(fds[1], STDERR_FILENO);
         ::close(fds[0]);
         installFaultHandlers();
         ConsoleWriter::install();
@@ -97,7 +98,7 @@ TEST(FaultHandler, EachFaultIsReportedByItsKindWithExitCode100) {
 
 TEST(FaultHandler, CleanupRunsAfterTheReport) {
     ChildResult r = runFaulting([] {
-        setFaultCleanup([] { (void)!::write(STDOUT_FILENO, "cleaned\n", 8); });
+        setFaultCleanup([] { (void)!::write(STDERR_FILENO, "cleaned\n", 8); });
         *nullPointer = 2;
     });
     EXPECT_EQ(r.exitCode, 100);

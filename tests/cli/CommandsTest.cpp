@@ -151,7 +151,10 @@ TEST_F(NewerCommands, VerifyNamesEachPlantedDefect) {
         FileStamp before = stampOf(bad);
         QuendleRun run = runQuendle({"/Verify", bad});
         EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
-        EXPECT_HAS(run.result.out, expected);
+        // The problems are the report, on standard output; the failure they make is an error.
+        const bool missing = bad == dir / "absent.appv";
+        EXPECT_HAS(missing ? run.result.err : run.result.out, expected);
+        EXPECT_HAS(run.result.err, missing ? "File not found" : "Problems found in " + bad);
         EXPECT_TRUE(stampOf(bad) == before);
     }
 }
@@ -161,9 +164,10 @@ TEST_F(NewerCommands, VerifyReportsInRedOnlyOnATerminal) {
     RunResult colored = runProgram({quendleExe(), "/Verify", bad},
                                    RunOptions{{{"NO_COLOR", ""}, {"CLICOLOR_FORCE", "1"}}, ""});
     EXPECT_HAS(colored.out, "\x1b[91m\"Root");
-    const std::string plain = runQuendle({"/Verify", bad}).result.out;
-    EXPECT_HAS(plain, "Problems found in " + bad + ": ");
-    EXPECT_LACKS(plain, "\x1b[") << "no colours without a terminal";
+    EXPECT_HAS(colored.err, "\x1b[91mProblems found in ");
+    const RunResult plain = runProgram({quendleExe(), "/Verify", bad}, RunOptions{{{"NO_COLOR", ""}}, ""});
+    EXPECT_HAS(plain.err, "Problems found in " + bad + ": ");
+    EXPECT_LACKS(plain.out + plain.err, "\x1b[") << "no colours without a terminal";
 }
 
 TEST_F(NewerCommands, InfoJsonIsOneDocumentThatAgreesWithZipfile) {
@@ -211,7 +215,7 @@ assert count == len(z.namelist()), count
     writeFile(out + "/mine.txt", "keep");
     QuendleRun refused = runQuendle({"/Expand", package, out});
     EXPECT_EQ(refused.result.exitCode, 100);
-    EXPECT_HAS(refused.result.out, "is not empty. Add -force");
+    EXPECT_HAS(refused.result.err, "is not empty. Add -force");
     saved({"/Expand", package, out, "-force"});
     EXPECT_EQ(readFile(out + "/mine.txt"), "keep");
 
@@ -225,9 +229,15 @@ assert count == len(z.namelist()), count
 }
 
 TEST_F(NewerCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
+    // Types with App-V flags that no command sets: a string with the overwrite flag, as real
+    // packages hold them, and a flag of no known meaning.
+    writeFile(dir / "flags.reg",
+              "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Flags]\r\n"
+              "\"Mode\"=hex(40001):6f,00,6e,00,00,00\r\n\"Odd\"=hex(80004):01,00,00,00\r\n");
     writeCommandFile(
         dir / "edits.qdc",
-        {R"(Set-RegistryKey REGISTRY\MACHINE\SOFTWARE\Gone -virtualizationlevel deleted)",
+        {"Import-Registry " + (dir / "flags.reg"),
+         R"(Set-RegistryKey REGISTRY\MACHINE\SOFTWARE\Gone -virtualizationlevel deleted)",
          R"(Set-RegistryKey REGISTRY\MACHINE\SOFTWARE\Mine -virtualizationlevel overwrite)",
          R"(Set-VirtualizeRegValueDeleted REGISTRY\MACHINE\SOFTWARE\Mine Old)",
          R"(Set-RegistryValue REGISTRY\MACHINE\SOFTWARE\Mine -valuename Path -type expandsz -value )"
@@ -249,11 +259,15 @@ TEST_F(NewerCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
     EXPECT_EQ(text.substr(0, 38), "Windows Registry Editor Version 5.00\n\n");
     for (const std::string& ours : {regFile, dir / "stdout.reg"})
         EXPECT_EQ(scriptProblems("compare_reg.py", {ours, dir / "hivex.reg"}), "") << ours;
+    // The flags are comments; the values have their base types, which regedit imports.
     EXPECT_HAS(text, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n; App-V: this key is virtualized as deleted\n"
-                     "@=hex(10000):00,00,00,00\n");
+                     "@=hex(0):00,00,00,00\n");
     EXPECT_HAS(text, "; App-V: virtualization level overwrite");
-    EXPECT_HAS(text, "; App-V: value \"Old\" is virtualized as deleted\n\"Old\"=hex(20000):00,00,00,00\n");
-    EXPECT_HAS(text, "; App-V: value \"Path\" holds App-V path variables\n\"Path\"=hex(400002):5b,00,");
+    EXPECT_HAS(text, "; App-V: value \"Old\" is virtualized as deleted\n\"Old\"=hex(0):00,00,00,00\n");
+    EXPECT_HAS(text, "; App-V: value \"Path\" holds App-V path variables\n\"Path\"=hex(2):5b,00,");
+    EXPECT_HAS(text,
+               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Flags]\n; App-V: value \"Mode\" is stored as type 0x40001\n"
+               "\"Mode\"=\"on\"\n; App-V: value \"Odd\" is stored as type 0x80004\n\"Odd\"=dword:00000001\n");
     EXPECT_HAS(text, "\"Bytes\"=hex:00,ff,10\n");
     EXPECT_HAS(text, "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Demo Notes\"\n");
     EXPECT_HAS(text, "\"WindowWidth\"=dword:00000320\n");
@@ -447,7 +461,8 @@ TEST_F(NewerCommands, ImportRegistryIntoARealHiveUsesItsOwnTopKeys) {
 }
 
 // Every help and every refusal of a command line or a command file, with its exit code and the
-// whole output after the banner; --help, -h and --version count only as the first argument.
+// whole output after the banner: help on standard output, a refusal (with its usage) on standard
+// error; --help, -h and --version count only as the first argument.
 TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
     ::mkdir((dir_ + "/sub").c_str(), 0700);
     const std::string G = generalUsage + "\n";
@@ -460,8 +475,9 @@ TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
     struct Case {
         std::vector<std::string> args;
         int exitCode;
-        std::string output; // empty: only the exit code is checked
+        std::string output; // on standard output after a success, else on standard error; empty: unchecked
         Colour colour = Plain;
+        std::string echoed = ""; // standard output after the banner of a failed run
     };
     const Case cases[] = {
         {{"/Help"}, 0, G},
@@ -481,7 +497,7 @@ TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
         // Spelt otherwise, they are misspelt commands.
         {{"--Help"}, 100, "Command \"-Help\" is unknown. Maybe you should use instead \"Help\"\n\n" + G},
         {{"--versions"}, 100, ""},
-        {{"/Frobnicate"}, 100, G},
+        {{"/Frobnicate"}, 100, "Command \"Frobnicate\" is unknown.\n\n" + G},
         // A sub-command named at the top is a command too, and runs into its missing package.
         {{"/Update", package_, "Del-Fil", "Root\\a"},
          100,
@@ -502,7 +518,9 @@ TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
         // A command-line error in the file ends the run even with -nofail; the line is echoed first.
         {{"/BatchFileUpdate", package_, file("c.txt", ";qdc\nAdd-Fil a b\nDel-File x\n"), "-NOFAIL"},
          100,
-         "Add-Fil a b\nCommand \"Add-Fil\" is unknown. Maybe you should use instead \"Add-File\"\n\n" + G},
+         "Command \"Add-Fil\" is unknown. Maybe you should use instead \"Add-File\"\n\n" + G,
+         Plain,
+         "Add-Fil a b\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0] + " " + c.args.back());
@@ -511,9 +529,14 @@ TEST_F(CliTest, EachCommandLineGetsItsExitCodeAndTheWholeExpectedOutput) {
             env = {{"CLICOLOR_FORCE", "1"}, {"NO_COLOR", c.colour == OptedOut ? "1" : ""}};
         RunResult r = cli(c.args, env);
         EXPECT_EQ(r.exitCode, c.exitCode);
-        EXPECT_EQ(r.err, "");
-        if (!c.output.empty()) {
+        if (c.exitCode == 0) {
+            EXPECT_EQ(r.err, "");
             EXPECT_EQ(afterBanner(r.out), c.output);
+            continue;
+        }
+        EXPECT_EQ(afterBanner(r.out), c.echoed);
+        if (!c.output.empty()) {
+            EXPECT_EQ(r.err, c.output);
         }
     }
 }

@@ -13,25 +13,28 @@ namespace quendle::test {
 struct MeasuredRun {
     int exitCode = -1;  // exit status, or 128 + signal
     std::string output; // standard output and error together
+    std::string errors; // standard error alone
     double seconds = 0;
     long peakKiB = 0;                       // the largest resident set of the run's processes
     std::vector<std::string> tempLeftovers; // what the run left in its temp folder
 };
 
-// Runs argv with TMPDIR set to a fresh folder (or `tempFolder` when given) and NO_COLOR, stdin
-// from /dev/null; argv[0] is a program's full path, or a command ("/Update") of quendle.
+// Runs argv with TMPDIR set to a fresh folder (or `tempFolder` when given), stdin from /dev/null,
+// each text checked for the stream it goes to (runRouted); argv[0] is a program's full path, or a
+// command ("/Update") of quendle.
 inline MeasuredRun runMeasured(std::vector<std::string> argv, const std::string& tempFolder = {}) {
     if (argv[0].find('/', 1) == std::string::npos)
         argv.insert(argv.begin(), quendleExe());
     ScratchDir ownTemp;
     std::string temp = tempFolder.empty() ? ownTemp.path() : tempFolder;
     auto start = std::chrono::steady_clock::now();
-    RunResult r = runProgram(argv, {{{"TMPDIR", temp}, {"NO_COLOR", "1"}}, ""});
+    RunResult r = runRouted(argv, {{{"TMPDIR", temp}}, ""});
     MeasuredRun run;
     run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     run.exitCode = r.exitCode;
     run.peakKiB = r.peakKiB;
     run.output = r.out + r.err;
+    run.errors = r.err;
     if (fs::is_directory(temp))
         run.tempLeftovers = leftovers(temp);
     return run;

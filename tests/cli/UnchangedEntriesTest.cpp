@@ -101,7 +101,7 @@ TEST_F(UnchangedEntries, AFlippedByteIsRefusedNamingTheEntryAndThePackageStaysAs
         FileStamp before = stampOf(package);
         QuendleRun run = addOneFile(package);
         EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
-        EXPECT_HAS(run.result.out, std::string("The package is damaged: the data of \"") + path +
+        EXPECT_HAS(run.result.err, std::string("The package is damaged: the data of \"") + path +
                                        "\" do not match the package's directory.");
         EXPECT_LACKS(run.result.out, "Package updated successfully");
         EXPECT_TRUE(stampOf(package) == before) << "the package file changed";
@@ -123,7 +123,7 @@ TEST_F(UnchangedEntries, BlocksThatDoNotLineUpAreCompressedAgainAndAWrongOldHash
         const std::string report =
             std::string("The old block map had 1 wrong block hashes (the first in \"") +
             (entry == BigEntry ? BigPath : SmallPath) + "\"); the new one has the right ones.\n";
-        EXPECT_EQ(contains(run.result.out, report), wrongHash) << run.result.out;
+        EXPECT_EQ(contains(run.result.err, report), wrongHash) << run.result.err;
         EXPECT_TRUE(!wrongHash || rawBytes(package, entry) == rawBytes(good, entry)) << "still copied";
     }
 }

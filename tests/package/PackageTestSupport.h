@@ -4,6 +4,7 @@
 #include "core/ConsoleWriter.h"
 #include "support/TestSupport.h"
 
+#include <algorithm>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -161,15 +162,36 @@ struct QuendleRun {
     std::vector<std::string> tempLeftovers;
 };
 
+// Runs the program with colours forced unless `options` sets them itself, and checks that every
+// red text (an error) went to standard error and every green one (a change or success line) to
+// standard output; the colours are then taken out for the test's own checks. /Verify alone
+// prints red lines on standard output: its report of the package's problems.
+inline RunResult runRouted(const std::vector<std::string>& argv, RunOptions options) {
+    const bool ownColours = options.env.count("NO_COLOR") || options.env.count("CLICOLOR_FORCE");
+    if (!ownColours)
+        options.env["CLICOLOR_FORCE"] = "1", options.env["NO_COLOR"] = "";
+    RunResult r = runProgram(argv, options);
+    if (ownColours)
+        return r;
+    const bool verify = std::find(argv.begin(), argv.end(), "/Verify") != argv.end();
+    if (!verify) {
+        EXPECT_LACKS(r.out, "\x1b[91m") << "an error on standard output";
+    }
+    EXPECT_LACKS(r.err, "\x1b[32m") << "a change or success line on standard error";
+    for (std::string* text : {&r.out, &r.err})
+        for (size_t at; (at = text->find("\x1b[")) != std::string::npos;)
+            text->erase(at, text->find('m', at) + 1 - at);
+    return r;
+}
+
 inline QuendleRun runQuendle(const std::vector<std::string>& args, const RunOptions& base = {}) {
     ScratchDir tmp;
     RunOptions options = base;
     options.env["TMPDIR"] = tmp.path();
-    options.env["NO_COLOR"] = "1";
     std::vector<std::string> argv{quendleExe()};
     argv.insert(argv.end(), args.begin(), args.end());
     QuendleRun run;
-    run.result = runProgram(argv, options);
+    run.result = runRouted(argv, options);
     run.tempLeftovers = leftovers(tmp.path());
     return run;
 }

@@ -29,17 +29,21 @@ namespace quendle::test {
 
 namespace fs = std::filesystem;
 
-// What `action` writes on the console; an exception passes through with the capture ended.
-inline std::string printed(const std::function<void()>& action) {
+// What `action` writes on standard output (or, with `errors`, on standard error) through the
+// console writers; an exception passes through with the capture ended.
+inline std::string printed(const std::function<void()>& action, bool errors = false) {
     ConsoleWriter::install();
-    testing::internal::CaptureStdout();
+    errors ? testing::internal::CaptureStderr() : testing::internal::CaptureStdout();
+    auto captured = [errors] {
+        return errors ? testing::internal::GetCapturedStderr() : testing::internal::GetCapturedStdout();
+    };
     try {
         action();
     } catch (...) {
-        testing::internal::GetCapturedStdout();
+        captured();
         throw;
     }
-    return testing::internal::GetCapturedStdout();
+    return captured();
 }
 
 // A fresh folder, removed with everything in it.

@@ -139,6 +139,7 @@ enum : uint32_t {
     RegCommentKeyOverwrite = 1481,
     RegCommentValueDeleted = 1482,
     RegCommentPathVariables = 1483,
+    RegCommentStoredType = 1484,
     InfoLabelFirst = 1490,
     ExpandFolderNotEmpty = 1510,
     ExpandFailed = 1511,
@@ -187,6 +188,14 @@ enum : uint32_t {
     InfoRegistryCounts = 1782,
     ConfigFileExists = 1790,
     ConfigWritten = 1791,
+    CommandUnknown = 1750,
+    ProgressLine = 1751,
+    ProgressFigures = 1752,
+    Verifying = 1753,
+    Expanding = 1754,
+    ExpandNameFileAndFolder = 1755,
+    ExpandNameTooLong = 1756,
+    FolderIsPackageRoot = 1757,
 
     // The framework's texts.
     UnexpectedException = 65000,
