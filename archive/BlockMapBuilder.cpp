@@ -24,7 +24,8 @@ uint32_t BlockMapBuilder::open(const std::string& archivePath, const std::string
     if (error != 0)
         return error;
     std::string folder = hostpath::folderOf(archivePath);
-    blockMapPath_ = !blockMapPath.empty() ? blockMapPath : hostpath::joinPath(folder.empty() ? "." : folder, EntryName);
+    blockMapPath_ =
+        !blockMapPath.empty() ? blockMapPath : hostpath::joinPath(folder.empty() ? "." : folder, EntryName);
     document_ = std::make_unique<XmlOutput>(ExceptionFileErrorReporter::instance(), blockMapPath_);
     document_->setStandalone(false);
     document_->WriteDeclaration();

@@ -36,7 +36,8 @@ DeflateBlockInflater::Result DeflateBlockInflater::inflate(const uint8_t* in, si
         rc = ::inflate(&z, Z_BLOCK);
     result.produced = capacity - z.avail_out;
     result.streamEnded = rc == Z_STREAM_END;
-    result.reachesBack = rc == Z_DATA_ERROR && z.msg && std::string_view(z.msg) == "invalid distance too far back";
+    result.reachesBack =
+        rc == Z_DATA_ERROR && z.msg && std::string_view(z.msg) == "invalid distance too far back";
     bool atBoundary = rc == Z_STREAM_END || (rc == Z_OK && (z.data_type & 128));
     result.ok = atBoundary && z.avail_in == 0;
     return result;

@@ -16,10 +16,6 @@ namespace {
 
 using namespace zipformat;
 
-std::string text(uint32_t id, MessageArgs args = {}) {
-    return formatStringId(id, args);
-}
-
 } // namespace
 
 bool ZipCentralDirectory::readAt(uint64_t offset, void* buffer, size_t length) const {
@@ -45,17 +41,17 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
         break;
     case EndProblem::NoEndRecord:
     case EndProblem::Unreadable:
-        problem(text(Msg::ArchiveNoEndRecord));
+        problem({Msg::ArchiveNoEndRecord});
         return false;
     case EndProblem::Zip64EndMissing:
-        problem(text(Msg::ArchiveZip64EndDamaged));
+        problem({Msg::ArchiveZip64EndDamaged});
         return false;
     case EndProblem::Outside:
-        problem(text(Msg::ArchiveDirectoryOutside));
+        problem({Msg::ArchiveDirectoryOutside});
         return false;
     }
     if (!location.zip64 && location.saturated()) {
-        problem(text(Msg::ArchiveZip64LocatorDamaged));
+        problem({Msg::ArchiveZip64LocatorDamaged});
         return false;
     }
     // A field that is not saturated in the classic record must agree with the ZIP64 one.
@@ -63,7 +59,7 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
         ((location.classicCount != 0xFFFF && location.classicCount != location.count) ||
          (location.classicSize != 0xFFFFFFFF && location.classicSize != location.size) ||
          (location.classicOffset != 0xFFFFFFFF && location.classicOffset != location.offset)))
-        problem(text(Msg::ArchiveZip64FieldMissing, {"end of central directory"}));
+        problem({Msg::ArchiveZip64FieldMissing, {"end of central directory"}});
     zip64_ = location.zip64;
     location_ = location;
     return true;
@@ -71,8 +67,8 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
 
 bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
     if (location_.offset + location_.size != location_.end)
-        problem(text(Msg::ArchiveDirectoryDamaged,
-                     {"the central directory does not end where the end records begin"}));
+        problem({Msg::ArchiveDirectoryDamaged,
+                 {"the central directory does not end where the end records begin"}});
     DirectoryRecordReader reader(file_, location_);
     DirectoryRecord record;
     std::string why;
@@ -89,26 +85,26 @@ bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
         e.name = percentDecode(e.stored.unicodeNameCurrent ? e.stored.unicodeName : e.stored.name);
         std::replace(e.name.begin(), e.name.end(), '/', '\\');
         if (e.stored.zip64Missing)
-            problem(text(Msg::ArchiveZip64FieldMissing, {e.name}));
+            problem({Msg::ArchiveZip64FieldMissing, {e.name}});
         entries_.push_back(std::move(e));
     }
     if (damaged)
-        problem(text(Msg::ArchiveDirectoryDamaged,
-                     {"record " + std::to_string(entries_.size() + 1) + " is damaged"}));
+        problem({Msg::ArchiveDirectoryDamaged,
+                 {"record " + std::to_string(entries_.size() + 1) + " is damaged"}});
     if (entries_.size() != location_.count)
-        problem(text(Msg::ArchiveEntryCountWrong,
-                     {std::to_string(location_.count), std::to_string(entries_.size())}));
+        problem({Msg::ArchiveEntryCountWrong,
+                 {std::to_string(location_.count), std::to_string(entries_.size())}});
 
     std::map<std::string, std::string> seen; // folded name -> the name as stored
     for (const ZipDirectoryEntry& e : entries_) {
         std::vector<std::string> components;
         bool folder = false;
         if (!splitEntryName(e.name, components, folder))
-            problem(text(Msg::ArchiveHostileName, {e.name}));
+            problem({Msg::ArchiveHostileName, {e.name}});
         std::string folded = foldCase(e.name);
         auto [first, isNew] = seen.emplace(folded, e.name);
         if (!isNew)
-            problem(text(Msg::ArchiveDuplicateName, {first->second, e.name}));
+            problem({Msg::ArchiveDuplicateName, {first->second, e.name}});
     }
     return true;
 }
@@ -118,32 +114,32 @@ void ZipCentralDirectory::readLocalHeaders(const ProblemSink& problem) {
     for (ZipDirectoryEntry& e : entries_) {
         uint8_t h[30];
         if (!readAt(e.stored.localHeaderOffset, h, sizeof h) || get32(h) != LocalSignature) {
-            problem(text(Msg::ArchiveLocalHeaderDamaged, {e.name}));
+            problem({Msg::ArchiveLocalHeaderDamaged, {e.name}});
             continue;
         }
         size_t nameLength = get16(h + 26), extraLength = get16(h + 28);
         name.resize(nameLength);
         if (!readAt(e.stored.localHeaderOffset + 30, name.data(), nameLength)) {
-            problem(text(Msg::ArchiveLocalHeaderDamaged, {e.name}));
+            problem({Msg::ArchiveLocalHeaderDamaged, {e.name}});
             continue;
         }
         e.localHeaderSize = static_cast<uint32_t>(30 + nameLength + extraLength);
         e.dataOffset = e.stored.localHeaderOffset + e.localHeaderSize;
         if (std::string(name.begin(), name.end()) != e.stored.name)
-            problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "name"}));
+            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, "name"}});
         if (get16(h + 8) != e.stored.method)
-            problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "compression method"}));
+            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, "compression method"}});
         if (get16(h + 6) != e.stored.flags)
-            problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "flags"}));
+            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, "flags"}});
         // Without a data descriptor the local header carries the CRC and sizes itself.
         if (!(e.stored.flags & 0x0008)) {
             uint32_t size = get32(h + 22), compressed = get32(h + 18);
             if (get32(h + 14) != e.stored.crc || (size != 0xFFFFFFFF && size != e.stored.size) ||
                 (compressed != 0xFFFFFFFF && compressed != e.stored.compressedSize))
-                problem(text(Msg::ArchiveLocalHeaderDiffers, {e.name, "CRC or sizes"}));
+                problem({Msg::ArchiveLocalHeaderDiffers, {e.name, "CRC or sizes"}});
         }
         if (e.dataOffset > location_.offset || e.stored.compressedSize > location_.offset - e.dataOffset) {
-            problem(text(Msg::ArchiveDirectoryOutside));
+            problem({Msg::ArchiveDirectoryOutside});
             e.localHeaderSize = 0;
         }
     }
@@ -180,7 +176,7 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
             if (previous->stored.flags & 0x0008) {
                 uint64_t length = descriptorLength(*previous, end);
                 if (length == 0) {
-                    problem(text(Msg::ArchiveDescriptorDiffers, {previous->name}));
+                    problem({Msg::ArchiveDescriptorDiffers, {previous->name}});
                     length = 16;
                 }
                 expected = end + length;
@@ -190,10 +186,9 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
         if (previous && !previous->localHeaderSize)
             expected = e.stored.localHeaderOffset;
         if (e.stored.localHeaderOffset < expected)
-            problem(text(Msg::ArchiveEntryOverlap, {e.name}));
+            problem({Msg::ArchiveEntryOverlap, {e.name}});
         else if (e.stored.localHeaderOffset > expected)
-            problem(
-                text(Msg::ArchiveEntryGap, {e.name, std::to_string(e.stored.localHeaderOffset - expected)}));
+            problem({Msg::ArchiveEntryGap, {e.name, std::to_string(e.stored.localHeaderOffset - expected)}});
         expected = e.stored.localHeaderOffset;
         previous = &e;
     }
@@ -201,7 +196,7 @@ void ZipCentralDirectory::checkLayout(const ProblemSink& problem) {
         uint64_t end = previous->dataOffset + previous->stored.compressedSize;
         uint64_t descriptor = (previous->stored.flags & 0x0008) ? descriptorLength(*previous, end) : 0;
         if (location_.offset != end + descriptor)
-            problem(text(Msg::ArchiveLastEntryGap));
+            problem({Msg::ArchiveLastEntryGap});
     }
 }
 

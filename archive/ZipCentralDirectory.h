@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/VerifyProblem.h"
 #include "archive/CentralDirectoryCheck.h"
 #include "os/RandomAccessFile.h"
 
@@ -27,7 +28,7 @@ struct ZipDirectoryEntry {
 // it still makes sense.
 class ZipCentralDirectory {
   public:
-    using ProblemSink = std::function<void(const std::string&)>;
+    using ProblemSink = quendle::ProblemSink;
 
     // False when the file cannot be opened or has no usable central directory.
     bool read(const std::string& archivePath, const ProblemSink& problem);

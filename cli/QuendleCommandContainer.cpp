@@ -151,9 +151,10 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     add("Del-RegistryKeyAndSubkeys", 0, {param(P, Msg::PhRegistryKeyPath)},
         onPackage(package, &deleteRegistryKeyTreeCommand));
 
-    add("Verify", CommandTopLevel, {param(P, Msg::PhPackage)},
-        typedHandler(
-            [](const std::string& packagePath) { PackageVerifier::verifyCommand(hostPath(packagePath)); }));
+    add("Verify", CommandTopLevel, {param(P, Msg::PhPackage), named("-json", S, 0)},
+        typedHandler([](const std::string& packagePath, bool json) {
+            PackageVerifier::verifyCommand(hostPath(packagePath), json);
+        }));
     add("Info", CommandTopLevel, {param(P, Msg::PhPackage), named("-json", S, 0), named("-files", S, 0)},
         typedHandler([](const std::string& packagePath, bool json, bool files) {
             PackageInfo::infoCommand(hostPath(packagePath), json, files);
@@ -194,7 +195,7 @@ bool QuendleCommandContainer::writesDataToStandardOutput(int argc, char** argv) 
         command.remove_prefix(1);
     if (equalsIgnoreCaseAscii(command, "Export-Registry"))
         return argc == 3;
-    if (equalsIgnoreCaseAscii(command, "Info")) {
+    if (equalsIgnoreCaseAscii(command, "Info") || equalsIgnoreCaseAscii(command, "Verify")) {
         for (int i = 2; i < argc; ++i)
             if (equalsIgnoreCaseAscii(argv[i], "-json"))
                 return true;

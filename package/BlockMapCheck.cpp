@@ -31,10 +31,6 @@ constexpr uint64_t MaxBlockPayload = BlockSize + 1024;
 constexpr uint64_t MaxBlockMapBytes = 256ull << 20;
 constexpr size_t MaxTail = 64;
 
-std::string text(uint32_t id, MessageArgs args = {}) {
-    return formatStringId(id, args);
-}
-
 struct MapBlock {
     std::string hash;
     std::optional<uint64_t> size;
@@ -60,8 +56,8 @@ class BlockVerifier {
         : entry_(entry), file_(file), sha_(sha), problem_(problem) {
         uint64_t expected = (entry.stored.size + BlockSize - 1) / BlockSize;
         if (file.blocks.size() != expected) {
-            problem(text(Msg::BlockMapBlockCountWrong,
-                         {entry.name, std::to_string(file.blocks.size()), std::to_string(expected)}));
+            problem({Msg::BlockMapBlockCountWrong,
+                     {entry.name, std::to_string(file.blocks.size()), std::to_string(expected)}});
             failed_ = true;
         }
     }
@@ -71,8 +67,8 @@ class BlockVerifier {
         while (n > 0 && !failed_ && index_ < file_.blocks.size()) {
             const MapBlock& block = file_.blocks[index_];
             if (!block.size || *block.size == 0 || *block.size > MaxBlockPayload) {
-                problem_(text(block.size ? Msg::BlockSizeWrong : Msg::BlockSizeMissing,
-                              {entry_.name, std::to_string(index_ + 1)}));
+                problem_({block.size ? Msg::BlockSizeWrong : Msg::BlockSizeMissing,
+                          {entry_.name, std::to_string(index_ + 1)}});
                 failed_ = true;
                 return;
             }
@@ -101,7 +97,7 @@ class BlockVerifier {
             sizesChecked_ = true;
             for (size_t i = 0; i < file_.blocks.size(); ++i)
                 if (file_.blocks[i].size) {
-                    problem_(text(Msg::StoredBlockSized, {entry_.name, std::to_string(i + 1)}));
+                    problem_({Msg::StoredBlockSized, {entry_.name, std::to_string(i + 1)}});
                     break;
                 }
         }
@@ -121,7 +117,7 @@ class BlockVerifier {
         if (stored && !pending_.empty())
             hashChunk(pending_.data(), pending_.size());
         if (!stored && index_ < file_.blocks.size())
-            problem_(text(Msg::BlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}));
+            problem_({Msg::BlockSizeWrong, {entry_.name, std::to_string(index_ + 1)}});
     }
 
     // Whether the blocks, inflated on their own, are the whole deflate stream: each one ends
@@ -148,8 +144,8 @@ class BlockVerifier {
             inflater_.inflate(pending_.data(), pending_.size(), out_.data(), out_.size());
         size_t produced = r.produced;
         if (!r.ok || produced != expected) {
-            problem_(text(r.reachesBack ? Msg::BlockReachesBack : Msg::BlockSizeWrong,
-                          {entry_.name, std::to_string(index_ + 1)}));
+            problem_({r.reachesBack ? Msg::BlockReachesBack : Msg::BlockSizeWrong,
+                      {entry_.name, std::to_string(index_ + 1)}});
             failed_ = true;
             return;
         }
@@ -167,7 +163,7 @@ class BlockVerifier {
         }
         Sha256Digest digest = sha_.hash(p, n);
         if (base64Encode(digest.data(), digest.size()) != file_.blocks[index_].hash) {
-            problem_(text(Msg::BlockHashWrong, {entry_.name, std::to_string(index_ + 1)}));
+            problem_({Msg::BlockHashWrong, {entry_.name, std::to_string(index_ + 1)}});
             failed_ = true;
         }
         ++index_;
@@ -193,19 +189,19 @@ std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& arch
                                                  const BlockMapCheck::ProblemSink& problem) {
     std::string bytes, why;
     if (!ZipEntryReader::readAll(archive, entry, MaxBlockMapBytes, bytes, why)) {
-        problem(text(Msg::BlockMapUnreadable, {why}));
+        problem({Msg::BlockMapUnreadable, {why}});
         return std::nullopt;
     }
     MsXmlDomDocument document{std::string(BlockMapPart)};
     try {
         document.LoadXml(bytes);
     } catch (const Exception& e) {
-        problem(text(Msg::BlockMapUnreadable, {e.message()}));
+        problem({Msg::BlockMapUnreadable, {e.message()}});
         return std::nullopt;
     }
     XmlElementView root = XmlElementView::rootOf(*document.GetDocumentElement());
     if (root.namespaceUri() != std::string(AppVSchemaHost) + "/appx/2010/blockmap" || !root.is("BlockMap"))
-        problem(text(Msg::BlockMapNamespaceWrong));
+        problem({Msg::BlockMapNamespaceWrong});
     std::vector<MapFile> files;
     for (const XmlElementView& f : root.children("File")) {
         MapFile file{f.attribute("Name"), f.attribute("Size"), f.attribute("LfhSize"), {}};
@@ -234,7 +230,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
     }
     std::optional<std::vector<MapFile>> files;
     if (!mapEntry)
-        problem(text(Msg::BlockMapMissing));
+        problem({Msg::BlockMapMissing});
     else
         files = readBlockMap(archive, *mapEntry, problem);
 
@@ -251,9 +247,9 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             std::string stored = i < mapped.size() ? mapped[i]->name : "(nothing)";
             bool caseOnly = i < common && listed != stored && foldCase(listed) == foldCase(stored);
             if (caseOnly)
-                problem(text(Msg::BlockMapNameCase, {std::to_string(i + 1), listed, stored}));
+                problem({Msg::BlockMapNameCase, {std::to_string(i + 1), listed, stored}});
             else if (listed != stored) {
-                problem(text(Msg::BlockMapOrderWrong, {std::to_string(i + 1), listed, stored}));
+                problem({Msg::BlockMapOrderWrong, {std::to_string(i + 1), listed, stored}});
                 break;
             }
             if (i == common)
@@ -272,11 +268,10 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
         }
         if (file) {
             if (file->size != std::to_string(e.stored.size))
-                problem(
-                    text(Msg::BlockMapFileSizeWrong, {e.name, file->size, std::to_string(e.stored.size)}));
+                problem({Msg::BlockMapFileSizeWrong, {e.name, file->size, std::to_string(e.stored.size)}});
             if (e.localHeaderSize && file->lfhSize != std::to_string(e.localHeaderSize))
-                problem(text(Msg::BlockMapHeaderSizeWrong,
-                             {e.name, file->lfhSize, std::to_string(e.localHeaderSize)}));
+                problem({Msg::BlockMapHeaderSizeWrong,
+                         {e.name, file->lfhSize, std::to_string(e.localHeaderSize)}});
         }
         std::optional<BlockVerifier> blocks;
         if (file)
@@ -293,7 +288,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
                 why);
             if (read && blocks->blocksAreTheStream()) {
                 if (blocks->crc() != e.stored.crc)
-                    problem(text(Msg::EntryCrcWrong, {e.name}));
+                    problem({Msg::EntryCrcWrong, {e.name}});
                 continue;
             }
             // The block problems are told; the stream read below says what is wrong with the data.
@@ -316,11 +311,11 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             },
             why);
         if (!read) {
-            problem(text(Msg::EntryUnreadable, {e.name, why}));
+            problem({Msg::EntryUnreadable, {e.name, why}});
             continue;
         }
         if (crc != e.stored.crc)
-            problem(text(Msg::EntryCrcWrong, {e.name}));
+            problem({Msg::EntryCrcWrong, {e.name}});
         if (blocks)
             blocks->finish(stored);
     }

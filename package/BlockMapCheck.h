@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/VerifyProblem.h"
 #include <functional>
 #include <string>
 
@@ -11,7 +12,7 @@ class ZipCentralDirectory;
 // each block's hash and compressed size, the block inflated on its own.
 class BlockMapCheck {
   public:
-    using ProblemSink = std::function<void(const std::string&)>;
+    using ProblemSink = quendle::ProblemSink;
 
     static void run(const ZipCentralDirectory& archive, const ProblemSink& problem);
 };

@@ -1,4 +1,5 @@
 #include "package/PackageInfo.h"
+#include "util/strings/JsonText.h"
 
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
@@ -97,49 +98,6 @@ const char* kindKey(PackageInfo::Kind kind) {
     }
 }
 
-std::string jsonString(std::string_view text) {
-    std::string out = "\"";
-    // Entry names of other tools may be in a legacy code page; the document must be UTF-8.
-    for (unsigned char c : utf8OrWindows1252(text)) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                out += buffer;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
-using JsonFields = std::vector<std::pair<const char*, std::string>>;
-
-// One object on one line; values are JSON texts already.
-std::string jsonObject(const JsonFields& fields) {
-    std::string out = "{";
-    for (size_t i = 0; i < fields.size(); ++i)
-        out += (i ? ", " : "") + jsonString(fields[i].first) + ": " + fields[i].second;
-    return out + "}";
-}
-
 // An array of one-line items, one item per line below `key`.
 template <typename T>
 std::string jsonArray(const std::vector<T>& items, const std::function<std::string(const T&)>& item) {
@@ -213,7 +171,7 @@ PackageInfo PackageInfo::read(const std::string& packagePath, bool withRegistry)
     PackageInfo info;
     info.packagePath = packagePath;
     ZipCentralDirectory archive;
-    if (!archive.read(packagePath, [](const std::string&) {}) || archive.entries().empty())
+    if (!archive.read(packagePath, [](const VerifyProblem&) {}) || archive.entries().empty())
         throw Exception(Msg::PackageOpenFailed, packagePath);
     info.packageSize = archive.fileSize();
     const ZipDirectoryEntry* hive = nullptr;

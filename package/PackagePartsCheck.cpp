@@ -28,10 +28,6 @@ namespace {
 constexpr uint64_t MaxXmlPartBytes = 512ull << 20;
 constexpr uint64_t MaxHiveBytes = 2ull << 30;
 
-std::string text(uint32_t id, MessageArgs args = {}) {
-    return formatStringId(id, args);
-}
-
 // Part names compare decoded and without letter case: tools differ in what they escape.
 std::string partKey(std::string_view partName) {
     return toLowerAscii(percentDecode(partName));
@@ -63,12 +59,12 @@ class PartsCheck {
         const ZipDirectoryEntry* entry = find(part);
         if (!entry) {
             if (required)
-                problem_(text(Msg::PartMissing, {part}));
+                problem_({Msg::PartMissing, {part}});
             return std::nullopt;
         }
         std::string bytes, why;
         if (!ZipEntryReader::readAll(archive_, *entry, limit, bytes, why)) {
-            problem_(text(Msg::PartUnreadable, {part, why}));
+            problem_({Msg::PartUnreadable, {part, why}});
             return std::nullopt;
         }
         return bytes;
@@ -87,10 +83,10 @@ class PartsCheck {
             return document;
         } catch (const XmlParseException& e) {
             for (const XmlParseErrorRecord& r : e.errors())
-                problem_(text(Msg::SchemaErrorAtLine,
-                              {e.fileName(), std::to_string(r.line), std::string(trimWhiteSpace(r.reason))}));
+                problem_({Msg::SchemaErrorAtLine,
+                          {e.fileName(), std::to_string(r.line), std::string(trimWhiteSpace(r.reason))}});
         } catch (const Exception& e) {
-            problem_(text(Msg::PartUnreadable, {part, e.message()}));
+            problem_({Msg::PartUnreadable, {part, e.message()}});
         }
         return nullptr;
     }
@@ -117,7 +113,7 @@ class PartsCheck {
             bool covered = parts.count(partKey("/" + e.stored.name)) ||
                            (!extension.empty() && extensions.count(extension));
             if (!covered)
-                problem_(text(Msg::ContentTypeMissing, {e.name}));
+                problem_({Msg::ContentTypeMissing, {e.name}});
         }
     }
 
@@ -150,7 +146,7 @@ class PartsCheck {
                 start = end + 1;
             }
             if (current.empty())
-                problem_(text(Msg::MetadataEntryMissing, {e.name}));
+                problem_({Msg::MetadataEntryMissing, {e.name}});
         }
     }
 
@@ -161,14 +157,14 @@ class PartsCheck {
             std::string longName = c.attribute("Long"), shortName = c.attribute("Short");
             std::string where = path.empty() ? longName : path + "\\" + longName;
             if (!shortName.empty() && !ShortNameGenerator::isValidShortName(shortName))
-                problem_(text(Msg::ShortNameInvalid, {where, shortName}));
+                problem_({Msg::ShortNameInvalid, {where, shortName}});
             std::string name = !shortName.empty()                               ? shortName
                                : ShortNameGenerator::isValidShortName(longName) ? longName
                                                                                 : std::string();
             if (!name.empty()) {
                 auto [first, isNew] = taken.emplace(foldCase(name), where);
                 if (!isNew)
-                    problem_(text(Msg::ShortNameTaken, {name, first->second, where}));
+                    problem_({Msg::ShortNameTaken, {name, first->second, where}});
             }
             checkShortNames(c, where);
         }
@@ -187,14 +183,14 @@ class PartsCheck {
             ManifestValidator::NormalizeManifest(*manifest, normalized);
             load(ManifestPart, normalized.GetXml(), ManifestValidator::ManifestSchemas());
         } catch (const Exception& e) {
-            problem_(text(Msg::PartUnreadable, {ManifestPart, e.message()}));
+            problem_({Msg::PartUnreadable, {ManifestPart, e.message()}});
         }
     }
 
     void checkIdentity(const MsXmlDomDocument& manifest) {
         XmlElementView identity = XmlElementView::rootOf(*manifest.GetDocumentElement()).child("Identity");
         if (identity.empty()) {
-            problem_(text(Msg::IdentityMissing));
+            problem_({Msg::IdentityMissing});
             return;
         }
         static const std::regex guid("[{]?[0-9A-Fa-f]{8}-([0-9A-Fa-f]{4}-){3}[0-9A-Fa-f]{12}[}]?");
@@ -210,13 +206,13 @@ class PartsCheck {
         for (const char* name : {"PackageId", "VersionId"}) {
             std::string value = appv(name);
             if (!std::regex_match(value, guid))
-                problem_(text(Msg::IdentityValueInvalid, {std::string("appv:") + name, value}));
+                problem_({Msg::IdentityValueInvalid, {std::string("appv:") + name, value}});
         }
         std::string version = identity.attribute("Version");
         if (version.empty() || !VersionValidator().IsValid(version))
-            problem_(text(Msg::IdentityValueInvalid, {"Version", version}));
+            problem_({Msg::IdentityValueInvalid, {"Version", version}});
         if (identity.attribute("Name").empty())
-            problem_(text(Msg::IdentityValueInvalid, {"Name", ""}));
+            problem_({Msg::IdentityValueInvalid, {"Name", ""}});
     }
 
     void checkStreamMap() {
@@ -232,7 +228,7 @@ class PartsCheck {
             OfflineRegHive::ReadImage(
                 std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes->data()), bytes->size()));
         } catch (const Exception& e) {
-            problem_(e.message());
+            problem_({Msg::HiveDamaged, {e.message()}});
         }
     }
 

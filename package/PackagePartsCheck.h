@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/VerifyProblem.h"
 #include <functional>
 #include <string>
 
@@ -12,7 +13,7 @@ class ZipCentralDirectory;
 // pass the schemas, the identity values are well formed, and the hive reads completely.
 class PackagePartsCheck {
   public:
-    using ProblemSink = std::function<void(const std::string&)>;
+    using ProblemSink = quendle::ProblemSink;
 
     static void run(const ZipCentralDirectory& archive, const ProblemSink& problem);
 };

@@ -1,4 +1,6 @@
 #pragma once
+#include "archive/VerifyProblem.h"
+
 #include <string>
 #include <vector>
 
@@ -9,12 +11,13 @@ namespace quendle {
 // metadata, the schemas, the identity and the hive. A package written by any tool can be checked.
 class PackageVerifier {
   public:
-    // Every problem found, one text each, in the order of the checks; empty for a sound package.
-    static std::vector<std::string> check(const std::string& packagePath);
+    // Every problem found, in the order of the checks; empty for a sound package.
+    static std::vector<VerifyProblem> check(const std::string& packagePath);
 
     // /Verify: prints one line per problem (red on a terminal), then the summary. Raises the
     // summary as the failure when there are problems, so that the run ends with exit code 100.
-    static void verifyCommand(const std::string& packagePath);
+    // With `json`, one JSON document instead of the lines (docs/inspect.md).
+    static void verifyCommand(const std::string& packagePath, bool json);
 };
 
 } // namespace quendle

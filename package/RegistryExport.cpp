@@ -23,7 +23,7 @@ void exportRegistryCommand(const std::string& packagePath, const std::string& re
     if (!hostpath::fileExists(packagePath))
         throw Exception(Msg::FileNotFound, packagePath);
     ZipCentralDirectory archive;
-    if (!archive.read(packagePath, [](const std::string&) {}))
+    if (!archive.read(packagePath, [](const VerifyProblem&) {}))
         throw Exception(Msg::PackageOpenFailed, packagePath);
     const ZipDirectoryEntry* hive = nullptr;
     for (const ZipDirectoryEntry& e : archive.entries())

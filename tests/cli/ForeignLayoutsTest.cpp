@@ -14,9 +14,10 @@ namespace {
 
 struct Layout {
     const char* name;
-    const char* problem; // what /Verify names first; "" when the package is sound
-    int problems;        // how many problems /Verify counts (0: not checked)
-    const char* copied;  // saved_layout.py: which watched entries keep their compressed bytes
+    const char* problem;    // what /Verify names first; "" when the package is sound
+    int problems;           // how many problems /Verify counts (0: not checked)
+    const char* copied;     // saved_layout.py: which watched entries keep their compressed bytes
+    const char* first = ""; // /Verify -json: the first problem's kind, entry's file name and block
 };
 
 // Wrong names: the 14 entries of the block map, 12 of them not empty.
@@ -26,9 +27,12 @@ const Layout Layouts[] = {
     {"empty-stored-final-block", "", 0, "bce"},
     {"empty-no-descriptor", "", 0, "bce"},
     {"stored", "", 0, "-"},
-    {"stored-with-block-sizes", "is stored, but AppxBlockMap.xml gives its block 1 a compressed size", 12, "-"},
-    {"one-stream-no-flush", "block 1 does not have the compressed size", 12, "-"},
-    {"sync-flush", "big.txt\": block 2 cannot be inflated on its own: it refers back", 1, "ce"},
+    {"stored-with-block-sizes", "is stored, but AppxBlockMap.xml gives its block 1 a compressed size", 12,
+     "-", "stored-block-size Registry.dat 1"},
+    {"one-stream-no-flush", "block 1 does not have the compressed size", 12, "-",
+     "block-size Registry.dat 1"},
+    {"sync-flush", "big.txt\": block 2 cannot be inflated on its own: it refers back", 1, "ce",
+     "block-reaches-back big.txt 2"},
     {"level-0", "", 0, "bce"},
     {"level-1", "", 0, "bce"},
     {"level-2", "", 0, "bce"},
@@ -50,10 +54,12 @@ const Layout Layouts[] = {
     {"unicode-path-field", "", 0, "bce"},
     {"unicode-path-field-other-name", "", 0, "bce"},
     {"comments", "", 0, "bce"},
-    {"block-map-names-in-wrong-case", "the names differ in case", 14, "bce"},
-    {"repack-zip", "does not have the compressed size", 0, "-"},
-    {"repack-python-zipfile", "does not have the compressed size", 0, "-"},
-    {"repack-7z", "does not have the compressed size", 0, "-"},
+    {"block-map-names-in-wrong-case", "the names differ in case", 14, "bce",
+     "block-map-name-case Registry.dat None"},
+    {"repack-zip", "does not have the compressed size", 0, "-", "block-size Registry.dat 1"},
+    {"repack-python-zipfile", "does not have the compressed size", 0, "-",
+     "local-header-size Registry.dat None"},
+    {"repack-7z", "does not have the compressed size", 0, "-", "block-map-order AppxManifest.xml None"},
 };
 
 void PrintTo(const Layout& layout, std::ostream* out) {
@@ -83,8 +89,8 @@ const std::string& basePackage() {
         writeFile(folder + "/sub/also-empty.log", "");
         if (!makePackage(demoDir(), path))
             return std::string();
-        QuendleRun run =
-            runQuendle({"/Update", path, "Add-Folder", "Root\\VFS\\ProgramFilesX86\\Demo Notes\\extra", folder});
+        QuendleRun run = runQuendle(
+            {"/Update", path, "Add-Folder", "Root\\VFS\\ProgramFilesX86\\Demo Notes\\extra", folder});
         return run.result.exitCode == 0 ? path : std::string();
     }();
     return package;
@@ -99,6 +105,18 @@ const std::string& baseRegistry() {
     }();
     return text;
 }
+
+// The JSON report of /Verify against its text report and the documented kinds; prints the first
+// problem's kind, entry file name and block.
+const char* const VerifyJsonScript = R"(
+import json, sys
+d = json.loads(sys.argv[1])
+lines = [l for l in sys.argv[2].splitlines()[1:] if l]
+assert [p["message"] for p in d["problems"]] == lines, (d["problems"], lines)
+assert d["summary"]["problems"] == len(lines) == sum(d["summary"]["byKind"].values()) and not d["sound"]
+assert all("`%s`" % p["kind"] in open(sys.argv[3]).read() for p in d["problems"])
+p = d["problems"][0]
+print(p["kind"], p["entry"] and p["entry"].split("\\")[-1], p["block"]))";
 
 class ForeignLayout : public ::testing::TestWithParam<Layout> {};
 
@@ -124,6 +142,12 @@ TEST_P(ForeignLayout, IsVerifiedExpandedExportedAndSavedAsTheOtherCommandsReadIt
         if (layout.problems) {
             EXPECT_HAS(said, "p.appv: " + std::to_string(layout.problems) + ".");
         }
+        // The same problems as data, each of a documented kind.
+        QuendleRun json = runQuendle({"/Verify", foreign, "-json"});
+        EXPECT_EQ(json.result.exitCode, 100);
+        EXPECT_EQ(pythonRun(VerifyJsonScript,
+                            {json.result.out, verify.result.out, sourceDir() + "/docs/inspect.md"}),
+                  std::string(layout.first) + "\n");
     } else {
         EXPECT_EQ(verify.result.exitCode, 0) << said;
     }
@@ -138,7 +162,8 @@ TEST_P(ForeignLayout, IsVerifiedExpandedExportedAndSavedAsTheOtherCommandsReadIt
     for (int i = 0; i < 2; ++i) {
         fs::copy_file(foreign, saved[i]);
         RunOptions options{{{"SOURCE_DATE_EPOCH", "1700000000"}, {"QUENDLE_INFLATER", i ? "zlib" : ""}}, {}};
-        succeeded({"/Update", saved[i], "Add-File", "Root\\VFS\\ProgramFilesX86\\Demo Notes\\n.txt", added}, options);
+        succeeded({"/Update", saved[i], "Add-File", "Root\\VFS\\ProgramFilesX86\\Demo Notes\\n.txt", added},
+                  options);
     }
     EXPECT_TRUE(readFile(saved[0]) == readFile(saved[1])) << "the inflaters disagree";
     EXPECT_EQ(verifyPackage(saved[0]), "");

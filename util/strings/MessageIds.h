@@ -122,6 +122,7 @@ enum : uint32_t {
     BlockReachesBack = 1432,
     StoredBlockSized = 1433,
     BlockMapNameCase = 1434,
+    HiveDamaged = 1435,
     PartMissing = 1440,
     PartUnreadable = 1441,
     ContentTypeMissing = 1442,

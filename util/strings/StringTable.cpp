@@ -117,6 +117,7 @@ const StringEntry stringTable[] = {
     {1432, "\"%s\": block %s cannot be inflated on its own: it refers back into the block before it."},
     {1433, "\"%s\" is stored, but AppxBlockMap.xml gives its block %s a compressed size."},
     {1434, "File %s of AppxBlockMap.xml is \"%s\", where the archive has \"%s\": the names differ in case."},
+    {1435, "%s"},
     {1440, "The package has no %s."},
     {1441, "%s cannot be read: %s"},
     {1442, "No content type in [Content_Types].xml covers \"%s\"."},
