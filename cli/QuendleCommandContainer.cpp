@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "package/AppV5Package.h"
+#include "package/PackageDiff.h"
 #include "package/PackageEditCommands.h"
 #include "package/PackageExpander.h"
 #include "package/PackageFiles.h"
@@ -170,6 +171,11 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
         onPackage(package, &addFolderCommand));
     add("Del-Folder", 0, {param(P, Msg::PhFolderPackagePath)}, onPackage(package, &deleteFolderCommand));
     add("Import-Registry", 0, {param(P, Msg::PhRegFilePath)}, onPackage(package, &importRegistryCommand));
+    add("Diff", CommandTopLevel,
+        {param(P, Msg::PhOldPackage), param(P, Msg::PhNewPackage), named("-json", S, 0)},
+        typedHandler([](const std::string& before, const std::string& after, bool json) {
+            return PackageDiff::diffCommand(hostPath(before), hostPath(after), json);
+        }));
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {
@@ -186,6 +192,9 @@ bool QuendleCommandContainer::writesDataToStandardOutput(int argc, char** argv) 
     std::string_view command = argv[1];
     if (!command.empty())
         command.remove_prefix(1);
+    // A diff is data like a diff(1) of two files, in both of its forms.
+    if (equalsIgnoreCaseAscii(command, "Diff"))
+        return true;
     if (equalsIgnoreCaseAscii(command, "Export-Registry"))
         return argc == 3;
     if (equalsIgnoreCaseAscii(command, "Info")) {

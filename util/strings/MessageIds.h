@@ -180,6 +180,15 @@ enum : uint32_t {
     InvalidAttributeName = 1636,
     UndeclaredAttributePrefix = 1637,
     FileTooLargeToRead = 1638,
+    DiffLabelFirst = 1800,
+    DiffFileSize = 1812,
+    DiffFileChanged = 1813,
+    DiffFileResized = 1814,
+    DiffKeyLevel = 1815,
+    DiffSummary = 1816,
+    PhOldPackage = 1817,
+    PhNewPackage = 1818,
+    DiffSummaryOne = 1819,
 
     // The framework's texts.
     UnexpectedException = 65000,
