@@ -31,7 +31,7 @@ find /usr/include -type f -name '*.h' -print0 | xargs -0 cat 2>/dev/null | head 
 for i in $(seq 1 12); do cat "$work/seed.txt"; done | head -c $(((256 << 20) / div)) > "$root/text.txt"
 find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +1M -print0 |
     xargs -0 cat 2>/dev/null | head -c $(((128 << 20) / div)) > "$root/binary.bin"
-head -c $(((832 << 20) / div)) /dev/urandom > "$root/random.bin"
+head -c $(((904 << 20) / div)) /dev/urandom > "$root/random.bin"
 set -o pipefail
 python3 - "$work/seed.txt" "$root/small" "$div" <<'PY'
 import os, random, sys
