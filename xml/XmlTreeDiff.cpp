@@ -5,6 +5,7 @@
 #include "xml/MsXmlDomNode.h"
 
 #include <algorithm>
+#include <map>
 #include <tuple>
 #include <unordered_map>
 
@@ -94,17 +95,21 @@ class Differ {
     // default namespace under the part's prefix.
     std::string step(const xmlNode* n) {
         std::string name = prefixFor(n->doc, n->ns) + str(n->name);
-        size_t position = 0, count = 0;
-        if (n->parent && n->parent->type == XML_ELEMENT_NODE) {
-            for (const xmlNode* c = n->parent->children; c; c = c->next) {
-                if (c->type != XML_ELEMENT_NODE || !sameName(c, n))
-                    continue;
-                ++count;
-                if (c == n)
-                    position = count;
-            }
+        if (!n->parent || n->parent->type != XML_ELEMENT_NODE)
+            return name;
+        auto [place, fresh] = positions_.try_emplace(n);
+        if (fresh) {
+            // Every sibling's place at once: a long list of children is walked once, not once per child.
+            std::map<std::pair<std::string, std::string>, std::vector<const xmlNode*>> byName;
+            for (const xmlNode* c = n->parent->children; c; c = c->next)
+                if (c->type == XML_ELEMENT_NODE)
+                    byName[{namespaceOf(c), str(c->name)}].push_back(c);
+            for (const auto& [key, list] : byName)
+                for (size_t i = 0; i < list.size(); ++i)
+                    positions_[list[i]] = list.size() > 1 ? i + 1 : 0;
+            place = positions_.find(n);
         }
-        return count > 1 ? name + "[" + std::to_string(position) + "]" : name;
+        return place->second ? name + "[" + std::to_string(place->second) + "]" : name;
     }
 
     std::string prefixFor(xmlDoc* doc, const xmlNs* ns) {
@@ -255,12 +260,20 @@ class Differ {
              const std::string& pathB, int depth) {
         std::vector<bool> taken(b.size(), false);
         std::vector<std::pair<xmlNode*, xmlNode*>> pairs;
+        // Beyond this many candidates, elements are paired in order of their names alone.
+        const bool quick = a.size() * b.size() > 250000;
+        std::map<std::pair<std::string, std::string>, size_t> nextOfName;
         for (xmlNode* old : a) {
             std::vector<Attribute> attributes = attributesOf(old);
             size_t best = b.size(), bestScore = 0;
-            for (size_t j = 0; j < b.size(); ++j) {
+            size_t& from = nextOfName[{namespaceOf(old), str(old->name)}];
+            for (size_t j = quick ? from : 0; j < b.size(); ++j) {
                 if (taken[j] || !sameName(old, b[j]))
                     continue;
+                if (quick) {
+                    best = j, from = j + 1;
+                    break;
+                }
                 std::vector<Attribute> other = attributesOf(b[j]);
                 size_t score = 1;
                 for (const Attribute& x : attributes)
@@ -288,6 +301,7 @@ class Differ {
     const XmlTreeDiff::Skip& skip_;
     std::unordered_map<const xmlNode*, size_t> hashes_;
     std::unordered_map<const xmlDoc*, std::unordered_map<std::string, std::string>> prefixes_;
+    std::unordered_map<const xmlNode*, size_t> positions_; // among same-named siblings; 0 for an only one
 };
 
 xmlNode* rootOf(const MsXmlDomDocument* document) {
