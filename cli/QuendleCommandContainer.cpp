@@ -6,6 +6,7 @@
 #include "os/FileSystem.h"
 #include "package/AppV5Package.h"
 #include "package/DynamicConfiguration.h"
+#include "package/PackageDiff.h"
 #include "package/PackageEditCommands.h"
 #include "package/PackageExpander.h"
 #include "package/PackageFiles.h"
@@ -177,6 +178,11 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
         typedHandler([](const std::string& packagePath, const std::string& folder, bool force) {
             DynamicConfiguration::exportConfigCommand(hostPath(packagePath), hostPath(folder), force);
         }));
+    add("Diff", CommandTopLevel,
+        {param(P, Msg::PhOldPackage), param(P, Msg::PhNewPackage), named("-json", S, 0)},
+        typedHandler([](const std::string& before, const std::string& after, bool json) {
+            return PackageDiff::diffCommand(hostPath(before), hostPath(after), json);
+        }));
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {
@@ -193,6 +199,9 @@ bool QuendleCommandContainer::writesDataToStandardOutput(int argc, char** argv) 
     std::string_view command = argv[1];
     if (!command.empty())
         command.remove_prefix(1);
+    // A diff is data like a diff(1) of two files, in both of its forms.
+    if (equalsIgnoreCaseAscii(command, "Diff"))
+        return true;
     if (equalsIgnoreCaseAscii(command, "Export-Registry"))
         return argc == 3;
     if (equalsIgnoreCaseAscii(command, "Info") || equalsIgnoreCaseAscii(command, "Verify")) {

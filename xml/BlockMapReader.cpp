@@ -3,6 +3,7 @@
 #include "os/SourceFile.h"
 #include "xml/XmlLibrary.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <libxml/parser.h>
@@ -107,33 +108,62 @@ struct MapParser {
 
 } // namespace
 
-bool readBlockMap(const std::string& path, const std::function<void(BlockMapFile&&)>& onFile) {
+struct BlockMapStream::State {
+    explicit State(std::function<void(BlockMapFile&&)> handler)
+        : onFile(std::move(handler)), parser(onFile) {}
+    std::function<void(BlockMapFile&&)> onFile;
+    MapParser parser;
+    xmlSAXHandler sax{};
+    std::unique_ptr<xmlParserCtxt, ContextFree> context;
+    bool ok = true;
+};
+
+BlockMapStream::BlockMapStream(std::function<void(BlockMapFile&&)> onFile)
+    : state_(std::make_unique<State>(std::move(onFile))) {
     xmllib::initialize();
+    state_->sax.initialized = XML_SAX2_MAGIC;
+    state_->sax.startElementNs = MapParser::startElement;
+    state_->sax.endElementNs = MapParser::endElement;
+    state_->context.reset(
+        xmlCreatePushParserCtxt(&state_->sax, &state_->parser, nullptr, 0, "AppxBlockMap.xml"));
+    state_->ok = state_->context != nullptr;
+    if (state_->ok)
+        xmlCtxtUseOptions(state_->context.get(),
+                          xmllib::ParseOptions | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+}
+
+BlockMapStream::~BlockMapStream() = default;
+
+bool BlockMapStream::feed(const char* data, size_t length) {
+    constexpr size_t Chunk = 65536;
+    for (size_t at = 0; state_->ok && at < length; at += Chunk) {
+        size_t n = std::min(length - at, Chunk);
+        state_->ok = xmlParseChunk(state_->context.get(), data + at, static_cast<int>(n), 0) == 0;
+    }
+    return state_->ok;
+}
+
+bool BlockMapStream::finish() {
+    state_->ok =
+        state_->ok && xmlParseChunk(state_->context.get(), nullptr, 0, 1) == 0 && state_->context->wellFormed;
+    state_->parser.flush();
+    return state_->ok;
+}
+
+bool readBlockMap(const std::string& path, const std::function<void(BlockMapFile&&)>& onFile) {
     SourceFile source;
     if (!source.open(path))
         return false;
-    MapParser parser(onFile);
-    xmlSAXHandler sax{};
-    sax.initialized = XML_SAX2_MAGIC;
-    sax.startElementNs = MapParser::startElement;
-    sax.endElementNs = MapParser::endElement;
-    std::unique_ptr<xmlParserCtxt, ContextFree> context(
-        xmlCreatePushParserCtxt(&sax, &parser, nullptr, 0, path.c_str()));
-    if (!context)
-        return false;
-    xmlCtxtUseOptions(context.get(), xmllib::ParseOptions | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    BlockMapStream stream(onFile);
     constexpr size_t Chunk = 65536;
     auto buffer = std::make_unique_for_overwrite<char[]>(Chunk);
     bool ok = true;
     for (uint64_t left = source.size(); ok && left > 0;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(left, Chunk));
-        ok = source.readExact(buffer.get(), n) &&
-             xmlParseChunk(context.get(), buffer.get(), static_cast<int>(n), 0) == 0;
+        ok = source.readExact(buffer.get(), n) && stream.feed(buffer.get(), n);
         left -= n;
     }
-    ok = ok && xmlParseChunk(context.get(), nullptr, 0, 1) == 0 && context->wellFormed;
-    parser.flush();
-    return ok;
+    return stream.finish() && ok;
 }
 
 } // namespace quendle

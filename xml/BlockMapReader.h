@@ -2,6 +2,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,5 +23,23 @@ struct BlockMapFile {
 // attributes or blocks cannot be read is skipped; false when the document itself is not
 // well-formed (the files handed over before that still count).
 bool readBlockMap(const std::string& path, const std::function<void(BlockMapFile&&)>& onFile);
+
+// The same reading for a map that arrives in pieces (straight out of an archive entry).
+class BlockMapStream {
+  public:
+    explicit BlockMapStream(std::function<void(BlockMapFile&&)> onFile);
+    ~BlockMapStream();
+    BlockMapStream(const BlockMapStream&) = delete;
+    BlockMapStream& operator=(const BlockMapStream&) = delete;
+
+    // False once the document is found not well-formed.
+    bool feed(const char* data, size_t length);
+    // Ends the document; false when it is not well-formed as a whole.
+    bool finish();
+
+  private:
+    struct State;
+    std::unique_ptr<State> state_;
+};
 
 } // namespace quendle

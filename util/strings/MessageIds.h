@@ -197,6 +197,15 @@ enum : uint32_t {
     ExpandNameFileAndFolder = 1755,
     ExpandNameTooLong = 1756,
     FolderIsPackageRoot = 1757,
+    DiffLabelFirst = 1800,
+    DiffFileSize = 1812,
+    DiffFileChanged = 1813,
+    DiffFileResized = 1814,
+    DiffKeyLevel = 1815,
+    DiffSummary = 1816,
+    PhOldPackage = 1817,
+    PhNewPackage = 1818,
+    DiffSummaryOne = 1819,
 
     // The framework's texts.
     UnexpectedException = 65000,
