@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeBytes(archivePath, data, size);
     ZipCentralDirectory archive;
     size_t problems = 0;
-    if (!archive.read(archivePath, [&](const std::string& text) {
-            if (text.empty())
+    if (!archive.read(archivePath, [&](const VerifyProblem& problem) {
+            if (problem.text().empty())
                 std::abort(); // a problem without words
             ++problems;
         }))
