@@ -9,6 +9,7 @@
 #include "archive/ZipEntryReader.h"
 #include "archive/ZipRecords.h"
 #include "core/Exception.h"
+#include "core/ProgressLine.h"
 #include "package/KnownParts.h"
 #include "util/strings/MessageFormat.h"
 #include "xml/MsXmlDomDocument.h"
@@ -219,7 +220,7 @@ std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& arch
 
 } // namespace
 
-void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& problem) {
+void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& problem, ProgressLine* progress) {
     const ZipDirectoryEntry* mapEntry = nullptr;
     std::vector<const ZipDirectoryEntry*> mapped;
     for (const ZipDirectoryEntry& e : archive.entries()) {
@@ -259,6 +260,15 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
 
     SHA256 sha;
     for (const ZipDirectoryEntry& e : archive.entries()) {
+        // Counted as done on every way out of the entry's checks.
+        struct Done {
+            ProgressLine* line;
+            uint64_t bytes;
+            ~Done() {
+                if (line)
+                    line->advance(1, bytes);
+            }
+        } done{progress, e.stored.size};
         if (e.isFolder() && e.stored.size == 0)
             continue;
         const MapFile* file = nullptr;

@@ -5,6 +5,7 @@
 
 namespace quendle {
 
+class ProgressLine;
 class ZipCentralDirectory;
 
 // Reads every entry of an archive once and checks it against its central directory record (CRC,
@@ -14,7 +15,9 @@ class BlockMapCheck {
   public:
     using ProblemSink = quendle::ProblemSink;
 
-    static void run(const ZipCentralDirectory& archive, const ProblemSink& problem);
+    // `progress`, when given, counts each entry as its check ends.
+    static void run(const ZipCentralDirectory& archive, const ProblemSink& problem,
+                    ProgressLine* progress = nullptr);
 };
 
 } // namespace quendle

@@ -3,12 +3,14 @@
 #include "archive/ZipCentralDirectory.h"
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
+#include "core/ProgressLine.h"
 #include "os/FileSystem.h"
 #include "package/BlockMapCheck.h"
 #include "package/KnownParts.h"
 #include "package/PackagePartsCheck.h"
 #include "util/strings/JsonText.h"
 #include "util/strings/MessageFormat.h"
+#include "util/strings/StringTable.h"
 
 #include <map>
 
@@ -114,7 +116,7 @@ std::string reportJson(const std::string& packagePath, const std::vector<VerifyP
 
 } // namespace
 
-std::vector<VerifyProblem> PackageVerifier::check(const std::string& packagePath) {
+std::vector<VerifyProblem> PackageVerifier::check(const std::string& packagePath, ProgressLine* progress) {
     std::vector<VerifyProblem> problems;
     auto problem = [&](const VerifyProblem& p) { problems.push_back(p); };
     ZipCentralDirectory archive;
@@ -123,7 +125,15 @@ std::vector<VerifyProblem> PackageVerifier::check(const std::string& packagePath
             problems.push_back({Msg::VerifyCannotOpen, {packagePath}});
         return problems;
     }
-    BlockMapCheck::run(archive, problem);
+    if (progress) {
+        uint64_t bytes = 0;
+        for (const ZipDirectoryEntry& e : archive.entries())
+            bytes += e.stored.size;
+        progress->begin(loadString(Msg::Verifying), archive.entries().size(), bytes);
+    }
+    BlockMapCheck::run(archive, problem, progress);
+    if (progress)
+        progress->end();
     PackagePartsCheck::run(archive, problem);
     return problems;
 }
@@ -131,7 +141,8 @@ std::vector<VerifyProblem> PackageVerifier::check(const std::string& packagePath
 void PackageVerifier::verifyCommand(const std::string& packagePath, bool json) {
     if (!hostpath::fileExists(packagePath))
         throw Exception(Msg::FileNotFound, packagePath);
-    std::vector<VerifyProblem> problems = check(packagePath);
+    ProgressLine progress;
+    std::vector<VerifyProblem> problems = check(packagePath, &progress);
     if (json) {
         if (ConsoleWriter* console = ConsoleWriter::installed())
             console->writeLine(reportJson(packagePath, problems));

@@ -171,17 +171,24 @@ TEST(BigPackageProgress, OnATerminalTheLineAdvancesAsTheSaveGoes) {
     const std::string command = quendleCommand(temp.path(), "/Update " + shellQuote(package) +
                                                                 " Add-File 'Root\\VFS\\terminal.txt' " +
                                                                 shellQuote(temp / "small.txt"));
-    RunResult r = runShell("NO_COLOR=1 script -q -e -c " + shellQuote(command) + " /dev/null");
-    ASSERT_EQ(r.exitCode, 0) << r.out;
     // Every state of the rewritten line, in order: "Packing files... N% (n of t entries, ...)".
-    std::vector<std::string> states;
-    for (size_t at = 0; (at = r.out.find("\rPacking files... ", at)) != std::string::npos; ++at)
-        states.push_back(r.out.substr(at + 1, r.out.find_first_of("\r\n", at + 1) - at - 1));
-    ASSERT_GE(states.size(), 3u) << "at least two steps before the final figures:\n" << r.out.substr(0, 2000);
-    EXPECT_NE(states.front(), states[1]);
-    EXPECT_HAS(states.back(), "Packing files... 100% (");
-    EXPECT_HAS(r.out, "\rExtracting files... 100% (");
-    EXPECT_HAS(r.out, "Package updated successfully");
+    auto expectAdvancing = [](const std::string& command, const std::string& title) {
+        RunResult r = runShell("NO_COLOR=1 script -q -e -c " + shellQuote(command) + " /dev/null");
+        std::vector<std::string> states;
+        for (size_t at = 0; (at = r.out.find("\r" + title + " ", at)) != std::string::npos; ++at)
+            states.push_back(r.out.substr(at + 1, r.out.find_first_of("\r\n", at + 1) - at - 1));
+        EXPECT_GE(states.size(), 3u) << "at least two steps before the final figures:\n" << r.out.substr(0, 2000);
+        if (states.size() >= 3) {
+            EXPECT_NE(states.front(), states[1]);
+            EXPECT_HAS(states.back(), title + " 100% (");
+        }
+        return r.out;
+    };
+    std::string out = expectAdvancing(command, "Packing files...");
+    EXPECT_HAS(out, "\rExtracting files... 100% (");
+    EXPECT_HAS(out, "Package updated successfully");
+    // This package is no sound one (its files have no metadata): the reading is shown all the same.
+    expectAdvancing(quendleCommand(temp.path(), "/Verify " + shellQuote(package)), "Verifying package...");
 }
 
 TEST(BigPackageProgress, IntoAPipeAtMostOneLineEveryFiveSeconds) {
