@@ -3,6 +3,7 @@
 #   - folders are layers: a file includes only its own folder and the folders below it
 #     (util <- core <- os <- xml, hive <- archive <- package <- cli <- the entry point);
 #   - only os/ includes Linux system headers;
+#   - the container is read by our own reader alone: no second ZIP library (libzip, minizip);
 #   - no source file is longer than 600 lines;
 #   - a message is named by its Msg:: constant, never by its bare number, where the product
 #     raises, loads or formats it (Exception, loadString, format...Id);
@@ -19,6 +20,7 @@ rank = {"util": 0, "resources": 0, "core": 1, "os": 2, "xml": 3, "hive": 3, "arc
 linux = re.compile(r'#\s*include\s*<(unistd\.h|dlfcn\.h|sys/[^>]*|fcntl\.h|execinfo\.h|ucontext\.h|'
                    r'signal\.h|dirent\.h|fnmatch\.h|pwd\.h|link\.h)>')
 local = re.compile(r'#\s*include\s*"([^"/]+)/')
+zip_library = re.compile(r'#\s*include\s*[<"](zip\.h|zipconf\.h|unzip\.h|minizip/[^>"]*|mz_[^>"]*)[>"]')
 bare = re.compile(r'\b(Exception|loadString|format\w*Id)\((\s*ErrorCode\{\w+\},)?\s*[0-9]')
 files = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "*.cpp", "*.h"],
                        capture_output=True, text=True, check=True).stdout.split()
@@ -37,6 +39,8 @@ for name in files:
     for n, line in enumerate(text.splitlines(), 1):
         if top != "os" and linux.search(line):
             problems.append(f"{name}:{n}: Linux header above os/: {line.strip()}")
+        if zip_library.search(line):
+            problems.append(f"{name}:{n}: a second ZIP reader: {line.strip()}")
         if bare.search(line) and not line.lstrip().startswith("//"):
             problems.append(f"{name}:{n}: bare message number: {line.strip()}")
         m = local.search(line)
