@@ -170,35 +170,6 @@ TEST_F(NewerCommands, VerifyReportsInRedOnlyOnATerminal) {
     EXPECT_LACKS(plain.out + plain.err, "\x1b[") << "no colours without a terminal";
 }
 
-TEST_F(NewerCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
-    std::string out = dir / "expanded";
-    EXPECT_HAS(saved({"/Expand", package, out}), "Expanded 10 files of");
-    const char* script = R"py(import os, sys, zipfile, urllib.parse
-z = zipfile.ZipFile(sys.argv[1])
-for n in z.namelist():
-    assert open(os.path.join(sys.argv[2], urllib.parse.unquote(n)), 'rb').read() == z.read(n), n
-count = sum(len(f) for _, _, f in os.walk(sys.argv[2]))
-assert count == len(z.namelist()), count
-)py";
-    EXPECT_EQ(pythonRun(script, {package, out}), "");
-
-    // A folder that holds something is kept unless the user says otherwise.
-    writeFile(out + "/mine.txt", "keep");
-    QuendleRun refused = runQuendle({"/Expand", package, out});
-    EXPECT_EQ(refused.result.exitCode, 100);
-    EXPECT_HAS(refused.result.err, "is not empty. Add -force");
-    saved({"/Expand", package, out, "-force"});
-    EXPECT_EQ(readFile(out + "/mine.txt"), "keep");
-
-    // The reader's checks hold: an entry that climbs out of the folder stops everything.
-    std::string hostile = dir / "hostile.appv";
-    ASSERT_TRUE(zipOf(hostile, {"AppxManifest.xml", "<Package/>", "Root/%2E%2E/%2E%2E/escaped.txt", "out"}));
-    QuendleRun escaped = runQuendle({"/Expand", hostile, dir / "hostile"});
-    EXPECT_EQ(escaped.result.exitCode, 100);
-    EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
-    EXPECT_FALSE(fs::exists(dir / "hostile/AppxManifest.xml"));
-}
-
 TEST_F(NewerCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
     // Types with App-V flags that no command sets: a string with the overwrite flag, as real
     // packages hold them, and a flag of no known meaning.
