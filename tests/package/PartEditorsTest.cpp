@@ -44,7 +44,7 @@ struct PartTest : testing::Test {
     std::string readByPython(const std::string& script) {
         ScratchDir dir;
         document->Save(dir / "part.xml");
-        return pythonOutput("import sys, xml.etree.ElementTree as E\n" + script, dir / "part.xml");
+        return pythonRun("import sys, xml.etree.ElementTree as E\n" + script, {dir / "part.xml"});
     }
 
     const char *name, *prefix;

@@ -227,10 +227,12 @@ inline std::string shellQuote(const std::string& s) {
     return q + "'";
 }
 
-// What Python's own parser makes of a file: the standard output of `script` run with the file as
-// its one argument.
-inline std::string pythonOutput(const std::string& script, const std::string& file) {
-    return runProgram({"/usr/bin/python3", "-c", script, file}).out;
+// The standard output of a Python script given `args`, with its error text when it failed.
+inline std::string pythonRun(const std::string& script, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/python3", "-c", script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = runProgram(argv);
+    return r.exitCode == 0 ? r.out : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
 }
 
 // Whether a verifier is installed; tests that need one skip their check without it.
