@@ -9,7 +9,7 @@
 #     raises, loads or formats it (Exception, loadString, format...Id);
 #   - tests stay a small share of the code: the lines of tests/ (C++ and Python) are at most
 #     TEST_SHARE_CEILING of the product's C++ lines (everything outside tests/, fuzz/, bench/).
-#     The aim is 40 % or less; the ceiling only ever moves down towards it.
+#     The aim is 35 % or less; the ceiling only ever moves down towards it.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 python3 - <<'PY'

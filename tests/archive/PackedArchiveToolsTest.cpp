@@ -67,9 +67,9 @@ TEST(PackedArchive, PassesUnzip7zipPythonAndTheBlockMapVerifierAndReadsBackAlike
         EXPECT_HAS(r.out, verdict);
     }
     const std::string py =
-        pythonOutput("import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nprint(z.testzip(), [i.filename "
-                     "for i in z.infolist()])\n",
-                     archive);
+        pythonRun("import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1])\nprint(z.testzip(), [i.filename "
+                  "for i in z.infolist()])\n",
+                  {archive});
     for (const char* part :
          {"None [", "'Root/VFS/My%20App/random.bin'", "'Root/%5Bbrackets%5D%20%26%20more.txt'",
           "'Root/caf%C3%A9%20%E2%82%AC.txt'", "'AppxBlockMap.xml', '[Content_Types].xml']"})

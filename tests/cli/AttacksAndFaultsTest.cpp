@@ -316,11 +316,9 @@ TEST(HostilePackage, EachAttackIsRefusedWithItsOwnCauseInBoundedTimeAndMemory) {
         bool editsTheHive = false; // else the display name
     };
     const Case cases[] = {
-        // Names that climb out of the workspace to the secret file beside the package, or name it.
+        // Names that climb out of the workspace to the secret file beside the package; the other
+        // spellings of a climb, and absolute names, are the reader's own test.
         {"slip", "", ""},
-        {"slip-backslash", "", ""},
-        {"slip-escaped", "", ""},
-        {"absolute", "", ""},
         // A second manifest and a second notes file, each spelt in another case: which one the
         // client would read is up to the order of writing.
         {"case-twins", "\nCause: entries \"", "differ only in case"},
@@ -345,7 +343,6 @@ TEST(HostilePackage, EachAttackIsRefusedWithItsOwnCauseInBoundedTimeAndMemory) {
         {"raw-nul-name", "\nCause: ", "a\\x00b.txt\" has a NUL character in its name"},
         {"control-name", "\nCause: ", "line%0Abreak.txt\" has a control character (U+000A) in its name"},
         {"non-utf8-name", "\nCause: ", "bad\\xFF\\xFE.txt\" has a name that is not UTF-8"},
-        {"separator-twins", "\nCause: ", "name the same file: their names differ only in separators"},
         {"attributes-manifest", "Element \"Package\" has more than 1000 attributes.", ""},
         // 50,000 references to an entity of 50 kB: 2.5 GB if the edited text were expanded.
         {"entity-expansion", "Entity references expand to more than 1048576 bytes.", ""},

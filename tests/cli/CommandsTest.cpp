@@ -170,64 +170,6 @@ TEST_F(NewerCommands, VerifyReportsInRedOnlyOnATerminal) {
     EXPECT_LACKS(plain.out + plain.err, "\x1b[") << "no colours without a terminal";
 }
 
-TEST_F(NewerCommands, InfoJsonIsOneDocumentThatAgreesWithZipfile) {
-    writeFile(dir / "setup.cmd", "@echo off\r\n");
-    saved({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"});
-    const std::string json = saved({"/Info", package, "-json", "-files"});
-    writeFile(dir / "info.json", json);
-    // The whole of standard output must parse: no banner, no progress, nothing else.
-    const char* script = R"py(import json, sys, zipfile
-info = json.load(open(sys.argv[1], encoding='utf-8'))
-z = zipfile.ZipFile(sys.argv[2])
-zipped = [(i.filename, i.file_size, i.compress_size) for i in z.infolist()]
-assert [(f['entry'], f['size'], f['compressedSize']) for f in info['files']] == zipped, info['files']
-assert (info['entryCount'], info['size'], info['compressedSize']) == \
-    (len(zipped), sum(i[1] for i in zipped), sum(i[2] for i in zipped)), info
-assert info['fileCount'] == sum(1 for n in z.namelist() if n.startswith('Root/'))
-assert info['scripts'] == ['setup.cmd'], info['scripts']
-idn = info['identity']
-assert (idn['name'], idn['version'], idn['manifestSchemaVersion'], idn['packageId']) == \
-    ('QuendleDemoNotes', '1.0.0.0', '2010', '3F2B8C41-6D0E-4A57-9B13-7C5E2A90D418'), idn
-assert info['history'][0]['packagingEngine'] == 'make_demo_package', info['history']
-assert info['files'][1]['path'] == r'Root\VFS\ProgramFilesX86\Demo Notes\config\settings.ini', info['files'][1]
-)py";
-    EXPECT_EQ(pythonRun(script, {dir / "info.json", package}), "") << json;
-
-    const std::string text = saved({"/Info", package});
-    EXPECT_HAS(text, "Display name:            Demo Notes\n");
-    EXPECT_HAS(text, "Scripts:                 setup.cmd\n");
-    EXPECT_LACKS(text, "settings.ini") << "files are listed only with -files";
-}
-
-TEST_F(NewerCommands, ExpandWritesWhatZipfileReadsUnderDecodedNames) {
-    std::string out = dir / "expanded";
-    EXPECT_HAS(saved({"/Expand", package, out}), "Expanded 10 files of");
-    const char* script = R"py(import os, sys, zipfile, urllib.parse
-z = zipfile.ZipFile(sys.argv[1])
-for n in z.namelist():
-    assert open(os.path.join(sys.argv[2], urllib.parse.unquote(n)), 'rb').read() == z.read(n), n
-count = sum(len(f) for _, _, f in os.walk(sys.argv[2]))
-assert count == len(z.namelist()), count
-)py";
-    EXPECT_EQ(pythonRun(script, {package, out}), "");
-
-    // A folder that holds something is kept unless the user says otherwise.
-    writeFile(out + "/mine.txt", "keep");
-    QuendleRun refused = runQuendle({"/Expand", package, out});
-    EXPECT_EQ(refused.result.exitCode, 100);
-    EXPECT_HAS(refused.result.err, "is not empty. Add -force");
-    saved({"/Expand", package, out, "-force"});
-    EXPECT_EQ(readFile(out + "/mine.txt"), "keep");
-
-    // The reader's checks hold: an entry that climbs out of the folder stops everything.
-    std::string hostile = dir / "hostile.appv";
-    ASSERT_TRUE(zipOf(hostile, {"AppxManifest.xml", "<Package/>", "Root/%2E%2E/%2E%2E/escaped.txt", "out"}));
-    QuendleRun escaped = runQuendle({"/Expand", hostile, dir / "hostile"});
-    EXPECT_EQ(escaped.result.exitCode, 100);
-    EXPECT_FALSE(fs::exists(dir / "escaped.txt"));
-    EXPECT_FALSE(fs::exists(dir / "hostile/AppxManifest.xml"));
-}
-
 TEST_F(NewerCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
     // Types with App-V flags that no command sets: a string with the overwrite flag, as real
     // packages hold them, and a flag of no known meaning.
@@ -259,18 +201,8 @@ TEST_F(NewerCommands, ExportRegistryAgreesWithHivexOnEveryKeyValueAndType) {
     EXPECT_EQ(text.substr(0, 38), "Windows Registry Editor Version 5.00\n\n");
     for (const std::string& ours : {regFile, dir / "stdout.reg"})
         EXPECT_EQ(scriptProblems("compare_reg.py", {ours, dir / "hivex.reg"}), "") << ours;
-    // The flags are comments; the values have their base types, which regedit imports.
-    EXPECT_HAS(text, "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Gone]\n; App-V: this key is virtualized as deleted\n"
-                     "@=hex(0):00,00,00,00\n");
-    EXPECT_HAS(text, "; App-V: virtualization level overwrite");
-    EXPECT_HAS(text, "; App-V: value \"Old\" is virtualized as deleted\n\"Old\"=hex(0):00,00,00,00\n");
-    EXPECT_HAS(text, "; App-V: value \"Path\" holds App-V path variables\n\"Path\"=hex(2):5b,00,");
-    EXPECT_HAS(text,
-               "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Flags]\n; App-V: value \"Mode\" is stored as type 0x40001\n"
-               "\"Mode\"=\"on\"\n; App-V: value \"Odd\" is stored as type 0x80004\n\"Odd\"=dword:00000001\n");
-    EXPECT_HAS(text, "\"Bytes\"=hex:00,ff,10\n");
-    EXPECT_HAS(text, "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Demo Notes\"\n");
-    EXPECT_HAS(text, "\"WindowWidth\"=dword:00000320\n");
+    // compare_reg.py reads the App-V flags back from the comments, and refuses a type regedit
+    // cannot import; what is left is the shape regedit wants.
     for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
         EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
 }

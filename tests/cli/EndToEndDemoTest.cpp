@@ -427,6 +427,9 @@ TEST_F(EndToEndDemo, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
         {R"(Del-Folder Root\VFS\ProgramFilesX86\Demo+Notes\notes.txt)",
          "Unable to remove folder \"Root\\VFS\\ProgramFilesX86\\Demo Notes\\notes.txt\". Folder not found."},
         {"Del-Folder Root/VFS", "Expecting a backslash path."},
+        {"Del-Folder Root", "\": Root and Root\\VFS hold the whole package; remove the folders below them"},
+        {R"(Del-Folder Root\VFS\)", "Root and Root\\VFS hold the whole package"},
+        {R"(Del-Folder Root\vfs)", "Root and Root\\VFS hold the whole package"},
         {"Import-Registry broken.reg",
          "Invalid registry file \"broken.reg\", line 5: the hexadecimal bytes are not valid."},
         {"Import-Registry missing.reg", "File not found: \"missing.reg\"."},
@@ -443,6 +446,8 @@ TEST_F(EndToEndDemo, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
     }
 }
 
+// The real hive and manifest kept whole through the program; each sample hive alone is
+// verify_hive.py's, the manifest alone the XML tests' (BigSample, ManifestWriteBack).
 TEST(EndToEndRealPackage, SchemaBreakingEditsAreRefusedAndEditsReachTheManifestAndTheHiveLosingNothing) {
     if (!haveSamples())
         GTEST_SKIP() << "no samples at " << samplesDir();
@@ -450,29 +455,18 @@ TEST(EndToEndRealPackage, SchemaBreakingEditsAreRefusedAndEditsReachTheManifestA
     const std::string package = samplePackage(dir.path(), "word.x-none.msi.16.x-none.vreg.dat", true);
     ASSERT_FALSE(package.empty());
     const std::string originalManifest = readFile(dir / "sample-source/AppxManifest.xml");
-    auto savedHive = [&] {
-        writeFile(dir / "saved.dat", entryBytes(package, "Registry.dat"));
-        return dir / "saved.dat";
-    };
 
-    // An Entry without Long breaks the metadata schema.
+    // An Entry without Long breaks the metadata schema; the edit before it is not saved either.
     writeCommandFile(dir / "broken.txt",
                      {"Del-RegistryValue " + std::string(WordOptionsKey) + " CachingOptions",
                       "New-Element FilesystemMetadata.xml -xpath //appv:Filesystem/appv:Entry -elementname "
                       "Entry -namespaceURI http://schemas.microsoft.com/appv/2010/FilesystemMetadata"});
     FileStamp before = stampOf(package);
-    const std::pair<std::vector<std::string>, std::string> refusals[] = {
-        {{"/Update", package, "Del-SingleNode", "AppxManifest.xml", "-xpath", "//appx:Identity"},
-         "\nValidation failed on AppxManifest.xml\n"},
-        {{"/BatchFileUpdate", package, dir / "broken.txt"},
-         "\nValidation failed on FilesystemMetadata.xml\n"}};
-    for (const auto& [args, message] : refusals) {
-        QuendleRun run = runQuendle(args);
-        EXPECT_EQ(run.result.exitCode, 100) << run.result.out;
-        EXPECT_HAS(run.result.err, message);
-        EXPECT_TRUE(stampOf(package) == before) << "the real package stays byte-identical";
-        EXPECT_TRUE(run.tempLeftovers.empty());
-    }
+    QuendleRun refused = runQuendle({"/BatchFileUpdate", package, dir / "broken.txt"});
+    EXPECT_EQ(refused.result.exitCode, 100) << refused.result.out;
+    EXPECT_HAS(refused.result.err, "\nValidation failed on FilesystemMetadata.xml\n");
+    EXPECT_TRUE(stampOf(package) == before) << "the real package stays byte-identical";
+    EXPECT_TRUE(refused.tempLeftovers.empty());
 
     succeeded({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath,
                "-nodetext", "Office, edited", "/Set-RegistryValue",
@@ -484,30 +478,10 @@ TEST(EndToEndRealPackage, SchemaBreakingEditsAreRefusedAndEditsReachTheManifestA
     for (const char* marker :
          {"Category=\"AppV.COM\"", "Category=\"AppV.FileTypeAssociation\"", "<appv:Extension "})
         EXPECT_EQ(occurrences(manifest, marker), occurrences(originalManifest, marker)) << marker;
-    RunResult wellFormed =
-        runShell("unzip -p " + shellQuote(package) + " AppxManifest.xml | xmllint --noout -");
-    EXPECT_EQ(wellFormed.exitCode, 0) << wellFormed.out;
-    EXPECT_EQ(
-        runProgram({"/usr/bin/hivexget", savedHive(), R"(REGISTRY\MACHINE\Software\Quendle Test)", "Marker"})
-            .out,
-        "written by the test\n");
-    // Every key and value of the real hive is still there.
+    // Every key and value of the real hive is still there, beside the new ones.
     std::set<std::string> old = lines(hivexExport(dir / "sample-source/Registry.dat")),
                           now = lines(hivexExport(package));
     EXPECT_TRUE(std::includes(now.begin(), now.end(), old.begin(), old.end()));
     EXPECT_EQ(now.size(), old.size() + 2) << "one new key and one new value";
-
-    // A command file's edits are saved once.
-    writeCommandFile(dir / "office.txt",
-                     {"Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity "
-                      "-attributename Version -attributevalue 16.0.17328.20207",
-                      "Del-RegistryValue " + std::string(WordOptionsKey) + " CachingOptions"});
-    EXPECT_EQ(occurrences(succeeded({"/BatchFileUpdate", package, dir / "office.txt"}),
-                          "Package updated successfully"),
-              1u);
-    EXPECT_EQ(verifyPackage(package), "");
-    EXPECT_HAS(entryBytes(package, "AppxManifest.xml"), "Version=\"16.0.17328.20207\"");
-    RunResult value = runProgram({"/usr/bin/hivexget", savedHive(), WordOptionsKey, "CachingOptions"});
-    EXPECT_NE(value.exitCode, 0) << "the value is gone: " << value.out;
-    EXPECT_HAS(hivexExport(package), "[\\" + std::string(WordOptionsKey) + "]") << "its key stays";
+    EXPECT_HAS(hivexExport(package), "\"Marker\"=hex(1):");
 }

@@ -115,14 +115,6 @@ inline std::string succeeded(const std::vector<std::string>& args, const RunOpti
     return run.result.out + run.result.err;
 }
 
-// The standard output of a Python script given `args`, with its error text when it failed.
-inline std::string pythonRun(const std::string& script, const std::vector<std::string>& args) {
-    std::vector<std::string> argv{"/usr/bin/python3", "-c", script};
-    argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = runProgram(argv);
-    return r.exitCode == 0 ? r.out : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
-}
-
 // An archive of the named entries as Python's zipfile writes them; false when it could not.
 inline bool zipOf(const std::string& path, std::vector<std::string> namesAndTexts) {
     namesAndTexts.insert(namesAndTexts.begin(), path);

@@ -33,7 +33,7 @@ class ManifestViews : public DemoPackageTest {
     }
 };
 
-TEST_F(ManifestViews, InfoJsonListsWhatTheManifestAndTheHiveDeclareAndOnlyDocumentedKeys) {
+TEST_F(ManifestViews, InfoListsWhatThePackageHoldsAndDeclaresUnderDocumentedKeys) {
     writeFile(dir / "setup.cmd", "@echo off\r\n");
     saved({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"});
     for (const std::string& pkg : packages()) {
@@ -44,20 +44,19 @@ TEST_F(ManifestViews, InfoJsonListsWhatTheManifestAndTheHiveDeclareAndOnlyDocume
             scriptProblems("verify_info.py", {dir / "info.json", pkg, sourceDir() + "/docs/inspect.md"}), "");
     }
     // The demo's own declarations, so that an empty list on both sides cannot pass.
-    const std::string json = saved({"/Info", package, "-json"});
-    EXPECT_HAS(json, R"("formatVersion": 2,)");
-    EXPECT_HAS(json,
-               R"({"category": "AppV.Shortcut", "name": "[{Common Programs}]\\Demo Notes\\Read Me.lnk", )"
-               R"("applicationId": "[{ProgramFilesX86}]\\Demo Notes\\readme.md"})");
-    EXPECT_HAS(json, R"({"category": "AppV.FileTypeAssociation", "name": ".dnote", )");
-    EXPECT_HAS(json, R"({"id": "[{ProgramFilesX86}]\\Demo Notes\\readme.md", "name": "Demo Read Me", )");
-    EXPECT_HAS(json, R"("targetOSes": ["Win7", "Win81"])");
-    EXPECT_HAS(json, R"({"root": "REGISTRY\\MACHINE", "keys": 4, "values": 3})");
-}
-
-TEST_F(ManifestViews, InfoFilesTellsPartsFilesAndScriptsApartUnderAHeaderWithTotals) {
-    writeFile(dir / "setup.cmd", "@echo off\r\n");
-    saved({"/Update", package, "Add-ScriptFile", dir / "setup.cmd"});
+    const std::string json = saved({"/Info", package, "-json"}), text = saved({"/Info", package});
+    for (const char* part :
+         {R"("formatVersion": 2,)", R"("manifestSchemaVersion": "2010")",
+          R"("targetOSes": ["Win7", "Win81"])",
+          R"({"category": "AppV.Shortcut", "name": "[{Common Programs}]\\Demo Notes\\Read Me.lnk", )"
+          R"("applicationId": "[{ProgramFilesX86}]\\Demo Notes\\readme.md"})",
+          R"({"category": "AppV.FileTypeAssociation", "name": ".dnote", )",
+          R"({"id": "[{ProgramFilesX86}]\\Demo Notes\\readme.md", "name": "Demo Read Me", )",
+          R"({"root": "REGISTRY\\MACHINE", "keys": 4, "values": 3})"})
+        EXPECT_HAS(json, part);
+    EXPECT_HAS(text, "Display name:            Demo Notes\n");
+    EXPECT_HAS(text, "Scripts:                 setup.cmd\n");
+    EXPECT_LACKS(text, "settings.ini") << "files are listed only with -files";
     writeFile(dir / "info.txt", saved({"/Info", package, "-files"}));
     const char* script = R"py(import re, sys, zipfile
 z = zipfile.ZipFile(sys.argv[2])

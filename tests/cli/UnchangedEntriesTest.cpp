@@ -68,7 +68,7 @@ for i in zipfile.ZipFile(sys.argv[1]).infolist():
 
 TEST_F(UnchangedEntries, AreCopiedAsTheyWereWithTheirDatesAndTheSameEditGivesTheSameBytesOnAnyThreads) {
     std::string before = rawBytes(good);
-    std::string datesBefore = pythonOutput(DatesScript, good);
+    std::string datesBefore = pythonRun(DatesScript, {good});
     std::string a = dir / "a.appv", b = dir / "b.appv";
     fs::copy_file(good, a);
     fs::copy_file(good, b);
@@ -83,7 +83,7 @@ TEST_F(UnchangedEntries, AreCopiedAsTheyWereWithTheirDatesAndTheSameEditGivesThe
     EXPECT_EQ(readFile(a), readFile(b)) << "the same edit of the same package gives the same bytes";
     EXPECT_EQ(rawBytes(a), before) << "an untouched entry keeps its compressed bytes";
 
-    std::string datesAfter = pythonOutput(DatesScript, a);
+    std::string datesAfter = pythonRun(DatesScript, {a});
     for (const char* untouched : {BigEntry, "Registry.dat", "AppxManifest.xml", "StreamMap.xml"}) {
         size_t at = datesBefore.find(std::string(untouched) + " ");
         EXPECT_HAS(datesAfter, datesBefore.substr(at, datesBefore.find('\n', at) + 1 - at));

@@ -1,10 +1,11 @@
-"""Checks /Info -json against the package itself, parsed without Quendle: the manifest with
-ElementTree, the hive with hivex, the entries with zipfile; and every key of the document
-against the key table of docs/inspect.md, both ways.
+"""Checks /Info -json -files against the package itself, parsed without Quendle: the manifest
+and the history with ElementTree, the hive with hivex, the entries with zipfile; and every key of
+the document against the key table of docs/inspect.md, both ways.
 
     verify_info.py INFO.json PACKAGE.appv INSPECT.md
 Prints each disagreement and exits 1 when there is one."""
 import io, json, re, sys, tempfile, zipfile
+from urllib.parse import unquote
 
 import hivex
 import xml.etree.ElementTree as ET
@@ -42,7 +43,23 @@ def below(e, name):
     return [d for d in e.iter() if d is not e and local(d) == name]
 
 
+entries = package.infolist()
+expect('files', [(f['entry'], f['path'], f['size'], f['compressedSize']) for f in info['files']],
+       [(i.filename, unquote(i.filename).replace('/', '\\'), i.file_size, i.compress_size) for i in entries])
+expect('totals', (info['entryCount'], info['size'], info['compressedSize'], info['fileCount'], info['scripts']),
+       (len(entries), sum(i.file_size for i in entries), sum(i.compress_size for i in entries),
+        sum(1 for i in entries if i.filename.startswith('Root/')),
+        [unquote(i.filename[8:]) for i in entries if i.filename.startswith('Scripts/')]))
+
 root = ET.parse(io.BytesIO(package.read('AppxManifest.xml'))).getroot()
+identity = first(root, 'Identity')
+expect('identity', [info['identity'][k] for k in ('name', 'version', 'packageId', 'displayName')],
+       [identity.get('Name'), identity.get('Version'),
+        next(v for k, v in identity.attrib.items() if k.endswith('}PackageId')),
+        text(first(root, 'Properties', 'DisplayName'))])
+history = ET.parse(io.BytesIO(package.read('PackageHistory.xml'))).getroot()
+expect('history', [(h['packageVersion'], h['packagingEngine']) for h in info['history']],
+       [(i.get('PackageVersion', ''), i.get('PackagingEngine', '')) for i in history])
 apps = [(a.get('Id'), text(first(a, 'VisualElements', 'Name')), text(first(a, 'VisualElements', 'Version')),
          text(first(a, 'Target'))) for lst in kids(root, 'Applications') for a in kids(lst, 'Application')]
 expect('applications', [(a['id'], a['name'], a['version'], a['target']) for a in info['applications']], apps)

@@ -28,10 +28,8 @@ TEST(HiveName, Utf8RoundTripsAndMalformedTextIsRefused) {
 
 // Name comparison and its order are checked through OfflineRegKey in OfflineRegHiveTest.cpp.
 TEST(HiveName, ListHashesAndHints) {
-    // lh: h = h * 37 + upper-cased unit.
-    EXPECT_EQ(hivename::lhHash(u"ab"), uint32_t{'A'} * 37 + 'B');
+    // The lh hash of ASCII names is checked on written hives (RegfWriterLayout); here a letter beyond.
     EXPECT_EQ(hivename::lhHash(u"ä"), 0xC4u);
-    EXPECT_EQ(hivename::lhHash(u"Software"), hivename::lhHash(u"SOFTWARE"));
     // lf: the first four characters as they are written.
     EXPECT_EQ(std::tuple(hivename::lfHint(u"Software"), hivename::lfHint(u"ab"), hivename::lfHint(u"Ключ")),
               std::tuple(0x74666F53u, 0x00006261u, 0u));

@@ -1,14 +1,3 @@
-# PackageRegistry belongs to the package layer, so its tests are a program of their own.
-file(GLOB hive_registry_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/hive/package/*.cpp)
-if(hive_registry_sources)
-    add_executable(test_hive_registry ${hive_registry_sources})
-    target_link_libraries(test_hive_registry PRIVATE quendle_package GTest::gtest GTest::gtest_main)
-    target_include_directories(test_hive_registry PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/hive ${CMAKE_CURRENT_SOURCE_DIR})
-    target_compile_definitions(test_hive_registry PRIVATE QUENDLE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
-    gtest_discover_tests(test_hive_registry WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
-        DISCOVERY_TIMEOUT 120 PROPERTIES TIMEOUT 600)
-endif()
-
 # Independent readers (hivex, libregf, reglookup) check hives that the engine wrote after
 # applying the registry edits; the helper applies them, the Python script checks the result.
 add_executable(hive_edit_helper ${CMAKE_CURRENT_SOURCE_DIR}/hive/helper/HiveEditHelper.cpp)

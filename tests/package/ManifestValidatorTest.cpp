@@ -196,7 +196,13 @@ TEST(MetadataWriteBack, FilesystemMetadataAndStreamMapAreCheckedOthersOnlySaved)
     const std::string fsm =
         R"(<Metadata xmlns="http://schemas.microsoft.com/appv/2010/FilesystemMetadata"><Filesystem Root="C:\x"><Entry Long="Root"><Entry Long="Program Files" Short="PROGRA~1"/></Entry></Filesystem></Metadata>)";
     EXPECT_FALSE(writeBackOf("FilesystemMetadata.xml", fsm));
-    EXPECT_TRUE(writeBackOf("FilesystemMetadata.xml", replaced(fsm, "PROGRA~1", "PROGRAM~1.LONG")));
+    // The error's line and its text, which the report lists among the document's own lines.
+    const auto bad = writeBackOf("FilesystemMetadata.xml", replaced(fsm, "PROGRA~1", "PROGRAM~1.LONG"));
+    ASSERT_TRUE(bad);
+    const XmlParseErrorRecord& record = bad->errors().back();
+    EXPECT_HAS(record.sourceText, "Short=\"PROGRAM~1.LONG\"");
+    EXPECT_HAS(bad->reportText(), "\n" + std::to_string(record.line) + ": " + record.sourceText + "\n");
+    EXPECT_HAS(bad->reportText(), "\n1: <");
 
     const std::string streamMap =
         R"(<StreamMap xmlns="http://schemas.microsoft.com/appv/2010/streammap"><PrimaryFeatureBlock/><FeatureBlock Id="1"/></StreamMap>)";

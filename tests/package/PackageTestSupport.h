@@ -123,24 +123,6 @@ inline std::string packageWithPayload(const ScratchDir& dir, size_t bytes,
     return package;
 }
 
-// Sets or (with nullptr) unsets an environment variable for one scope.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name), had_(std::getenv(name) != nullptr) {
-        if (had_)
-            old_ = std::getenv(name);
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-  private:
-    const char* name_;
-    bool had_;
-    std::string old_;
-};
-
 // Root with mount namespaces: a test may then give a run a small file system of its own.
 inline bool canMountPrivately() {
     static const bool can =

@@ -44,7 +44,7 @@ struct PartTest : testing::Test {
     std::string readByPython(const std::string& script) {
         ScratchDir dir;
         document->Save(dir / "part.xml");
-        return pythonOutput("import sys, xml.etree.ElementTree as E\n" + script, dir / "part.xml");
+        return pythonRun("import sys, xml.etree.ElementTree as E\n" + script, {dir / "part.xml"});
     }
 
     const char *name, *prefix;
@@ -295,6 +295,12 @@ TEST_F(PackageIdentityTest, AutoValuesAreFreshAndGivenValuesAreWrittenInFieldOrd
               "appv:PackageId=\"11111111-2222-3333-4444-555555555555\" "
               "appv:VersionId=\"AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE\"/>")
         << "replaced in place, never added twice";
+    // A new id takes the letter case of its own attribute, else the other id's: "1111..." has none.
+    const std::regex upperGuid("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
+    update("auto", "", "");
+    EXPECT_TRUE(std::regex_match(attribute("appv:PackageId"), upperGuid)) << attribute("appv:PackageId");
+    update(PackageId, "auto", "");
+    EXPECT_TRUE(std::regex_match(attribute("appv:VersionId"), upperGuid)) << attribute("appv:VersionId");
     loadWithVersion("");
     update("", "", "AUTO");
     EXPECT_EQ(attribute("Version"), "0.0.0.1");

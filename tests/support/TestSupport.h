@@ -3,6 +3,7 @@
 // programs (the independent verifiers, the project's own executables) without a shell's quirks.
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
+#include "core/ExceptionPresenter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -226,10 +227,12 @@ inline std::string shellQuote(const std::string& s) {
     return q + "'";
 }
 
-// What Python's own parser makes of a file: the standard output of `script` run with the file as
-// its one argument.
-inline std::string pythonOutput(const std::string& script, const std::string& file) {
-    return runProgram({"/usr/bin/python3", "-c", script, file}).out;
+// The standard output of a Python script given `args`, with its error text when it failed.
+inline std::string pythonRun(const std::string& script, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/python3", "-c", script};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = runProgram(argv);
+    return r.exitCode == 0 ? r.out : r.out + r.err + "(exit " + std::to_string(r.exitCode) + ")";
 }
 
 // Whether a verifier is installed; tests that need one skip their check without it.
@@ -254,6 +257,65 @@ template <typename E, typename F> E thrown(F&& f) {
     }
     ADD_FAILURE() << "expected an exception";
     throw std::runtime_error("no exception");
+}
+
+// Sets or (with nullptr) unsets an environment variable for one scope.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name), had_(std::getenv(name) != nullptr) {
+        if (had_)
+            old_ = std::getenv(name);
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    const char* name_;
+    bool had_;
+    std::string old_;
+};
+
+// The console writes colours while it lives.
+struct ColorsOn {
+    ColorsOn() {
+        ConsoleWriter::install();
+        ConsoleWriter::installed()->setColorsEnabled(true);
+        ConsoleWriter::errors()->setColorsEnabled(true);
+    }
+    ~ColorsOn() {
+        ConsoleWriter::installed()->setColorsEnabled(false);
+        ConsoleWriter::errors()->setColorsEnabled(false);
+    }
+};
+
+// The exception a call throws, presented as the program would present it: on standard error.
+// Standard output must stay empty, unless `out` takes what the call printed there.
+template <typename F>
+std::string presentedError(F&& f, uint32_t* code = nullptr, std::string* printedOut = nullptr) {
+    bool raised = false;
+    std::string out;
+    std::string errors = printed(
+        [&] {
+            out = printed([&] {
+                try {
+                    f();
+                } catch (...) {
+                    raised = true;
+                    uint32_t c = handleCurrentException();
+                    if (code)
+                        *code = c;
+                }
+            });
+        },
+        true);
+    EXPECT_TRUE(raised) << "no exception";
+    if (printedOut)
+        *printedOut = out;
+    else
+        EXPECT_EQ(out, "") << "presented on standard output";
+    return errors;
 }
 
 } // namespace quendle::test

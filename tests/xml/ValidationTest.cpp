@@ -1,7 +1,6 @@
 #include "support/TestSupport.h"
 #include "xml/DocumentLimits.h"
 #include "xml/MsXmlDomDocument.h"
-#include "xml/MsXmlSchemaCollection.h"
 #include "xml/XslTransform.h"
 
 #include <regex>
@@ -9,74 +8,8 @@
 using namespace quendle;
 using namespace quendle::test;
 
-namespace {
-
-const char* SchemaA =
-    R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:a" xmlns:b="urn:b" elementFormDefault="qualified">
-  <xs:import namespace="urn:b"/>
-  <xs:element name="root"><xs:complexType><xs:sequence>
-    <xs:element name="n" type="xs:int" maxOccurs="unbounded"/>
-    <xs:element ref="b:extra" minOccurs="0"/>
-  </xs:sequence><xs:attribute name="id" use="required"/></xs:complexType></xs:element>
-</xs:schema>)";
-const char* SchemaB = R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:b">
-  <xs:element name="extra" type="xs:boolean"/>
-</xs:schema>)";
-
-std::shared_ptr<MsXmlSchemaCollection> collection() {
-    auto schemas = std::make_shared<MsXmlSchemaCollection>();
-    MsXmlDomDocument a("a.xsd"), b("b.xsd");
-    a.LoadXml(SchemaA);
-    b.LoadXml(SchemaB);
-    schemas->Add("urn:a", a);
-    schemas->Add("urn:b", b);
-    schemas->Validate();
-    return schemas;
-}
-
-// Loads `text` from a file, validated against `schemas` unless `validate` is false.
-void loadValidated(const std::string& text, std::shared_ptr<MsXmlSchemaCollection> schemas,
-                   bool validate = true) {
-    ScratchDir dir;
-    writeFile(dir / "doc.xml", text);
-    MsXmlDomDocument doc("doc.xml");
-    doc.SetValidateOnParse(validate);
-    doc.SetSchemas(schemas);
-    doc.Load(dir / "doc.xml");
-}
-
-} // namespace
-
-TEST(SchemaValidation, DocumentMustSatisfyEverySchemaOfAValidCollection) {
-    auto schemas = collection();
-    const std::string doc =
-        "<root id=\"1\" xmlns=\"urn:a\" xmlns:b=\"urn:b\"><n>1</n><b:extra>true</b:extra></root>";
-    EXPECT_NO_THROW(loadValidated(doc, schemas));
-    const std::string badB = std::regex_replace(doc, std::regex("true"), "maybe");
-    EXPECT_THROW(loadValidated(badB, schemas), XmlParseException);
-    EXPECT_NO_THROW(loadValidated(badB, schemas, false)) << "without validation the same file loads";
-
-    // A broken schema, or none at all, is refused by the collection.
-    MsXmlDomDocument broken("broken.xsd");
-    broken.LoadXml(
-        R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" targetNamespace="urn:c"><xs:element name="x" type="xs:nosuchtype"/></xs:schema>)");
-    MsXmlSchemaCollection brokenSchemas, empty;
-    brokenSchemas.Add("urn:c", broken);
-    EXPECT_HAS(failureOf([&] { brokenSchemas.Validate(); }), "nosuchtype");
-    EXPECT_THROW(empty.Validate(), Exception);
-}
-
-TEST(SchemaValidation, EveryErrorIsReportedWithItsLineAndTheFileText) {
-    const std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root xmlns=\"urn:a\">\n  "
-                             "<n>1</n>\n  <n>x</n>\n</root>\n";
-    auto e = thrown<XmlParseException>([&] { loadValidated(text, collection()); });
-    ASSERT_EQ(e.errors().size(), 2u);
-    EXPECT_HAS(e.errors()[0].reason, "id");
-    // The document's text, line for line, so that the report's context lines match the file's.
-    EXPECT_EQ(std::tuple(e.errors()[0].line, e.errors()[1].line, e.errors()[1].sourceText, e.fileName(),
-                         e.content()),
-              std::tuple(2, 4, "  <n>x</n>", "doc.xml", text));
-}
+// Validation against a collection of schemas is the package's ManifestValidatorTest, with the
+// program's own schemas; xmllint compiles each of them (tests/xml/tests.cmake).
 
 // Bounds on what a part may make the later steps do: attributes per element and entity expansion.
 namespace {

@@ -1,5 +1,5 @@
 #include "os/StationInfo.h"
-#include "package/PackageTestSupport.h"
+#include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,5 @@
-#include "CommandTestSupport.h"
 #include "core/ProgressLine.h"
-#include "os/ExceptionHandling.h"
+#include "support/TestSupport.h"
 #include "util/strings/MessageFormat.h"
 
 #include <stdexcept>
@@ -87,6 +86,7 @@ TEST(ExceptionPresenter, PresentsEachKindOnceWithItsExitCode) {
         EXPECT_EQ(presentedError(c.raise, &code), c.shown);
         EXPECT_EQ(code, c.code) << c.shown;
     }
+    EXPECT_HAS(Exception(Msg::NullPointer).sourceLocationText(), "ExceptionPresenterTest.cpp:");
 }
 
 TEST(ConsoleWriter, LineEndsBecomeLfALoneCarriageReturnStaysAndColourScopesNest) {

@@ -1,4 +1,4 @@
-#include "HiveTestSupport.h"
+#include "hive/HiveTestSupport.h"
 
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"

@@ -1,8 +1,6 @@
 #pragma once
 #include "cli/CommandContainerImpl.h"
 #include "cli/CommandLineException.h"
-#include "core/ConsoleWriter.h"
-#include "core/ExceptionPresenter.h"
 #include "support/TestSupport.h"
 
 #include <functional>
@@ -62,46 +60,5 @@ class RecordingContainer : public CommandContainerImpl {
   private:
     std::vector<Command> commands_;
 };
-
-// The console writes colours while it lives.
-struct ColorsOn {
-    ColorsOn() {
-        ConsoleWriter::install();
-        ConsoleWriter::installed()->setColorsEnabled(true);
-        ConsoleWriter::errors()->setColorsEnabled(true);
-    }
-    ~ColorsOn() {
-        ConsoleWriter::installed()->setColorsEnabled(false);
-        ConsoleWriter::errors()->setColorsEnabled(false);
-    }
-};
-
-// The exception a call throws, presented as the program would present it: on standard error.
-// Standard output must stay empty, unless `out` takes what the call printed there.
-template <typename F>
-std::string presentedError(F&& f, uint32_t* code = nullptr, std::string* printedOut = nullptr) {
-    bool raised = false;
-    std::string out;
-    std::string errors = printed(
-        [&] {
-            out = printed([&] {
-                try {
-                    f();
-                } catch (...) {
-                    raised = true;
-                    uint32_t c = handleCurrentException();
-                    if (code)
-                        *code = c;
-                }
-            });
-        },
-        true);
-    EXPECT_TRUE(raised) << "no exception";
-    if (printedOut)
-        *printedOut = out;
-    else
-        EXPECT_EQ(out, "") << "presented on standard output";
-    return errors;
-}
 
 } // namespace quendle::test

@@ -2,7 +2,6 @@
 #include "os/BackgroundRelease.h"
 #include "core/Exception.h"
 #include "os/StaleLeftovers.h"
-#include "package/PackageTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
