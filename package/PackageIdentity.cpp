@@ -79,10 +79,10 @@ bool PackageIdentity::update(std::string_view packageId, std::string_view versio
         printChange(formatStringId(messageId, {value}));
     };
     if (!packageId.empty())
-        set("appv:PackageId", 191,
+        set("appv:PackageId", Msg::IdentityPackageIdUpdated,
             isAutoValue(packageId) ? newIdLike(*identity, "appv:PackageId") : std::string(packageId));
     if (!versionId.empty())
-        set("appv:VersionId", 190,
+        set("appv:VersionId", Msg::IdentityVersionIdUpdated,
             isAutoValue(versionId) ? newIdLike(*identity, "appv:VersionId") : std::string(versionId));
     if (!version.empty()) {
         std::string value(version);
@@ -92,7 +92,7 @@ bool PackageIdentity::update(std::string_view packageId, std::string_view versio
             number.Increment();
             value = number.ToString();
         }
-        set("Version", 179, value);
+        set("Version", Msg::IdentityVersionUpdated, value);
     }
     return !packageId.empty() || !versionId.empty() || !version.empty();
 }

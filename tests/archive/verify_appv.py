@@ -99,6 +99,10 @@ def verify_file(raw, info: zipfile.ZipInfo, element) -> list:
                 return errors + [f"{label}: block {n} does not inflate on its own: {e}"]
             if len(chunk) != length:
                 return errors + [f"{label}: block {n} inflates to {len(chunk)} bytes, expected {length}"]
+            # A full flush ends every block with an empty stored block: a Size that runs into
+            # the next block (or stops short of the marker) still inflates, but not at a boundary.
+            if not piece.endswith(b"\x00\x00\xff\xff"):
+                return errors + [f"{label}: block {n} does not end at a flush point"]
         else:
             if block.get("Size") is not None:
                 errors.append(f"{label}: block {n} of a stored entry has a Size")
