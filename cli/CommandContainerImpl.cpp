@@ -3,11 +3,13 @@
 #include "cli/CommandLineException.h"
 #include "core/ConsoleWriter.h"
 #include "core/ExceptionPresenter.h"
+#include "core/ProgressLine.h"
 #include "os/FileSystem.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
 #include <climits>
+#include <string_view>
 
 namespace quendle {
 namespace {
@@ -24,34 +26,69 @@ std::string shownWord(const std::string& word) {
 } // namespace
 
 uint32_t CommandContainerImpl::run(int argc, char** argv) {
+    // "-quiet" before the command turns the progress lines off; in that place it never meant
+    // anything else (a command name starts there).
+    int first = 1;
+    if (argc > first && argv[first] &&
+        (std::string_view(argv[first]) == "-quiet" || std::string_view(argv[first]) == "--quiet")) {
+        ProgressLine::setQuiet(true);
+        ++first;
+    }
+    // The options every Linux tool answers, recognised only in the command's place so that no
+    // command line that meant something before changes its meaning.
+    const std::string_view option = argc > first && argv[first] ? argv[first] : "";
+    if (option == "--version")
+        return program_.version ? program_.version() : 0;
     std::string name;
     std::vector<std::string> arguments;
     // Bytes that are not UTF-8 are read as Windows-1252, the rule of command files too, so that
     // every text the run stores or prints is valid UTF-8.
-    if (argc > 1 && argv[1]) {
-        name = utf8OrWindows1252(argv[1]);
+    if (option == "--help" || option == "-h") {
+        name = "Help";
+    } else if (argc > first && argv[first]) {
+        name = utf8OrWindows1252(argv[first]);
         if (!name.empty()) {
             // The first character is the command marker, whatever it is; drop the whole of it.
             size_t pos = 0;
             nextCodePoint(name, pos);
             name.erase(0, pos);
         }
-        for (int i = 2; i < argc; ++i)
-            arguments.push_back(utf8OrWindows1252(argv[i] ? argv[i] : ""));
     }
-    return executeCommand(name, arguments);
+    if (argc > first && argv[first])
+        for (int i = first + 1; i < argc; ++i)
+            arguments.push_back(utf8OrWindows1252(argv[i] ? argv[i] : ""));
+
+    const Command* command = nullptr;
+    CommandValues values;
+    try {
+        command = &commandNamed(name);
+        values = command->parseArguments(arguments);
+    } catch (...) {
+        // A refused command line prints no data: the banner heads its usage.
+        if (program_.banner)
+            program_.banner();
+        throw;
+    }
+    if (program_.banner && !command->printsDataOnly(values))
+        program_.banner();
+    return command->handler()(values); // an empty handler raises std::bad_function_call
 }
 
 uint32_t CommandContainerImpl::executeCommand(const std::string& name,
                                               const std::vector<std::string>& arguments) {
+    const Command& command = commandNamed(name);
+    CommandValues values = command.parseArguments(arguments);
+    return command.handler()(values); // an empty handler raises std::bad_function_call
+}
+
+const Command& CommandContainerImpl::commandNamed(const std::string& name) const {
     if (name.empty())
         throw CommandLineException(this);
     const Command* command = findCommand(name, true);
     // Nothing near enough to suggest: the word that was not understood is still named.
     if (!command)
         throw CommandLineException(this, "", formatStringId(Msg::CommandUnknown, {shownWord(name)}));
-    CommandValues values = command->parseArguments(arguments);
-    return command->handler()(values); // an empty handler raises std::bad_function_call
+    return *command;
 }
 
 const Command* CommandContainerImpl::findCommand(std::string_view name, bool suggest) const {

@@ -2,6 +2,8 @@
 #include "cli/Command.h"
 #include "cli/ICommandContainer.h"
 
+#include <functional>
+
 namespace quendle {
 
 // Runs a command line against the commands of getCommands(): finds the command (proposing a
@@ -9,7 +11,16 @@ namespace quendle {
 // texts from the same declarations.
 class CommandContainerImpl : public ICommandContainer {
   public:
-    // argv[1] without its first character names the command ("/Update" -> "Update").
+    // What the program prints of its own: the banner before every command line except one whose
+    // command prints data only, and the answer to "--version" (its exit code).
+    struct ProgramOutput {
+        std::function<void()> banner;
+        std::function<uint32_t()> version;
+    };
+    void setProgramOutput(ProgramOutput output) { program_ = std::move(output); }
+
+    // argv[1] without its first character names the command ("/Update" -> "Update"). Before it
+    // may stand "-quiet" (no progress lines); in its place "--version", "--help" or "-h".
     uint32_t run(int argc, char** argv) override;
     uint32_t executeCommand(const std::string& name, const std::vector<std::string>& arguments) override;
     std::string getCommandUsage(const std::string& name) const override;
@@ -23,6 +34,12 @@ class CommandContainerImpl : public ICommandContainer {
 
     // File name of the running executable, as the usage shows it.
     static std::string programName();
+
+  private:
+    // The command of that name; CommandLineException when there is none.
+    const Command& commandNamed(const std::string& name) const;
+
+    ProgramOutput program_;
 };
 
 } // namespace quendle

@@ -17,9 +17,6 @@
 #include "package/PackageVerifier.h"
 #include "package/RegistryExport.h"
 #include "package/RegistryImport.h"
-#include "util/strings/StringSystem.h"
-
-#include <string_view>
 
 namespace quendle {
 namespace {
@@ -73,8 +70,12 @@ const std::vector<std::string>& QuendleCommandContainer::editableXmlPartNames() 
 QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     : package_(package), commandFile_(CommandFileMarker, this) {
     auto add = [this](const char* name, uint32_t flags, std::vector<CommandParameter> params,
-                      CommandHandler handler) {
-        commands_.emplace_back(name, this, std::move(handler), flags, std::move(params));
+                      CommandHandler handler) -> Command& {
+        return commands_.emplace_back(name, this, std::move(handler), flags, std::move(params));
+    };
+    // Their values: the package, then each parameter in declaration order.
+    auto switchOn = [](size_t index) {
+        return [index](const CommandValues& values) { return values.at(index) == "true"; };
     };
     const auto& xmlParts = editableXmlPartNames();
     using Rest = std::vector<std::string>;
@@ -155,11 +156,13 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     add("Verify", CommandTopLevel, {param(P, Msg::PhPackage), named("-json", S, 0)},
         typedHandler([](const std::string& packagePath, bool json) {
             PackageVerifier::verifyCommand(hostPath(packagePath), json);
-        }));
+        }))
+        .printsDataOnlyWhen(switchOn(1));
     add("Info", CommandTopLevel, {param(P, Msg::PhPackage), named("-json", S, 0), named("-files", S, 0)},
         typedHandler([](const std::string& packagePath, bool json, bool files) {
             PackageInfo::infoCommand(hostPath(packagePath), json, files);
-        }));
+        }))
+        .printsDataOnlyWhen(switchOn(1));
     add("Expand", CommandTopLevel, {param(P, Msg::PhPackage), param(P, Msg::PhFolder), named("-force", S, 0)},
         typedHandler([](const std::string& packagePath, const std::string& folder, bool force) {
             PackageExpander::expandCommand(hostPath(packagePath), hostPath(folder), force);
@@ -167,7 +170,9 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
     add("Export-Registry", CommandTopLevel, {param(P, Msg::PhPackage), param(PO, Msg::PhRegFile)},
         typedHandler([](const std::string& packagePath, const std::string& regFile) {
             exportRegistryCommand(hostPath(packagePath), hostPath(regFile));
-        }));
+        }))
+        // Without a file the registry text goes to standard output.
+        .printsDataOnlyWhen([](const CommandValues& values) { return values.at(1).empty(); });
     // Bulk edits, after the specified commands so that their usage lines stay as they are.
     add("Add-Folder", 0, {param(P, Msg::PhFolderPackagePath), param(P, Msg::PhFolderSourcePath)},
         onPackage(package, &addFolderCommand));
@@ -182,34 +187,13 @@ QuendleCommandContainer::QuendleCommandContainer(AppV5Package* package)
         {param(P, Msg::PhOldPackage), param(P, Msg::PhNewPackage), named("-json", S, 0)},
         typedHandler([](const std::string& before, const std::string& after, bool json) {
             return PackageDiff::diffCommand(hostPath(before), hostPath(after), json);
-        }));
+        }))
+        // A diff is data like a diff(1) of two files, in both of its forms.
+        .printsDataOnlyWhen([](const CommandValues&) { return true; });
 }
 
 const std::vector<Command>& QuendleCommandContainer::getCommands() const {
     return commands_;
-}
-
-} // namespace quendle
-
-namespace quendle {
-
-bool QuendleCommandContainer::writesDataToStandardOutput(int argc, char** argv) {
-    if (argc < 3)
-        return false;
-    std::string_view command = argv[1];
-    if (!command.empty())
-        command.remove_prefix(1);
-    // A diff is data like a diff(1) of two files, in both of its forms.
-    if (equalsIgnoreCaseAscii(command, "Diff"))
-        return true;
-    if (equalsIgnoreCaseAscii(command, "Export-Registry"))
-        return argc == 3;
-    if (equalsIgnoreCaseAscii(command, "Info") || equalsIgnoreCaseAscii(command, "Verify")) {
-        for (int i = 2; i < argc; ++i)
-            if (equalsIgnoreCaseAscii(argv[i], "-json"))
-                return true;
-    }
-    return false;
 }
 
 } // namespace quendle

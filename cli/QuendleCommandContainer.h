@@ -25,10 +25,6 @@ class QuendleCommandContainer : public CommandContainerImpl {
     AppV5Package* package() const { return package_; }
     CommandFile& commandFile() { return commandFile_; }
 
-    // True when the command line asks for data on standard output (JSON, registry text) that
-    // nothing else may precede, not even the banner.
-    static bool writesDataToStandardOutput(int argc, char** argv);
-
     // The XML parts that the XML commands may edit, in the order the usage lists them.
     static const std::vector<std::string>& editableXmlPartNames();
 

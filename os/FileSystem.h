@@ -74,18 +74,4 @@ void deleteFolderTree(std::string_view folder, bool deleteFiles);
 
 } // namespace hostpath
 
-namespace packagepath {
-
-constexpr char Separator = '\\';
-
-// Removes a leading "\\?\", all trailing backslashes, and leading backslashes except that a
-// path beginning with two keeps exactly two.
-std::string normalizePath(std::string_view path);
-// folder + "\" + normalized component; an empty component leaves the folder unchanged.
-std::string joinPath(std::string_view folder, std::string_view component);
-// The text after the last backslash; a path without one is returned whole.
-std::string fileNameOf(std::string_view path);
-
-} // namespace packagepath
-
 } // namespace quendle

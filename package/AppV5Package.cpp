@@ -84,11 +84,15 @@ PackagePath AppV5Package::packagePathOf(const std::string& base, const std::stri
     if (!base.empty() && base.size() < file.size() &&
         equalsIgnoreCaseAscii(file.substr(0, base.size()), base) &&
         file[base.size()] == hostpath::Separator) {
-        PackagePath path = file.substr(base.size() + 1);
-        for (char& c : path)
-            if (c == hostpath::Separator)
-                c = packagepath::Separator;
-        return path;
+        std::vector<std::string> components;
+        for (size_t start = base.size() + 1;;) {
+            const size_t end = file.find(hostpath::Separator, start);
+            components.push_back(
+                file.substr(start, end == std::string::npos ? std::string::npos : end - start));
+            if (end == std::string::npos)
+                return PackagePath::ofComponents(components);
+            start = end + 1;
+        }
     }
     throw Exception(Msg::PackagePathUncomputable, file);
 }
@@ -110,10 +114,8 @@ void AppV5Package::open() {
               original_->readDirectory([this, &knownParts](ZipReader::Entry&& entry) {
                   if (entry.isFolder)
                       return;
-                  PackagePath packagePath;
-                  for (const std::string& component : entry.components)
-                      packagePath += (packagePath.empty() ? "" : "\\") + component;
-                  std::string_view known = canonicalKnownPart(packagePath);
+                  const PackagePath packagePath = PackagePath::ofComponents(entry.components);
+                  std::string_view known = canonicalKnownPart(packagePath.text());
                   if (!known.empty()) {
                       knownPartTimes_[std::string(known)] = entry.archived.when;
                       knownParts.push_back(std::move(entry));
@@ -140,10 +142,10 @@ void AppV5Package::open() {
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);
-        PackagePath packagePath = packagePathOf(content, path);
-        std::string_view known = canonicalKnownPart(packagePath);
+        const PackagePath packagePath = packagePathOf(content, path);
+        std::string_view known = canonicalKnownPart(packagePath.text());
         // Known parts are found later by their own spelling.
-        if (!known.empty() && packagePath != known) {
+        if (!known.empty() && packagePath.text() != known) {
             std::string canonicalPath = hostpath::joinPath(content, known);
             (void)hostpath::renameFile(path, canonicalPath);
         }
@@ -169,7 +171,7 @@ void AppV5Package::readOldBlockMap() {
         return;
     // A map that cannot be read only costs speed: its entries are compressed again.
     (void)readBlockMap(path, [this](BlockMapFile&& file) {
-        ArchivedEntry* entry = fileTable_.archivedEntry(file.name);
+        ArchivedEntry* entry = fileTable_.archivedEntry(PackagePath::asWritten(file.name));
         if (!entry || entry->size != file.size || !file.sized || entry->mapped ||
             file.blockSizes.size() != file.blockHashes.size())
             return;

@@ -1,6 +1,5 @@
 #include "package/ContentTypes.h"
 
-#include "archive/PercentEncoding.h"
 #include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "package/AppV5Package.h"
@@ -34,16 +33,17 @@ std::shared_ptr<MsXmlDomElement> overrideFor(const MsXmlDomElement& root, std::s
 
 } // namespace
 
-std::string extensionOf(std::string_view packagePath) {
-    const size_t dot = packagePath.rfind('.');
-    const size_t backslash = packagePath.rfind('\\');
-    if (dot == std::string_view::npos || (backslash != std::string_view::npos && dot < backslash))
+std::string extensionOf(const PackagePath& packagePath) {
+    const std::string& text = packagePath.text();
+    const size_t dot = text.rfind('.');
+    const size_t backslash = text.rfind(PackagePath::Separator);
+    if (dot == std::string::npos || (backslash != std::string::npos && dot < backslash))
         return {};
-    return std::string(packagePath.substr(dot + 1));
+    return text.substr(dot + 1);
 }
 
-std::string partNameOf(std::string_view packagePath) {
-    std::string name = percentEncodePackagePath(packagepath::normalizePath(packagePath));
+std::string partNameOf(const PackagePath& packagePath) {
+    std::string name = packagePath.entryName();
     std::replace(name.begin(), name.end(), '\\', '/');
     if (name.empty() || name.front() != '/')
         name.insert(name.begin(), '/');
@@ -54,12 +54,11 @@ bool isExtensionInUse(std::string_view extension, const FileTable& files) {
     if (equalsIgnoreCaseAscii(extension, "xml") || equalsIgnoreCaseAscii(extension, "dat"))
         return true;
     return std::any_of(files.begin(), files.end(), [&](const FileTable::Entry& entry) {
-        return equalsIgnoreCaseAscii(extensionOf(packagepath::normalizePath(entry.packagePath)), extension);
+        return equalsIgnoreCaseAscii(extensionOf(entry.packagePath), extension);
     });
 }
 
-bool ContentTypes::add(std::string_view packagePath) {
-    const std::string path = packagepath::normalizePath(packagePath);
+bool ContentTypes::add(const PackagePath& path) {
     const auto root = document_.GetDocumentElement();
     const std::string extension = toLowerAscii(extensionOf(path));
     if (!extension.empty() && defaultFor(*root, extension))
@@ -81,8 +80,7 @@ bool ContentTypes::add(std::string_view packagePath) {
     return true;
 }
 
-bool ContentTypes::remove(std::string_view packagePath, const FileTable& files) {
-    const std::string path = packagepath::normalizePath(packagePath);
+bool ContentTypes::remove(const PackagePath& path, const FileTable& files) {
     const std::string extension = toLowerAscii(extensionOf(path));
     const auto root = document_.GetDocumentElement();
     auto drop = [&](const std::shared_ptr<MsXmlDomElement>& found) {
@@ -118,13 +116,12 @@ std::shared_ptr<MsXmlDomDocument> contentTypesOf(AppV5Package& package) {
 
 } // namespace
 
-void addContentType(AppV5Package& package, std::string_view packagePath) {
+void addContentType(AppV5Package& package, const PackagePath& packagePath) {
     const auto document = contentTypesOf(package);
     ContentTypes(*document, [&package] { package.markModified(); }).add(packagePath);
 }
 
-void removeContentType(AppV5Package& package, std::string_view packagePath) {
-    const std::string path = packagepath::normalizePath(packagePath);
+void removeContentType(AppV5Package& package, const PackagePath& path) {
     // A name still in use needs no document: a package without one is no error then.
     const std::string extension = extensionOf(path);
     if (!extension.empty() && isExtensionInUse(extension, package.fileTable()))

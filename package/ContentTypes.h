@@ -20,12 +20,12 @@ class ContentTypes {
         : document_(document), onChange_(std::move(onChange)) {}
 
     // Registers the content type of an added file. Returns true when the document changed.
-    bool add(std::string_view packagePath);
+    bool add(const PackagePath& packagePath);
     // Drops the Override of a removed file, and its extension's Default unless another file of
     // `files` (which no longer holds the removed one) still needs it; "xml" and "dat" stay for
     // the package's own parts.
     // Returns true when the document changed.
-    bool remove(std::string_view packagePath, const FileTable& files);
+    bool remove(const PackagePath& packagePath, const FileTable& files);
 
   private:
     void changed();
@@ -36,14 +36,14 @@ class ContentTypes {
 
 // The package's content types for an added or removed file; 136 when the package has no
 // "[Content_Types].xml". Remove after the file has left the file table.
-void addContentType(AppV5Package& package, std::string_view packagePath);
-void removeContentType(AppV5Package& package, std::string_view packagePath);
+void addContentType(AppV5Package& package, const PackagePath& packagePath);
+void removeContentType(AppV5Package& package, const PackagePath& packagePath);
 
 // The text after the last "." of the last component, as written; empty without one.
-std::string extensionOf(std::string_view packagePath);
+std::string extensionOf(const PackagePath& packagePath);
 
 // The OPC part name of a package path: percent-encoded, "/" separators, one leading "/".
-std::string partNameOf(std::string_view packagePath);
+std::string partNameOf(const PackagePath& packagePath);
 
 // Whether a file of the table, or one of the package's own parts, has the extension
 // (A to Z compared without case).

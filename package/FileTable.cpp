@@ -4,12 +4,12 @@
 
 namespace quendle {
 
-std::string FileTable::foldKey(std::string_view packagePath) {
-    return foldCase(packagePath);
+std::string FileTable::foldKey(std::string_view name) {
+    return foldCase(name);
 }
 
 std::optional<FileTable::Position> FileTable::findPosition(const PackagePath& packagePath) const {
-    auto found = index_.find(std::string_view(foldKey(packagePath)));
+    auto found = index_.find(std::string_view(packagePath.key()));
     if (found == index_.end())
         return std::nullopt;
     return *found;

@@ -1,5 +1,6 @@
 #pragma once
 #include "archive/ArchivedEntry.h"
+#include "package/PackagePath.h"
 
 #include <list>
 #include <optional>
@@ -8,9 +9,6 @@
 #include <unordered_set>
 
 namespace quendle {
-
-// A path inside the package: backslash separators, no leading or trailing backslash.
-using PackagePath = std::string;
 
 // The package's files: package path -> where the entry's bytes come from: a host file (an added
 // or updated file), or the entry of the original archive that no edit has touched. Keys compare
@@ -46,8 +44,8 @@ class FileTable {
     const_iterator end() const { return entries_.end(); }
     void clear();
 
-    // The key under which a package path is looked up.
-    static std::string foldKey(std::string_view packagePath);
+    // A name folded as the table folds its keys (PackagePath::key).
+    static std::string foldKey(std::string_view name);
 
   private:
     using Position = std::list<Entry>::iterator;
@@ -56,13 +54,13 @@ class FileTable {
     struct KeyHash {
         using is_transparent = void;
         size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
-        size_t operator()(Position position) const { return (*this)(foldKey(position->packagePath)); }
+        size_t operator()(Position position) const { return (*this)(position->packagePath.key()); }
     };
     struct KeyEqual {
         using is_transparent = void;
         bool operator()(Position a, Position b) const { return a == b; }
         bool operator()(std::string_view key, Position position) const {
-            return foldKey(position->packagePath) == key;
+            return position->packagePath.key() == key;
         }
         bool operator()(Position position, std::string_view key) const { return (*this)(key, position); }
     };

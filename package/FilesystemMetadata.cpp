@@ -57,7 +57,7 @@ void forgetMetadataNames() {
 FilesystemMetadata::FilesystemMetadata(MsXmlDomDocument& document, std::function<void()> onChange)
     : document_(document), onChange_(std::move(onChange)) {}
 
-bool FilesystemMetadata::addEntries(std::string_view packagePath) {
+bool FilesystemMetadata::addEntries(const PackagePath& packagePath) {
     const auto filesystem = document_.GetDocumentElement()->SelectSingleElement(FilesystemSelector);
     if (!filesystem)
         return false;
@@ -65,14 +65,14 @@ bool FilesystemMetadata::addEntries(std::string_view packagePath) {
         names_ = std::make_shared<MetadataNameIndex>(*filesystem, namespaceOf(*filesystem));
     bool added = false;
     std::shared_ptr<MsXmlDomElement> current = filesystem;
-    for (const std::string& component : splitPackagePath(packagepath::normalizePath(packagePath))) {
+    for (const std::string& component : packagePath.components()) {
         if (auto existing = names_->findChild(*current, component)) {
             current = std::move(existing);
             continue;
         }
         const auto parent = current;
         // The short name is chosen before the entry joins its siblings, so it never meets itself.
-        const std::string shortName = names_->shortNameFor(*parent, packagepath::normalizePath(component));
+        const std::string shortName = names_->shortNameFor(*parent, component);
         current = parent->AppendChildElement("Entry", metadataNamespace());
         current->SetAttribute("Long", component);
         if (!shortName.empty())
@@ -85,13 +85,13 @@ bool FilesystemMetadata::addEntries(std::string_view packagePath) {
     return added;
 }
 
-bool FilesystemMetadata::removeEntry(std::string_view packagePath) {
+bool FilesystemMetadata::removeEntry(const PackagePath& packagePath) {
     const auto filesystem = document_.GetDocumentElement()->SelectSingleElement(FilesystemSelector);
     if (!filesystem)
         return false;
     std::shared_ptr<MsXmlDomNode> found;
     std::shared_ptr<MsXmlDomElement> current = filesystem;
-    for (const std::string& component : splitPackagePath(packagepath::normalizePath(packagePath))) {
+    for (const std::string& component : packagePath.components()) {
         current = childEntry(*current, "Long", component);
         if (!current)
             return false;
@@ -151,11 +151,11 @@ FilesystemMetadata::~FilesystemMetadata() {
         shared.names = names_;
 }
 
-void addFilesystemEntries(AppV5Package& package, std::string_view packagePath) {
+void addFilesystemEntries(AppV5Package& package, const PackagePath& packagePath) {
     packageMetadata(package).addEntries(packagePath);
 }
 
-void removeFilesystemEntry(AppV5Package& package, std::string_view packagePath) {
+void removeFilesystemEntry(AppV5Package& package, const PackagePath& packagePath) {
     const auto document = metadataOf(package);
     FilesystemMetadata(*document, [&package] { package.markModified(); }).removeEntry(packagePath);
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include "package/PackagePath.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,10 +24,10 @@ class FilesystemMetadata {
 
     // Completes the chain of entries for an added file; existing entries stay as they are.
     // Returns true when the document changed (false also without a `Filesystem` element).
-    bool addEntries(std::string_view packagePath);
+    bool addEntries(const PackagePath& packagePath);
     // Removes the file's entry and every folder entry that it leaves empty. Returns true when
     // the document changed; a path without an entry is no error.
-    bool removeEntry(std::string_view packagePath);
+    bool removeEntry(const PackagePath& packagePath);
 
   private:
     void changed();
@@ -46,7 +48,7 @@ void forgetMetadataNames();
 
 // The package's file-system metadata for an added or removed file; 136 when the package has no
 // "FilesystemMetadata.xml".
-void addFilesystemEntries(AppV5Package& package, std::string_view packagePath);
-void removeFilesystemEntry(AppV5Package& package, std::string_view packagePath);
+void addFilesystemEntries(AppV5Package& package, const PackagePath& packagePath);
+void removeFilesystemEntry(AppV5Package& package, const PackagePath& packagePath);
 
 } // namespace quendle

@@ -69,19 +69,19 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
             plan.push_back(&*entry.archived);
     writer.planArchivedEntries(std::move(plan));
     for (const auto& entry : files) {
-        std::string name = percentEncodePackagePath(entry.packagePath);
+        std::string name = entry.packagePath.entryName();
         if (entry.archived) {
             ZipWriter::CopyOutcome outcome;
             if (!options.original || !writer.addArchivedEntry(*options.original, *entry.archived, name,
                                                               entry.archived->when, outcome)) {
                 if (outcome.damaged)
-                    throw Exception(withCause(formatMessageId(Msg::EntryDataDamaged, {entry.packagePath}),
+                    throw Exception(withCause(formatMessageId(Msg::EntryDataDamaged, {entry.packagePath.text()}),
                                               writer.errorText()));
                 throw Exception(
-                    withCause(formatMessageId(Msg::FileAddFailed, {entry.packagePath}), writer.errorText()));
+                    withCause(formatMessageId(Msg::FileAddFailed, {entry.packagePath.text()}), writer.errorText()));
             }
             if (outcome.wrongOldHashes && wrongHashes == 0)
-                firstWrong = entry.packagePath;
+                firstWrong = entry.packagePath.text();
             wrongHashes += outcome.wrongOldHashes;
             step(entry.archived->size);
             continue;

@@ -3,60 +3,13 @@
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "os/FileSystem.h"
-#include "xml/MsXmlDomNode.h"
 #include "package/AppV5Package.h"
 #include "package/ContentTypes.h"
 #include "package/FilesystemMetadata.h"
 #include "util/strings/MessageFormat.h"
-
-#include <algorithm>
+#include "xml/MsXmlDomNode.h"
 
 namespace quendle {
-namespace {
-
-constexpr std::string_view ApplicationRoot = "Root";
-constexpr std::string_view ScriptsFolder = "Scripts";
-
-// A remainder that is taken whole: no backslash at all, or backslashes only as the one or two
-// leading characters of a server-style path.
-bool isLastComponent(std::string_view rest, size_t lastBackslash) {
-    return lastBackslash == std::string_view::npos || lastBackslash == 0 ||
-           (lastBackslash == 1 && rest[0] == '\\');
-}
-
-} // namespace
-
-std::vector<std::string> splitPackagePath(std::string_view path) {
-    std::vector<std::string> components;
-    std::string_view rest = path;
-    for (;;) {
-        const size_t lastBackslash = rest.rfind('\\');
-        const std::string_view component =
-            isLastComponent(rest, lastBackslash) ? rest : rest.substr(lastBackslash + 1);
-        if (component.empty())
-            break;
-        components.emplace_back(component);
-        if (component.size() == rest.size())
-            break;
-        rest = rest.substr(0, lastBackslash);
-    }
-    std::reverse(components.begin(), components.end());
-    return components;
-}
-
-void validatePackagePath(std::string_view path) {
-    if (path.find('/') != std::string_view::npos)
-        throw Exception(Msg::PackagePathNotBackslash, path);
-    const auto components = splitPackagePath(packagepath::normalizePath(path));
-    if (components.empty() || components.front() != ApplicationRoot)
-        throw Exception(Msg::PackagePathNotUnderRoot, path);
-    if (!path.empty() && path.back() == '\\')
-        throw Exception(Msg::FilePathInvalid, path);
-}
-
-PackagePath scriptPackagePath(std::string_view name) {
-    return packagepath::joinPath(ScriptsFolder, name);
-}
 
 std::string xpathStringLiteral(std::string_view value) {
     if (value.find('\'') == std::string_view::npos)
@@ -118,8 +71,8 @@ void printChange(std::string_view text, std::string_view elementXml) {
 
 void addFile(FileTable& files, const PackagePath& packagePath, const std::string& sourcePath) {
     if (!files.insert(packagePath, sourcePath))
-        throw Exception(formatStringId(Msg::FileAlreadyExists, {packagePath}));
-    printChange(formatStringId(Msg::FileAdded, {packagePath}));
+        throw Exception(formatStringId(Msg::FileAlreadyExists, {packagePath.text()}));
+    printChange(formatStringId(Msg::FileAdded, {packagePath.text()}));
 }
 
 UpdateOutcome updateFile(FileTable& files, const PackagePath& packagePath, const std::string& sourcePath) {
@@ -127,14 +80,14 @@ UpdateOutcome updateFile(FileTable& files, const PackagePath& packagePath, const
         addFile(files, packagePath, sourcePath);
         return UpdateOutcome::Added;
     }
-    printChange(formatStringId(Msg::FileUpdated, {packagePath}));
+    printChange(formatStringId(Msg::FileUpdated, {packagePath.text()}));
     return UpdateOutcome::Replaced;
 }
 
 void removeFile(FileTable& files, const PackagePath& packagePath) {
     if (!files.erase(packagePath))
-        throw Exception(formatStringId(Msg::FileToRemoveNotFound, {packagePath}));
-    printChange(formatStringId(Msg::FileRemoved, {packagePath}));
+        throw Exception(formatStringId(Msg::FileToRemoveNotFound, {packagePath.text()}));
+    printChange(formatStringId(Msg::FileRemoved, {packagePath.text()}));
 }
 
 namespace {
@@ -166,22 +119,21 @@ void update(AppV5Package& package, const PackagePath& path, const std::string& s
 
 void addFileCommand(AppV5Package& package, std::string_view packagePath, std::string_view sourcePath) {
     requireSource(sourcePath);
-    validatePackagePath(packagePath);
+    const PackagePath path = PackagePath::ofFile(packagePath);
     package.openOnDemand();
-    addWithMetadata(package, packagepath::normalizePath(packagePath), std::string(sourcePath));
+    addWithMetadata(package, path, std::string(sourcePath));
 }
 
 void updateFileCommand(AppV5Package& package, std::string_view packagePath, std::string_view sourcePath) {
     requireSource(sourcePath);
-    validatePackagePath(packagePath);
+    const PackagePath path = PackagePath::ofFile(packagePath);
     package.openOnDemand();
-    update(package, packagepath::normalizePath(packagePath), std::string(sourcePath));
+    update(package, path, std::string(sourcePath));
 }
 
 void deleteFileCommand(AppV5Package& package, std::string_view packagePath) {
-    validatePackagePath(packagePath);
+    const PackagePath path = PackagePath::ofFile(packagePath);
     package.openOnDemand();
-    const PackagePath path = packagepath::normalizePath(packagePath);
     removeFile(package.fileTable(), path);
     package.markModified();
     removeFilesystemEntry(package, path);
@@ -191,7 +143,7 @@ void deleteFileCommand(AppV5Package& package, std::string_view packagePath) {
 void addScriptFileCommand(AppV5Package& package, std::string_view sourcePath) {
     requireSource(sourcePath);
     package.openOnDemand();
-    const PackagePath path = scriptPackagePath(hostpath::fileNameOf(hostpath::normalizePath(sourcePath)));
+    const PackagePath path = PackagePath::ofScript(hostpath::fileNameOf(hostpath::normalizePath(sourcePath)));
     addFile(package.fileTable(), path, std::string(sourcePath));
     package.markModified();
     // The content type is the script entry's own: its part name is the one it is packed under.
@@ -202,7 +154,7 @@ void updateScriptFileCommand(AppV5Package& package, std::string_view scriptName,
                              std::string_view sourcePath) {
     requireSource(sourcePath);
     package.openOnDemand();
-    const PackagePath path = scriptPackagePath(scriptName);
+    const PackagePath path = PackagePath::ofScript(scriptName);
     const UpdateOutcome outcome = updateFile(package.fileTable(), path, std::string(sourcePath));
     package.markModified();
     // A new script is added as Add-ScriptFile adds one: a content type, no metadata entry.
@@ -212,7 +164,7 @@ void updateScriptFileCommand(AppV5Package& package, std::string_view scriptName,
 
 void deleteScriptFileCommand(AppV5Package& package, std::string_view scriptName) {
     package.openOnDemand();
-    const PackagePath path = scriptPackagePath(scriptName);
+    const PackagePath path = PackagePath::ofScript(scriptName);
     removeFile(package.fileTable(), path);
     package.markModified();
     removeContentType(package, path);

@@ -11,17 +11,6 @@ namespace quendle {
 class AppV5Package;
 class MsXmlDomElement;
 
-// The components of a package path, first to last. Callers pass normalized paths: a doubled
-// backslash ends the walk, so only the components after it are returned.
-std::vector<std::string> splitPackagePath(std::string_view path);
-
-// Checks a package path typed by the user for Add-File, Update-File and Del-File: backslashes
-// only (152), first component exactly "Root" (153), no trailing backslash (198).
-void validatePackagePath(std::string_view path);
-
-// "Scripts\<name>": where a package keeps its scripts.
-PackagePath scriptPackagePath(std::string_view name);
-
 // `value` as an XPath 1.0 string literal: in apostrophes, in quotes when it holds an
 // apostrophe, or as concat() of both kinds when it holds both.
 std::string xpathStringLiteral(std::string_view value);

@@ -14,6 +14,7 @@
 #include "util/strings/StringTable.h"
 #include "xml/MsXmlDomDocument.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <unordered_set>
@@ -21,15 +22,6 @@
 
 namespace quendle {
 namespace {
-
-// A folder may be typed with a trailing backslash; the file checks apply to the rest.
-PackagePath checkedFolderPath(std::string_view typed) {
-    std::string_view path = typed;
-    while (path.size() > 1 && path.back() == '\\')
-        path.remove_suffix(1);
-    validatePackagePath(path);
-    return packagepath::normalizePath(path);
-}
 
 // A skipped source file is a warning: it goes with the errors, to standard error.
 void printNotice(const std::string& line) {
@@ -70,11 +62,11 @@ std::vector<PlannedFile> plan(const PackagePath& base, const SourceFolderScan& s
     for (const SourceFolderScan::File& file : scan.files()) {
         PackagePath folder = base;
         for (size_t i = 0; i + 1 < file.components.size(); ++i)
-            folder = packagepath::joinPath(folder, file.components[i]);
+            folder = folder.join(file.components[i]);
         for (const std::string& component : file.components)
             if (component.find('\\') != std::string::npos)
                 throw Exception(Msg::BackslashInName, file.hostPath);
-        PackagePath path = packagepath::joinPath(folder, file.components.back());
+        PackagePath path = folder.join(file.components.back());
         files.push_back({std::move(path), file.hostPath, std::move(folder)});
     }
     return files;
@@ -86,15 +78,14 @@ void refuseExisting(const FileTable& table, const std::vector<PlannedFile>& file
     // A folder where the package has a file would nest files below that file's entry.
     std::set<PackagePath> folders;
     for (const PlannedFile& file : files)
-        for (PackagePath folder = file.folder;
-             folder.find('\\') != std::string::npos && folders.insert(folder).second;
-             folder = folder.substr(0, folder.rfind('\\')))
+        for (PackagePath folder = file.folder; !folder.parent().empty() && folders.insert(folder).second;
+             folder = folder.parent())
             if (table.contains(folder))
-                throw Exception(formatStringId(Msg::FolderPathIsFile, {folder}));
+                throw Exception(formatStringId(Msg::FolderPathIsFile, {folder.text()}));
     std::unordered_set<std::string> seen;
     for (const PlannedFile& file : files)
-        if (table.contains(file.packagePath) || !seen.insert(FileTable::foldKey(file.packagePath)).second)
-            throw Exception(formatStringId(Msg::FileAlreadyExists, {file.packagePath}));
+        if (table.contains(file.packagePath) || !seen.insert(file.packagePath.key()).second)
+            throw Exception(formatStringId(Msg::FileAlreadyExists, {file.packagePath.text()}));
 }
 
 bool isBelow(const std::string& foldedPath, const std::string& foldedFolder) {
@@ -110,7 +101,7 @@ void addFolderCommand(AppV5Package& package, std::string_view folderPackagePath,
     const std::string source = hostpath::normalizePath(sourceFolder);
     if (!hostpath::folderExists(hostpath::toLongPath(source)))
         throw Exception(hostpath::pathExists(source) ? Msg::SourceFolderNotFound : Msg::FileNotFound, source);
-    const PackagePath base = checkedFolderPath(folderPackagePath);
+    const PackagePath base = PackagePath::ofFolder(folderPackagePath);
     const SourceFolderScan scan(source);
     const std::vector<PlannedFile> files = plan(base, scan);
     if (files.empty())
@@ -148,36 +139,33 @@ void addFolderCommand(AppV5Package& package, std::string_view folderPackagePath,
         ++folders[it->second].second;
     }
     for (const auto& [folder, count] : folders)
-        printChange(formatStringId(Msg::FolderAdded, {folder, count}));
+        printChange(formatStringId(Msg::FolderAdded, {folder.text(), count}));
     if (folders.size() > 1)
         printChange(formatStringId(Msg::FoldersAddedTotal, {files.size(), folders.size()}));
 }
 
 void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePath) {
-    const PackagePath folder = checkedFolderPath(folderPackagePath);
+    const PackagePath folder = PackagePath::ofFolder(folderPackagePath);
     // Removing either would empty the package of every file it virtualizes.
-    if (equalsIgnoreCaseAscii(folder, "Root") || equalsIgnoreCaseAscii(folder, "Root\\VFS"))
-        throw Exception(formatStringId(Msg::FolderIsPackageRoot, {folder}));
+    if (equalsIgnoreCaseAscii(folder.text(), "Root") || equalsIgnoreCaseAscii(folder.text(), "Root\\VFS"))
+        throw Exception(formatStringId(Msg::FolderIsPackageRoot, {folder.text()}));
     package.openOnDemand();
     const auto metadataDocument = requiredPart(package, FilesystemMetadataPart);
     // A file is no folder: its entry must not go while the file stays.
     if (package.fileTable().contains(folder))
-        throw Exception(formatStringId(Msg::PackageFolderNotFound, {folder}));
+        throw Exception(formatStringId(Msg::PackageFolderNotFound, {folder.text()}));
 
-    const std::string foldedFolder = FileTable::foldKey(folder);
-    const size_t depth = splitPackagePath(folder).size();
+    const std::string foldedFolder = folder.key();
+    const size_t depth = folder.components().size();
     std::vector<PackagePath> doomed;
     std::set<PackagePath> spellings{folder}; // the folder as each of its files spells it
     for (const FileTable::Entry& entry : package.fileTable()) {
-        const PackagePath path = packagepath::normalizePath(entry.packagePath);
-        if (!isBelow(FileTable::foldKey(path), foldedFolder))
+        if (!isBelow(entry.packagePath.key(), foldedFolder))
             continue;
         doomed.push_back(entry.packagePath);
-        const auto components = splitPackagePath(path);
-        PackagePath spelling;
-        for (size_t i = 0; i < depth && i < components.size(); ++i)
-            spelling = spelling.empty() ? components[i] : packagepath::joinPath(spelling, components[i]);
-        spellings.insert(spelling);
+        std::vector<std::string> components = entry.packagePath.components();
+        components.resize(std::min(depth, components.size()));
+        spellings.insert(PackagePath::ofComponents(components));
     }
 
     std::set<std::string> extensions;
@@ -192,7 +180,7 @@ void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePa
         for (const PackagePath& spelling : spellings)
             removedEntries = metadata.removeEntry(spelling) || removedEntries;
         for (const PackagePath& path : doomed) {
-            const std::string extension = toLowerAscii(extensionOf(packagepath::normalizePath(path)));
+            const std::string extension = toLowerAscii(extensionOf(path));
             if (extension.empty())
                 removeContentType(package, path);
             else
@@ -200,14 +188,14 @@ void deleteFolderCommand(AppV5Package& package, std::string_view folderPackagePa
         }
     }
     if (doomed.empty() && !removedEntries)
-        throw Exception(formatStringId(Msg::PackageFolderNotFound, {folder}));
+        throw Exception(formatStringId(Msg::PackageFolderNotFound, {folder.text()}));
     // One check per extension: the answer is the same for every file that has it.
     for (const PackagePath& path : doomed) {
-        const std::string extension = toLowerAscii(extensionOf(packagepath::normalizePath(path)));
+        const std::string extension = toLowerAscii(extensionOf(path));
         if (!extension.empty() && extensions.erase(extension) == 1)
             removeContentType(package, path);
     }
-    printChange(formatStringId(Msg::FolderRemoved, {folder, doomed.size()}));
+    printChange(formatStringId(Msg::FolderRemoved, {folder.text(), doomed.size()}));
 }
 
 } // namespace quendle

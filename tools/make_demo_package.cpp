@@ -100,9 +100,10 @@ void collectFiles(const fs::path& root, const fs::path& folder, FileTable& files
             collectFiles(root, path, files);
             continue;
         }
-        std::string packagePath = fs::relative(path, root).generic_string();
-        std::replace(packagePath.begin(), packagePath.end(), '/', '\\');
-        files.insert(packagePath, path.string());
+        std::vector<std::string> components;
+        for (const fs::path& component : fs::relative(path, root))
+            components.push_back(component.string());
+        files.insert(PackagePath::ofComponents(components), path.string());
     }
 }
 

@@ -20,7 +20,7 @@ struct TempFolderScope : ScratchDir {
 } // namespace
 
 TEST(AppV5Package, PackagePathOfIsTheTextBelowTheBaseWithBackslashes) {
-    auto pathOf = [](const std::string& file) { return AppV5Package::packagePathOf("/tmp/{W}/res", file); };
+    auto pathOf = [](const std::string& file) { return AppV5Package::packagePathOf("/tmp/{W}/res", file).text(); };
     EXPECT_EQ(test::each(pathOf, {"/tmp/{W}/res/Root/VFS/a b.txt", "/tmp/{W}/res/AppxManifest.xml"}),
               R"(Root\VFS\a b.txt|AppxManifest.xml)");
     // A sibling folder sharing the name's beginning is not below the base.

@@ -27,8 +27,14 @@ TEST(PackageFiles, SplitPackagePathAndScriptPath) {
     EXPECT_EQ(test::each(split, {R"(Root\VFS\ProgramFilesX86\App\a.exe)", "Root", "", R"(Root\VFS\)",
                                  R"(Root\\VFS\a)", R"(\Root\a)", R"(\\server\share)"}),
               R"(Root/VFS/ProgramFilesX86/App/a.exe/|Root/|||VFS/a/|\Root/a/|\\server/share/)");
-    EXPECT_EQ(scriptPackagePath("setup.cmd"), R"(Scripts\setup.cmd)");
-    EXPECT_EQ(scriptPackagePath(R"(\launch.ps1)"), R"(Scripts\launch.ps1)");
+    // A joined component loses its backslashes at either end, except that two leading ones stay.
+    auto script = [](const std::string& name) { return PackagePath::ofScript(name).text(); };
+    EXPECT_EQ(test::each(script, {"setup.cmd", R"(\launch.ps1)", R"(\run.ps1\)", R"(\\\x)", ""}),
+              R"(Scripts\setup.cmd|Scripts\launch.ps1|Scripts\run.ps1|Scripts\\\x|Scripts)");
+    // A typed path loses a leading "\\?\" and its single leading backslash.
+    auto file = [](const std::string& typed) { return PackagePath::ofFile(typed).text(); };
+    EXPECT_EQ(test::each(file, {R"(\\?\Root\a.txt)", R"(\Root\a.txt)"}), R"(Root\a.txt|Root\a.txt)");
+    EXPECT_EQ(PackagePath::ofFolder(R"(Root\VFS\\)").text(), R"(Root\VFS)");
 }
 
 TEST(PackageFiles, ValidatePackagePathMessages) {
@@ -66,7 +72,7 @@ TEST(PackageFiles, AddUpdateAndRemoveIgnoreCaseAndRefuseWhatCannotBeDone) {
     EXPECT_EQ(printed([&] { outcome = updateFile(files, R"(Root\VFS\APP\Tool.exe)", "/src/tool.exe"); }),
               "Updated file \"Root\\VFS\\APP\\Tool.exe\" in package.\n");
     // The stored key keeps its spelling.
-    EXPECT_EQ(std::tuple(outcome, files.begin()->packagePath, files.begin()->sourcePath),
+    EXPECT_EQ(std::tuple(outcome, files.begin()->packagePath.text(), files.begin()->sourcePath),
               std::tuple(UpdateOutcome::Replaced, R"(Root\VFS\App\tool.exe)", "/src/tool.exe"));
 
     EXPECT_EQ(printed([&] { outcome = updateFile(files, R"(Root\VFS\App\new.dll)", "/src/new.dll"); }),
@@ -104,7 +110,7 @@ TEST(FileTable, KeepsInsertionOrderSoThatSavedEntryOrderIsDeterministic) {
     table.insert(R"(Root\a.txt)", "/src");
     std::vector<std::string> order;
     for (const auto& e : table)
-        order.push_back(e.packagePath);
+        order.push_back(e.packagePath.text());
     EXPECT_EQ(order,
               (std::vector<std::string>{R"(Root\z.txt)", R"(Root\m.txt)", R"(Root\b.txt)", R"(Root\a.txt)"}));
 }

@@ -66,11 +66,11 @@ class FilesystemMetadataTest : public PartTest {
   protected:
     FilesystemMetadataTest() : PartTest("FilesystemMetadata.xml", "appv") { load(MetadataXml); }
 
-    Outcome add(std::string_view path) {
+    Outcome add(const PackagePath& path) {
         FilesystemMetadata metadata(*document, counter());
         return outcome([&] { return metadata.addEntries(path); });
     }
-    Outcome remove(std::string_view path) {
+    Outcome remove(const PackagePath& path) {
         FilesystemMetadata metadata(*document, counter());
         return outcome([&] { return metadata.removeEntry(path); });
     }
@@ -160,8 +160,8 @@ TEST_F(FilesystemMetadataTest, RealMetadataStaysValid) {
          {office + "WINWORD.EXE", office + R"(1033\Word Add-ins [x64].dll)", office + "a+b,c;d=e.config",
           std::string(R"(Root\VFS\Common AppData\Microsoft\Office\Heart'beat.json)"),
           std::string(R"(Root\VFS\Common AppData\Résumé Templates\CV.dotx)")})
-        add(path);
-    remove(office + "a+b,c;d=e.config");
+        add(PackagePath::ofFile(path));
+    remove(PackagePath::ofFile(office + "a+b,c;d=e.config"));
     // The schema the save checks against, applied by xmllint rather than by our own loader.
     ScratchDir dir;
     document->Save(dir / "metadata.xml");
@@ -184,7 +184,7 @@ class ContentTypesTest : public PartTest {
   <Default ContentType="appv/vfs-file" Extension="dll"/>
 </Types>)");
     }
-    Outcome add(std::string_view path) {
+    Outcome add(const PackagePath& path) {
         ContentTypes types(*document, counter());
         return outcome([&] { return types.add(path); });
     }
@@ -194,10 +194,12 @@ class ContentTypesTest : public PartTest {
 
 TEST(ContentTypesNames, ExtensionPartNameAndExtensionInUse) {
     // A dot in a folder is no extension.
-    EXPECT_EQ(each(extensionOf, {R"(Root\VFS\App\Tool.EXE)", R"(Root\VFS\App.old\README)",
-                                 R"(Root\VFS\App\archive.tar.gz)", R"(Root\VFS\App\name.)", "LICENSE"}),
+    EXPECT_EQ(each([](const std::string& p) { return extensionOf(PackagePath::asWritten(p)); },
+                   {R"(Root\VFS\App\Tool.EXE)", R"(Root\VFS\App.old\README)",
+                    R"(Root\VFS\App\archive.tar.gz)", R"(Root\VFS\App\name.)", "LICENSE"}),
               "EXE||gz||");
-    EXPECT_EQ(each(partNameOf, {R"(Root\VFS\My App\READ ME)", R"(\Root\x)"}),
+    EXPECT_EQ(each([](const std::string& p) { return partNameOf(PackagePath::asWritten(p)); },
+                   {R"(Root\VFS\My App\READ ME)", R"(\Root\x)"}),
               "/Root/VFS/My%20App/READ%20ME|/Root/x");
     FileTable files;
     files.insert(R"(Root\VFS\App\a.EXE)", "/x");
