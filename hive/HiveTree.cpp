@@ -1,4 +1,5 @@
 #include "hive/HiveTree.h"
+#include "os/SourceDateEpoch.h"
 
 #include "core/SystemError.h"
 #include "hive/HiveName.h"
@@ -189,6 +190,9 @@ std::vector<uint8_t> HiveTree::defaultSecurityDescriptor() {
 uint64_t HiveTree::now() {
     using namespace std::chrono;
     constexpr uint64_t UnixEpochAsFileTime = 116444736000000000ull;
+    // Key times and the hive's own follow SOURCE_DATE_EPOCH like the archive's dates.
+    if (std::optional<int64_t> seconds = sourceDateEpoch())
+        return UnixEpochAsFileTime + static_cast<uint64_t>(*seconds) * 10000000ull;
     auto since = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
     return UnixEpochAsFileTime + static_cast<uint64_t>(since / 100);
 }

@@ -1,4 +1,5 @@
 #include "package/AppV5Package.h"
+#include "os/SourceDateEpoch.h"
 
 #include "archive/ZipReader.h"
 #include "core/ConsoleWriter.h"
@@ -40,19 +41,12 @@ int lockWaitSeconds() {
     return 300;
 }
 
-// The time of every changed entry when SOURCE_DATE_EPOCH asks for reproducible output; a value
-// that is not a plain number of seconds is ignored.
-std::optional<DosDateTime> sourceDateEpoch() {
-    const char* text = std::getenv("SOURCE_DATE_EPOCH");
-    if (!text || !*text)
+// The time of every changed entry when SOURCE_DATE_EPOCH asks for reproducible output.
+std::optional<DosDateTime> sourceDateEpochTime() {
+    std::optional<int64_t> seconds = sourceDateEpoch();
+    if (!seconds)
         return std::nullopt;
-    long long seconds = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9' || seconds > (1LL << 40))
-            return std::nullopt;
-        seconds = seconds * 10 + (*p - '0');
-    }
-    return dosDateTimeOf(static_cast<std::time_t>(seconds));
+    return dosDateTimeOf(static_cast<std::time_t>(*seconds));
 }
 
 } // namespace
@@ -227,7 +221,7 @@ void AppV5Package::saveRegistry() {
 void AppV5Package::writeNewArchive(const std::string& archivePath) {
     PackageArchiveWriter::Options options;
     options.original = original_.get();
-    options.changedTime = sourceDateEpoch();
+    options.changedTime = sourceDateEpochTime();
     options.blockMapPath = hostpath::joinPath(workspaceFolder(), BlockMapPart);
     // A part loaded for editing is written back, so it counts as changed.
     for (const auto& [part, when] : knownPartTimes_)

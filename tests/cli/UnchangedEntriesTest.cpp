@@ -91,6 +91,15 @@ TEST_F(UnchangedEntries, AreCopiedAsTheyWereWithTheirDatesAndTheSameEditGivesThe
     // 1700000000 is 2023-11-14 22:13:20 UTC.
     for (const char* changed : {"Root/VFS/added.txt", "FilesystemMetadata.xml", "AppxBlockMap.xml"})
         EXPECT_HAS(datesAfter, std::string(changed) + " 2023-11-14 22:13:20\n");
+
+    // The hive's own times (its header, a changed key) follow SOURCE_DATE_EPOCH too.
+    for (const std::string& package : {a, b}) {
+        ::sleep(1);
+        succeeded({"/Update", package, "Set-RegistryValue", "REGISTRY\\MACHINE\\SOFTWARE\\Same", "-valuename", "V",
+                   "-type", "sz", "-value", "v"},
+                  options);
+    }
+    EXPECT_EQ(readFile(a), readFile(b)) << "the same registry edit gives the same bytes";
 }
 
 TEST_F(UnchangedEntries, AFlippedByteIsRefusedNamingTheEntryAndThePackageStaysAsItWas) {
