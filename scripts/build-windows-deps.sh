@@ -190,7 +190,12 @@ for dll in $dlls; do
 done
 wine=$(command -v wine64 || command -v wine || true)
 if [ -n "$wine" ]; then
-    WINEDEBUG=-all WINEPREFIX=$work/wine "$wine" "$exe"
+    # A Wine prefix of its own (some 700 MB), set up quietly and removed afterwards.
+    wineprefix=$(mktemp -d "${TMPDIR:-/tmp}/quendle-wine.XXXXXX")
+    trap 'rm -rf "$wineprefix"' EXIT
+    export WINEPREFIX=$wineprefix WINEDEBUG=-all
+    "$wine" wineboot --init >/dev/null 2>&1 || true
+    "$wine" "$exe"
 else
     echo "no wine: linked, not run"
 fi
