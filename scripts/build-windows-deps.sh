@@ -23,7 +23,7 @@ log() { printf '== %s\n' "$*"; }
 # --- apt: tools, MinGW packages and a deb-src entry for this release --------------------------
 packages=(
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-    libz-mingw-w64-dev googletest nasm cmake make dpkg-dev file ca-certificates
+    libz-mingw-w64-dev googletest nasm cmake make dpkg-dev file
 )
 . /etc/os-release
 release=${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}
@@ -79,7 +79,10 @@ fetch() {
     rm -rf "$dir" "$work/$1-dl" && mkdir -p "$work/$1-dl"
     (cd "$work/$1-dl" && apt-get -qq source --download-only "$pkg=$version" 2>&1 |
         grep -v "unsandboxed as root" >&2 || true)
-    dpkg-source -q -x "$work/$1-dl/$1_$version.dsc" "$dir" >&2
+    # apt has checked the files against the signed index; gpgv's complaint about the .dsc
+    # signature (no debian-keyring here) goes to the log.
+    dpkg-source -x "$work/$1-dl/$1_$version.dsc" "$dir" >"$work/$1-unpack.log" 2>&1 ||
+        { cat "$work/$1-unpack.log" >&2; return 1; }
     echo "$dir"
 }
 
