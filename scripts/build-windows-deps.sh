@@ -18,7 +18,7 @@ triplet=x86_64-w64-mingw32
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 started=$SECONDS
-log() { printf '== %s\n' "$*"; }
+log() { printf "== [%3d s] %s\n" $((SECONDS - started)) "$*"; }
 
 # --- apt: tools, MinGW packages and a deb-src entry for this release --------------------------
 packages=(
@@ -72,16 +72,19 @@ source_version() {
 up_to_date() { [ "$(cat "$stamps/$1.stamp" 2>/dev/null)" = "$2" ]; }
 stamp() { printf '%s\n' "$2" >"$stamps/$1.stamp"; }
 
-# fetch SOURCE VERSION: downloads the source package and unpacks it with Debian's patches into a
-# fresh folder; prints that folder.
+# fetch SOURCE VERSION: downloads the source package (once) and unpacks it with Debian's patches
+# into a fresh folder; prints that folder.
 fetch() {
-    local pkg=$1 version=$2 dir=$work/$1-src
-    rm -rf "$dir" "$work/$1-dl" && mkdir -p "$work/$1-dl"
-    (cd "$work/$1-dl" && apt-get -qq source --download-only "$pkg=$version" 2>&1 |
-        grep -v "unsandboxed as root" >&2 || true)
+    local pkg=$1 version=$2 dir=$work/$1-src dl=$work/$1-dl
+    rm -rf "$dir"
+    if [ ! -f "$dl/$1_$version.dsc" ]; then
+        rm -rf "$dl" && mkdir -p "$dl"
+        (cd "$dl" && apt-get -qq source --download-only "$pkg=$version" 2>&1 |
+            grep -v "unsandboxed as root" >&2 || true)
+    fi
     # apt has checked the files against the signed index; gpgv's complaint about the .dsc
     # signature (no debian-keyring here) goes to the log.
-    dpkg-source -x "$work/$1-dl/$1_$version.dsc" "$dir" >"$work/$1-unpack.log" 2>&1 ||
+    dpkg-source -x "$dl/$1_$version.dsc" "$dir" >"$work/$1-unpack.log" 2>&1 ||
         { cat "$work/$1-unpack.log" >&2; return 1; }
     echo "$dir"
 }
