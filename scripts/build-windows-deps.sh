@@ -19,6 +19,7 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 started=$SECONDS
 log() { printf "== [%3d s] %s\n" $((SECONDS - started)) "$*"; }
+trap 'echo "build-windows-deps: failed (logs: ${work:-})" >&2' ERR
 
 # --- apt: tools, MinGW packages and a deb-src entry for this release --------------------------
 packages=(
@@ -185,7 +186,12 @@ rm -rf "$check"
 cmake -S "$root/tools/windows-deps-check" -B "$check" "${cmake_common[@]}" >"$work/check-configure.log"
 cmake --build "$check" -j"$jobs" >"$work/check-build.log"
 exe=$check/windows-deps-check.exe
-file "$exe"
+file "$exe" | tee /dev/stderr | grep -q "PE32+ executable (console) x86-64" ||
+    { echo "not a 64-bit Windows program" >&2; exit 1; }
+if $triplet-objdump -p "$exe" | grep -q "^The Export Tables"; then
+    echo "the check exports symbols: a library was built without its *_STATIC definition" >&2
+    exit 1
+fi
 dlls=$($triplet-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | sort -u | tr '\n' ' ')
 echo "imports: $dlls"
 for dll in $dlls; do
