@@ -186,13 +186,16 @@ rm -rf "$check"
 cmake -S "$root/tools/windows-deps-check" -B "$check" "${cmake_common[@]}" >"$work/check-configure.log"
 cmake --build "$check" -j"$jobs" >"$work/check-build.log"
 exe=$check/windows-deps-check.exe
-file "$exe" | tee /dev/stderr | grep -q "PE32+ executable (console) x86-64" ||
-    { echo "not a 64-bit Windows program" >&2; exit 1; }
-if $triplet-objdump -p "$exe" | grep -q "^The Export Tables"; then
+# (Whole outputs in variables: with pipefail, grep -q ending a pipe early fails the pipe.)
+kind=$(file "$exe")
+echo "$kind"
+[[ $kind == *"PE32+ executable (console) x86-64"* ]] || { echo "not a 64-bit Windows program" >&2; exit 1; }
+headers=$($triplet-objdump -p "$exe")
+if grep -q "^The Export Tables" <<<"$headers"; then
     echo "the check exports symbols: a library was built without its *_STATIC definition" >&2
     exit 1
 fi
-dlls=$($triplet-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | sort -u | tr '\n' ' ')
+dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | sort -u | tr '\n' ' ')
 echo "imports: $dlls"
 for dll in $dlls; do
     case ${dll,,} in
