@@ -26,6 +26,7 @@ packages=(
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     libz-mingw-w64-dev googletest nasm cmake make dpkg-dev file
 )
+# shellcheck source=/dev/null
 . /etc/os-release
 release=${VERSION_CODENAME:?no VERSION_CODENAME in /etc/os-release}
 src_list=/etc/apt/sources.list.d/quendle-src.list
@@ -80,8 +81,11 @@ fetch() {
     rm -rf "$dir"
     if [ ! -f "$dl/$1_$version.dsc" ]; then
         rm -rf "$dl" && mkdir -p "$dl"
-        (cd "$dl" && apt-get -qq source --download-only "$pkg=$version" 2>&1 |
-            grep -v "unsandboxed as root" >&2 || true)
+        local out
+        if ! out=$(cd "$dl" && apt-get -qq source --download-only "$pkg=$version" 2>&1); then
+            echo "$out" >&2
+            return 1
+        fi
     fi
     # apt has checked the files against the signed index; gpgv's complaint about the .dsc
     # signature (no debian-keyring here) goes to the log.
@@ -149,7 +153,7 @@ fi
 # Its own makefile knows MinGW. nasm rather than the makefile's default yasm: yasm 1.3 cannot
 # assemble the AVX-512 code paths. Only the units Quendle calls (inflate/deflate and CRC).
 isal_units="igzip crc"
-isal_make=(arch=mingw AS=nasm CC=$triplet-gcc-posix AR=$triplet-ar "units=$isal_units")
+isal_make=(arch=mingw AS=nasm "CC=$triplet-gcc-posix" "AR=$triplet-ar" "units=$isal_units")
 version=$(source_version libisal)
 isal_stamp="libisal $version ${isal_make[*]}"
 if up_to_date libisal "$isal_stamp"; then
@@ -157,12 +161,15 @@ if up_to_date libisal "$isal_stamp"; then
 else
     log "ISA-L $version"
     src=$(fetch libisal "$version")
-    make -C "$src" -f Makefile.unx -j"$jobs" "${isal_make[@]}" lib isa-l.h >"$work/libisal-build.log" 2>&1
-    headers=$(printf 'print-headers: ; @echo $(sort $(extern_hdrs)) include/types.h\n' |
-        make -s -C "$src" -f Makefile.unx -f - "${isal_make[@]}" print-headers 2>/dev/null)
+    make -C "$src" -f Makefile.unx -j"$jobs" "${isal_make[@]}" lib isa-l.h \
+        >"$work/libisal-build.log" 2>&1
+    # shellcheck disable=SC2016 # make expands these
+    rule='print-headers: ; @echo $(sort $(extern_hdrs)) include/types.h'
+    read -ra isal_headers <<<"$(echo "$rule" |
+        make -s -C "$src" -f Makefile.unx -f - "${isal_make[@]}" print-headers 2>/dev/null)"
     mkdir -p "$prefix/include/isa-l" "$prefix/lib"
     install -m 644 "$src/bin/isa-l.a" "$prefix/lib/libisal.a"
-    (cd "$src" && install -m 644 $headers "$prefix/include/isa-l/")
+    (cd "$src" && install -m 644 "${isal_headers[@]}" "$prefix/include/isa-l/")
     install -m 644 "$src/isa-l.h" "$prefix/include/"
     stamp libisal "$isal_stamp"
 fi
@@ -183,13 +190,17 @@ fi
 log "check: tools/windows-deps-check"
 check=$work/check-build
 rm -rf "$check"
-cmake -S "$root/tools/windows-deps-check" -B "$check" "${cmake_common[@]}" >"$work/check-configure.log"
+cmake -S "$root/tools/windows-deps-check" -B "$check" "${cmake_common[@]}" \
+    >"$work/check-configure.log"
 cmake --build "$check" -j"$jobs" >"$work/check-build.log"
 exe=$check/windows-deps-check.exe
 # (Whole outputs in variables: with pipefail, grep -q ending a pipe early fails the pipe.)
 kind=$(file "$exe")
 echo "$kind"
-[[ $kind == *"PE32+ executable (console) x86-64"* ]] || { echo "not a 64-bit Windows program" >&2; exit 1; }
+if [[ $kind != *"PE32+ executable (console) x86-64"* ]]; then
+    echo "not a 64-bit Windows program" >&2
+    exit 1
+fi
 headers=$($triplet-objdump -p "$exe")
 if grep -q "^The Export Tables" <<<"$headers"; then
     echo "the check exports symbols: a library was built without its *_STATIC definition" >&2
