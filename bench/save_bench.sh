@@ -135,13 +135,13 @@ run3 "zip -1 of that file alone" bash -c 'rm -f "$work/one.zip"; zip -1 -q "$wor
 # The same package as the format's original writer lays it out (empty files without payload):
 # its entries split at their block sizes, so the save must still copy them.
 python3 tests/cli/foreign_layouts.py "$work/base.appv" "$pkg" original
-run3 "quendle one-edit save, original writer's layout" bash -c 'n=$(date +%s%N); edit'
+run3 "quendle one-edit save, original writer layout" bash -c 'n=$(date +%s%N); edit'
 
 ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
 echo
 echo "ratios: one-edit save $(ratio "${T[unzip -q + zip -1 -r -q of the package]}" "${T[quendle one-edit save]}")x faster than unzip+zip," \
     "$(ratio "${T[quendle one-edit save]}" "${T[cp of the package]}")x the time of cp;" \
-    "original writer's layout $(ratio "${T[unzip -q + zip -1 -r -q of the package]}" "${T[quendle one-edit save, original writer's layout]}")x;" \
+    "original writer layout $(ratio "${T[unzip -q + zip -1 -r -q of the package]}" "${T[quendle one-edit save, original writer layout]}")x faster than unzip+zip;" \
     "progress on a terminal $(ratio "${T[quendle one-edit save, progress on a terminal]}" "${T[quendle one-edit save, -quiet]}")x the time of -quiet;" \
     "512 MiB add $(ratio "${T[zip -1 of that file alone]}" "${T[quendle adding a 512 MiB compressible file]}")x faster than zip -1;" \
     "peak RSS $(( ${R[quendle one-edit save]} >> 10 ))/$(( ${R[quendle adding a 512 MiB compressible file]} >> 10 )) MiB;" \
