@@ -12,7 +12,6 @@ Nothing here shares code with Quendle: zlib, hashlib and struct only.
 import base64
 import hashlib
 import os
-import re
 import shutil
 import struct
 import subprocess
@@ -21,6 +20,7 @@ import tempfile
 import zipfile
 import zlib
 from urllib.parse import unquote
+from xml.sax.saxutils import quoteattr
 
 CHUNK = 65536
 UNMAPPED = ("AppxBlockMap.xml", "[Content_Types].xml")
@@ -87,12 +87,10 @@ def payload(data, o):
 
 def stored_name(name, o):
     """The bytes stored for an entry name (given percent-escaped, as IN holds it) and its flags."""
-    text = unquote(name) if o["names"] != "percent" else name
     if o["names"] == "percent":
         return name.encode("ascii"), 0
     # Only "%" needs its escape: the rest is plain UTF-8, spaces and brackets included.
-    text = text.replace("%", "%25")
-    return text.encode("utf-8"), 0x800 if o["names"] == "utf8" else 0
+    return unquote(name).replace("%", "%25").encode("utf-8"), 0x800 if o["names"] == "utf8" else 0
 
 
 def extra_fields(name_bytes, real_name, o, local, sizes):
@@ -115,7 +113,7 @@ def block_map(files):
     lines = ['<?xml version="1.0" encoding="UTF-8" standalone="no"?>',
              f'<BlockMap xmlns="{NS}" HashMethod="http://www.w3.org/2001/04/xmlenc#sha256">']
     for name, size, lfh, blocks in files:
-        lines.append(f'<File Name="{escape(name)}" Size="{size}" LfhSize="{lfh}">')
+        lines.append(f'<File Name={quoteattr(name)} Size="{size}" LfhSize="{lfh}">')
         for digest, length in blocks:
             sized = f' Size="{length}"' if length else ""
             lines.append(f'<Block Hash="{digest}"{sized}/>')
@@ -124,22 +122,13 @@ def block_map(files):
     return "\r\n".join(lines).encode("utf-8")
 
 
-def escape(text):
-    return text.replace("&", "&amp;").replace('"', "&quot;").replace("<", "&lt;").replace(">", "&gt;")
-
-
 def hashes(data):
     return [base64.b64encode(hashlib.sha256(data[at:at + CHUNK]).digest()).decode()
             for at in range(0, len(data), CHUNK)]
 
 
-def write(z, out_path, o):
+def write(z, body, o):
     """Every entry of the open package `z`, in its order, one at a time (packages may be large)."""
-    with open(out_path, "wb") as f:
-        write_to(z, f, o)
-
-
-def write_to(z, body, o):
     directory, mapped = bytearray(), []
     for info in z.infolist():
         name, data, when = info.filename, z.read(info), dos(info.date_time)
@@ -241,7 +230,8 @@ def main():
     if isinstance(chosen, str):
         repack(source, out_path, chosen)
     else:
-        write(zipfile.ZipFile(source), out_path, {**ORIGINAL, **chosen})
+        with open(out_path, "wb") as body:
+            write(zipfile.ZipFile(source), body, {**ORIGINAL, **chosen})
 
 
 def dos(t):
