@@ -213,8 +213,6 @@ void DynamicConfiguration::writeUserConfig(const std::string& path) const {
 
 void DynamicConfiguration::exportConfigCommand(const std::string& packagePath, const std::string& folder,
                                                bool force) {
-    if (!hostpath::fileExists(packagePath))
-        throw Exception(Msg::FileNotFound, packagePath);
     PackageInfo info = PackageInfo::read(packagePath, false);
     if (!info.manifest.present)
         throw Exception(formatStringId(Msg::PartMissing, {ManifestPart}));

@@ -1,8 +1,5 @@
 #include "package/ManifestSummary.h"
 
-#include "archive/ZipCentralDirectory.h"
-#include "archive/ZipEntryReader.h"
-#include "core/Exception.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 #include "xml/MsXmlDomDocument.h"
@@ -13,8 +10,6 @@
 namespace quendle {
 
 namespace {
-
-constexpr uint64_t MaxPartBytes = 512ull << 20;
 
 // The newest year among the App-V manifest namespaces declared anywhere in the document.
 void newestManifestYear(const XmlElementView& element, std::string& year) {
@@ -148,21 +143,6 @@ std::vector<const ManifestSummary::Extension*> ManifestSummary::ofCategory(std::
         if (equalsIgnoreCaseAscii(e.category, category))
             out.push_back(&e);
     return out;
-}
-
-std::unique_ptr<MsXmlDomDocument> ManifestSummary::loadPart(const ZipCentralDirectory& archive,
-                                                            std::string_view part) {
-    for (const ZipDirectoryEntry& e : archive.entries()) {
-        if (!equalsIgnoreCaseAscii(e.name, part))
-            continue;
-        std::string bytes, why;
-        if (!ZipEntryReader::readAll(archive, e, MaxPartBytes, bytes, why))
-            throw Exception(formatStringId(Msg::PartUnreadable, {part, why}));
-        auto document = std::make_unique<MsXmlDomDocument>(std::string(part));
-        document->LoadXml(bytes);
-        return document;
-    }
-    return nullptr;
 }
 
 } // namespace quendle

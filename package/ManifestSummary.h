@@ -47,11 +47,6 @@ struct ManifestSummary {
     std::vector<CategoryCount> categories() const;
     // The extensions of one category (compared ignoring case), in document order.
     std::vector<const Extension*> ofCategory(std::string_view category) const;
-
-    // One part of the archive as a document, or nullptr when the package has no such part.
-    // A part that cannot be read or parsed raises its error.
-    static std::unique_ptr<MsXmlDomDocument> loadPart(const ZipCentralDirectory& archive,
-                                                      std::string_view part);
 };
 
 } // namespace quendle

@@ -2,12 +2,10 @@
 #include "util/strings/JsonText.h"
 
 #include "archive/ZipCentralDirectory.h"
-#include "archive/ZipEntryReader.h"
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "hive/HiveTree.h"
-#include "hive/OfflineRegHive.h"
-#include "os/FileSystem.h"
+#include "package/ArchivedParts.h"
 #include "package/KnownParts.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
@@ -59,7 +57,6 @@ enum MoreLabel : uint32_t {
     LabelTotal,
 };
 
-constexpr uint64_t MaxHiveBytes = 2ull << 30;
 // The text output names this many extensions of a category; -json lists them all.
 constexpr size_t NamesShown = 10;
 
@@ -171,8 +168,7 @@ PackageInfo PackageInfo::read(const std::string& packagePath, bool withRegistry)
     PackageInfo info;
     info.packagePath = packagePath;
     ZipCentralDirectory archive;
-    if (!archive.read(packagePath, [](const VerifyProblem&) {}) || archive.entries().empty())
-        throw Exception(Msg::PackageOpenFailed, packagePath);
+    ArchivedParts::open(archive, packagePath);
     info.packageSize = archive.fileSize();
     const ZipDirectoryEntry* hive = nullptr;
     for (const ZipDirectoryEntry& e : archive.entries()) {
@@ -192,23 +188,17 @@ PackageInfo PackageInfo::read(const std::string& packagePath, bool withRegistry)
         }
         info.entries.push_back({e.name, e.stored.name, e.stored.size, e.stored.compressedSize, kind});
     }
-    if (auto manifest = ManifestSummary::loadPart(archive, ManifestPart))
+    if (auto manifest = ArchivedParts::document(archive, ManifestPart))
         info.manifest = ManifestSummary::of(XmlElementView::rootOf(*manifest->GetDocumentElement()));
-    if (auto history = ManifestSummary::loadPart(archive, PackageHistoryPart)) {
+    if (auto history = ArchivedParts::document(archive, PackageHistoryPart)) {
         for (const XmlElementView& item :
              XmlElementView::rootOf(*history->GetDocumentElement()).children("PackageHistoryItem"))
             info.history.push_back({item.attribute("Time"), item.attribute("PackageVersion"),
                                     item.attribute("SequencerVersion"), item.attribute("PackagingEngine"),
                                     item.attribute("SequencerUser"), item.attribute("SequencingStation")});
     }
-    if (hive && withRegistry) {
-        std::string bytes, why;
-        if (!ZipEntryReader::readAll(archive, *hive, MaxHiveBytes, bytes, why))
-            throw Exception(formatStringId(Msg::PartUnreadable, {RegistryPart, why}));
-        auto tree = OfflineRegHive::ReadImage(
-            std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
-        info.registry = registryRoots(*tree);
-    }
+    if (hive && withRegistry)
+        info.registry = registryRoots(*ArchivedParts::hive(archive, *hive));
     return info;
 }
 
@@ -362,8 +352,6 @@ std::string PackageInfo::json(bool withFiles) const {
 }
 
 void PackageInfo::infoCommand(const std::string& packagePath, bool asJson, bool withFiles) {
-    if (!hostpath::fileExists(packagePath))
-        throw Exception(Msg::FileNotFound, packagePath);
     PackageInfo info = read(packagePath);
     if (ConsoleWriter* console = ConsoleWriter::installed())
         console->write(asJson ? info.json(withFiles) : info.text(withFiles));

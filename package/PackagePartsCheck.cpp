@@ -5,6 +5,7 @@
 #include "archive/ZipEntryReader.h"
 #include "core/Exception.h"
 #include "hive/OfflineRegHive.h"
+#include "package/ArchivedParts.h"
 #include "package/KnownParts.h"
 #include "package/ManifestValidator.h"
 #include "package/ShortNameGenerator.h"
@@ -25,8 +26,8 @@ namespace quendle {
 
 namespace {
 
-constexpr uint64_t MaxXmlPartBytes = 512ull << 20;
-constexpr uint64_t MaxHiveBytes = 2ull << 30;
+constexpr uint64_t MaxXmlPartBytes = ArchivedParts::MaxXmlPartBytes;
+constexpr uint64_t MaxHiveBytes = ArchivedParts::MaxHiveBytes;
 
 // Part names compare decoded and without letter case: tools differ in what they escape.
 std::string partKey(std::string_view partName) {

@@ -1,10 +1,9 @@
 #include "package/PackageSnapshot.h"
+#include "package/ArchivedParts.h"
 
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
 #include "core/Exception.h"
-#include "hive/OfflineRegHive.h"
-#include "os/FileSystem.h"
 #include "package/KnownParts.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
@@ -15,22 +14,11 @@ namespace quendle {
 
 namespace {
 
-constexpr uint64_t MaxPartBytes = 512ull << 20;
-constexpr uint64_t MaxHiveBytes = 2ull << 30;
-
-std::string partBytes(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
-                      std::string_view part, uint64_t limit) {
-    std::string bytes, why;
-    if (!ZipEntryReader::readAll(archive, entry, limit, bytes, why))
-        throw Exception(formatStringId(Msg::PartUnreadable, {part, why}));
-    return bytes;
-}
-
 // The hashes of the block map join the files they describe. A map that cannot be read leaves
 // the files unmapped: they are then compared by size and CRC alone.
 void readBlockHashes(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
                      std::map<std::string, PackageSnapshot::File>& files) {
-    if (entry.stored.size > MaxPartBytes)
+    if (entry.stored.size > ArchivedParts::MaxXmlPartBytes)
         return;
     BlockMapStream stream([&](BlockMapFile&& mapped) {
         auto found = files.find(foldCase(mapped.name));
@@ -56,11 +44,8 @@ void readBlockHashes(const ZipCentralDirectory& archive, const ZipDirectoryEntry
 } // namespace
 
 PackageSnapshot PackageSnapshot::read(const std::string& packagePath) {
-    if (!hostpath::fileExists(packagePath))
-        throw Exception(Msg::FileNotFound, packagePath);
     ZipCentralDirectory archive;
-    if (!archive.read(packagePath, [](const VerifyProblem&) {}) || archive.entries().empty())
-        throw Exception(Msg::PackageOpenFailed, packagePath);
+    ArchivedParts::open(archive, packagePath);
     PackageSnapshot snapshot;
     snapshot.packagePath = packagePath;
     const ZipDirectoryEntry* blockMap = nullptr;
@@ -69,12 +54,10 @@ PackageSnapshot PackageSnapshot::read(const std::string& packagePath) {
         if (part == BlockMapPart) {
             blockMap = &e;
         } else if (part == RegistryPart) {
-            std::string bytes = partBytes(archive, e, part, MaxHiveBytes);
-            snapshot.registry = OfflineRegHive::ReadImage(
-                std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+            snapshot.registry = ArchivedParts::hive(archive, e);
         } else if (!part.empty()) {
             auto document = std::make_unique<MsXmlDomDocument>(std::string(part));
-            document->LoadXml(partBytes(archive, e, part, MaxPartBytes));
+            document->LoadXml(ArchivedParts::bytes(archive, e));
             snapshot.parts[std::string(part)] = std::move(document);
         } else {
             snapshot.files[foldCase(e.name)] = File{e.name, e.stored.size, e.stored.crc, {}, false};
