@@ -11,38 +11,14 @@
 # QUENDLE_BENCH_SCALE=16 divides every size by 16, for a quick try of the script itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=$(realpath "${1:-build}")
-work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/quendle-diff-bench-XXXXXX")}
-mkdir -p "$work"
-work=$(realpath "$work")
-div=${QUENDLE_BENCH_SCALE:-1}
-trap 'rm -rf "$work"' EXIT
-for tool in "$build/quendle" "$build/make_demo_package" cmp python3; do
-    [ -x "$tool" ] || command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
-done
+. bench/bench_lib.sh
+bench_setup diff "${1:-}" "${2:-}" cmp python3
 
 echo "Generating the package content in $work ..."
 src=$work/source
 cp -r demo "$src"
 root="$src/Root/VFS/ProgramFilesX86/Demo Notes/data"
-mkdir -p "$root/small"
-set +o pipefail # head closes its pipe early on purpose
-find /usr/include -type f -name '*.h' -print0 | xargs -0 cat 2>/dev/null | head -c $((32 << 20)) > "$work/seed.txt"
-for i in $(seq 1 12); do cat "$work/seed.txt"; done | head -c $(((256 << 20) / div)) > "$root/text.txt"
-find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +1M -print0 |
-    xargs -0 cat 2>/dev/null | head -c $(((128 << 20) / div)) > "$root/binary.bin"
-head -c $(((904 << 20) / div)) /dev/urandom > "$root/random.bin"
-set -o pipefail
-python3 - "$work/seed.txt" "$root/small" "$div" <<'PY'
-import os, random, sys
-seed = open(sys.argv[1], "rb").read()
-random.seed(1)
-for i in range(2000 // int(sys.argv[3])):
-    n = random.randint(4096, 48 * 1024)
-    at = random.randint(0, len(seed) - n)
-    with open(os.path.join(sys.argv[2], "f%04d.txt" % i), "wb") as f:
-        f.write(seed[at:at + n])
-PY
+bench_content "$root" 256 128 904 2000
 rm -f "$work/seed.txt"
 old=$work/old.appv new=$work/new.appv copy=$work/copy.appv
 "$build/make_demo_package" "$src" "$old" > /dev/null
@@ -51,7 +27,7 @@ cp "$old" "$copy"
 cp "$old" "$new"
 echo "one changed line" > "$work/changed.txt"
 NO_COLOR=1 "$build/quendle" /Update "$new" Update-File \
-    'Root\VFS\ProgramFilesX86\Demo Notes\data\small\f0100.txt' "$work/changed.txt" > /dev/null
+    'Root\VFS\ProgramFilesX86\Demo Notes\data\small\d20\f0100.txt' "$work/changed.txt" > /dev/null
 echo "packages: $(( $(stat -c %s "$old") >> 20 )) MiB and $(( $(stat -c %s "$new") >> 20 )) MiB," \
     "$(python3 -c 'import sys, zipfile; print(len(zipfile.ZipFile(sys.argv[1]).namelist()))' "$old") entries"
 cat "$old" "$new" "$copy" > /dev/null # warm the page cache alike for every contender

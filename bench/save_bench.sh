@@ -17,41 +17,17 @@
 # QUENDLE_BENCH_SCALE=16 divides every size by 16, for a quick try of the script itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build=$(realpath "${1:-build}")
-work=${2:-$(mktemp -d "${TMPDIR:-/tmp}/quendle-save-bench-XXXXXX")}
-mkdir -p "$work"
-work=$(realpath "$work")
-div=${QUENDLE_BENCH_SCALE:-1}
-trap 'rm -rf "$work"' EXIT
-for tool in "$build/quendle" "$build/make_demo_package" /usr/bin/time unzip zip python3 script; do
-    [ -x "$tool" ] || command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
-done
+. bench/bench_lib.sh
+bench_setup save "${1:-}" "${2:-}" /usr/bin/time unzip zip python3 script
 
 echo "Generating the package content in $work ..."
 src=$work/source
 cp -r demo "$src"
 root="$src/Root/VFS/ProgramFilesX86/Demo Notes/data"
-mkdir -p "$root/text" "$root/binary" "$root/random" "$root/small"
-set +o pipefail # head closes its pipe early on purpose
-find /usr/include -type f -name '*.h' -print0 | xargs -0 cat 2>/dev/null | head -c $((32 << 20)) > "$work/seed.txt"
-for i in $(seq 1 12); do cat "$work/seed.txt"; done | head -c $(((384 << 20) / div)) > "$root/text/big.txt"
-find /usr/lib/x86_64-linux-gnu -maxdepth 1 -name '*.so*' -type f -size +1M -print0 |
-    xargs -0 cat 2>/dev/null | head -c $(((256 << 20) / div)) > "$root/binary/big.bin"
-head -c $(((256 << 20) / div)) /dev/urandom > "$root/random/big.bin"
+bench_content "$root" 384 256 256 4000
+set +o pipefail
 for i in $(seq 1 16); do cat "$work/seed.txt"; done | head -c $(((512 << 20) / div)) > "$work/compressible.txt"
 set -o pipefail
-python3 - "$work/seed.txt" "$root/small" "$div" <<'PY'
-import os, random, sys
-seed = open(sys.argv[1], "rb").read()
-random.seed(1)
-for i in range(4000 // int(sys.argv[3])):
-    d = os.path.join(sys.argv[2], "d%02d" % (i % 40))
-    os.makedirs(d, exist_ok=True)
-    n = random.randint(4096, 48 * 1024)
-    at = random.randint(0, len(seed) - n)
-    with open(os.path.join(d, "f%04d.txt" % i), "wb") as f:
-        f.write(seed[at:at + n])
-PY
 rm -f "$work/seed.txt"
 # Empty files, which the format's original writer stores with no payload at all.
 for i in $(seq 1 $((400 / div))); do : > "$root/small/$(printf d%02d $((i % 40)))/empty$i.cfg"; done
