@@ -106,7 +106,9 @@ CheckedCopy::~CheckedCopy() {
 }
 
 bool CheckedCopy::canCopy(const ArchivedEntry& entry) {
-    if (!entry.mapped || entry.method != MethodDeflated || entry.blocks.size() != entry.blockCount())
+    // An empty file is written afresh as the two-byte empty stream, whatever valid empty stream
+    // (or none at all) the old archive had: every reader takes that one.
+    if (entry.size == 0 || !entry.mapped || entry.method != MethodDeflated || entry.blocks.size() != entry.blockCount())
         return false;
     uint64_t sum = 0;
     for (const ArchivedEntry::OldBlock& block : entry.blocks) {

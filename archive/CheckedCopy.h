@@ -26,7 +26,8 @@ class CheckedCopy {
         uint32_t compressedSize;
     };
 
-    // Whether the old block map describes the entry so that its blocks can be copied at all.
+    // Whether the old block map describes the entry so that its blocks can be copied at all
+    // (never an empty entry: it is written afresh).
     static bool canCopy(const ArchivedEntry& entry);
 
     explicit CheckedCopy(WorkerPool& pool);

@@ -50,9 +50,9 @@ CheckedCopy& ZipWriter::copier() {
 }
 
 void ZipWriter::planArchivedEntries(std::vector<const ArchivedEntry*> order) {
-    // Empty entries are written afresh, never copied: in the plan they would only cut the
-    // windows of small entries checked ahead.
-    std::erase_if(order, [](const ArchivedEntry* entry) { return entry->size == 0; });
+    // Only entries that can be copied: the others would only cut the windows of small entries
+    // checked ahead.
+    std::erase_if(order, [](const ArchivedEntry* entry) { return !CheckedCopy::canCopy(*entry); });
     copier().plan(std::move(order));
 }
 
@@ -191,14 +191,12 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
             raw->forgetBehind();
         return raw;
     };
-    // An empty file is written afresh as the two-byte empty stream, whatever valid empty stream
-    // (or none at all) the old archive had: every reader takes that one.
-    const bool copyable = entry.size > 0;
+    const bool copyable = CheckedCopy::canCopy(entry);
     if (const uint8_t* payload = copyable ? copy.checkedAhead(entry, openRaw) : nullptr) {
         if (!archive_.append(payload, static_cast<size_t>(entry.compressedSize)))
             return failWriting();
         copied();
-    } else if (copyable && CheckedCopy::canCopy(entry)) {
+    } else if (copyable) {
         std::unique_ptr<ZipReader::EntryStream> raw = openRaw(entry);
         if (!raw)
             return damaged(reader.errorText());
