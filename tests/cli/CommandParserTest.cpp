@@ -28,17 +28,14 @@ TEST(CommandParser, ValuesComeInDeclarationOrderWithDefaultsForAbsentParameters)
     c.executeCommand("Pick", {"-right", "r"});
     c.executeCommand("uPdAtE", {"p", "Help"});
     // Values are passed on as typed; command names ignore ASCII case.
-    std::vector<std::pair<std::string, CommandValues>> calls;
-    for (const auto& call : c.calls)
-        calls.emplace_back(call.command, call.values);
-    EXPECT_EQ(calls, (std::vector<std::pair<std::string, CommandValues>>{
-                         {"Set-NodeText", {"appxmanifest.XML", "//a", ""}},
-                         {"Set-RegistryValue", {"REGISTRY\\MACHINE\\x", "DWORD", "true", ""}},
-                         {"Set-RegistryValue", {"REGISTRY\\USER\\y", "", "false", "-5"}},
-                         {"Update", {"p.appv", "/Del-File", "Root\\a", "-x"}},
-                         {"Set-NodeText", {"StreamMap.xml", "", ""}},
-                         {"Pick", {"", "r", "false"}},
-                         {"Update", {"p", "Help"}}}));
+    EXPECT_EQ(c.calls, (std::vector<RecordingContainer::Call>{
+                           {"Set-NodeText", {"appxmanifest.XML", "//a", ""}},
+                           {"Set-RegistryValue", {"REGISTRY\\MACHINE\\x", "DWORD", "true", ""}},
+                           {"Set-RegistryValue", {"REGISTRY\\USER\\y", "", "false", "-5"}},
+                           {"Update", {"p.appv", "/Del-File", "Root\\a", "-x"}},
+                           {"Set-NodeText", {"StreamMap.xml", "", ""}},
+                           {"Pick", {"", "r", "false"}},
+                           {"Update", {"p", "Help"}}}));
 }
 
 TEST(CommandParser, EachCommandLineErrorShowsItsMessageAndTheRightUsage) {
