@@ -24,12 +24,11 @@ class ManifestViews : public DemoPackageTest {
         return out;
     }
 
+    // What Python finds wrong in the files; its parse (expat) also proves them well-formed.
     std::string configProblems(const std::string& pkg, const std::string& folder) {
-        std::string name = fs::path(pkg).stem();
-        std::string deployment = folder + "/" + name + "_DeploymentConfig.xml",
-                    user = folder + "/" + name + "_UserConfig.xml";
-        RunResult lint = runProgram({"/usr/bin/xmllint", "--noout", deployment, user});
-        return lint.out + lint.err + scriptProblems("verify_info.py", {"--config", pkg, deployment, user});
+        std::string name = folder + "/" + fs::path(pkg).stem().string();
+        return scriptProblems("verify_info.py",
+                              {"--config", pkg, name + "_DeploymentConfig.xml", name + "_UserConfig.xml"});
     }
 };
 
