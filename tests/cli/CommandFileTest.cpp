@@ -30,8 +30,7 @@ class CommandFileTest : public testing::Test {
     // Runs the file; the values of every executed line, in order.
     Lines runFile(const std::string& bytes, bool noFail = false) {
         RecordingContainer container;
-        CommandFile file(CommandFileMarker, &container);
-        printed([&] { file.run(write(bytes), noFail); });
+        printed([&] { CommandFile(CommandFileMarker, &container).run(write(bytes), noFail); });
         Lines lines;
         for (const auto& call : container.calls)
             lines.push_back(call.values);

@@ -28,17 +28,14 @@ TEST(CommandParser, ValuesComeInDeclarationOrderWithDefaultsForAbsentParameters)
     c.executeCommand("Pick", {"-right", "r"});
     c.executeCommand("uPdAtE", {"p", "Help"});
     // Values are passed on as typed; command names ignore ASCII case.
-    std::vector<std::pair<std::string, CommandValues>> calls;
-    for (const auto& call : c.calls)
-        calls.emplace_back(call.command, call.values);
-    EXPECT_EQ(calls, (std::vector<std::pair<std::string, CommandValues>>{
-                         {"Set-NodeText", {"appxmanifest.XML", "//a", ""}},
-                         {"Set-RegistryValue", {"REGISTRY\\MACHINE\\x", "DWORD", "true", ""}},
-                         {"Set-RegistryValue", {"REGISTRY\\USER\\y", "", "false", "-5"}},
-                         {"Update", {"p.appv", "/Del-File", "Root\\a", "-x"}},
-                         {"Set-NodeText", {"StreamMap.xml", "", ""}},
-                         {"Pick", {"", "r", "false"}},
-                         {"Update", {"p", "Help"}}}));
+    EXPECT_EQ(c.calls, (std::vector<RecordingContainer::Call>{
+                           {"Set-NodeText", {"appxmanifest.XML", "//a", ""}},
+                           {"Set-RegistryValue", {"REGISTRY\\MACHINE\\x", "DWORD", "true", ""}},
+                           {"Set-RegistryValue", {"REGISTRY\\USER\\y", "", "false", "-5"}},
+                           {"Update", {"p.appv", "/Del-File", "Root\\a", "-x"}},
+                           {"Set-NodeText", {"StreamMap.xml", "", ""}},
+                           {"Pick", {"", "r", "false"}},
+                           {"Update", {"p", "Help"}}}));
 }
 
 TEST(CommandParser, EachCommandLineErrorShowsItsMessageAndTheRightUsage) {
@@ -54,11 +51,8 @@ TEST(CommandParser, EachCommandLineErrorShowsItsMessageAndTheRightUsage) {
         {"Add-File", "-x b", "A required argument is missing: <file_package_path>.\n", "Add-File"},
         {"Update", "p.appv", "A required argument is missing: <command>.\n", ""},
         {"Update", "p.appv Del-File ", "", ""}, // the rest never takes an empty argument
-        {"Updte", "", "Command \"Updte\" is unknown. Maybe you should use instead \"Update\"", ""},
         // Within three edits of both Add-File (1) and Del-File (3): the later one in the table wins.
         {"Xdd-File", "", "Command \"Xdd-File\" is unknown. Maybe you should use instead \"Del-File\"", ""},
-        // Nothing near: the word is still named.
-        {"Completely-Else", "", "Command \"Completely-Else\" is unknown.", ""},
         {"", "", "", ""},
         // A huge typed name is rejected without a suggestion search over its whole length, and
         // named by its start.
@@ -68,8 +62,6 @@ TEST(CommandParser, EachCommandLineErrorShowsItsMessageAndTheRightUsage) {
         {node, "StreamMap.xml -xpath -nodetext t", missingXpath, node},
         {node, "StreamMap.xml -nodetext t",
          "A required argument is missing: -xpath <xml_xpath_expression>.\n", node},
-        {"Set-RegistryValue", "K -type REG_SZ", "Invalid \"-type\" parameter value: \"REG_SZ\".",
-         "Set-RegistryValue"},
         // A positional parameter has no name: its placeholder stands in for it.
         {node, "Foo.xml -xpath x", "Invalid \"appv_manifest_file\" parameter value: \"Foo.xml\".", node},
         {node, "StreamMap.xml -xpath a -xpth b",

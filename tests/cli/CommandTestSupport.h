@@ -17,6 +17,7 @@ class RecordingContainer : public CommandContainerImpl {
     struct Call {
         std::string command;
         CommandValues values;
+        bool operator==(const Call&) const = default;
     };
 
     RecordingContainer() {

@@ -164,11 +164,9 @@ TEST_F(DemoPackageTest, DiffReportsExactlyTheOneEditOfEachCommand) {
         EXPECT_EQ(std::count(body.begin(), body.end(), '\n'),
                   std::count(c.expected.begin(), c.expected.end(), '\n') + !c.expected.ends_with('\n'));
         writeFile(dir / "diff.json", quendle({"/Diff", "base.appv", "demo.appv", "-json"}).result.out);
-        size_t lines = 0; // one per difference, below the section titles
-        for (size_t at = 0; (at = body.find("\n  ", at)) != std::string::npos; ++at)
-            ++lines;
+        // One line per difference, below the section titles.
         EXPECT_EQ(pythonRun(Oracle, {dir / "diff.json", dir / "base.appv", package}),
-                  std::to_string(lines) + "\n");
+                  std::to_string(occurrences(body, "\n  ")) + "\n");
     }
     QuendleRun same = quendle({"/Diff", "base.appv", "base.appv"});
     EXPECT_EQ(same.result.exitCode, 0);
