@@ -161,11 +161,10 @@ TEST_F(NewerCommands, VerifyNamesEachPlantedDefect) {
 
 TEST_F(NewerCommands, VerifyReportsInRedOnlyOnATerminal) {
     std::string bad = damaged("hash", {"block-hash", NotesEntry});
-    RunResult colored = runProgram({quendleExe(), "/Verify", bad},
-                                   RunOptions{{{"NO_COLOR", ""}, {"CLICOLOR_FORCE", "1"}}, ""});
+    RunResult colored = cli({"/Verify", bad}, {{"CLICOLOR_FORCE", "1"}});
     EXPECT_HAS(colored.out, "\x1b[91m\"Root");
     EXPECT_HAS(colored.err, "\x1b[91mProblems found in ");
-    const RunResult plain = runProgram({quendleExe(), "/Verify", bad}, RunOptions{{{"NO_COLOR", ""}}, ""});
+    const RunResult plain = cli({"/Verify", bad});
     EXPECT_HAS(plain.err, "Problems found in " + bad + ": ");
     EXPECT_LACKS(plain.out + plain.err, "\x1b[") << "no colours without a terminal";
 }
@@ -300,7 +299,7 @@ TEST_F(NewerCommands, VerifierCatchesAMissingEntryAndAWrongShortName) {
 
 // The file's reading of every value form is the reader's own test; here the edits must reach the
 // hive exactly as the same edits made one by one do.
-TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
+TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValueAndKeepsAppVBits) {
     const std::string key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
     const std::string byHand = dir / "byhand.appv";
     fs::copy_file(package, byHand);
@@ -330,10 +329,8 @@ TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue)
     EXPECT_HAS(out, "Imported registry file \"edits.reg\": 2 keys written, 1 keys deleted, 4 values set, 1 "
                     "values deleted.\n");
     EXPECT_EQ(hivexExport(package), expected);
-}
 
-TEST_F(NewerCommands, ImportRegistryKeepsAppVBits) {
-    const std::string key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
+    // The App-V bits of a value the file sets again stay.
     writeFile(dir / "paths.reg", "Windows Registry Editor Version 5.00\n\n"
                                  "[HKLM\\SOFTWARE\\Quendle Demo\\Notes]\n"
                                  "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Other\"\n"
