@@ -257,7 +257,7 @@ TEST_F(NewerCommands, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndConten
     EXPECT_EQ(std::count(names.begin(), names.end(), base + "escape.txt"), 0);
 }
 
-TEST_F(NewerCommands, DelFolderLeavesNoOrphanEntryOrContentType) {
+TEST_F(NewerCommands, DelFolderLeavesNoOrphanEntryOrContentTypeAndTheVerifierCatchesBrokenMetadata) {
     writeFile(dir / "src/bin/tool.uniq", "only extension of its kind");
     writeFile(dir / "src/bin/more.uniq", "second of that kind");
     writeFile(dir / "src/doc/guide.txt", "txt is used by the package's notes.txt too");
@@ -282,13 +282,11 @@ TEST_F(NewerCommands, DelFolderLeavesNoOrphanEntryOrContentType) {
     EXPECT_HAS(types, "Extension=\"txt\"") << "notes.txt still needs it";
     EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/Kept/keep.me"), "stays");
     EXPECT_LACKS(entryBytes(package, "FilesystemMetadata.xml"), "Plugins");
-}
 
-TEST_F(NewerCommands, VerifierCatchesAMissingEntryAndAWrongShortName) {
-    // The checks above are only worth something if the verifier fails on a broken package.
-    writeFile(dir / "src/longname_one.txt", "1");
-    writeFile(dir / "src/longname_two.txt", "2");
-    saved({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Set-ElementAttribute",
+    // These checks are only worth something if the verifier fails on a broken package.
+    writeFile(dir / "names/longname_one.txt", "1");
+    writeFile(dir / "names/longname_two.txt", "2");
+    saved({"/Update", "demo.appv", "Add-Folder", Plugins, "names", "/Set-ElementAttribute",
            "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='longname_two.txt']", "-attributename",
            "Short", "-attributevalue", "LONGNA~1.TXT", "/Del-SingleNode", "FilesystemMetadata.xml", "-xpath",
            "//appv:Entry[@Long='readme.md']"});
