@@ -87,11 +87,6 @@ std::string openFailure(const std::string& package) {
     return "Failed to open: " + package + " (invalid file format).";
 }
 
-MeasuredRun editDisplayName(const std::string& package) {
-    return runMeasured({"/Update", package, "Set-NodeText", "AppxManifest.xml", "-xpath", DisplayNameXPath,
-                        "-nodetext", "Edited"});
-}
-
 // What every refusal must show: the message, the failure code, an untouched package, no workspace
 // left, and bounded time and memory.
 void expectRefused(const MeasuredRun& run, const std::string& package, const FileStamp& before,
@@ -243,7 +238,7 @@ TEST_F(WorkspaceIsolation, ParallelRunsOnOnePackageNeverLoseAnEdit) {
     EXPECT_TRUE(leftovers(tmp.path()).empty());
 }
 
-TEST_F(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun) {
+TEST_F(WorkspaceIsolation, ARunThatCannotGetThePackageOrMakeItsWorkspaceSaysWhyAndChangesNothing) {
     writeFile(dir / "new.txt", "new");
     int holder = ::open(package.c_str(), O_RDONLY);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
@@ -265,6 +260,14 @@ TEST_F(WorkspaceIsolation, ARunThatCannotGetThePackageWaitsThenNamesTheOtherRun)
     succeeded({"/Update", other, "Add-File", Notes + "\\new.txt", dir / "new.txt"},
               RunOptions{{{"QUENDLE_LOCK_WAIT", "0"}}, {}});
     ::close(holder);
+
+    // A workspace that cannot be made is a clear error before anything is read.
+    MeasuredRun noRoom =
+        runMeasured({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"}, dir / "missing");
+    EXPECT_EQ(noRoom.exitCode, 100);
+    EXPECT_HAS(noRoom.output, "Unable to create a private workspace folder in \"" + dir / "missing" + "\"");
+    EXPECT_LACKS(noRoom.output, "Extracting files");
+    EXPECT_TRUE(stampOf(package) == original);
 }
 
 TEST_F(WorkspaceIsolation, AFileSizeLimitIsAClearErrorAndLeavesNothing) {
@@ -295,16 +298,6 @@ TEST_F(WorkspaceIsolation, AnEntryThousandsOfFoldersDeepLeavesNothingBehind) {
                         "print(z.read('Root/' + 'd/' * 2500 + 'leaf.txt').decode())\n";
     EXPECT_EQ(pythonRun(check, {package}), "deep\n");
     EXPECT_EQ(runShell("7z t -bd " + shellQuote(package)).exitCode, 0);
-}
-
-TEST_F(WorkspaceIsolation, AWorkspaceThatCannotBeMadeIsAClearErrorBeforeAnythingIsRead) {
-    writeFile(dir / "new.txt", "new");
-    MeasuredRun run =
-        runMeasured({"/Update", package, "Add-File", Notes + "\\new.txt", dir / "new.txt"}, dir / "missing");
-    EXPECT_EQ(run.exitCode, 100);
-    EXPECT_HAS(run.output, "Unable to create a private workspace folder in \"" + dir / "missing" + "\"");
-    EXPECT_LACKS(run.output, "Extracting files");
-    EXPECT_TRUE(stampOf(package) == original);
 }
 
 // Each refusal leaves nothing written outside the workspace, nor anything read from outside it.
@@ -354,7 +347,10 @@ TEST(HostilePackage, EachAttackIsRefusedWithItsOwnCauseInBoundedTimeAndMemory) {
         writeFile(secret, "TOP-SECRET-CONTENT");
         Hostile h = hostile(dir, c.kind, secret);
         ASSERT_LT(fs::file_size(h.package), 20u << 20) << "each attack is crafted cheaply";
-        MeasuredRun run = c.editsTheHive ? setWidth(h.package) : editDisplayName(h.package);
+        MeasuredRun run = c.editsTheHive
+                              ? setWidth(h.package)
+                              : runMeasured({"/Update", h.package, "Set-NodeText", "AppxManifest.xml",
+                                             "-xpath", DisplayNameXPath, "-nodetext", "Edited"});
         std::string message =
             c.message.empty() || c.message[0] == '\n' ? openFailure(h.package) + c.message : c.message;
         expectRefused(run, h.package, h.before, message);

@@ -161,11 +161,10 @@ TEST_F(NewerCommands, VerifyNamesEachPlantedDefect) {
 
 TEST_F(NewerCommands, VerifyReportsInRedOnlyOnATerminal) {
     std::string bad = damaged("hash", {"block-hash", NotesEntry});
-    RunResult colored = runProgram({quendleExe(), "/Verify", bad},
-                                   RunOptions{{{"NO_COLOR", ""}, {"CLICOLOR_FORCE", "1"}}, ""});
+    RunResult colored = cli({"/Verify", bad}, {{"CLICOLOR_FORCE", "1"}});
     EXPECT_HAS(colored.out, "\x1b[91m\"Root");
     EXPECT_HAS(colored.err, "\x1b[91mProblems found in ");
-    const RunResult plain = runProgram({quendleExe(), "/Verify", bad}, RunOptions{{{"NO_COLOR", ""}}, ""});
+    const RunResult plain = cli({"/Verify", bad});
     EXPECT_HAS(plain.err, "Problems found in " + bad + ": ");
     EXPECT_LACKS(plain.out + plain.err, "\x1b[") << "no colours without a terminal";
 }
@@ -258,7 +257,7 @@ TEST_F(NewerCommands, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndConten
     EXPECT_EQ(std::count(names.begin(), names.end(), base + "escape.txt"), 0);
 }
 
-TEST_F(NewerCommands, DelFolderLeavesNoOrphanEntryOrContentType) {
+TEST_F(NewerCommands, DelFolderLeavesNoOrphanEntryOrContentTypeAndTheVerifierCatchesBrokenMetadata) {
     writeFile(dir / "src/bin/tool.uniq", "only extension of its kind");
     writeFile(dir / "src/bin/more.uniq", "second of that kind");
     writeFile(dir / "src/doc/guide.txt", "txt is used by the package's notes.txt too");
@@ -283,13 +282,11 @@ TEST_F(NewerCommands, DelFolderLeavesNoOrphanEntryOrContentType) {
     EXPECT_HAS(types, "Extension=\"txt\"") << "notes.txt still needs it";
     EXPECT_EQ(entryBytes(package, "Root/VFS/ProgramFilesX86/Demo%20Notes/Kept/keep.me"), "stays");
     EXPECT_LACKS(entryBytes(package, "FilesystemMetadata.xml"), "Plugins");
-}
 
-TEST_F(NewerCommands, VerifierCatchesAMissingEntryAndAWrongShortName) {
-    // The checks above are only worth something if the verifier fails on a broken package.
-    writeFile(dir / "src/longname_one.txt", "1");
-    writeFile(dir / "src/longname_two.txt", "2");
-    saved({"/Update", "demo.appv", "Add-Folder", Plugins, "src", "/Set-ElementAttribute",
+    // These checks are only worth something if the verifier fails on a broken package.
+    writeFile(dir / "names/longname_one.txt", "1");
+    writeFile(dir / "names/longname_two.txt", "2");
+    saved({"/Update", "demo.appv", "Add-Folder", Plugins, "names", "/Set-ElementAttribute",
            "FilesystemMetadata.xml", "-xpath", "//appv:Entry[@Long='longname_two.txt']", "-attributename",
            "Short", "-attributevalue", "LONGNA~1.TXT", "/Del-SingleNode", "FilesystemMetadata.xml", "-xpath",
            "//appv:Entry[@Long='readme.md']"});
@@ -300,7 +297,7 @@ TEST_F(NewerCommands, VerifierCatchesAMissingEntryAndAWrongShortName) {
 
 // The file's reading of every value form is the reader's own test; here the edits must reach the
 // hive exactly as the same edits made one by one do.
-TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue) {
+TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValueAndKeepsAppVBits) {
     const std::string key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
     const std::string byHand = dir / "byhand.appv";
     fs::copy_file(package, byHand);
@@ -330,10 +327,8 @@ TEST_F(NewerCommands, ImportRegistryMatchesTheSameEditsMadeWithSetRegistryValue)
     EXPECT_HAS(out, "Imported registry file \"edits.reg\": 2 keys written, 1 keys deleted, 4 values set, 1 "
                     "values deleted.\n");
     EXPECT_EQ(hivexExport(package), expected);
-}
 
-TEST_F(NewerCommands, ImportRegistryKeepsAppVBits) {
-    const std::string key = R"(REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes)";
+    // The App-V bits of a value the file sets again stay.
     writeFile(dir / "paths.reg", "Windows Registry Editor Version 5.00\n\n"
                                  "[HKLM\\SOFTWARE\\Quendle Demo\\Notes]\n"
                                  "\"InstallFolder\"=\"[{ProgramFilesX86}]\\\\Other\"\n"

@@ -186,16 +186,14 @@ TEST_F(EndToEndDemo, NamesThatDifferOnlyInCaseAreOneFileOrFolder) {
             " [e.get('Long') for e in r.iter(ns+'Entry') if any(c.get('Long')=='new.txt' for c in e)])"),
         "['new.txt'] ['Demo Notes']\n");
     EXPECT_LACKS(entryBytes(package, Types), "Extension=\"md\"");
+    // A package name with percent digits is that file, not an escape.
+    fs::copy_file(package, dir / "50%41.appv");
+    EXPECT_LACKS(saved({"/Update", "50%41.appv", "Add-File", Notes + R"(\new2.txt)", "new.txt"}), "Cause:");
 }
 
-TEST_F(EndToEndDemo, ACommandFileThatRunsItselfIsRefused) {
-    writeCommandFile(dir / "cself", {"BatchFileUpdate demo.appv cself"});
-    QuendleRun run = quendle({"/BatchFileUpdate", "demo.appv", "cself"});
-    EXPECT_EQ(run.result.exitCode, 100) << run.result.out << run.result.err;
-    EXPECT_HAS(run.result.err, "is already being run") << run.result.out;
-    EXPECT_LACKS(run.result.out + run.result.err, "STACK_OVERFLOW");
-
-    // Through another file, with -nofail: that line fails, the next one still runs.
+// A command file that runs itself is refused (EveryRefusal); through another file, with -nofail,
+// that line fails and the next one still runs.
+TEST_F(EndToEndDemo, ACommandFileThatRunsItselfThroughAnotherFailsThatLineOnly) {
     writeCommandFile(dir / "outer", {"BatchFileUpdate demo.appv inner -nofail",
                                      "Add-File \"" + Notes + R"(\new.txt" new.txt)"});
     writeCommandFile(dir / "inner", {"BatchFileUpdate demo.appv outer -nofail"});
@@ -215,11 +213,6 @@ TEST_F(EndToEndDemo, BytesThatAreNotUtf8AreReadAsInCommandFilesAndStdoutStaysUtf
                         "[0].encode('utf-8').hex())"),
               "436166c3a920c3bf\n")
         << "the same Windows-1252 reading as in command files";
-}
-
-TEST_F(EndToEndDemo, APackageNameWithPercentDigitsIsThatFileAndNeedsNoCause) {
-    fs::copy_file(package, dir / "50%41.appv");
-    EXPECT_LACKS(saved({"/Update", "50%41.appv", "Add-File", Notes + R"(\new.txt)", "new.txt"}), "Cause:");
 }
 
 TEST_F(EndToEndDemo, ASignatureIsRemovedWithOneLineSinceTheEditInvalidatesIt) {
@@ -379,6 +372,7 @@ TEST_F(EndToEndDemo, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
     const std::string Set =
         "Set-NodeText AppxManifest.xml -xpath //appx:Properties/appx:DisplayName -nodetext x";
     // Without -nofail a failing line ends the command file before the save.
+    writeCommandFile(dir / "cself", {"BatchFileUpdate demo.appv cself"});
     writeCommandFile(dir / "halt.qdc", {Set, "Del-Nodes AppxManifest.xml -xpath //appx:Properties["});
     struct Case {
         std::string line; // after "/Update demo.appv" unless it names its command; "+" is a space
@@ -404,6 +398,7 @@ TEST_F(EndToEndDemo, EveryRefusalNamesItsCauseAndLeavesThePackageAsItWas) {
         {Set + " /Del-Nodes AppxBlockMap.xml -xpath //x",
          "Invalid \"appv_manifest_file\" parameter value: \"AppxBlockMap.xml\"."},
         {"/BatchFileUpdate demo.appv missing.txt", "/missing.txt\".\n"},
+        {"/BatchFileUpdate demo.appv cself", "is already being run"},
         {"/BatchFileUpdate demo.appv halt.qdc", "Invalid XPath expression: \"//appx:Properties[\".", 1},
         {"TransformManifest AppxManifest.xml missing.xsl",
          "Win32 Error [2]: \"The system cannot find the file specified.\"", -1, 2},

@@ -34,10 +34,8 @@ class RawZip:
         self.central.append((raw_name, method, crc, len(payload), size, offset, flags))
 
     def add_file(self, name, data, flags=0x800):
-        self.add_stream(name, [data], flags)
-
-    def add_stream(self, name, chunks, flags=0x800):
-        """An entry whose data comes in pieces, so that a gibibyte never sits in memory."""
+        """Data in bytes or in pieces, so that a gibibyte never sits in memory."""
+        chunks = [data] if isinstance(data, bytes) else data
         compressor = zlib.compressobj(1, zlib.DEFLATED, -15)
         pieces, size, crc = [], 0, 0
         for chunk in chunks:
@@ -94,9 +92,7 @@ def looping_hive(hive):
     """The root key's subkey list names the root key itself."""
     data = bytearray(hive)
     root = struct.unpack_from("<I", data, 0x24)[0]
-    root_payload = 4096 + root + 4
-    subkey_list = struct.unpack_from("<I", data, root_payload + 0x1C)[0]
-    list_payload = 4096 + subkey_list + 4
+    list_payload = 4096 + 4 + struct.unpack_from("<I", data, 4096 + root + 4 + 0x1C)[0]
     assert data[list_payload:list_payload + 2] in (b"lf", b"lh", b"li", b"ri"), "no subkey list"
     struct.pack_into("<I", data, list_payload + 4, root)
     return bytes(data)
@@ -165,8 +161,7 @@ def main():
         if case in ENTRY_EDITS and name == ENTRY_EDITS[case][0]:
             data = ENTRY_EDITS[case][1](data, target)
         elif case in FREE_BINS and name == "Registry.dat":
-            archive.add_stream(name, hive_with_free_space(data, FREE_BINS[case]))
-            continue
+            data = hive_with_free_space(data, FREE_BINS[case])
         archive.add_file(name, data)
     notes = "Root/VFS/ProgramFilesX86/Demo Notes/"
     # The cases that only add entries: (name, data, flags).

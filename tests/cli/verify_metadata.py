@@ -69,9 +69,7 @@ def main(path):
 
     def child(node, long_name):
         if node not in children:
-            children[node] = {}
-            for e in node.findall(FSM + "Entry"):
-                children[node].setdefault(e.get("Long"), e)
+            children[node] = {e.get("Long"): e for e in reversed(node.findall(FSM + "Entry"))}
         return children[node].get(long_name)
 
     prefixes = set()
