@@ -96,23 +96,6 @@ TEST(ZipWriterLayout, TinyStoredArchiveMatchesGoldenBytes) {
     EXPECT_EQ(bytes, golden);
 }
 
-TEST(ZipWriterLayout, CompressionChoiceSetsMethodAndFlags) {
-    for (auto [compression, flags, method] :
-         {std::tuple<ZipCompression, uint16_t, uint16_t>{ZipCompression::Stored, 0x0008, 0},
-          {ZipCompression::SuperFast, 0x000E, 8},
-          {ZipCompression::Maximum, 0x000A, 8},
-          {ZipCompression::Normal, 0x0008, 8}}) {
-        ScratchDir dir;
-        std::string bytes = packOne(dir, compressibleText(70000), "f.txt", compression);
-        SCOPED_TRACE(static_cast<int>(compression));
-        size_t central = le64(bytes, bytes.size() - 22 - 20 - 56 + 48);
-        EXPECT_EQ(
-            std::tuple(le16(bytes, 6), le16(bytes, 8), le16(bytes, central + 8), le16(bytes, central + 10)),
-            std::tuple(flags, method, flags, method));
-        // The payload and its CRC are checked by unzip, 7-Zip and zipfile in the packed-archive test.
-    }
-}
-
 TEST(ZipWriterLayout, AMissingSourceOrAFolderIsRefusedWithoutWriting) {
     ScratchDir dir;
     std::string source = dir / "s.txt";
@@ -129,24 +112,34 @@ TEST(ZipWriterLayout, AMissingSourceOrAFolderIsRefusedWithoutWriting) {
               std::tuple(0x04034B50u, "s.txt", 1u));
 }
 
-TEST(ZipWriterLayout, ChunksAre64KiBWithAShortLastChunkAndAnEmptyFileHasNone) {
+// The payload and its CRC are checked by unzip, 7-Zip and zipfile in the packed-archive test.
+TEST(ZipWriterLayout, CompressionSetsMethodAndFlagsChunksAre64KiBWithAShortLastOneAndAnEmptyFileHasNone) {
     ScratchDir dir;
-    using Case = std::tuple<size_t, ZipCompression, std::vector<size_t>>; // size, compression, chunks
-    for (const auto& [size, compression, chunks] :
-         {Case{0, ZipCompression::SuperFast, {}}, Case{0, ZipCompression::Stored, {}},
-          Case{65536, ZipCompression::SuperFast, {65536}}, Case{65537, ZipCompression::SuperFast, {65536, 1}},
-          Case{3 * 65536 + 5, ZipCompression::Stored, {65536, 65536, 65536, 5}}}) {
+    using ZipCompression::Stored, ZipCompression::SuperFast;
+    // size, compression, general flags, method, chunks
+    using Case = std::tuple<size_t, ZipCompression, uint16_t, uint16_t, std::vector<size_t>>;
+    for (const auto& [size, compression, flags, method, chunks] :
+         {Case{0, SuperFast, 0x000E, 8, {}}, Case{0, Stored, 0x0008, 0, {}},
+          Case{65536, SuperFast, 0x000E, 8, {65536}}, Case{65537, SuperFast, 0x000E, 8, {65536, 1}},
+          Case{3 * 65536 + 5, Stored, 0x0008, 0, {65536, 65536, 65536, 5}},
+          Case{70000, ZipCompression::Maximum, 0x000A, 8, {65536, 4464}},
+          Case{70000, ZipCompression::Normal, 0x0008, 8, {65536, 4464}}}) {
         SCOPED_TRACE(size);
+        SCOPED_TRACE(static_cast<int>(compression));
         RecordingListener hooks;
         std::string bytes = packOne(dir, randomBytes(size), "e.txt", compression, &hooks);
         EXPECT_EQ(hooks.chunkLengths, chunks);
         EXPECT_EQ(std::tuple(hooks.begun, hooks.ended, hooks.fileSize, hooks.headerSize),
                   std::tuple(1, 1, uint64_t{size}, uint64_t{35}));
+        const size_t central = le64(bytes, bytes.size() - 22 - 20 - 56 + 48);
+        EXPECT_EQ(
+            std::tuple(le16(bytes, 6), le16(bytes, 8), le16(bytes, central + 8), le16(bytes, central + 10)),
+            std::tuple(flags, method, flags, method));
         // The descriptor follows the payload and repeats its compressed size.
         const size_t at = 35 + hooks.compressedSize;
         EXPECT_EQ(std::tuple(le32(bytes, at), le64(bytes, at + 8), le64(bytes, at + 16)),
                   std::tuple(0x08074B50u, hooks.compressedSize, size));
-        if (compression == ZipCompression::Stored) {
+        if (compression == Stored) {
             EXPECT_EQ(hooks.compressedSize, size);
         } else if (size == 0) { // the empty deflate block and the CRC of nothing
             EXPECT_EQ(std::pair(bytes.substr(35, 2), le32(bytes, 41)),

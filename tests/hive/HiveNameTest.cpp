@@ -36,39 +36,33 @@ TEST(HiveName, ListHashesAndHints) {
     EXPECT_TRUE(hivename::isAscii(u"REGISTRY") && !hivename::isAscii(u"é"));
 }
 
-TEST(ValueText, DwordReadsSignedDecimalAndSaturates) {
-    const std::pair<const char*, Bytes> cases[] = {{"12abc", {12, 0, 0, 0}},
-                                                   {"-99999999999999999999", {0, 0, 0, 0x80}},
-                                                   {"  +42", {42, 0, 0, 0}},
-                                                   {"x1", {0, 0, 0, 0}},
-                                                   {"", {0, 0, 0, 0}},
-                                                   {"2147483647", {0xFF, 0xFF, 0xFF, 0x7F}},
-                                                   {"-2147483648", {0, 0, 0, 0x80}}};
-    for (const auto& [text, bytes] : cases)
-        EXPECT_EQ(regtext::dataFromText(regtype::Dword, text), bytes) << text;
-    EXPECT_EQ(regtext::dataFromText(regtype::None, "258"), (Bytes{2, 1, 0, 0}))
-        << "type 0 converts as a DWORD too";
-}
-
-TEST(ValueText, BinaryIsHexPairsAndBadTextNamesItself) {
-    EXPECT_EQ(regtext::dataFromText(regtype::Binary, "0aFF"), (Bytes{0x0A, 0xFF}));
-    EXPECT_EQ(regtext::dataFromText(regtype::Binary, ""), Bytes{});
-    EXPECT_EQ(regtext::dataFromText(regtype::Binary, "0g"), Bytes{0}); // the number stops at "g"
+// verify_hive.py's edits prove the common texts of every type (non-ASCII strings, a saturated and a
+// negative DWORD, "a\r\n\r\nb", long binary) through hivex, libregf and reglookup; the edge cases stay.
+TEST(ValueText, EdgeTextsOfEachTypeAndBadBinaryTextNamesItself) {
+    using namespace regtype;
+    const std::tuple<uint32_t, const char*, Bytes> cases[] = {
+        {Dword, "12abc", {12, 0, 0, 0}},
+        {Dword, "-99999999999999999999", {0, 0, 0, 0x80}},
+        {Dword, "  +42", {42, 0, 0, 0}},
+        {Dword, "x1", {0, 0, 0, 0}},
+        {Dword, "", {0, 0, 0, 0}},
+        {Dword, "2147483647", {0xFF, 0xFF, 0xFF, 0x7F}},
+        {Dword, "-2147483648", {0, 0, 0, 0x80}},
+        {None, "258", {2, 1, 0, 0}}, // type 0 converts as a DWORD too
+        {Binary, "0aFF", {0x0A, 0xFF}},
+        {Binary, "", {}},
+        {Binary, "0g", {0}}, // the number stops at "g"
+        {String, "", {0, 0}},
+        {MultiString, "", {0, 0}},
+        {MultiString, "a\nb\r\n", {'a', 0, '\n', 0, 'b', 0, 0, 0, 0, 0}}, // a lone LF is part of the string
+    };
+    for (const auto& [type, text, bytes] : cases)
+        EXPECT_EQ(regtext::dataFromText(type, text), bytes) << type << " " << text;
     for (const char* bad : {"0aF", "g0", "zz", "0a  "}) {
-        const auto e = test::thrown<Exception>([&] { regtext::dataFromText(regtype::Binary, bad); });
+        const auto e = test::thrown<Exception>([&] { regtext::dataFromText(Binary, bad); });
         EXPECT_HAS(e.message(), std::string("\"") + bad + "\"");
         EXPECT_EQ(e.code(), GenericErrorCode);
     }
-}
-
-// verify_hive.py's edits prove the common texts of every type (non-ASCII strings, a saturated and a
-// negative DWORD, "a\r\n\r\nb", long binary) through hivex, libregf and reglookup; the edge cases stay.
-TEST(ValueText, EmptyStringsAndALoneLineFeed) {
-    EXPECT_EQ(regtext::dataFromText(regtype::String, ""), (Bytes{0, 0}));
-    EXPECT_EQ(regtext::dataFromText(regtype::MultiString, ""), (Bytes{0, 0}));
-    // A lone LF is part of the string.
-    EXPECT_EQ(regtext::dataFromText(regtype::MultiString, "a\nb\r\n"),
-              (Bytes{'a', 0, '\n', 0, 'b', 0, 0, 0, 0, 0}));
 }
 
 // What the .reg reader makes of files written by hand the way regedit writes them, and which

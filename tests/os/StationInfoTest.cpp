@@ -41,7 +41,7 @@ TEST(StationInfo, TimeHasMillisecondsWithoutLeadingZeros) {
     EXPECT_TRUE(std::regex_match(StationInfo::query().time, shape)) << StationInfo::query().time;
 }
 
-TEST(StationInfo, UserWithAndWithoutDomain) {
+TEST(StationInfo, UserWithAndWithoutDomainAndLocaleFromPosixSettings) {
     ScopedEnv user("USER", "builder");
     auto userWith = [](const char* domain) {
         ScopedEnv scope("USERDOMAIN", domain);
@@ -52,9 +52,7 @@ TEST(StationInfo, UserWithAndWithoutDomain) {
               "CORP\\builder,CORP\\builder|builder,builder|builder,builder");
     ScopedEnv domain("USERDOMAIN", nullptr), noUser("USER", nullptr);
     EXPECT_EQ(stationUserName(), commandOutput("id -un")) << "without $USER, the account name";
-}
 
-TEST(StationInfo, LocaleFromPosixSettings) {
     EXPECT_EQ(test::each(localeNameFromPosix, {"en_US.UTF-8", "de_DE@euro", "fr_CA", "C.UTF-8", "POSIX", ""}),
               "en-us|de-de|fr-ca|||");
     auto localeWith = [](const char* all) {
@@ -65,7 +63,7 @@ TEST(StationInfo, LocaleFromPosixSettings) {
         << "LC_ALL wins over LANG";
 }
 
-TEST(StationInfo, CpuModelNameFromCpuInfo) {
+TEST(StationInfo, CpuModelNameFromCpuInfoAndMachineValuesMatchTheSystemTools) {
     EXPECT_EQ(
         cpuModelNameFromCpuInfo("processor\t: 0\nmodel name\t: Intel(R) Xeon(R) CPU @ 2.20GHz\nflags\t\t: "
                                 "fpu\n\nprocessor\t: 1\nmodel name\t: other\n"),
@@ -74,9 +72,7 @@ TEST(StationInfo, CpuModelNameFromCpuInfo) {
         test::each(cpuModelNameFromCpuInfo,
                    {"Processor\t: ARMv7 Processor rev 4 (v7l)\nBogoMIPS\t: 38.40\n", "", "garbage\n\n\n"}),
         "ARMv7 Processor rev 4 (v7l)||");
-}
 
-TEST(StationInfo, MachineValuesMatchTheSystemTools) {
     ScopedEnv home("HOME", "/home/packager");
     const StationInfo info = StationInfo::query();
     EXPECT_EQ(std::tuple(info.sequencingStation, info.windowsVersion, info.userFolder, info.osBitness),

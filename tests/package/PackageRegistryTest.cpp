@@ -89,16 +89,16 @@ TEST(PackageRegistry, DeletionsNeedWhatTheyDeleteAndPrintOnlyOnSuccess) {
 }
 
 TEST(PackageRegistry, KeyPathCheckAndTypeNames) {
-    for (const char* good : {"registry\\machine\\software", "REGISTRY\\User\\x", "\\REGISTRY\\MACHINE\\",
-                             "REGISTRY\\MACHINE", "REGISTRY\\USER\\\\x"})
-        EXPECT_TRUE(PackageRegistry::isValidKeyPath(good)) << good;
-    for (const char* bad : {"HKLM\\Software", "REGISTRY", "", "\\\\", "REGISTRY\\MACHINEX",
-                            "REGISTRY\\\\MACHINE", "MACHINE\\REGISTRY"})
-        EXPECT_FALSE(PackageRegistry::isValidKeyPath(bad)) << bad;
-    std::vector<uint32_t> types;
-    for (const char* text : {"sz", "expandsz", "binary", "dword", "multisz", "SZ", "REG_SZ", ""})
-        types.push_back(PackageRegistry::valueTypeFromText(text));
-    EXPECT_EQ(types, (std::vector<uint32_t>{1, 2, 3, 4, 7, 0, 0, 0}));
+    auto valid = [](const std::string& path) { return PackageRegistry::isValidKeyPath(path) ? "1" : "0"; };
+    EXPECT_EQ(each(valid, {"registry\\machine\\software", "REGISTRY\\User\\x", "\\REGISTRY\\MACHINE\\",
+                           "REGISTRY\\MACHINE", "REGISTRY\\USER\\\\x", "HKLM\\Software", "REGISTRY", "",
+                           "\\\\", "REGISTRY\\MACHINEX", "REGISTRY\\\\MACHINE", "MACHINE\\REGISTRY"}),
+              "1|1|1|1|1|0|0|0|0|0|0|0");
+    auto type = [](const std::string& text) {
+        return std::to_string(PackageRegistry::valueTypeFromText(text));
+    };
+    EXPECT_EQ(each(type, {"sz", "expandsz", "binary", "dword", "multisz", "SZ", "REG_SZ", ""}),
+              "1|2|3|4|7|0|0|0");
 }
 
 TEST(PackageRegistry, HiveIsOpenedOnFirstUseAndSavedOverItselfEveryTime) {

@@ -85,29 +85,26 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
         EXPECT_HAS(page.out, variable);
     EXPECT_LACKS(page.out, "@") << "a template marker was left in the page";
 
-    auto topLevel = commandEntries(page.out, "COMMANDS");
-    auto subCommands = commandEntries(page.out, "SUB-COMMANDS");
     std::string expected, listed;
+    std::map<std::string, std::string> synopses;
+    for (const char* section : {"COMMANDS", "SUB-COMMANDS"})
+        for (const auto& [name, synopsis] : commandEntries(page.out, section)) {
+            listed += std::string(section) + " " + name + "\n";
+            synopses[name] = synopsis;
+        }
     for (bool top : {true, false})
         for (const auto& c : commandTable())
             expected += c.isTopLevel() == top ? (top ? "COMMANDS " : "SUB-COMMANDS ") + c.name() + "\n" : "";
-    for (const auto& [name, synopsis] : topLevel)
-        listed += "COMMANDS " + name + "\n";
-    for (const auto& [name, synopsis] : subCommands)
-        listed += "SUB-COMMANDS " + name + "\n";
     EXPECT_EQ(listed, expected);
 
     // Every parameter name and listed value of a command is in its synopsis, as man shows it.
-    std::map<std::string, std::string> synopses(topLevel.begin(), topLevel.end());
-    synopses.insert(subCommands.begin(), subCommands.end());
     for (const auto& c : commandTable()) {
         const std::string& synopsis = synopses[c.name()];
         for (const auto& p : c.parameters()) {
-            if (!p.name.empty()) {
+            if (!p.name.empty())
                 EXPECT_TRUE(contains(synopsis, p.name + " ") || synopsis.ends_with(p.name) ||
                             contains(synopsis, p.name + "]"))
                     << c.name() << " " << p.name;
-            }
             for (const auto& v : p.allowedValues)
                 EXPECT_HAS(synopsis, v) << c.name() << " " << v;
         }

@@ -115,16 +115,15 @@ std::string transformText(const std::string& stylesheetText,
 
 } // namespace
 
-TEST(XslParameters, ArePassedLiterallyIncludingQuotesAndEmptyValues) {
+TEST(XslTransform, ParametersArePassedLiterallyAndErrorsRaiseTheirCodeAndText) {
     EXPECT_EQ(transformText(EchoParam, {{"p", R"(it's "quoted")"}}), R"(it's "quoted")");
     EXPECT_EQ(transformText(EchoParam, {{"p", "$p concat('x')"}}), "$p concat('x')");
     EXPECT_EQ(transformText(EchoParam, {{"p", ""}}), "");
     EXPECT_EQ(transformText(EchoParam, {}), "default");
     // A repeated name is passed twice; the first value is the one the stylesheet sees.
     EXPECT_EQ(transformText(EchoParam, {{"p", "one"}, {"p", "two"}}), "one");
-}
 
-TEST(XslErrors, RejectedStylesheetRaises65026AndRuntimeErrorsCarryTheirText) {
+    // A rejected stylesheet raises 65026; runtime errors carry their text.
     for (const char* sheet :
          {"<notxsl/>", "<xsl:stylesheet version=\"1.0\" xmlns:xsl=\"http://www.w3.org/1999/"
                        "XSL/Transform\"><xsl:template match=\"/\"><xsl:bogus/></xsl:template>"
