@@ -121,7 +121,7 @@ TEST(ForeignLayouts, TheTableHasAnExpectationForEveryLayoutTheGeneratorWrites) {
     EXPECT_EQ(listed, ours);
 }
 
-TEST_P(ForeignLayout, IsVerifiedExpandedExportedAndSavedAsTheOtherCommandsReadIt) {
+TEST_P(ForeignLayout, IsVerifiedExpandedExportedDiffedAndSavedAsTheOtherCommandsReadIt) {
     const Layout& layout = GetParam();
     ASSERT_FALSE(basePackage().empty());
     ScratchDir dir;
@@ -141,6 +141,7 @@ TEST_P(ForeignLayout, IsVerifiedExpandedExportedAndSavedAsTheOtherCommandsReadIt
     succeeded({"/Info", foreign, "-json"});
     succeeded({"/Expand", foreign, dir / "out"});
     succeeded({"/Export-Registry", foreign, dir / "r.reg"});
+    succeeded({"/Export-Config", foreign, dir / "config"});
     EXPECT_EQ(readFile(dir / "r.reg"), baseRegistry());
 
     // The same edit with each inflater gives the same bytes.
