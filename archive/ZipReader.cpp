@@ -277,7 +277,7 @@ bool ZipReader::readDirectory(const std::function<void(Entry&&)>& onEntry) {
 }
 
 bool ZipReader::extractAll(const std::string& destination, std::vector<std::string>& extracted,
-                           int destinationFd) {
+                           const UniqueFd* destinationFolder) {
     std::vector<Entry> entries;
     if (!readDirectory(entries)) {
         if (progress_ && !progress_->cancelled())
@@ -287,11 +287,11 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
     std::vector<const Entry*> all;
     for (const Entry& entry : entries)
         all.push_back(&entry);
-    return extractEntries(destination, all, extracted, destinationFd);
+    return extractEntries(destination, all, extracted, destinationFolder);
 }
 
 bool ZipReader::extractEntries(const std::string& destination, const std::vector<const Entry*>& selected,
-                               std::vector<std::string>& extracted, int destinationFd) {
+                               std::vector<std::string>& extracted, const UniqueFd* destinationFolder) {
     errorText_.clear();
     auto reportFailure = [&] {
         if (progress_ && !progress_->cancelled())
@@ -303,7 +303,7 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
         return reportFailure();
     }
     ExtractDestination target;
-    if (!(destinationFd >= 0 ? target.open(destination, destinationFd) : target.open(destination))) {
+    if (!(destinationFolder ? target.open(destination, *destinationFolder) : target.open(destination))) {
         fail(destination + ": " + errnoText(errno));
         return reportFailure();
     }

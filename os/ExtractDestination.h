@@ -14,8 +14,8 @@ class ExtractDestination {
   public:
     // Creates the folder (with its parents) if needed and opens it; false with errno set.
     bool open(const std::string& folder);
-    // The folder already open as `folderFd` (kept by the caller), named `folder` in reports.
-    bool open(const std::string& folder, int folderFd);
+    // The folder already open as `folderHandle` (kept by the caller), named `folder` in reports.
+    bool open(const std::string& folder, const UniqueFd& folderHandle);
     const std::string& folder() const { return folder_; }
 
     bool createFolders(const std::vector<std::string>& components);

@@ -1,4 +1,6 @@
 #pragma once
+#include "os/UniqueFd.h"
+
 #include <string>
 #include <vector>
 
@@ -17,7 +19,8 @@ class SignalCleanup {
 
     // The folder open as `folderFd`, entry `name` of the folder open as `parentFd`; both stay
     // open while watched. Its entry `keepLast` (may be nullptr) is removed after the rest.
-    static void watchFolder(int parentFd, const std::string& name, int folderFd, const char* keepLast);
+    static void watchFolder(const UniqueFd& parent, const std::string& name, const UniqueFd& folder,
+                            const char* keepLast);
     static void forgetFolder();
     static void watchFile(const std::string& path);
     static void forgetFile();

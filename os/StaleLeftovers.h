@@ -39,7 +39,7 @@ class StaleLeftovers {
     static int removeAbandonedWorkspaces(const std::string& tempFolder);
 
     // Locks a temporary file this run has just created; false with errno set.
-    static bool lockTemporary(int fd);
+    static bool lockTemporary(const UniqueFd& file);
 
     // Removes the hidden temporary files ".<name>.<8 hex digits>" beside `target` that are
     // unlocked and were last written more than `minimumAgeSeconds` ago (a run locks its file

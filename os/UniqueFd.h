@@ -1,35 +1,34 @@
 #pragma once
-#include <utility>
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace quendle {
 
-// An owned file descriptor, with the read and write loops every user of one needs.
 // Standard output is a terminal (so colours are shown).
 bool standardOutputIsTerminal();
 // Standard error is a terminal (so progress may be rewritten in place and colours shown).
 bool standardErrorIsTerminal();
 
+// An owned open file or folder, with the read and write loops every user of one needs. What it
+// holds is the platform's own (a descriptor, a handle) and is reached only by the platform's
+// bodies in os/, through NativeHandle.
 class UniqueFd {
   public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
     ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd(UniqueFd&& other) noexcept : handle_(std::exchange(other.handle_, Empty)) {}
     UniqueFd& operator=(UniqueFd&& other) noexcept {
-        reset(other.release());
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, Empty);
+        }
         return *this;
     }
-    int get() const { return fd_; }
-    explicit operator bool() const { return fd_ >= 0; }
-    int release() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
+    explicit operator bool() const { return handle_ != Empty; }
+    // Closes it now, if anything is open.
+    void reset();
     // Closes now; false (errno set) when the last writes could not be completed or nothing was open.
     bool close();
 
@@ -60,7 +59,9 @@ class UniqueFd {
     std::pair<uint64_t, uint64_t> fileIdentity() const;
 
   private:
-    int fd_ = -1;
+    friend struct NativeHandle;
+    static constexpr std::intptr_t Empty = -1;
+    std::intptr_t handle_ = Empty;
 };
 
 } // namespace quendle

@@ -1,7 +1,9 @@
 #include "os/SignalCleanup.h"
 
 #include "os/FileSystem.h"
-#include "os/FolderTree.h"
+#include "os/posix/FolderTree.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
 #include <atomic>
 #include <cerrno>
@@ -101,15 +103,16 @@ const std::vector<int>& SignalCleanup::terminatingSignals() {
     return signals;
 }
 
-void SignalCleanup::watchFolder(int parentFd, const std::string& name, int folderFd, const char* keepLast) {
+void SignalCleanup::watchFolder(const UniqueFd& parent, const std::string& name, const UniqueFd& folder,
+                                const char* keepLast) {
     watchedFolder.set.store(false);
     std::string keep = keepLast ? keepLast : "";
     if (name.size() >= sizeof watchedFolder.name || keep.size() >= sizeof watchedFolder.keepLast)
         return;
     std::memcpy(watchedFolder.name, name.c_str(), name.size() + 1);
     std::memcpy(watchedFolder.keepLast, keep.c_str(), keep.size() + 1);
-    watchedFolder.parentFd = parentFd;
-    watchedFolder.folderFd = folderFd;
+    watchedFolder.parentFd = fdOf(parent);
+    watchedFolder.folderFd = fdOf(folder);
     watchedFolder.set.store(true);
 }
 void SignalCleanup::forgetFolder() {
