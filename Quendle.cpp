@@ -4,10 +4,10 @@
 #include "core/ExceptionPresenter.h"
 #include "core/ProgressLine.h"
 #include "os/ExceptionHandling.h"
+#include "os/SignalCleanup.h"
 #include "os/UniqueFd.h"
 #include "package/AppV5Package.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -30,7 +30,7 @@ void printBanner() {
 
 int main(int argc, char** argv) {
     // A closed pipe on standard output must end the run as a failed write, not silently kill it.
-    std::signal(SIGPIPE, SIG_IGN);
+    SignalCleanup::ignoreBrokenPipe();
     // "-quiet" before the command turns the progress lines off; in that place it never meant
     // anything else (a command name starts there).
     std::vector<char*> quietArgv;

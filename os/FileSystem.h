@@ -58,9 +58,9 @@ void confineBelow(const std::string& folder, const UniqueFd& folderHandle);
 void endConfinement();
 
 // A stdio stream writing `path` (created; emptied unless `append`), opened as openFile opens;
-// nullptr with errno set.
+// nullptr (SystemError::last() tells why).
 std::FILE* openStreamForWriting(std::string_view path, bool append);
-// rename(2) through the rules above; false with errno set.
+// rename(2) through the rules above; false (SystemError::last() tells why).
 bool renameFile(std::string_view from, std::string_view to);
 
 // Creates the folder (one level); false when it cannot be made (an existing folder is success).

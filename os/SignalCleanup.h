@@ -16,8 +16,10 @@ class SignalCleanup {
   public:
     // Installs the handlers (once per process).
     static void install();
+    // A closed pipe on standard output then ends the run as a failed write instead of killing it.
+    static void ignoreBrokenPipe();
 
-    // The folder open as `folderFd`, entry `name` of the folder open as `parentFd`; both stay
+    // The folder open as `folder`, entry `name` of the folder open as `parent`; both stay
     // open while watched. Its entry `keepLast` (may be nullptr) is removed after the rest.
     static void watchFolder(const UniqueFd& parent, const std::string& name, const UniqueFd& folder,
                             const char* keepLast);

@@ -6,9 +6,8 @@
 #include "os/FileSystem.h"
 #include "os/Guid.h"
 #include "os/SignalCleanup.h"
+#include "os/SystemError.h"
 #include "util/strings/StringTable.h"
-
-#include <cerrno>
 
 namespace quendle {
 
@@ -30,8 +29,9 @@ void Workspace::create() {
         name_ = newGuidString(GuidCase::Upper, true);
         if (StaleLeftovers::createWorkspace(temp, name_, handles_))
             break;
-        if (errno != EEXIST || attempt == NameAttempts)
-            throw Exception(Msg::WorkspaceNotCreated, temp, windowsErrorText(win32ErrorFromErrno(errno)));
+        SystemError why = SystemError::last();
+        if (why.kind() != SystemError::Kind::AlreadyExists || attempt == NameAttempts)
+            throw Exception(Msg::WorkspaceNotCreated, temp, windowsErrorText(why.win32Code()));
     }
     folder_ = hostpath::joinPath(temp, name_);
     contentFolder_ = hostpath::joinPath(folder_, StaleLeftovers::ContentFolderName);

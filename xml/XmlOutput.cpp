@@ -2,8 +2,8 @@
 
 #include "core/Exception.h"
 #include "os/FileSystem.h"
+#include "os/SystemError.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace quendle {
@@ -82,7 +82,7 @@ void appendEscaped(std::string& out, unsigned char c) {
 } // namespace
 
 void ExceptionFileErrorReporter::Report(std::source_location where, int kind, const std::string& path,
-                                        const std::string&) {
+                                        const SystemError&) {
     uint32_t id = kind == KindEncoding ? 65010 : kind == KindOpen ? 65013 : kind == KindWrite ? 65014 : 0;
     if (id == 0)
         return;
@@ -105,7 +105,7 @@ XmlOutput::XmlOutput(IFileErrorReporter& reporter, std::string path, XmlOutputOp
 XmlOutput::~XmlOutput() = default;
 
 void XmlOutput::fail(int kind, std::source_location where) {
-    reporter_.Report(where, kind, path_, std::strerror(errno));
+    reporter_.Report(where, kind, path_, SystemError::last());
 }
 
 void XmlOutput::openFile() {

@@ -1,4 +1,6 @@
 #pragma once
+#include "os/SystemError.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -14,14 +16,14 @@ class IFileErrorReporter {
   public:
     virtual ~IFileErrorReporter() = default;
     virtual void Report(std::source_location where, int kind, const std::string& path,
-                        const std::string& detail) = 0;
+                        const SystemError& error) = 0;
 };
 
 // The program's reporter: every known kind becomes an Exception raised at `where`.
 class ExceptionFileErrorReporter : public IFileErrorReporter {
   public:
     void Report(std::source_location where, int kind, const std::string& path,
-                const std::string& detail) override;
+                const SystemError& error) override;
     static ExceptionFileErrorReporter& instance();
 };
 

@@ -115,6 +115,10 @@ void SignalCleanup::watchFolder(const UniqueFd& parent, const std::string& name,
     watchedFolder.folderFd = fdOf(folder);
     watchedFolder.set.store(true);
 }
+void SignalCleanup::ignoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 void SignalCleanup::forgetFolder() {
     watchedFolder.set.store(false);
 }

@@ -28,7 +28,7 @@ namespace {
 // Collects reports instead of throwing, to see which kinds the writer raises.
 struct RecordingReporter : IFileErrorReporter {
     std::vector<int> kinds;
-    void Report(std::source_location, int kind, const std::string&, const std::string&) override {
+    void Report(std::source_location, int kind, const std::string&, const SystemError&) override {
         kinds.push_back(kind);
     }
 };
