@@ -4,7 +4,6 @@
 #include "archive/EntryData.h"
 #include "archive/WorkerPool.h"
 #include "archive/ZipReader.h"
-#include "core/SystemError.h"
 #include "os/SourceFile.h"
 #include "os/SystemError.h"
 
@@ -61,14 +60,14 @@ void ZipWriter::keepCentral(const CentralDirectoryHeader& header) {
     ++centralCount_;
 }
 
-uint32_t ZipWriter::open(const std::string& archivePath) {
+bool ZipWriter::open(const std::string& archivePath) {
     central_.clear();
     centralCount_ = 0;
     errorText_.clear();
-    uint32_t error = archive_.create(archivePath);
-    if (error != win32::Success)
-        errorText_ = archivePath + ": " + SystemError::last().text();
-    return error;
+    if (archive_.create(archivePath))
+        return true;
+    errorText_ = archivePath + ": " + SystemError::last().text();
+    return false;
 }
 
 bool ZipWriter::fail(std::string why) {

@@ -2,11 +2,9 @@
 #include "os/posix/NativeHandle.h"
 #include "os/posix/PosixFileSystem.h"
 
-#include "core/SystemError.h"
 #include "os/FileSystem.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,13 +12,13 @@ namespace quendle {
 
 ArchiveFile::~ArchiveFile() = default;
 
-uint32_t ArchiveFile::create(const std::string& path) {
+bool ArchiveFile::create(const std::string& path) {
     NativeHandle::reset(fd_, hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644));
     if (!fd_)
-        return win32ErrorFromErrno(errno);
+        return false;
     size_ = 0;
     writebackStarted_ = 0;
-    return win32::Success;
+    return true;
 }
 
 namespace {
