@@ -2,7 +2,6 @@
 #include "os/UniqueFd.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,9 +56,6 @@ std::vector<std::string> folderEntries(std::string_view folder);
 void confineBelow(const std::string& folder, const UniqueFd& folderHandle);
 void endConfinement();
 
-// A stdio stream writing `path` (created; emptied unless `append`), opened as openFile opens;
-// nullptr (SystemError::last() tells why).
-std::FILE* openStreamForWriting(std::string_view path, bool append);
 // rename(2) through the rules above; false (SystemError::last() tells why).
 bool renameFile(std::string_view from, std::string_view to);
 

@@ -2,7 +2,6 @@
 #include "os/UniqueFd.h"
 
 #include <string>
-#include <vector>
 
 namespace quendle {
 
@@ -34,9 +33,6 @@ class SignalCleanup {
     // Deletes a folder tree the way the handler does (symbolic links are removed, never
     // followed, at any depth); failures are ignored.
     static void removeTree(const std::string& path);
-
-    // The signals that end the run after the clean-up.
-    static const std::vector<int>& terminatingSignals();
 };
 
 // Watches a file for its lifetime.

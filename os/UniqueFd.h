@@ -51,6 +51,9 @@ class UniqueFd {
     // Creates a file or empties an existing one (mode 0644); empty (SystemError::last() tells why) when that
     // fails.
     static UniqueFd createOrTruncate(const std::string& path);
+    // Opens a file for writing at its end, creating it (mode 0644) when missing; empty
+    // (SystemError::last() tells why) when that fails.
+    static UniqueFd openForAppending(const std::string& path);
 
     // Reads what is there, retrying interrupted reads: the count, 0 at the end, -1 on an error.
     long readSome(void* buffer, size_t length);

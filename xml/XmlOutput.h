@@ -1,8 +1,8 @@
 #pragma once
 #include "os/SystemError.h"
+#include "os/UniqueFd.h"
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <source_location>
 #include <string>
@@ -82,13 +82,10 @@ class XmlOutput {
     static std::string encode(std::string_view text, XmlFileEncoding encoding, bool withMark);
 
   private:
-    struct FileCloser {
-        void operator()(FILE* f) const { std::fclose(f); }
-    };
-
     void write(std::string_view text);
     void writeToFile(std::string_view text);
     void openFile();
+    bool writePending();
     void indent();
     void fail(int kind, std::source_location where = std::source_location::current());
 
@@ -98,7 +95,8 @@ class XmlOutput {
     bool buffered_;
     bool append_;
     uint32_t lineCount_ = 0;
-    std::unique_ptr<FILE, FileCloser> file_;
+    UniqueFd file_;
+    std::string pending_; // encoded bytes not yet written: block map lines are short
     XmlFileEncoding encoding_;
     uint64_t fileBytes_ = 0; // bytes the file holds, to know whether a mark is due
     int depth_ = 0;

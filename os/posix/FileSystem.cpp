@@ -195,19 +195,6 @@ int openFile(std::string_view path, int flags, unsigned mode) {
     return ::openat(r.dirFd, r.leaf.c_str(), flags | O_CLOEXEC | r.noFollow(), static_cast<mode_t>(mode));
 }
 
-std::FILE* openStreamForWriting(std::string_view path, bool append) {
-    int fd = openFile(path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
-    if (fd < 0)
-        return nullptr;
-    std::FILE* stream = ::fdopen(fd, append ? "ab" : "wb");
-    if (!stream) {
-        int err = errno;
-        ::close(fd);
-        errno = err;
-    }
-    return stream;
-}
-
 bool renameFile(std::string_view from, std::string_view to) {
     if (!usable(from) || !usable(to)) {
         errno = ENOENT;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quendle {
 
@@ -60,6 +61,14 @@ void removeWatched() {
 
 // Every signal whose default action ends the process and that a handler may catch; the hardware
 // faults have their own handler, SIGXFSZ is ignored.
+std::vector<int> makeTerminatingSignals();
+
+// The signals that end the run after the clean-up.
+const std::vector<int>& terminatingSignals() {
+    static const std::vector<int> signals = makeTerminatingSignals();
+    return signals;
+}
+
 std::vector<int> makeTerminatingSignals() {
     std::vector<int> signals{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
                              SIGPIPE, SIGXCPU, SIGPROF, SIGVTALRM, SIGIO,   SIGPWR,  SIGSTKFLT};
@@ -96,11 +105,6 @@ void SignalCleanup::install() {
         return true;
     }();
     (void)installed;
-}
-
-const std::vector<int>& SignalCleanup::terminatingSignals() {
-    static const std::vector<int> signals = makeTerminatingSignals();
-    return signals;
 }
 
 void SignalCleanup::watchFolder(const UniqueFd& parent, const std::string& name, const UniqueFd& folder,

@@ -71,6 +71,10 @@ UniqueFd UniqueFd::createOrTruncate(const std::string& path) {
     return NativeHandle::adopt(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
 }
 
+UniqueFd UniqueFd::openForAppending(const std::string& path) {
+    return NativeHandle::adopt(hostpath::openFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644));
+}
+
 long UniqueFd::readSome(void* buffer, size_t length) {
     for (;;) {
         ssize_t n = ::read(fdOf(*this), buffer, length);
