@@ -3,10 +3,10 @@
 #include "core/Exception.h"
 #include "core/ExceptionPresenter.h"
 #include "os/ExceptionHandling.h"
+#include "os/SignalCleanup.h"
 #include "os/UniqueFd.h"
 #include "package/AppV5Package.h"
 
-#include <csignal>
 #include <cstdio>
 
 #ifndef QUENDLE_VERSION
@@ -32,7 +32,7 @@ uint32_t printVersion() {
 
 int main(int argc, char** argv) {
     // A closed pipe on standard output must end the run as a failed write, not silently kill it.
-    std::signal(SIGPIPE, SIG_IGN);
+    SignalCleanup::ignoreBrokenPipe();
     installFaultHandlers();
     try {
         // The one package of the run outlives the container; its destructor removes the workspace.

@@ -19,10 +19,9 @@ BlockMapBuilder::BlockMapBuilder() : writer_(this), flushMode_(Z_FULL_FLUSH) {}
 
 BlockMapBuilder::~BlockMapBuilder() = default;
 
-uint32_t BlockMapBuilder::open(const std::string& archivePath, const std::string& blockMapPath) {
-    uint32_t error = writer_.open(archivePath);
-    if (error != 0)
-        return error;
+bool BlockMapBuilder::open(const std::string& archivePath, const std::string& blockMapPath) {
+    if (!writer_.open(archivePath))
+        return false;
     std::string folder = hostpath::folderOf(archivePath);
     blockMapPath_ =
         !blockMapPath.empty() ? blockMapPath : hostpath::joinPath(folder.empty() ? "." : folder, EntryName);
@@ -30,7 +29,7 @@ uint32_t BlockMapBuilder::open(const std::string& archivePath, const std::string
     document_->setStandalone(false);
     document_->WriteDeclaration();
     document_->StartElement("BlockMap", {"xmlns", "HashMethod"}, {BlockMapNamespace, Sha256Method}, false);
-    return 0;
+    return true;
 }
 
 bool BlockMapBuilder::finish(std::optional<DosDateTime> when) {

@@ -27,7 +27,7 @@ class BlockMapBuilder : private ZipWriterHooks, private ZipEntryListener {
     // Creates the archive and starts the map beside it; returns 0 or the Win32 error (then
     // no map is started and every later add fails).
     // `blockMapPath` empty: beside the archive.
-    uint32_t open(const std::string& archivePath, const std::string& blockMapPath = {});
+    bool open(const std::string& archivePath, const std::string& blockMapPath = {});
     // Completes the map and adds it as "AppxBlockMap.xml"; later entries are not flushed per chunk.
     // `when` overrides the map file's own time.
     bool finish(std::optional<DosDateTime> when = std::nullopt);

@@ -9,7 +9,6 @@
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <zlib.h>
 

@@ -7,10 +7,10 @@
 #include "core/SystemError.h"
 #include "os/ExtractDestination.h"
 #include "os/FileSystem.h"
+#include "os/SystemError.h"
 #include "util/strings/StringSystem.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <functional>
 #include <zlib.h>
 
@@ -71,7 +71,7 @@ bool ZipReader::EntryStream::fill() {
     }
     size_t n = static_cast<size_t>(std::min<uint64_t>(left_, in.input.size()));
     if (!file_.readAt(next_, in.input.data(), n)) {
-        error_ = "its data cannot be read: " + errnoText(errno);
+        error_ = "its data cannot be read: " + SystemError::last().text();
         return false;
     }
     next_ += n;
@@ -112,7 +112,7 @@ bool ZipReader::EntryStream::readExact(void* buffer, size_t length) {
         return false;
     if (!inflater_) {
         if (!file_.readAt(next_, out, length)) {
-            error_ = "its data cannot be read: " + errnoText(errno);
+            error_ = "its data cannot be read: " + SystemError::last().text();
             return false;
         }
         next_ += length;
@@ -164,7 +164,7 @@ bool ZipReader::open(const std::string& archivePath) {
     if (path != archivePath && !hostpath::pathExists(path) && hostpath::pathExists(archivePath))
         path = archivePath;
     if (!file_.open(path))
-        return fail(path + ": " + errnoText(errno));
+        return fail(path + ": " + SystemError::last().text());
     if (EndProblem problem = findCentralDirectory(file_, location_); problem != EndProblem::None)
         return fail(endProblemText(problem));
     if (std::string why = checkCentralDirectory(file_, location_); !why.empty())
@@ -277,7 +277,7 @@ bool ZipReader::readDirectory(const std::function<void(Entry&&)>& onEntry) {
 }
 
 bool ZipReader::extractAll(const std::string& destination, std::vector<std::string>& extracted,
-                           int destinationFd) {
+                           const UniqueFd* destinationFolder) {
     std::vector<Entry> entries;
     if (!readDirectory(entries)) {
         if (progress_ && !progress_->cancelled())
@@ -287,11 +287,11 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
     std::vector<const Entry*> all;
     for (const Entry& entry : entries)
         all.push_back(&entry);
-    return extractEntries(destination, all, extracted, destinationFd);
+    return extractEntries(destination, all, extracted, destinationFolder);
 }
 
 bool ZipReader::extractEntries(const std::string& destination, const std::vector<const Entry*>& selected,
-                               std::vector<std::string>& extracted, int destinationFd) {
+                               std::vector<std::string>& extracted, const UniqueFd* destinationFolder) {
     errorText_.clear();
     auto reportFailure = [&] {
         if (progress_ && !progress_->cancelled())
@@ -303,8 +303,8 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
         return reportFailure();
     }
     ExtractDestination target;
-    if (!(destinationFd >= 0 ? target.open(destination, destinationFd) : target.open(destination))) {
-        fail(destination + ": " + errnoText(errno));
+    if (!(destinationFolder ? target.open(destination, *destinationFolder) : target.open(destination))) {
+        fail(destination + ": " + SystemError::last().text());
         return reportFailure();
     }
     uint64_t total = 0;
@@ -342,7 +342,7 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
     for (const Entry* entry : selected) {
         if (entry->isFolder) {
             if (!target.createFolders(entry->components)) {
-                fail(target.hostPath(entry->components) + ": " + errnoText(errno));
+                fail(target.hostPath(entry->components) + ": " + SystemError::last().text());
                 return reportFailure();
             }
             continue;
@@ -403,7 +403,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
     UniqueFd out = destination.createFile(entry.components);
     std::string path = destination.hostPath(entry.components);
     if (!out)
-        return fail(path + ": " + errnoText(errno));
+        return fail(path + ": " + SystemError::last().text());
 
     auto abandon = [&](std::string why) {
         out.reset();
@@ -422,7 +422,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
         if (written > limit)
             return abandon("extraction stopped at the limit of " + std::to_string(limit) + " bytes");
         if (!out.writeAll(buffer_.data(), n))
-            return abandon(path + ": " + errnoText(errno));
+            return abandon(path + ": " + SystemError::last().text());
         if (progress_) {
             progress_->step(static_cast<int64_t>(n));
             if (progress_->cancelled())
@@ -437,9 +437,9 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
                                  std::to_string(entry.archived.size) + " bytes it declares"
                            : "entry \"" + entry.name + "\" is damaged: " + source->errorText());
     if (!out.close()) {
-        int err = errno;
+        SystemError why = SystemError::last();
         destination.removeFile(entry.components);
-        return fail(path + ": " + errnoText(err));
+        return fail(path + ": " + why.text());
     }
     return true;
 }

@@ -4,10 +4,8 @@
 #include "archive/EntryData.h"
 #include "archive/WorkerPool.h"
 #include "archive/ZipReader.h"
-#include "core/SystemError.h"
 #include "os/SourceFile.h"
-
-#include <cerrno>
+#include "os/SystemError.h"
 
 namespace quendle {
 
@@ -62,14 +60,14 @@ void ZipWriter::keepCentral(const CentralDirectoryHeader& header) {
     ++centralCount_;
 }
 
-uint32_t ZipWriter::open(const std::string& archivePath) {
+bool ZipWriter::open(const std::string& archivePath) {
     central_.clear();
     centralCount_ = 0;
     errorText_.clear();
-    uint32_t error = archive_.create(archivePath);
-    if (error != win32::Success)
-        errorText_ = archivePath + ": " + errnoText(errno);
-    return error;
+    if (archive_.create(archivePath))
+        return true;
+    errorText_ = archivePath + ": " + SystemError::last().text();
+    return false;
 }
 
 bool ZipWriter::fail(std::string why) {
@@ -78,8 +76,9 @@ bool ZipWriter::fail(std::string why) {
 }
 
 bool ZipWriter::failWriting() {
-    // errno is cleared before each step, so zero means zlib (not the system) gave up.
-    return fail(errno ? errnoText(errno) : "the data could not be compressed");
+    // The system error is cleared before each step, so none means zlib (not the system) gave up.
+    SystemError why = SystemError::last();
+    return fail(why.failed() ? why.text() : "the data could not be compressed");
 }
 
 uint16_t ZipWriter::flagsFor(ZipCompression compression) {
@@ -116,8 +115,9 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     // Opened before anything is written, so that a missing source leaves no orphan header.
     SourceFile source;
     if (!source.open(sourcePath))
-        return fail(errno == EISDIR ? sourcePath + " is a folder, not a file"
-                                    : sourcePath + ": " + errnoText(errno));
+        return fail(SystemError::last().kind() == SystemError::Kind::IsFolder
+                        ? sourcePath + " is a folder, not a file"
+                        : sourcePath + ": " + SystemError::last().text());
 
     uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, static_cast<uint16_t>(method),
@@ -128,7 +128,7 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
         return fail("the compressor could not be started");
 
     uint64_t offset = archive_.size();
-    errno = 0;
+    SystemError::clear();
     if (!local.writeTo(archive_))
         return failWriting();
     if (listener)
@@ -166,7 +166,7 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     };
 
     uint64_t offset = archive_.size();
-    errno = 0;
+    SystemError::clear();
     if (!local.writeTo(archive_))
         return failWriting();
     uint64_t compressedSize = 0;
@@ -225,9 +225,9 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
             makeEntryData(ZipCompression::SuperFast, hooks_, listener, &pool());
         if (listener)
             listener->beginFile(local.size(), entry.size, entryName);
-        errno = 0;
+        SystemError::clear();
         if (!payload->write(*data, archive_)) {
-            if (errno)
+            if (SystemError::last().failed())
                 return failWriting();
             return damaged(data->errorText(), "its data are shorter than it declares");
         }
@@ -253,7 +253,7 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
 bool ZipWriter::close() {
     if (!archive_.isOpen())
         return false;
-    errno = 0;
+    SystemError::clear();
     uint64_t directoryOffset = archive_.size();
     bool ok = true;
     ok =

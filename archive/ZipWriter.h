@@ -29,8 +29,8 @@ class ZipWriter {
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
 
-    // Creates the archive file anew; returns 0 or the Win32 error.
-    uint32_t open(const std::string& archivePath);
+    // Creates the archive file anew; false (errorText() says why) when that fails.
+    bool open(const std::string& archivePath);
     bool isOpen() const { return archive_.isOpen(); }
 
     // Adds the file at `sourcePath` under `entryName` (a package-style name with backslashes).

@@ -18,8 +18,8 @@ namespace {
 
 int pack(const fs::path& folder, const std::string& archive) {
     BlockMapBuilder builder;
-    if (uint32_t error = builder.open(archive); error != 0) {
-        std::fprintf(stderr, "cannot create %s (error %u)\n", archive.c_str(), error);
+    if (!builder.open(archive)) {
+        std::fprintf(stderr, "cannot create %s: %s\n", archive.c_str(), builder.writer().errorText().c_str());
         return 1;
     }
     uint64_t entries = 0;

@@ -3,11 +3,11 @@
 #include "core/Exception.h"
 #include "hive/RegistryValueText.h"
 #include "os/FileSystem.h"
+#include "os/SystemError.h"
 #include "os/UniqueFd.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
-#include <cerrno>
 #include <cstdio>
 
 namespace quendle {
@@ -164,7 +164,7 @@ void RegFileWriter::write(const HiveTree& tree, const Sink& sink, std::string_vi
 void RegFileWriter::writeFile(const HiveTree& tree, const std::string& path) {
     UniqueFd out = UniqueFd::createOrTruncate(path);
     if (!out)
-        throw WindowsException::fromErrno(errno);
+        SystemError::last().raise();
     bool ok = out.writeAll("\xFF\xFE", 2);
     write(
         tree,
@@ -182,9 +182,9 @@ void RegFileWriter::writeFile(const HiveTree& tree, const std::string& path) {
         },
         "\r\n");
     if (!ok || !out.close()) {
-        int err = errno;
+        SystemError why = SystemError::last();
         (void)hostpath::deleteFile(path);
-        throw WindowsException::fromErrno(err);
+        why.raise();
     }
 }
 

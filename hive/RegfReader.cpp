@@ -4,9 +4,9 @@
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
 #include "os/MappedFile.h"
+#include "os/SystemError.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <functional>
 #include <unordered_map>
 
@@ -356,9 +356,9 @@ std::shared_ptr<HiveTree> RegfReader::readFile(const std::string& path) {
     case MappedFile::NotAFile:
         throw RegfError(win32::AccessDenied, path + " is not a file");
     case MappedFile::OpenFailed:
-        throw RegfError(win32ErrorFromErrno(errno), "cannot open " + path);
+        throw RegfError(SystemError::last().win32Code(), "cannot open " + path);
     case MappedFile::MapFailed:
-        throw RegfError(win32::RegistryIoFailed, "cannot read " + path + ": " + errnoText(errno));
+        throw RegfError(win32::RegistryIoFailed, "cannot read " + path + ": " + SystemError::last().text());
     }
     return Parser(file.bytes(), [&](const uint8_t* from, size_t length) { file.release(from, length); })
         .run();

@@ -3,10 +3,10 @@
 #include "core/SystemError.h"
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
+#include "os/SystemError.h"
 #include "os/UniqueFd.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <unordered_map>
 #include <utility>
@@ -425,20 +425,21 @@ void RegfWriter::writeFile(const HiveTree& tree, const std::string& path) {
     UniqueFd fd = UniqueFd::createNew(path);
     if (!fd) {
         // The file is being created: a missing entry can only be its folder.
-        uint32_t error = errno == EEXIST   ? win32::AlreadyExists
-                         : errno == ENOENT ? win32::PathNotFound
-                                           : win32ErrorFromErrno(errno);
+        SystemError why = SystemError::last();
+        uint32_t error = why.kind() == SystemError::Kind::AlreadyExists ? win32::AlreadyExists
+                         : why.kind() == SystemError::Kind::NotFound    ? win32::PathNotFound
+                                                                        : why.win32Code();
         throw RegfError(error, "cannot create " + path);
     }
     PartialFile partial(path);
     write(tree, [&](std::span<const uint8_t> bytes) {
         if (!fd.writeAll(bytes.data(), bytes.size()))
-            throw RegfError(win32ErrorFromErrno(errno), "cannot write " + path);
+            throw RegfError(SystemError::last().win32Code(), "cannot write " + path);
     });
     // No fsync: the hive is an intermediate file of the workspace; the package file that is
     // built from it is the one made durable.
     if (!fd.close())
-        throw RegfError(win32ErrorFromErrno(errno), "cannot write " + path);
+        throw RegfError(SystemError::last().win32Code(), "cannot write " + path);
     partial.keep();
 }
 

@@ -16,8 +16,8 @@ class ArchiveFile {
     ArchiveFile(const ArchiveFile&) = delete;
     ArchiveFile& operator=(const ArchiveFile&) = delete;
 
-    // Creates (or truncates) the file; returns 0 or the Win32 error.
-    uint32_t create(const std::string& path);
+    // Creates (or truncates) the file; false (SystemError::last() tells why) when that fails.
+    bool create(const std::string& path);
     bool isOpen() const { return static_cast<bool>(fd_); }
     bool append(const void* data, size_t length);
     uint64_t size() const { return size_; }

@@ -12,10 +12,10 @@ namespace quendle {
 // name nor a link planted inside the folder can lead a write outside it.
 class ExtractDestination {
   public:
-    // Creates the folder (with its parents) if needed and opens it; false with errno set.
+    // Creates the folder (with its parents) if needed and opens it; false (SystemError::last() tells why).
     bool open(const std::string& folder);
-    // The folder already open as `folderFd` (kept by the caller), named `folder` in reports.
-    bool open(const std::string& folder, int folderFd);
+    // The folder already open as `folderHandle` (kept by the caller), named `folder` in reports.
+    bool open(const std::string& folder, const UniqueFd& folderHandle);
     const std::string& folder() const { return folder_; }
 
     bool createFolders(const std::vector<std::string>& components);

@@ -1,6 +1,7 @@
 #pragma once
+#include "os/UniqueFd.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,16 +51,12 @@ std::vector<std::string> folderEntries(std::string_view folder);
 // Every path below the confined folder is reached through its open descriptor, one component at
 // a time, never following a symbolic link: a link planted in the workspace leads nowhere. Other
 // paths longer than the system's limit are reached the same way (following links, as a plain
-// call would), so no path operation depends on the depth of a tree. `folderFd` stays owned by
-// the caller; an empty path ends the confinement.
-void confineBelow(const std::string& folder, int folderFd);
+// call would), so no path operation depends on the depth of a tree. `folderHandle` stays owned
+// by the caller and open until endConfinement.
+void confineBelow(const std::string& folder, const UniqueFd& folderHandle);
+void endConfinement();
 
-// open(2) through the rules above: a descriptor, or -1 with errno set.
-int openFile(std::string_view path, int flags, unsigned mode = 0);
-// A stdio stream writing `path` (created; emptied unless `append`), opened as openFile opens;
-// nullptr with errno set.
-std::FILE* openStreamForWriting(std::string_view path, bool append);
-// rename(2) through the rules above; false with errno set.
+// rename(2) through the rules above; false (SystemError::last() tells why).
 bool renameFile(std::string_view from, std::string_view to);
 
 // Creates the folder (one level); false when it cannot be made (an existing folder is success).

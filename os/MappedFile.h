@@ -10,7 +10,7 @@ namespace quendle {
 // walks the file once can give back those it has passed, so memory follows what is in use.
 class MappedFile {
   public:
-    enum Result { Opened, OpenFailed, NotAFile, MapFailed }; // errno tells more after a failure
+    enum Result { Opened, OpenFailed, NotAFile, MapFailed }; // SystemError::last() tells more after a failure
 
     MappedFile() = default;
     ~MappedFile();

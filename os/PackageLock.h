@@ -23,8 +23,8 @@ class PackageLock {
     UniqueFd unlockAndTake();
     bool held() const { return static_cast<bool>(fd_); }
 
-    // "process 1234 (quendle)" for the process holding a lock on the file open as `fd`.
-    static std::string describeHolder(int fd);
+    // "process 1234 (quendle)" for the process holding a lock on the open file.
+    static std::string describeHolder(const UniqueFd& file);
 
   private:
     UniqueFd fd_;

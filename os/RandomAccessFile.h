@@ -11,7 +11,7 @@ namespace quendle {
 // an archive, its central directory, its local headers). Reads never go past the end.
 class RandomAccessFile {
   public:
-    // False (errno set) when the file cannot be opened or its size read.
+    // False (SystemError::last() tells why) when the file cannot be opened or its size read.
     bool open(const std::string& path);
     uint64_t size() const { return size_; }
     // False at a read error or when the range does not lie inside the file.

@@ -1,6 +1,7 @@
 #pragma once
+#include "os/UniqueFd.h"
+
 #include <string>
-#include <vector>
 
 namespace quendle {
 
@@ -14,10 +15,13 @@ class SignalCleanup {
   public:
     // Installs the handlers (once per process).
     static void install();
+    // A closed pipe on standard output then ends the run as a failed write instead of killing it.
+    static void ignoreBrokenPipe();
 
-    // The folder open as `folderFd`, entry `name` of the folder open as `parentFd`; both stay
+    // The folder open as `folder`, entry `name` of the folder open as `parent`; both stay
     // open while watched. Its entry `keepLast` (may be nullptr) is removed after the rest.
-    static void watchFolder(int parentFd, const std::string& name, int folderFd, const char* keepLast);
+    static void watchFolder(const UniqueFd& parent, const std::string& name, const UniqueFd& folder,
+                            const char* keepLast);
     static void forgetFolder();
     static void watchFile(const std::string& path);
     static void forgetFile();
@@ -29,9 +33,6 @@ class SignalCleanup {
     // Deletes a folder tree the way the handler does (symbolic links are removed, never
     // followed, at any depth); failures are ignored.
     static void removeTree(const std::string& path);
-
-    // The signals that end the run after the clean-up.
-    static const std::vector<int>& terminatingSignals();
 };
 
 // Watches a file for its lifetime.

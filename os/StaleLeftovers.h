@@ -25,8 +25,8 @@ class StaleLeftovers {
     };
 
     // Creates the folder `name` in `tempFolder` with one mkdir (mode 0700), which fails on any
-    // existing entry of that name (errno EEXIST), then its lock file and content folder inside
-    // it, all through descriptors. False with errno set; nothing is left behind then.
+    // existing entry of that name (SystemError kind AlreadyExists), then its lock file and content folder
+    // inside it, all through descriptors. False (SystemError::last() tells why); nothing is left behind then.
     static bool createWorkspace(const std::string& tempFolder, const std::string& name,
                                 WorkspaceHandles& out);
 
@@ -38,8 +38,8 @@ class StaleLeftovers {
     // and that holds a lock file nobody holds. Returns how many were removed.
     static int removeAbandonedWorkspaces(const std::string& tempFolder);
 
-    // Locks a temporary file this run has just created; false with errno set.
-    static bool lockTemporary(int fd);
+    // Locks a temporary file this run has just created; false (SystemError::last() tells why).
+    static bool lockTemporary(const UniqueFd& file);
 
     // Removes the hidden temporary files ".<name>.<8 hex digits>" beside `target` that are
     // unlocked and were last written more than `minimumAgeSeconds` ago (a run locks its file

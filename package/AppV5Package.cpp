@@ -127,7 +127,7 @@ void AppV5Package::open() {
     if (!ok)
         fileTable_.clear();
     opening_.expect(std::move(sizes));
-    ok = ok && original_->extractEntries(content, parts, extracted, workspace_.contentFd());
+    ok = ok && original_->extractEntries(content, parts, extracted, &workspace_.contentHandle());
     opening_.end();
     if (!ok)
         throw Exception(

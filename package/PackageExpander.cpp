@@ -6,10 +6,10 @@
 #include "core/SystemError.h"
 #include "os/FileSystem.h"
 #include "os/Guid.h"
+#include "os/SystemError.h"
 #include "package/ExtractionProgress.h"
 #include "util/strings/MessageFormat.h"
 
-#include <cerrno>
 #include <set>
 
 namespace quendle {
@@ -52,7 +52,8 @@ std::string createStagingFolder(const std::string& destination) {
         if (!hostpath::pathExists(path) && hostpath::createFolder(path))
             return path;
     }
-    throw WindowsException::fromErrno(errno ? errno : EEXIST);
+    SystemError why = SystemError::last();
+    (why.failed() ? why : SystemError::alreadyExists()).raise();
 }
 
 void removeStagingFolder(const std::string& path) {
@@ -121,7 +122,7 @@ size_t PackageExpander::expand(const std::string& packagePath, const std::string
         else
             ok = mergeInto(staging, folder);
         if (!ok)
-            why = folder + ": " + errnoText(errno);
+            why = folder + ": " + SystemError::last().text();
     }
     removeStagingFolder(staging);
     if (!ok)

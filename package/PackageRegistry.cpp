@@ -6,10 +6,10 @@
 #include "hive/OfflineRegException.h"
 #include "hive/RegistryValueText.h"
 #include "os/FileSystem.h"
+#include "os/SystemError.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -52,7 +52,7 @@ void PackageRegistry::save() {
     hostpath::deleteFile(fresh);
     hive_.Save(fresh);
     if (!hostpath::renameFile(fresh, path)) {
-        uint32_t error = win32ErrorFromErrno(errno);
+        uint32_t error = SystemError::last().win32Code();
         hostpath::deleteFile(fresh);
         throw OfflineRegException(error, path);
     }

@@ -1,14 +1,13 @@
 #include "package/Workspace.h"
 
 #include "core/Exception.h"
+#include "core/SystemError.h"
 #include "os/ExceptionHandling.h"
 #include "os/FileSystem.h"
 #include "os/Guid.h"
 #include "os/SignalCleanup.h"
-#include "core/SystemError.h"
+#include "os/SystemError.h"
 #include "util/strings/StringTable.h"
-
-#include <cerrno>
 
 namespace quendle {
 
@@ -30,14 +29,14 @@ void Workspace::create() {
         name_ = newGuidString(GuidCase::Upper, true);
         if (StaleLeftovers::createWorkspace(temp, name_, handles_))
             break;
-        if (errno != EEXIST || attempt == NameAttempts)
-            throw Exception(Msg::WorkspaceNotCreated, temp, windowsErrorText(win32ErrorFromErrno(errno)));
+        SystemError why = SystemError::last();
+        if (why.kind() != SystemError::Kind::AlreadyExists || attempt == NameAttempts)
+            throw Exception(Msg::WorkspaceNotCreated, temp, windowsErrorText(why.win32Code()));
     }
     folder_ = hostpath::joinPath(temp, name_);
     contentFolder_ = hostpath::joinPath(folder_, StaleLeftovers::ContentFolderName);
-    SignalCleanup::watchFolder(handles_.temp.get(), name_, handles_.folder.get(),
-                               StaleLeftovers::LockFileName);
-    hostpath::confineBelow(folder_, handles_.folder.get());
+    SignalCleanup::watchFolder(handles_.temp, name_, handles_.folder, StaleLeftovers::LockFileName);
+    hostpath::confineBelow(folder_, handles_.folder);
 }
 
 void Workspace::remove() noexcept {
@@ -46,7 +45,7 @@ void Workspace::remove() noexcept {
     // The handler must not see descriptors that are about to close; a signal from here on leaves
     // a locked folder that the next run's sweep removes.
     SignalCleanup::forgetFolder();
-    hostpath::confineBelow({}, -1);
+    hostpath::endConfinement();
     StaleLeftovers::removeWorkspace(handles_, name_);
     handles_ = {};
 }

@@ -22,9 +22,9 @@ class Workspace {
     bool exists() const { return static_cast<bool>(handles_.folder); }
 
     const std::string& folder() const { return folder_; }
-    // The folder the package's entries go into, and its descriptor.
+    // The folder the package's entries go into, by name and open.
     const std::string& contentFolder() const { return contentFolder_; }
-    int contentFd() const { return handles_.content.get(); }
+    const UniqueFd& contentHandle() const { return handles_.content; }
 
     // Removes the workspace with everything in it; never raises.
     void remove() noexcept;

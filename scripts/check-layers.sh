@@ -2,7 +2,8 @@
 # Checks the shape of the source tree; prints every breach and fails when there is one.
 #   - folders are layers: a file includes only its own folder and the folders below it
 #     (util <- core <- os <- xml, hive <- archive <- package <- cli <- the entry point);
-#   - only os/ includes Linux system headers;
+#   - only os/ includes Linux system headers; above os/ no platform header and no errno at all
+#     (a system error comes up as an os/SystemError);
 #   - the container is read by our own reader alone: no second ZIP library (libzip, minizip);
 #   - no source file is longer than 600 lines;
 #   - a message is named by its Msg:: constant, never by its bare number, where the product
@@ -19,6 +20,10 @@ rank = {"util": 0, "resources": 0, "core": 1, "os": 2, "xml": 3, "hive": 3, "arc
         "package": 5, "cli": 6, "": 7}
 linux = re.compile(r'#\s*include\s*<(unistd\.h|dlfcn\.h|sys/[^>]*|fcntl\.h|execinfo\.h|ucontext\.h|'
                    r'signal\.h|dirent\.h|fnmatch\.h|pwd\.h|link\.h)>')
+# Above os/ no platform header at all, and no errno: a system error comes up as an os/SystemError.
+above_os = re.compile(r'#\s*include\s*<(errno\.h|cerrno|csignal|windows\.h|winbase\.h|io\.h|direct\.h|'
+                      r'process\.h)>')
+errno_use = re.compile(r'\berrno\b')
 local = re.compile(r'#\s*include\s*"([^"/]+)/')
 zip_library = re.compile(r'#\s*include\s*[<"](zip\.h|zipconf\.h|unzip\.h|minizip/[^>"]*|mz_[^>"]*)[>"]')
 bare = re.compile(r'\b(Exception|loadString|format\w*Id)\((\s*ErrorCode\{\w+\},)?\s*[0-9]')
@@ -41,6 +46,8 @@ for name in files:
             problems.append(f"{name}:{n}: Linux header above os/: {line.strip()}")
         if zip_library.search(line):
             problems.append(f"{name}:{n}: a second ZIP reader: {line.strip()}")
+        if rank[top] > rank["os"] and (above_os.search(line) or errno_use.search(line.split("//")[0])):
+            problems.append(f"{name}:{n}: platform error or header above os/ (use os/SystemError): {line.strip()}")
         if bare.search(line) and not line.lstrip().startswith("//"):
             problems.append(f"{name}:{n}: bare message number: {line.strip()}")
         m = local.search(line)

@@ -1,9 +1,10 @@
 #include "xml/MsXmlDomDocument.h"
 
 #include "os/FileSystem.h"
+#include "os/SystemError.h"
 #include "os/UniqueFd.h"
-#include "xml/DocumentLimits.h"
 #include "resources/EmbeddedResource.h"
+#include "xml/DocumentLimits.h"
 #include "xml/DomState.h"
 #include "xml/MsXmlSchemaCollection.h"
 
@@ -13,7 +14,6 @@
 #include <libxml/xmlsave.h>
 
 #include <algorithm>
-#include <cerrno>
 
 namespace quendle {
 
@@ -180,6 +180,24 @@ std::string fileHead(const UniqueFd& fd) {
     return n > 0 ? std::string(head, static_cast<size_t>(n)) : std::string();
 }
 
+// libxml2 reads and writes through these, so it never sees what the platform's handle is, and
+// reads never depend on a file position shared with anyone else.
+struct PositionalReader {
+    const UniqueFd& file;
+    uint64_t at = 0;
+    static int read(void* context, char* buffer, int length) {
+        auto* self = static_cast<PositionalReader*>(context);
+        long n = self->file.readAt(buffer, static_cast<size_t>(length), self->at);
+        if (n > 0)
+            self->at += static_cast<uint64_t>(n);
+        return static_cast<int>(n);
+    }
+};
+
+int writeToFile(void* context, const char* data, int length) {
+    return static_cast<UniqueFd*>(context)->writeAll(data, static_cast<size_t>(length)) ? length : -1;
+}
+
 } // namespace
 
 MsXmlDomDocument::MsXmlDomDocument(std::string name) : name_(std::move(name)) {
@@ -189,11 +207,11 @@ MsXmlDomDocument::MsXmlDomDocument(std::string name) : name_(std::move(name)) {
 MsXmlDomDocument::~MsXmlDomDocument() = default;
 
 void MsXmlDomDocument::Load(const std::string& path) {
-    // The parser reads the file in pieces from the descriptor; the external-entity loader,
+    // The parser reads the file in pieces through a callback; the external-entity loader,
     // which refuses everything, is not involved.
     UniqueFd fd = UniqueFd::openForReading(path);
-    if (fd.get() < 0)
-        throw WindowsException::fromErrno(errno);
+    if (!fd)
+        SystemError::last().raise();
     std::string head = fileHead(fd);
     checkStartTags(name_, head, [&](StartTagScanner& scanner) {
         std::vector<char> buffer(1 << 16);
@@ -207,7 +225,9 @@ void MsXmlDomDocument::Load(const std::string& path) {
         }
     });
     parse(head, [&](xmlParserCtxt* ctxt) {
-        return xmlCtxtReadFd(ctxt, fd.get(), path.c_str(), nullptr, ParseOptions);
+        PositionalReader reader{fd};
+        return xmlCtxtReadIO(ctxt, &PositionalReader::read, nullptr, &reader, path.c_str(), nullptr,
+                             ParseOptions);
     });
 }
 
@@ -321,12 +341,13 @@ void MsXmlDomDocument::Save(const std::string& path) const {
     doc->standalone = standalone_ ? 1 : -1;
 
     UniqueFd fd = UniqueFd::createOrTruncate(path);
-    if (fd.get() < 0)
-        throw WindowsException::fromErrno(errno);
+    if (!fd)
+        SystemError::last().raise();
     initialize();
     ErrorCollector errors;
-    std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(xmlSaveToFd(
-        fd.get(), encoding_.empty() ? nullptr : encoding_.c_str(), XML_SAVE_FORMAT | XML_SAVE_AS_XML));
+    std::unique_ptr<xmlSaveCtxt, SaveCtxtClose> ctxt(
+        xmlSaveToIO(&writeToFile, nullptr, &fd, encoding_.empty() ? nullptr : encoding_.c_str(),
+                    XML_SAVE_FORMAT | XML_SAVE_AS_XML));
     if (!ctxt)
         throwPlatformError("Unsupported encoding: \"" + encoding_ + "\".");
     long written = xmlSaveDoc(ctxt.get(), doc);
@@ -334,7 +355,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
     if (written < 0 || closed < 0 || !errors.records.empty())
         throwPlatformError(errors.records.empty() ? "Failed to write " + path : errors.text());
     if (!fd.close())
-        throw WindowsException::fromErrno(errno);
+        SystemError::last().raise();
 }
 
 std::string MsXmlDomDocument::GetXml() const {

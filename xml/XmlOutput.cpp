@@ -2,8 +2,8 @@
 
 #include "core/Exception.h"
 #include "os/FileSystem.h"
+#include "os/SystemError.h"
 
-#include <cerrno>
 #include <cstring>
 
 namespace quendle {
@@ -82,7 +82,7 @@ void appendEscaped(std::string& out, unsigned char c) {
 } // namespace
 
 void ExceptionFileErrorReporter::Report(std::source_location where, int kind, const std::string& path,
-                                        const std::string&) {
+                                        const SystemError&) {
     uint32_t id = kind == KindEncoding ? 65010 : kind == KindOpen ? 65013 : kind == KindWrite ? 65014 : 0;
     if (id == 0)
         return;
@@ -102,25 +102,34 @@ XmlOutput::XmlOutput(IFileErrorReporter& reporter, std::string path, XmlOutputOp
         openFile();
 }
 
-XmlOutput::~XmlOutput() = default;
+XmlOutput::~XmlOutput() {
+    // As a closed stream would: what was written reaches the file, failures go unreported.
+    (void)writePending();
+}
+
+bool XmlOutput::writePending() {
+    if (pending_.empty() || !file_)
+        return true;
+    bool ok = file_.writeAll(pending_.data(), pending_.size());
+    pending_.clear();
+    return ok;
+}
 
 void XmlOutput::fail(int kind, std::source_location where) {
-    reporter_.Report(where, kind, path_, std::strerror(errno));
+    reporter_.Report(where, kind, path_, SystemError::last());
 }
 
 void XmlOutput::openFile() {
-    file_.reset(hostpath::openStreamForWriting(path_, append_));
+    file_ = append_ ? UniqueFd::openForAppending(path_) : UniqueFd::createOrTruncate(path_);
     if (!file_) {
         fail(KindOpen);
         return;
     }
-    // Block map lines are short; a large stdio buffer keeps them from becoming one call each.
-    std::setvbuf(file_.get(), nullptr, _IOFBF, 64 * 1024);
     fileBytes_ = 0;
-    if (append_ && std::fseek(file_.get(), 0, SEEK_END) == 0) {
-        long at = std::ftell(file_.get());
-        fileBytes_ = at > 0 ? static_cast<uint64_t>(at) : 0;
-    }
+    pending_.clear();
+    uint64_t size = 0;
+    if (append_ && file_.regularFileSize(size))
+        fileBytes_ = size;
 }
 
 std::string XmlOutput::encode(std::string_view text, XmlFileEncoding encoding, bool withMark) {
@@ -174,11 +183,11 @@ void XmlOutput::writeToFile(std::string_view text) {
             fail(KindWrite);
         return;
     }
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) {
-        fail(KindWrite);
-        return;
-    }
     fileBytes_ += bytes.size();
+    pending_ += bytes;
+    // Lines are gathered so that they do not become one system call each.
+    if (pending_.size() >= 64 * 1024 && !writePending())
+        fail(KindWrite);
 }
 
 void XmlOutput::write(std::string_view text) {
@@ -289,10 +298,8 @@ void XmlOutput::Close() {
     Flush();
     if (!file_)
         return;
-    FILE* f = file_.release();
-    bool failed = std::ferror(f) != 0;
-    failed = std::fclose(f) != 0 || failed;
-    if (failed)
+    bool written = writePending();
+    if (!file_.close() || !written)
         fail(KindWrite);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
+#include "os/SystemError.h"
+#include "os/UniqueFd.h"
+
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <source_location>
 #include <string>
@@ -14,14 +16,14 @@ class IFileErrorReporter {
   public:
     virtual ~IFileErrorReporter() = default;
     virtual void Report(std::source_location where, int kind, const std::string& path,
-                        const std::string& detail) = 0;
+                        const SystemError& error) = 0;
 };
 
 // The program's reporter: every known kind becomes an Exception raised at `where`.
 class ExceptionFileErrorReporter : public IFileErrorReporter {
   public:
     void Report(std::source_location where, int kind, const std::string& path,
-                const std::string& detail) override;
+                const SystemError& error) override;
     static ExceptionFileErrorReporter& instance();
 };
 
@@ -80,13 +82,10 @@ class XmlOutput {
     static std::string encode(std::string_view text, XmlFileEncoding encoding, bool withMark);
 
   private:
-    struct FileCloser {
-        void operator()(FILE* f) const { std::fclose(f); }
-    };
-
     void write(std::string_view text);
     void writeToFile(std::string_view text);
     void openFile();
+    bool writePending();
     void indent();
     void fail(int kind, std::source_location where = std::source_location::current());
 
@@ -96,7 +95,8 @@ class XmlOutput {
     bool buffered_;
     bool append_;
     uint32_t lineCount_ = 0;
-    std::unique_ptr<FILE, FileCloser> file_;
+    UniqueFd file_;
+    std::string pending_; // encoded bytes not yet written: block map lines are short
     XmlFileEncoding encoding_;
     uint64_t fileBytes_ = 0; // bytes the file holds, to know whether a mark is due
     int depth_ = 0;

@@ -29,7 +29,7 @@ std::string packRaw(const ScratchDir& dir, const std::vector<std::pair<std::stri
     RawNames hooks;
     ZipWriter writer(&hooks);
     std::string archive = dir / archiveName;
-    EXPECT_EQ(writer.open(archive), 0u);
+    EXPECT_TRUE(writer.open(archive));
     int n = 0;
     for (const auto& [name, content] : entries) {
         std::string source = dir / ("src/" + std::to_string(n++));

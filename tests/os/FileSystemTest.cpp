@@ -131,8 +131,8 @@ TEST(StaleLeftovers, OnlyOldUnlockedTemporariesOfThisPackageAreRemoved) {
     std::string abandoned = temporary(".pkg.appv.0123abcd", true);
     std::string fresh = temporary(".pkg.appv.89ABCDEF", false);
     std::string held = temporary(".pkg.appv.deadbeef", true);
-    UniqueFd holder(::open(held.c_str(), O_RDONLY));
-    ASSERT_TRUE(StaleLeftovers::lockTemporary(holder.get()));
+    UniqueFd holder = UniqueFd::openForReading(held);
+    ASSERT_TRUE(StaleLeftovers::lockTemporary(holder));
     std::vector<std::string> others = {
         temporary(".pkg.appv.0123abc", true), temporary(".pkg.appv.0123abcg", true),
         temporary(".other.appv.0123abcd", true), temporary("pkg.appv.0123abcd", true)};

@@ -101,12 +101,14 @@ TEST(Install, PutsProgramManualCompletionAndDocsWhereDebianExpectsThemAndTheManu
     for (const auto& c : commandTable()) {
         const std::string& synopsis = synopses[c.name()];
         for (const auto& p : c.parameters()) {
-            if (!p.name.empty())
+            if (!p.name.empty()) {
                 EXPECT_TRUE(contains(synopsis, p.name + " ") || synopsis.ends_with(p.name) ||
                             contains(synopsis, p.name + "]"))
                     << c.name() << " " << p.name;
-            for (const auto& v : p.allowedValues)
+            }
+            for (const auto& v : p.allowedValues) {
                 EXPECT_HAS(synopsis, v) << c.name() << " " << v;
+            }
         }
     }
 }

@@ -1,4 +1,6 @@
 #include "os/PackageLock.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
 #include "os/FileSystem.h"
 
@@ -25,7 +27,8 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 } // namespace
 
-std::string PackageLock::describeHolder(int fd) {
+std::string PackageLock::describeHolder(const UniqueFd& file) {
+    const int fd = fdOf(file);
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return "process id unknown";
@@ -56,19 +59,19 @@ bool PackageLock::acquire(const std::string& path, int timeoutSeconds, const Wai
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     bool noticed = false;
     for (;;) {
-        UniqueFd fd(hostpath::openFile(path, O_RDONLY | O_NONBLOCK));
+        UniqueFd fd = NativeHandle::adopt(hostpath::openFile(path, O_RDONLY | O_NONBLOCK));
         if (!fd)
             return false;
-        while (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        while (::flock(fdOf(fd), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
                 return false;
             if (std::chrono::steady_clock::now() >= deadline) {
-                holder = describeHolder(fd.get());
+                holder = describeHolder(fd);
                 return false;
             }
             if (!noticed && onWait) {
                 noticed = true;
-                onWait(describeHolder(fd.get()));
+                onWait(describeHolder(fd));
             }
             std::this_thread::sleep_for(PollInterval);
         }
@@ -76,7 +79,7 @@ bool PackageLock::acquire(const std::string& path, int timeoutSeconds, const Wai
         // one to work on.
         struct stat locked {
         }, current{};
-        if (::fstat(fd.get(), &locked) == 0 && ::stat(path.c_str(), &current) == 0 &&
+        if (::fstat(fdOf(fd), &locked) == 0 && ::stat(path.c_str(), &current) == 0 &&
             !sameFile(locked, current))
             continue;
         fd_ = std::move(fd);
@@ -86,7 +89,7 @@ bool PackageLock::acquire(const std::string& path, int timeoutSeconds, const Wai
 
 UniqueFd PackageLock::unlockAndTake() {
     if (fd_)
-        (void)::flock(fd_.get(), LOCK_UN);
+        (void)::flock(fdOf(fd_), LOCK_UN);
     return std::move(fd_);
 }
 

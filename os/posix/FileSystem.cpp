@@ -1,9 +1,11 @@
 #include "os/FileSystem.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
 #include "core/Exception.h"
 #include "core/SystemError.h"
-#include "os/FolderTree.h"
 #include "os/UniqueFd.h"
+#include "os/posix/FolderTree.h"
 #include "util/strings/MessageFormat.h"
 
 #include <cerrno>
@@ -171,9 +173,14 @@ std::string tempFolderPath() {
     return out;
 }
 
-void confineBelow(const std::string& folder, int folderFd) {
+void confineBelow(const std::string& folder, const UniqueFd& folderHandle) {
     confinedFolder = normalizePath(folder);
-    confinedFd = folder.empty() ? -1 : folderFd;
+    confinedFd = folder.empty() ? -1 : fdOf(folderHandle);
+}
+
+void endConfinement() {
+    confinedFolder.clear();
+    confinedFd = -1;
 }
 
 int openFile(std::string_view path, int flags, unsigned mode) {
@@ -186,19 +193,6 @@ int openFile(std::string_view path, int flags, unsigned mode) {
     if (!r.ok())
         return -1;
     return ::openat(r.dirFd, r.leaf.c_str(), flags | O_CLOEXEC | r.noFollow(), static_cast<mode_t>(mode));
-}
-
-std::FILE* openStreamForWriting(std::string_view path, bool append) {
-    int fd = openFile(path, O_WRONLY | O_CREAT | (append ? O_APPEND : O_TRUNC), 0644);
-    if (fd < 0)
-        return nullptr;
-    std::FILE* stream = ::fdopen(fd, append ? "ab" : "wb");
-    if (!stream) {
-        int err = errno;
-        ::close(fd);
-        errno = err;
-    }
-    return stream;
 }
 
 bool renameFile(std::string_view from, std::string_view to) {
@@ -317,9 +311,9 @@ void deleteFolderTree(std::string_view folder, bool deleteFiles) {
     if (!usable(folder))
         return;
     if (deleteFiles) {
-        UniqueFd fd(openFile(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        UniqueFd fd = NativeHandle::adopt(openFile(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         if (fd)
-            foldertree::emptyFolder(fd.get());
+            foldertree::emptyFolder(fdOf(fd));
         return;
     }
     std::unique_ptr<DIR, DirCloser> dir(::opendir(std::string(folder).c_str()));

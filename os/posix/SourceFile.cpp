@@ -1,4 +1,6 @@
 #include "os/SourceFile.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
 #include "os/FileSystem.h"
 
@@ -11,11 +13,11 @@ namespace quendle {
 SourceFile::~SourceFile() = default;
 
 bool SourceFile::open(const std::string& path) {
-    fd_.reset(hostpath::openFile(path, O_RDONLY));
+    NativeHandle::reset(fd_, hostpath::openFile(path, O_RDONLY));
     if (!fd_)
         return false;
     struct stat st {};
-    if (::fstat(fd_.get(), &st) != 0)
+    if (::fstat(fdOf(fd_), &st) != 0)
         return false;
     if (!S_ISREG(st.st_mode)) {
         // Say why, or the caller would report the errno of some earlier call.
@@ -25,7 +27,7 @@ bool SourceFile::open(const std::string& path) {
     }
     size_ = static_cast<uint64_t>(st.st_size);
     modified_ = st.st_mtim.tv_sec;
-    ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(fdOf(fd_), 0, 0, POSIX_FADV_SEQUENTIAL);
     return true;
 }
 

@@ -1,4 +1,6 @@
 #include "os/MappedFile.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
 #include "os/FileSystem.h"
 #include "os/UniqueFd.h"
@@ -16,11 +18,11 @@ MappedFile::~MappedFile() {
 }
 
 MappedFile::Result MappedFile::open(const std::string& path) {
-    UniqueFd fd(hostpath::openFile(path, O_RDONLY));
-    if (fd.get() < 0)
+    UniqueFd fd = NativeHandle::adopt(hostpath::openFile(path, O_RDONLY));
+    if (fdOf(fd) < 0)
         return OpenFailed;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
+    if (::fstat(fdOf(fd), &st) != 0)
         return OpenFailed;
     if (!S_ISREG(st.st_mode))
         return NotAFile;
@@ -28,7 +30,7 @@ MappedFile::Result MappedFile::open(const std::string& path) {
     size_ = static_cast<size_t>(st.st_size);
     if (size_ == 0)
         return Opened;
-    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    void* p = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fdOf(fd), 0);
     if (p == MAP_FAILED) {
         size_ = 0;
         return MapFailed;

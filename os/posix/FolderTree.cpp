@@ -1,4 +1,4 @@
-#include "os/FolderTree.h"
+#include "os/posix/FolderTree.h"
 
 #include <cerrno>
 #include <fcntl.h>

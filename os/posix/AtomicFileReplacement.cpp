@@ -1,4 +1,5 @@
 #include "os/AtomicFileReplacement.h"
+#include "os/posix/NativeHandle.h"
 
 #include "core/Exception.h"
 #include "core/SystemError.h"
@@ -52,10 +53,10 @@ void AtomicFileReplacement::createTemporary() {
         SignalCleanup::watchFile(name);
         int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
-            fd_.reset(fd);
+            NativeHandle::reset(fd_, fd);
             temporary_ = std::move(name);
             // Held until the rename, so a later run can tell a temporary of a killed run.
-            if (!StaleLeftovers::lockTemporary(fd))
+            if (!StaleLeftovers::lockTemporary(fd_))
                 fail(errno);
             return;
         }
@@ -71,16 +72,16 @@ void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
     // On the same file system the finished file is simply moved beside the target.
     if (::rename(sourcePath.c_str(), temporary_.c_str()) == 0) {
         fd_.reset();
-        fd_.reset(::open(temporary_.c_str(), O_RDWR | O_CLOEXEC));
-        if (!fd_ || !StaleLeftovers::lockTemporary(fd_.get()))
+        NativeHandle::reset(fd_, ::open(temporary_.c_str(), O_RDWR | O_CLOEXEC));
+        if (!fd_ || !StaleLeftovers::lockTemporary(fd_))
             fail(errno);
         return;
     }
-    UniqueFd in(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in = NativeHandle::adopt(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in)
         fail(errno);
     for (;;) {
-        ssize_t n = ::copy_file_range(in.get(), nullptr, fd_.get(), nullptr, 1 << 30, 0);
+        ssize_t n = ::copy_file_range(fdOf(in), nullptr, fdOf(fd_), nullptr, 1 << 30, 0);
         if (n > 0)
             continue;
         if (n == 0)
@@ -94,7 +95,7 @@ void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
     // A file system without copy_file_range: plain reads and writes from where it stopped.
     std::unique_ptr<char[]> chunk(new char[1 << 20]);
     for (;;) {
-        ssize_t n = ::read(in.get(), chunk.get(), 1 << 20);
+        ssize_t n = ::read(fdOf(in), chunk.get(), 1 << 20);
         if (n == 0)
             return;
         if (n < 0) {
@@ -111,12 +112,12 @@ void AtomicFileReplacement::commit() {
     struct stat old = {};
     if (::stat(target_.c_str(), &old) == 0) {
         // Keep the target's permissions; the owner only where the process may set it.
-        if (::fchmod(fd_.get(), old.st_mode & 07777) != 0)
+        if (::fchmod(fdOf(fd_), old.st_mode & 07777) != 0)
             fail(errno);
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
-            (void)!::fchown(fd_.get(), old.st_uid, old.st_gid);
+            (void)!::fchown(fdOf(fd_), old.st_uid, old.st_gid);
     }
-    if (::fsync(fd_.get()) != 0)
+    if (::fsync(fdOf(fd_)) != 0)
         fail(errno);
     if (!fd_.close())
         fail(errno);
@@ -125,9 +126,10 @@ void AtomicFileReplacement::commit() {
     temporary_.clear();
     SignalCleanup::forgetFile();
     // The rename itself is durable only once the folder is flushed.
-    UniqueFd folder(::open(hostpath::folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd folder =
+        NativeHandle::adopt(::open(hostpath::folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder)
-        ::fsync(folder.get());
+        ::fsync(fdOf(folder));
 }
 
 void AtomicFileReplacement::checkWritable() {

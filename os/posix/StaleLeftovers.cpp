@@ -1,7 +1,9 @@
 #include "os/StaleLeftovers.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
 #include "os/FileSystem.h"
-#include "os/FolderTree.h"
+#include "os/posix/FolderTree.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -66,23 +68,23 @@ bool StaleLeftovers::createWorkspace(const std::string& tempFolder, const std::s
                                      WorkspaceHandles& out) {
     constexpr int FolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
     out = WorkspaceHandles{};
-    out.temp.reset(hostpath::openFile(tempFolder, O_RDONLY | O_DIRECTORY));
+    NativeHandle::reset(out.temp, hostpath::openFile(tempFolder, O_RDONLY | O_DIRECTORY));
     if (!out.temp)
         return false;
-    if (::mkdirat(out.temp.get(), name.c_str(), 0700) != 0)
+    if (::mkdirat(fdOf(out.temp), name.c_str(), 0700) != 0)
         return false;
     auto failed = [&] {
         int error = errno;
         if (out.folder)
             removeWorkspace(out, name);
         else
-            ::unlinkat(out.temp.get(), name.c_str(), AT_REMOVEDIR);
+            ::unlinkat(fdOf(out.temp), name.c_str(), AT_REMOVEDIR);
         errno = error;
         return false;
     };
-    out.folder.reset(::openat(out.temp.get(), name.c_str(), FolderFlags));
+    NativeHandle::reset(out.folder, ::openat(fdOf(out.temp), name.c_str(), FolderFlags));
     struct stat st {};
-    if (!out.folder || ::fstat(out.folder.get(), &st) != 0)
+    if (!out.folder || ::fstat(fdOf(out.folder), &st) != 0)
         return failed();
     if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
         // Not the folder this mkdir made.
@@ -92,14 +94,14 @@ bool StaleLeftovers::createWorkspace(const std::string& tempFolder, const std::s
     }
     // Locked under a name no sweep looks at, then renamed: the lock file is never seen unlocked.
     const std::string pendingLock = std::string(LockFileName) + ".new";
-    out.lock.reset(::openat(out.folder.get(), pendingLock.c_str(),
-                            O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!out.lock || ::flock(out.lock.get(), LOCK_EX) != 0 ||
-        ::renameat(out.folder.get(), pendingLock.c_str(), out.folder.get(), LockFileName) != 0)
+    NativeHandle::reset(out.lock, ::openat(fdOf(out.folder), pendingLock.c_str(),
+                                           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!out.lock || ::flock(fdOf(out.lock), LOCK_EX) != 0 ||
+        ::renameat(fdOf(out.folder), pendingLock.c_str(), fdOf(out.folder), LockFileName) != 0)
         return failed();
-    if (::mkdirat(out.folder.get(), ContentFolderName, 0700) != 0)
+    if (::mkdirat(fdOf(out.folder), ContentFolderName, 0700) != 0)
         return failed();
-    out.content.reset(::openat(out.folder.get(), ContentFolderName, FolderFlags));
+    NativeHandle::reset(out.content, ::openat(fdOf(out.folder), ContentFolderName, FolderFlags));
     if (!out.content)
         return failed();
     return true;
@@ -109,13 +111,13 @@ void StaleLeftovers::removeWorkspace(WorkspaceHandles& workspace, const std::str
     if (!workspace.folder)
         return;
     workspace.content.reset();
-    foldertree::emptyFolder(workspace.folder.get(), LockFileName);
-    ::unlinkat(workspace.folder.get(), LockFileName, 0);
+    foldertree::emptyFolder(fdOf(workspace.folder), LockFileName);
+    ::unlinkat(fdOf(workspace.folder), LockFileName, 0);
     // Whatever appeared meanwhile (a link planted while the tree was removed) goes too.
     for (int attempt = 0; workspace.temp && attempt < 8; ++attempt) {
-        if (::unlinkat(workspace.temp.get(), name.c_str(), AT_REMOVEDIR) == 0 || errno != ENOTEMPTY)
+        if (::unlinkat(fdOf(workspace.temp), name.c_str(), AT_REMOVEDIR) == 0 || errno != ENOTEMPTY)
             break;
-        foldertree::emptyFolder(workspace.folder.get());
+        foldertree::emptyFolder(fdOf(workspace.folder));
     }
     workspace.folder.reset();
     // Only now: an unlocked workspace may be swept by another run.
@@ -124,31 +126,32 @@ void StaleLeftovers::removeWorkspace(WorkspaceHandles& workspace, const std::str
 
 int StaleLeftovers::removeAbandonedWorkspaces(const std::string& tempFolder) {
     int removed = 0;
-    UniqueFd temp(hostpath::openFile(tempFolder, O_RDONLY | O_DIRECTORY));
+    UniqueFd temp = NativeHandle::adopt(hostpath::openFile(tempFolder, O_RDONLY | O_DIRECTORY));
     if (!temp)
         return 0;
     forEachEntry(tempFolder, [&](const std::string& name) {
         if (!isWorkspaceName(name))
             return;
         WorkspaceHandles found;
-        found.folder.reset(
-            ::openat(temp.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        NativeHandle::reset(found.folder, ::openat(fdOf(temp), name.c_str(),
+                                                   O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         struct stat st = {};
-        if (!found.folder || ::fstat(found.folder.get(), &st) != 0 || st.st_uid != ::geteuid())
+        if (!found.folder || ::fstat(fdOf(found.folder), &st) != 0 || st.st_uid != ::geteuid())
             return;
         // Without a lock file it is another program's folder, or one being made right now.
-        found.lock.reset(::openat(found.folder.get(), LockFileName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-        if (!found.lock || !nobodyHolds(found.lock.get()))
+        NativeHandle::reset(found.lock,
+                            ::openat(fdOf(found.folder), LockFileName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+        if (!found.lock || !nobodyHolds(fdOf(found.lock)))
             return;
-        found.temp.reset(::fcntl(temp.get(), F_DUPFD_CLOEXEC, 0));
+        NativeHandle::reset(found.temp, ::fcntl(fdOf(temp), F_DUPFD_CLOEXEC, 0));
         removeWorkspace(found, name);
         ++removed;
     });
     return removed;
 }
 
-bool StaleLeftovers::lockTemporary(int fd) {
-    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+bool StaleLeftovers::lockTemporary(const UniqueFd& file) {
+    return ::flock(fdOf(file), LOCK_EX | LOCK_NB) == 0;
 }
 
 int StaleLeftovers::removeAbandonedTemporaries(const std::string& target, int minimumAgeSeconds) {
@@ -163,10 +166,11 @@ int StaleLeftovers::removeAbandonedTemporaries(const std::string& target, int mi
             if (!isHex(name[i]))
                 return;
         std::string path = folder + "/" + name;
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        UniqueFd fd =
+            NativeHandle::adopt(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st = {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
-            now - st.st_mtime < minimumAgeSeconds || !nobodyHolds(fd.get()))
+        if (!fd || ::fstat(fdOf(fd), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+            now - st.st_mtime < minimumAgeSeconds || !nobodyHolds(fdOf(fd)))
             return;
         if (::unlink(path.c_str()) == 0)
             ++removed;

@@ -1,8 +1,8 @@
 #include "os/SourceFolderScan.h"
 
 #include "core/Exception.h"
-#include "os/FileSystem.h"
 #include "core/SystemError.h"
+#include "os/FileSystem.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,9 @@
 #include "os/SignalCleanup.h"
 
 #include "os/FileSystem.h"
-#include "os/FolderTree.h"
+#include "os/posix/FolderTree.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
 #include <atomic>
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace quendle {
 
@@ -58,6 +61,14 @@ void removeWatched() {
 
 // Every signal whose default action ends the process and that a handler may catch; the hardware
 // faults have their own handler, SIGXFSZ is ignored.
+std::vector<int> makeTerminatingSignals();
+
+// The signals that end the run after the clean-up.
+const std::vector<int>& terminatingSignals() {
+    static const std::vector<int> signals = makeTerminatingSignals();
+    return signals;
+}
+
 std::vector<int> makeTerminatingSignals() {
     std::vector<int> signals{SIGINT,  SIGTERM, SIGHUP,  SIGQUIT,   SIGUSR1, SIGUSR2, SIGALRM,
                              SIGPIPE, SIGXCPU, SIGPROF, SIGVTALRM, SIGIO,   SIGPWR,  SIGSTKFLT};
@@ -96,22 +107,22 @@ void SignalCleanup::install() {
     (void)installed;
 }
 
-const std::vector<int>& SignalCleanup::terminatingSignals() {
-    static const std::vector<int> signals = makeTerminatingSignals();
-    return signals;
-}
-
-void SignalCleanup::watchFolder(int parentFd, const std::string& name, int folderFd, const char* keepLast) {
+void SignalCleanup::watchFolder(const UniqueFd& parent, const std::string& name, const UniqueFd& folder,
+                                const char* keepLast) {
     watchedFolder.set.store(false);
     std::string keep = keepLast ? keepLast : "";
     if (name.size() >= sizeof watchedFolder.name || keep.size() >= sizeof watchedFolder.keepLast)
         return;
     std::memcpy(watchedFolder.name, name.c_str(), name.size() + 1);
     std::memcpy(watchedFolder.keepLast, keep.c_str(), keep.size() + 1);
-    watchedFolder.parentFd = parentFd;
-    watchedFolder.folderFd = folderFd;
+    watchedFolder.parentFd = fdOf(parent);
+    watchedFolder.folderFd = fdOf(folder);
     watchedFolder.set.store(true);
 }
+void SignalCleanup::ignoreBrokenPipe() {
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 void SignalCleanup::forgetFolder() {
     watchedFolder.set.store(false);
 }

@@ -1,10 +1,10 @@
 #include "os/ArchiveFile.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
-#include "core/SystemError.h"
 #include "os/FileSystem.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,13 +12,13 @@ namespace quendle {
 
 ArchiveFile::~ArchiveFile() = default;
 
-uint32_t ArchiveFile::create(const std::string& path) {
-    fd_.reset(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644));
+bool ArchiveFile::create(const std::string& path) {
+    NativeHandle::reset(fd_, hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW, 0644));
     if (!fd_)
-        return win32ErrorFromErrno(errno);
+        return false;
     size_ = 0;
     writebackStarted_ = 0;
-    return win32::Success;
+    return true;
 }
 
 namespace {
@@ -35,7 +35,7 @@ bool ArchiveFile::append(const void* data, size_t length) {
     size_ += length;
     if (size_ - writebackStarted_ >= WritebackPiece) {
         // Only starts the writeback; a file system without it simply flushes everything later.
-        (void)::sync_file_range(fd_.get(), static_cast<off_t>(writebackStarted_),
+        (void)::sync_file_range(fdOf(fd_), static_cast<off_t>(writebackStarted_),
                                 static_cast<off_t>(size_ - writebackStarted_), SYNC_FILE_RANGE_WRITE);
         writebackStarted_ = size_;
     }
@@ -43,8 +43,8 @@ bool ArchiveFile::append(const void* data, size_t length) {
 }
 
 bool ArchiveFile::truncateTo(uint64_t size) {
-    if (size > size_ || ::ftruncate(fd_.get(), static_cast<off_t>(size)) != 0 ||
-        ::lseek(fd_.get(), static_cast<off_t>(size), SEEK_SET) < 0)
+    if (size > size_ || ::ftruncate(fdOf(fd_), static_cast<off_t>(size)) != 0 ||
+        ::lseek(fdOf(fd_), static_cast<off_t>(size), SEEK_SET) < 0)
         return false;
     size_ = size;
     writebackStarted_ = std::min(writebackStarted_, size);

@@ -1,4 +1,5 @@
 #include "os/BackgroundRelease.h"
+#include "os/posix/NativeHandle.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +13,7 @@ namespace quendle {
 
 void releaseInBackground(UniqueFd fd, uint64_t minimumBytes) {
     struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || st.st_nlink != 0 ||
+    if (!fd || ::fstat(fdOf(fd), &st) != 0 || st.st_nlink != 0 ||
         static_cast<uint64_t>(st.st_blocks) * 512 < minimumBytes)
         return;
     // The child closes its handle only once this process has closed its own, so that the child's
@@ -28,7 +29,7 @@ void releaseInBackground(UniqueFd fd, uint64_t minimumBytes) {
     if (child == 0) {
         // Only calls that are safe after a fork of a threaded process. Nothing else of the run is
         // kept open: not its output (a caller reading it to the end would wait), not its locks.
-        int low = std::min(fd.get(), gate[0]), high = std::max(fd.get(), gate[0]);
+        int low = std::min(fdOf(fd), gate[0]), high = std::max(fdOf(fd), gate[0]);
         if (low > 0)
             ::close_range(0, static_cast<unsigned>(low - 1), 0);
         if (high > low + 1)
@@ -37,7 +38,7 @@ void releaseInBackground(UniqueFd fd, uint64_t minimumBytes) {
         char byte;
         while (::read(gate[0], &byte, 1) < 0 && errno == EINTR) {
         }
-        ::close(fd.get());
+        ::close(fdOf(fd));
         ::_exit(0);
     }
     ::pthread_sigmask(SIG_SETMASK, &before, nullptr);

@@ -1,4 +1,5 @@
 #include "os/RandomAccessFile.h"
+#include "os/posix/NativeHandle.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +10,7 @@ namespace quendle {
 bool RandomAccessFile::open(const std::string& path) {
     fd_ = UniqueFd::openForReading(path);
     struct stat st {};
-    if (!fd_ || ::fstat(fd_.get(), &st) != 0) {
+    if (!fd_ || ::fstat(fdOf(fd_), &st) != 0) {
         fd_.reset();
         return false;
     }
@@ -23,7 +24,7 @@ bool RandomAccessFile::readAt(uint64_t offset, void* buffer, size_t length) cons
         return false;
     auto* out = static_cast<uint8_t*>(buffer);
     while (length > 0) {
-        ssize_t n = ::pread(fd_.get(), out, length, static_cast<off_t>(offset));
+        ssize_t n = ::pread(fdOf(fd_), out, length, static_cast<off_t>(offset));
         if (n <= 0)
             return false;
         out += n;
@@ -38,7 +39,7 @@ void RandomAccessFile::forgetBefore(uint64_t offset) const {
     if (!fd_ || offset < forgotten_ + Step)
         return;
     // Only advice: a failure changes nothing but the timing.
-    (void)::posix_fadvise(fd_.get(), static_cast<off_t>(forgotten_), static_cast<off_t>(offset - forgotten_),
+    (void)::posix_fadvise(fdOf(fd_), static_cast<off_t>(forgotten_), static_cast<off_t>(offset - forgotten_),
                           POSIX_FADV_DONTNEED);
     forgotten_ = offset;
 }

@@ -1,4 +1,5 @@
 #include "os/ExtractDestination.h"
+#include "os/posix/NativeHandle.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -31,27 +32,27 @@ bool ExtractDestination::open(const std::string& folder) {
         folder_.pop_back();
     if (folder_.empty() || !makeFolders(folder_))
         return false;
-    root_.reset(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    NativeHandle::reset(root_, ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return static_cast<bool>(root_);
 }
 
-bool ExtractDestination::open(const std::string& folder, int folderFd) {
+bool ExtractDestination::open(const std::string& folder, const UniqueFd& folderHandle) {
     folder_ = folder;
-    root_.reset(::fcntl(folderFd, F_DUPFD_CLOEXEC, 0));
+    NativeHandle::reset(root_, ::fcntl(fdOf(folderHandle), F_DUPFD_CLOEXEC, 0));
     return static_cast<bool>(root_);
 }
 
 UniqueFd ExtractDestination::openParent(const std::vector<std::string>& components, bool create) {
-    UniqueFd current(::dup(root_.get()));
+    UniqueFd current = NativeHandle::adopt(::dup(fdOf(root_)));
     for (size_t k = 0; current && k + 1 < components.size(); ++k) {
         const char* name = components[k].c_str();
-        int fd = ::openat(current.get(), name, DirectoryFlags);
+        int fd = ::openat(fdOf(current), name, DirectoryFlags);
         if (fd < 0 && errno == ENOENT && create) {
-            if (::mkdirat(current.get(), name, 0755) != 0 && errno != EEXIST)
+            if (::mkdirat(fdOf(current), name, 0755) != 0 && errno != EEXIST)
                 return UniqueFd();
-            fd = ::openat(current.get(), name, DirectoryFlags);
+            fd = ::openat(fdOf(current), name, DirectoryFlags);
         }
-        current.reset(fd);
+        NativeHandle::reset(current, fd);
     }
     return current;
 }
@@ -63,11 +64,11 @@ bool ExtractDestination::createFolders(const std::vector<std::string>& component
     if (!parent)
         return false;
     const char* name = components.back().c_str();
-    if (::mkdirat(parent.get(), name, 0755) == 0)
+    if (::mkdirat(fdOf(parent), name, 0755) == 0)
         return true;
     if (errno != EEXIST)
         return false;
-    UniqueFd existing(::openat(parent.get(), name, DirectoryFlags));
+    UniqueFd existing = NativeHandle::adopt(::openat(fdOf(parent), name, DirectoryFlags));
     return static_cast<bool>(existing);
 }
 
@@ -79,11 +80,11 @@ UniqueFd ExtractDestination::createFile(const std::vector<std::string>& componen
         return UniqueFd();
     const char* name = components.back().c_str();
     constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    int fd = ::openat(parent.get(), name, flags, 0644);
+    int fd = ::openat(fdOf(parent), name, flags, 0644);
     // An existing entry is replaced by unlinking it: that removes a link itself, never its target.
-    if (fd < 0 && errno == EEXIST && ::unlinkat(parent.get(), name, 0) == 0)
-        fd = ::openat(parent.get(), name, flags, 0644);
-    return UniqueFd(fd);
+    if (fd < 0 && errno == EEXIST && ::unlinkat(fdOf(parent), name, 0) == 0)
+        fd = ::openat(fdOf(parent), name, flags, 0644);
+    return NativeHandle::adopt(fd);
 }
 
 void ExtractDestination::removeFile(const std::vector<std::string>& components) {
@@ -91,7 +92,7 @@ void ExtractDestination::removeFile(const std::vector<std::string>& components) 
         return;
     UniqueFd parent = openParent(components, false);
     if (parent)
-        ::unlinkat(parent.get(), components.back().c_str(), 0);
+        ::unlinkat(fdOf(parent), components.back().c_str(), 0);
 }
 
 std::string ExtractDestination::hostPath(const std::vector<std::string>& components) const {
@@ -106,7 +107,7 @@ std::string ExtractDestination::hostPath(const std::vector<std::string>& compone
 
 uint64_t ExtractDestination::availableBytes() const {
     struct statvfs fs {};
-    if (!root_ || ::fstatvfs(root_.get(), &fs) != 0)
+    if (!root_ || ::fstatvfs(fdOf(root_), &fs) != 0)
         return UINT64_MAX;
     return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
 }

@@ -1,4 +1,6 @@
 #include "os/UniqueFd.h"
+#include "os/posix/NativeHandle.h"
+#include "os/posix/PosixFileSystem.h"
 
 #include "os/FileSystem.h"
 
@@ -18,23 +20,22 @@ bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-void UniqueFd::reset(int fd) {
-    if (fd_ >= 0)
-        ::close(fd_);
-    fd_ = fd;
+void UniqueFd::reset() {
+    if (*this)
+        ::close(NativeHandle::release(*this));
 }
 
 bool UniqueFd::close() {
-    if (fd_ < 0) {
+    if (!*this) {
         errno = EBADF;
         return false;
     }
-    return ::close(release()) == 0;
+    return ::close(NativeHandle::release(*this)) == 0;
 }
 
 UniqueFd UniqueFd::openForReading(const std::string& path) {
     // Through the file-system rules: below the workspace no link is ever followed.
-    return UniqueFd(hostpath::openFile(path, O_RDONLY));
+    return NativeHandle::adopt(hostpath::openFile(path, O_RDONLY));
 }
 
 UniqueFd UniqueFd::openForReadingAnyKind(const std::string& path) {
@@ -48,7 +49,7 @@ UniqueFd UniqueFd::openForReadingAnyKind(const std::string& path) {
         ::close(fd);
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
-    UniqueFd file(fd);
+    UniqueFd file = NativeHandle::adopt(fd);
     if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
         return UniqueFd();
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
@@ -57,34 +58,38 @@ UniqueFd UniqueFd::openForReadingAnyKind(const std::string& path) {
 
 std::pair<uint64_t, uint64_t> UniqueFd::fileIdentity() const {
     struct stat st {};
-    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+    if (!*this || ::fstat(fdOf(*this), &st) != 0)
         return {0, 0};
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
 UniqueFd UniqueFd::createNew(const std::string& path) {
-    return UniqueFd(hostpath::openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
+    return NativeHandle::adopt(hostpath::openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
 }
 
 UniqueFd UniqueFd::createOrTruncate(const std::string& path) {
-    return UniqueFd(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+    return NativeHandle::adopt(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+}
+
+UniqueFd UniqueFd::openForAppending(const std::string& path) {
+    return NativeHandle::adopt(hostpath::openFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644));
 }
 
 long UniqueFd::readSome(void* buffer, size_t length) {
     for (;;) {
-        ssize_t n = ::read(fd_, buffer, length);
+        ssize_t n = ::read(fdOf(*this), buffer, length);
         if (n >= 0 || errno != EINTR)
             return static_cast<long>(n);
     }
 }
 
 long UniqueFd::readAt(void* buffer, size_t length, uint64_t offset) const {
-    return static_cast<long>(::pread(fd_, buffer, length, static_cast<off_t>(offset)));
+    return static_cast<long>(::pread(fdOf(*this), buffer, length, static_cast<off_t>(offset)));
 }
 
 bool UniqueFd::regularFileSize(uint64_t& size) const {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0)
+    if (::fstat(fdOf(*this), &st) != 0)
         return false;
     if (!S_ISREG(st.st_mode)) {
         errno = 0;
@@ -95,13 +100,13 @@ bool UniqueFd::regularFileSize(uint64_t& size) const {
 }
 
 bool UniqueFd::writeAll(const void* data, size_t length) {
-    if (fd_ < 0) {
+    if (!*this) {
         errno = EBADF;
         return false;
     }
     const auto* p = static_cast<const char*>(data);
     while (length > 0) {
-        ssize_t n = ::write(fd_, p, length);
+        ssize_t n = ::write(fdOf(*this), p, length);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
@@ -116,13 +121,13 @@ bool UniqueFd::writeAll(const void* data, size_t length) {
 }
 
 bool UniqueFd::readExact(void* buffer, size_t length) {
-    if (fd_ < 0) {
+    if (!*this) {
         errno = EBADF;
         return false;
     }
     auto* p = static_cast<char*>(buffer);
     while (length > 0) {
-        ssize_t n = ::read(fd_, p, length);
+        ssize_t n = ::read(fdOf(*this), p, length);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
