@@ -4,7 +4,7 @@
 #include "core/ExceptionPresenter.h"
 #include "os/ExceptionHandling.h"
 #include "os/SignalCleanup.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 #include "package/AppV5Package.h"
 
 #include <cstdio>

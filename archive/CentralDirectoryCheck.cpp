@@ -4,7 +4,7 @@
 #include "archive/ZipFormat.h"
 #include "core/SystemError.h"
 #include "os/ExtractDestination.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 

@@ -277,7 +277,7 @@ bool ZipReader::readDirectory(const std::function<void(Entry&&)>& onEntry) {
 }
 
 bool ZipReader::extractAll(const std::string& destination, std::vector<std::string>& extracted,
-                           const UniqueFd* destinationFolder) {
+                           const FileHandle* destinationFolder) {
     std::vector<Entry> entries;
     if (!readDirectory(entries)) {
         if (progress_ && !progress_->cancelled())
@@ -291,7 +291,7 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
 }
 
 bool ZipReader::extractEntries(const std::string& destination, const std::vector<const Entry*>& selected,
-                               std::vector<std::string>& extracted, const UniqueFd* destinationFolder) {
+                               std::vector<std::string>& extracted, const FileHandle* destinationFolder) {
     errorText_.clear();
     auto reportFailure = [&] {
         if (progress_ && !progress_->cancelled())
@@ -400,7 +400,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
     std::unique_ptr<EntryStream> source = openEntry(entry.archived, false);
     if (!source)
         return fail("entry \"" + entry.name + "\" cannot be opened: " + errorText_);
-    UniqueFd out = destination.createFile(entry.components);
+    FileHandle out = destination.createFile(entry.components);
     std::string path = destination.hostPath(entry.components);
     if (!out)
         return fail(path + ": " + SystemError::last().text());

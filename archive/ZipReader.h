@@ -77,7 +77,7 @@ class ZipReader {
     // Appends the host path of every extracted file (not folders) to `extracted`. With a
     // `destinationFolder`, the destination is that open folder and is reached only through it.
     bool extractAll(const std::string& destination, std::vector<std::string>& extracted,
-                    const UniqueFd* destinationFolder = nullptr);
+                    const FileHandle* destinationFolder = nullptr);
     void close();
 
     // Reads the directory with the checks that need no data: names, duplicates, declared sizes.
@@ -87,7 +87,7 @@ class ZipReader {
     bool readDirectory(const std::function<void(Entry&&)>& onEntry);
     // Extracts the given entries of the directory (files only) below `destination`.
     bool extractEntries(const std::string& destination, const std::vector<const Entry*>& selected,
-                        std::vector<std::string>& extracted, const UniqueFd* destinationFolder = nullptr);
+                        std::vector<std::string>& extracted, const FileHandle* destinationFolder = nullptr);
     // nullptr (errorText() says why) when the entry cannot be opened.
     std::unique_ptr<EntryStream> openEntry(const ArchivedEntry& entry, bool raw);
 

@@ -4,7 +4,7 @@
 #include "cli/ICommandContainer.h"
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 #include "util/strings/StringTable.h"
@@ -24,7 +24,7 @@ CommandFile::CommandFile(std::string marker, ICommandContainer* container)
 
 void CommandFile::run(const std::string& path, bool noFail) {
     lineCount_ = 0;
-    UniqueFd file = UniqueFd::openForReadingAnyKind(path);
+    FileHandle file = FileHandle::openForReadingAnyKind(path);
     if (!file)
         throw Exception(Msg::FileNotFound, path);
     // Known by its identity, not its name: a link or another spelling is the same file.

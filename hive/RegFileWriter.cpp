@@ -4,7 +4,7 @@
 #include "hive/RegistryValueText.h"
 #include "os/FileSystem.h"
 #include "os/SystemError.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
 
@@ -162,7 +162,7 @@ void RegFileWriter::write(const HiveTree& tree, const Sink& sink, std::string_vi
 }
 
 void RegFileWriter::writeFile(const HiveTree& tree, const std::string& path) {
-    UniqueFd out = UniqueFd::createOrTruncate(path);
+    FileHandle out = FileHandle::createOrTruncate(path);
     if (!out)
         SystemError::last().raise();
     bool ok = out.writeAll("\xFF\xFE", 2);

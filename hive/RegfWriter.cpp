@@ -4,7 +4,7 @@
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
 #include "os/SystemError.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -422,7 +422,7 @@ void RegfWriter::write(const HiveTree& tree, const Sink& sink) {
 }
 
 void RegfWriter::writeFile(const HiveTree& tree, const std::string& path) {
-    UniqueFd fd = UniqueFd::createNew(path);
+    FileHandle fd = FileHandle::createNew(path);
     if (!fd) {
         // The file is being created: a missing entry can only be its folder.
         SystemError why = SystemError::last();

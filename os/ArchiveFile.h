@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +28,7 @@ class ArchiveFile {
     bool close();
 
   private:
-    UniqueFd fd_;
+    FileHandle fd_;
     uint64_t size_ = 0;
     uint64_t writebackStarted_ = 0; // bytes handed to the disk's writeback so far
 };

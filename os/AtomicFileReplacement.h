@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <string>
 
@@ -34,7 +34,7 @@ class AtomicFileReplacement {
     std::string target_;    // the real file behind the target path
     std::string temporary_; // beside the target; empty when there is none
     std::string failureText_;
-    UniqueFd fd_;
+    FileHandle fd_;
 };
 
 } // namespace quendle

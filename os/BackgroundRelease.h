@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <cstdint>
 
@@ -10,6 +10,6 @@ namespace quendle {
 // 0.2 ms per MiB for a replaced package of hundreds of megabytes) is work the run need not wait
 // for. The POSIX body leaves that close to a short-lived child process; a body without one may
 // simply close. The caller must hold no other handle of the file.
-void releaseInBackground(UniqueFd file, uint64_t minimumBytes = uint64_t{32} << 20);
+void releaseInBackground(FileHandle file, uint64_t minimumBytes = uint64_t{32} << 20);
 
 } // namespace quendle

@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <cstdint>
 #include <string>
@@ -15,12 +15,12 @@ class ExtractDestination {
     // Creates the folder (with its parents) if needed and opens it; false (SystemError::last() tells why).
     bool open(const std::string& folder);
     // The folder already open as `folderHandle` (kept by the caller), named `folder` in reports.
-    bool open(const std::string& folder, const UniqueFd& folderHandle);
+    bool open(const std::string& folder, const FileHandle& folderHandle);
     const std::string& folder() const { return folder_; }
 
     bool createFolders(const std::vector<std::string>& components);
     // A new empty file for writing; an existing file of that name is replaced. Invalid on failure.
-    UniqueFd createFile(const std::vector<std::string>& components);
+    FileHandle createFile(const std::vector<std::string>& components);
     void removeFile(const std::vector<std::string>& components);
     // Host path of a relative path (for reporting and for the list of extracted files).
     std::string hostPath(const std::vector<std::string>& components) const;
@@ -30,10 +30,10 @@ class ExtractDestination {
 
   private:
     // The folder holding the last component, creating missing folders when `create`.
-    UniqueFd openParent(const std::vector<std::string>& components, bool create);
+    FileHandle openParent(const std::vector<std::string>& components, bool create);
 
     std::string folder_;
-    UniqueFd root_;
+    FileHandle root_;
 };
 
 // Splits an entry name (already decoded, either separator) into its components. False when the

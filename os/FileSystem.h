@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <cstdint>
 #include <string>
@@ -53,7 +53,7 @@ std::vector<std::string> folderEntries(std::string_view folder);
 // paths longer than the system's limit are reached the same way (following links, as a plain
 // call would), so no path operation depends on the depth of a tree. `folderHandle` stays owned
 // by the caller and open until endConfinement.
-void confineBelow(const std::string& folder, const UniqueFd& folderHandle);
+void confineBelow(const std::string& folder, const FileHandle& folderHandle);
 void endConfinement();
 
 // rename(2) through the rules above; false (SystemError::last() tells why).

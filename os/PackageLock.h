@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <functional>
 #include <string>
@@ -20,14 +20,14 @@ class PackageLock {
     bool acquire(const std::string& path, int timeoutSeconds, const WaitNotice& onWait, std::string& holder);
     void release() { fd_.reset(); }
     // Unlocks and gives up the open package file, for a caller that closes it itself.
-    UniqueFd unlockAndTake();
+    FileHandle unlockAndTake();
     bool held() const { return static_cast<bool>(fd_); }
 
     // "process 1234 (quendle)" for the process holding a lock on the open file.
-    static std::string describeHolder(const UniqueFd& file);
+    static std::string describeHolder(const FileHandle& file);
 
   private:
-    UniqueFd fd_;
+    FileHandle fd_;
 };
 
 } // namespace quendle

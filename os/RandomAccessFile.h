@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,7 +22,7 @@ class RandomAccessFile {
     void forgetBefore(uint64_t offset) const;
 
   private:
-    UniqueFd fd_;
+    FileHandle fd_;
     uint64_t size_ = 0;
     mutable uint64_t forgotten_ = 0; // advice only: not part of what the file is
 };

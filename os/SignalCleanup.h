@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <string>
 
@@ -20,7 +20,7 @@ class SignalCleanup {
 
     // The folder open as `folder`, entry `name` of the folder open as `parent`; both stay
     // open while watched. Its entry `keepLast` (may be nullptr) is removed after the rest.
-    static void watchFolder(const UniqueFd& parent, const std::string& name, const UniqueFd& folder,
+    static void watchFolder(const FileHandle& parent, const std::string& name, const FileHandle& folder,
                             const char* keepLast);
     static void forgetFolder();
     static void watchFile(const std::string& path);

@@ -1,6 +1,6 @@
 #pragma once
 #include "os/ByteSource.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -26,7 +26,7 @@ class SourceFile : public ByteSource {
     bool readExact(void* buffer, size_t length) override { return fd_.readExact(buffer, length); }
 
   private:
-    UniqueFd fd_;
+    FileHandle fd_;
     uint64_t size_ = 0;
     std::time_t modified_ = 0;
 };

@@ -1,5 +1,5 @@
 #pragma once
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <string>
 
@@ -18,10 +18,10 @@ class StaleLeftovers {
 
     // A workspace as descriptors: every later operation on it is relative to these.
     struct WorkspaceHandles {
-        UniqueFd temp;    // the folder the workspace is in
-        UniqueFd folder;  // the workspace itself
-        UniqueFd lock;    // its lock file, locked
-        UniqueFd content; // its content folder
+        FileHandle temp;    // the folder the workspace is in
+        FileHandle folder;  // the workspace itself
+        FileHandle lock;    // its lock file, locked
+        FileHandle content; // its content folder
     };
 
     // Creates the folder `name` in `tempFolder` with one mkdir (mode 0700), which fails on any
@@ -39,7 +39,7 @@ class StaleLeftovers {
     static int removeAbandonedWorkspaces(const std::string& tempFolder);
 
     // Locks a temporary file this run has just created; false (SystemError::last() tells why).
-    static bool lockTemporary(const UniqueFd& file);
+    static bool lockTemporary(const FileHandle& file);
 
     // Removes the hidden temporary files ".<name>.<8 hex digits>" beside `target` that are
     // unlocked and were last written more than `minimumAgeSeconds` ago (a run locks its file

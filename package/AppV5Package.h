@@ -3,7 +3,7 @@
 #include "archive/ZipRecords.h"
 #include "os/PackageLock.h"
 #include "os/TempFileTracker.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 #include "package/ExtractionProgress.h"
 #include "package/FileTable.h"
 #include "package/Workspace.h"

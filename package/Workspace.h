@@ -24,7 +24,7 @@ class Workspace {
     const std::string& folder() const { return folder_; }
     // The folder the package's entries go into, by name and open.
     const std::string& contentFolder() const { return contentFolder_; }
-    const UniqueFd& contentHandle() const { return handles_.content; }
+    const FileHandle& contentHandle() const { return handles_.content; }
 
     // Removes the workspace with everything in it; never raises.
     void remove() noexcept;

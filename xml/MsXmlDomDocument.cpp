@@ -2,7 +2,7 @@
 
 #include "os/FileSystem.h"
 #include "os/SystemError.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 #include "resources/EmbeddedResource.h"
 #include "xml/DocumentLimits.h"
 #include "xml/DomState.h"
@@ -174,7 +174,7 @@ void checkStartTags(const std::string& name, std::string_view head,
 }
 
 // The first bytes of a file, enough to tell whether it begins with a declaration.
-std::string fileHead(const UniqueFd& fd) {
+std::string fileHead(const FileHandle& fd) {
     char head[16];
     long n = fd.readAt(head, sizeof head, 0);
     return n > 0 ? std::string(head, static_cast<size_t>(n)) : std::string();
@@ -183,7 +183,7 @@ std::string fileHead(const UniqueFd& fd) {
 // libxml2 reads and writes through these, so it never sees what the platform's handle is, and
 // reads never depend on a file position shared with anyone else.
 struct PositionalReader {
-    const UniqueFd& file;
+    const FileHandle& file;
     uint64_t at = 0;
     static int read(void* context, char* buffer, int length) {
         auto* self = static_cast<PositionalReader*>(context);
@@ -195,7 +195,7 @@ struct PositionalReader {
 };
 
 int writeToFile(void* context, const char* data, int length) {
-    return static_cast<UniqueFd*>(context)->writeAll(data, static_cast<size_t>(length)) ? length : -1;
+    return static_cast<FileHandle*>(context)->writeAll(data, static_cast<size_t>(length)) ? length : -1;
 }
 
 } // namespace
@@ -209,7 +209,7 @@ MsXmlDomDocument::~MsXmlDomDocument() = default;
 void MsXmlDomDocument::Load(const std::string& path) {
     // The parser reads the file in pieces through a callback; the external-entity loader,
     // which refuses everything, is not involved.
-    UniqueFd fd = UniqueFd::openForReading(path);
+    FileHandle fd = FileHandle::openForReading(path);
     if (!fd)
         SystemError::last().raise();
     std::string head = fileHead(fd);
@@ -340,7 +340,7 @@ void MsXmlDomDocument::Save(const std::string& path) const {
     doc->version = xmlStrdup(x(version_.empty() ? std::string("1.0") : version_));
     doc->standalone = standalone_ ? 1 : -1;
 
-    UniqueFd fd = UniqueFd::createOrTruncate(path);
+    FileHandle fd = FileHandle::createOrTruncate(path);
     if (!fd)
         SystemError::last().raise();
     initialize();

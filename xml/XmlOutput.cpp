@@ -120,7 +120,7 @@ void XmlOutput::fail(int kind, std::source_location where) {
 }
 
 void XmlOutput::openFile() {
-    file_ = append_ ? UniqueFd::openForAppending(path_) : UniqueFd::createOrTruncate(path_);
+    file_ = append_ ? FileHandle::openForAppending(path_) : FileHandle::createOrTruncate(path_);
     if (!file_) {
         fail(KindOpen);
         return;

@@ -1,6 +1,6 @@
 #pragma once
 #include "os/SystemError.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <cstdint>
 #include <memory>
@@ -95,7 +95,7 @@ class XmlOutput {
     bool buffered_;
     bool append_;
     uint32_t lineCount_ = 0;
-    UniqueFd file_;
+    FileHandle file_;
     std::string pending_; // encoded bytes not yet written: block map lines are short
     XmlFileEncoding encoding_;
     uint64_t fileBytes_ = 0; // bytes the file holds, to know whether a mark is due

@@ -77,7 +77,7 @@ void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
             fail(errno);
         return;
     }
-    UniqueFd in = NativeHandle::adopt(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
+    FileHandle in = NativeHandle::adopt(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in)
         fail(errno);
     for (;;) {
@@ -126,7 +126,7 @@ void AtomicFileReplacement::commit() {
     temporary_.clear();
     SignalCleanup::forgetFile();
     // The rename itself is durable only once the folder is flushed.
-    UniqueFd folder =
+    FileHandle folder =
         NativeHandle::adopt(::open(hostpath::folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder)
         ::fsync(fdOf(folder));

@@ -11,7 +11,7 @@
 
 namespace quendle {
 
-void releaseInBackground(UniqueFd fd, uint64_t minimumBytes) {
+void releaseInBackground(FileHandle fd, uint64_t minimumBytes) {
     struct stat st {};
     if (!fd || ::fstat(fdOf(fd), &st) != 0 || st.st_nlink != 0 ||
         static_cast<uint64_t>(st.st_blocks) * 512 < minimumBytes)

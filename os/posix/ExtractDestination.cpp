@@ -36,20 +36,20 @@ bool ExtractDestination::open(const std::string& folder) {
     return static_cast<bool>(root_);
 }
 
-bool ExtractDestination::open(const std::string& folder, const UniqueFd& folderHandle) {
+bool ExtractDestination::open(const std::string& folder, const FileHandle& folderHandle) {
     folder_ = folder;
     NativeHandle::reset(root_, ::fcntl(fdOf(folderHandle), F_DUPFD_CLOEXEC, 0));
     return static_cast<bool>(root_);
 }
 
-UniqueFd ExtractDestination::openParent(const std::vector<std::string>& components, bool create) {
-    UniqueFd current = NativeHandle::adopt(::dup(fdOf(root_)));
+FileHandle ExtractDestination::openParent(const std::vector<std::string>& components, bool create) {
+    FileHandle current = NativeHandle::adopt(::dup(fdOf(root_)));
     for (size_t k = 0; current && k + 1 < components.size(); ++k) {
         const char* name = components[k].c_str();
         int fd = ::openat(fdOf(current), name, DirectoryFlags);
         if (fd < 0 && errno == ENOENT && create) {
             if (::mkdirat(fdOf(current), name, 0755) != 0 && errno != EEXIST)
-                return UniqueFd();
+                return FileHandle();
             fd = ::openat(fdOf(current), name, DirectoryFlags);
         }
         NativeHandle::reset(current, fd);
@@ -60,7 +60,7 @@ UniqueFd ExtractDestination::openParent(const std::vector<std::string>& componen
 bool ExtractDestination::createFolders(const std::vector<std::string>& components) {
     if (components.empty())
         return true;
-    UniqueFd parent = openParent(components, true);
+    FileHandle parent = openParent(components, true);
     if (!parent)
         return false;
     const char* name = components.back().c_str();
@@ -68,16 +68,16 @@ bool ExtractDestination::createFolders(const std::vector<std::string>& component
         return true;
     if (errno != EEXIST)
         return false;
-    UniqueFd existing = NativeHandle::adopt(::openat(fdOf(parent), name, DirectoryFlags));
+    FileHandle existing = NativeHandle::adopt(::openat(fdOf(parent), name, DirectoryFlags));
     return static_cast<bool>(existing);
 }
 
-UniqueFd ExtractDestination::createFile(const std::vector<std::string>& components) {
+FileHandle ExtractDestination::createFile(const std::vector<std::string>& components) {
     if (components.empty())
-        return UniqueFd();
-    UniqueFd parent = openParent(components, true);
+        return FileHandle();
+    FileHandle parent = openParent(components, true);
     if (!parent)
-        return UniqueFd();
+        return FileHandle();
     const char* name = components.back().c_str();
     constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     int fd = ::openat(fdOf(parent), name, flags, 0644);
@@ -90,7 +90,7 @@ UniqueFd ExtractDestination::createFile(const std::vector<std::string>& componen
 void ExtractDestination::removeFile(const std::vector<std::string>& components) {
     if (components.empty())
         return;
-    UniqueFd parent = openParent(components, false);
+    FileHandle parent = openParent(components, false);
     if (parent)
         ::unlinkat(fdOf(parent), components.back().c_str(), 0);
 }

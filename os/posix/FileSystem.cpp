@@ -4,7 +4,7 @@
 
 #include "core/Exception.h"
 #include "core/SystemError.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 #include "os/posix/FolderTree.h"
 #include "util/strings/MessageFormat.h"
 
@@ -173,7 +173,7 @@ std::string tempFolderPath() {
     return out;
 }
 
-void confineBelow(const std::string& folder, const UniqueFd& folderHandle) {
+void confineBelow(const std::string& folder, const FileHandle& folderHandle) {
     confinedFolder = normalizePath(folder);
     confinedFd = folder.empty() ? -1 : fdOf(folderHandle);
 }
@@ -311,7 +311,7 @@ void deleteFolderTree(std::string_view folder, bool deleteFiles) {
     if (!usable(folder))
         return;
     if (deleteFiles) {
-        UniqueFd fd = NativeHandle::adopt(openFile(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+        FileHandle fd = NativeHandle::adopt(openFile(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
         if (fd)
             foldertree::emptyFolder(fdOf(fd));
         return;

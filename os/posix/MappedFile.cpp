@@ -3,7 +3,7 @@
 #include "os/posix/PosixFileSystem.h"
 
 #include "os/FileSystem.h"
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -18,7 +18,7 @@ MappedFile::~MappedFile() {
 }
 
 MappedFile::Result MappedFile::open(const std::string& path) {
-    UniqueFd fd = NativeHandle::adopt(hostpath::openFile(path, O_RDONLY));
+    FileHandle fd = NativeHandle::adopt(hostpath::openFile(path, O_RDONLY));
     if (fdOf(fd) < 0)
         return OpenFailed;
     struct stat st {};

@@ -27,7 +27,7 @@ bool sameFile(const struct stat& a, const struct stat& b) {
 
 } // namespace
 
-std::string PackageLock::describeHolder(const UniqueFd& file) {
+std::string PackageLock::describeHolder(const FileHandle& file) {
     const int fd = fdOf(file);
     struct stat st {};
     if (::fstat(fd, &st) != 0)
@@ -59,7 +59,7 @@ bool PackageLock::acquire(const std::string& path, int timeoutSeconds, const Wai
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     bool noticed = false;
     for (;;) {
-        UniqueFd fd = NativeHandle::adopt(hostpath::openFile(path, O_RDONLY | O_NONBLOCK));
+        FileHandle fd = NativeHandle::adopt(hostpath::openFile(path, O_RDONLY | O_NONBLOCK));
         if (!fd)
             return false;
         while (::flock(fdOf(fd), LOCK_EX | LOCK_NB) != 0) {
@@ -87,7 +87,7 @@ bool PackageLock::acquire(const std::string& path, int timeoutSeconds, const Wai
     }
 }
 
-UniqueFd PackageLock::unlockAndTake() {
+FileHandle PackageLock::unlockAndTake() {
     if (fd_)
         (void)::flock(fdOf(fd_), LOCK_UN);
     return std::move(fd_);

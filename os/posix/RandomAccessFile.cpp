@@ -8,7 +8,7 @@
 namespace quendle {
 
 bool RandomAccessFile::open(const std::string& path) {
-    fd_ = UniqueFd::openForReading(path);
+    fd_ = FileHandle::openForReading(path);
     struct stat st {};
     if (!fd_ || ::fstat(fdOf(fd_), &st) != 0) {
         fd_.reset();

@@ -107,7 +107,7 @@ void SignalCleanup::install() {
     (void)installed;
 }
 
-void SignalCleanup::watchFolder(const UniqueFd& parent, const std::string& name, const UniqueFd& folder,
+void SignalCleanup::watchFolder(const FileHandle& parent, const std::string& name, const FileHandle& folder,
                                 const char* keepLast) {
     watchedFolder.set.store(false);
     std::string keep = keepLast ? keepLast : "";

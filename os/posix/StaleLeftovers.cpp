@@ -126,7 +126,7 @@ void StaleLeftovers::removeWorkspace(WorkspaceHandles& workspace, const std::str
 
 int StaleLeftovers::removeAbandonedWorkspaces(const std::string& tempFolder) {
     int removed = 0;
-    UniqueFd temp = NativeHandle::adopt(hostpath::openFile(tempFolder, O_RDONLY | O_DIRECTORY));
+    FileHandle temp = NativeHandle::adopt(hostpath::openFile(tempFolder, O_RDONLY | O_DIRECTORY));
     if (!temp)
         return 0;
     forEachEntry(tempFolder, [&](const std::string& name) {
@@ -150,7 +150,7 @@ int StaleLeftovers::removeAbandonedWorkspaces(const std::string& tempFolder) {
     return removed;
 }
 
-bool StaleLeftovers::lockTemporary(const UniqueFd& file) {
+bool StaleLeftovers::lockTemporary(const FileHandle& file) {
     return ::flock(fdOf(file), LOCK_EX | LOCK_NB) == 0;
 }
 
@@ -166,7 +166,7 @@ int StaleLeftovers::removeAbandonedTemporaries(const std::string& target, int mi
             if (!isHex(name[i]))
                 return;
         std::string path = folder + "/" + name;
-        UniqueFd fd =
+        FileHandle fd =
             NativeHandle::adopt(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat st = {};
         if (!fd || ::fstat(fdOf(fd), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||

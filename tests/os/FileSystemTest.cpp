@@ -131,7 +131,7 @@ TEST(StaleLeftovers, OnlyOldUnlockedTemporariesOfThisPackageAreRemoved) {
     std::string abandoned = temporary(".pkg.appv.0123abcd", true);
     std::string fresh = temporary(".pkg.appv.89ABCDEF", false);
     std::string held = temporary(".pkg.appv.deadbeef", true);
-    UniqueFd holder = UniqueFd::openForReading(held);
+    FileHandle holder = FileHandle::openForReading(held);
     ASSERT_TRUE(StaleLeftovers::lockTemporary(holder));
     std::vector<std::string> others = {
         temporary(".pkg.appv.0123abc", true), temporary(".pkg.appv.0123abcg", true),
@@ -178,7 +178,7 @@ TEST(BackgroundRelease, AnUnlinkedFileIsLetGoByEveryProcessSoon) {
     ScratchDir tmp;
     const std::string path = tmp / "old.appv";
     writeFile(path, std::string(1 << 20, 'x'));
-    UniqueFd fd = UniqueFd::openForReading(path);
+    FileHandle fd = FileHandle::openForReading(path);
     ASSERT_TRUE(fd);
     fs::remove(path);
     ASSERT_EQ(holdersOf(path), 1);

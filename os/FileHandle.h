@@ -14,12 +14,12 @@ bool standardErrorIsTerminal();
 // An owned open file or folder, with the read and write loops every user of one needs. What it
 // holds is the platform's own (a descriptor, a handle) and is reached only by the platform's
 // bodies in os/, through NativeHandle.
-class UniqueFd {
+class FileHandle {
   public:
-    UniqueFd() = default;
-    ~UniqueFd() { reset(); }
-    UniqueFd(UniqueFd&& other) noexcept : handle_(std::exchange(other.handle_, Empty)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
+    FileHandle() = default;
+    ~FileHandle() { reset(); }
+    FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, Empty)) {}
+    FileHandle& operator=(FileHandle&& other) noexcept {
         if (this != &other) {
             reset();
             handle_ = std::exchange(other.handle_, Empty);
@@ -41,19 +41,19 @@ class UniqueFd {
     bool readExact(void* buffer, size_t length);
 
     // Opens an existing file for reading; empty (SystemError::last() tells why) when that fails.
-    static UniqueFd openForReading(const std::string& path);
+    static FileHandle openForReading(const std::string& path);
     // The same for a file that may be a named pipe: the open itself never stalls, and a pipe is
     // then waited on for its writer. Empty when the path cannot be opened or names a folder.
-    static UniqueFd openForReadingAnyKind(const std::string& path);
+    static FileHandle openForReadingAnyKind(const std::string& path);
     // Creates a new file (mode 0644) that must not exist yet; empty (SystemError::last() tells why) when that
     // fails.
-    static UniqueFd createNew(const std::string& path);
+    static FileHandle createNew(const std::string& path);
     // Creates a file or empties an existing one (mode 0644); empty (SystemError::last() tells why) when that
     // fails.
-    static UniqueFd createOrTruncate(const std::string& path);
+    static FileHandle createOrTruncate(const std::string& path);
     // Opens a file for writing at its end, creating it (mode 0644) when missing; empty
     // (SystemError::last() tells why) when that fails.
-    static UniqueFd openForAppending(const std::string& path);
+    static FileHandle openForAppending(const std::string& path);
 
     // Reads what is there, retrying interrupted reads: the count, 0 at the end, -1 on an error.
     long readSome(void* buffer, size_t length);

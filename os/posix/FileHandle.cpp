@@ -1,4 +1,4 @@
-#include "os/UniqueFd.h"
+#include "os/FileHandle.h"
 #include "os/posix/NativeHandle.h"
 #include "os/posix/PosixFileSystem.h"
 
@@ -20,12 +20,12 @@ bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-void UniqueFd::reset() {
+void FileHandle::reset() {
     if (*this)
         ::close(NativeHandle::release(*this));
 }
 
-bool UniqueFd::close() {
+bool FileHandle::close() {
     if (!*this) {
         errno = EBADF;
         return false;
@@ -33,14 +33,14 @@ bool UniqueFd::close() {
     return ::close(NativeHandle::release(*this)) == 0;
 }
 
-UniqueFd UniqueFd::openForReading(const std::string& path) {
+FileHandle FileHandle::openForReading(const std::string& path) {
     // Through the file-system rules: below the workspace no link is ever followed.
     return NativeHandle::adopt(hostpath::openFile(path, O_RDONLY));
 }
 
-UniqueFd UniqueFd::openForReadingAnyKind(const std::string& path) {
+FileHandle FileHandle::openForReadingAnyKind(const std::string& path) {
     if (path.find('\0') != std::string::npos)
-        return UniqueFd();
+        return FileHandle();
     // Opened without blocking, so that the open itself cannot stall; the flag is cleared below.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
@@ -49,33 +49,33 @@ UniqueFd UniqueFd::openForReadingAnyKind(const std::string& path) {
         ::close(fd);
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     }
-    UniqueFd file = NativeHandle::adopt(fd);
+    FileHandle file = NativeHandle::adopt(fd);
     if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))
-        return UniqueFd();
+        return FileHandle();
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return file;
 }
 
-std::pair<uint64_t, uint64_t> UniqueFd::fileIdentity() const {
+std::pair<uint64_t, uint64_t> FileHandle::fileIdentity() const {
     struct stat st {};
     if (!*this || ::fstat(fdOf(*this), &st) != 0)
         return {0, 0};
     return {static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
 }
 
-UniqueFd UniqueFd::createNew(const std::string& path) {
+FileHandle FileHandle::createNew(const std::string& path) {
     return NativeHandle::adopt(hostpath::openFile(path, O_WRONLY | O_CREAT | O_EXCL, 0644));
 }
 
-UniqueFd UniqueFd::createOrTruncate(const std::string& path) {
+FileHandle FileHandle::createOrTruncate(const std::string& path) {
     return NativeHandle::adopt(hostpath::openFile(path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
 }
 
-UniqueFd UniqueFd::openForAppending(const std::string& path) {
+FileHandle FileHandle::openForAppending(const std::string& path) {
     return NativeHandle::adopt(hostpath::openFile(path, O_WRONLY | O_CREAT | O_APPEND, 0644));
 }
 
-long UniqueFd::readSome(void* buffer, size_t length) {
+long FileHandle::readSome(void* buffer, size_t length) {
     for (;;) {
         ssize_t n = ::read(fdOf(*this), buffer, length);
         if (n >= 0 || errno != EINTR)
@@ -83,11 +83,11 @@ long UniqueFd::readSome(void* buffer, size_t length) {
     }
 }
 
-long UniqueFd::readAt(void* buffer, size_t length, uint64_t offset) const {
+long FileHandle::readAt(void* buffer, size_t length, uint64_t offset) const {
     return static_cast<long>(::pread(fdOf(*this), buffer, length, static_cast<off_t>(offset)));
 }
 
-bool UniqueFd::regularFileSize(uint64_t& size) const {
+bool FileHandle::regularFileSize(uint64_t& size) const {
     struct stat st {};
     if (::fstat(fdOf(*this), &st) != 0)
         return false;
@@ -99,7 +99,7 @@ bool UniqueFd::regularFileSize(uint64_t& size) const {
     return true;
 }
 
-bool UniqueFd::writeAll(const void* data, size_t length) {
+bool FileHandle::writeAll(const void* data, size_t length) {
     if (!*this) {
         errno = EBADF;
         return false;
@@ -120,7 +120,7 @@ bool UniqueFd::writeAll(const void* data, size_t length) {
     return true;
 }
 
-bool UniqueFd::readExact(void* buffer, size_t length) {
+bool FileHandle::readExact(void* buffer, size_t length) {
     if (!*this) {
         errno = EBADF;
         return false;
