@@ -1,6 +1,7 @@
 #include "package/PackageHistory.h"
 
 #include "core/Exception.h"
+#include "os/SourceDateEpoch.h"
 #include "os/StationInfo.h"
 #include "package/AppV5Package.h"
 #include "package/KnownParts.h"
@@ -12,6 +13,8 @@
 #include "xml/MsXmlDomNode.h"
 #include "xml/Namespaces.h"
 
+#include <chrono>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -26,6 +29,13 @@ std::string orDefault(std::string_view value, std::string_view fallback) {
     return std::string(value.empty() ? fallback : value);
 }
 
+// SOURCE_DATE_EPOCH stands for the clock here as in every other time the save writes.
+std::string itemTime(const StationInfo& station) {
+    if (std::optional<int64_t> seconds = sourceDateEpoch())
+        return formatStationTime(std::chrono::system_clock::time_point(std::chrono::seconds(*seconds)));
+    return station.time;
+}
+
 } // namespace
 
 void PackageHistory::appendItem(std::string_view packageVersionId, std::string_view packagingEngine,
@@ -36,7 +46,7 @@ void PackageHistory::appendItem(std::string_view packageVersionId, std::string_v
     const auto item = root->AppendChildElement("PackageHistoryItem", historyNamespace());
     // The order of the attributes is part of the format readers expect.
     const std::vector<std::pair<const char*, std::string>> attributes = {
-        {"Time", station.time},
+        {"Time", itemTime(station)},
         {"PackageVersion", std::string(packageVersionId)},
         {"SequencerVersion", orDefault(sequencerVersion, DefaultSequencerVersion)},
         {"SequencerUser", station.sequencerUser},

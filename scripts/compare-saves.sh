@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# Saves the same edits with two Quendle programs and compares the packages byte for byte.
+#   scripts/compare-saves.sh OLD NEW [PACKAGE]
+# OLD and NEW are commands (e.g. "build/quendle", "tools/wine-quendle"); PACKAGE defaults to the
+# demo package, built with build/make_demo_package. SOURCE_DATE_EPOCH is set, so the history
+# item's time and the hive's times are the same in both runs; the station values of the history
+# item (machine, user, system) are taken out of PackageHistory.xml before it is compared, since
+# two platforms report different ones.
+# COMPARE_IGNORE_TIME=1 blanks the history item's time too, for a program from before that time
+# followed SOURCE_DATE_EPOCH.
+# Prints one line per edit and fails when a saved package differs in any other byte.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+old=$1 new=$2 package=${3:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export SOURCE_DATE_EPOCH=1767225600 QUENDLE_PROGRESS=0
+if [ -z "$package" ]; then
+    package=$work/demo.appv
+    build/make_demo_package demo "$package" >/dev/null
+fi
+printf 'echo hello\r\n' >"$work/launch.cmd"
+printf '<?xml version="1.0"?>\n<xsl:stylesheet version="1.0" xmlns:xsl="http://www.w3.org/1999/XSL/Transform">
+<xsl:param name="stamp"/>
+<xsl:template match="@*|node()"><xsl:copy><xsl:apply-templates select="@*|node()"/></xsl:copy></xsl:template>
+<xsl:template match="comment()"/>
+</xsl:stylesheet>\n' >"$work/copy.xsl"
+mkdir -p "$work/folder/sub"
+echo one >"$work/folder/a.txt"
+echo two >"$work/folder/sub/b.txt"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imported]\r\n"Name"="value"\r\n' >"$work/import.reg"
+
+# One edit per command-file line (a name with @ is a command file of its own).
+edits=(
+    "@demo/commands.txt"
+    'Add-File "Root\VFS\ProgramFilesX86\added.txt" demo/extra/changes.txt'
+    'Del-File "Root\VFS\ProgramFilesX86\Demo Notes\readme.md"'
+    "Add-ScriptFile $work/launch.cmd"
+    'Update-PackageIdentity -version 2.0.0.0 -packageid 11111111-2222-3333-4444-555555555555 -versionid 66666666-7777-8888-9999-000000000000'
+    'Update-PackageHistory -packagingengine Quendle -sequencerversion 5.1.0.0'
+    'Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename Version -attributevalue 1.2.3.4'
+    "Del-Nodes AppxManifest.xml -xpath \"//*[local-name()='Description']\""
+    "TransformManifest AppxManifest.xml $work/copy.xsl -stamp x"
+    'Set-RegistryKey "REGISTRY\MACHINE\SOFTWARE\New" -virtualizationlevel overwrite'
+    'Set-VirtualizeRegValueDeleted "REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes" WindowWidth'
+    'Del-RegistryKey "REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes\Fonts"'
+    "Add-Folder \"Root\\VFS\\Common AppData\\Added\" $work/folder"
+    "Import-Registry $work/import.reg"
+)
+# The parts of a package with their history item's station values blanked (and so the block
+# map's hashes of the history).
+normalized() {
+    python3 - "$1" <<'EOF'
+import hashlib, os, re, sys, zipfile
+with zipfile.ZipFile(sys.argv[1]) as z:
+    for info in z.infolist():
+        data = z.read(info)
+        if info.filename == "PackageHistory.xml":
+            station = rb'SequencerUser|SequencingStation|WindowsVersion|SystemFolder|WindowsFolder|UserFolder|' \
+                      rb'SystemType|Processor|LastRebootNormal|TerminalServices|RemoteSession|' \
+                      rb'NetFrameworkVersion|IEVersion|PackageOSBitness|Locale' + \
+                      (rb'|Time' if os.environ.get("COMPARE_IGNORE_TIME") else b'')
+            data = re.sub(rb'\b(' + station + rb')="[^"]*"', rb'\1=""', data)
+        if info.filename == "AppxBlockMap.xml":
+            data = re.sub(rb'<File Name="PackageHistory.xml".*?</File>', b'', data, flags=re.S)
+        print(info.filename, info.compress_type, hashlib.sha256(data).hexdigest())
+EOF
+}
+failed=0
+for edit in "${edits[@]}"; do
+    for side in old new; do
+        cp "$package" "$work/$side.appv"
+        if [[ $edit == @* ]]; then commands=${edit#@}; else commands=$work/edit.txt; printf ';qdc\n%s\n' "$edit" >"$commands"; fi
+        ${!side} /BatchFileUpdate "$work/$side.appv" "$commands" >/dev/null 2>"$work/$side.err" || true
+    done
+    if cmp -s "$work/old.appv" "$work/new.appv"; then
+        result="identical"
+    elif [ "$(normalized "$work/old.appv")" = "$(normalized "$work/new.appv")" ]; then
+        result="identical but for the station values and sizes"
+    else
+        result="DIFFERENT"
+        failed=1
+        diff <(normalized "$work/old.appv") <(normalized "$work/new.appv") | head -5 || true
+        head -3 "$work/old.err" "$work/new.err"
+    fi
+    # An edit that was refused proves nothing about the bytes.
+    if cmp -s "$work/old.appv" "$package" || cmp -s "$work/new.appv" "$package"; then
+        result="NOT SAVED: $(head -c 200 "$work/old.err" "$work/new.err" | tr '\n' ' ')"
+        failed=1
+    fi
+    printf '%-40.40s %s\n' "$edit" "$result"
+done
+exit $failed
