@@ -32,8 +32,8 @@ class SystemError {
     [[noreturn]] void raise(std::source_location where = std::source_location::current()) const;
 
   private:
-    explicit SystemError(int code) : code_(code) {}
-    int code_ = 0; // the platform's own number
+    explicit SystemError(uint32_t code) : code_(code) {}
+    uint32_t code_ = 0; // the platform's own number
 };
 
 } // namespace quendle
