@@ -142,8 +142,10 @@ void AtomicFileReplacement::checkWritable() {
     // checked first: write permission for nobody (which stops root too), or none for this user.
     struct stat st = {};
     if (::stat(target_.c_str(), &st) == 0) {
-        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            fail(EACCES);
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            errno = EACCES;
+            fail();
+        }
         if (::access(target_.c_str(), W_OK) != 0)
             fail();
     }
