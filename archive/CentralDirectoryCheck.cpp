@@ -315,10 +315,12 @@ Failure checkCentralDirectory(const RandomAccessFile& fd, const DirectoryLocatio
     for (const Range& entry : ranges) {
         uint64_t start = entry.start;
         if (previous && start == previous->start)
-            return Failure(Msg::ZipSharedLocalHeader, {nameAt(*previous), nameAt(entry), std::to_string(start)});
+            return Failure(Msg::ZipSharedLocalHeader,
+                           {nameAt(*previous), nameAt(entry), std::to_string(start)});
         if (previous && start < previousEnd)
-            return Failure(Msg::ZipDataOverlaps, {nameAt(*previous), std::to_string(previous->start),
-                                                  std::to_string(previousEnd), nameAt(entry), std::to_string(start)});
+            return Failure(Msg::ZipDataOverlaps,
+                           {nameAt(*previous), std::to_string(previous->start), std::to_string(previousEnd),
+                            nameAt(entry), std::to_string(start)});
         uint8_t local[LocalFixedSize];
         if (start > location.offset || location.offset - start < LocalFixedSize ||
             !fd.readAt(start, local, sizeof local) || get32(local) != LocalSignature)
@@ -326,8 +328,9 @@ Failure checkCentralDirectory(const RandomAccessFile& fd, const DirectoryLocatio
         uint64_t dataStart = start + LocalFixedSize + get16(local + 26) + get16(local + 28);
         uint64_t end = dataStart + entry.compressedSize;
         if (entry.compressedSize > fileSize || end > location.offset)
-            return Failure(Msg::ZipDataIntoDirectoryAt, {nameAt(entry), std::to_string(start), std::to_string(end),
-                                                         std::to_string(location.offset)});
+            return Failure(
+                Msg::ZipDataIntoDirectoryAt,
+                {nameAt(entry), std::to_string(start), std::to_string(end), std::to_string(location.offset)});
         previous = &entry;
         previousEnd = end;
     }
@@ -341,7 +344,7 @@ Failure duplicateEntryFailure(const std::string& first, const std::string& secon
     bool folder = false;
     splitEntryName(first, a, folder);
     splitEntryName(second, b, folder);
-    uint32_t why = a == b                                 ? Msg::ZipSameFileSeparators
+    uint32_t why = a == b                                ? Msg::ZipSameFileSeparators
                    : foldCase(first) == foldCase(second) ? Msg::ZipSameFileCase
                                                          : Msg::ZipSameFileCaseAndSeparators;
     return Failure(why, {first, second});

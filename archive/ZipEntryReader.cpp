@@ -138,7 +138,8 @@ bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirect
                              uint64_t maxBytes, std::string& out, Failure& why) {
     out.clear();
     if (entry.stored.size > maxBytes) {
-        why = Failure(Msg::ZipDeclaresBeyondCheck, {std::to_string(entry.stored.size), std::to_string(maxBytes)});
+        why = Failure(Msg::ZipDeclaresBeyondCheck,
+                      {std::to_string(entry.stored.size), std::to_string(maxBytes)});
         return false;
     }
     // The declared size is only a claim: memory grows with the bytes that really arrive.

@@ -319,7 +319,8 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
     // unpacked where it is edited is refused before anything is written, as it always was.
     total = std::max(total, totalUncompressed_);
     if (total > limit) {
-        fail(Failure(Msg::ZipContentBeyondLimit, {std::to_string(total), std::to_string(limit), destination}));
+        fail(
+            Failure(Msg::ZipContentBeyondLimit, {std::to_string(total), std::to_string(limit), destination}));
         return reportFailure();
     }
 
@@ -410,8 +411,9 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
     };
     // The stream gives no reason where the data simply stopped short or ran on.
     auto damaged = [&](uint32_t otherwise) {
-        return source->failure().failed() ? Failure(Msg::ZipEntryDamaged, {entry.name}, source->failure())
-                                          : Failure(otherwise, {entry.name, std::to_string(entry.archived.size)});
+        return source->failure().failed()
+                   ? Failure(Msg::ZipEntryDamaged, {entry.name}, source->failure())
+                   : Failure(otherwise, {entry.name, std::to_string(entry.archived.size)});
     };
     for (uint64_t left = entry.archived.size; left > 0;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(left, buffer_.size()));

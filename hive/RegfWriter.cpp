@@ -3,8 +3,8 @@
 #include "core/SystemError.h"
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
-#include "os/SystemError.h"
 #include "os/FileHandle.h"
+#include "os/SystemError.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -10,31 +10,50 @@ namespace {
 
 uint32_t win32ErrorFromErrno(int err) {
     switch (err) {
-    case 0: return win32::Success;
-    case ENOENT: return win32::FileNotFound;
-    case ENOTDIR: return win32::PathNotFound;
+    case 0:
+        return win32::Success;
+    case ENOENT:
+        return win32::FileNotFound;
+    case ENOTDIR:
+        return win32::PathNotFound;
     case EACCES:
     case EPERM:
-    case EISDIR: return win32::AccessDenied;
-    case EROFS: return win32::WriteProtect;
+    case EISDIR:
+        return win32::AccessDenied;
+    case EROFS:
+        return win32::WriteProtect;
     case ENOSPC:
-    case EDQUOT: return win32::DiskFull;
+    case EDQUOT:
+        return win32::DiskFull;
     // The process's file-size limit (ulimit -f) or the file system's largest file.
-    case EFBIG: return win32::FileTooLarge;
-    case EEXIST: return win32::FileExists;
-    case ENAMETOOLONG: return win32::FilenameExceedRange;
+    case EFBIG:
+        return win32::FileTooLarge;
+    case EEXIST:
+        return win32::FileExists;
+    case ENAMETOOLONG:
+        return win32::FilenameExceedRange;
     case EMFILE:
-    case ENFILE: return win32::TooManyOpenFiles;
-    case ENOMEM: return win32::NotEnoughMemory;
+    case ENFILE:
+        return win32::TooManyOpenFiles;
+    case ENOMEM:
+        return win32::NotEnoughMemory;
     case EBUSY:
-    case ETXTBSY: return win32::SharingViolation;
-    case EINVAL: return win32::InvalidParameter;
-    case ENOTEMPTY: return win32::DirNotEmpty;
-    case EXDEV: return win32::NotSameDevice;
-    case EBADF: return win32::InvalidHandle;
-    case EPIPE: return win32::BrokenPipe;
-    case ELOOP: return win32::InvalidName;
-    default: return win32::IoDevice;
+    case ETXTBSY:
+        return win32::SharingViolation;
+    case EINVAL:
+        return win32::InvalidParameter;
+    case ENOTEMPTY:
+        return win32::DirNotEmpty;
+    case EXDEV:
+        return win32::NotSameDevice;
+    case EBADF:
+        return win32::InvalidHandle;
+    case EPIPE:
+        return win32::BrokenPipe;
+    case ELOOP:
+        return win32::InvalidName;
+    default:
+        return win32::IoDevice;
     }
 }
 

@@ -22,13 +22,16 @@ std::string formattedText(DWORD code) {
     if (length == 0 || buffer == nullptr)
         return windowsErrorText(code);
     // One line, without the trailing blanks that the width mask leaves.
-    while (length > 0 && (buffer[length - 1] == L' ' || buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n'))
+    while (length > 0 &&
+           (buffer[length - 1] == L' ' || buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n'))
         --length;
     std::string text;
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+    int bytes =
+        WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
     if (bytes > 0) {
         text.resize(static_cast<size_t>(bytes));
-        WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), bytes, nullptr, nullptr);
+        WideCharToMultiByte(CP_UTF8, 0, buffer, static_cast<int>(length), text.data(), bytes, nullptr,
+                            nullptr);
     }
     LocalFree(buffer);
     return text.empty() ? windowsErrorText(code) : text;
