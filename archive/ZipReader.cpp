@@ -163,7 +163,7 @@ bool ZipReader::open(const std::string& archivePath) {
     if (path != archivePath && !hostpath::pathExists(path) && hostpath::pathExists(archivePath))
         path = archivePath;
     if (!file_.open(path))
-        return fail(SystemError::last().failure(Msg::ZipPathFailed, {path}));
+        return fail(SystemError::last().failure(Msg::PathSystemError, {path}));
     if (EndProblem problem = findCentralDirectory(file_, location_); problem != EndProblem::None)
         return fail(endProblemFailure(problem));
     if (Failure why = checkCentralDirectory(file_, location_); why.failed())
@@ -303,7 +303,7 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
     }
     ExtractDestination target;
     if (!(destinationFolder ? target.open(destination, *destinationFolder) : target.open(destination))) {
-        fail(SystemError::last().failure(Msg::ZipPathFailed, {destination}));
+        fail(SystemError::last().failure(Msg::PathSystemError, {destination}));
         return reportFailure();
     }
     uint64_t total = 0;
@@ -341,7 +341,7 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
     for (const Entry* entry : selected) {
         if (entry->isFolder) {
             if (!target.createFolders(entry->components)) {
-                fail(SystemError::last().failure(Msg::ZipPathFailed, {target.hostPath(entry->components)}));
+                fail(SystemError::last().failure(Msg::PathSystemError, {target.hostPath(entry->components)}));
                 return reportFailure();
             }
             continue;
@@ -402,7 +402,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
     FileHandle out = destination.createFile(entry.components);
     std::string path = destination.hostPath(entry.components);
     if (!out)
-        return fail(SystemError::last().failure(Msg::ZipPathFailed, {path}));
+        return fail(SystemError::last().failure(Msg::PathSystemError, {path}));
 
     auto abandon = [&](Failure why) {
         out.reset();
@@ -424,7 +424,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
         if (written > limit)
             return abandon(Failure(Msg::ZipExtractionLimit, {std::to_string(limit)}));
         if (!out.writeAll(buffer_.data(), n))
-            return abandon(SystemError::last().failure(Msg::ZipPathFailed, {path}));
+            return abandon(SystemError::last().failure(Msg::PathSystemError, {path}));
         if (progress_) {
             progress_->step(static_cast<int64_t>(n));
             if (progress_->cancelled())
@@ -438,7 +438,7 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
     if (!out.close()) {
         SystemError why = SystemError::last();
         destination.removeFile(entry.components);
-        return fail(why.failure(Msg::ZipPathFailed, {path}));
+        return fail(why.failure(Msg::PathSystemError, {path}));
     }
     return true;
 }

@@ -66,7 +66,7 @@ bool ZipWriter::open(const std::string& archivePath) {
     failure_ = Failure();
     if (archive_.create(archivePath))
         return true;
-    return fail(SystemError::last().failure(Msg::ZipPathFailed, {archivePath}));
+    return fail(SystemError::last().failure(Msg::PathSystemError, {archivePath}));
 }
 
 bool ZipWriter::fail(Failure why) {
@@ -116,7 +116,7 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     if (!source.open(sourcePath))
         return fail(SystemError::last().kind() == SystemError::Kind::IsFolder
                         ? Failure(Msg::ZipSourceIsFolder, {sourcePath})
-                        : SystemError::last().failure(Msg::ZipPathFailed, {sourcePath}));
+                        : SystemError::last().failure(Msg::PathSystemError, {sourcePath}));
 
     uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, static_cast<uint16_t>(method),

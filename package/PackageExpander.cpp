@@ -122,7 +122,7 @@ size_t PackageExpander::expand(const std::string& packagePath, const std::string
         else
             ok = mergeInto(staging, folder);
         if (!ok)
-            why = folder + ": " + SystemError::last().text();
+            why = SystemError::last().failure(Msg::PathSystemError, {folder}).text();
     }
     removeStagingFolder(staging);
     if (!ok)

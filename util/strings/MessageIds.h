@@ -254,7 +254,7 @@ enum : uint32_t {
     ZipInflateCannotStart = 2002,
     ZipDeflateDamaged = 2003,
     ZipCrcError = 2004,
-    ZipPathFailed = 2005,
+    PathSystemError = 2005, // a path and what went wrong with it
     ZipDirectoryUnreadableAgain = 2006,
     ZipNoEntries = 2007,
     ZipEntryOutsideDestination = 2008,
