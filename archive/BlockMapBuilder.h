@@ -24,8 +24,8 @@ class BlockMapBuilder : private ZipWriterHooks, private ZipEntryListener {
     BlockMapBuilder(const BlockMapBuilder&) = delete;
     BlockMapBuilder& operator=(const BlockMapBuilder&) = delete;
 
-    // Creates the archive and starts the map beside it; returns 0 or the Win32 error (then
-    // no map is started and every later add fails).
+    // Creates the archive and starts the map beside it; false (writer().failure() says why) when
+    // the archive cannot be created: then no map is started and every later add fails.
     // `blockMapPath` empty: beside the archive.
     bool open(const std::string& archivePath, const std::string& blockMapPath = {});
     // Completes the map and adds it as "AppxBlockMap.xml"; later entries are not flushed per chunk.

@@ -62,20 +62,20 @@ size_t utf8Length(const std::string& s, size_t at, uint32_t& code) {
     return length;
 }
 
-// Why a decoded entry name cannot become a file name, or empty.
-std::string nameProblem(const std::string& stored) {
+// Why a decoded entry name cannot become a file name, or no failure.
+Failure nameProblem(const std::string& stored) {
     std::string name = percentDecode(stored);
     for (size_t at = 0; at < name.size();) {
         uint32_t code = 0;
         size_t length = utf8Length(name, at, code);
         if (length == 0)
-            return "entry \"" + shown(stored) + "\" has a name that is not UTF-8";
+            return Failure(Msg::ZipNameNotUtf8, {shown(stored)});
         if (code == 0)
-            return "entry \"" + shown(stored) + "\" has a NUL character in its name";
+            return Failure(Msg::ZipNameNul, {shown(stored)});
         if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) {
             char hex[16];
             std::snprintf(hex, sizeof hex, "U+%04X", code);
-            return "entry \"" + shown(stored) + "\" has a control character (" + hex + ") in its name";
+            return Failure(Msg::ZipNameControl, {shown(stored), hex});
         }
         at += length;
     }
@@ -129,18 +129,18 @@ std::string shownEntryName(const std::string& name) {
     return shown(name);
 }
 
-std::string endProblemText(EndProblem problem) {
+Failure endProblemFailure(EndProblem problem) {
     switch (problem) {
     case EndProblem::None:
         break;
     case EndProblem::NoEndRecord:
-        return "the archive has no end of central directory record";
+        return Failure(Msg::ZipNoEndRecord);
     case EndProblem::Unreadable:
-        return "the archive cannot be read";
+        return Failure(Msg::ZipUnreadable);
     case EndProblem::Zip64EndMissing:
-        return "the ZIP64 end of central directory record is missing";
+        return Failure(Msg::ZipZip64EndMissing);
     case EndProblem::Outside:
-        return "the central directory lies outside the archive";
+        return Failure(Msg::ZipDirectoryOutside);
     }
     return {};
 }
@@ -244,7 +244,7 @@ bool DirectoryRecordReader::parse(const uint8_t* header, const uint8_t* variable
     return true;
 }
 
-bool DirectoryRecordReader::next(DirectoryRecord& record, std::string& why) {
+bool DirectoryRecordReader::next(DirectoryRecord& record, Failure& why) {
     uint64_t at = offset_ - (buffer_.size() - at_);
     uint8_t header[CentralFixedSize];
     bool ok = read(header, sizeof header) && get32(header) == CentralSignature;
@@ -253,7 +253,7 @@ bool DirectoryRecordReader::next(DirectoryRecord& record, std::string& why) {
         ok = read(variable_.data(), variable_.size()) && parse(header, variable_.data(), record);
     }
     if (!ok) {
-        why = "central directory entry " + std::to_string(index_) + " is damaged";
+        why = Failure(Msg::ZipDirectoryRecordDamaged, {std::to_string(index_)});
         return false;
     }
     record.recordOffset = at;
@@ -273,12 +273,12 @@ bool DirectoryRecordReader::recordAt(uint64_t recordOffset, DirectoryRecord& rec
     return true;
 }
 
-std::string checkCentralDirectory(const RandomAccessFile& fd, const DirectoryLocation& location) {
+Failure checkCentralDirectory(const RandomAccessFile& fd, const DirectoryLocation& location) {
     if (!location.countsAgree)
-        return "the end of central directory record is inconsistent";
+        return Failure(Msg::ZipEndRecordInconsistent);
     // Every entry takes at least its fixed header: a count beyond that is a lie, not a reservation.
     if (location.count > location.size / CentralFixedSize)
-        return "the central directory declares more entries than it can hold";
+        return Failure(Msg::ZipTooManyEntries);
     // Only what the range checks need is kept per entry; names are read again for a message.
     struct Range {
         uint64_t start, compressedSize, recordOffset;
@@ -287,18 +287,18 @@ std::string checkCentralDirectory(const RandomAccessFile& fd, const DirectoryLoc
     ranges.reserve(static_cast<size_t>(location.count));
     DirectoryRecordReader reader(fd, location);
     DirectoryRecord record;
-    std::string why;
+    Failure why;
     for (uint64_t i = 0; i < location.count; ++i) {
         if (!reader.next(record, why))
             return why;
-        if (why = nameProblem(record.name); !why.empty())
+        if (why = nameProblem(record.name); why.failed())
             return why;
         if (!record.unicodeName.empty()) {
-            if (why = nameProblem(record.unicodeName); !why.empty())
+            if (why = nameProblem(record.unicodeName); why.failed())
                 return why;
         }
         if (record.zip64Missing)
-            return formatStringId(Msg::ArchiveZip64FieldMissing, {shown(record.name)});
+            return Failure(Msg::ArchiveZip64FieldMissing, {shown(record.name)});
         ranges.push_back({record.localHeaderOffset, record.compressedSize, record.recordOffset});
     }
     auto nameAt = [&](const Range& range) {
@@ -315,41 +315,39 @@ std::string checkCentralDirectory(const RandomAccessFile& fd, const DirectoryLoc
     for (const Range& entry : ranges) {
         uint64_t start = entry.start;
         if (previous && start == previous->start)
-            return "entries \"" + nameAt(*previous) + "\" and \"" + nameAt(entry) +
-                   "\" share the local header at offset " + std::to_string(start);
+            return Failure(Msg::ZipSharedLocalHeader,
+                           {nameAt(*previous), nameAt(entry), std::to_string(start)});
         if (previous && start < previousEnd)
-            return "the data of entry \"" + nameAt(*previous) + "\" (bytes " +
-                   std::to_string(previous->start) + " to " + std::to_string(previousEnd) +
-                   ") overlaps entry \"" + nameAt(entry) + "\" at offset " + std::to_string(start);
+            return Failure(Msg::ZipDataOverlaps,
+                           {nameAt(*previous), std::to_string(previous->start), std::to_string(previousEnd),
+                            nameAt(entry), std::to_string(start)});
         uint8_t local[LocalFixedSize];
         if (start > location.offset || location.offset - start < LocalFixedSize ||
             !fd.readAt(start, local, sizeof local) || get32(local) != LocalSignature)
-            return "entry \"" + nameAt(entry) + "\" has no local header at offset " + std::to_string(start);
+            return Failure(Msg::ZipNoLocalHeader, {nameAt(entry), std::to_string(start)});
         uint64_t dataStart = start + LocalFixedSize + get16(local + 26) + get16(local + 28);
         uint64_t end = dataStart + entry.compressedSize;
         if (entry.compressedSize > fileSize || end > location.offset)
-            return "the data of entry \"" + nameAt(entry) + "\" (bytes " + std::to_string(start) + " to " +
-                   std::to_string(end) + ") runs into the central directory at offset " +
-                   std::to_string(location.offset);
+            return Failure(
+                Msg::ZipDataIntoDirectoryAt,
+                {nameAt(entry), std::to_string(start), std::to_string(end), std::to_string(location.offset)});
         previous = &entry;
         previousEnd = end;
     }
     return {};
 }
 
-std::string duplicateEntryText(const std::string& first, const std::string& second) {
+Failure duplicateEntryFailure(const std::string& first, const std::string& second) {
     if (first == second)
-        return "entry \"" + first + "\" appears twice";
+        return Failure(Msg::ZipEntryTwice, {first});
     std::vector<std::string> a, b;
     bool folder = false;
     splitEntryName(first, a, folder);
     splitEntryName(second, b, folder);
-    std::string why = a == b ? "their names differ only in separators"
-                      : foldCase(first) == foldCase(second)
-                          ? "their names differ only in case"
-                          : "their names differ only in case and separators";
-    return "entries \"" + first + "\" and \"" + second + "\" name the same file: " + why +
-           (a == b ? " (\"\\\" for \"/\", \"./\" or \"//\")" : "");
+    uint32_t why = a == b                                ? Msg::ZipSameFileSeparators
+                   : foldCase(first) == foldCase(second) ? Msg::ZipSameFileCase
+                                                         : Msg::ZipSameFileCaseAndSeparators;
+    return Failure(why, {first, second});
 }
 
 } // namespace quendle

@@ -1,4 +1,5 @@
 #pragma once
+#include "core/Failure.h"
 #include "os/RandomAccessFile.h"
 
 #include <cstdint>
@@ -45,7 +46,7 @@ struct DirectoryRecord {
 // or put the central directory outside the file.
 enum class EndProblem { None, NoEndRecord, Unreadable, Zip64EndMissing, Outside };
 EndProblem findCentralDirectory(const RandomAccessFile& file, DirectoryLocation& location);
-std::string endProblemText(EndProblem problem);
+Failure endProblemFailure(EndProblem problem);
 
 // Reads the central directory front to back in pieces of 64 KiB, one record at a time: neither
 // its declared size nor its count ever decides how much memory is taken.
@@ -53,7 +54,7 @@ class DirectoryRecordReader {
   public:
     DirectoryRecordReader(const RandomAccessFile& file, const DirectoryLocation& location);
     // The next record; false with `why` when it is damaged or the directory ends before it.
-    bool next(DirectoryRecord& record, std::string& why);
+    bool next(DirectoryRecord& record, Failure& why);
     // The record at `recordOffset` (from an earlier next), read again for a message.
     bool recordAt(uint64_t recordOffset, DirectoryRecord& record) const;
     uint64_t recordsRead() const { return index_; }
@@ -74,8 +75,8 @@ class DirectoryRecordReader {
 // names holding NUL or other control characters or bytes that are not UTF-8 (after
 // percent-decoding), saturated fields without their ZIP64 values, and entries whose data
 // overlaps another entry's or the central directory (several entries sharing one local header
-// multiply a small archive into gigabytes). Returns why the archive is refused, or an empty text.
-std::string checkCentralDirectory(const RandomAccessFile& file, const DirectoryLocation& location);
+// multiply a small archive into gigabytes). Returns why the archive is refused, or no failure.
+Failure checkCentralDirectory(const RandomAccessFile& file, const DirectoryLocation& location);
 
 // A stored name for messages: as it stands when it is printable UTF-8, otherwise with every
 // control byte and every byte past ASCII as \xHH.
@@ -83,6 +84,6 @@ std::string shownEntryName(const std::string& name);
 
 // Why two entry names that denote one file collide: the same name twice, names that differ only
 // in letter case, only in their separators ("\" for "/", "./", "//"), or in both.
-std::string duplicateEntryText(const std::string& first, const std::string& second);
+Failure duplicateEntryFailure(const std::string& first, const std::string& second);
 
 } // namespace quendle

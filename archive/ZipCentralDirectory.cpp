@@ -6,6 +6,7 @@
 #include "os/ExtractDestination.h"
 #include "util/strings/MessageFormat.h"
 #include "util/strings/StringSystem.h"
+#include "util/strings/StringTable.h"
 
 #include <algorithm>
 #include <map>
@@ -59,7 +60,7 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
         ((location.classicCount != 0xFFFF && location.classicCount != location.count) ||
          (location.classicSize != 0xFFFFFFFF && location.classicSize != location.size) ||
          (location.classicOffset != 0xFFFFFFFF && location.classicOffset != location.offset)))
-        problem({Msg::ArchiveZip64FieldMissing, {"end of central directory"}});
+        problem({Msg::ArchiveZip64FieldMissing, {loadString(Msg::ZipEndRecordName)}});
     zip64_ = location.zip64;
     location_ = location;
     return true;
@@ -67,11 +68,10 @@ bool ZipCentralDirectory::readEndRecords(const ProblemSink& problem) {
 
 bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
     if (location_.offset + location_.size != location_.end)
-        problem({Msg::ArchiveDirectoryDamaged,
-                 {"the central directory does not end where the end records begin"}});
+        problem({Msg::ArchiveDirectoryDamaged, {loadString(Msg::ZipDirectoryEndsElsewhere)}});
     DirectoryRecordReader reader(file_, location_);
     DirectoryRecord record;
-    std::string why;
+    Failure why;
     bool damaged = false;
     while (!reader.atEnd()) {
         if (!reader.next(record, why)) {
@@ -90,7 +90,7 @@ bool ZipCentralDirectory::readDirectory(const ProblemSink& problem) {
     }
     if (damaged)
         problem({Msg::ArchiveDirectoryDamaged,
-                 {"record " + std::to_string(entries_.size() + 1) + " is damaged"}});
+                 {formatStringId(Msg::ZipRecordDamaged, {std::to_string(entries_.size() + 1)})}});
     if (entries_.size() != location_.count)
         problem({Msg::ArchiveEntryCountWrong,
                  {std::to_string(location_.count), std::to_string(entries_.size())}});
@@ -126,17 +126,17 @@ void ZipCentralDirectory::readLocalHeaders(const ProblemSink& problem) {
         e.localHeaderSize = static_cast<uint32_t>(30 + nameLength + extraLength);
         e.dataOffset = e.stored.localHeaderOffset + e.localHeaderSize;
         if (std::string(name.begin(), name.end()) != e.stored.name)
-            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, "name"}});
+            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, loadString(Msg::ZipFieldName)}});
         if (get16(h + 8) != e.stored.method)
-            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, "compression method"}});
+            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, loadString(Msg::ZipFieldMethod)}});
         if (get16(h + 6) != e.stored.flags)
-            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, "flags"}});
+            problem({Msg::ArchiveLocalHeaderDiffers, {e.name, loadString(Msg::ZipFieldFlags)}});
         // Without a data descriptor the local header carries the CRC and sizes itself.
         if (!(e.stored.flags & 0x0008)) {
             uint32_t size = get32(h + 22), compressed = get32(h + 18);
             if (get32(h + 14) != e.stored.crc || (size != 0xFFFFFFFF && size != e.stored.size) ||
                 (compressed != 0xFFFFFFFF && compressed != e.stored.compressedSize))
-                problem({Msg::ArchiveLocalHeaderDiffers, {e.name, "CRC or sizes"}});
+                problem({Msg::ArchiveLocalHeaderDiffers, {e.name, loadString(Msg::ZipFieldCrcOrSizes)}});
         }
         if (e.dataOffset > location_.offset || e.stored.compressedSize > location_.offset - e.dataOffset) {
             problem({Msg::ArchiveDirectoryOutside});

@@ -23,12 +23,12 @@ struct InflateEnd {
 // Hands over an entry's stored bytes in pieces of `buffer`'s size; false when they cannot be read
 // (`why` set) or when `piece` says stop.
 bool forEachPiece(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
-                  std::vector<uint8_t>& buffer, std::string& why,
+                  std::vector<uint8_t>& buffer, Failure& why,
                   const std::function<bool(const uint8_t*, size_t)>& piece) {
     for (uint64_t offset = entry.dataOffset, left = entry.stored.compressedSize; left > 0;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(left, buffer.size()));
         if (!archive.readAt(offset, buffer.data(), n)) {
-            why = "its data cannot be read";
+            why = Failure(Msg::ZipDataUnreadable);
             return false;
         }
         offset += n;
@@ -42,27 +42,27 @@ bool forEachPiece(const ZipCentralDirectory& archive, const ZipDirectoryEntry& e
 } // namespace
 
 bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
-                          const Sink& payload, const Sink& data, std::string& why) {
-    why.clear();
+                          const Sink& payload, const Sink& data, Failure& why) {
+    why = Failure();
     if (entry.localHeaderSize == 0) {
-        why = "its local header cannot be read";
+        why = Failure(Msg::ZipLocalHeaderUnreadable);
         return false;
     }
     if (entry.stored.method != MethodStored && entry.stored.method != MethodDeflated) {
-        why = "compression method " + std::to_string(entry.stored.method) + " is not supported";
+        why = Failure(Msg::ZipMethodUnsupported, {std::to_string(entry.stored.method)});
         return false;
     }
     // A stored entry is its payload: no more may reach the data sink than the entry declares.
     if (entry.stored.method == MethodStored && entry.stored.compressedSize != entry.stored.size) {
-        why = "it is stored with " + std::to_string(entry.stored.compressedSize) + " bytes but declares " +
-              std::to_string(entry.stored.size);
+        why = Failure(Msg::ZipStoredSizeDiffers,
+                      {std::to_string(entry.stored.compressedSize), std::to_string(entry.stored.size)});
         return false;
     }
     std::unique_ptr<z_stream, InflateEnd> stream;
     if (entry.stored.method == MethodDeflated) {
         stream.reset(new z_stream{});
         if (inflateInit2(stream.get(), -MAX_WBITS) != Z_OK) {
-            why = "inflate cannot start";
+            why = Failure(Msg::ZipInflateCannotStart);
             return false;
         }
     }
@@ -79,7 +79,7 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
             return !data || data(piece, n);
         }
         if (ended) {
-            why = "its deflate stream ends before its data does";
+            why = Failure(Msg::ZipDeflateEndsEarly);
             return false;
         }
         stream->next_in = const_cast<uint8_t*>(piece);
@@ -89,15 +89,13 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
             stream->avail_out = static_cast<uInt>(out.size());
             int rc = inflate(stream.get(), Z_NO_FLUSH);
             if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
-                why = std::string("its deflate stream is damaged (") + (stream->msg ? stream->msg : "error") +
-                      ")";
+                why = Failure(Msg::ZipDeflateDamaged, {stream->msg ? stream->msg : "error"});
                 return false;
             }
             size_t got = out.size() - stream->avail_out;
             produced += got;
             if (produced > entry.stored.size) {
-                why = "it inflates to more than the " + std::to_string(entry.stored.size) +
-                      " bytes it declares";
+                why = Failure(Msg::ZipInflatesBeyond, {std::to_string(entry.stored.size)});
                 return false;
             }
             if (got > 0 && data && !data(out.data(), got))
@@ -107,7 +105,7 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
                 break;
         }
         if (ended && stream->avail_in > 0) {
-            why = "its deflate stream ends before its data does";
+            why = Failure(Msg::ZipDeflateEndsEarly);
             return false;
         }
         return true;
@@ -115,22 +113,21 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
     if (!allRead)
         return false;
     if (!ended) {
-        why = "its deflate stream is cut short";
+        why = Failure(Msg::ZipDeflateCutShort);
         return false;
     }
     if (produced != entry.stored.size) {
-        why = "it holds " + std::to_string(produced) + " bytes, not the " +
-              std::to_string(entry.stored.size) + " it declares";
+        why = Failure(Msg::ZipHoldsOtherSize, {std::to_string(produced), std::to_string(entry.stored.size)});
         return false;
     }
     return true;
 }
 
 bool ZipEntryReader::readPayload(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
-                                 const Sink& payload, std::string& why) {
-    why.clear();
+                                 const Sink& payload, Failure& why) {
+    why = Failure();
     if (entry.localHeaderSize == 0) {
-        why = "its local header cannot be read";
+        why = Failure(Msg::ZipLocalHeaderUnreadable);
         return false;
     }
     std::vector<uint8_t> in(PieceSize);
@@ -138,11 +135,11 @@ bool ZipEntryReader::readPayload(const ZipCentralDirectory& archive, const ZipDi
 }
 
 bool ZipEntryReader::readAll(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
-                             uint64_t maxBytes, std::string& out, std::string& why) {
+                             uint64_t maxBytes, std::string& out, Failure& why) {
     out.clear();
     if (entry.stored.size > maxBytes) {
-        why = "it declares " + std::to_string(entry.stored.size) + " bytes, more than the " +
-              std::to_string(maxBytes) + " read for a check";
+        why = Failure(Msg::ZipDeclaresBeyondCheck,
+                      {std::to_string(entry.stored.size), std::to_string(maxBytes)});
         return false;
     }
     // The declared size is only a claim: memory grows with the bytes that really arrive.

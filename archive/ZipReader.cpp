@@ -4,7 +4,6 @@
 #include "archive/DeflateBlockInflater.h"
 #include "archive/PercentEncoding.h"
 #include "archive/ZipFormat.h"
-#include "core/SystemError.h"
 #include "os/ExtractDestination.h"
 #include "os/FileSystem.h"
 #include "os/SystemError.h"
@@ -66,12 +65,12 @@ ZipReader::EntryStream::~EntryStream() = default;
 bool ZipReader::EntryStream::fill() {
     Inflater& in = *inflater_;
     if (left_ == 0) {
-        error_ = "its deflate stream is cut short";
+        failure_ = Failure(Msg::ZipDeflateCutShort);
         return false;
     }
     size_t n = static_cast<size_t>(std::min<uint64_t>(left_, in.input.size()));
     if (!file_.readAt(next_, in.input.data(), n)) {
-        error_ = "its data cannot be read: " + SystemError::last().text();
+        failure_ = SystemError::last().failure(Msg::ZipDataUnreadableBecause);
         return false;
     }
     next_ += n;
@@ -86,7 +85,7 @@ bool ZipReader::EntryStream::inflateInto(uint8_t* out, size_t length, size_t& pr
     Inflater& in = *inflater_;
     produced = 0;
     if (!in.ready) {
-        error_ = "inflate cannot start";
+        failure_ = Failure(Msg::ZipInflateCannotStart);
         return false;
     }
     while (produced < length && !in.ended) {
@@ -97,7 +96,7 @@ bool ZipReader::EntryStream::inflateInto(uint8_t* out, size_t length, size_t& pr
         uInt before = in.z.avail_out;
         int rc = ::inflate(&in.z, Z_NO_FLUSH);
         if (rc != Z_OK && rc != Z_STREAM_END && !(rc == Z_BUF_ERROR && in.z.avail_in == 0)) {
-            error_ = std::string("its deflate stream is damaged (") + (in.z.msg ? in.z.msg : "error") + ")";
+            failure_ = Failure(Msg::ZipDeflateDamaged, {in.z.msg ? in.z.msg : "error"});
             return false;
         }
         produced += before - in.z.avail_out;
@@ -112,7 +111,7 @@ bool ZipReader::EntryStream::readExact(void* buffer, size_t length) {
         return false;
     if (!inflater_) {
         if (!file_.readAt(next_, out, length)) {
-            error_ = "its data cannot be read: " + SystemError::last().text();
+            failure_ = SystemError::last().failure(Msg::ZipDataUnreadableBecause);
             return false;
         }
         next_ += length;
@@ -141,7 +140,7 @@ bool ZipReader::EntryStream::atCleanEnd() {
             return false;
     }
     if (!raw_ && crc_ != expectedCrc_) {
-        error_ = "CRC error";
+        failure_ = Failure(Msg::ZipCrcError);
         return false;
     }
     return true;
@@ -151,24 +150,24 @@ ZipReader::ZipReader(ExtractProgress* progress) : progress_(progress) {}
 
 ZipReader::~ZipReader() = default;
 
-bool ZipReader::fail(std::string why) {
-    errorText_ = std::move(why);
+bool ZipReader::fail(Failure why) {
+    failure_ = std::move(why);
     return false;
 }
 
 bool ZipReader::open(const std::string& archivePath) {
     close();
-    errorText_.clear();
+    failure_ = Failure();
     std::string path = percentDecode(archivePath);
     // A name that really contains "%" and two hex digits is that file, not its decoded twin.
     if (path != archivePath && !hostpath::pathExists(path) && hostpath::pathExists(archivePath))
         path = archivePath;
     if (!file_.open(path))
-        return fail(path + ": " + SystemError::last().text());
+        return fail(SystemError::last().failure(Msg::PathSystemError, {path}));
     if (EndProblem problem = findCentralDirectory(file_, location_); problem != EndProblem::None)
-        return fail(endProblemText(problem));
-    if (std::string why = checkCentralDirectory(file_, location_); !why.empty())
-        return fail(why);
+        return fail(endProblemFailure(problem));
+    if (Failure why = checkCentralDirectory(file_, location_); why.failed())
+        return fail(std::move(why));
     open_ = true;
     return true;
 }
@@ -197,7 +196,7 @@ bool ZipReader::findDuplicates(DirectoryRecordReader& reader,
         for (size_t k = i; j - i > 1 && k < j; ++k) {
             DirectoryRecord record;
             if (!reader.recordAt(keys[k].second, record))
-                return fail("the central directory cannot be read again");
+                return fail(Failure(Msg::ZipDirectoryUnreadableAgain));
             std::string name = percentDecode(record.unicodeNameCurrent ? record.unicodeName : record.name);
             std::vector<std::string> components;
             bool folder = false;
@@ -215,22 +214,22 @@ bool ZipReader::findDuplicates(DirectoryRecordReader& reader,
         }
         i = j;
     }
-    return bestSecond == UINT64_MAX || fail(duplicateEntryText(firstName, secondName));
+    return bestSecond == UINT64_MAX || fail(duplicateEntryFailure(firstName, secondName));
 }
 
 bool ZipReader::readEntries(const std::function<void(Entry&&)>& onEntry) {
     if (location_.count == 0)
-        return fail("the archive has no entries");
+        return fail(Failure(Msg::ZipNoEntries));
     uint64_t uncompressed = 0, compressed = 0;
     // Two entries for one file (on the case-insensitive file system the format comes from)
     // would leave which bytes count to the order of writing.
     std::vector<std::pair<uint64_t, uint64_t>> files;
     DirectoryRecordReader reader(file_, location_);
     DirectoryRecord record;
-    std::string why;
+    Failure why;
     for (uint64_t i = 0; i < location_.count; ++i) {
         if (!reader.next(record, why))
-            return fail(why);
+            return fail(std::move(why));
         Entry entry;
         entry.archived.localHeaderOffset = record.localHeaderOffset;
         entry.archived.size = record.size;
@@ -240,11 +239,11 @@ bool ZipReader::readEntries(const std::function<void(Entry&&)>& onEntry) {
         entry.archived.when = {record.time, record.date};
         entry.name = percentDecode(record.unicodeNameCurrent ? record.unicodeName : record.name);
         if (!splitEntryName(entry.name, entry.components, entry.isFolder))
-            return fail("entry \"" + entry.name + "\" would be written outside the destination folder");
+            return fail(Failure(Msg::ZipEntryOutsideDestination, {entry.name}));
         if (record.externalAttributes == DosDirectoryAttribute)
             entry.isFolder = true;
         if (!entry.isFolder && entry.components.empty())
-            return fail("entry " + std::to_string(i) + " has no file name");
+            return fail(Failure(Msg::ZipEntryNameless, {std::to_string(i)}));
         if (!entry.isFolder) {
             files.emplace_back(std::hash<std::string>{}(foldedPath(entry.components)), record.recordOffset);
             // Saturating sums: a hostile directory may declare sizes that overflow.
@@ -270,9 +269,9 @@ bool ZipReader::readDirectory(std::vector<Entry>& entries) {
 }
 
 bool ZipReader::readDirectory(const std::function<void(Entry&&)>& onEntry) {
-    errorText_.clear();
+    failure_ = Failure();
     if (!open_)
-        return fail("the archive is not open");
+        return fail(Failure(Msg::ZipNotOpen));
     return readEntries(onEntry);
 }
 
@@ -292,19 +291,19 @@ bool ZipReader::extractAll(const std::string& destination, std::vector<std::stri
 
 bool ZipReader::extractEntries(const std::string& destination, const std::vector<const Entry*>& selected,
                                std::vector<std::string>& extracted, const FileHandle* destinationFolder) {
-    errorText_.clear();
+    failure_ = Failure();
     auto reportFailure = [&] {
         if (progress_ && !progress_->cancelled())
             progress_->reportError(0, ExtractErrorCode, 0);
         return false;
     };
     if (!open_) {
-        fail("the archive is not open");
+        fail(Failure(Msg::ZipNotOpen));
         return reportFailure();
     }
     ExtractDestination target;
     if (!(destinationFolder ? target.open(destination, *destinationFolder) : target.open(destination))) {
-        fail(destination + ": " + SystemError::last().text());
+        fail(SystemError::last().failure(Msg::PathSystemError, {destination}));
         return reportFailure();
     }
     uint64_t total = 0;
@@ -320,8 +319,8 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
     // unpacked where it is edited is refused before anything is written, as it always was.
     total = std::max(total, totalUncompressed_);
     if (total > limit) {
-        fail("the archive declares " + std::to_string(total) + " bytes of content, more than the " +
-             std::to_string(limit) + " bytes that may be extracted into " + destination);
+        fail(
+            Failure(Msg::ZipContentBeyondLimit, {std::to_string(total), std::to_string(limit), destination}));
         return reportFailure();
     }
 
@@ -342,7 +341,7 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
     for (const Entry* entry : selected) {
         if (entry->isFolder) {
             if (!target.createFolders(entry->components)) {
-                fail(target.hostPath(entry->components) + ": " + SystemError::last().text());
+                fail(SystemError::last().failure(Msg::PathSystemError, {target.hostPath(entry->components)}));
                 return reportFailure();
             }
             continue;
@@ -362,33 +361,33 @@ bool ZipReader::extractEntries(const std::string& destination, const std::vector
 
 std::unique_ptr<ZipReader::EntryStream> ZipReader::openEntry(const ArchivedEntry& entry, bool raw) {
     if (!open_) {
-        fail("the archive is not open");
+        fail(Failure(Msg::ZipNotOpen));
         return nullptr;
     }
     // Open made sure that the local header is there and that the data end before the directory.
     uint8_t local[30];
     if (!file_.readAt(entry.localHeaderOffset, local, sizeof local) || get32(local) != LocalSignature) {
-        fail("its local header cannot be read");
+        fail(Failure(Msg::ZipLocalHeaderUnreadable));
         return nullptr;
     }
     uint64_t dataOffset = entry.localHeaderOffset + sizeof local + get16(local + 26) + get16(local + 28);
     if (dataOffset > location_.offset || entry.compressedSize > location_.offset - dataOffset) {
-        fail("its data run into the central directory");
+        fail(Failure(Msg::ZipDataIntoDirectory));
         return nullptr;
     }
     if (!raw) {
         if (get16(local + 6) & 1) {
-            fail("it is encrypted");
+            fail(Failure(Msg::ZipEncrypted));
             return nullptr;
         }
         if (entry.method != MethodStored && entry.method != MethodDeflated) {
-            fail("compression method " + std::to_string(entry.method) + " is not supported");
+            fail(Failure(Msg::ZipMethodUnsupported, {std::to_string(entry.method)}));
             return nullptr;
         }
         // A stored entry is its payload: no more may come out than the entry declares.
         if (entry.method == MethodStored && entry.compressedSize != entry.size) {
-            fail("it is stored with " + std::to_string(entry.compressedSize) + " bytes but declares " +
-                 std::to_string(entry.size));
+            fail(Failure(Msg::ZipStoredSizeDiffers,
+                         {std::to_string(entry.compressedSize), std::to_string(entry.size)}));
             return nullptr;
         }
     }
@@ -399,47 +398,47 @@ bool ZipReader::extractFile(ExtractDestination& destination, const Entry& entry,
                             uint64_t limit) {
     std::unique_ptr<EntryStream> source = openEntry(entry.archived, false);
     if (!source)
-        return fail("entry \"" + entry.name + "\" cannot be opened: " + errorText_);
+        return fail(Failure(Msg::ZipEntryCannotOpen, {entry.name}, failure_));
     FileHandle out = destination.createFile(entry.components);
     std::string path = destination.hostPath(entry.components);
     if (!out)
-        return fail(path + ": " + SystemError::last().text());
+        return fail(SystemError::last().failure(Msg::PathSystemError, {path}));
 
-    auto abandon = [&](std::string why) {
+    auto abandon = [&](Failure why) {
         out.reset();
         destination.removeFile(entry.components);
         return fail(std::move(why));
     };
+    // The stream gives no reason where the data simply stopped short or ran on.
+    auto damaged = [&](uint32_t otherwise) {
+        return source->failure().failed()
+                   ? Failure(Msg::ZipEntryDamaged, {entry.name}, source->failure())
+                   : Failure(otherwise, {entry.name, std::to_string(entry.archived.size)});
+    };
     for (uint64_t left = entry.archived.size; left > 0;) {
         size_t n = static_cast<size_t>(std::min<uint64_t>(left, buffer_.size()));
         if (!source->readExact(buffer_.data(), n))
-            return abandon(source->errorText().empty()
-                               ? "entry \"" + entry.name + "\" is shorter than the " +
-                                     std::to_string(entry.archived.size) + " bytes it declares"
-                               : "entry \"" + entry.name + "\" is damaged: " + source->errorText());
+            return abandon(damaged(Msg::ZipEntryShorter));
         left -= n;
         written += n;
         if (written > limit)
-            return abandon("extraction stopped at the limit of " + std::to_string(limit) + " bytes");
+            return abandon(Failure(Msg::ZipExtractionLimit, {std::to_string(limit)}));
         if (!out.writeAll(buffer_.data(), n))
-            return abandon(path + ": " + SystemError::last().text());
+            return abandon(SystemError::last().failure(Msg::PathSystemError, {path}));
         if (progress_) {
             progress_->step(static_cast<int64_t>(n));
             if (progress_->cancelled())
-                return abandon("extraction cancelled");
+                return abandon(Failure(Msg::ZipExtractionCancelled));
         }
     }
     // A deflate stream can expand far beyond what its entry declared: nothing past the declaration
     // is ever written.
     if (!source->atCleanEnd())
-        return abandon(source->errorText().empty()
-                           ? "entry \"" + entry.name + "\" holds more data than the " +
-                                 std::to_string(entry.archived.size) + " bytes it declares"
-                           : "entry \"" + entry.name + "\" is damaged: " + source->errorText());
+        return abandon(damaged(Msg::ZipEntryHoldsMore));
     if (!out.close()) {
         SystemError why = SystemError::last();
         destination.removeFile(entry.components);
-        return fail(path + ": " + why.text());
+        return fail(why.failure(Msg::PathSystemError, {path}));
     }
     return true;
 }

@@ -2,6 +2,7 @@
 #include "archive/ArchivedEntry.h"
 #include "archive/CentralDirectoryCheck.h"
 #include "archive/ExtractProgress.h"
+#include "core/Failure.h"
 #include "os/ByteSource.h"
 #include "os/RandomAccessFile.h"
 
@@ -16,7 +17,7 @@ namespace quendle {
 class ExtractDestination;
 
 // Extracts every entry of a ZIP or ZIP64 archive into a folder, with percent-decoded names.
-// Failures are false results (plus one reportError on the progress); errorText() says why.
+// Failures are false results (plus one reportError on the progress); failure() says why.
 // Hostile archives are refused before anything is written: names that are absolute, carry a
 // drive letter or climb out with "..", two entries for one file (names equal but for letter
 // case or separators), names with control characters or bytes that are not UTF-8, entries
@@ -42,8 +43,8 @@ class ZipReader {
         bool readExact(void* buffer, size_t length) override;
         // False when the entry holds data beyond its declared end or its checksum fails.
         bool atCleanEnd();
-        // Why a read failed; empty when the data simply stopped short or ran on.
-        std::string errorText() const { return error_; }
+        // Why a read failed; none when the data simply stopped short or ran on.
+        const Failure& failure() const { return failure_; }
         // The archive's bytes before what this stream has read will not be needed again (a save
         // copies the entries front to back): their cached pages may go as the stream moves on.
         void forgetBehind() { forgetBehind_ = true; }
@@ -65,7 +66,7 @@ class ZipReader {
         bool raw_;
         bool forgetBehind_ = false;
         std::unique_ptr<Inflater> inflater_; // only for a deflated entry read inflated
-        std::string error_;
+        Failure failure_;
     };
 
     explicit ZipReader(ExtractProgress* progress = nullptr);
@@ -88,7 +89,7 @@ class ZipReader {
     // Extracts the given entries of the directory (files only) below `destination`.
     bool extractEntries(const std::string& destination, const std::vector<const Entry*>& selected,
                         std::vector<std::string>& extracted, const FileHandle* destinationFolder = nullptr);
-    // nullptr (errorText() says why) when the entry cannot be opened.
+    // nullptr (failure() says why) when the entry cannot be opened.
     std::unique_ptr<EntryStream> openEntry(const ArchivedEntry& entry, bool raw);
 
     // Open, extract and close; false when any of them fails.
@@ -100,14 +101,14 @@ class ZipReader {
     // destination's file system, less a reserve for the rest of the system: a tenth of that
     // space, at most FreeSpaceReserve.
     void setExtractionLimit(uint64_t bytes) { extractionLimit_ = bytes; }
-    // Why the last open or extraction failed, for diagnostics; empty after success.
-    const std::string& errorText() const { return errorText_; }
+    // Why the last open or extraction failed; none after success.
+    const Failure& failure() const { return failure_; }
 
     static constexpr size_t BufferSize = 512000;
     static constexpr uint64_t FreeSpaceReserve = 256ull * 1024 * 1024;
 
   private:
-    bool fail(std::string why);
+    bool fail(Failure why);
     bool readEntries(const std::function<void(Entry&&)>& onEntry);
     bool extractFile(ExtractDestination& destination, const Entry& entry, uint64_t& written, uint64_t limit);
 
@@ -121,7 +122,7 @@ class ZipReader {
     uint64_t totalUncompressed_ = 0;
     uint64_t totalCompressed_ = 0;
     uint64_t extractionLimit_ = 0;
-    std::string errorText_;
+    Failure failure_;
 };
 
 } // namespace quendle

@@ -63,22 +63,21 @@ void ZipWriter::keepCentral(const CentralDirectoryHeader& header) {
 bool ZipWriter::open(const std::string& archivePath) {
     central_.clear();
     centralCount_ = 0;
-    errorText_.clear();
+    failure_ = Failure();
     if (archive_.create(archivePath))
         return true;
-    errorText_ = archivePath + ": " + SystemError::last().text();
-    return false;
+    return fail(SystemError::last().failure(Msg::PathSystemError, {archivePath}));
 }
 
-bool ZipWriter::fail(std::string why) {
-    errorText_ = std::move(why);
+bool ZipWriter::fail(Failure why) {
+    failure_ = std::move(why);
     return false;
 }
 
 bool ZipWriter::failWriting() {
     // The system error is cleared before each step, so none means zlib (not the system) gave up.
     SystemError why = SystemError::last();
-    return fail(why.failed() ? why.text() : "the data could not be compressed");
+    return fail(why.failed() ? why.failure(Msg::ZipSystemFailed) : Failure(Msg::ZipNotCompressed));
 }
 
 uint16_t ZipWriter::flagsFor(ZipCompression compression) {
@@ -111,13 +110,13 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     int method = methodFor(compression);
     EncodedName name = encodeName(hooks_, entryName);
     if (method < 0 || name.bytes.empty() || name.bytes.size() > 0xFFFF)
-        return fail("the entry name \"" + entryName + "\" cannot be stored");
+        return fail(Failure(Msg::ZipNameCannotBeStored, {entryName}));
     // Opened before anything is written, so that a missing source leaves no orphan header.
     SourceFile source;
     if (!source.open(sourcePath))
         return fail(SystemError::last().kind() == SystemError::Kind::IsFolder
-                        ? sourcePath + " is a folder, not a file"
-                        : sourcePath + ": " + SystemError::last().text());
+                        ? Failure(Msg::ZipSourceIsFolder, {sourcePath})
+                        : SystemError::last().failure(Msg::PathSystemError, {sourcePath}));
 
     uint16_t flags = flagsFor(compression) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, static_cast<uint16_t>(method),
@@ -125,7 +124,7 @@ bool ZipWriter::addEntry(const std::string& sourcePath, const std::string& entry
     ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
     std::unique_ptr<EntryData> payload = makeEntryData(compression, hooks_, listener, &pool());
     if (!payload)
-        return fail("the compressor could not be started");
+        return fail(Failure(Msg::ZipCompressorCannotStart));
 
     uint64_t offset = archive_.size();
     SystemError::clear();
@@ -155,14 +154,14 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
         return false;
     EncodedName name = encodeName(hooks_, entryName);
     if (name.bytes.empty() || name.bytes.size() > 0xFFFF)
-        return fail("the entry name \"" + entryName + "\" cannot be stored");
+        return fail(Failure(Msg::ZipNameCannotBeStored, {entryName}));
     uint16_t flags = flagsFor(ZipCompression::SuperFast) | (name.utf8Flag ? FlagUtf8Name : 0);
     LocalFileHeader local(flags, MethodDeflated, when, name.bytes);
     ZipEntryListener* listener = hooks_ ? hooks_->entryListener() : nullptr;
     // The reader gives no reason where the data simply ran on or stopped short.
-    auto damaged = [&](std::string why, const char* otherwise = "its data are damaged") {
+    auto damaged = [&](const Failure& why, uint32_t otherwise = Msg::ZipDataDamaged) {
         outcome.damaged = true;
-        return fail(why.empty() ? otherwise : std::move(why));
+        return fail(why.failed() ? why : Failure(otherwise));
     };
 
     uint64_t offset = archive_.size();
@@ -199,15 +198,15 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     } else if (copyable) {
         std::unique_ptr<ZipReader::EntryStream> raw = openRaw(entry);
         if (!raw)
-            return damaged(reader.errorText());
+            return damaged(reader.failure());
         switch (copy.run(*raw, entry, archive_)) {
         case CheckedCopy::Result::Copied:
             copied();
             break;
         case CheckedCopy::Result::CrcMismatch:
-            return damaged("its data do not match its CRC-32");
+            return damaged(Failure(Msg::ZipCrcMismatch));
         case CheckedCopy::Result::ReadFailed:
-            return damaged(raw->errorText());
+            return damaged(raw->failure());
         case CheckedCopy::Result::WriteFailed:
             return failWriting();
         case CheckedCopy::Result::NotAligned:
@@ -220,7 +219,7 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
     if (!outcome.copied) {
         std::unique_ptr<ZipReader::EntryStream> data = reader.openEntry(entry, false);
         if (!data)
-            return damaged(reader.errorText());
+            return damaged(reader.failure());
         std::unique_ptr<EntryData> payload =
             makeEntryData(ZipCompression::SuperFast, hooks_, listener, &pool());
         if (listener)
@@ -229,12 +228,12 @@ bool ZipWriter::addArchivedEntry(ZipReader& reader, const ArchivedEntry& entry, 
         if (!payload->write(*data, archive_)) {
             if (SystemError::last().failed())
                 return failWriting();
-            return damaged(data->errorText(), "its data are shorter than it declares");
+            return damaged(data->failure(), Msg::ZipDataShorter);
         }
         if (!data->atCleanEnd())
-            return damaged(data->errorText(), "it holds more data than it declares");
+            return damaged(data->failure(), Msg::ZipDataLonger);
         if (payload->crc() != entry.crc)
-            return damaged("its data do not match its CRC-32");
+            return damaged(Failure(Msg::ZipCrcMismatch));
         if (listener)
             listener->endFile();
         compressedSize = payload->size();

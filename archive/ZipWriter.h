@@ -4,6 +4,7 @@
 #include "archive/ZipCompression.h"
 #include "archive/ZipRecords.h"
 #include "archive/ZipWriterHooks.h"
+#include "core/Failure.h"
 #include "os/ArchiveFile.h"
 
 #include <cstdint>
@@ -29,7 +30,7 @@ class ZipWriter {
     ZipWriter(const ZipWriter&) = delete;
     ZipWriter& operator=(const ZipWriter&) = delete;
 
-    // Creates the archive file anew; false (errorText() says why) when that fails.
+    // Creates the archive file anew; false (failure() says why) when that fails.
     bool open(const std::string& archivePath);
     bool isOpen() const { return archive_.isOpen(); }
 
@@ -58,15 +59,15 @@ class ZipWriter {
     bool close();
 
     size_t entryCount() const { return centralCount_; }
-    // Why the last open, add or close failed (the system's text of the error); for messages.
-    const std::string& errorText() const { return errorText_; }
+    // Why the last open, add or close failed, with the system's error where there was one.
+    const Failure& failure() const { return failure_; }
 
     // The flag bits and method a compression choice gives; method -1 for an unknown choice.
     static uint16_t flagsFor(ZipCompression compression);
     static int methodFor(ZipCompression compression);
 
   private:
-    bool fail(std::string why);
+    bool fail(Failure why);
     bool failWriting();
     void keepCentral(const CentralDirectoryHeader& header);
     WorkerPool& pool();
@@ -83,7 +84,7 @@ class ZipWriter {
     Zip64EndOfCentralDirectory zip64End_;
     Zip64EndLocator locator_;
     EndOfCentralDirectory end_;
-    std::string errorText_;
+    Failure failure_;
 };
 
 } // namespace quendle

@@ -19,7 +19,7 @@ namespace {
 int pack(const fs::path& folder, const std::string& archive) {
     BlockMapBuilder builder;
     if (!builder.open(archive)) {
-        std::fprintf(stderr, "cannot create %s: %s\n", archive.c_str(), builder.writer().errorText().c_str());
+        std::fprintf(stderr, "cannot create %s: %s\n", archive.c_str(), builder.writer().failure().text().c_str());
         return 1;
     }
     uint64_t entries = 0;
@@ -50,7 +50,7 @@ int extract(const std::string& archive, const std::string& folder) {
     ZipReader reader;
     std::vector<std::string> files;
     if (!reader.open(archive) || !reader.extractAll(folder, files)) {
-        std::fprintf(stderr, "extraction failed: %s\n", reader.errorText().c_str());
+        std::fprintf(stderr, "extraction failed: %s\n", reader.failure().text().c_str());
         return 1;
     }
     std::printf("extracted %zu files\n", files.size());

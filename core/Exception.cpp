@@ -65,10 +65,6 @@ WindowsException::WindowsException(uint32_t win32Error, std::source_location whe
     }
 }
 
-WindowsException WindowsException::fromErrno(int err, std::source_location where) {
-    return WindowsException(win32ErrorFromErrno(err), where);
-}
-
 std::unique_ptr<IException> WindowsException::Clone(bool withStackTrace) const {
     auto copy = std::make_unique<WindowsException>(*this);
     if (withStackTrace)

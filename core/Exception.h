@@ -103,8 +103,6 @@ private:
 class WindowsException : public Exception {
 public:
     explicit WindowsException(uint32_t win32Error, std::source_location where = std::source_location::current());
-    // From the C library's errno, mapped onto the nearest Win32 error.
-    static WindowsException fromErrno(int err, std::source_location where = std::source_location::current());
 
     [[noreturn]] void Throw() const override { throw *this; }
     std::unique_ptr<IException> Clone(bool withStackTrace) const override;

@@ -1,6 +1,5 @@
 #include "core/SystemError.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <iterator>
 
@@ -59,7 +58,9 @@ const ErrorText errorTexts[] = {
     {1392, "The file or directory is corrupted and unreadable."},
 };
 
-const char* findText(uint32_t code) {
+} // namespace
+
+const char* knownErrorText(uint32_t code) {
     for (const auto& e : errorTexts) {
         if (e.code == code)
             return e.text;
@@ -67,10 +68,8 @@ const char* findText(uint32_t code) {
     return nullptr;
 }
 
-} // namespace
-
 std::string windowsErrorText(uint32_t code) {
-    if (const char* t = findText(code))
+    if (const char* t = knownErrorText(code))
         return t;
     char buf[96];
     std::snprintf(buf, sizeof buf, "Failed to get Windows error message [win32 error 0x%x].", code);
@@ -78,43 +77,9 @@ std::string windowsErrorText(uint32_t code) {
 }
 
 std::string GetSystemErrorText(uint32_t code) {
-    if (const char* t = findText(code))
+    if (const char* t = knownErrorText(code))
         return std::string(t) + "\n";
     return std::to_string(static_cast<int32_t>(code));
-}
-
-uint32_t win32ErrorFromErrno(int err) {
-    switch (err) {
-    case 0: return win32::Success;
-    case ENOENT: return win32::FileNotFound;
-    case ENOTDIR: return win32::PathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR: return win32::AccessDenied;
-    case EROFS: return win32::WriteProtect;
-    case ENOSPC:
-    case EDQUOT: return win32::DiskFull;
-    // The process's file-size limit (ulimit -f) or the file system's largest file.
-    case EFBIG: return win32::FileTooLarge;
-    case EEXIST: return win32::FileExists;
-    case ENAMETOOLONG: return win32::FilenameExceedRange;
-    case EMFILE:
-    case ENFILE: return win32::TooManyOpenFiles;
-    case ENOMEM: return win32::NotEnoughMemory;
-    case EBUSY:
-    case ETXTBSY: return win32::SharingViolation;
-    case EINVAL: return win32::InvalidParameter;
-    case ENOTEMPTY: return win32::DirNotEmpty;
-    case EXDEV: return win32::NotSameDevice;
-    case EBADF: return win32::InvalidHandle;
-    case EPIPE: return win32::BrokenPipe;
-    case ELOOP: return win32::InvalidName;
-    default: return win32::IoDevice;
-    }
-}
-
-std::string errnoText(int err) {
-    return windowsErrorText(win32ErrorFromErrno(err));
 }
 
 } // namespace quendle

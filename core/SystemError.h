@@ -48,6 +48,9 @@ constexpr uint32_t FileCorrupt = 1392;
 constexpr uint32_t NotSameDevice = 17;
 } // namespace win32
 
+// The program's own English text for a Win32 error it raises; nullptr for any other code.
+const char* knownErrorText(uint32_t code);
+
 // The system's English text for a Win32 error, on one line, without a line end.
 // Unknown codes give "Failed to get Windows error message [win32 error 0x..]."
 std::string windowsErrorText(uint32_t code);
@@ -55,11 +58,5 @@ std::string windowsErrorText(uint32_t code);
 // The text other messages embed (message 186, the hive errors): the system's text with its own
 // line end, or the code in signed decimal when there is no text.
 std::string GetSystemErrorText(uint32_t code);
-
-// The nearest Win32 error for an errno value.
-uint32_t win32ErrorFromErrno(int err);
-
-// The system's text for an errno value, worded as every other system error the program shows.
-std::string errnoText(int err);
 
 } // namespace quendle

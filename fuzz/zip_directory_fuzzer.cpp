@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (entry.localHeaderSize && entry.dataOffset + entry.stored.compressedSize > archive.fileSize())
             std::abort(); // kept an entry that lies beyond the file
         uint64_t streamed = 0;
-        std::string why;
+        Failure why;
         ZipEntryReader::read(
             archive, entry, {},
             [&](const uint8_t*, size_t n) {

@@ -26,7 +26,7 @@ void OfflineRegHive::Open(const std::string& path) {
     try {
         tree_ = RegfReader::readFile(path);
     } catch (const regf::RegfError& e) {
-        throw OfflineRegException(e.win32Error(), path + ": " + e.what());
+        throw OfflineRegException(e.win32Error(), formatStringId(Msg::PathSystemError, {path, e.what()}));
     } catch (const std::bad_alloc&) {
         throw OfflineRegException(win32::NotEnoughMemory, path);
     }
@@ -52,7 +52,7 @@ void OfflineRegHive::Save(const std::string& path) const {
     try {
         RegfWriter::writeFile(*t, path);
     } catch (const regf::RegfError& e) {
-        throw OfflineRegException(e.win32Error(), path + ": " + e.what());
+        throw OfflineRegException(e.win32Error(), formatStringId(Msg::PathSystemError, {path, e.what()}));
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 #include "util/LittleEndian.h"
+#include "util/strings/MessageFormat.h"
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
@@ -108,11 +109,11 @@ inline uint32_t alignUp(uint64_t n, uint32_t a) {
 }
 
 // A hive engine failure: the Win32 error the offline registry library would return, and what was
-// found wrong (for diagnostics, not for the user's message).
+// found wrong (a string-table text and its inserts; the detail after the hive's path).
 class RegfError : public std::runtime_error {
   public:
-    RegfError(uint32_t win32Error, const std::string& detail)
-        : std::runtime_error(detail), error_(win32Error) {}
+    RegfError(uint32_t win32Error, uint32_t id, const MessageArgs& args = {})
+        : std::runtime_error(formatStringId(id, args)), error_(win32Error) {}
     uint32_t win32Error() const { return error_; }
 
   private:

@@ -5,6 +5,7 @@
 #include "hive/RegfFormat.h"
 #include "os/MappedFile.h"
 #include "os/SystemError.h"
+#include "util/strings/StringTable.h"
 
 #include <algorithm>
 #include <functional>
@@ -15,13 +16,13 @@ namespace {
 
 using namespace regf;
 
-[[noreturn]] void corrupt(uint32_t offset, const std::string& what) {
-    char where[32];
-    std::snprintf(where, sizeof where, "cell 0x%x: ", offset);
-    throw RegfError(win32::RegistryCorrupt, where + what);
+[[noreturn]] void corrupt(uint32_t offset, uint32_t what) {
+    char where[16];
+    std::snprintf(where, sizeof where, "%x", offset);
+    throw RegfError(win32::RegistryCorrupt, Msg::RegfCellProblem, {where, loadString(what)});
 }
 
-[[noreturn]] void badBaseBlock(const std::string& what) {
+[[noreturn]] void badBaseBlock(uint32_t what) {
     throw RegfError(win32::BadDbDatabase, what);
 }
 
@@ -40,7 +41,7 @@ class Cell {
     uint32_t size() const { return size_; }
     const uint8_t* bytes(uint32_t at, uint64_t length) const {
         if (at > size_ || length > size_ - at)
-            corrupt(offset_, "field beyond the end of the cell");
+            corrupt(offset_, Msg::RegfFieldBeyondCell);
         return data_ + at;
     }
     uint16_t u16(uint32_t at) const { return get16(bytes(at, 2)); }
@@ -73,27 +74,26 @@ class Parser {
   private:
     uint32_t checkBaseBlock() {
         if (file_.size() < BaseBlockSize)
-            badBaseBlock("file shorter than the base block");
+            badBaseBlock(Msg::RegfFileTooShort);
         const uint8_t* b = file_.data();
         if (std::memcmp(b, "regf", 4) != 0)
-            badBaseBlock("no regf signature");
+            badBaseBlock(Msg::RegfNoSignature);
         if (get32(b + OffChecksum) != baseBlockChecksum(b))
-            badBaseBlock("base block checksum mismatch");
+            badBaseBlock(Msg::RegfChecksumWrong);
         uint32_t major = get32(b + OffMajor);
         uint32_t minor = get32(b + OffMinor);
         if (major != 1 || minor < 2 || minor > 6)
-            badBaseBlock("unsupported format version");
+            badBaseBlock(Msg::RegfVersionUnsupported);
         if (get32(b + OffFileType) != 0 || get32(b + OffFileFormat) != 1)
-            badBaseBlock("not a primary hive file");
+            badBaseBlock(Msg::RegfNotPrimary);
         binsSize_ = get32(b + OffBinsSize);
         if (binsSize_ == 0 || binsSize_ % BinAlignment != 0)
-            badBaseBlock("bad hive bins size");
+            badBaseBlock(Msg::RegfBinsSizeWrong);
         if (binsSize_ > file_.size() - BaseBlockSize)
-            throw RegfError(win32::RegistryCorrupt,
-                            "hive bins extend beyond the end of the file (truncated)");
+            throw RegfError(win32::RegistryCorrupt, Msg::RegfBinsTruncated);
         uint32_t root = get32(b + OffRootCell);
         if (root >= binsSize_)
-            badBaseBlock("root cell outside the hive bins");
+            badBaseBlock(Msg::RegfRootOutside);
         tree_->setMinorVersion(minor);
         std::copy(b, b + BaseBlockSize, tree_->baseBlock().begin());
         bins_ = file_.data() + BaseBlockSize;
@@ -109,25 +109,22 @@ class Parser {
         while (binStart < binsSize_) {
             const uint8_t* h = bins_ + binStart;
             if (std::memcmp(h, "hbin", 4) != 0)
-                throw RegfError(win32::RegistryCorrupt,
-                                "bin without hbin signature at " + std::to_string(binStart));
+                throw RegfError(win32::RegistryCorrupt, Msg::RegfBinNoSignature, {binStart});
             uint32_t size = get32(h + 8);
             if (get32(h + 4) != binStart || size < BinAlignment || size % BinAlignment != 0 ||
                 size > binsSize_ - binStart)
-                throw RegfError(win32::RegistryCorrupt, "bad bin header at " + std::to_string(binStart));
+                throw RegfError(win32::RegistryCorrupt, Msg::RegfBinHeaderWrong, {binStart});
             if (size > MaxBinSize)
-                throw RegfError(win32::RegistryCorrupt, "bin of " + std::to_string(size) + " bytes at " +
-                                                            std::to_string(binStart) + ", more than the " +
-                                                            std::to_string(MaxBinSize) + " a bin may hold");
+                throw RegfError(win32::RegistryCorrupt, Msg::RegfBinTooLarge, {size, binStart, MaxBinSize});
             uint32_t end = binStart + size;
             uint32_t pos = binStart + BinHeaderSize;
             while (pos < end) {
                 int32_t raw = static_cast<int32_t>(get32(bins_ + pos));
                 if (raw == INT32_MIN)
-                    corrupt(pos, "bad cell size");
+                    corrupt(pos, Msg::RegfCellSizeWrong);
                 uint32_t length = static_cast<uint32_t>(raw < 0 ? -raw : raw);
                 if (length < CellAlignment || length % CellAlignment != 0 || length > end - pos)
-                    corrupt(pos, "cell size does not fit its bin");
+                    corrupt(pos, Msg::RegfCellSizeOutsideBin);
                 if (raw < 0)
                     allocated_.push_back(pos);
                 pos += length;
@@ -145,7 +142,7 @@ class Parser {
     size_t cellIndex(uint32_t offset) const {
         auto it = std::lower_bound(allocated_.begin(), allocated_.end(), offset);
         if (offset >= binsSize_ || it == allocated_.end() || *it != offset)
-            corrupt(offset, "reference to something that is not an allocated cell");
+            corrupt(offset, Msg::RegfNotAllocatedCell);
         return static_cast<size_t>(it - allocated_.begin());
     }
 
@@ -160,7 +157,7 @@ class Parser {
     Cell claim(uint32_t offset) {
         size_t index = cellIndex(offset);
         if (claimed_[index])
-            corrupt(offset, "cell referenced twice (a loop or a shared list)");
+            corrupt(offset, Msg::RegfCellReferencedTwice);
         claimed_[index] = true;
         return cell(offset);
     }
@@ -180,10 +177,10 @@ class Parser {
 
     std::shared_ptr<HiveKey> readKey(uint32_t offset, HiveKey* parent, uint32_t depth) {
         if (depth > MaxTreeDepth)
-            corrupt(offset, "key tree deeper than the format allows");
+            corrupt(offset, Msg::RegfKeyTreeTooDeep);
         Cell nk = claim(offset);
         if (!nk.hasSignature("nk"))
-            corrupt(offset, "key cell without nk signature");
+            corrupt(offset, Msg::RegfNoNkSignature);
 
         auto key = std::make_shared<HiveKey>();
         key->parent = parent;
@@ -195,7 +192,7 @@ class Parser {
             key->layeredFlags = nk.u32(NkMaxSubkeyName) & 0xFFFF0000;
         key->name = name(nk, NkName, nk.u16(NkNameLength), flags & KeyCompressedName);
         if (key->name.empty() && parent)
-            corrupt(offset, "subkey without a name");
+            corrupt(offset, Msg::RegfSubkeyNameless);
 
         uint32_t classLength = nk.u16(NkClassLength);
         uint32_t classOffset = nk.u32(NkClass);
@@ -215,7 +212,7 @@ class Parser {
             std::vector<uint32_t> children;
             collectSubkeys(nk.u32(NkSubkeyList), children, 0);
             if (children.size() != subkeyCount)
-                corrupt(offset, "subkey count differs from the subkey list");
+                corrupt(offset, Msg::RegfSubkeyCountWrong);
             key->subkeys.reserve(children.size());
             for (uint32_t child : children)
                 key->subkeys.push_back(readKey(child, key.get(), depth + 1));
@@ -225,7 +222,7 @@ class Parser {
                              });
             for (size_t i = 1; i < key->subkeys.size(); ++i) {
                 if (hivename::compare(key->subkeys[i - 1]->name, key->subkeys[i]->name) == 0)
-                    corrupt(offset, "two subkeys with the same name");
+                    corrupt(offset, Msg::RegfSubkeyTwice);
             }
         }
         return key;
@@ -247,7 +244,7 @@ class Parser {
             for (uint32_t i = 0; i < count; ++i)
                 collectSubkeys(list.u32(4 + 4 * i), out, 1);
         } else {
-            corrupt(listOffset, "not a subkey list");
+            corrupt(listOffset, Msg::RegfNotSubkeyList);
         }
     }
 
@@ -261,7 +258,7 @@ class Parser {
         for (uint32_t i = 0; i < count; ++i) {
             Cell vk = claim(list.u32(4 * i));
             if (!vk.hasSignature("vk"))
-                corrupt(vk.offset(), "value cell without vk signature");
+                corrupt(vk.offset(), Msg::RegfNoVkSignature);
             HiveValue v;
             v.name = name(vk, VkName, vk.u16(VkNameLength), vk.u16(VkFlags) & ValueCompressedName);
             v.type = vk.u32(VkType);
@@ -275,7 +272,7 @@ class Parser {
         uint32_t length = rawLength & ~DataInline;
         if (rawLength & DataInline) {
             if (length > 4)
-                corrupt(vk.offset(), "inline value data longer than four bytes");
+                corrupt(vk.offset(), Msg::RegfInlineDataTooLong);
             const uint8_t* p = vk.bytes(VkData, 4);
             data.assign(p, p + length);
             return;
@@ -294,7 +291,7 @@ class Parser {
     void readBigData(const Cell& db, uint32_t length, std::vector<uint8_t>& data) {
         uint32_t segments = db.u16(2);
         if (static_cast<uint64_t>(segments) * BigDataSegmentSize < length)
-            corrupt(db.offset(), "big-data record too short for the value length");
+            corrupt(db.offset(), Msg::RegfBigDataTooShort);
         Cell list = claim(db.u32(4));
         list.bytes(0, uint64_t{segments} * 4);
         // The segments are found (and checked) before any memory is taken for the value: the
@@ -306,7 +303,7 @@ class Parser {
             found += std::min<uint32_t>(BigDataSegmentSize, pieces.back().size());
         }
         if (found < length)
-            corrupt(db.offset(), "big-data segments hold less than the value length");
+            corrupt(db.offset(), Msg::RegfBigDataSegmentsShort);
         data.reserve(length);
         for (const Cell& seg : pieces) {
             uint32_t take =
@@ -322,7 +319,7 @@ class Parser {
             return it->second;
         Cell sk = cell(offset);
         if (!sk.hasSignature("sk"))
-            corrupt(offset, "security cell without sk signature");
+            corrupt(offset, Msg::RegfNoSkSignature);
         uint32_t size = sk.u32(SkDescriptorSize);
         const uint8_t* p = sk.bytes(SkDescriptor, size);
         auto& list = tree_->securityDescriptors();
@@ -354,11 +351,11 @@ std::shared_ptr<HiveTree> RegfReader::readFile(const std::string& path) {
     case MappedFile::Opened:
         break;
     case MappedFile::NotAFile:
-        throw RegfError(win32::AccessDenied, path + " is not a file");
+        throw RegfError(win32::AccessDenied, Msg::RegfNotAFile, {path});
     case MappedFile::OpenFailed:
-        throw RegfError(SystemError::last().win32Code(), "cannot open " + path);
+        throw RegfError(SystemError::last().win32Code(), Msg::RegfCannotOpen, {path});
     case MappedFile::MapFailed:
-        throw RegfError(win32::RegistryIoFailed, "cannot read " + path + ": " + SystemError::last().text());
+        throw RegfError(win32::RegistryIoFailed, Msg::RegfCannotRead, {path, SystemError::last().text()});
     }
     return Parser(file.bytes(), [&](const uint8_t* from, size_t length) { file.release(from, length); })
         .run();

@@ -3,8 +3,8 @@
 #include "core/SystemError.h"
 #include "hive/HiveName.h"
 #include "hive/RegfFormat.h"
-#include "os/SystemError.h"
 #include "os/FileHandle.h"
+#include "os/SystemError.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -64,7 +64,7 @@ uint32_t storedNameSize(std::u16string_view name) {
     size_t size = hivename::isAscii(name) ? name.size() : name.size() * 2;
     // The length field has 16 bits; a one-byte name read from a hive may need twice that here.
     if (size > 0xFFFF)
-        throw RegfError(win32::InvalidParameter, "name too long for the format");
+        throw RegfError(win32::InvalidParameter, Msg::RegfNameTooLong);
     return static_cast<uint32_t>(size);
 }
 
@@ -82,7 +82,7 @@ class Layout {
   public:
     explicit Layout(const HiveTree& tree) : tree_(tree), sds_(tree.securityDescriptors()) {
         if (!tree.root())
-            throw RegfError(win32::InvalidParameter, "hive without a root key");
+            throw RegfError(win32::InvalidParameter, Msg::RegfNoRootKey);
         bigData_ = tree.minorVersion() >= 4;
         hashLists_ = tree.minorVersion() >= 5;
         plainLists_ = tree.minorVersion() < 3;
@@ -136,12 +136,12 @@ class Layout {
     uint32_t place(Kind kind, uint64_t payload, const HiveKey* key, uint32_t index = 0, uint32_t part = 0) {
         uint64_t size = alignUp(payload + 4, CellAlignment);
         if (size > 0x7FFFFFF0u - BinHeaderSize)
-            throw RegfError(win32::InvalidParameter, "cell too large for the format");
+            throw RegfError(win32::InvalidParameter, Msg::RegfCellTooLarge);
         if (size > binEnd_ - cursor_) {
             closeBin();
             uint32_t binSize = std::max(BinAlignment, alignUp(BinHeaderSize + size, BinAlignment));
             if (uint64_t{binEnd_} + binSize > 0x7FFFF000u)
-                throw RegfError(win32::InvalidParameter, "hive too large for the format");
+                throw RegfError(win32::InvalidParameter, Msg::RegfHiveTooLarge);
             bins_.emplace_back(binEnd_, binSize);
             cursor_ = binEnd_ + BinHeaderSize;
             binEnd_ += binSize;
@@ -155,7 +155,7 @@ class Layout {
 
     void planKey(const HiveKey& key, uint32_t parentCell, int parentSecurity, uint32_t depth) {
         if (depth > MaxTreeDepth)
-            throw RegfError(win32::InvalidParameter, "key tree too deep");
+            throw RegfError(win32::InvalidParameter, Msg::RegfKeyTreeTooDeepToWrite);
         KeyCells& k = keys_[&key];
         k.parent = parentCell;
         k.security = key.security >= 0 && static_cast<size_t>(key.security) < sds_.size() ? key.security
@@ -204,7 +204,7 @@ class Layout {
         if (bigData_ && length > BigDataSegmentSize) {
             uint32_t segments = static_cast<uint32_t>((length + BigDataSegmentSize - 1) / BigDataSegmentSize);
             if (segments > BigDataMaxSegments)
-                throw RegfError(win32::InvalidParameter, "value too large for the format");
+                throw RegfError(win32::InvalidParameter, Msg::RegfValueTooLarge);
             v.data = place(Kind::BigData, 8, &key, i);
             v.segmentList = place(Kind::SegmentList, 4 * uint64_t{segments}, &key, i);
             for (uint32_t s = 0; s < segments; ++s) {
@@ -429,17 +429,17 @@ void RegfWriter::writeFile(const HiveTree& tree, const std::string& path) {
         uint32_t error = why.kind() == SystemError::Kind::AlreadyExists ? win32::AlreadyExists
                          : why.kind() == SystemError::Kind::NotFound    ? win32::PathNotFound
                                                                         : why.win32Code();
-        throw RegfError(error, "cannot create " + path);
+        throw RegfError(error, Msg::RegfCannotCreate, {path});
     }
     PartialFile partial(path);
     write(tree, [&](std::span<const uint8_t> bytes) {
         if (!fd.writeAll(bytes.data(), bytes.size()))
-            throw RegfError(SystemError::last().win32Code(), "cannot write " + path);
+            throw RegfError(SystemError::last().win32Code(), Msg::RegfCannotWrite, {path});
     });
     // No fsync: the hive is an intermediate file of the workspace; the package file that is
     // built from it is the one made durable.
     if (!fd.close())
-        throw RegfError(SystemError::last().win32Code(), "cannot write " + path);
+        throw RegfError(SystemError::last().win32Code(), Msg::RegfCannotWrite, {path});
     partial.keep();
 }
 

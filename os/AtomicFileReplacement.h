@@ -1,5 +1,6 @@
 #pragma once
 #include "os/FileHandle.h"
+#include "os/SystemError.h"
 
 #include <string>
 
@@ -29,7 +30,9 @@ class AtomicFileReplacement {
     void createTemporary();
     void fillFrom(const std::string& sourcePath);
     void checkWritable();
-    [[noreturn]] void fail(int err);
+    // Raises the failure text with the last system error, or with the one given.
+    [[noreturn]] void fail();
+    [[noreturn]] void fail(const SystemError& why);
 
     std::string target_;    // the real file behind the target path
     std::string temporary_; // beside the target; empty when there is none

@@ -1,4 +1,6 @@
 #pragma once
+#include "core/Failure.h"
+
 #include <cstdint>
 #include <source_location>
 #include <string>
@@ -28,12 +30,17 @@ class SystemError {
     uint32_t win32Code() const;
     // The system's text, worded as every other system error the program shows.
     std::string text() const;
+    // The failure `id` with `args` and, as its last insert, this error's text.
+    Failure failure(uint32_t id, MessageArgs args = {}) const {
+        args.emplace_back(text());
+        return Failure(id, std::move(args), win32Code());
+    }
     // Raises it as a WindowsException.
     [[noreturn]] void raise(std::source_location where = std::source_location::current()) const;
 
   private:
-    explicit SystemError(int code) : code_(code) {}
-    int code_ = 0; // the platform's own number
+    explicit SystemError(uint32_t code) : code_(code) {}
+    uint32_t code_ = 0; // the platform's own number
 };
 
 } // namespace quendle

@@ -132,7 +132,7 @@ void AppV5Package::open() {
     if (!ok)
         throw Exception(
             withCause(formatStringId(Msg::PackageOpenFailed, {hostpath::toLongPath(packagePath_)}),
-                      original_->errorText()));
+                      original_->failure().text()));
 
     for (const std::string& file : extracted) {
         std::string path = hostpath::normalizePath(file);

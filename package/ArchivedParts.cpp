@@ -30,9 +30,10 @@ const ZipDirectoryEntry* ArchivedParts::find(const ZipCentralDirectory& archive,
 
 std::string ArchivedParts::bytes(const ZipCentralDirectory& archive, const ZipDirectoryEntry& entry,
                                  uint64_t limit) {
-    std::string bytes, why;
+    std::string bytes;
+    Failure why;
     if (!ZipEntryReader::readAll(archive, entry, limit, bytes, why))
-        throw Exception(formatStringId(Msg::PartUnreadable, {entry.name, why}));
+        throw Exception(formatStringId(Msg::PartUnreadable, {entry.name, why.text()}));
     return bytes;
 }
 

@@ -188,9 +188,10 @@ class BlockVerifier {
 std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& archive,
                                                  const ZipDirectoryEntry& entry,
                                                  const BlockMapCheck::ProblemSink& problem) {
-    std::string bytes, why;
+    std::string bytes;
+    Failure why;
     if (!ZipEntryReader::readAll(archive, entry, MaxBlockMapBytes, bytes, why)) {
-        problem({Msg::BlockMapUnreadable, {why}});
+        problem({Msg::BlockMapUnreadable, {why.text()}});
         return std::nullopt;
     }
     MsXmlDomDocument document{std::string(BlockMapPart)};
@@ -288,7 +289,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             blocks.emplace(e, *file, sha, problem);
         bool stored = e.stored.method == MethodStored;
         if (blocks && e.stored.method == MethodDeflated) {
-            std::string why;
+            Failure why;
             bool read = ZipEntryReader::readPayload(
                 archive, e,
                 [&](const uint8_t* p, size_t n) {
@@ -305,7 +306,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             blocks.reset();
         }
         uint32_t crc = 0;
-        std::string why;
+        Failure why;
         bool read = ZipEntryReader::read(
             archive, e,
             [&](const uint8_t* p, size_t n) {
@@ -321,7 +322,7 @@ void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& p
             },
             why);
         if (!read) {
-            problem({Msg::EntryUnreadable, {e.name, why}});
+            problem({Msg::EntryUnreadable, {e.name, why.text()}});
             continue;
         }
         if (crc != e.stored.crc)

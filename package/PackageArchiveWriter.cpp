@@ -76,9 +76,9 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
                                                               entry.archived->when, outcome)) {
                 if (outcome.damaged)
                     throw Exception(withCause(formatMessageId(Msg::EntryDataDamaged, {entry.packagePath.text()}),
-                                              writer.errorText()));
+                                              writer.failure().text()));
                 throw Exception(
-                    withCause(formatMessageId(Msg::FileAddFailed, {entry.packagePath.text()}), writer.errorText()));
+                    withCause(formatMessageId(Msg::FileAddFailed, {entry.packagePath.text()}), writer.failure().text()));
             }
             if (outcome.wrongOldHashes && wrongHashes == 0)
                 firstWrong = entry.packagePath.text();
@@ -89,7 +89,7 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
         if (!writer.addEntry(hostpath::toLongPath(entry.sourcePath), name, ZipCompression::SuperFast,
                              options.changedTime))
             throw Exception(
-                withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.errorText()));
+                withCause(formatMessageId(Msg::FileAddFailed, {entry.sourcePath}), writer.failure().text()));
         step(sizeOrZero(entry.sourcePath));
     }
     addKnownPart(FilesystemMetadataPart, ZipCompression::SuperFast);
@@ -100,7 +100,7 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     step(0); // built here, so not among the planned bytes
     addKnownPart(ContentTypesPart, ZipCompression::SuperFast);
     if (!writer.close())
-        throw Exception(withCause(loadString(Msg::PackageSaveFailed), writer.errorText()));
+        throw Exception(withCause(loadString(Msg::PackageSaveFailed), writer.failure().text()));
     if (wrongHashes > 0)
         writeWarningLine(
             formatStringId(Msg::WrongOldBlockHashes, {static_cast<int>(wrongHashes), firstWrong}));

@@ -96,7 +96,7 @@ size_t PackageExpander::expand(const std::string& packagePath, const std::string
     ZipReader reader(&progress);
     std::vector<ZipReader::Entry> entries;
     if (!reader.open(packagePath) || !reader.readDirectory(entries))
-        throw Exception(Msg::ExpandFailed, packagePath, reader.errorText());
+        throw Exception(Msg::ExpandFailed, packagePath, reader.failure().text());
     checkNames(packagePath, entries);
     std::vector<const ZipReader::Entry*> all;
     std::vector<uint64_t> sizes;
@@ -113,7 +113,7 @@ size_t PackageExpander::expand(const std::string& packagePath, const std::string
     std::vector<std::string> written;
     bool ok = reader.extractEntries(staging, all, written);
     progress.end();
-    std::string why = reader.errorText();
+    std::string why = reader.failure().text();
     if (ok) {
         if (!existed)
             ok = hostpath::renameFile(staging, folder);
@@ -122,7 +122,7 @@ size_t PackageExpander::expand(const std::string& packagePath, const std::string
         else
             ok = mergeInto(staging, folder);
         if (!ok)
-            why = folder + ": " + SystemError::last().text();
+            why = SystemError::last().failure(Msg::PathSystemError, {folder}).text();
     }
     removeStagingFolder(staging);
     if (!ok)

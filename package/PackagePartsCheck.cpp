@@ -63,9 +63,10 @@ class PartsCheck {
                 problem_({Msg::PartMissing, {part}});
             return std::nullopt;
         }
-        std::string bytes, why;
+        std::string bytes;
+        Failure why;
         if (!ZipEntryReader::readAll(archive_, *entry, limit, bytes, why)) {
-            problem_({Msg::PartUnreadable, {part, why}});
+            problem_({Msg::PartUnreadable, {part, why.text()}});
             return std::nullopt;
         }
         return bytes;

@@ -29,7 +29,7 @@ void readBlockHashes(const ZipCentralDirectory& archive, const ZipDirectoryEntry
             found->second.mapped = true;
         }
     });
-    std::string why;
+    Failure why;
     bool ok = ZipEntryReader::read(
         archive, entry, {},
         [&](const uint8_t* data, size_t length) {

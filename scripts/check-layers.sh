@@ -2,8 +2,10 @@
 # Checks the shape of the source tree; prints every breach and fails when there is one.
 #   - folders are layers: a file includes only its own folder and the folders below it
 #     (util <- core <- os <- xml, hive <- archive <- package <- cli <- the entry point);
-#   - only os/ includes Linux system headers; above os/ no platform header and no errno at all
-#     (a system error comes up as an os/SystemError);
+#   - only os/ includes Linux system headers; above os/ no platform header; errno is spoken of
+#     only in the POSIX body (os/posix): everywhere else a system error is an os/SystemError;
+#   - the ZIP reader and writer and the regf engine word no failure in place: fail(), Failure(),
+#     RegfError() and the regf helpers take a Msg:: name, never a string literal;
 #   - the container is read by our own reader alone: no second ZIP library (libzip, minizip);
 #   - no source file is longer than 600 lines;
 #   - a message is named by its Msg:: constant, never by its bare number, where the product
@@ -23,7 +25,8 @@ linux = re.compile(r'#\s*include\s*<(unistd\.h|dlfcn\.h|sys/[^>]*|fcntl\.h|execi
 # Above os/ no platform header at all, and no errno: a system error comes up as an os/SystemError.
 above_os = re.compile(r'#\s*include\s*<(errno\.h|cerrno|csignal|windows\.h|winbase\.h|io\.h|direct\.h|'
                       r'process\.h)>')
-errno_use = re.compile(r'\berrno\b')
+errno_use = re.compile(r'\berrno\b|#\s*include\s*<(errno\.h|cerrno)>')
+worded = re.compile(r'\b(RegfError|Failure|fail|corrupt|badBaseBlock|damaged|abandon)\(\s*("|[^,()]+,\s*")')
 local = re.compile(r'#\s*include\s*"([^"/]+)/')
 zip_library = re.compile(r'#\s*include\s*[<"](zip\.h|zipconf\.h|unzip\.h|minizip/[^>"]*|mz_[^>"]*)[>"]')
 bare = re.compile(r'\b(Exception|loadString|format\w*Id)\((\s*ErrorCode\{\w+\},)?\s*[0-9]')
@@ -48,6 +51,11 @@ for name in files:
             problems.append(f"{name}:{n}: a second ZIP reader: {line.strip()}")
         if rank[top] > rank["os"] and (above_os.search(line) or errno_use.search(line.split("//")[0])):
             problems.append(f"{name}:{n}: platform error or header above os/ (use os/SystemError): {line.strip()}")
+        code = line.split("//")[0]
+        if errno_use.search(code) and not name.startswith("os/posix/"):
+            problems.append(f"{name}:{n}: errno outside the POSIX body (use os/SystemError): {line.strip()}")
+        if top in ("archive", "hive") and worded.search(code):
+            problems.append(f"{name}:{n}: failure worded in place (give it a Msg:: text): {line.strip()}")
         if bare.search(line) and not line.lstrip().startswith("//"):
             problems.append(f"{name}:{n}: bare message number: {line.strip()}")
         m = local.search(line)

@@ -83,7 +83,10 @@ void appendEscaped(std::string& out, unsigned char c) {
 
 void ExceptionFileErrorReporter::Report(std::source_location where, int kind, const std::string& path,
                                         const SystemError&) {
-    uint32_t id = kind == KindEncoding ? 65010 : kind == KindOpen ? 65013 : kind == KindWrite ? 65014 : 0;
+    uint32_t id = kind == KindEncoding ? uint32_t{Msg::UnsupportedEncoding}
+                  : kind == KindOpen   ? Msg::FileOpenError
+                  : kind == KindWrite  ? Msg::FileWriteError
+                                       : uint32_t{0};
     if (id == 0)
         return;
     throw Exception(formatMessageId(id, {path}), GenericErrorCode, where.file_name(),

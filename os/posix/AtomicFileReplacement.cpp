@@ -6,6 +6,7 @@
 #include "os/FileSystem.h"
 #include "os/SignalCleanup.h"
 #include "os/StaleLeftovers.h"
+#include "os/SystemError.h"
 #include "util/strings/MessageFormat.h"
 
 #include <cerrno>
@@ -38,8 +39,12 @@ AtomicFileReplacement::~AtomicFileReplacement() {
     }
 }
 
-void AtomicFileReplacement::fail(int err) {
-    std::string text = formatString("%s %s", {failureText_, GetSystemErrorText(win32ErrorFromErrno(err))});
+void AtomicFileReplacement::fail() {
+    fail(SystemError::last());
+}
+
+void AtomicFileReplacement::fail(const SystemError& why) {
+    std::string text = formatString("%s %s", {failureText_, GetSystemErrorText(why.win32Code())});
     throw Exception(std::move(text));
 }
 
@@ -57,15 +62,15 @@ void AtomicFileReplacement::createTemporary() {
             temporary_ = std::move(name);
             // Held until the rename, so a later run can tell a temporary of a killed run.
             if (!StaleLeftovers::lockTemporary(fd_))
-                fail(errno);
+                fail();
             return;
         }
-        int err = errno;
+        SystemError why = SystemError::last();
         SignalCleanup::forgetFile();
-        if (err != EEXIST)
-            fail(err);
+        if (why.kind() != SystemError::Kind::AlreadyExists)
+            fail(why);
     }
-    fail(EEXIST);
+    fail(SystemError::alreadyExists());
 }
 
 void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
@@ -74,12 +79,12 @@ void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
         fd_.reset();
         NativeHandle::reset(fd_, ::open(temporary_.c_str(), O_RDWR | O_CLOEXEC));
         if (!fd_ || !StaleLeftovers::lockTemporary(fd_))
-            fail(errno);
+            fail();
         return;
     }
     FileHandle in = NativeHandle::adopt(::open(sourcePath.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in)
-        fail(errno);
+        fail();
     for (;;) {
         ssize_t n = ::copy_file_range(fdOf(in), nullptr, fdOf(fd_), nullptr, 1 << 30, 0);
         if (n > 0)
@@ -90,7 +95,7 @@ void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
             continue;
         if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP)
             break;
-        fail(errno);
+        fail();
     }
     // A file system without copy_file_range: plain reads and writes from where it stopped.
     std::unique_ptr<char[]> chunk(new char[1 << 20]);
@@ -101,10 +106,10 @@ void AtomicFileReplacement::fillFrom(const std::string& sourcePath) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            fail(errno);
+            fail();
         }
         if (!fd_.writeAll(chunk.get(), static_cast<size_t>(n)))
-            fail(errno);
+            fail();
     }
 }
 
@@ -113,16 +118,16 @@ void AtomicFileReplacement::commit() {
     if (::stat(target_.c_str(), &old) == 0) {
         // Keep the target's permissions; the owner only where the process may set it.
         if (::fchmod(fdOf(fd_), old.st_mode & 07777) != 0)
-            fail(errno);
+            fail();
         if (old.st_uid != ::geteuid() || old.st_gid != ::getegid())
             (void)!::fchown(fdOf(fd_), old.st_uid, old.st_gid);
     }
     if (::fsync(fdOf(fd_)) != 0)
-        fail(errno);
+        fail();
     if (!fd_.close())
-        fail(errno);
+        fail();
     if (::rename(temporary_.c_str(), target_.c_str()) != 0)
-        fail(errno);
+        fail();
     temporary_.clear();
     SignalCleanup::forgetFile();
     // The rename itself is durable only once the folder is flushed.
@@ -137,10 +142,12 @@ void AtomicFileReplacement::checkWritable() {
     // checked first: write permission for nobody (which stops root too), or none for this user.
     struct stat st = {};
     if (::stat(target_.c_str(), &st) == 0) {
-        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-            fail(EACCES);
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+            errno = EACCES;
+            fail();
+        }
         if (::access(target_.c_str(), W_OK) != 0)
-            fail(errno);
+            fail();
     }
 }
 

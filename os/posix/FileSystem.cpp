@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "core/SystemError.h"
 #include "os/FileHandle.h"
+#include "os/SystemError.h"
 #include "os/posix/FolderTree.h"
 #include "util/strings/MessageFormat.h"
 
@@ -226,7 +227,7 @@ uint64_t fileSize(std::string_view path) {
     if (!usable(path))
         throw WindowsException(win32::InvalidName);
     if (!statOf(path, st))
-        throw WindowsException::fromErrno(errno);
+        SystemError::last().raise();
     return static_cast<uint64_t>(st.st_size);
 }
 
@@ -235,10 +236,10 @@ std::string readSmallFile(std::string_view path, uint64_t maxBytes) {
         throw WindowsException(win32::InvalidName);
     FdCloser f{openFile(path, O_RDONLY)};
     if (f.fd < 0)
-        throw WindowsException::fromErrno(errno);
+        SystemError::last().raise();
     struct stat st;
     if (::fstat(f.fd, &st) != 0)
-        throw WindowsException::fromErrno(errno);
+        SystemError::last().raise();
     if (S_ISDIR(st.st_mode))
         throw WindowsException(win32::AccessDenied);
     std::string out;
@@ -248,7 +249,7 @@ std::string readSmallFile(std::string_view path, uint64_t maxBytes) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            throw WindowsException::fromErrno(errno);
+            SystemError::last().raise();
         }
         if (n == 0)
             break;

@@ -3,6 +3,7 @@
 #include "core/Exception.h"
 #include "core/SystemError.h"
 #include "os/FileSystem.h"
+#include "os/SystemError.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -32,7 +33,7 @@ struct DirCloser {
 std::vector<std::string> sortedNames(const std::string& folder) {
     std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
     if (!dir)
-        throw WindowsException::fromErrno(errno);
+        SystemError::last().raise();
     std::vector<std::string> names;
     errno = 0;
     while (const dirent* entry = readdir(dir.get())) {
@@ -41,7 +42,7 @@ std::vector<std::string> sortedNames(const std::string& folder) {
             names.push_back(name);
     }
     if (errno != 0)
-        throw WindowsException::fromErrno(errno);
+        SystemError::last().raise();
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -52,7 +53,7 @@ SourceFolderScan::SourceFolderScan(const std::string& folder) {
     root_ = resolved(hostpath::toLongPath(folder));
     struct stat info {};
     if (root_.empty() || stat(root_.c_str(), &info) != 0)
-        throw WindowsException::fromErrno(errno);
+        SystemError::last().raise();
     if (!S_ISDIR(info.st_mode))
         throw WindowsException(win32::Directory);
     std::vector<std::string> components;
@@ -66,7 +67,7 @@ void SourceFolderScan::visit(const std::string& folder, std::vector<std::string>
         const std::string path = hostpath::joinPath(folder, name);
         struct stat info {};
         if (lstat(path.c_str(), &info) != 0)
-            throw WindowsException::fromErrno(errno);
+            SystemError::last().raise();
         std::string target = path;
         if (S_ISLNK(info.st_mode)) {
             target = resolved(path);
