@@ -92,8 +92,10 @@ uint32_t win32ErrorFromErrno(int err) {
     case EPERM:
     case EISDIR: return win32::AccessDenied;
     case EROFS: return win32::WriteProtect;
-    case ENOSPC:
-    case EDQUOT: return win32::DiskFull;
+#ifdef EDQUOT // not in the Windows C runtime
+    case EDQUOT:
+#endif
+    case ENOSPC: return win32::DiskFull;
     // The process's file-size limit (ulimit -f) or the file system's largest file.
     case EFBIG: return win32::FileTooLarge;
     case EEXIST: return win32::FileExists;
