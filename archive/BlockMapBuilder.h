@@ -1,7 +1,7 @@
 #pragma once
-#include "archive/SHA256.h"
 #include "archive/ZipWriter.h"
 #include "archive/ZipWriterHooks.h"
+#include "os/Sha256.h"
 #include "xml/XmlOutput.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #pragma once
 #include "archive/ArchivedEntry.h"
-#include "archive/SHA256.h"
 #include "os/ArchiveFile.h"
 #include "os/ByteSource.h"
+#include "os/Sha256.h"
 
 #include <cstdint>
 #include <functional>

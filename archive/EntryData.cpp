@@ -2,8 +2,8 @@
 
 #include "archive/CheckedCopy.h"
 #include "archive/Crc32.h"
-#include "archive/SHA256.h"
 #include "archive/WorkerPool.h"
+#include "os/Sha256.h"
 
 #include <algorithm>
 #include <cstdlib>

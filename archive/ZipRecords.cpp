@@ -1,16 +1,26 @@
 #include "archive/ZipRecords.h"
 
+#include <chrono>
 #include <cstring>
 
 namespace quendle {
 
 DosDateTime dosDateTimeOf(std::time_t utc) {
-    std::tm t{};
-    if (!gmtime_r(&utc, &t) || t.tm_year < 80 || t.tm_year > 207)
+    // The calendar of <chrono>: the same on every platform, no C library time zone state.
+    using namespace std::chrono;
+    // 1980-01-01 up to the end of 2107, the years a DOS date holds.
+    if (utc < 315532800 || utc >= 4354819200)
         return {};
+    sys_seconds at{seconds(utc)};
+    sys_days day = floor<days>(at);
+    year_month_day date{day};
+    hh_mm_ss time{at - day};
+    int year = static_cast<int>(date.year());
     DosDateTime d;
-    d.time = static_cast<uint16_t>((t.tm_hour << 11) | (t.tm_min << 5) | (t.tm_sec / 2));
-    d.date = static_cast<uint16_t>(((t.tm_year - 80) << 9) | ((t.tm_mon + 1) << 5) | t.tm_mday);
+    d.time = static_cast<uint16_t>((time.hours().count() << 11) | (time.minutes().count() << 5) |
+                                   (time.seconds().count() / 2));
+    d.date = static_cast<uint16_t>(((year - 1980) << 9) | (static_cast<unsigned>(date.month()) << 5) |
+                                   static_cast<unsigned>(date.day()));
     return d;
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "archive/SHA256.h"
+#include "os/Sha256.h"
 
 #include <cstddef>
 #include <cstdint>

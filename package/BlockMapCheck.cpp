@@ -4,12 +4,12 @@
 #include "archive/Crc32.h"
 #include "archive/DeflateBlockInflater.h"
 #include "archive/PercentEncoding.h"
-#include "archive/SHA256.h"
 #include "archive/ZipCentralDirectory.h"
 #include "archive/ZipEntryReader.h"
 #include "archive/ZipRecords.h"
 #include "core/Exception.h"
 #include "core/ProgressLine.h"
+#include "os/Sha256.h"
 #include "package/KnownParts.h"
 #include "util/strings/MessageFormat.h"
 #include "xml/MsXmlDomDocument.h"
@@ -221,7 +221,8 @@ std::optional<std::vector<MapFile>> readBlockMap(const ZipCentralDirectory& arch
 
 } // namespace
 
-void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& problem, ProgressLine* progress) {
+void BlockMapCheck::run(const ZipCentralDirectory& archive, const ProblemSink& problem,
+                        ProgressLine* progress) {
     const ZipDirectoryEntry* mapEntry = nullptr;
     std::vector<const ZipDirectoryEntry*> mapped;
     for (const ZipDirectoryEntry& e : archive.entries()) {

@@ -1,5 +1,6 @@
 #include "xml/BlockMapReader.h"
 
+#include "os/Sha256.h"
 #include "os/SourceFile.h"
 #include "xml/XmlLibrary.h"
 
@@ -8,7 +9,6 @@
 #include <cstring>
 #include <libxml/parser.h>
 #include <memory>
-#include <openssl/evp.h>
 #include <string_view>
 
 namespace quendle {
@@ -22,16 +22,6 @@ struct ContextFree {
 template <typename T> bool parseNumber(std::string_view text, T& out) {
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
     return ec == std::errc() && end == text.data() + text.size() && !text.empty();
-}
-
-bool decodeHash(std::string_view text, std::array<uint8_t, 32>& out) {
-    if (text.size() != 44 || text[43] != '=' || text[42] == '=')
-        return false;
-    unsigned char decoded[33];
-    if (EVP_DecodeBlock(decoded, reinterpret_cast<const unsigned char*>(text.data()), 44) != 33)
-        return false;
-    std::memcpy(out.data(), decoded, 32);
-    return true;
 }
 
 // Follows the document through libxml2's SAX callbacks: a text reader allocates every attribute
@@ -85,7 +75,7 @@ struct MapParser {
             usable = !file.name.empty() && parseNumber(attribute(count, attributes, "Size"), file.size);
         } else if (at == 2 && inFile && usable && std::strcmp(name, "Block") == 0) {
             std::array<uint8_t, 32> hash;
-            if (!decodeHash(attribute(count, attributes, "Hash"), hash)) {
+            if (!base64Decode(attribute(count, attributes, "Hash"), hash)) {
                 usable = false;
                 return;
             }

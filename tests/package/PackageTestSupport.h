@@ -14,9 +14,9 @@ namespace quendle::test {
 inline std::string quendleExe() {
     return QUENDLE_EXE;
 }
-// The tools are built beside the program.
+// The tools are built beside the program built here (the one under test may be another).
 inline std::string toolPath(const std::string& name) {
-    return (fs::path(QUENDLE_EXE).parent_path() / name).string();
+    return (fs::path(QUENDLE_TOOLS_DIR) / name).string();
 }
 
 // Every independent check a package must pass; empty when all agree, otherwise what failed.

@@ -1,9 +1,8 @@
 #include "util/strings/StringSystem.h"
 
+#include "util/strings/CaseTable.h"
+
 #include <algorithm>
-#include <clocale>
-#include <cwctype>
-#include <locale.h>
 #include <vector>
 
 namespace quendle {
@@ -54,17 +53,6 @@ size_t validSequenceLength(std::string_view text, size_t pos, char32_t& cp) {
     return len;
 }
 
-// A UTF-8 locale for the system's case mapping, independent of the process locale.
-locale_t caseLocale() {
-    static locale_t loc = [] {
-        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-        if (!l)
-            l = newlocale(LC_CTYPE_MASK, "C.utf8", static_cast<locale_t>(nullptr));
-        return l;
-    }();
-    return loc;
-}
-
 template <typename Map> std::string mapCodePoints(std::string_view text, Map map) {
     std::string out;
     out.reserve(text.size());
@@ -95,15 +83,13 @@ template <typename Map> std::string mapCodePoints(std::string_view text, Map map
 char32_t lowerOf(char32_t cp) {
     if (cp < 0x80)
         return static_cast<char32_t>(toLowerAscii(static_cast<char>(cp)));
-    locale_t loc = caseLocale();
-    return loc ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), loc)) : cp;
+    return tableLowerCase(cp);
 }
 
 char32_t upperOf(char32_t cp) {
     if (cp < 0x80)
         return cp >= 'a' && cp <= 'z' ? cp - 32 : cp;
-    locale_t loc = caseLocale();
-    return loc ? static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), loc)) : cp;
+    return tableUpperCase(cp);
 }
 
 } // namespace
