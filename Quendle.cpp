@@ -2,6 +2,7 @@
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "core/ExceptionPresenter.h"
+#include "os/ConsoleSetup.h"
 #include "os/ExceptionHandling.h"
 #include "os/SignalCleanup.h"
 #include "os/FileHandle.h"
@@ -31,6 +32,8 @@ uint32_t printVersion() {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is read or written: the console's arguments, text and line ends.
+    prepareConsole(argc, argv);
     // A closed pipe on standard output must end the run as a failed write, not silently kill it.
     SignalCleanup::ignoreBrokenPipe();
     installFaultHandlers();

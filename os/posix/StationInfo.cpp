@@ -1,7 +1,6 @@
 #include "os/StationInfo.h"
 
 #include <cstdlib>
-#include <ctime>
 #include <fstream>
 #include <pwd.h>
 #include <sys/utsname.h>
@@ -62,65 +61,6 @@ std::string bitness(const utsname& system) {
 }
 
 } // namespace
-
-std::string formatStationTime(std::chrono::system_clock::time_point when) {
-    using namespace std::chrono;
-    const auto sinceEpoch = when.time_since_epoch();
-    auto seconds = duration_cast<std::chrono::seconds>(sinceEpoch);
-    auto millis = duration_cast<milliseconds>(sinceEpoch - seconds).count();
-    if (millis < 0) {
-        // before 1970: keep the milliseconds positive
-        seconds -= std::chrono::seconds(1);
-        millis += 1000;
-    }
-    const std::time_t t = static_cast<std::time_t>(seconds.count());
-    std::tm utc{};
-    if (!gmtime_r(&t, &utc))
-        return {};
-    char buffer[64];
-    if (std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &utc) == 0)
-        return {};
-    return std::string(buffer) + "." + std::to_string(millis) + "Z";
-}
-
-std::string cpuModelNameFromCpuInfo(std::string_view cpuInfo) {
-    std::string fallback;
-    size_t pos = 0;
-    while (pos < cpuInfo.size()) {
-        size_t end = cpuInfo.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = cpuInfo.size();
-        const std::string_view line = cpuInfo.substr(pos, end - pos);
-        pos = end + 1;
-        const size_t colon = line.find(':');
-        if (colon == std::string_view::npos)
-            continue;
-        const std::string_view key = trim(line.substr(0, colon));
-        const std::string_view value = trim(line.substr(colon + 1));
-        if (key == "model name")
-            return std::string(value);
-        if (fallback.empty() && (key == "Processor" || key == "cpu" || key == "Hardware"))
-            fallback = value;
-    }
-    return fallback;
-}
-
-std::string localeNameFromPosix(std::string_view posixLocale) {
-    const size_t cut = posixLocale.find_first_of(".@");
-    std::string_view name = posixLocale.substr(0, cut);
-    if (name.empty() || name == "C" || name == "POSIX")
-        return {};
-    std::string out;
-    for (char c : name) {
-        if (c == '_')
-            out += '-';
-        else if (c >= 'A' && c <= 'Z')
-            out += static_cast<char>(c - 'A' + 'a');
-        else
-            out += c;
-    }
-    return out;
-}
 
 std::string stationUserName() {
     const std::string domain = environment("USERDOMAIN");

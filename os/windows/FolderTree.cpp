@@ -131,4 +131,30 @@ void removeAt(const std::wstring& parent, const wchar_t* name, const wchar_t* ke
     ::SetLastError(savedError);
 }
 
+void removeAt(const std::wstring& path) noexcept {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash + 1 >= path.size())
+        return;
+    try {
+        removeAt(path.substr(0, slash), path.substr(slash + 1).c_str());
+    } catch (...) {
+    }
+}
+
+std::wstring pathOfHandle(void* handle) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD length = ::GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(length + 1); // too small: the length asked for includes the terminator
+    }
+    return {};
+}
+
 } // namespace quendle::foldertree

@@ -30,5 +30,10 @@ void emptyFolder(const std::wstring& folder, const wchar_t* keepName = nullptr, 
 // Removes the entry `name` of the folder `parent`: a file, a link, or a whole tree. When
 // `keepLast` is given, that top-level entry of the tree goes only after everything else.
 void removeAt(const std::wstring& parent, const wchar_t* name, const wchar_t* keepLast = nullptr) noexcept;
+// The same for a whole path.
+void removeAt(const std::wstring& path) noexcept;
+
+// The full path of an open file or folder ("\\?\C:\..."); empty when the system does not tell.
+std::wstring pathOfHandle(void* handle);
 
 } // namespace quendle::foldertree
