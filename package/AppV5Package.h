@@ -2,7 +2,6 @@
 #include "archive/ExtractProgress.h"
 #include "archive/ZipRecords.h"
 #include "os/PackageLock.h"
-#include "os/TempFileTracker.h"
 #include "os/FileHandle.h"
 #include "package/ExtractionProgress.h"
 #include "package/FileTable.h"
