@@ -68,9 +68,7 @@ bool ZipEntryReader::read(const ZipCentralDirectory& archive, const ZipDirectory
     }
     std::vector<uint8_t> in(PieceSize), out(PieceSize);
     uint64_t produced = 0;
-    // A deflated entry with no payload at all is how the format's original writer stores an
-    // empty file: no bytes is the empty stream.
-    bool ended = entry.stored.method == MethodStored || entry.stored.compressedSize == 0;
+    bool ended = entry.stored.method == MethodStored || deflatedPayloadIsEmpty(entry.stored.compressedSize);
     const bool allRead = forEachPiece(archive, entry, in, why, [&](const uint8_t* piece, size_t n) {
         if (payload && !payload(piece, n))
             return false;

@@ -54,9 +54,7 @@ ZipReader::EntryStream::EntryStream(const RandomAccessFile& file, uint64_t dataO
     if (!raw && entry.method == MethodDeflated) {
         inflater_ = std::make_unique<Inflater>();
         inflater_->ready = inflateInit2(&inflater_->z, -MAX_WBITS) == Z_OK;
-        // The format's original writer stores an empty file as a deflated entry with no payload
-        // at all: no bytes is the empty stream.
-        inflater_->ended = entry.compressedSize == 0;
+        inflater_->ended = deflatedPayloadIsEmpty(entry.compressedSize);
     }
 }
 

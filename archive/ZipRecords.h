@@ -13,6 +13,11 @@ constexpr uint16_t FlagDataDescriptor = 0x0008;
 constexpr uint16_t FlagUtf8Name = 0x0800;
 constexpr uint16_t MethodStored = 0;
 constexpr uint16_t MethodDeflated = 8;
+// The format's original writer stores an empty file as a deflated entry with no payload at all:
+// no bytes is the empty stream, not a stream cut short.
+constexpr bool deflatedPayloadIsEmpty(uint64_t compressedSize) {
+    return compressedSize == 0;
+}
 
 struct DosDateTime {
     uint16_t time = 0;
