@@ -12,7 +12,7 @@
 #     raises, loads or formats it (Exception, loadString, format...Id);
 #   - tests stay a small share of the code: the lines of tests/ (C++ and Python) are at most
 #     TEST_SHARE_CEILING of the product's C++ lines (everything outside tests/, fuzz/, bench/).
-#     The aim is 35 % or less; the ceiling only ever moves down towards it.
+#     The ceiling only ever moves down.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 python3 - <<'PY'
@@ -61,7 +61,7 @@ for name in files:
         m = local.search(line)
         if m and m.group(1) != top and m.group(1) in rank and rank[m.group(1)] >= rank[top]:
             problems.append(f"{name}:{n}: {top or 'top level'} includes {m.group(1)}/")
-TEST_SHARE_CEILING = 0.40
+TEST_SHARE_CEILING = 0.35
 tracked = subprocess.run(["git", "ls-files", "-co", "--exclude-standard", "*.cpp", "*.h", "*.py"],
                          capture_output=True, text=True, check=True).stdout.split()
 def line_count(name):

@@ -1,13 +1,10 @@
 #include "os/AtomicFileReplacement.h"
 #include "os/posix/NativeHandle.h"
 
-#include "core/Exception.h"
-#include "core/SystemError.h"
 #include "os/FileSystem.h"
 #include "os/SignalCleanup.h"
 #include "os/StaleLeftovers.h"
 #include "os/SystemError.h"
-#include "util/strings/MessageFormat.h"
 
 #include <cerrno>
 #include <climits>
@@ -37,15 +34,6 @@ AtomicFileReplacement::~AtomicFileReplacement() {
         ::unlink(temporary_.c_str());
         SignalCleanup::forgetFile();
     }
-}
-
-void AtomicFileReplacement::fail() {
-    fail(SystemError::last());
-}
-
-void AtomicFileReplacement::fail(const SystemError& why) {
-    std::string text = formatString("%s %s", {failureText_, GetSystemErrorText(why.win32Code())});
-    throw Exception(std::move(text));
 }
 
 void AtomicFileReplacement::createTemporary() {
@@ -149,21 +137,6 @@ void AtomicFileReplacement::checkWritable() {
         if (::access(target_.c_str(), W_OK) != 0)
             fail();
     }
-}
-
-void AtomicFileReplacement::install(const std::string& sourcePath) {
-    checkWritable();
-    (void)StaleLeftovers::removeAbandonedTemporaries(target_);
-    createTemporary();
-    fillFrom(sourcePath);
-    commit();
-}
-
-std::string AtomicFileReplacement::prepare() {
-    checkWritable();
-    (void)StaleLeftovers::removeAbandonedTemporaries(target_);
-    createTemporary();
-    return temporary_;
 }
 
 } // namespace quendle

@@ -19,21 +19,6 @@ bool RandomAccessFile::open(const std::string& path) {
     return true;
 }
 
-bool RandomAccessFile::readAt(uint64_t offset, void* buffer, size_t length) const {
-    if (!fd_ || offset > size_ || length > size_ - offset)
-        return false;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (length > 0) {
-        ssize_t n = ::pread(fdOf(fd_), out, length, static_cast<off_t>(offset));
-        if (n <= 0)
-            return false;
-        out += n;
-        offset += static_cast<uint64_t>(n);
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 void RandomAccessFile::forgetBefore(uint64_t offset) const {
     constexpr uint64_t Step = 8 << 20;
     if (!fd_ || offset < forgotten_ + Step)

@@ -2,12 +2,9 @@
 #include "os/windows/NativeHandle.h"
 #include "os/windows/WindowsFileSystem.h"
 
-#include "core/Exception.h"
-#include "core/SystemError.h"
 #include "os/FileSystem.h"
 #include "os/SignalCleanup.h"
 #include "os/StaleLeftovers.h"
-#include "util/strings/MessageFormat.h"
 
 #include <cstdio>
 #include <random>
@@ -23,15 +20,6 @@ AtomicFileReplacement::~AtomicFileReplacement() {
         ::DeleteFileW(hostpath::nativePath(temporary_).c_str());
         SignalCleanup::forgetFile();
     }
-}
-
-void AtomicFileReplacement::fail() {
-    fail(SystemError::last());
-}
-
-void AtomicFileReplacement::fail(const SystemError& why) {
-    std::string text = formatString("%s %s", {failureText_, GetSystemErrorText(why.win32Code())});
-    throw Exception(std::move(text));
 }
 
 namespace {
@@ -105,21 +93,6 @@ void AtomicFileReplacement::checkWritable() {
         ::SetLastError(ERROR_ACCESS_DENIED);
         fail();
     }
-}
-
-void AtomicFileReplacement::install(const std::string& sourcePath) {
-    checkWritable();
-    (void)StaleLeftovers::removeAbandonedTemporaries(target_);
-    createTemporary();
-    fillFrom(sourcePath);
-    commit();
-}
-
-std::string AtomicFileReplacement::prepare() {
-    checkWritable();
-    (void)StaleLeftovers::removeAbandonedTemporaries(target_);
-    createTemporary();
-    return temporary_;
 }
 
 } // namespace quendle
