@@ -1,5 +1,7 @@
 #include "xml/XmlLibrary.h"
 
+#include "xml/Windows1252Encoding.h"
+
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxslt/security.h>
@@ -26,6 +28,8 @@ void initialize() {
     std::call_once(once, [] {
         xmlInitParser();
         xmlSetExternalEntityLoader(denyExternalEntity);
+        // Ours on every platform rather than iconv's where there is one: the same answers on both.
+        registerWindows1252Encoding();
         // Indentation of saved files, as the original tools write them.
         xmlThrDefTreeIndentString("\t");
         xmlThrDefIndentTreeOutput(1);

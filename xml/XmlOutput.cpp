@@ -3,6 +3,7 @@
 #include "core/Exception.h"
 #include "os/FileSystem.h"
 #include "os/SystemError.h"
+#include "util/strings/StringSystem.h"
 
 #include <cstring>
 
@@ -15,7 +16,7 @@ constexpr int KindOpen = 1;
 constexpr int KindWrite = 2;
 
 // Decodes one UTF-8 sequence at `i`; malformed input yields U+FFFD and skips one byte.
-char32_t nextCodePoint(std::string_view s, size_t& i) {
+char32_t decodeUtf8(std::string_view s, size_t& i) {
     auto b0 = static_cast<unsigned char>(s[i]);
     if (b0 < 0x80) {
         ++i;
@@ -57,20 +58,6 @@ void appendUtf16(std::string& out, char32_t cp, bool bigEndian) {
     } else {
         unit(static_cast<char16_t>(cp));
     }
-}
-
-// Code page 1252 differs from Latin-1 only in 0x80-0x9F.
-char toWindows1252(char32_t cp) {
-    static constexpr char16_t high[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
-                                          0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-    if (cp < 0x80 || (cp >= 0xA0 && cp < 0x100))
-        return static_cast<char>(cp);
-    for (int k = 0; k < 32; ++k)
-        if (high[k] != 0 && high[k] == cp)
-            return static_cast<char>(0x80 + k);
-    return '?';
 }
 
 void appendEscaped(std::string& out, unsigned char c) {
@@ -157,19 +144,21 @@ std::string XmlOutput::encode(std::string_view text, XmlFileEncoding encoding, b
         if (withMark && marked)
             appendUtf16(out, 0xFEFF, big);
         for (size_t i = 0; i < text.size();)
-            appendUtf16(out, nextCodePoint(text, i), big);
+            appendUtf16(out, decodeUtf8(text, i), big);
         break;
     }
     case XmlFileEncoding::Narrow:
         for (size_t i = 0; i < text.size();) {
-            char32_t cp = nextCodePoint(text, i);
+            char32_t cp = decodeUtf8(text, i);
             out += cp < 0x100 ? static_cast<char>(cp) : '?';
         }
         break;
     case XmlFileEncoding::Windows1252:
     case XmlFileEncoding::Windows1252Alt:
-        for (size_t i = 0; i < text.size();)
-            out += toWindows1252(nextCodePoint(text, i));
+        for (size_t i = 0; i < text.size();) {
+            int b = windows1252Byte(decodeUtf8(text, i));
+            out += b < 0 ? '?' : static_cast<char>(b);
+        }
         break;
     }
     return out;

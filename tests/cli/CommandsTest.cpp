@@ -48,7 +48,7 @@ class NewerCommands : public DemoPackageTest {
 // remove) variables, and the caller's colour settings never leak in.
 RunResult cli(const std::vector<std::string>& args, std::map<std::string, std::string> env = {}) {
     env.emplace("NO_COLOR", "");
-    std::vector<std::string> argv{QUENDLE_EXE};
+    std::vector<std::string> argv{quendleExe()};
     argv.insert(argv.end(), args.begin(), args.end());
     return runProgram(argv, {env, {}});
 }
@@ -477,5 +477,5 @@ TEST(StandardOptions, VersionPrintsOneLineWithTheBannersVersion) {
     std::string number = banner.substr(8, banner.find(' ', 8) - 8);
     EXPECT_EQ(version.out, "quendle " + number + "\n") << banner;
     // A version that cannot be written is a failure, as for every other output.
-    EXPECT_EQ(runShell(shellQuote(QUENDLE_EXE) + " --version >/dev/full").exitCode, 100);
+    EXPECT_EQ(runShell(shellQuote(quendleExe()) + " --version >/dev/full").exitCode, 100);
 }

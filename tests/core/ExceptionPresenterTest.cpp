@@ -155,9 +155,10 @@ TEST(ProgressLine, IntoAPipeTheTitleThenFiguresAtMostEveryFiveSecondsAndNothingW
     ProgressLine::setQuiet(true);
     EXPECT_EQ(run(), "");
     ProgressLine::setQuiet(false);
-    ::setenv("QUENDLE_PROGRESS", "0", 1);
-    EXPECT_EQ(run(), "");
-    ::unsetenv("QUENDLE_PROGRESS");
+    {
+        ScopedEnv quiet("QUENDLE_PROGRESS", "0");
+        EXPECT_EQ(run(), "");
+    }
 
     const std::pair<uint64_t, const char*> sizes[] = {
         {0, "0 bytes"}, {1023, "1023 bytes"}, {1024, "1.0 KiB"}, {1536, "1.5 KiB"}, {5ull << 30, "5.0 GiB"}};

@@ -11,8 +11,11 @@
 
 namespace quendle::test {
 
+// QUENDLE_TEST_EXE in the environment runs another build through the same tests, e.g.
+// tools/wine-quendle for the Windows program.
 inline std::string quendleExe() {
-    return QUENDLE_EXE;
+    const char* other = std::getenv("QUENDLE_TEST_EXE");
+    return other && *other ? other : QUENDLE_EXE;
 }
 // The tools are built beside the program built here (the one under test may be another).
 inline std::string toolPath(const std::string& name) {

@@ -4,27 +4,20 @@
 #include "core/ConsoleWriter.h"
 #include "core/Exception.h"
 #include "core/ExceptionPresenter.h"
+#include "support/TestPlatform.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <random>
-#include <spawn.h>
 #include <stdexcept>
 #include <string>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace quendle::test {
 
@@ -50,13 +43,11 @@ inline std::string printed(const std::function<void()>& action, bool errors = fa
 // A fresh folder, removed with everything in it.
 class ScratchDir {
   public:
-    explicit ScratchDir(const std::string& parent = fs::temp_directory_path().string()) {
-        std::string templ = parent + "/quendle-test-XXXXXX";
-        path_ = mkdtemp(templ.data()) ? templ : std::string();
-    }
+    explicit ScratchDir(const std::string& parent = {}) : path_(platform::makeScratchFolder(parent)) {}
     ~ScratchDir() {
         std::error_code ec;
-        fs::remove_all(path_, ec);
+        if (!path_.empty())
+            fs::remove_all(fs::u8path(path_), ec);
     }
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -69,12 +60,12 @@ class ScratchDir {
 
 // Creates the missing folders on the way.
 inline void writeFile(const std::string& path, const std::string& bytes) {
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    fs::create_directories(fs::u8path(path).parent_path());
+    std::ofstream(fs::u8path(path), std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -152,7 +143,7 @@ struct RunResult {
     int exitCode = -1; // the process's exit status, or 128 + signal
     std::string out;
     std::string err;
-    long peakKiB = 0; // the largest resident set of the program (from wait4: its own, not ours)
+    long peakKiB = 0; // the largest resident set of the program (its own, not ours)
 };
 
 struct RunOptions {
@@ -166,21 +157,7 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const RunOptio
     RunResult result;
     ScratchDir capture;
     std::string outPath = capture / "out", errPath = capture / "err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!options.workingDir.empty())
-        posix_spawn_file_actions_addchdir_np(&actions, options.workingDir.c_str());
-
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        auto eq = entry.find('=');
-        if (eq != std::string::npos)
-            env[entry.substr(0, eq)] = entry.substr(eq + 1);
-    }
+    std::map<std::string, std::string> env = platform::environment();
     env.erase("CLICOLOR_FORCE");
     for (const auto& [k, v] : options.env) {
         if (v.empty())
@@ -188,28 +165,9 @@ inline RunResult runProgram(const std::vector<std::string>& argv, const RunOptio
         else
             env[k] = v;
     }
-    std::vector<std::string> envStrings;
-    for (const auto& [k, v] : env)
-        envStrings.push_back(k + "=" + v);
-    std::vector<char*> envp, args;
-    for (auto& s : envStrings)
-        envp.push_back(s.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> argCopy = argv;
-    for (auto& s : argCopy)
-        args.push_back(s.data());
-    args.push_back(nullptr);
-
-    pid_t pid;
-    int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0)
-        return result;
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    result.peakKiB = usage.ru_maxrss;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    platform::Finished finished = platform::run(argv, env, options.workingDir, outPath, errPath);
+    result.exitCode = finished.exitCode;
+    result.peakKiB = finished.peakKiB;
     result.out = readFile(outPath);
     result.err = readFile(errPath);
     return result;
@@ -265,9 +223,9 @@ class ScopedEnv {
     ScopedEnv(const char* name, const char* value) : name_(name), had_(std::getenv(name) != nullptr) {
         if (had_)
             old_ = std::getenv(name);
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        platform::setEnvironment(name, value);
     }
-    ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
+    ~ScopedEnv() { platform::setEnvironment(name_, had_ ? old_.c_str() : nullptr); }
     ScopedEnv(const ScopedEnv&) = delete;
     ScopedEnv& operator=(const ScopedEnv&) = delete;
 

@@ -126,6 +126,24 @@ TEST(XmlSecurity, EntityBombsAndExternalEntitiesFailWithoutReadingFiles) {
 
 // A part is saved in the encoding its declaration names only when a parser can read that
 // encoding back; found by fuzzing the XML parts.
+TEST(XmlLoad, Windows1252ReadsEveryByteAsIconvDoesUnderBothNames) {
+    // Our own converter, not the C library's: the Windows build has no iconv.
+    ScratchDir dir;
+    std::string high;
+    for (int b = 0x80; b <= 0xFF; ++b)
+        if (b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D) // unassigned
+            high += static_cast<char>(b);
+    writeFile(dir / "high.bin", high);
+    test::RunResult reference = runShell("iconv -f CP1252 -t UTF-8 " + shellQuote(dir / "high.bin"));
+    ASSERT_EQ(reference.exitCode, 0) << reference.out;
+    for (const char* name : {"windows-1252", "CP1252"}) {
+        SCOPED_TRACE(name);
+        auto doc = fromFile(dir, "w.xml", std::string("<?xml version=\"1.0\" encoding=\"") + name +
+                                              "\"?>\n<a>" + high + "</a>");
+        EXPECT_EQ(doc->GetDocumentElement()->GetText(), reference.out);
+    }
+}
+
 TEST(EncodingReadBack, AnEncodingThatCannotBeReadBackIsSavedAsUtf8) {
     ScratchDir dir;
     // UTF-7 encodes "<" as "+ADw-": saved in it, the part would be unreadable by anyone.

@@ -8,6 +8,7 @@
 #include <libxml/xpath.h>
 #include <libxslt/transform.h>
 #include <libxslt/xsltInternals.h>
+#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <memory>
@@ -100,3 +101,13 @@ TEST(WindowsDeps, IsalInflatesWhatZlibDeflated) {
 }
 
 } // namespace
+
+TEST(WindowsDeps, LibcryptoHashesAndEncodes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    ASSERT_EQ(EVP_Digest("abc", 3, digest, &length, EVP_sha256(), nullptr), 1);
+    unsigned char text[64] = {};
+    EVP_EncodeBlock(text, digest, static_cast<int>(length));
+    // FIPS 180-2, appendix B.1, in Base64
+    EXPECT_STREQ(reinterpret_cast<char*>(text), "ungWv48Bz+pBQUDeXa4iI7ADYaOWF3qctBD/YfIAFa0=");
+}

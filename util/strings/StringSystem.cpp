@@ -191,6 +191,20 @@ std::u16string utf8ToUtf16Replacing(std::string_view text) {
     return toUtf16(text, [](unsigned char) { return char32_t{0xFFFD}; });
 }
 
+char32_t windows1252CodePoint(unsigned char byte) {
+    return cp1252(byte);
+}
+
+int windows1252Byte(char32_t codePoint) {
+    // Code page 1252 differs from Latin-1 only in 0x80-0x9F.
+    if (codePoint < 0x80 || (codePoint >= 0xA0 && codePoint < 0x100))
+        return static_cast<int>(codePoint);
+    for (int k = 0; k < 32; ++k)
+        if (cp1252(static_cast<unsigned char>(0x80 + k)) == codePoint)
+            return 0x80 + k;
+    return -1;
+}
+
 std::string windows1252ToUtf8(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());

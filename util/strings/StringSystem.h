@@ -17,6 +17,10 @@ std::u16string utf8ToUtf16(std::string_view text);
 std::u16string utf8ToUtf16Replacing(std::string_view text);
 // Windows-1252 bytes to UTF-8 (the five unassigned bytes map to the C1 controls of the same value).
 std::string windows1252ToUtf8(std::string_view bytes);
+// The code point of one Windows-1252 byte, by the same rule.
+char32_t windows1252CodePoint(unsigned char byte);
+// The Windows-1252 byte of a code point, or -1 when the code page has none.
+int windows1252Byte(char32_t codePoint);
 // Valid UTF-8 sequences are kept; every byte that is not part of one is read as Windows-1252.
 // This is how "ANSI" text (command files, console arguments) is taken in on Linux.
 std::string utf8OrWindows1252(std::string_view bytes);
