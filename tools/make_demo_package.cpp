@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -31,10 +32,15 @@ namespace {
 class StagingFolder {
   public:
     StagingFolder() {
-        std::string templ = hostpath::tempFolderPath() + "/make_demo_package-XXXXXX";
-        if (!::mkdtemp(templ.data()))
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            std::string path = hostpath::tempFolderPath() + "/make_demo_package-" + std::to_string(random());
+            std::error_code ec;
+            if (fs::create_directory(fs::u8path(path), ec))
+                path_ = path;
+        }
+        if (path_.empty())
             throw Exception("Cannot create a staging folder under " + hostpath::tempFolderPath());
-        path_ = templ;
     }
     ~StagingFolder() {
         std::error_code ec;

@@ -7,8 +7,17 @@
 #include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace quendle::test {
+
+// Root with mount namespaces: a test may then give a run a small file system of its own.
+inline bool canMountPrivately() {
+    static const bool can =
+        geteuid() == 0 && runShell("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode == 0;
+    return can;
+}
+
 
 struct MeasuredRun {
     int exitCode = -1;  // exit status, or 128 + signal

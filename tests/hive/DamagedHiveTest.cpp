@@ -151,7 +151,7 @@ TEST(DamagedHive, OpenPresentsTheCorruptHiveText) {
     OfflineRegHive hive;
     auto e = thrown<OfflineRegException>([&] { hive.Open(dir / "cut.dat"); });
     EXPECT_EQ(std::pair(e.win32Error(), e.message().rfind("The registry is corrupted.", 0)),
-              std::pair(1015u, 0ul));
+              std::pair(1015u, size_t{0}));
     EXPECT_HAS(e.detail(), "truncated");
 }
 

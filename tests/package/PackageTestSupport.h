@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace quendle::test {
@@ -71,23 +70,18 @@ inline std::vector<std::string> entryNames(const std::string& package) {
 
 struct FileStamp {
     std::string bytes;
-    struct timespec mtime {};
-    mode_t mode = 0;
-    bool operator==(const FileStamp& o) const {
-        return bytes == o.bytes && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec &&
-               mode == o.mode;
-    }
+    fs::file_time_type mtime{};
+    fs::perms mode = fs::perms::none;
+    bool operator==(const FileStamp&) const = default;
 };
 
 // The bytes, modification time and permissions: what "untouched" means for a package.
 inline FileStamp stampOf(const std::string& path) {
     FileStamp s;
     s.bytes = readFile(path);
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        s.mtime = st.st_mtim;
-        s.mode = st.st_mode;
-    }
+    std::error_code ec;
+    s.mtime = fs::last_write_time(fs::u8path(path), ec);
+    s.mode = fs::status(fs::u8path(path), ec).permissions();
     return s;
 }
 
@@ -96,6 +90,7 @@ inline std::vector<std::string> leftovers(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& e : fs::directory_iterator(folder))
         names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -124,13 +119,6 @@ inline std::string packageWithPayload(const ScratchDir& dir, size_t bytes,
         package.clear();
     fs::remove_all(source);
     return package;
-}
-
-// Root with mount namespaces: a test may then give a run a small file system of its own.
-inline bool canMountPrivately() {
-    static const bool can =
-        geteuid() == 0 && runShell("unshare -m sh -c 'mount -t tmpfs -o size=64k tmpfs /mnt'").exitCode == 0;
-    return can;
 }
 
 // Writes a command file in the "ANSI" form with its marker line.
@@ -173,6 +161,7 @@ inline QuendleRun runQuendle(const std::vector<std::string>& args, const RunOpti
     ScratchDir tmp;
     RunOptions options = base;
     options.env["TMPDIR"] = tmp.path();
+    options.env["TMP"] = options.env["TEMP"] = tmp.path(); // what Windows reads
     std::vector<std::string> argv{quendleExe()};
     argv.insert(argv.end(), args.begin(), args.end());
     QuendleRun run;

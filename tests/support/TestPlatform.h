@@ -5,6 +5,18 @@
 #include <string>
 #include <vector>
 
+namespace quendle::test {
+
+// One word for /bin/sh, whatever it holds.
+inline std::string shellQuote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+} // namespace quendle::test
+
 namespace quendle::test::platform {
 
 // A new folder under `parent` (the system's temporary folder when empty), "" when none could be

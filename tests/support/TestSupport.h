@@ -178,13 +178,6 @@ inline RunResult runShell(const std::string& command) {
     return runProgram({"/bin/sh", "-c", command + " 2>&1"});
 }
 
-inline std::string shellQuote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s)
-        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 // The standard output of a Python script given `args`, with its error text when it failed.
 inline std::string pythonRun(const std::string& script, const std::vector<std::string>& args) {
     std::vector<std::string> argv{"/usr/bin/python3", "-c", script};

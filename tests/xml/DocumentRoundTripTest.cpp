@@ -146,8 +146,15 @@ TEST(XmlLoad, Windows1252ReadsEveryByteAsIconvDoesUnderBothNames) {
 
 TEST(EncodingReadBack, AnEncodingThatCannotBeReadBackIsSavedAsUtf8) {
     ScratchDir dir;
-    // UTF-7 encodes "<" as "+ADw-": saved in it, the part would be unreadable by anyone.
-    for (const char* name : {"UTF-7", "utf-7"}) {
+    // UTF-7 encodes "<" as "+ADw-": saved in it, the part would be unreadable by anyone. Without
+    // iconv (the Windows build) it cannot be read in the first place.
+#ifdef _WIN32
+    EXPECT_ANY_THROW(fromFile(dir, "in.xml", "<?xml version=\"1.0\" encoding=\"UTF-7\"?>\n<r/>"));
+    const std::vector<const char*> names;
+#else
+    const std::vector<const char*> names{"UTF-7", "utf-7"};
+#endif
+    for (const char* name : names) {
         SCOPED_TRACE(name);
         const std::string saved =
             saveBytes(std::string("<?xml version=\"1.0\" encoding=\"") + name +
