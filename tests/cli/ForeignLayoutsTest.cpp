@@ -114,13 +114,6 @@ print(p and "%d %s %s %s" % (len(lines), p["kind"], p["entry"] and p["entry"].sp
 
 class ForeignLayout : public ::testing::TestWithParam<Layout> {};
 
-TEST(ForeignLayouts, TheTableHasAnExpectationForEveryLayoutTheGeneratorWrites) {
-    std::string listed = runProgram({"/usr/bin/python3", script("foreign_layouts.py"), "--list"}).out, ours;
-    for (const Layout& layout : Layouts)
-        ours += std::string(layout.name) + "\n";
-    EXPECT_EQ(listed, ours);
-}
-
 TEST_P(ForeignLayout, IsVerifiedExpandedExportedDiffedAndSavedAsTheOtherCommandsReadIt) {
     const Layout& layout = GetParam();
     ASSERT_FALSE(basePackage().empty());

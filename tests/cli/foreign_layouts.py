@@ -2,7 +2,6 @@
 """Writes one package again in the container layout of another writer.
 
 Usage: foreign_layouts.py IN.appv OUT.appv LAYOUT     writes OUT in LAYOUT
-       foreign_layouts.py --list                      the layouts, one a line
 
 The entries, their order and their contents stay those of IN; only the way they are stored
 changes. Layouts that a block-map writer makes get a block map of their own that describes
@@ -222,9 +221,6 @@ def repack(source, out_path, tool):
 
 
 def main():
-    if sys.argv[1:] == ["--list"]:
-        print("\n".join(LAYOUTS))
-        return
     source, out_path, layout = sys.argv[1:4]
     chosen = LAYOUTS[layout]
     if isinstance(chosen, str):

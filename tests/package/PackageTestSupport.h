@@ -16,6 +16,11 @@ inline std::string quendleExe() {
     const char* other = std::getenv("QUENDLE_TEST_EXE");
     return other && *other ? other : QUENDLE_EXE;
 }
+// The program built here, not another build such as the Windows one under Wine: POSIX
+// permissions and symbolic links are its own.
+inline bool posixProgram() {
+    return quendleExe() == std::string(QUENDLE_EXE);
+}
 // The tools are built beside the program built here (the one under test may be another).
 inline std::string toolPath(const std::string& name) {
     return (fs::path(QUENDLE_TOOLS_DIR) / name).string();

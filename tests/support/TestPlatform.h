@@ -1,6 +1,5 @@
 #pragma once
-// What the test helpers need of the operating system, with a POSIX and a Windows body (the
-// Windows test programs run under Wine, and start the Linux verifiers through it).
+// What the test helpers need of the system; a POSIX body and a Windows one (run under Wine).
 #include <map>
 #include <string>
 #include <vector>
