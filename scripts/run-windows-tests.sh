@@ -42,6 +42,7 @@ e2e_skip+=":HostilePackage.TenGibibyte*:HostilePackage.HiveFreeSpace*"
 [ -x "$linux/tests/test_cli" ] || { echo "no $linux/tests/test_cli: build the Linux tests first" >&2; exit 1; }
 [ -f "$build/CMakeCache.txt" ] || scripts/make-windows-zip.sh "$build" >/dev/null
 areas=(util core xml hive archive package os)
+mkdir -p "$build/logs"
 say "building the Windows tests in $build"
 cmake -S . -B "$build" -DQUENDLE_TESTS=ON >"$build/logs/configure-tests.log" 2>&1
 cmake --build "$build" -j"$(nproc)" --target quendle make_demo_package "${areas[@]/#/test_}" \
@@ -52,7 +53,7 @@ export WINEPREFIX=${WINEPREFIX:-$build/wineprefix} WINEDEBUG=-all
 QUENDLE_WINE_EXE=$build/quendle.exe tools/wine-quendle --version >/dev/null # sets up the prefix's TMP
 export QUENDLE_WINE_TMP='Z:\tmp'
 # One Wine server for all the runs, not one per program start.
-wineserver -p
+wineserver -p 2>/dev/null || true # (already running: fine)
 trap 'wineserver -k 2>/dev/null || true' EXIT
 failed=()
 for area in "${areas[@]}"; do
