@@ -46,7 +46,7 @@ for t in "${targets[@]}"; do
             -Wl,--start-group "$L"/libquendle_cli.a "$L"/libquendle_package.a "$L"/libquendle_archive.a \
             "$L"/libquendle_xml.a "$L"/libquendle_resources.a "$L"/libquendle_hive.a "$L"/libquendle_os.a \
             "$L"/libquendle_core.a "$L"/libquendle_util.a -Wl,--end-group \
-            $(pkg-config --libs libxml-2.0 libxslt libzip uuid) -lcrypto -lz -ldl $isal -rdynamic
+            $(pkg-config --libs libxml-2.0 libxslt uuid) -lcrypto -lz -ldl $isal -rdynamic
     fi
     echo "built $OUT/$t"
 done
