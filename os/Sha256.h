@@ -12,7 +12,8 @@ namespace quendle {
 using Sha256Digest = std::array<uint8_t, 32>;
 
 // SHA-256 of whole buffers, from OpenSSL's libcrypto on every platform. One object keeps its
-// hash context, so hashing thousands of 64 KiB blocks costs no provider lookups. An object is used by one thread at a time.
+// hash context, so hashing thousands of 64 KiB blocks costs no provider lookups. An object is
+// used by one thread at a time.
 class SHA256 {
   public:
     SHA256();

@@ -35,7 +35,8 @@ void AtomicFileReplacement::createTemporary() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(random()));
-        std::string name = hostpath::joinPath(hostpath::folderOf(target_), "." + hostpath::fileNameOf(target_) + suffix);
+        std::string name =
+            hostpath::joinPath(hostpath::folderOf(target_), "." + hostpath::fileNameOf(target_) + suffix);
         // Watched before it exists, so that Ctrl+C at any point cannot leave it behind.
         SignalCleanup::watchFile(name);
         NativeHandle::reset(fd_, openTemporary(name, CREATE_NEW));
@@ -76,18 +77,20 @@ void AtomicFileReplacement::commit() {
     const std::wstring temporary = hostpath::nativePath(temporary_);
     // A target another program holds without delete sharing cannot be replaced: asked first, so
     // that the replace never stops half-way (Wine's then leaves a stray "rf*.tmp" beside it).
-    HANDLE probe = ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE probe =
+        ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION)
         fail();
     if (probe != INVALID_HANDLE_VALUE)
         ::CloseHandle(probe);
     // ReplaceFileW keeps what the old file had beyond its bytes (attributes, security, creation
     // time); a target that does not exist yet is a plain move.
-    bool replaced = ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                   nullptr, nullptr);
+    bool replaced = ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,
+                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
     if (!replaced && ::GetLastError() == ERROR_FILE_NOT_FOUND)
-        replaced = ::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        replaced = ::MoveFileExW(temporary.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!replaced)
         fail();
     temporary_.clear();

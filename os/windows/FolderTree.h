@@ -19,7 +19,8 @@ bool deleteEntry(const std::wstring& path) noexcept;
 
 // Removes everything below the folder except an entry named `keepName` at its top level: the
 // files too when `deleteFiles`, else only the folders that are (then) empty.
-void emptyFolder(const std::wstring& folder, const wchar_t* keepName = nullptr, bool deleteFiles = true) noexcept;
+void emptyFolder(const std::wstring& folder, const wchar_t* keepName = nullptr,
+                 bool deleteFiles = true) noexcept;
 
 // Removes the entry `name` of the folder `parent`: a file, a link, or a whole tree. When
 // `keepLast` is given, that top-level entry of the tree goes only after everything else.

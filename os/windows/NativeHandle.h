@@ -12,8 +12,9 @@ struct NativeHandle {
     // Takes ownership of `handle`; INVALID_HANDLE_VALUE or nullptr gives an empty handle.
     static FileHandle adopt(HANDLE handle) {
         FileHandle file;
-        file.handle_ = handle == nullptr || handle == INVALID_HANDLE_VALUE ? FileHandle::Empty
-                                                                           : reinterpret_cast<std::intptr_t>(handle);
+        file.handle_ = handle == nullptr || handle == INVALID_HANDLE_VALUE
+                           ? FileHandle::Empty
+                           : reinterpret_cast<std::intptr_t>(handle);
         return file;
     }
     static void reset(FileHandle& file, HANDLE handle) { file = adopt(handle); }
