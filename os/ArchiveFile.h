@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace quendle {
@@ -11,7 +12,7 @@ namespace quendle {
 // comes from the bytes written and never from seeking back.
 class ArchiveFile {
   public:
-    ArchiveFile() = default;
+    ArchiveFile();
     ~ArchiveFile();
     ArchiveFile(const ArchiveFile&) = delete;
     ArchiveFile& operator=(const ArchiveFile&) = delete;
@@ -31,6 +32,10 @@ class ArchiveFile {
     FileHandle fd_;
     uint64_t size_ = 0;
     uint64_t writebackStarted_ = 0; // bytes handed to the disk's writeback so far
+    // Where the system has no call that only starts the writeback, a helper flushes behind the
+    // writer instead (nullptr where there is such a call).
+    struct Flusher;
+    std::unique_ptr<Flusher> flusher_;
 };
 
 } // namespace quendle

@@ -10,6 +10,9 @@
 
 namespace quendle {
 
+struct ArchiveFile::Flusher {}; // sync_file_range does its work
+
+ArchiveFile::ArchiveFile() = default;
 ArchiveFile::~ArchiveFile() = default;
 
 bool ArchiveFile::create(const std::string& path) {

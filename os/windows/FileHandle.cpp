@@ -5,6 +5,10 @@
 #include "os/FileSystem.h"
 
 #include <algorithm>
+#include <winternl.h>
+
+extern "C" NTSTATUS NTAPI NtReadFile(HANDLE, HANDLE, PIO_APC_ROUTINE, PVOID, PIO_STATUS_BLOCK, PVOID, ULONG,
+                                     PLARGE_INTEGER, PULONG);
 
 namespace quendle {
 
@@ -12,6 +16,8 @@ namespace {
 
 // ReadFile and WriteFile count in DWORDs; larger requests go in pieces.
 constexpr size_t Piece = 1u << 30;
+
+constexpr NTSTATUS EndOfFile = static_cast<NTSTATUS>(0xC0000011);
 
 bool isFolder(HANDLE h) {
     BY_HANDLE_FILE_INFORMATION info{};
@@ -85,15 +91,21 @@ long FileHandle::readSome(void* buffer, size_t length) {
 }
 
 long FileHandle::readAt(void* buffer, size_t length, uint64_t offset) const {
-    // Unlike pread, a read at an offset moves the file position: a handle read this way is never
+    // NtReadFile rather than ReadFile with an OVERLAPPED: given one, ReadFile also queues a
+    // completion for the handle, which under Wine is a server round trip for every block read.
+    // Either way the read moves the file position, unlike pread: a handle read this way is never
     // read sequentially as well.
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD n = 0;
-    if (::ReadFile(handleOf(*this), buffer, static_cast<DWORD>(std::min(length, Piece)), &n, &at))
-        return static_cast<long>(n);
-    return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    IO_STATUS_BLOCK io{};
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    const NTSTATUS status = ::NtReadFile(handleOf(*this), nullptr, nullptr, nullptr, &io, buffer,
+                                         static_cast<ULONG>(std::min(length, Piece)), &at, nullptr);
+    if (status >= 0)
+        return static_cast<long>(io.Information);
+    if (status == EndOfFile)
+        return 0;
+    ::SetLastError(::RtlNtStatusToDosError(status));
+    return -1;
 }
 
 bool FileHandle::regularFileSize(uint64_t& size) const {

@@ -84,8 +84,8 @@ Finished start(const std::wstring& application, std::wstring commandLine,
                const std::string& outPath, const std::string& errPath, bool waitable) {
     Finished result;
     Handle in{inheritable(L"NUL", false)}, out{inheritable(wide(outPath), true)}, err{inheritable(wide(errPath), true)};
-    STARTUPINFOW si{.cb = sizeof(STARTUPINFOW), .dwFlags = STARTF_USESTDHANDLES, .hStdInput = in.h,
-                    .hStdOutput = out.h, .hStdError = err.h};
+    STARTUPINFOW si{};
+    si.cb = sizeof si, si.dwFlags = STARTF_USESTDHANDLES, si.hStdInput = in.h, si.hStdOutput = out.h, si.hStdError = err.h;
     std::wstring block;
     for (const auto& [k, v] : env)
         block += wide(k + "=" + v) + L'\0';
