@@ -8,7 +8,11 @@
 # two platforms report different ones.
 # COMPARE_IGNORE_TIME=1 blanks the history item's time too, for a program from before that time
 # followed SOURCE_DATE_EPOCH.
-# Prints one line per edit and fails when a saved package differs in any other byte.
+# COMPARE_VERIFY=1 also tests every package NEW saved with unzip -t, 7z t and
+# tests/archive/verify_appv.py.
+# Then the commands that only read (/Verify, /Info, /Export-Registry, /Export-Config, /Expand,
+# /Diff) run on both programs, which must print the same and write the same files.
+# Prints one line per edit or command and fails when a saved package differs in any other byte.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 old=$1 new=$2 package=${3:-}
@@ -88,6 +92,41 @@ for edit in "${edits[@]}"; do
         result="NOT SAVED: $(head -c 200 "$work/old.err" "$work/new.err" | tr '\n' ' ')"
         failed=1
     fi
+    if [ "${COMPARE_VERIFY:-}" = 1 ] && [[ $result != NOT* ]]; then
+        unzip -tqq "$work/new.appv" >/dev/null && 7z t "$work/new.appv" >/dev/null &&
+            python3 tests/archive/verify_appv.py "$work/new.appv" >/dev/null || { result="$result, FAILS A CHECK"; failed=1; }
+    fi
     printf '%-40.40s %s\n' "$edit" "$result"
+done
+
+# Read-only commands: the same output (paths as each program names them) and the same files.
+cp "$package" "$work/old.appv"
+reads=(
+    "/Verify PKG" "/Verify PKG -json" "/Info PKG -files" "/Info PKG -json"
+    "/Export-Registry PKG OUT.reg" "/Export-Config PKG OUT" "/Expand PKG OUT" "/Diff PKG $work/new.appv"
+)
+for command in "${reads[@]}"; do
+    for side in old new; do
+        rm -rf "$work/$side.out" "$work/$side.out.reg"
+        line=${command//PKG/$work/old.appv}
+        line=${line//OUT/$work/$side.out}
+        # shellcheck disable=SC2086 # one word per argument; no argument here holds a blank
+        ${!side} $line >"$work/$side.txt" 2>&1 || echo "exit $?" >>"$work/$side.txt"
+        sed -i "s|$work/$side.out|OUT|g" "$work/$side.txt"
+    done
+    result=identical
+    if ! cmp -s "$work/old.txt" "$work/new.txt"; then
+        result="DIFFERENT OUTPUT"
+        diff "$work/old.txt" "$work/new.txt" | head -5 || true
+    else
+        for out in out out.reg; do
+            if [ -e "$work/old.$out" ] && ! diff -r "$work/old.$out" "$work/new.$out" >/dev/null 2>&1; then
+                result="DIFFERENT FILES"
+            fi
+        done
+    fi
+    if [ -n "${COMPARE_SHOW:-}" ]; then cat "$work/new.txt"; ls -R "$work/new.out"* 2>/dev/null | head -5 || true; fi
+    [ "$result" = identical ] || failed=1
+    printf '%-40.40s %s\n' "${command//$work\//}" "$result"
 done
 exit $failed

@@ -1,5 +1,6 @@
 #include "os/SignalCleanup.h"
 
+#include "os/StaleLeftovers.h"
 #include "os/windows/FolderTree.h"
 #include "os/windows/NativeHandle.h"
 #include "os/windows/WindowsFileSystem.h"
@@ -19,6 +20,13 @@ std::wstring watchedFile;
 std::wstring watchedFolder;   // empty when none
 std::wstring watchedKeepLast; // removed after the rest; empty when none
 
+// Removes the entry `name` of `folder` after moving it out beside the folder: the run holds it
+// open, so deleted in place it would stay until the process ends and keep the folder from going.
+void removeOutside(const std::wstring& folder, const std::wstring& name, const wchar_t* suffix) {
+    std::wstring from = folder + L"\\" + name, to = folder + suffix;
+    foldertree::removeAt(MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? to : from);
+}
+
 // What cannot be deleted now (a file the run still has open without delete sharing) is left
 // for the next run's sweep: the workspace's lock ends with the process.
 // After a fault the faulting thread may be the one holding the lock: it is then not waited for.
@@ -31,10 +39,10 @@ void removeWatched(bool wait) {
     if (!watchedFile.empty())
         DeleteFileW(watchedFile.c_str());
     if (!watchedFolder.empty()) {
-        const wchar_t* keep = watchedKeepLast.empty() ? nullptr : watchedKeepLast.c_str();
-        foldertree::emptyFolder(watchedFolder, keep);
-        if (keep)
-            DeleteFileW((watchedFolder + L"\\" + watchedKeepLast).c_str());
+        removeOutside(watchedFolder, hostpath::widen(StaleLeftovers::ContentFolderName), L".gone");
+        foldertree::emptyFolder(watchedFolder, watchedKeepLast.empty() ? nullptr : watchedKeepLast.c_str());
+        if (!watchedKeepLast.empty())
+            removeOutside(watchedFolder, watchedKeepLast, L".gone-lock");
         RemoveDirectoryW(watchedFolder.c_str());
     }
 }

@@ -1,8 +1,9 @@
 // quendle.exe against what Windows has in place of the POSIX cases of tests/os/posix and tests/cli:
-// another process holding the package or keeping it open, long and non-ASCII paths.
+// another process holding the package or keeping it open, long and non-ASCII paths, Ctrl+C.
 #include "os/PackageLock.h"
 #include "package/PackageTestSupport.h"
 
+#include <thread>
 #include <windows.h>
 
 using namespace quendle;
@@ -85,4 +86,35 @@ TEST_F(WindowsPackage, PathsBeyondMaxPathAndWithNonAsciiLettersAreEditedLikeAnyO
     // The non-ASCII one is checked by the Linux verifiers too (the deep one is beyond their reach
     // only through Wine's path limit, not theirs).
     EXPECT_EQ(verifyPackage(names[1]), "");
+}
+
+TEST_F(WindowsPackage, CtrlCInTheMiddleOfARunRemovesItsWorkspaceAndLeavesThePackage) {
+    if (DWORD mode; !GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode))
+        GTEST_SKIP() << "Ctrl+C reaches programs on a console only (run-windows-tests.sh gives this one a console)";
+    FileStamp before = stampOf(package);
+    ScratchDir tmp;
+    // The commands come through a pipe that stays open, so the run waits in the middle of its
+    // work: the package extracted and edited, nothing saved.
+    const std::string pipe = "\\\\.\\pipe\\quendle-test-" + std::to_string(GetCurrentProcessId());
+    HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 0, 0, nullptr);
+    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    RunResult result;
+    std::thread run([&] {
+        result = runRouted({quendleExe(), "/BatchFileUpdate", package, pipe}, {{{"TMP", tmp.path()}, {"TEMP", tmp.path()}}, {}});
+    });
+    ConnectNamedPipe(server, nullptr);
+    const std::string commands = ";qdc\nSet-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) + " -nodetext Stop\n";
+    DWORD written = 0;
+    WriteFile(server, commands.data(), static_cast<DWORD>(commands.size()), &written, nullptr);
+    for (int i = 0; i < 2000 && leftovers(tmp.path()).empty(); ++i)
+        Sleep(10);
+    EXPECT_FALSE(leftovers(tmp.path()).empty()) << "the workspace exists while the run works";
+    SetConsoleCtrlHandler(nullptr, TRUE); // not this program
+    GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    run.join();
+    SetConsoleCtrlHandler(nullptr, FALSE), CloseHandle(server);
+    EXPECT_EQ(static_cast<DWORD>(result.exitCode), STATUS_CONTROL_C_EXIT) << result.out << result.err;
+    EXPECT_TRUE(stampOf(package) == before);
+    EXPECT_TRUE(leftovers(tmp.path()).empty()) << "workspace left: " << leftovers(tmp.path()).front();
+    EXPECT_EQ(leftovers(dir.path()), (std::vector<std::string>{"new.txt", "pkg.appv"}));
 }
