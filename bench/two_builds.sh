@@ -6,20 +6,25 @@
 #   bench/two_builds.sh "FIRST COMMAND" "SECOND COMMAND" [build folder] [work folder]
 #
 # e.g. bench/two_builds.sh build/quendle tools/wine-quendle. The build folder gives
-# make_demo_package. QUENDLE_BENCH_SCALE=16 divides every size by 16.
+# make_demo_package. QUENDLE_BENCH_SCALE=16 divides every size by 16. QUENDLE_BENCH_PACKAGE=FILE
+# saves a copy of that package instead (one with the demo's folders, so the edit has a place).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 first=$1 second=$2
 shift 2
 . bench/bench_lib.sh
 bench_setup two-builds "${1:-}" "${2:-}" python3
-src=$work/source
-cp -r demo "$src"
-bench_content "$src/Root/VFS/ProgramFilesX86/Demo Notes/data" 384 256 256 4000
-rm -f "$work/seed.txt"
 pkg=$work/pkg.appv
-"$build/make_demo_package" "$src" "$pkg" >/dev/null
-rm -rf "$src"
+if [ -n "${QUENDLE_BENCH_PACKAGE:-}" ]; then
+    cp "$QUENDLE_BENCH_PACKAGE" "$pkg"
+else
+    src=$work/source
+    cp -r demo "$src"
+    bench_content "$src/Root/VFS/ProgramFilesX86/Demo Notes/data" 384 256 256 4000
+    rm -f "$work/seed.txt"
+    "$build/make_demo_package" "$src" "$pkg" >/dev/null
+    rm -rf "$src"
+fi
 echo "small edit" >"$work/small.txt"
 echo "package: $(($(stat -c %s "$pkg") >> 20)) MiB"
 export QUENDLE_PROGRESS=0

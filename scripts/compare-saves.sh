@@ -111,13 +111,15 @@ for command in "${reads[@]}"; do
         line=${command//PKG/$work/old.appv}
         line=${line//OUT/$work/$side.out}
         # shellcheck disable=SC2086 # one word per argument; no argument here holds a blank
-        ${!side} $line >"$work/$side.txt" 2>&1 || echo "exit $?" >>"$work/$side.txt"
-        sed -i "s|$work/$side.out|OUT|g" "$work/$side.txt"
+        # The two streams apart: the wrapper of a Windows build may interleave them otherwise.
+        ${!side} $line >"$work/$side.txt" 2>"$work/$side.err" || echo "exit $?" >>"$work/$side.txt"
+        sed -i "s|$work/$side.out|OUT|g" "$work/$side.txt" "$work/$side.err"
     done
     result=identical
-    if ! cmp -s "$work/old.txt" "$work/new.txt"; then
+    if ! cmp -s "$work/old.txt" "$work/new.txt" || ! cmp -s "$work/old.err" "$work/new.err"; then
         result="DIFFERENT OUTPUT"
         diff "$work/old.txt" "$work/new.txt" | head -5 || true
+        diff "$work/old.err" "$work/new.err" | head -5 || true
     else
         for out in out out.reg; do
             if [ -e "$work/old.$out" ] && ! diff -r "$work/old.$out" "$work/new.$out" >/dev/null 2>&1; then
@@ -125,7 +127,6 @@ for command in "${reads[@]}"; do
             fi
         done
     fi
-    if [ -n "${COMPARE_SHOW:-}" ]; then cat "$work/new.txt"; ls -R "$work/new.out"* 2>/dev/null | head -5 || true; fi
     [ "$result" = identical ] || failed=1
     printf '%-40.40s %s\n' "${command//$work\//}" "$result"
 done

@@ -15,36 +15,6 @@ constexpr int KindEncoding = 0;
 constexpr int KindOpen = 1;
 constexpr int KindWrite = 2;
 
-// Decodes one UTF-8 sequence at `i`; malformed input yields U+FFFD and skips one byte.
-char32_t decodeUtf8(std::string_view s, size_t& i) {
-    auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) {
-        ++i;
-        return b0;
-    }
-    int extra = b0 >= 0xF5 ? -1 : b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : b0 >= 0xC2 ? 1 : -1;
-    if (extra < 0 || s.size() - i <= static_cast<size_t>(extra)) {
-        ++i;
-        return 0xFFFD;
-    }
-    char32_t cp = b0 & (0x3F >> extra);
-    for (int k = 1; k <= extra; ++k) {
-        auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) {
-            ++i;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    static constexpr char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        ++i;
-        return 0xFFFD;
-    }
-    i += static_cast<size_t>(extra) + 1;
-    return cp;
-}
-
 void appendUtf16(std::string& out, char32_t cp, bool bigEndian) {
     auto unit = [&](char16_t u) {
         char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
@@ -144,19 +114,19 @@ std::string XmlOutput::encode(std::string_view text, XmlFileEncoding encoding, b
         if (withMark && marked)
             appendUtf16(out, 0xFEFF, big);
         for (size_t i = 0; i < text.size();)
-            appendUtf16(out, decodeUtf8(text, i), big);
+            appendUtf16(out, nextCodePoint(text, i, 0xFFFD), big);
         break;
     }
     case XmlFileEncoding::Narrow:
         for (size_t i = 0; i < text.size();) {
-            char32_t cp = decodeUtf8(text, i);
+            char32_t cp = nextCodePoint(text, i, 0xFFFD);
             out += cp < 0x100 ? static_cast<char>(cp) : '?';
         }
         break;
     case XmlFileEncoding::Windows1252:
     case XmlFileEncoding::Windows1252Alt:
         for (size_t i = 0; i < text.size();) {
-            int b = windows1252Byte(decodeUtf8(text, i));
+            int b = windows1252Byte(nextCodePoint(text, i, 0xFFFD));
             out += b < 0 ? '?' : static_cast<char>(b);
         }
         break;

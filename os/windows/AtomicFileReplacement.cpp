@@ -77,13 +77,10 @@ void AtomicFileReplacement::commit() {
     const std::wstring temporary = hostpath::nativePath(temporary_);
     // A target another program holds without delete sharing cannot be replaced: asked first, so
     // that the replace never stops half-way (Wine's then leaves a stray "rf*.tmp" beside it).
-    HANDLE probe =
-        ::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_SHARING_VIOLATION)
+    if (!NativeHandle::adopt(::CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) &&
+        ::GetLastError() == ERROR_SHARING_VIOLATION)
         fail();
-    if (probe != INVALID_HANDLE_VALUE)
-        ::CloseHandle(probe);
     // ReplaceFileW keeps what the old file had beyond its bytes (attributes, security, creation
     // time); a target that does not exist yet is a plain move.
     bool replaced = ::ReplaceFileW(target.c_str(), temporary.c_str(), nullptr,

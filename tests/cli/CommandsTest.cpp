@@ -238,7 +238,7 @@ TEST_F(NewerCommands, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndConten
     writeFile(dir / "src/.config", "hidden files are files");
     writeFile(dir / "outside.txt", "secret");
     // Under Wine a Windows program sees a link as the file it names: links only for POSIX.
-    const bool links = posixProgram();
+    const bool links = builtHere();
     if (links) {
         fs::create_symlink("../outside.txt", dir / "src/escape.txt");
         fs::create_symlink("LICENSE", dir / "src/COPYING");
@@ -248,16 +248,14 @@ TEST_F(NewerCommands, AddFolderGivesEveryFileItsEntriesUniqueShortNamesAndConten
     EXPECT_HAS(out, "Added folder \"" + Plugins + "\" to package: " + (links ? "2003" : "2002") + " files.\n");
     EXPECT_HAS(out, "Added folder \"" + Plugins + "\\lang\\de-DE\" to package: 1 files.\n");
     EXPECT_HAS(out, std::string("Added ") + (links ? "2004" : "2003") + " files in 2 folders to package.\n");
-    if (links)
-        EXPECT_HAS(out, "escape.txt\": it links to a place outside the folder.\n");
+    EXPECT_EQ(out.find("escape.txt\": it links to a place outside the folder.\n") != std::string::npos, links);
     EXPECT_LACKS(out, "Added file \"") << "one line per folder, not per file";
 
     EXPECT_EQ(verifyPackage(package), "");
     EXPECT_EQ(metadataProblems(package), "");
     const std::string base = "Root/VFS/ProgramFilesX86/Demo%20Notes/Plugins/";
     EXPECT_EQ(entryBytes(package, base + "plugin_module_1999.dll"), "dll 1999");
-    if (links)
-        EXPECT_EQ(entryBytes(package, base + "COPYING"), "license") << "a link inside the folder is followed";
+    if (links) { EXPECT_EQ(entryBytes(package, base + "COPYING"), "license") << "a link inside the folder is followed"; }
     EXPECT_EQ(entryBytes(package, base + ".config"), "hidden files are files");
     const auto names = entryNames(package);
     EXPECT_EQ(std::count(names.begin(), names.end(), base + "escape.txt"), 0);

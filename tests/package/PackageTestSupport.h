@@ -18,7 +18,7 @@ inline std::string quendleExe() {
 }
 // The program built here, not another build such as the Windows one under Wine: POSIX
 // permissions and symbolic links are its own.
-inline bool posixProgram() {
+inline bool builtHere() {
     return quendleExe() == std::string(QUENDLE_EXE);
 }
 // The tools are built beside the program built here (the one under test may be another).

@@ -125,6 +125,13 @@ char32_t nextCodePoint(std::string_view text, size_t& pos) {
     return cp;
 }
 
+char32_t nextCodePoint(std::string_view text, size_t& pos, char32_t replacement) {
+    char32_t cp;
+    const size_t len = validSequenceLength(text, pos, cp);
+    pos += len == 0 ? 1 : len;
+    return len == 0 ? replacement : cp;
+}
+
 size_t codePointCount(std::string_view text) {
     size_t n = 0;
     for (size_t pos = 0; pos < text.size(); ++n)

@@ -30,6 +30,8 @@ bool isValidUtf8(std::string_view bytes);
 // Decodes the code point at text[pos] and advances pos; a byte that does not start a valid
 // sequence counts as one code point of its own value (U+0080..U+00FF).
 char32_t nextCodePoint(std::string_view text, size_t& pos);
+// The same, but such a byte gives `replacement` (U+FFFD, say).
+char32_t nextCodePoint(std::string_view text, size_t& pos, char32_t replacement);
 void appendUtf8(std::string& out, char32_t codePoint);
 // Number of characters (code points), not bytes.
 size_t codePointCount(std::string_view text);

@@ -9,12 +9,10 @@
 using namespace quendle;
 using namespace quendle::test;
 
-namespace {
-
-const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes\)";
+static const std::string Notes = R"(Root\VFS\ProgramFilesX86\Demo Notes\)";
 
 // With the prefix that lifts MAX_PATH.
-std::wstring longPath(const std::string& s) {
+static std::wstring longPath(const std::string& s) {
     return L"\\\\?\\" + fs::u8path(s).make_preferred().wstring();
 }
 
@@ -30,8 +28,6 @@ struct WindowsPackage : ::testing::Test {
     ScratchDir dir;
     std::string package;
 };
-
-} // namespace
 
 TEST_F(WindowsPackage, ALockHeldByAnotherProcessMakesARunWaitThenGiveUpAndChangeNothing) {
     FileStamp before = stampOf(package);
@@ -93,8 +89,7 @@ TEST_F(WindowsPackage, CtrlCInTheMiddleOfARunRemovesItsWorkspaceAndLeavesThePack
         GTEST_SKIP() << "Ctrl+C reaches programs on a console only (run-windows-tests.sh gives this one a console)";
     FileStamp before = stampOf(package);
     ScratchDir tmp;
-    // The commands come through a pipe that stays open, so the run waits in the middle of its
-    // work: the package extracted and edited, nothing saved.
+    // Commands through a pipe kept open: the run waits mid-work, the package edited, nothing saved.
     const std::string pipe = "\\\\.\\pipe\\quendle-test-" + std::to_string(GetCurrentProcessId());
     HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE, 1, 4096, 0, 0, nullptr);
     ASSERT_NE(server, INVALID_HANDLE_VALUE);
@@ -109,6 +104,7 @@ TEST_F(WindowsPackage, CtrlCInTheMiddleOfARunRemovesItsWorkspaceAndLeavesThePack
     for (int i = 0; i < 2000 && leftovers(tmp.path()).empty(); ++i)
         Sleep(10);
     EXPECT_FALSE(leftovers(tmp.path()).empty()) << "the workspace exists while the run works";
+    Sleep(1000); // extracted and waiting for more commands: a run still writing is not stopped first
     SetConsoleCtrlHandler(nullptr, TRUE); // not this program
     GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     run.join();
