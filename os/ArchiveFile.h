@@ -31,7 +31,7 @@ class ArchiveFile {
   private:
     FileHandle fd_;
     uint64_t size_ = 0;
-    uint64_t writebackStarted_ = 0; // bytes handed to the disk's writeback so far
+    uint64_t writebackStarted_ = 0; // bytes handed to the writeback (Windows: to the flusher) so far
     // Where the system has no call that only starts the writeback, a helper flushes behind the
     // writer instead (nullptr where there is such a call).
     struct Flusher;
