@@ -15,6 +15,10 @@ class StaleLeftovers {
     static constexpr const char* LockFileName = ".quendle-lock";
     // The content folder inside a workspace.
     static constexpr const char* ContentFolderName = "res";
+    // Where Windows' Ctrl+C clean-up moves the content folder and the lock file, still open, out
+    // beside the workspace ("{GUID}.gone"), so that the folder can go; the sweep takes what stays.
+    static constexpr const char* MovedContentSuffix = ".gone";
+    static constexpr const char* MovedLockSuffix = ".gone-lock";
 
     // A workspace as descriptors: every later operation on it is relative to these.
     struct WorkspaceHandles {
@@ -35,7 +39,8 @@ class StaleLeftovers {
     static void removeWorkspace(WorkspaceHandles& workspace, const std::string& name) noexcept;
 
     // Removes every folder of `tempFolder` named like a workspace ("{GUID}") that this user owns
-    // and that holds a lock file nobody holds. Returns how many were removed.
+    // and that holds a lock file nobody holds, and on Windows what a Ctrl+C moved out of such a
+    // folder once no lock of it is held. Returns how many were removed.
     static int removeAbandonedWorkspaces(const std::string& tempFolder);
 
     // Locks a temporary file this run has just created; false (SystemError::last() tells why).

@@ -30,7 +30,7 @@ unit_skip="HostileArchive.LinksPlanted*:PackageReplacement.*ThroughLinks*"
 #  - HostilePackage.TenGibibyte*: a small tmpfs mounted for the program alone, which the Wine
 #    server, outside that mount namespace, does not see;
 #  - HostilePackage.HiveFreeSpace*: a 200 MB resident-set bound set for the Linux process; under
-#    Wine the run peaks at 340 MB (Wine itself holds about 77 MB): not yet explained, an open item;
+#    Wine VirtualUnlock is a plain munlock, so the hive's passed pages stay resident (docs/windows.md);
 #  - StandardOptions.Version*: a write to /dev/full (the wrapper's pipe takes it instead);
 #  - EndToEndDemo.BytesThatAreNotUtf8*: arguments that are not UTF-8 (Wine converts them to
 #    UTF-16 by the locale before the program sees them);

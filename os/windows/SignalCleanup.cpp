@@ -22,8 +22,8 @@ std::wstring watchedKeepLast; // removed after the rest; empty when none
 
 // Removes the entry `name` of `folder` after moving it out beside the folder: the run holds it
 // open, so deleted in place it would stay until the process ends and keep the folder from going.
-void removeOutside(const std::wstring& folder, const std::wstring& name, const wchar_t* suffix) {
-    std::wstring from = folder + L"\\" + name, to = folder + suffix;
+void removeOutside(const std::wstring& folder, const std::wstring& name, const char* suffix) {
+    std::wstring from = folder + L"\\" + name, to = folder + hostpath::widen(suffix);
     foldertree::removeAt(MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) ? to : from);
 }
 
@@ -39,10 +39,11 @@ void removeWatched(bool wait) {
     if (!watchedFile.empty())
         DeleteFileW(watchedFile.c_str());
     if (!watchedFolder.empty()) {
-        removeOutside(watchedFolder, hostpath::widen(StaleLeftovers::ContentFolderName), L".gone");
+        removeOutside(watchedFolder, hostpath::widen(StaleLeftovers::ContentFolderName),
+                      StaleLeftovers::MovedContentSuffix);
         foldertree::emptyFolder(watchedFolder, watchedKeepLast.empty() ? nullptr : watchedKeepLast.c_str());
         if (!watchedKeepLast.empty())
-            removeOutside(watchedFolder, watchedKeepLast, L".gone-lock");
+            removeOutside(watchedFolder, watchedKeepLast, StaleLeftovers::MovedLockSuffix);
         RemoveDirectoryW(watchedFolder.c_str());
     }
 }

@@ -16,12 +16,15 @@ namespace quendle {
 namespace {
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// What a lock probe opens with: Wine grants an exclusive lock only through a handle that may write.
+constexpr DWORD ProbeAccess = GENERIC_READ | GENERIC_WRITE;
 
 // Folders are opened so that they can still be removed (by this run's clean-up on Ctrl+C too)
 // while the handle is open; a reparse point is opened as itself.
 HANDLE openFolder(const std::wstring& path) {
-    return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, ShareAll, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE, ShareAll,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
 }
 
 bool isRealFolder(HANDLE folder) {
@@ -30,35 +33,37 @@ bool isRealFolder(HANDLE folder) {
            !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// The owner this user's new files get (the user, or Administrators for an elevated run).
-std::vector<unsigned char> ownTokenOwner() {
+// One of the token's identities (TOKEN_USER or TOKEN_OWNER, both a SID first), as raw bytes.
+std::vector<unsigned char> tokenSid(TOKEN_INFORMATION_CLASS which) {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
         return {};
     DWORD size = 0;
-    GetTokenInformation(token, TokenOwner, nullptr, 0, &size);
-    std::vector<unsigned char> owner(size);
-    if (size == 0 || !GetTokenInformation(token, TokenOwner, owner.data(), size, &size))
-        owner.clear();
+    GetTokenInformation(token, which, nullptr, 0, &size);
+    std::vector<unsigned char> info(size);
+    if (size == 0 || !GetTokenInformation(token, which, info.data(), size, &size))
+        info.clear();
     CloseHandle(token);
-    return owner;
+    return info;
 }
 
-// True when the object at `path` (opened as itself) is owned by the owner of this run's files.
+// True when the object at `path` (opened as itself) belongs to this user: its owner is the
+// token's owner (what Windows gives new files: the user, or Administrators for an elevated run)
+// or the token's user (what Wine gives them).
 bool ownedByThisUser(const std::wstring& path) {
-    static const std::vector<unsigned char> token = ownTokenOwner();
-    if (token.empty())
-        return false;
-    PSID mine = reinterpret_cast<const TOKEN_OWNER*>(token.data())->Owner;
+    static const std::vector<unsigned char> owner = tokenSid(TokenOwner), user = tokenSid(TokenUser);
     DWORD size = 0;
     GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, nullptr, 0, &size);
     if (size == 0)
         return false;
     std::vector<unsigned char> descriptor(size);
-    PSID owner = nullptr;
+    PSID found = nullptr;
     BOOL defaulted = FALSE;
-    return GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor.data(), size, &size) &&
-           GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted) && owner && EqualSid(owner, mine);
+    if (!GetFileSecurityW(path.c_str(), OWNER_SECURITY_INFORMATION, descriptor.data(), size, &size) ||
+        !GetSecurityDescriptorOwner(descriptor.data(), &found, &defaulted) || !found)
+        return false;
+    return (!owner.empty() && EqualSid(found, reinterpret_cast<const TOKEN_OWNER*>(owner.data())->Owner)) ||
+           (!user.empty() && EqualSid(found, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid));
 }
 
 bool isHex(wchar_t c) {
@@ -76,8 +81,8 @@ std::wstring tempFolderOf(const StaleLeftovers::WorkspaceHandles& workspace) {
 
 template <typename Visit> void forEachEntry(const std::wstring& folder, Visit visit) {
     WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileExW(join(folder, L"*").c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch,
-                                     nullptr, 0);
+    HANDLE search = FindFirstFileExW(join(folder, L"*").c_str(), FindExInfoBasic, &entry,
+                                     FindExSearchNameMatch, nullptr, 0);
     if (search == INVALID_HANDLE_VALUE)
         return;
     do {
@@ -86,6 +91,47 @@ template <typename Visit> void forEachEntry(const std::wstring& folder, Visit vi
             visit(name, entry);
     } while (FindNextFileW(search, &entry));
     FindClose(search);
+}
+
+// True while some handle holds the lock of the file at `path`; a missing file holds none, and
+// one that cannot be opened (delete-pending while its run ends) counts as held.
+bool lockHeld(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), ProbeAccess, ShareAll, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
+    FileHandle owned = NativeHandle::adopt(file);
+    return !bytelock::lock(file, false);
+}
+
+// The "{GUID}" of a name that Ctrl+C's clean-up gave a content folder or lock file it moved out;
+// empty for any other name.
+std::string movedOutStem(const std::string& name, bool& isLock) {
+    for (const char* suffix : {StaleLeftovers::MovedContentSuffix, StaleLeftovers::MovedLockSuffix}) {
+        const std::string_view end(suffix);
+        if (name.size() > end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0 &&
+            isBracedGuidText(name.substr(0, name.size() - end.size()))) {
+            isLock = suffix == StaleLeftovers::MovedLockSuffix;
+            return name.substr(0, name.size() - end.size());
+        }
+    }
+    return {};
+}
+
+// Removes such a moved-out entry once neither its workspace's lock nor the moved lock is held.
+bool removeMovedOut(const std::wstring& temp, const std::string& name, const WIN32_FIND_DATAW& entry) {
+    bool isLock = false;
+    const std::string stem = movedOutStem(name, isLock);
+    const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+    if (stem.empty() || isFolder == isLock || (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return false;
+    const std::wstring path = join(temp, hostpath::widen(name)),
+                       workspace = join(temp, hostpath::widen(stem));
+    if (!ownedByThisUser(path) || lockHeld(workspace + hostpath::widen(StaleLeftovers::MovedLockSuffix)) ||
+        lockHeld(join(workspace, hostpath::widen(StaleLeftovers::LockFileName))))
+        return false;
+    foldertree::removeAt(path);
+    return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
 } // namespace
@@ -123,8 +169,8 @@ bool StaleLeftovers::createWorkspace(const std::string& tempFolder, const std::s
     // Locked under a name no sweep looks at, then renamed: the lock file is never seen unlocked.
     const std::wstring lockPath = join(folder, hostpath::widen(LockFileName));
     const std::wstring pendingLock = lockPath + L".new";
-    NativeHandle::reset(out.lock, CreateFileW(pendingLock.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, ShareAll,
-                                              nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    NativeHandle::reset(out.lock, CreateFileW(pendingLock.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                              ShareAll, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out.lock || !bytelock::lock(handleOf(out.lock), true) ||
         !MoveFileExW(pendingLock.c_str(), lockPath.c_str(), 0))
         return failed();
@@ -172,7 +218,11 @@ int StaleLeftovers::removeAbandonedWorkspaces(const std::string& tempFolder) {
         return 0;
     forEachEntry(temp, [&](const std::wstring& wideName, const WIN32_FIND_DATAW& entry) {
         const std::string name = hostpath::narrow(wideName);
-        if (!isBracedGuidText(name) || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        if (!isBracedGuidText(name)) {
+            removed += removeMovedOut(temp, name, entry);
+            return;
+        }
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             return;
         const std::wstring folder = join(temp, wideName);
@@ -181,9 +231,9 @@ int StaleLeftovers::removeAbandonedWorkspaces(const std::string& tempFolder) {
         if (!found.folder || !isRealFolder(handleOf(found.folder)) || !ownedByThisUser(folder))
             return;
         // Without a lock file it is another program's folder, or one being made right now.
-        NativeHandle::reset(found.lock, CreateFileW(join(folder, hostpath::widen(LockFileName)).c_str(), GENERIC_READ,
-                                                    ShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                                                    nullptr));
+        NativeHandle::reset(found.lock, CreateFileW(join(folder, hostpath::widen(LockFileName)).c_str(),
+                                                    ProbeAccess, ShareAll, nullptr, OPEN_EXISTING,
+                                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!found.lock || !bytelock::lock(handleOf(found.lock), false))
             return;
         NativeHandle::reset(found.temp, openFolder(temp));
@@ -204,7 +254,9 @@ int StaleLeftovers::removeAbandonedTemporaries(const std::string& target, int mi
     int removed = 0;
     FILETIME nowTime{};
     GetSystemTimeAsFileTime(&nowTime);
-    auto ticks = [](const FILETIME& t) { return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    auto ticks = [](const FILETIME& t) {
+        return (static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+    };
     const uint64_t now = ticks(nowTime);
     const uint64_t minimumAge = static_cast<uint64_t>(minimumAgeSeconds) * 10'000'000; // 100 ns units
     forEachEntry(folder, [&](const std::wstring& name, const WIN32_FIND_DATAW& entry) {
@@ -219,8 +271,9 @@ int StaleLeftovers::removeAbandonedTemporaries(const std::string& target, int mi
         if (written > now || now - written < minimumAge)
             return;
         const std::wstring path = join(folder, name);
-        FileHandle file = NativeHandle::adopt(CreateFileW(path.c_str(), GENERIC_READ | DELETE, ShareAll, nullptr,
-                                                          OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        FileHandle file =
+            NativeHandle::adopt(CreateFileW(path.c_str(), ProbeAccess | DELETE, ShareAll, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file || !ownedByThisUser(path) || !bytelock::lock(handleOf(file), false))
             return;
         // Deleted through the handle that holds the lock: no other file of that name can be hit.

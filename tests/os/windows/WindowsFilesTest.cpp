@@ -1,6 +1,7 @@
 // quendle.exe against what Windows has in place of the POSIX cases of tests/os/posix and tests/cli:
 // another process holding the package or keeping it open, long and non-ASCII paths, Ctrl+C.
 #include "os/PackageLock.h"
+#include "os/StaleLeftovers.h"
 #include "package/PackageTestSupport.h"
 
 #include <thread>
@@ -97,10 +98,18 @@ TEST_F(WindowsPackage, CtrlCInTheMiddleOfARunRemovesItsWorkspaceAndLeavesThePack
     std::thread run([&] {
         result = runRouted({quendleExe(), "/BatchFileUpdate", package, pipe}, {{{"TMP", tmp.path()}, {"TEMP", tmp.path()}}, {}});
     });
-    ConnectNamedPipe(server, nullptr);
+    // Overlapped, so that a run that never opens the pipe fails the test rather than hangs it.
+    OVERLAPPED io{};
+    io.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const bool connected = ConnectNamedPipe(server, &io) || GetLastError() == ERROR_PIPE_CONNECTED ||
+                           (GetLastError() == ERROR_IO_PENDING && WaitForSingleObject(io.hEvent, 60000) == WAIT_OBJECT_0);
+    if (!connected)
+        CancelIoEx(server, &io), CloseHandle(server), run.join();
+    ASSERT_TRUE(connected) << "the run never opened its command file: " << result.err;
     const std::string commands = ";qdc\nSet-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) + " -nodetext Stop\n";
     DWORD written = 0;
-    WriteFile(server, commands.data(), static_cast<DWORD>(commands.size()), &written, nullptr);
+    if (!WriteFile(server, commands.data(), static_cast<DWORD>(commands.size()), nullptr, &io))
+        GetOverlappedResult(server, &io, &written, TRUE);
     for (int i = 0; i < 2000 && leftovers(tmp.path()).empty(); ++i)
         Sleep(10);
     EXPECT_FALSE(leftovers(tmp.path()).empty()) << "the workspace exists while the run works";
@@ -108,9 +117,30 @@ TEST_F(WindowsPackage, CtrlCInTheMiddleOfARunRemovesItsWorkspaceAndLeavesThePack
     SetConsoleCtrlHandler(nullptr, TRUE); // not this program
     GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     run.join();
-    SetConsoleCtrlHandler(nullptr, FALSE), CloseHandle(server);
+    SetConsoleCtrlHandler(nullptr, FALSE), CloseHandle(server), CloseHandle(io.hEvent);
     EXPECT_EQ(static_cast<DWORD>(result.exitCode), STATUS_CONTROL_C_EXIT) << result.out << result.err;
     EXPECT_TRUE(stampOf(package) == before);
     EXPECT_TRUE(leftovers(tmp.path()).empty()) << "workspace left: " << leftovers(tmp.path()).front();
     EXPECT_EQ(leftovers(dir.path()), (std::vector<std::string>{"new.txt", "pkg.appv"}));
+}
+
+// What a run left in the temp folder (its workspace, or what Ctrl+C's clean-up moved out beside
+// it and could not delete while the run was ending) goes with a later run's sweep, once no lock
+// of that workspace is held.
+TEST(WindowsLeftovers, WhatAnEndedRunLeftGoesWithTheNextSweep) {
+    ScratchDir tmp;
+    const std::string live = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", ended = "{1A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
+    StaleLeftovers::WorkspaceHandles living;
+    ASSERT_TRUE(StaleLeftovers::createWorkspace(tmp.path(), live, living));
+    for (const std::string& guid : {live, ended})
+        writeFile(tmp / guid + ".gone/Root/big.bin", "payload"), writeFile(tmp / guid + ".gone-lock", "");
+    writeFile(tmp / "{not-a-guid}.gone/a", ""); // another program's
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 2);
+    EXPECT_EQ(leftovers(tmp.path()), (std::vector<std::string>{live, live + ".gone", live + ".gone-lock", "{not-a-guid}.gone"}));
+    living = {}; // ended without its clean-up
+    EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 3);
+    EXPECT_EQ(leftovers(tmp.path()), std::vector<std::string>{"{not-a-guid}.gone"});
+    // And the temporary a killed save left beside its package.
+    writeFile(tmp / ".pkg.appv.0123abcd", "partial");
+    EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(tmp / "pkg.appv", 0), 1);
 }
