@@ -103,9 +103,7 @@ TEST_F(WindowsPackage, CtrlCInTheMiddleOfARunRemovesItsWorkspaceAndLeavesThePack
     io.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const bool connected = ConnectNamedPipe(server, &io) || GetLastError() == ERROR_PIPE_CONNECTED ||
                            (GetLastError() == ERROR_IO_PENDING && WaitForSingleObject(io.hEvent, 60000) == WAIT_OBJECT_0);
-    if (!connected)
-        CancelIoEx(server, &io), CloseHandle(server), run.join();
-    ASSERT_TRUE(connected) << "the run never opened its command file: " << result.err;
+    ASSERT_TRUE(connected) << "the run never opened its command file"; // (and the test ends here)
     const std::string commands = ";qdc\nSet-NodeText AppxManifest.xml -xpath " + std::string(DisplayNameXPath) + " -nodetext Stop\n";
     DWORD written = 0;
     if (!WriteFile(server, commands.data(), static_cast<DWORD>(commands.size()), nullptr, &io))
@@ -124,9 +122,8 @@ TEST_F(WindowsPackage, CtrlCInTheMiddleOfARunRemovesItsWorkspaceAndLeavesThePack
     EXPECT_EQ(leftovers(dir.path()), (std::vector<std::string>{"new.txt", "pkg.appv"}));
 }
 
-// What a run left in the temp folder (its workspace, or what Ctrl+C's clean-up moved out beside
-// it and could not delete while the run was ending) goes with a later run's sweep, once no lock
-// of that workspace is held.
+// What a run left in the temp folder (its workspace, or what Ctrl+C's clean-up moved out beside it
+// and could not delete as the run ended) goes with a later run's sweep once no lock of it is held.
 TEST(WindowsLeftovers, WhatAnEndedRunLeftGoesWithTheNextSweep) {
     ScratchDir tmp;
     const std::string live = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}", ended = "{1A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}";
@@ -140,7 +137,6 @@ TEST(WindowsLeftovers, WhatAnEndedRunLeftGoesWithTheNextSweep) {
     living = {}; // ended without its clean-up
     EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 3);
     EXPECT_EQ(leftovers(tmp.path()), std::vector<std::string>{"{not-a-guid}.gone"});
-    // And the temporary a killed save left beside its package.
-    writeFile(tmp / ".pkg.appv.0123abcd", "partial");
+    writeFile(tmp / ".pkg.appv.0123abcd", "partial"); // what a killed save left beside its package
     EXPECT_EQ(StaleLeftovers::removeAbandonedTemporaries(tmp / "pkg.appv", 0), 1);
 }
