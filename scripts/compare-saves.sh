@@ -32,6 +32,10 @@ printf '<?xml version="1.0"?>\n<xsl:stylesheet version="1.0" xmlns:xsl="http://w
 mkdir -p "$work/folder/sub"
 echo one >"$work/folder/a.txt"
 echo two >"$work/folder/sub/b.txt"
+printf 'echo bye\r\n' >"$work/other.cmd"
+# The script commands together: one to update, one to delete, both added first.
+printf ';qdc\nAdd-ScriptFile %s\nAdd-ScriptFile %s\nUpdate-ScriptFile launch.cmd %s\nDel-ScriptFile other.cmd\n' \
+    "$work/launch.cmd" "$work/other.cmd" "$work/other.cmd" >"$work/scripts.txt"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imported]\r\n"Name"="value"\r\n' >"$work/import.reg"
 
 # One edit per command-file line (a name with @ is a command file of its own).
@@ -40,15 +44,20 @@ edits=(
     'Add-File "Root\VFS\ProgramFilesX86\added.txt" demo/extra/changes.txt'
     'Del-File "Root\VFS\ProgramFilesX86\Demo Notes\readme.md"'
     "Add-ScriptFile $work/launch.cmd"
+    "@$work/scripts.txt"
+    'Update-File "Root\VFS\ProgramFilesX86\Demo Notes\readme.md" demo/extra/changes.txt'
     'Update-PackageIdentity -version 2.0.0.0 -packageid 11111111-2222-3333-4444-555555555555 -versionid 66666666-7777-8888-9999-000000000000'
     'Update-PackageHistory -packagingengine Quendle -sequencerversion 5.1.0.0'
     'Set-ElementAttribute AppxManifest.xml -xpath //appx:Identity -attributename Version -attributevalue 1.2.3.4'
     "Del-Nodes AppxManifest.xml -xpath \"//*[local-name()='Description']\""
+    "Del-SingleNode AppxManifest.xml -xpath \"//*[local-name()='Description']\""
     "TransformManifest AppxManifest.xml $work/copy.xsl -stamp x"
     'Set-RegistryKey "REGISTRY\MACHINE\SOFTWARE\New" -virtualizationlevel overwrite'
     'Set-VirtualizeRegValueDeleted "REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes" WindowWidth'
     'Del-RegistryKey "REGISTRY\MACHINE\SOFTWARE\Quendle Demo\Notes\Fonts"'
+    'Del-RegistryKeyAndSubkeys "REGISTRY\MACHINE\SOFTWARE\Quendle Demo"'
     "Add-Folder \"Root\\VFS\\Common AppData\\Added\" $work/folder"
+    'Del-Folder "Root\VFS\ProgramFilesX86\Demo Notes\config"'
     "Import-Registry $work/import.reg"
 )
 # The parts of a package with their history item's station values blanked (and so the block

@@ -3,7 +3,6 @@
 #include "archive/ZipRecords.h"
 #include "archive/ZipWriter.h"
 
-#include <algorithm>
 #include <chrono>
 #include <gtest/gtest.h>
 #include <tuple>

@@ -4,7 +4,6 @@
 #include "package/PackageTestSupport.h"
 #include "package/ShortNameGenerator.h"
 
-#include <functional>
 #include <gtest/gtest.h>
 #include <set>
 #include <string>

@@ -3,7 +3,6 @@
 #include "xml/MsXmlDomDocument.h"
 #include "xml/XslTransform.h"
 
-#include <regex>
 
 using namespace quendle;
 using namespace quendle::test;

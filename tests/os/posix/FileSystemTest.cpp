@@ -14,15 +14,6 @@ using namespace quendle::test;
 
 namespace {
 
-// What `f` makes of each pair of arguments, joined by "|".
-template <typename F>
-std::string eachPair(F f, std::initializer_list<std::pair<std::string, std::string>> inputs) {
-    std::string out;
-    for (const auto& [a, b] : inputs)
-        out += (out.empty() ? "" : "|") + f(a, b);
-    return out;
-}
-
 // Which of `paths` are there (links not followed), as one digit each: 1 present, 0 absent.
 std::string present(std::initializer_list<std::string> paths) {
     std::string digits;
@@ -35,9 +26,10 @@ std::string present(std::initializer_list<std::string> paths) {
 
 TEST(Paths, HostPathsKeepTheRoot) {
     EXPECT_EQ(each(hostpath::normalizePath, {"/home/a/", "///", "rel/dir//", ""}), "/home/a|/|rel/dir|");
-    EXPECT_EQ(eachPair(hostpath::joinPath,
-                       {{"/ws", "/res/"}, {"/ws/", "res"}, {"/", "tmp"}, {"/ws", ""}, {"", "a"}}),
-              "/ws/res|/ws/res|/tmp|/ws|a");
+    auto join = [](const std::string& s) {
+        return hostpath::joinPath(s.substr(0, s.find(' ')), s.substr(s.find(' ') + 1));
+    };
+    EXPECT_EQ(each(join, {"/ws /res/", "/ws/ res", "/ tmp", "/ws ", " a"}), "/ws/res|/ws/res|/tmp|/ws|a");
     // A backslash is a character on the host.
     EXPECT_EQ(each(hostpath::fileNameOf, {"/a/b/c.txt", "dir\\c.txt"}), "c.txt|dir\\c.txt");
     EXPECT_EQ(each(hostpath::folderOf, {"/a/b/c.txt", "/c.txt"}), "/a/b|/");

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <chrono>
 #include <regex>
 #include <string>
 #include <tuple>
