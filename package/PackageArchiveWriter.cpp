@@ -46,7 +46,8 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     ZipWriter& writer = builder.writer();
 
     // A missing known part is simply not in the package; checking first keeps the archive
-    // free of the header a failed add would leave behind.
+    // free of the header a failed add would leave behind. One that is there but cannot be added
+    // (its workspace removed under the run) fails the save.
     auto addKnownPart = [&](std::string_view part, ZipCompression compression) {
         std::string source = hostpath::joinPath(partsFolder, part);
         std::optional<DosDateTime> when = options.changedTime;
@@ -54,7 +55,10 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
             when = found->second;
         uint64_t bytes = 0;
         if (hostpath::fileExists(source)) {
-            (void)writer.addEntry(hostpath::toLongPath(source), std::string(part), compression, when);
+            if (!writer.addEntry(hostpath::toLongPath(source), std::string(part), compression, when) &&
+                writer.isOpen())
+                throw Exception(withCause(formatMessageId(Msg::FileAddFailed, {std::string(part)}),
+                                          writer.failure().text()));
             bytes = sizeOrZero(source);
         }
         step(bytes);
@@ -96,7 +100,9 @@ void PackageArchiveWriter::write(const std::string& archivePath, const std::stri
     addKnownPart(StreamMapPart, ZipCompression::SuperFast);
     addKnownPart(PackageHistoryPart, ZipCompression::SuperFast);
     addKnownPart(ManifestPart, ZipCompression::SuperFast);
-    (void)builder.finish(options.changedTime);
+    // Without its block map the package is no package: not installed in place of the old one.
+    if (!builder.finish(options.changedTime) && writer.isOpen())
+        throw Exception(withCause(loadString(Msg::PackageSaveFailed), writer.failure().text()));
     step(0); // built here, so not among the planned bytes
     addKnownPart(ContentTypesPart, ZipCompression::SuperFast);
     if (!writer.close())

@@ -39,9 +39,14 @@ bool isWorkspaceName(const std::string& name) {
     return true;
 }
 
-// True when `fd` could be locked: no living process holds it.
+// True when `fd` could be locked: no living process holds it. The Windows build run under Wine
+// locks with a record lock (its LockFileEx), which flock does not see: that one is asked too.
 bool nobodyHolds(int fd) {
-    return ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    struct flock record = {};
+    record.l_type = F_WRLCK;
+    record.l_whence = SEEK_SET; // from 0, length 0: the whole file
+    return ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fcntl(fd, F_OFD_GETLK, &record) == 0 &&
+           record.l_type == F_UNLCK;
 }
 
 // Calls `visit(name)` for each entry of `folder` but "." and "..".

@@ -88,11 +88,17 @@ TEST(StaleLeftovers, OnlyWorkspacesNoLivingRunHoldsAreRemoved) {
     // A link named like a workspace, to a folder that looks abandoned: never followed.
     writeFile(tmp / "victim" + lockName, "");
     fs::create_directory_symlink(tmp / "victim", tmp / "{66666666-2222-3333-4444-555555555555}");
+    // A run of the Windows build under Wine: its lock is a record lock on one byte far out (held
+    // here as an open file description's, which this process's own probes cannot drop).
+    const std::string wineLock = tmp / "{77777777-2222-3333-4444-555555555555}" + lockName;
+    writeFile(wineLock, "");
+    struct flock byte = {.l_type = F_WRLCK, .l_whence = SEEK_SET, .l_start = INT64_MAX - 1, .l_len = 1, .l_pid = 0};
+    ASSERT_EQ(::fcntl(::open(wineLock.c_str(), O_RDWR | O_CLOEXEC), F_OFD_SETLK, &byte), 0);
 
     EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
     EXPECT_EQ(present({a + lockName, b, tmp / "not-a-guid", tmp / "{33333333-2222-3333-4444-555555555555}",
-                       tmp / "victim" + lockName}),
-              "10111");
+                       tmp / "victim" + lockName, wineLock}),
+              "101111");
     // The living run ends without cleaning up (as under SIGKILL): the next sweep takes it.
     living = {};
     EXPECT_EQ(StaleLeftovers::removeAbandonedWorkspaces(tmp.path()), 1);
